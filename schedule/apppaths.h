@@ -1,0 +1,20 @@
+#pragma once
+#include <QString>
+
+// Where the program keeps its data: beside the executable (a portable
+// layout). Tests point home at a temporary folder.
+class AppPaths {
+public:
+    explicit AppPaths(const QString &home);
+    static AppPaths besideExecutable();
+
+    QString home() const { return m_home; }              // ends in '/'
+    QString dataFolder() const { return m_home + QStringLiteral("data/"); }
+    QString databaseFile() const { return dataFolder() + QStringLiteral("dbDaLing.db"); }
+    QString musicFolder() const { return m_home + QStringLiteral("音乐/"); } // ends in '/'
+    // The full path of a bell's file: the music folder, then the bare name.
+    QString musicFile(const QString &bareName) const { return musicFolder() + bareName; }
+
+private:
+    QString m_home;
+};

@@ -1,0 +1,355 @@
+#include "bellstore.h"
+
+#include <QAtomicInt>
+#include <QFileInfo>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+#include <QVariant>
+
+namespace {
+
+QAtomicInt g_counter;
+
+[[noreturn]] void fail(const QSqlQuery &q)
+{
+    QString text = q.lastError().databaseText();
+    if (text.isEmpty())
+        text = q.lastError().text();
+    throw StoreError(text);
+}
+
+void exec(QSqlQuery &q)
+{
+    if (!q.exec())
+        fail(q);
+}
+
+QSqlQuery prepared(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    if (!q.prepare(sql))
+        fail(q);
+    return q;
+}
+
+BellEntry readEntry(const QSqlQuery &q)
+{
+    BellEntry e;
+    e.id = q.value(QStringLiteral("id")).toLongLong();
+    e.time = q.value(QStringLiteral("时间")).toLongLong();
+    e.name = q.value(QStringLiteral("名称")).toString();
+    e.music = q.value(QStringLiteral("音乐")).toString();
+    e.weekdays = q.value(QStringLiteral("周期")).toString();
+    e.duration = q.value(QStringLiteral("时长")).toString();
+    e.remark = q.value(QStringLiteral("备注")).toString();
+    return e;
+}
+
+void bindEntry(QSqlQuery &q, const BellEntry &e)
+{
+    q.bindValue(QStringLiteral(":t"), e.time);
+    q.bindValue(QStringLiteral(":name"), e.name);
+    q.bindValue(QStringLiteral(":music"), e.music);
+    q.bindValue(QStringLiteral(":days"), e.weekdays);
+    q.bindValue(QStringLiteral(":dur"), e.duration);
+    q.bindValue(QStringLiteral(":remark"), e.remark);
+}
+
+const QString kInsertEntry = QStringLiteral(
+    "insert into daling (时间, 名称, 音乐, 周期, 时长, 备注) "
+    "values (:t, :name, :music, :days, :dur, :remark)");
+
+PlaylistItem readItem(const QSqlQuery &q)
+{
+    PlaylistItem it;
+    it.id = q.value(QStringLiteral("id")).toLongLong();
+    it.order = q.value(QStringLiteral("序号")).toLongLong();
+    it.folder = q.value(QStringLiteral("路径")).toString();
+    it.music = q.value(QStringLiteral("音乐")).toString();
+    return it;
+}
+
+// Commits on success, rolls back when left by an exception.
+class Transaction {
+public:
+    explicit Transaction(QSqlDatabase db) : m_db(std::move(db))
+    {
+        if (!m_db.transaction())
+            throw StoreError(m_db.lastError().databaseText().isEmpty()
+                                 ? m_db.lastError().text()
+                                 : m_db.lastError().databaseText());
+    }
+    ~Transaction()
+    {
+        if (!m_done)
+            m_db.rollback();
+    }
+    void commit()
+    {
+        if (!m_db.commit()) {
+            const QString text = m_db.lastError().text();
+            m_db.rollback();
+            m_done = true;
+            throw StoreError(text);
+        }
+        m_done = true;
+    }
+
+private:
+    QSqlDatabase m_db;
+    bool m_done = false;
+};
+
+} // namespace
+
+BellStore::BellStore()
+    : m_name(QStringLiteral("daling-%1").arg(g_counter.fetchAndAddRelaxed(1)))
+{
+}
+
+BellStore::~BellStore()
+{
+    {
+        QSqlDatabase db = QSqlDatabase::database(m_name, false);
+        if (db.isValid())
+            db.close();
+    }
+    if (QSqlDatabase::contains(m_name))
+        QSqlDatabase::removeDatabase(m_name);
+}
+
+QString BellStore::open(const QString &databasePath)
+{
+    m_path = databasePath;
+    m_open = false;
+    m_readOnly = false;
+    QSqlDatabase db = QSqlDatabase::contains(m_name)
+                          ? QSqlDatabase::database(m_name, false)
+                          : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
+    db.close();
+    db.setDatabaseName(databasePath);
+    // A reader elsewhere must never hold up the clock for long.
+    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+    auto failWith = [&](const QString &text) {
+        m_openError = text.isEmpty() ? QStringLiteral("无法打开数据库 %1").arg(databasePath) : text;
+        db.close();
+        return m_openError;
+    };
+    if (!db.open())
+        return failWith(db.lastError().databaseText());
+
+    QSqlQuery q(db);
+    // Reading the schema fails at once for a file that is not a database.
+    if (!q.exec(QStringLiteral("select count(*) from sqlite_master")))
+        return failWith(q.lastError().databaseText());
+    const QFileInfo info(databasePath);
+    m_readOnly = !info.isWritable() || !QFileInfo(info.absolutePath()).isWritable();
+    if (!m_readOnly) {
+        if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+            return failWith(q.lastError().databaseText());
+        q.exec(QStringLiteral("PRAGMA synchronous=FULL"));
+        if (!q.exec(QStringLiteral(
+                "create table if not exists daling (id integer primary key autoincrement, "
+                "时间 integer, 名称 text, 音乐 text, 周期 text, 时长 text, 备注 text)"))
+            || !q.exec(QStringLiteral(
+                "create table if not exists linshi (id integer primary key autoincrement, "
+                "序号 integer, 路径 text, 音乐 text)")))
+            return failWith(q.lastError().databaseText());
+    }
+    // Both tables must be there, also in a file we may only read.
+    if (!q.exec(QStringLiteral("select count(*) from daling"))
+        || !q.exec(QStringLiteral("select count(*) from linshi")))
+        return failWith(q.lastError().databaseText());
+    m_openError.clear();
+    m_open = true;
+    return {};
+}
+
+void BellStore::requireOpen() const
+{
+    if (!m_open)
+        throw StoreError(m_openError.isEmpty() ? QStringLiteral("数据库未打开") : m_openError);
+}
+
+QList<BellEntry> BellStore::list(const QString &xingqi) const
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("select * from daling  where  周期  like :xingqi  order by 时间"));
+    q.bindValue(QStringLiteral(":xingqi"), xingqi);
+    exec(q);
+    QList<BellEntry> out;
+    while (q.next())
+        out.append(readEntry(q));
+    return out;
+}
+
+std::optional<BellEntry> BellStore::entry(const QString &idText) const
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("select * from daling where id=:id"));
+    q.bindValue(QStringLiteral(":id"), idText);
+    exec(q);
+    if (!q.next())
+        return std::nullopt;
+    return readEntry(q);
+}
+
+qint64 BellStore::insert(const BellEntry &entry)
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name), kInsertEntry);
+    bindEntry(q, entry);
+    exec(q);
+    return q.lastInsertId().toLongLong();
+}
+
+void BellStore::update(const BellEntry &entry)
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("update daling set 时间=:t, 名称=:name, 音乐=:music, "
+                                          "周期=:days, 时长=:dur, 备注=:remark where id=:id"));
+    bindEntry(q, entry);
+    q.bindValue(QStringLiteral(":id"), entry.id);
+    exec(q);
+    if (q.numRowsAffected() < 1)
+        throw StoreError(QStringLiteral("该铃声记录已不存在，无法保存修改"));
+}
+
+void BellStore::remove(const QString &idText)
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("delete from daling where id=:id"));
+    q.bindValue(QStringLiteral(":id"), idText);
+    exec(q);
+    if (q.numRowsAffected() < 1)
+        throw StoreError(QStringLiteral("所选行没有铃声记录，无法删除"));
+}
+
+qint64 BellStore::countBefore(qint64 time) const
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("select count(*) from daling where 时间<:t"));
+    q.bindValue(QStringLiteral(":t"), time);
+    exec(q);
+    return q.next() ? q.value(0).toLongLong() : 0;
+}
+
+void BellStore::clear()
+{
+    requireOpen();
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    if (!q.exec(QStringLiteral("delete  from daling")))
+        fail(q);
+}
+
+void BellStore::replaceAll(const QList<BellEntry> &entries,
+                           const std::function<void(int)> &perRow)
+{
+    requireOpen();
+    QSqlDatabase db = QSqlDatabase::database(m_name);
+    Transaction tx(db);
+    QSqlQuery del(db);
+    if (!del.exec(QStringLiteral("delete  from daling")))
+        fail(del);
+    QSqlQuery q = prepared(db, kInsertEntry);
+    for (int i = 0; i < entries.size(); ++i) {
+        bindEntry(q, entries[i]);
+        exec(q);
+        if (perRow)
+            perRow(i);
+    }
+    tx.commit();
+}
+
+QList<PlaylistItem> BellStore::refreshPlaylist()
+{
+    requireOpen();
+    QSqlDatabase db = QSqlDatabase::database(m_name);
+    QList<PlaylistItem> items;
+    {
+        QSqlQuery q(db);
+        if (!q.exec(QStringLiteral("select * from linshi order by 序号")))
+            fail(q);
+        while (q.next())
+            items.append(readItem(q));
+    }
+    if (m_readOnly)
+        return items;
+    Transaction tx(db);
+    QSqlQuery up = prepared(db, QStringLiteral("update linshi set 序号=:n where id=:id"));
+    for (int i = 0; i < items.size(); ++i) {
+        items[i].order = i + 1;
+        up.bindValue(QStringLiteral(":n"), i + 1);
+        up.bindValue(QStringLiteral(":id"), items[i].id);
+        exec(up);
+    }
+    tx.commit();
+    return items;
+}
+
+void BellStore::addPlaylistFiles(const QStringList &fullPaths)
+{
+    requireOpen();
+    QSqlDatabase db = QSqlDatabase::database(m_name);
+    Transaction tx(db);
+    QSqlQuery q = prepared(db, QStringLiteral(
+        "insert into linshi (序号, 路径, 音乐) values (:n, :folder, :music)"));
+    for (int i = 0; i < fullPaths.size(); ++i) {
+        const QString &p = fullPaths[i];
+        const int cut = std::max(p.lastIndexOf(u'/'), p.lastIndexOf(u'\\')) + 1;
+        q.bindValue(QStringLiteral(":n"), 1000 + i);
+        q.bindValue(QStringLiteral(":folder"), p.left(cut));
+        q.bindValue(QStringLiteral(":music"), p.mid(cut));
+        exec(q);
+    }
+    tx.commit();
+}
+
+std::optional<PlaylistItem> BellStore::playlistItem(qint64 id) const
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("select * from linshi  where id=:id"));
+    q.bindValue(QStringLiteral(":id"), id);
+    exec(q);
+    if (!q.next())
+        return std::nullopt;
+    return readItem(q);
+}
+
+void BellStore::deletePlaylistItem(qint64 id)
+{
+    requireOpen();
+    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
+                           QStringLiteral("delete  from linshi  where id=:id"));
+    q.bindValue(QStringLiteral(":id"), id);
+    exec(q);
+}
+
+void BellStore::clearPlaylist()
+{
+    requireOpen();
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    if (!q.exec(QStringLiteral("delete  from linshi")))
+        fail(q);
+}
+
+void BellStore::savePlaylistOrder(const QList<qint64> &ids)
+{
+    requireOpen();
+    QSqlDatabase db = QSqlDatabase::database(m_name);
+    Transaction tx(db);
+    QSqlQuery up = prepared(db, QStringLiteral("update linshi set 序号=:n where id=:id"));
+    for (int i = 0; i < ids.size(); ++i) {
+        up.bindValue(QStringLiteral(":n"), i);
+        up.bindValue(QStringLiteral(":id"), ids[i]);
+        exec(up);
+    }
+    tx.commit();
+}

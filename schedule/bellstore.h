@@ -1,0 +1,95 @@
+#pragma once
+// The bell store: tables daling (bell entries) and linshi (the ad-hoc
+// playlist) in one SQLite file. Every statement binds its parameters; a
+// failing statement throws StoreError with the engine's text.
+#include "seams.h"
+#include <QList>
+#include <QString>
+#include <functional>
+#include <optional>
+
+struct BellEntry {
+    qint64 id = 0;
+    qint64 time = 0;  // SecondsOfDay
+    QString name;     // 名称
+    QString music;    // 音乐: bare file name in the music folder
+    QString weekdays; // 周期
+    QString duration; // 时长: whole seconds as text, or empty
+    QString remark;   // 备注
+    bool operator==(const BellEntry &) const = default;
+};
+
+struct PlaylistItem {
+    qint64 id = 0;
+    qint64 order = 0; // 序号
+    QString folder;   // 路径, ends in a path separator
+    QString music;    // 音乐
+    QString path() const { return folder + music; }
+};
+
+class StoreError : public AppError {
+public:
+    using AppError::AppError;
+};
+
+class BellStore {
+public:
+    // Each store has its own connection name, so tests may open several.
+    BellStore();
+    ~BellStore();
+    BellStore(const BellStore &) = delete;
+    BellStore &operator=(const BellStore &) = delete;
+
+    // Opens the file, creating it and both tables when missing; never
+    // overwrites an existing file. Returns the engine's error text, or an
+    // empty text on success. After a failure every statement throws.
+    QString open(const QString &databasePath);
+    bool isOpen() const { return m_open; }
+    bool isReadOnly() const { return m_readOnly; }
+    QString databasePath() const { return m_path; }
+
+    // --- daling ---
+    // "select * from daling where 周期 like :xingqi order by 时间"
+    QList<BellEntry> list(const QString &xingqi) const;
+    // The entry whose id equals the text; the empty text selects nothing.
+    std::optional<BellEntry> entry(const QString &idText) const;
+    // Inserts and returns the new id (entry.id is ignored).
+    qint64 insert(const BellEntry &entry);
+    // Writes every column but id of the row with entry.id.
+    void update(const BellEntry &entry);
+    // Deletes the row with that id text; throws when no row has it.
+    void remove(const QString &idText);
+    // How many entries, of every weekday, lie before the time.
+    qint64 countBefore(qint64 time) const;
+    // "delete from daling"
+    void clear();
+    // Deletes every entry and inserts the new ones in one transaction: any
+    // failure leaves the old list as it was. perRow runs after each row and
+    // may throw to abandon the whole replacement.
+    void replaceAll(const QList<BellEntry> &entries,
+                    const std::function<void(int row)> &perRow = {});
+
+    // --- linshi ---
+    // Reads the list by 序号, writes 序号 1 … N in that order (one
+    // transaction) and returns the items renumbered.
+    QList<PlaylistItem> refreshPlaylist();
+    // Appends the files with 序号 1000 + i, in one transaction.
+    void addPlaylistFiles(const QStringList &fullPaths);
+    std::optional<PlaylistItem> playlistItem(qint64 id) const;
+    void deletePlaylistItem(qint64 id);
+    void clearPlaylist();
+    // Writes 序号 0 … N−1 for the ids in that order; ids no longer stored
+    // are skipped. One transaction.
+    void savePlaylistOrder(const QList<qint64> &ids);
+
+    // The connection, for tests and benchmarks that look underneath.
+    QString connectionName() const { return m_name; }
+
+private:
+    void requireOpen() const;
+    QString m_name;
+    QString m_path;
+    QString m_openError;
+    bool m_open = false;
+    bool m_readOnly = false;
+};

@@ -1,0 +1,154 @@
+#include "schedulegrid.h"
+#include "seams.h"
+
+#include <QBrush>
+
+ScheduleGrid::ScheduleGrid(QObject *parent) : QAbstractTableModel(parent)
+{
+    setGridRowCount(100);
+}
+
+void ScheduleGrid::setGridRowCount(int rows)
+{
+    rows = std::max(rows, 2);
+    if (rows == gridRowCount())
+        return;
+    beginResetModel();
+    m_cells.resize(rows);
+    for (auto &r : m_cells)
+        r.resize(kColumns);
+    endResetModel();
+    if (m_selected > lastRow())
+        setSelectedRow(lastRow());
+}
+
+void ScheduleGrid::check(int col, int row) const
+{
+    if (col < 0 || col >= kColumns || row < 0 || row >= gridRowCount())
+        throw AppError(QStringLiteral("Grid index out of range"));
+}
+
+QString ScheduleGrid::cell(int col, int row) const
+{
+    check(col, row);
+    return m_cells[row][col];
+}
+
+void ScheduleGrid::setCell(int col, int row, const QString &text)
+{
+    check(col, row);
+    if (m_cells[row][col] == text)
+        return;
+    m_cells[row][col] = text;
+    if (row == 0) {
+        emit headerDataChanged(Qt::Horizontal, col, col);
+    } else {
+        // A status change recolours the whole row.
+        const int c0 = col == ColStatus ? 0 : col, c1 = col == ColStatus ? kColumns - 1 : col;
+        emit dataChanged(index(row - 1, c0), index(row - 1, c1));
+    }
+}
+
+void ScheduleGrid::clearDataRows()
+{
+    for (int r = 1; r < gridRowCount(); ++r)
+        for (auto &c : m_cells[r])
+            c.clear();
+    if (gridRowCount() > 1)
+        emit dataChanged(index(0, 0), index(gridRowCount() - 2, kColumns - 1));
+}
+
+void ScheduleGrid::setSelectedRow(int row)
+{
+    row = std::clamp(row, 1, lastRow());
+    if (row == m_selected)
+        return;
+    m_selected = row;
+    emit selectedRowChanged(row);
+}
+
+void ScheduleGrid::setRunningColours(bool on)
+{
+    if (on == m_running)
+        return;
+    m_running = on;
+    if (gridRowCount() > 1)
+        emit dataChanged(index(0, 0), index(gridRowCount() - 2, kColumns - 1));
+}
+
+ScheduleGrid::Status ScheduleGrid::statusOf(const QString &t)
+{
+    if (t == QStringLiteral("播放"))
+        return Status::Playing;
+    if (t == QStringLiteral("等待"))
+        return Status::Waiting;
+    if (t == QStringLiteral("完成"))
+        return Status::Done;
+    if (t == QStringLiteral("失败"))
+        return Status::Failed;
+    return Status::None;
+}
+
+QColor ScheduleGrid::background(Status s)
+{
+    switch (s) {
+    case Status::Done: return QColor(192, 220, 192);   // money green
+    case Status::Waiting: return QColor(255, 255, 0);
+    case Status::Playing: return QColor(255, 0, 0);
+    case Status::Failed: return QColor(255, 200, 120); // a bell that could not sound
+    case Status::None: break;
+    }
+    return {};
+}
+
+QColor ScheduleGrid::foreground(Status s)
+{
+    switch (s) {
+    case Status::None:
+    case Status::Playing: return QColor(0, 0, 255);
+    case Status::Failed: return QColor(128, 0, 0);
+    default: return QColor(0, 0, 0);
+    }
+}
+
+int ScheduleGrid::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : gridRowCount() - 1;
+}
+
+int ScheduleGrid::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : kColumns;
+}
+
+QVariant ScheduleGrid::data(const QModelIndex &index, int role) const
+{
+    if (!index.isValid())
+        return {};
+    const int row = index.row() + 1, col = index.column();
+    switch (role) {
+    case Qt::DisplayRole:
+        return m_cells[row][col];
+    case Qt::TextAlignmentRole:
+        return int(Qt::AlignCenter);
+    case Qt::BackgroundRole:
+    case Qt::ForegroundRole: {
+        if (!m_running || col == 0)
+            return {};
+        const Status s = statusOf(m_cells[row][ColStatus]);
+        const QColor c = role == Qt::BackgroundRole ? background(s) : foreground(s);
+        return c.isValid() ? QVariant(QBrush(c)) : QVariant();
+    }
+    default:
+        return {};
+    }
+}
+
+QVariant ScheduleGrid::headerData(int section, Qt::Orientation o, int role) const
+{
+    if (o == Qt::Horizontal && role == Qt::DisplayRole && section >= 0 && section < kColumns)
+        return m_cells[0][section];
+    if (o == Qt::Vertical && role == Qt::DisplayRole)
+        return section + 1;
+    return {};
+}

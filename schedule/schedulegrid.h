@@ -1,0 +1,55 @@
+#pragma once
+// The cells of the schedule grid: the view of the bell list and the ring
+// engine's working memory. Grid coordinates are (column, row) with row 0 the
+// header row; as a table model the header row is the horizontal header and
+// model row r is grid row r + 1.
+#include <QAbstractTableModel>
+#include <QColor>
+#include <QVector>
+
+class ScheduleGrid : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    static constexpr int kColumns = 10;
+    enum Column { ColNo = 0, ColTime, ColName, ColMusic, ColDays, ColDuration,
+                  ColRemark, ColStatus, ColId, ColSeconds };
+    enum class Status { None, Done, Waiting, Playing, Failed };
+
+    explicit ScheduleGrid(QObject *parent = nullptr);
+
+    int gridRowCount() const { return int(m_cells.size()); }
+    void setGridRowCount(int rows);
+    int lastRow() const { return gridRowCount() - 1; }
+    // Reading or writing outside the grid throws AppError, as a grid would.
+    QString cell(int col, int row) const;
+    void setCell(int col, int row, const QString &text);
+    // Empties every cell of rows 1 … last; the header row stays.
+    void clearDataRows();
+
+    // The selected row, never the header row; kept within 1 … last.
+    int selectedRow() const { return m_selected; }
+    void setSelectedRow(int row);
+
+    // In running mode the cells take their status colours.
+    bool runningColours() const { return m_running; }
+    void setRunningColours(bool on);
+
+    static Status statusOf(const QString &statusText);
+    static QColor background(Status s); // invalid colour = the window colour
+    static QColor foreground(Status s);
+
+    // QAbstractTableModel
+    int rowCount(const QModelIndex &parent = {}) const override;
+    int columnCount(const QModelIndex &parent = {}) const override;
+    QVariant data(const QModelIndex &index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation o, int role) const override;
+
+signals:
+    void selectedRowChanged(int row);
+
+private:
+    void check(int col, int row) const;
+    QVector<QVector<QString>> m_cells; // [row][col]
+    int m_selected = 1;
+    bool m_running = false;
+};
