@@ -1,0 +1,75 @@
+#include "bellboard.h"
+#include "secondsofday.h"
+#include "weekdayset.h"
+
+BellBoard::BellBoard(BellStore &store, const Clock &clock, const AppPaths &paths, QObject *parent)
+    : QObject(parent), m_store(store), m_clock(clock), m_paths(paths)
+{
+}
+
+void BellBoard::setRunning(bool on)
+{
+    m_running = on;
+    m_grid.setRunningColours(on);
+    touch();
+}
+
+void BellBoard::setTesting(bool on)
+{
+    m_testing = on;
+    touch();
+}
+
+QString BellBoard::dateTextOf(const QDate &date)
+{
+    return QStringLiteral(" %1月%2日 周%3")
+        .arg(date.month())
+        .arg(date.day())
+        .arg(WeekdaySet::charOf(date));
+}
+
+qint64 BellBoard::nowSecondsFromLabel() const
+{
+    bool ok = false;
+    const qint64 n = labelNowTime.toLongLong(&ok);
+    if (!ok)
+        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(labelNowTime));
+    return n;
+}
+
+void BellBoard::Refresh()
+{
+    m_grid.clearDataRows();
+    nextBellRow = 1;
+    const QDate today = m_clock.now().date();
+    const QList<BellEntry> rows =
+        m_store.list(m_running ? WeekdaySet::dayPattern(today) : WeekdaySet::allPattern());
+    if (rows.isEmpty()) {
+        touch();
+        return;
+    }
+    const qint64 now = m_running ? nowSecondsFromLabel() : 0;
+    m_grid.setGridRowCount(int(rows.size()) + 6);
+    for (int r = 1; r <= rows.size(); ++r) {
+        const BellEntry &e = rows[r - 1];
+        m_grid.setCell(ScheduleGrid::ColNo, r, QString::number(r));
+        m_grid.setCell(ScheduleGrid::ColTime, r, inttotime(e.time));
+        m_grid.setCell(ScheduleGrid::ColName, r, e.name);
+        m_grid.setCell(ScheduleGrid::ColMusic, r, e.music);
+        m_grid.setCell(ScheduleGrid::ColDays, r, e.weekdays);
+        m_grid.setCell(ScheduleGrid::ColDuration, r, e.duration);
+        m_grid.setCell(ScheduleGrid::ColRemark, r, e.remark);
+        const QString id = QString::number(e.id);
+        if (m_running && e.time < now) {
+            m_grid.setCell(ScheduleGrid::ColStatus, r,
+                           failedIds.contains(id) ? QStringLiteral("失败") : QStringLiteral("完成"));
+            ++nextBellRow;
+        }
+        m_grid.setCell(ScheduleGrid::ColId, r, id);
+        m_grid.setCell(ScheduleGrid::ColSeconds, r, QString::number(e.time));
+    }
+    dateText = dateTextOf(today);
+    const qint64 want = m_running ? qint64(nextBellRow) + 5 : lastEditedIndex + 1;
+    m_grid.setSelectedRow(int(std::min<qint64>(want, m_grid.lastRow())));
+    touch();
+}
