@@ -1,0 +1,28 @@
+#pragma once
+// Test playback: in stopped mode, plays the list from the selected row,
+// entry after entry, through the main window's player.
+#include "audioplayer.h"
+#include "bellboard.h"
+
+#include <QObject>
+#include <QTimer>
+
+class TestPlayback : public QObject {
+    Q_OBJECT
+public:
+    TestPlayback(BellBoard &board, AudioPlayer &player, Messages &messages, QObject *parent = nullptr);
+
+    QTimer TimerCheck;
+
+public slots:
+    // Starts or stops a test (does nothing in running mode). Throws what the
+    // general error box shows (for instance the player's "No MCI device
+    // open" when the test ends after a failed open).
+    void ButtonCheckClick();
+    void TimerCheckTimer();
+
+private:
+    BellBoard &m_board;
+    AudioPlayer &m_player;
+    Messages &m_messages;
+};
