@@ -1,0 +1,44 @@
+#include "mpvplayer.h"
+#include "qtseams.h"
+#include "tformmain.h"
+
+#include <QApplication>
+#include <QFont>
+#include <QScreen>
+#include <clocale>
+
+int main(int argc, char *argv[])
+{
+    QApplication app(argc, argv);
+    // libmpv refuses to start under a locale whose decimal point is not '.'.
+    std::setlocale(LC_NUMERIC, "C");
+    // The windows ask for the classic Chinese faces; map them to the CJK
+    // faces installed here, or Qt falls back to Japanese glyph shapes.
+    QFont::insertSubstitutions(QStringLiteral("宋体"), {QStringLiteral("Noto Serif CJK SC"),
+                                                       QStringLiteral("Noto Sans CJK SC")});
+    QFont::insertSubstitutions(QStringLiteral("黑体"), {QStringLiteral("Noto Sans CJK SC")});
+
+    const QString title = applicationTitle(QCoreApplication::applicationFilePath());
+    QApplication::setApplicationDisplayName(QString());
+    QApplication::setApplicationName(title);
+
+    SystemClock clock;
+    QtMessages messages(title);
+    QtFileDialogs dialogs;
+    MainContext ctx;
+    ctx.paths = AppPaths::besideExecutable();
+    ctx.clock = &clock;
+    ctx.messages = &messages;
+    ctx.dialogs = &dialogs;
+    ctx.makePlayer = [] { return std::make_unique<MpvPlayer>(MpvPlayer::Output::System); };
+    ctx.executablePath = QCoreApplication::applicationFilePath();
+
+    TFormMain FormMain(ctx);
+    messages.setOwner(&FormMain);
+    dialogs.setOwner(&FormMain);
+    // Centred on the screen when first shown.
+    if (QScreen *s = FormMain.screen())
+        FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
+    FormMain.show();
+    return app.exec();
+}

@@ -1,0 +1,323 @@
+#include "tformmain.h"
+
+#include "ringengine.h"
+#include "testplayback.h"
+
+#include <QAction>
+#include <QActionGroup>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QFrame>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QMenuBar>
+#include <QPainter>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QStatusBar>
+#include <QStyledItemDelegate>
+#include <QTableView>
+
+namespace {
+
+const QColor kNavy(0, 0, 128);
+const QColor kCream(255, 251, 240);
+
+QFont pixelFont(const QString &family, int px, bool bold = false)
+{
+    QFont f(family);
+    f.setPixelSize(px);
+    f.setBold(bold);
+    return f;
+}
+
+// Cells are drawn on one line, centred; in running mode the status colours
+// replace the grid's own (selection included) for every cell right of the
+// running number.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        const QVariant fg = index.data(Qt::ForegroundRole);
+        if (!fg.isValid()) {
+            QStyleOptionViewItem opt(option);
+            if (index.column() == 0 && !(opt.state & QStyle::State_Selected))
+                opt.backgroundBrush = opt.palette.button();
+            QStyledItemDelegate::paint(p, opt, index);
+            return;
+        }
+        const QVariant bg = index.data(Qt::BackgroundRole);
+        p->fillRect(option.rect, bg.isValid() ? bg.value<QBrush>() : option.palette.base());
+        p->setPen(fg.value<QBrush>().color());
+        p->setFont(option.font);
+        p->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data().toString());
+    }
+};
+
+QPushButton *menuButton(QWidget *panel, const char *name, const QString &caption, int top)
+{
+    auto *b = new QPushButton(caption, panel);
+    b->setObjectName(QString::fromLatin1(name));
+    b->setGeometry(48, top, 97, 27);
+    b->setFocusPolicy(Qt::TabFocus);
+    return b;
+}
+
+QFrame *box(QWidget *panel, const char *name, int top)
+{
+    auto *f = new QFrame(panel);
+    f->setObjectName(QString::fromLatin1(name));
+    f->setGeometry(10, top, 169, 61);
+    f->setFrameStyle(QFrame::Panel | QFrame::Raised);
+    f->setLineWidth(2);
+    return f;
+}
+
+QLabel *panelLabel(QWidget *parent, const char *name, const QString &text, const QRect &r, int px)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QString::fromLatin1(name));
+    l->setGeometry(r);
+    l->setAlignment(Qt::AlignCenter);
+    l->setFont(pixelFont(QStringLiteral("黑体"), px, true));
+    l->setAutoFillBackground(true);
+    QPalette pal = l->palette();
+    pal.setColor(QPalette::Window, kCream);
+    pal.setColor(QPalette::WindowText, kNavy);
+    l->setPalette(pal);
+    return l;
+}
+
+} // namespace
+
+TFormMain::TFormMain(MainContext ctx, QWidget *parent)
+    : QMainWindow(parent), m_ctx(std::move(ctx))
+{
+    setObjectName(QStringLiteral("FormMain"));
+    m_player = m_ctx.makePlayer();
+    m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
+    m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock);
+    m_engine->setProcessEvents([] { QCoreApplication::processEvents(); });
+    m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
+    buildFrame();
+    connect(m_board.get(), &BellBoard::changed, this, &TFormMain::syncFromBoard);
+    FormCreate();
+    syncFromBoard();
+}
+
+TFormMain::~TFormMain()
+{
+    // Stop the clock before the parts it drives go away.
+    m_engine->TimerShiJian.stop();
+    m_engine->TimerShan.stop();
+    m_test->TimerCheck.stop();
+    if (m_player)
+        m_player->close();
+}
+
+void TFormMain::FormCreate()
+{
+    const QString error = m_store.open(m_ctx.paths.databaseFile());
+    if (!error.isEmpty())
+        m_ctx.messages->generalError(error);
+}
+
+void TFormMain::buildFrame()
+{
+    setWindowTitle(QStringLiteral("Quorlin校园铃声广播系统3.12"));
+    setFont(pixelFont(QStringLiteral("宋体"), 16));
+    resize(800, 600);
+    QPalette pal = palette();
+    pal.setColor(QPalette::Window, pal.color(QPalette::Button));
+    setPalette(pal);
+
+    N1 = menuBar()->addMenu(QStringLiteral("系统"));
+    N1->setObjectName(QStringLiteral("N1"));
+    NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
+    NZiDong->setObjectName(QStringLiteral("NZiDong"));
+    NZiDong->setCheckable(true);
+    auto *radio = new QActionGroup(this);
+    radio->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
+    radio->addAction(NZiDong); // a radio-style mark
+    N1->addSeparator();
+    N6 = N1->addAction(QStringLiteral("清除打铃列表"));
+    N6->setObjectName(QStringLiteral("N6"));
+    N1->addSeparator();
+    N9 = N1->addAction(QStringLiteral("Quorlin官网"));
+    N9->setObjectName(QStringLiteral("N9"));
+    connect(NZiDong, &QAction::triggered, this, &TFormMain::NZiDongClick);
+    connect(N6, &QAction::triggered, this, &TFormMain::N6Click);
+    connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
+
+    auto *central = new QWidget(this);
+    auto *row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+
+    StringGridshow = new QTableView(central);
+    StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
+    StringGridshow->setModel(&m_board->grid());
+    StringGridshow->setItemDelegate(new CellDelegate(StringGridshow));
+    StringGridshow->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGridshow->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGridshow->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGridshow->verticalHeader()->hide();
+    StringGridshow->verticalHeader()->setDefaultSectionSize(30);
+    StringGridshow->verticalHeader()->setMinimumSectionSize(10);
+    StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    StringGridshow->horizontalHeader()->setHighlightSections(false);
+    StringGridshow->setWordWrap(false);
+    row->addWidget(StringGridshow, 1);
+    connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &cur) {
+                if (cur.isValid())
+                    m_board->grid().setSelectedRow(cur.row() + 1);
+            });
+    connect(&m_board->grid(), &ScheduleGrid::selectedRowChanged, this, [this](int r) {
+        const QModelIndex idx = m_board->grid().index(r - 1, 1);
+        if (StringGridshow->currentIndex().row() != r - 1) {
+            StringGridshow->setCurrentIndex(idx);
+            StringGridshow->scrollTo(idx);
+        }
+    });
+    connect(&m_board->grid(), &QAbstractItemModel::modelReset, this, [this] {
+        const QModelIndex idx = m_board->grid().index(m_board->grid().selectedRow() - 1, 1);
+        StringGridshow->setCurrentIndex(idx);
+    });
+    connect(StringGridshow, &QTableView::doubleClicked, this, &TFormMain::StringGridshowDblClick);
+
+    PanelMenu = new QWidget(central);
+    PanelMenu->setObjectName(QStringLiteral("PanelMenu"));
+    PanelMenu->setFixedWidth(184);
+    row->addWidget(PanelMenu);
+
+    ButtonPlay = menuButton(PanelMenu, "ButtonPlay", BellBoard::kStopCaption, 24);
+    ButtonLinShi = menuButton(PanelMenu, "ButtonLinShi", QStringLiteral("临时广播"), 58);
+    ButtonCheck = menuButton(PanelMenu, "ButtonCheck", BellBoard::kTestCaption, 92);
+    ButtonADD = menuButton(PanelMenu, "ButtonADD", QStringLiteral("添  加"), 127);
+    ButtonEdit = menuButton(PanelMenu, "ButtonEdit", QStringLiteral("修  改"), 161);
+    ButtonDel = menuButton(PanelMenu, "ButtonDel", QStringLiteral("删  除"), 196);
+    ButtonOutExcel = menuButton(PanelMenu, "ButtonOutExcel", QStringLiteral("存为EXCEL"), 230);
+    ButtonIntExcel = menuButton(PanelMenu, "ButtonIntExcel", QStringLiteral("导入EXCEL"), 265);
+    connect(ButtonPlay, &QPushButton::clicked, this, &TFormMain::ButtonPlayClick);
+    connect(ButtonLinShi, &QPushButton::clicked, this, &TFormMain::ButtonLinShiClick);
+    connect(ButtonCheck, &QPushButton::clicked, this, &TFormMain::ButtonCheckClick);
+    connect(ButtonADD, &QPushButton::clicked, this, &TFormMain::ButtonADDClick);
+    connect(ButtonEdit, &QPushButton::clicked, this, &TFormMain::ButtonEditClick);
+    connect(ButtonDel, &QPushButton::clicked, this, &TFormMain::ButtonDelClick);
+    connect(ButtonOutExcel, &QPushButton::clicked, this, &TFormMain::ButtonOutExcelClick);
+    connect(ButtonIntExcel, &QPushButton::clicked, this, &TFormMain::ButtonIntExcelClick);
+
+    QFrame *dateBox = box(PanelMenu, "PanelDateBox", 306);
+    PanelDate = panelLabel(dateBox, "PanelDate", m_board->dateText, QRect(6, 6, 155, 46), 21);
+    QFrame *clockBox = box(PanelMenu, "PanelShowTimeBox", 377);
+    PanelShowTime = panelLabel(clockBox, "PanelShowTime", m_board->clockText, QRect(6, 6, 156, 48), 35);
+    QFrame *playBox = box(PanelMenu, "PanelYunXing", 448);
+    LabelYunXing = new QLabel(m_board->yunXing, playBox);
+    LabelYunXing->setObjectName(QStringLiteral("LabelYunXing"));
+    LabelYunXing->setGeometry(12, 6, 150, 26);
+    LabelYunXing->setFont(pixelFont(QStringLiteral("宋体"), 19));
+    QPalette red = LabelYunXing->palette();
+    red.setColor(QPalette::WindowText, QColor(255, 0, 0));
+    LabelYunXing->setPalette(red);
+    ProgressBar1 = new QProgressBar(playBox);
+    ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
+    ProgressBar1->setGeometry(13, 36, 145, 9);
+    ProgressBar1->setTextVisible(false);
+    LabelNowTime = new QLabel(m_board->labelNowTime, playBox);
+    LabelNowTime->setObjectName(QStringLiteral("LabelNowTime"));
+    LabelNowTime->hide();
+
+    setCentralWidget(central);
+
+    auto *status = new QStatusBar(this);
+    status->setObjectName(QStringLiteral("StatusBar1"));
+    status->setFixedHeight(30);
+    setStatusBar(status);
+}
+
+void TFormMain::setUpGrid()
+{
+    static const int widths[ScheduleGrid::kColumns] = {30, 81, 145, 131, 142, 42, 102, 70, 0, 0};
+    static const char16_t *const headers[] = {u"序", u"时间", u"名称", u"音乐", u"周期",
+                                              u"时长", u"备注", u"状态"};
+    for (int c = 0; c < ScheduleGrid::kColumns; ++c) {
+        StringGridshow->setColumnWidth(c, widths[c]);
+        StringGridshow->setColumnHidden(c, widths[c] == 0);
+        if (c < 8)
+            m_board->grid().setCell(c, 0, QString::fromUtf16(headers[c]));
+    }
+}
+
+void TFormMain::showEvent(QShowEvent *e)
+{
+    QMainWindow::showEvent(e);
+    if (!e->spontaneous())
+        FormShow();
+}
+
+void TFormMain::FormShow()
+{
+    if (!m_clockStarted) {
+        m_clockStarted = true;
+        m_engine->start();
+    }
+    setUpGrid();
+    m_board->labelNowTime = QStringLiteral("0");
+    m_board->touch();
+}
+
+void TFormMain::syncFromBoard()
+{
+    const BellBoard &b = *m_board;
+    ButtonPlay->setText(b.playCaption());
+    ButtonCheck->setText(b.checkCaption());
+    ButtonPlay->setEnabled(b.playEnabled());
+    ButtonLinShi->setEnabled(b.adhocEnabled());
+    ButtonCheck->setEnabled(b.checkEnabled());
+    for (QPushButton *btn : {ButtonADD, ButtonEdit, ButtonDel, ButtonOutExcel, ButtonIntExcel})
+        btn->setEnabled(b.editingEnabled());
+    PanelDate->setText(b.dateText);
+    PanelShowTime->setText(b.clockText);
+    LabelYunXing->setText(b.yunXing);
+    LabelNowTime->setText(b.labelNowTime);
+    // The bar counts in int; long files are shown in proportion.
+    const qint64 max = std::max<qint64>(b.progressMax, 0);
+    const int scale = max > INT_MAX ? int(max / INT_MAX + 1) : 1;
+    ProgressBar1->setMaximum(int(max / scale));
+    ProgressBar1->setValue(int(std::clamp<qint64>(b.progressPos, 0, max) / scale));
+}
+
+void TFormMain::guarded(const std::function<void()> &fn)
+{
+    try {
+        fn();
+    } catch (const AppError &e) {
+        m_ctx.messages->generalError(e.text());
+    } catch (const AudioError &e) {
+        m_ctx.messages->generalError(e.text());
+    } catch (const std::exception &e) {
+        m_ctx.messages->generalError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+void TFormMain::ButtonPlayClick() { guarded([this] { m_engine->ButtonPlayClick(); }); }
+void TFormMain::ButtonCheckClick() { guarded([this] { m_test->ButtonCheckClick(); }); }
+void TFormMain::ButtonLinShiClick() {}
+void TFormMain::ButtonADDClick() {}
+void TFormMain::ButtonEditClick() {}
+void TFormMain::ButtonDelClick() {}
+void TFormMain::ButtonOutExcelClick() {}
+void TFormMain::ButtonIntExcelClick() {}
+void TFormMain::N6Click() {}
+void TFormMain::N9Click() {}
+void TFormMain::NZiDongClick() {}
+void TFormMain::StringGridshowDblClick() {}
+
+void TFormMain::closeEvent(QCloseEvent *e)
+{
+    QMainWindow::closeEvent(e);
+}

@@ -1,0 +1,96 @@
+#pragma once
+// The main window: a frame that composes the feature classes of the other
+// folders and forwards its handlers to them.
+#include "apppaths.h"
+#include "audioplayer.h"
+#include "bellboard.h"
+#include "bellstore.h"
+#include "seams.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+
+class QAction;
+class QFrame;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QTableView;
+class RingEngine;
+class TestPlayback;
+
+// What the frame needs from outside; tests pass fakes.
+struct MainContext {
+    AppPaths paths{QStringLiteral("./")};
+    const Clock *clock = nullptr;
+    Messages *messages = nullptr;
+    FileDialogs *dialogs = nullptr;
+    // Makes each window's own player.
+    std::function<std::unique_ptr<AudioPlayer>()> makePlayer;
+    // Where the autostart entry lives.
+    QString autostartFolder = QStringLiteral("/etc/xdg/autostart");
+    // The executable whose full path autostart records.
+    QString executablePath;
+};
+
+class TFormMain : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFormMain(MainContext ctx, QWidget *parent = nullptr);
+    ~TFormMain() override;
+
+    BellBoard &board() { return *m_board; }
+    BellStore &store() { return m_store; }
+    RingEngine &engine() { return *m_engine; }
+    TestPlayback &testPlayback() { return *m_test; }
+    AudioPlayer &player() { return *m_player; }
+
+public slots:
+    void FormShow();
+    void ButtonPlayClick();
+    void ButtonCheckClick();
+    void ButtonLinShiClick();
+    void ButtonADDClick();
+    void ButtonEditClick();
+    void ButtonDelClick();
+    void ButtonOutExcelClick();
+    void ButtonIntExcelClick();
+    void N6Click();
+    void N9Click();
+    void NZiDongClick();
+    void StringGridshowDblClick();
+    // Mirrors the board into the widgets.
+    void syncFromBoard();
+
+protected:
+    void showEvent(QShowEvent *e) override;
+    void closeEvent(QCloseEvent *e) override;
+
+private:
+    // Runs a handler; what it throws goes to the general error box.
+    void guarded(const std::function<void()> &fn);
+    void FormCreate();
+    void buildFrame();
+    void setUpGrid();
+
+    MainContext m_ctx;
+    BellStore m_store;
+    std::unique_ptr<AudioPlayer> m_player; // MediaPlayer1
+    std::unique_ptr<BellBoard> m_board;
+    std::unique_ptr<RingEngine> m_engine;
+    std::unique_ptr<TestPlayback> m_test;
+    bool m_clockStarted = false;
+
+    QTableView *StringGridshow = nullptr;
+    QWidget *PanelMenu = nullptr;
+    QPushButton *ButtonPlay = nullptr, *ButtonLinShi = nullptr, *ButtonCheck = nullptr,
+                *ButtonADD = nullptr, *ButtonEdit = nullptr, *ButtonDel = nullptr,
+                *ButtonOutExcel = nullptr, *ButtonIntExcel = nullptr;
+    QLabel *PanelDate = nullptr, *PanelShowTime = nullptr, *LabelYunXing = nullptr,
+           *LabelNowTime = nullptr;
+    QProgressBar *ProgressBar1 = nullptr;
+    QMenu *N1 = nullptr;
+    QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr;
+};
