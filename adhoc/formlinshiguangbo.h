@@ -15,8 +15,8 @@
 #include <QSlider>
 #include <functional>
 
-class QPushButton;
-class QTimer;
+#include <QPushButton>
+#include <QTimer>
 
 // The playlist: a press and move on a line starts a drag of that line.
 // Qt's own internal move rearranges by its own rules and removes the source
