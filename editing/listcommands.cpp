@@ -1,0 +1,100 @@
+#include "listcommands.h"
+#include "ringengine.h"
+
+ListCommands::ListCommands(BellBoard &board, TFormEditDaLing &editor, TestPlayback &test,
+                           AudioPlayer &player, Messages &messages, ShowModal showModal)
+    : m_board(board), m_editor(editor), m_test(test), m_player(player), m_messages(messages)
+{
+    setShowModal(std::move(showModal));
+}
+
+void ListCommands::setShowModal(ShowModal showModal)
+{
+    if (!showModal)
+        showModal = [](TFormEditDaLing &editor) { editor.exec(); };
+    m_showModal = std::move(showModal);
+}
+
+QString ListCommands::deleteQuestion(const QString &number, const QString &name)
+{
+    return QStringLiteral("你确定删除第  ") + number + QStringLiteral(" 条 【") + name
+           + QStringLiteral("】 吗？");
+}
+
+QString ListCommands::selectedCell(int column) const
+{
+    return m_board.grid().cell(column, m_board.grid().selectedRow());
+}
+
+// The buttons are disabled while the list may not change; the handlers check
+// again so that a stray call cannot edit during a bell or a test.
+
+void ListCommands::ButtonADDClick()
+{
+    if (!m_board.editingEnabled())
+        return;
+    m_editor.clearedit();
+    m_editor.beginInsert();
+    m_showModal(m_editor);
+    m_board.Refresh();
+}
+
+void ListCommands::ButtonEditClick()
+{
+    if (!m_board.editingEnabled())
+        return;
+    // An empty row locates nothing: the editor opens at 00:00:00 and its
+    // save adds a new entry.
+    m_editor.locate(selectedCell(ScheduleGrid::ColId));
+    m_editor.fillFromRecord();
+    m_showModal(m_editor);
+    m_board.Refresh();
+}
+
+void ListCommands::ButtonDelClick()
+{
+    if (!m_board.editingEnabled())
+        return;
+    const QString id = selectedCell(ScheduleGrid::ColId);
+    // Asking to delete a row without an entry would ask about nothing.
+    if (id.isEmpty())
+        throw StoreError(kNoEntry);
+    const QString question =
+        deleteQuestion(selectedCell(ScheduleGrid::ColNo), selectedCell(ScheduleGrid::ColName));
+    if (m_messages.yesNo(Messages::Kind::Confirm, question) != Messages::Answer::Yes)
+        return;
+    m_editor.clearedit();
+    m_editor.deleteRecord(id);
+    m_board.Refresh();
+}
+
+void ListCommands::N6Click()
+{
+    if (m_messages.yesNo(Messages::Kind::Confirm, kClearQuestion) != Messages::Answer::Yes)
+        return;
+    m_board.store().clear();
+    m_board.Refresh();
+}
+
+void ListCommands::StringGridshowDblClick()
+{
+    if (m_board.running())
+        return;
+    if (!m_board.testing())
+        m_test.ButtonCheckClick(); // starts the test, which already plays the row once
+    const int row = m_board.grid().selectedRow();
+    const QString music = m_board.grid().cell(ScheduleGrid::ColMusic, row);
+    m_board.yunXing = music;
+    m_board.touch();
+    try {
+        // An empty row names no file: the folder itself is nothing to play.
+        if (music.isEmpty())
+            throw AudioError(BellBoard::kNotFound);
+        ringRow(m_board, m_player, row);
+    } catch (const AudioError &) {
+        m_messages.plain(BellBoard::kNotFound);
+    } catch (const AppError &) {
+        m_messages.plain(BellBoard::kNotFound);
+    }
+    m_board.touch();
+}

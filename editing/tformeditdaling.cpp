@@ -1,0 +1,425 @@
+#include "tformeditdaling.h"
+#include "secondsofday.h"
+#include "weekdayset.h"
+
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QRegularExpressionValidator>
+#include <limits>
+
+namespace {
+
+const QString kNoMusic = QStringLiteral("必须选择音乐文件");
+const QString kCannotPlay = QStringLiteral("系统不支持该音乐文件！");
+const QString kTimeTooLarge = QStringLiteral("时间的数字太大，无法保存，请重新输入");
+
+// hours × 3600 + minutes × 60 + seconds without overflow: nullopt when the
+// result does not fit in 64 bits.
+std::optional<qint64> checkedTime(qint64 h, qint64 m, qint64 s)
+{
+    qint64 a, b, t;
+    if (__builtin_mul_overflow(h, qint64(3600), &a) || __builtin_mul_overflow(m, qint64(60), &b)
+        || __builtin_add_overflow(a, b, &t) || __builtin_add_overflow(t, s, &t))
+        return std::nullopt;
+    return t;
+}
+
+// Nothing may escape a Qt slot: a failure ends the handler and is shown in
+// the general error box.
+template <typename Fn>
+void guarded(Messages &messages, Fn &&fn)
+{
+    try {
+        fn();
+    } catch (const AppError &e) {
+        messages.generalError(e.text());
+    } catch (const AudioError &e) {
+        messages.generalError(e.text());
+    } catch (const std::exception &e) {
+        messages.generalError(QString::fromLocal8Bit(e.what()));
+    }
+}
+
+QLabel *label(QWidget *parent, const char *name, const QString &text, int x, int y)
+{
+    auto *l = new QLabel(text, parent);
+    l->setObjectName(QLatin1String(name));
+    l->move(x, y);
+    l->adjustSize();
+    return l;
+}
+
+QLineEdit *edit(QWidget *parent, const char *name, int x, int y, int w, int h)
+{
+    auto *e = new QLineEdit(parent);
+    e->setObjectName(QLatin1String(name));
+    e->setGeometry(x, y, w, h);
+    return e;
+}
+
+QPushButton *button(QWidget *parent, const char *name, const QString &text, int x, int y, int w,
+                    int h)
+{
+    auto *b = new QPushButton(text, parent);
+    b->setObjectName(QLatin1String(name));
+    b->setGeometry(x, y, w, h);
+    b->setAutoDefault(false);
+    return b;
+}
+
+} // namespace
+
+TFormEditDaLing::TFormEditDaLing(BellStore &store, BellBoard &board, AudioPlayer &player,
+                                 Messages &messages, FileDialogs &dialogs, QWidget *parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
+                          | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
+      m_store(store), m_board(board), m_player(player), m_messages(messages), m_dialogs(dialogs)
+{
+    setObjectName(QStringLiteral("FormEditDaLing"));
+    setWindowTitle(QStringLiteral("编辑铃声内容"));
+    QFont f(QStringLiteral("宋体"));
+    f.setPixelSize(16);
+    setFont(f);
+    setFixedSize(563, 363);
+    buildControls();
+
+    m_fields[0] = {EditHour, 24, QStringLiteral("不能大于24小时"), QStringLiteral("必须输入小时"),
+                   QStringLiteral("小时")};
+    m_fields[1] = {EditMin, 59, QStringLiteral("不能大于59分"), QStringLiteral("必须输入分钟"),
+                   QStringLiteral("分钟")};
+    m_fields[2] = {EditSec, 59, QStringLiteral("不能大于59秒"), QStringLiteral("必须输入秒钟"),
+                   QStringLiteral("秒钟")};
+
+    connect(Button1, &QPushButton::clicked, this, &TFormEditDaLing::Button1Click);
+    connect(Button2, &QPushButton::clicked, this, &TFormEditDaLing::Button2Click);
+    connect(S, &QPushButton::clicked, this, &TFormEditDaLing::SClick);
+    connect(SpeedButton8, &QPushButton::clicked, this, &TFormEditDaLing::SpeedButton8Click);
+    // Leaving a time field for another control of this dialog runs its check;
+    // focus going to a message box or another window does not.
+    connect(qApp, &QApplication::focusChanged, this, &TFormEditDaLing::onFocusChanged);
+}
+
+void TFormEditDaLing::buildControls()
+{
+    Label1 = label(this, "Label1", QStringLiteral("时间"), 42, 24);
+    EditHour = edit(this, "EditHour", 96, 24, 37, 24);
+    Label7 = label(this, "Label7", QStringLiteral(":"), 146, 28);
+    EditMin = edit(this, "EditMin", 163, 24, 37, 24);
+    Label8 = label(this, "Label8", QStringLiteral(":"), 214, 28);
+    EditSec = edit(this, "EditSec", 231, 24, 37, 24);
+    Label4 = label(this, "Label4", QStringLiteral("名称"), 42, 73);
+    EditName = edit(this, "EditName", 96, 72, 181, 24);
+    Label2 = label(this, "Label2", QStringLiteral("星期"), 42, 123);
+
+    const char *dayNames[7] = {"S0", "S1", "S2", "S3", "S4", "S5", "S6"};
+    const int dayLeft[7] = {97, 150, 204, 258, 312, 366, 420};
+    QPushButton **dayButtons[7] = {&S0, &S1, &S2, &S3, &S4, &S5, &S6};
+    for (int i = 0; i < 7; ++i)
+        *dayButtons[i] = button(this, dayNames[i], WeekdaySet::dayChar(i), dayLeft[i], 118, 39, 25);
+    S = button(this, "S", QStringLiteral("全选"), 474, 118, 39, 25);
+    for (QPushButton *b : {S0, S1, S2, S3, S4, S5, S6, S}) {
+        b->setCheckable(true); // each toggles on its own; none excludes another
+        b->setFocusPolicy(Qt::NoFocus);
+    }
+
+    Label3 = label(this, "Label3", QStringLiteral("音乐"), 42, 172);
+    EditYinYue = edit(this, "EditYinYue", 96, 168, 389, 24);
+    SpeedButton8 = button(this, "SpeedButton8", QStringLiteral("…"), 486, 166, 27, 26);
+    SpeedButton8->setFocusPolicy(Qt::NoFocus);
+    Label5 = label(this, "Label5", QStringLiteral("时长"), 42, 222);
+    EditTimeLong = edit(this, "EditTimeLong", 96, 216, 181, 24);
+    EditTimeLong->setEnabled(false); // filled only from the store or by measuring
+    Label6 = label(this, "Label6", QStringLiteral("备注"), 42, 272);
+    EditBeiZhu = edit(this, "EditBeiZhu", 96, 264, 181, 24);
+    Button1 = button(this, "Button1", QStringLiteral("保 存"), 416, 224, 97, 32);
+    Button2 = button(this, "Button2", QStringLiteral("关 闭"), 416, 280, 97, 32);
+
+    QWidget *order[] = {EditHour, EditMin, EditSec, EditName, EditYinYue,
+                        EditTimeLong, EditBeiZhu, Button1, Button2};
+    for (size_t i = 0; i + 1 < std::size(order); ++i)
+        setTabOrder(order[i], order[i + 1]);
+
+    // Digits only, also when pasted; the input method would bypass the key
+    // filter, so the time fields take plain keys.
+    const QRegularExpression digits(QStringLiteral("[0-9]*"));
+    for (QLineEdit *e : {EditHour, EditMin, EditSec}) {
+        e->setValidator(new QRegularExpressionValidator(digits, e));
+        e->setAttribute(Qt::WA_InputMethodEnabled, false);
+        e->setInputMethodHints(Qt::ImhDigitsOnly);
+    }
+    // Key preview: the dialog sees each key before the focused control.
+    installEventFilter(this);
+    for (QWidget *w : order)
+        w->installEventFilter(this);
+}
+
+// --- the record --------------------------------------------------------
+
+void TFormEditDaLing::beginInsert()
+{
+    m_record.reset();
+    m_state = RecordState::Insert;
+}
+
+const std::optional<BellEntry> &TFormEditDaLing::locate(const QString &idText)
+{
+    m_state = RecordState::Browse;
+    m_record.reset();
+    m_record = m_store.entry(idText);
+    return m_record;
+}
+
+void TFormEditDaLing::fillFromRecord()
+{
+    const BellEntry e = m_record.value_or(BellEntry{});
+    EditHour->setText(twoDigits(e.time / 3600));
+    EditMin->setText(twoDigits((e.time % 3600) / 60));
+    EditSec->setText(twoDigits(e.time % 60));
+    EditName->setText(e.name);
+    S->setChecked(false);
+    const auto down = WeekdaySet::toDays(e.weekdays);
+    const auto buttons = days();
+    for (int i = 0; i < 7; ++i)
+        buttons[i]->setChecked(down[i]);
+    EditYinYue->setText(e.music);
+    EditTimeLong->setText(e.duration);
+    EditBeiZhu->setText(e.remark);
+}
+
+void TFormEditDaLing::deleteRecord(const QString &idText)
+{
+    m_state = RecordState::Browse;
+    m_record.reset();
+    m_store.remove(idText);
+}
+
+void TFormEditDaLing::clearedit()
+{
+    for (QLineEdit *e : {EditHour, EditMin, EditSec, EditName, EditYinYue, EditTimeLong, EditBeiZhu})
+        e->clear();
+    SClick();
+}
+
+// --- handlers ----------------------------------------------------------
+
+void TFormEditDaLing::SClick()
+{
+    for (QPushButton *b : days())
+        b->setChecked(S->isChecked());
+}
+
+qint64 TFormEditDaLing::fieldValue(const TimeField &field) const
+{
+    bool ok = false;
+    const qint64 v = field.edit->text().toLongLong(&ok);
+    if (!ok)
+        throw AppError(QStringLiteral("%1的数字太大，无法换算，请重新输入").arg(field.what));
+    return v;
+}
+
+void TFormEditDaLing::Button1Click()
+{
+    guarded(m_messages, [&] {
+        for (const TimeField &f : m_fields) {
+            if (f.edit->text().isEmpty()) {
+                m_messages.typedOk(Messages::Kind::Error, f.required);
+                f.edit->setFocus();
+                return;
+            }
+        }
+        if (EditYinYue->text().isEmpty()) {
+            m_messages.typedOk(Messages::Kind::Error, kNoMusic);
+            EditYinYue->setFocus();
+            return;
+        }
+        std::array<bool, 7> down{};
+        const auto buttons = days();
+        for (int i = 0; i < 7; ++i)
+            down[i] = buttons[i]->isChecked();
+
+        // A located entry is changed; with none the save adds a new one.
+        if (m_state == RecordState::Browse)
+            m_state = m_record ? RecordState::Edit : RecordState::Insert;
+
+        BellEntry e;
+        const auto time = checkedTime(fieldValue(m_fields[0]), fieldValue(m_fields[1]),
+                                      fieldValue(m_fields[2]));
+        if (!time)
+            throw AppError(kTimeTooLarge);
+        e.time = *time;
+        e.name = EditName->text();
+        e.weekdays = WeekdaySet::fromDays(down);
+        e.music = EditYinYue->text();
+        e.duration = EditTimeLong->text();
+        e.remark = EditBeiZhu->text();
+        if (m_state == RecordState::Insert) {
+            e.id = m_store.insert(e);
+        } else {
+            e.id = m_record->id;
+            m_store.update(e);
+        }
+        m_record = e;
+        m_state = RecordState::Browse;
+        done(QDialog::Accepted);
+    });
+}
+
+void TFormEditDaLing::Button2Click()
+{
+    done(QDialog::Rejected);
+}
+
+void TFormEditDaLing::SpeedButton8Click()
+{
+    guarded(m_messages, [&] {
+        const std::optional<QString> chosen = m_dialogs.openFile(m_lastChosen);
+        if (!chosen)
+            return;
+        const QString path = *chosen;
+        m_lastChosen = path;
+        const qsizetype cut = path.lastIndexOf(u'/') + 1;
+        EditYinYue->setText(path.mid(cut));
+        const QString folder = m_board.paths().musicFolder();
+        if (path.left(cut) != folder) {
+            EditYinYue->clear();
+            m_messages.plain(QStringLiteral("为了方便管理，请先把 \r\r") + path
+                             + QStringLiteral("\r\r复制到：\r\r") + folder);
+            return;
+        }
+        try {
+            m_player.close();
+            m_player.setFileName(path);
+            m_player.open();
+            EditTimeLong->setText(QString::number(m_player.length() / 1000));
+        } catch (const std::exception &) {
+            m_player.close();
+            m_messages.plain(kCannotPlay);
+            EditYinYue->clear();
+            return;
+        }
+        m_player.close();
+    });
+}
+
+bool TFormEditDaLing::FormClose()
+{
+    // An unsaved change or new entry is dropped.
+    if (m_state == RecordState::Insert)
+        m_record.reset();
+    m_state = RecordState::Browse;
+
+    if (EditHour->text().isEmpty() || EditMin->text().isEmpty() || EditSec->text().isEmpty())
+        return true;
+    qint64 h, m, s;
+    try {
+        h = fieldValue(m_fields[0]);
+        m = fieldValue(m_fields[1]);
+        s = fieldValue(m_fields[2]);
+    } catch (const AppError &e) {
+        // Stay open until the field holds a number the grid can place.
+        m_messages.generalError(e.text());
+        return false;
+    }
+    // Beyond the end of any day the time sorts after every entry.
+    const qint64 time = checkedTime(h, m, s).value_or(std::numeric_limits<qint64>::max());
+    try {
+        m_board.lastEditedIndex = m_store.countBefore(time);
+    } catch (const AppError &e) {
+        // Without the store the selection cannot move, but the operator must
+        // still be able to close the dialog.
+        m_messages.generalError(e.text());
+    }
+    return true;
+}
+
+void TFormEditDaLing::done(int result)
+{
+    bool close = false;
+    guarded(m_messages, [&] { close = FormClose(); });
+    if (close)
+        QDialog::done(result);
+}
+
+// --- keys and focus ----------------------------------------------------
+
+const TFormEditDaLing::TimeField *TFormEditDaLing::timeField(const QObject *o) const
+{
+    for (const TimeField &f : m_fields)
+        if (f.edit == o)
+            return &f;
+    return nullptr;
+}
+
+bool TFormEditDaLing::eventFilter(QObject *watched, QEvent *event)
+{
+    if (event->type() != QEvent::KeyPress)
+        return QDialog::eventFilter(watched, event);
+    auto *key = static_cast<QKeyEvent *>(event);
+    if (FormKeyPress(key))
+        return true;
+    if (timeField(watched) && EditHourKeyPress(key))
+        return true;
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TFormEditDaLing::FormKeyPress(QKeyEvent *key)
+{
+    if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)
+        return false;
+    // Enter moves on like Tab; on a button it presses the button.
+    if (auto *b = qobject_cast<QPushButton *>(QApplication::focusWidget()); b && isAncestorOf(b))
+        b->click();
+    else
+        focusNextChild();
+    return true;
+}
+
+bool TFormEditDaLing::EditHourKeyPress(QKeyEvent *key)
+{
+    const QString text = key->text();
+    if (text.isEmpty())
+        return false; // arrows, Delete …
+    const QChar c = text.front();
+    if ((c >= u'0' && c <= u'9') || c == u'\b')
+        return false;
+    // Tab, Escape and the editing shortcuts keep their meaning; the
+    // validator refuses anything but digits that a paste would bring.
+    if (c.unicode() < 0x20 || c.unicode() == 0x7f)
+        return false;
+    return true;
+}
+
+void TFormEditDaLing::onFocusChanged(QWidget *old, QWidget *now)
+{
+    if (m_inExit || !now || !isAncestorOf(now))
+        return;
+    if (const TimeField *f = timeField(old))
+        fieldExit(*f);
+}
+
+void TFormEditDaLing::fieldExit(const TimeField &field)
+{
+    // The field takes the focus back below; that must not run the check of
+    // the control it was about to go to.
+    m_inExit = true;
+    guarded(m_messages, [&] {
+        if (field.edit->text().isEmpty())
+            field.edit->setText(QStringLiteral("00"));
+        qint64 v = 0;
+        try {
+            v = fieldValue(field);
+        } catch (const AppError &e) {
+            m_messages.generalError(e.text());
+            field.edit->setFocus();
+            return;
+        }
+        if (v > field.bound) {
+            m_messages.typedOk(Messages::Kind::Error, field.tooLarge);
+            field.edit->setFocus();
+        }
+    });
+    m_inExit = false;
+}

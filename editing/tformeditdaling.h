@@ -1,0 +1,101 @@
+#pragma once
+// The bell entry editor "编辑铃声内容": one entry is entered or changed here.
+// It is created once and reused by every add and change; closing only hides
+// it, so its fields, the "全选" state and the chooser's last file last from
+// one showing to the next.
+#include "audioplayer.h"
+#include "bellboard.h"
+#include "bellstore.h"
+#include "seams.h"
+
+#include <QDialog>
+#include <optional>
+
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+class TFormEditDaLing : public QDialog {
+    Q_OBJECT
+public:
+    // player is the dialog's own MediaPlayer1: it only opens a file to
+    // measure it and never plays.
+    TFormEditDaLing(BellStore &store, BellBoard &board, AudioPlayer &player, Messages &messages,
+                    FileDialogs &dialogs, QWidget *parent = nullptr);
+
+    // The one record the dialog writes, held here until it is posted. Browse:
+    // nothing pending (the located entry, if any, as stored). Edit: a change
+    // of the located entry is being saved. Insert: a new entry.
+    enum class RecordState { Browse, Edit, Insert };
+    RecordState recordState() const { return m_state; }
+    const std::optional<BellEntry> &record() const { return m_record; }
+
+    // For the list commands. A new entry: no row, record in insert state.
+    void beginInsert();
+    // Locates the entry with that id text (the empty text locates none), in
+    // browse state. Store failures throw.
+    const std::optional<BellEntry> &locate(const QString &idText);
+    // Overwrites every field from the located record; with none located the
+    // time reads "00" "00" "00", the rest is empty and every day is up. "全选"
+    // is set up without running its click action.
+    void fillFromRecord();
+    // Deletes the entry with that id text at once; throws StoreError when
+    // no row has it.
+    void deleteRecord(const QString &idText);
+
+    // Empties the seven edits; every weekday button takes the state of "全选".
+    void clearedit();
+
+    // The path the chooser offers next (the last file chosen).
+    QString lastChosenPath() const { return m_lastChosen; }
+
+    // Every close (save, "关 闭", close box, Escape) runs FormClose first; it
+    // may keep the dialog open while a time field cannot be read.
+    void done(int result) override;
+
+    QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8;
+    QLineEdit *EditHour, *EditMin, *EditSec, *EditName, *EditYinYue, *EditTimeLong, *EditBeiZhu;
+    QPushButton *S0, *S1, *S2, *S3, *S4, *S5, *S6, *S;
+    QPushButton *SpeedButton8, *Button1, *Button2;
+
+public slots:
+    void Button1Click();
+    void Button2Click();
+    void SClick();
+    void SpeedButton8Click();
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
+
+private:
+    struct TimeField {
+        QLineEdit *edit;
+        qint64 bound;
+        QString tooLarge; // "不能大于…"
+        QString required; // "必须输入…"
+        QString what;     // the field's name in the digits message
+    };
+    // Returns false to keep the dialog open.
+    bool FormClose();
+    bool FormKeyPress(QKeyEvent *key);
+    bool EditHourKeyPress(QKeyEvent *key);
+    void fieldExit(const TimeField &field);
+    void onFocusChanged(QWidget *old, QWidget *now);
+    const TimeField *timeField(const QObject *o) const;
+    // The field's digits as a number; throws AppError with a clear message
+    // when they do not fit in 64 bits.
+    qint64 fieldValue(const TimeField &field) const;
+    std::array<QPushButton *, 7> days() const { return {S0, S1, S2, S3, S4, S5, S6}; }
+    void buildControls();
+
+    BellStore &m_store;
+    BellBoard &m_board;
+    AudioPlayer &m_player;
+    Messages &m_messages;
+    FileDialogs &m_dialogs;
+    TimeField m_fields[3];
+    RecordState m_state = RecordState::Browse;
+    std::optional<BellEntry> m_record;
+    QString m_lastChosen;
+    bool m_inExit = false;
+};
