@@ -1,0 +1,59 @@
+#include "sheetexport.h"
+
+#include "biff8writer.h"
+#include "schedulegrid.h"
+
+namespace BellListSheet {
+QString sheetName() { return QStringLiteral("广播铃声列表"); }
+QStringList header()
+{
+    return {QStringLiteral("序"), QStringLiteral("时间"), QStringLiteral("名称"),
+            QStringLiteral("音乐"), QStringLiteral("周期"), QStringLiteral("时长"),
+            QStringLiteral("备注")};
+}
+QString proposedFileName() { return QStringLiteral("Quorlin学校铃声广播列表"); }
+} // namespace BellListSheet
+
+SheetExport::SheetExport(const ScheduleGrid &grid, Messages &messages, FileDialogs &dialogs,
+                         std::function<void()> processEvents)
+    : m_grid(grid), m_messages(messages), m_dialogs(dialogs),
+      m_processEvents(std::move(processEvents))
+{
+}
+
+QString SheetExport::withSuffix(const QString &chosen)
+{
+    if (chosen.endsWith(QStringLiteral(".xls"), Qt::CaseInsensitive))
+        return chosen;
+    return chosen + QStringLiteral(".xls");
+}
+
+QList<QStringList> SheetExport::sheetRows() const
+{
+    QList<QStringList> rows{BellListSheet::header()};
+    // The list ends at the first row without a running number; an entry
+    // without a name is still an entry.
+    for (int k = 1; k < m_grid.gridRowCount(); ++k) {
+        if (m_grid.cell(ScheduleGrid::ColNo, k).isEmpty())
+            break;
+        QStringList row;
+        row << m_grid.cell(ScheduleGrid::ColNo, k)
+            << QStringLiteral(" ") + m_grid.cell(ScheduleGrid::ColTime, k);
+        for (int c = ScheduleGrid::ColName; c <= ScheduleGrid::ColRemark; ++c)
+            row << m_grid.cell(c, k);
+        rows.append(row);
+        if (m_processEvents)
+            m_processEvents();
+    }
+    return rows;
+}
+
+void SheetExport::run()
+{
+    const auto chosen = m_dialogs.saveFile(BellListSheet::proposedFileName());
+    if (!chosen)
+        return;
+    const QString path = withSuffix(*chosen);
+    writeBiff8File(path, BellListSheet::sheetName(), sheetRows());
+    m_messages.plain(QStringLiteral("数据已经成功保存"));
+}

@@ -1,0 +1,38 @@
+#pragma once
+// "存为EXCEL": the whole bell list, as the grid shows it in stopped mode,
+// saved as an Excel 97-2003 workbook in the bell-list layout.
+#include "seams.h"
+
+#include <QList>
+#include <QStringList>
+#include <functional>
+
+class ScheduleGrid;
+
+// The layout of the exchanged sheet.
+namespace BellListSheet {
+QString sheetName();          // "广播铃声列表"
+QStringList header();         // "序" "时间" "名称" "音乐" "周期" "时长" "备注"
+QString proposedFileName();   // "Quorlin学校铃声广播列表"
+}
+
+class SheetExport {
+public:
+    SheetExport(const ScheduleGrid &grid, Messages &messages, FileDialogs &dialogs,
+                std::function<void()> processEvents);
+    // The whole command; failures are thrown as AppError for the general
+    // error box. A cancelled dialog ends it silently.
+    void run();
+
+    // The rows of the sheet, header first: one per listed entry, up to the
+    // first grid row without a running number. processEvents runs after each.
+    QList<QStringList> sheetRows() const;
+    // The chosen name with ".xls" appended unless it already ends so.
+    static QString withSuffix(const QString &chosen);
+
+private:
+    const ScheduleGrid &m_grid;
+    Messages &m_messages;
+    FileDialogs &m_dialogs;
+    std::function<void()> m_processEvents;
+};

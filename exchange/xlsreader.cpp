@@ -1,0 +1,94 @@
+// .xls (BIFF5/BIFF8 in a compound file) through libfreexl, which reads from
+// a path only; bytes are put into a temporary file first.
+#include "sheetreader.h"
+
+#include <QTemporaryFile>
+#include <freexl.h>
+
+namespace {
+
+struct XlsHandle {
+    const void *h = nullptr;
+    ~XlsHandle()
+    {
+        if (h)
+            freexl_close(h);
+    }
+};
+
+// freexl writes dates as "YYYY-MM-DD", date-times as "YYYY-MM-DD HH:MM:SS".
+QString dateText(const char *text, bool withTime)
+{
+    int y = 0, mo = 0, d = 0, h = 0, mi = 0, s = 0;
+    const QByteArray t(text);
+    const int n = withTime ? sscanf(t.constData(), "%d-%d-%d %d:%d:%d", &y, &mo, &d, &h, &mi, &s)
+                           : sscanf(t.constData(), "%d-%d-%d", &y, &mo, &d);
+    if (n != (withTime ? 6 : 3))
+        return QString::fromUtf8(t);
+    return dateTimeText(y, mo, d, h, mi, s);
+}
+
+} // namespace
+
+SheetData XlsReader::read(const QByteArray &bytes) const
+{
+    QTemporaryFile tmp;
+    if (!tmp.open() || tmp.write(bytes) != bytes.size() || !tmp.flush())
+        throw SheetError(QStringLiteral("无法写入临时文件：%1").arg(tmp.errorString()));
+    return readFile(tmp.fileName());
+}
+
+SheetData XlsReader::readFile(const QString &path) const
+{
+    XlsHandle xls;
+    const int rc = freexl_open(QFile::encodeName(path).constData(), &xls.h);
+    if (rc == FREEXL_INSUFFICIENT_MEMORY)
+        throw SheetError(SheetTexts::tooLarge());
+    if (rc != FREEXL_OK)
+        throw SheetError(SheetTexts::damaged());
+    unsigned int protection = 0;
+    if (freexl_get_info(xls.h, FREEXL_BIFF_PASSWORD, &protection) == FREEXL_OK
+        && protection == FREEXL_BIFF_OBFUSCATED)
+        throw SheetError(SheetTexts::encrypted());
+
+    unsigned int sheets = 0;
+    if (freexl_get_info(xls.h, FREEXL_BIFF_SHEET_COUNT, &sheets) != FREEXL_OK || sheets == 0)
+        throw SheetError(QStringLiteral("表格文件中没有工作表"));
+    if (freexl_select_active_worksheet(xls.h, 0) != FREEXL_OK)
+        throw SheetError(SheetTexts::damaged());
+    unsigned int rows = 0;
+    unsigned short cols = 0;
+    if (freexl_worksheet_dimensions(xls.h, &rows, &cols) != FREEXL_OK)
+        throw SheetError(SheetTexts::damaged());
+    if (rows > unsigned(SheetLimits::kMaxRows))
+        throw SheetError(SheetTexts::tooManyRows());
+
+    SheetData data;
+    const unsigned short usedCols = qMin<unsigned short>(cols, SheetLimits::kMaxColumns);
+    for (unsigned int r = 0; r < rows; ++r) {
+        for (unsigned short c = 0; c < usedCols; ++c) {
+            FreeXL_CellValue v;
+            if (freexl_get_cell_value(xls.h, r, c, &v) != FREEXL_OK)
+                throw SheetError(SheetTexts::damaged());
+            QString text;
+            switch (v.type) {
+            case FREEXL_CELL_INT: text = QString::number(v.value.int_value); break;
+            case FREEXL_CELL_DOUBLE: text = numberText(v.value.double_value); break;
+            case FREEXL_CELL_TEXT:
+            case FREEXL_CELL_SST_TEXT:
+            case FREEXL_CELL_TIME:
+                text = v.value.text_value ? QString::fromUtf8(v.value.text_value) : QString();
+                break;
+            case FREEXL_CELL_DATE:
+                text = v.value.text_value ? dateText(v.value.text_value, false) : QString();
+                break;
+            case FREEXL_CELL_DATETIME:
+                text = v.value.text_value ? dateText(v.value.text_value, true) : QString();
+                break;
+            default: break;
+            }
+            data.set(int(r), c, text);
+        }
+    }
+    return data;
+}
