@@ -19,10 +19,18 @@ public slots:
     // general error box shows (for instance the player's "No MCI device
     // open" when the test ends after a failed open).
     void ButtonCheckClick();
+    // Moves on when the player has fallen silent; ends the test by itself
+    // once the selection has passed the last entry.
     void TimerCheckTimer();
 
 private:
+    void playSelected();
+    void endTest();
+
     BellBoard &m_board;
     AudioPlayer &m_player;
     Messages &m_messages;
+    // While the not-found box is open the test waits for the operator
+    // instead of walking on (and stacking boxes) underneath it.
+    bool m_boxOpen = false;
 };
