@@ -16,6 +16,13 @@ const QString kNoMusic = QStringLiteral("必须选择音乐文件");
 const QString kCannotPlay = QStringLiteral("系统不支持该音乐文件！");
 const QString kTimeTooLarge = QStringLiteral("时间的数字太大，无法保存，请重新输入");
 
+// An empty field is stored as the empty text, never as NULL: the list's
+// "like" would not match NULL and the entry would vanish from the grid.
+QString stored(const QString &text)
+{
+    return text.isNull() ? QStringLiteral("") : text;
+}
+
 // hours × 3600 + minutes × 60 + seconds without overflow: nullopt when the
 // result does not fit in 64 bits.
 std::optional<qint64> checkedTime(qint64 h, qint64 m, qint64 s)
@@ -100,6 +107,12 @@ TFormEditDaLing::TFormEditDaLing(BellStore &store, BellBoard &board, AudioPlayer
     // Leaving a time field for another control of this dialog runs its check;
     // focus going to a message box or another window does not.
     connect(qApp, &QApplication::focusChanged, this, &TFormEditDaLing::onFocusChanged);
+}
+
+TFormEditDaLing::~TFormEditDaLing()
+{
+    // Hiding in QDialog's destructor moves the focus; this part is gone by then.
+    disconnect(qApp, &QApplication::focusChanged, this, nullptr);
 }
 
 void TFormEditDaLing::buildControls()
@@ -250,11 +263,11 @@ void TFormEditDaLing::Button1Click()
         if (!time)
             throw AppError(kTimeTooLarge);
         e.time = *time;
-        e.name = EditName->text();
-        e.weekdays = WeekdaySet::fromDays(down);
-        e.music = EditYinYue->text();
-        e.duration = EditTimeLong->text();
-        e.remark = EditBeiZhu->text();
+        e.name = stored(EditName->text());
+        e.weekdays = stored(WeekdaySet::fromDays(down));
+        e.music = stored(EditYinYue->text());
+        e.duration = stored(EditTimeLong->text());
+        e.remark = stored(EditBeiZhu->text());
         if (m_state == RecordState::Insert) {
             e.id = m_store.insert(e);
         } else {

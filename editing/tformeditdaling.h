@@ -22,6 +22,7 @@ public:
     // measure it and never plays.
     TFormEditDaLing(BellStore &store, BellBoard &board, AudioPlayer &player, Messages &messages,
                     FileDialogs &dialogs, QWidget *parent = nullptr);
+    ~TFormEditDaLing() override;
 
     // The one record the dialog writes, held here until it is posted. Browse:
     // nothing pending (the located entry, if any, as stored). Edit: a change

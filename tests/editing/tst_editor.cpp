@@ -1,0 +1,396 @@
+#include "editorfixture.h"
+#include "weekdayset.h"
+
+#include <QClipboard>
+#include <QDir>
+
+class EditorTest : public QObject {
+    Q_OBJECT
+    using F = EditorFixture;
+
+private slots:
+    void timeFieldsTakeDigitsOnly()
+    {
+        F f;
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        F::type(QStringLiteral("1a:2 b"));
+        QCOMPARE(f.dlg.EditHour->text(), QStringLiteral("12"));
+        F::key(Qt::Key_Backspace);
+        QCOMPARE(f.dlg.EditHour->text(), QStringLiteral("1"));
+        // A paste cannot bring letters in either.
+        QApplication::clipboard()->setText(QStringLiteral("3x"));
+        QTest::keyClick(F::focused(), Qt::Key_V, Qt::ControlModifier);
+        QCOMPARE(f.dlg.EditHour->text(), QStringLiteral("1"));
+        // Other fields take any text.
+        F::key(Qt::Key_Tab);
+        F::key(Qt::Key_Tab);
+        F::key(Qt::Key_Tab);
+        QCOMPARE(F::focused(), f.dlg.EditName);
+        F::type(QStringLiteral("ab 1"));
+        QCOMPARE(f.dlg.EditName->text(), QStringLiteral("ab 1"));
+    }
+
+    void leavingTimeFieldsFillsAndChecksRange()
+    {
+        F f;
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        F::key(Qt::Key_Tab);
+        F::key(Qt::Key_Return); // Enter leaves a field just as Tab does
+        F::key(Qt::Key_Tab);
+        QCOMPARE(f.dlg.EditHour->text(), QStringLiteral("00"));
+        QCOMPARE(f.dlg.EditMin->text(), QStringLiteral("00"));
+        QCOMPARE(f.dlg.EditSec->text(), QStringLiteral("00"));
+        QVERIFY(f.messages.shown.isEmpty());
+
+        f.fill(f.dlg.EditHour, QStringLiteral("24"));
+        F::key(Qt::Key_Tab);
+        QVERIFY(f.messages.shown.isEmpty());
+        QCOMPARE(F::focused(), f.dlg.EditMin);
+
+        // 25 is refused; the value stays and the field keeps the focus, and
+        // the field it was leaving for is not checked in passing.
+        f.fill(f.dlg.EditHour, QStringLiteral("25"));
+        f.dlg.EditMin->clear();
+        F::key(Qt::Key_Return);
+        QCOMPARE(f.messages.texts(), QStringList{QStringLiteral("不能大于24小时")});
+        QCOMPARE(f.messages.shown.last().kind, QStringLiteral("Error"));
+        QCOMPARE(F::focused(), f.dlg.EditHour);
+        QCOMPARE(f.dlg.EditHour->text(), QStringLiteral("25"));
+        QCOMPARE(f.dlg.EditMin->text(), QString());
+
+        f.fill(f.dlg.EditHour, QStringLiteral("0"));
+        f.fill(f.dlg.EditMin, QStringLiteral("60"));
+        F::click(f.dlg.EditName);
+        f.fill(f.dlg.EditMin, QStringLiteral("59"));
+        f.fill(f.dlg.EditSec, QStringLiteral("060"));
+        F::key(Qt::Key_Tab);
+        QCOMPARE(f.messages.texts(), (QStringList{QStringLiteral("不能大于24小时"),
+                                                  QStringLiteral("不能大于59分"),
+                                                  QStringLiteral("不能大于59秒")}));
+        QCOMPARE(F::focused(), f.dlg.EditSec);
+    }
+
+    void enterWalksTheTabOrderAndPressesButtons()
+    {
+        F f;
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        const QList<QWidget *> order{f.dlg.EditMin, f.dlg.EditSec, f.dlg.EditName,
+                                     f.dlg.EditYinYue, f.dlg.EditBeiZhu, f.dlg.Button1,
+                                     f.dlg.Button2};
+        for (QWidget *next : order) {
+            F::key(Qt::Key_Tab);
+            QCOMPARE(F::focused(), next);
+        }
+        F::click(f.dlg.EditHour);
+        for (QWidget *next : order.mid(0, 6)) {
+            F::key(Qt::Key_Enter);
+            QCOMPARE(F::focused(), next);
+        }
+        // Enter on "保 存": the save runs and asks for the music file.
+        F::key(Qt::Key_Return);
+        QCOMPARE(f.messages.texts().last(), QStringLiteral("必须选择音乐文件"));
+        QCOMPARE(F::focused(), f.dlg.EditYinYue);
+        F::type(QStringLiteral("a.mp3"));
+        F::key(Qt::Key_Return);
+        F::key(Qt::Key_Return);
+        F::key(Qt::Key_Tab);
+        QCOMPARE(F::focused(), f.dlg.Button2);
+        F::key(Qt::Key_Return);
+        QVERIFY(!f.dlg.isVisible());
+        QVERIFY(f.all().isEmpty());
+    }
+
+    void saveNamesTheFirstMissingField()
+    {
+        F f;
+        f.dlg.beginInsert();
+        f.dlg.EditName->setFocus(); // where the last use of the dialog left it
+        QVERIFY(f.show());
+        QCOMPARE(F::focused(), f.dlg.EditName);
+        const QList<std::pair<QLineEdit *, QString>> steps{
+            {f.dlg.EditHour, QStringLiteral("必须输入小时")},
+            {f.dlg.EditMin, QStringLiteral("必须输入分钟")},
+            {f.dlg.EditSec, QStringLiteral("必须输入秒钟")},
+            {f.dlg.EditYinYue, QStringLiteral("必须选择音乐文件")}};
+        for (const auto &[field, text] : steps) {
+            F::click(f.dlg.Button1);
+            QCOMPARE(f.messages.shown.last().text, text);
+            QCOMPARE(f.messages.shown.last().kind, QStringLiteral("Error"));
+            QCOMPARE(F::focused(), field);
+            field->setText(QStringLiteral("1"));
+            F::click(f.dlg.EditName); // the next missing field is not filled in passing
+        }
+        QVERIFY(f.dlg.isVisible());
+        QVERIFY(f.all().isEmpty());
+    }
+
+    void newEntryIsSavedAsTyped()
+    {
+        F f;
+        f.add(6 * 3600, "early");
+        f.add(9 * 3600, "late");
+        f.dlg.clearedit();
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        F::type(QStringLiteral("7"));
+        F::key(Qt::Key_Return);
+        F::type(QStringLiteral("30"));
+        F::key(Qt::Key_Return);
+        F::type(QStringLiteral("5"));
+        F::key(Qt::Key_Return);
+        F::type(QStringLiteral("早读 铃"));
+        F::key(Qt::Key_Return);
+        F::type(QStringLiteral("不存在的.mp3")); // typed, never measured
+        F::key(Qt::Key_Return);
+        F::type(QStringLiteral("备注"));
+        F::click(f.dlg.Button1);
+
+        QVERIFY(!f.dlg.isVisible());
+        QVERIFY(f.messages.shown.isEmpty());
+        const QList<BellEntry> all = f.all();
+        QCOMPARE(all.size(), 3);
+        const BellEntry e = all[1];
+        QCOMPARE(e.time, 7 * 3600 + 30 * 60 + 5);
+        QCOMPARE(e.name, QStringLiteral("早读 铃"));
+        QCOMPARE(e.music, QStringLiteral("不存在的.mp3"));
+        QCOMPARE(e.weekdays, QString()); // no day down
+        QCOMPARE(e.duration, QString());
+        QCOMPARE(e.remark, QStringLiteral("备注"));
+        QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
+        QCOMPARE(f.dlg.record()->id, e.id);
+        QCOMPARE(f.board.lastEditedIndex, 1);
+        QVERIFY(f.editorPlayer.log.isEmpty());
+    }
+
+    void allDaysToggleAcrossAddsAndChanges()
+    {
+        F f;
+        const qint64 id = f.add(8 * 3600, "x", QStringLiteral(""));
+        f.dlg.clearedit();
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        auto downDays = [&] {
+            QString s;
+            for (int i = 0; i < 7; ++i)
+                if ((std::array{f.dlg.S0, f.dlg.S1, f.dlg.S2, f.dlg.S3, f.dlg.S4, f.dlg.S5,
+                                f.dlg.S6})[i]->isChecked())
+                    s += WeekdaySet::dayChar(i);
+            return s;
+        };
+        QCOMPARE(downDays(), QString());
+        F::click(f.dlg.S);
+        QCOMPARE(downDays(), QStringLiteral("日一二三四五六"));
+        F::click(f.dlg.S0);
+        F::click(f.dlg.S6);
+        QVERIFY(f.dlg.S->isChecked()); // single days leave "全选" alone
+        QCOMPARE(downDays(), QStringLiteral("一二三四五"));
+        QCOMPARE(F::focused(), f.dlg.EditHour); // toggles take no focus
+        F::click(f.dlg.S);
+        QCOMPARE(downDays(), QString());
+        F::click(f.dlg.S);
+        F::click(f.dlg.S3);
+        F::type(QStringLiteral("8"));
+        F::key(Qt::Key_Tab);
+        F::key(Qt::Key_Tab);
+        F::key(Qt::Key_Tab);
+        f.fill(f.dlg.EditYinYue, QStringLiteral("a.mp3"));
+        F::click(f.dlg.Button1);
+        QCOMPARE(f.store.entry(QString::number(f.dlg.record()->id))->weekdays,
+                 QStringLiteral("日一二四五六"));
+
+        // "全选" left down: the next add opens with every day down.
+        f.dlg.clearedit();
+        QCOMPARE(downDays(), QStringLiteral("日一二三四五六"));
+        QVERIFY(f.dlg.EditHour->text().isEmpty() && f.dlg.EditYinYue->text().isEmpty());
+        // A change sets "全选" up and shows the entry's days (none here) …
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(!f.dlg.S->isChecked());
+        QCOMPARE(downDays(), QString());
+        QCOMPARE(f.dlg.EditHour->text(), QStringLiteral("08"));
+        // … so the add after it opens with none down.
+        f.dlg.S1->setChecked(true);
+        f.dlg.clearedit();
+        QCOMPARE(downDays(), QString());
+    }
+
+    void chooserAcceptsOnlyTheMusicFolder()
+    {
+        F f;
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        for (QLineEdit *e : {f.dlg.EditHour, f.dlg.EditMin, f.dlg.EditSec})
+            e->setText(QStringLiteral("08"));
+        f.dlg.EditYinYue->setText(QStringLiteral("old.mp3"));
+        f.dlg.EditTimeLong->setText(QStringLiteral("7"));
+        const QString good = f.home.touchMusic(QStringLiteral("上课.mp3"));
+        f.editorPlayer.lengths[QStringLiteral("上课.mp3")] = 185600;
+        QDir(f.home.music()).mkpath(QStringLiteral("sub"));
+        const QString sub = f.home.touchMusic(QStringLiteral("sub/b.mp3"));
+        const QString outside = f.home.path() + QStringLiteral("c.mp3");
+        const QString upper = f.home.path() + QStringLiteral("音乐/../音乐/d.mp3");
+
+        auto choose = [&](std::optional<QString> answer) {
+            f.dialogs.openAnswers.push_back(std::move(answer));
+            F::click(f.dlg.SpeedButton8);
+        };
+        choose(std::nullopt); // cancelled: nothing changes
+        QCOMPARE(f.dlg.EditYinYue->text(), QStringLiteral("old.mp3"));
+        QVERIFY(f.messages.shown.isEmpty());
+
+        const QString hint = QStringLiteral("为了方便管理，请先把 \r\r%1\r\r复制到：\r\r%2");
+        for (const QString &path : {outside, sub, upper}) {
+            choose(path);
+            QCOMPARE(f.dlg.EditYinYue->text(), QString());
+            QCOMPARE(f.dlg.EditTimeLong->text(), QStringLiteral("7"));
+            QCOMPARE(f.messages.shown.last().kind, QStringLiteral("plain"));
+            QCOMPARE(f.messages.shown.last().text, hint.arg(path, f.home.music()));
+        }
+        QVERIFY(f.editorPlayer.log.isEmpty());
+        F::click(f.dlg.Button1);
+        QCOMPARE(f.messages.texts().last(), QStringLiteral("必须选择音乐文件"));
+
+        f.messages.shown.clear();
+        choose(good);
+        QCOMPARE(f.dlg.EditYinYue->text(), QStringLiteral("上课.mp3"));
+        QCOMPARE(f.dlg.EditTimeLong->text(), QStringLiteral("185"));
+        QVERIFY(f.messages.shown.isEmpty());
+        QCOMPARE(f.editorPlayer.mode(), AudioPlayer::Mode::NotReady); // closed again
+        QCOMPARE(f.editorPlayer.playCount, 0);
+
+        // A file the player cannot open.
+        const QString broken = f.home.touchMusic(QStringLiteral("broken.mp3"), QByteArray());
+        choose(broken);
+        QCOMPARE(f.messages.texts(), QStringList{QStringLiteral("系统不支持该音乐文件！")});
+        QCOMPARE(f.messages.shown.last().kind, QStringLiteral("plain"));
+        QCOMPARE(f.dlg.EditYinYue->text(), QString());
+        QCOMPARE(f.dlg.EditTimeLong->text(), QStringLiteral("185"));
+
+        // Each use starts from the file chosen last; a cancel keeps it.
+        choose(std::nullopt);
+        QCOMPARE(f.dialogs.openStartPaths,
+                 (QStringList{QString(), QString(), outside, sub, upper, good, broken}));
+        QCOMPARE(f.dlg.lastChosenPath(), broken);
+    }
+
+    void closeDropsTheChangeButMovesTheSelection()
+    {
+        F f;
+        f.add(6 * 3600, "a");
+        f.add(7 * 3600, "b");
+        const qint64 id = f.add(12 * 3600, "c");
+        const BellEntry before = *f.store.entry(QString::number(id));
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(f.show(f.dlg.EditHour));
+        f.fill(f.dlg.EditHour, QStringLiteral("6"));
+        f.fill(f.dlg.EditMin, QStringLiteral("30"));
+        f.fill(f.dlg.EditName, QStringLiteral("changed"));
+        F::click(f.dlg.S2);
+        F::click(f.dlg.Button2);
+        QVERIFY(!f.dlg.isVisible());
+        QCOMPARE(*f.store.entry(QString::number(id)), before);
+        QCOMPARE(f.board.lastEditedIndex, 1); // 06:30:00 stands after "a"
+        QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
+
+        // The close box too; an empty time field leaves the index alone.
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(f.show(f.dlg.EditName));
+        f.dlg.EditHour->clear();
+        f.dlg.close();
+        QVERIFY(!f.dlg.isVisible());
+        QCOMPARE(f.board.lastEditedIndex, 1);
+        QVERIFY(f.messages.shown.isEmpty());
+    }
+
+    void changeIsSavedAndAFailedSaveStaysOpen()
+    {
+        F f;
+        const qint64 id = f.add(12 * 3600, "c");
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(f.show(f.dlg.EditName));
+        f.fill(f.dlg.EditName, QStringLiteral("new"));
+        F::click(f.dlg.Button1);
+        QVERIFY(!f.dlg.isVisible());
+        BellEntry want{id, 12 * 3600, "new", "c.mp3", "一二三四五", "3", "r"};
+        QCOMPARE(*f.store.entry(QString::number(id)), want);
+        QCOMPARE(f.all().size(), 1);
+
+        // The entry vanished while the dialog was open: the save says so, the
+        // dialog stays with the change pending, and closing drops it.
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(f.show(f.dlg.EditName));
+        f.store.clear();
+        F::click(f.dlg.Button1);
+        QVERIFY(f.dlg.isVisible());
+        QCOMPARE(f.messages.shown.last().kind, QStringLiteral("general"));
+        QVERIFY(f.messages.shown.last().text.startsWith(QStringLiteral("该铃声记录已不存在")));
+        QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Edit);
+        F::click(f.dlg.Button2);
+        QVERIFY(!f.dlg.isVisible());
+        QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
+        QVERIFY(f.all().isEmpty());
+    }
+
+    void hugeNumbersAreReportedNotFatal()
+    {
+        F f;
+        f.add(6 * 3600, "a");
+        f.dlg.clearedit();
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        const QString huge(40, u'9');
+        F::type(huge);
+        QCOMPARE(f.dlg.EditHour->text(), huge); // no length limit
+        F::key(Qt::Key_Tab);
+        QCOMPARE(f.messages.shown.size(), 1);
+        QCOMPARE(f.messages.shown.last().kind, QStringLiteral("general"));
+        QVERIFY(f.messages.shown.last().text.startsWith(QStringLiteral("小时的数字太大")));
+        QCOMPARE(F::focused(), f.dlg.EditHour);
+
+        f.dlg.EditMin->setText(QStringLiteral("0"));
+        f.dlg.EditSec->setText(QStringLiteral("0"));
+        f.dlg.EditYinYue->setText(QStringLiteral("a.mp3"));
+        f.messages.shown.clear();
+        f.dlg.Button1->click(); // without leaving the field
+        QVERIFY(f.dlg.isVisible());
+        QCOMPARE(f.messages.shown.size(), 1);
+        QVERIFY(f.messages.shown.last().text.startsWith(QStringLiteral("小时的数字太大")));
+        QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Insert);
+        QCOMPARE(f.all().size(), 1);
+
+        // Closing drops the new entry but waits for a number it can place.
+        f.dlg.Button2->click();
+        QVERIFY(f.dlg.isVisible());
+        QCOMPARE(f.messages.shown.size(), 2);
+        QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
+
+        // A number that fits but whose time does not: saving is refused,
+        // closing places it after every entry.
+        f.dlg.EditHour->setText(QString::number(std::numeric_limits<qint64>::max()));
+        f.dlg.Button1->click();
+        QVERIFY(f.dlg.isVisible());
+        QCOMPARE(f.messages.shown.last().text,
+                 Messages::errorText(QStringLiteral("时间的数字太大，无法保存，请重新输入")));
+        f.dlg.Button2->click();
+        QVERIFY(!f.dlg.isVisible());
+        QCOMPARE(f.board.lastEditedIndex, 1);
+        QCOMPARE(f.all().size(), 1);
+
+        // Many leading zeros are still a small number.
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        f.fill(f.dlg.EditHour, QString(30, u'0') + QStringLiteral("7"));
+        F::click(f.dlg.Button1);
+        QCOMPARE(f.all().last().time, 7 * 3600);
+    }
+};
+
+QTEST_MAIN(EditorTest)
+#include "tst_editor.moc"
