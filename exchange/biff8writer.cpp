@@ -162,7 +162,8 @@ QByteArray gsfWrap(const QByteArray &workbook)
         const auto *data = gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(mem));
         file = QByteArray(reinterpret_cast<const char *>(data), qsizetype(gsf_output_size(mem)));
     }
-    gsf_output_close(mem);
+    if (!gsf_output_is_closed(mem)) // closing the compound file closes its sink
+        gsf_output_close(mem);
     g_object_unref(mem);
     if (!ok || file.isEmpty())
         throw AppError(QStringLiteral("无法生成Excel文件"));

@@ -27,10 +27,10 @@ void SheetData::set(int row, int col, const QString &text)
 {
     if (row < 0 || col < 0 || col >= SheetLimits::kMaxColumns)
         return;
-    if (row >= SheetLimits::kMaxRows)
-        throw SheetError(SheetTexts::tooManyRows());
     if (text.isEmpty() && (row >= rows.size() || col >= rows[row].size()))
         return;
+    if (row >= SheetLimits::kMaxRows)
+        throw SheetError(SheetTexts::tooManyRows());
     if (row >= rows.size())
         rows.resize(row + 1);
     QStringList &r = rows[row];

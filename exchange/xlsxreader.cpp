@@ -1,0 +1,289 @@
+// .xlsx read part by part with Qt's XML stream reader. liborcus 0.17, which
+// reads the .ods files, skips inline strings and absolute part names, both
+// of which common generators (openpyxl among them) write, and would then
+// import an empty sheet without a word.
+#include "sheetreader.h"
+#include "zippackage.h"
+
+#include <QDate>
+#include <QXmlStreamReader>
+#include <vector>
+
+namespace {
+
+const QString kRelNs = QStringLiteral(
+    "http://schemas.openxmlformats.org/officeDocument/2006/relationships");
+
+// A part name relative to the folder of 'from', or absolute with a "/".
+QString resolvePart(const QString &from, const QString &target)
+{
+    if (target.startsWith(u'/'))
+        return target.mid(1);
+    QStringList parts = from.split(u'/');
+    parts.removeLast(); // the file name of 'from'
+    for (const QString &p : target.split(u'/')) {
+        if (p == QStringLiteral(".."))
+            parts.isEmpty() ? void() : parts.removeLast();
+        else if (p != QStringLiteral(".") && !p.isEmpty())
+            parts.append(p);
+    }
+    return parts.join(u'/');
+}
+
+// The relationships of a part: id → target part, and type suffix → part.
+struct Rels {
+    QHash<QString, QString> byId;
+    QHash<QString, QString> byType; // last path segment of the type
+};
+
+Rels readRels(const ZipPackage &zip, const QString &part)
+{
+    const int slash = int(part.lastIndexOf(u'/'));
+    const QString relsName = part.left(slash + 1) + QStringLiteral("_rels/")
+                             + part.mid(slash + 1) + QStringLiteral(".rels");
+    Rels rels;
+    QXmlStreamReader x(zip.part(relsName));
+    while (x.readNextStartElement() || !x.atEnd()) {
+        if (x.isStartElement() && x.name() == QStringLiteral("Relationship")) {
+            const auto a = x.attributes();
+            if (a.value(QStringLiteral("TargetMode")) == QStringLiteral("External"))
+                continue;
+            const QString target = resolvePart(part, a.value(QStringLiteral("Target")).toString());
+            rels.byId.insert(a.value(QStringLiteral("Id")).toString(), target);
+            const QString type = a.value(QStringLiteral("Type")).toString();
+            rels.byType.insert(type.mid(type.lastIndexOf(u'/') + 1), target);
+        }
+        if (x.hasError())
+            break;
+    }
+    return rels;
+}
+
+void requireWellFormed(const QXmlStreamReader &x)
+{
+    if (x.hasError())
+        throw SheetError(SheetTexts::damaged());
+}
+
+// The text of an <si> or <is>: every <t>, phonetic runs left out.
+QString richText(QXmlStreamReader &x)
+{
+    QString text;
+    const auto end = x.name().toString();
+    int phonetic = 0;
+    while (!x.atEnd()) {
+        x.readNext();
+        if (x.isStartElement()) {
+            if (x.name() == QStringLiteral("rPh"))
+                ++phonetic;
+            else if (x.name() == QStringLiteral("t") && phonetic == 0)
+                text += x.readElementText(QXmlStreamReader::IncludeChildElements);
+        } else if (x.isEndElement()) {
+            if (x.name() == QStringLiteral("rPh"))
+                --phonetic;
+            else if (x.name() == end)
+                break;
+        }
+    }
+    return text;
+}
+
+QStringList readSharedStrings(const ZipPackage &zip, const QString &part)
+{
+    QStringList strings;
+    if (part.isEmpty())
+        return strings;
+    QXmlStreamReader x(zip.part(part));
+    while (!x.atEnd()) {
+        x.readNext();
+        if (x.isStartElement() && x.name() == QStringLiteral("si"))
+            strings.append(richText(x));
+    }
+    requireWellFormed(x);
+    return strings;
+}
+
+// For each cell format (xf) whether it shows a date or time.
+std::vector<bool> readDateXfs(const ZipPackage &zip, const QString &part)
+{
+    std::vector<bool> xfs;
+    if (part.isEmpty())
+        return xfs;
+    QHash<int, bool> custom;
+    bool inCellXfs = false;
+    QXmlStreamReader x(zip.part(part));
+    while (!x.atEnd()) {
+        x.readNext();
+        if (x.isStartElement()) {
+            const auto a = x.attributes();
+            if (x.name() == QStringLiteral("numFmt")) {
+                custom.insert(a.value(QStringLiteral("numFmtId")).toInt(),
+                              isDateFormatCode(a.value(QStringLiteral("formatCode")).toString().toStdString()));
+            } else if (x.name() == QStringLiteral("cellXfs")) {
+                inCellXfs = true;
+            } else if (inCellXfs && x.name() == QStringLiteral("xf")) {
+                const int id = a.value(QStringLiteral("numFmtId")).toInt();
+                xfs.push_back(custom.contains(id) ? custom.value(id) : isBuiltinDateFormat(size_t(id)));
+            }
+        } else if (x.isEndElement() && x.name() == QStringLiteral("cellXfs")) {
+            inCellXfs = false;
+        }
+    }
+    requireWellFormed(x);
+    return xfs;
+}
+
+// "B12" → row 11, column 1; false for anything else.
+bool cellRef(QStringView ref, int *row, int *col)
+{
+    qint64 c = 0, r = 0;
+    qsizetype i = 0;
+    for (; i < ref.size() && ref[i].isLetter() && ref[i].unicode() < 128; ++i)
+        c = qMin<qint64>(c * 26 + (ref[i].toUpper().unicode() - 'A' + 1), 1 << 20);
+    const qsizetype digitsFrom = i;
+    for (; i < ref.size() && ref[i] >= u'0' && ref[i] <= u'9'; ++i)
+        r = qMin<qint64>(r * 10 + (ref[i].unicode() - '0'), qint64(1) << 31);
+    if (c == 0 || r == 0 || i != ref.size() || digitsFrom == i)
+        return false;
+    *row = int(qMin<qint64>(r - 1, INT_MAX));
+    *col = int(c - 1);
+    return true;
+}
+
+// ISO 8601 text of a t="d" cell → the cell text of a date or time.
+QString isoText(const QString &iso)
+{
+    const QDateTime dt = QDateTime::fromString(iso, Qt::ISODate);
+    if (dt.isValid())
+        return dateTimeText(dt.date().year(), dt.date().month(), dt.date().day(),
+                            dt.time().hour(), dt.time().minute(), dt.time().second());
+    const QTime t = QTime::fromString(iso, Qt::ISODate);
+    if (t.isValid())
+        return dateTimeText(0, 0, 0, t.hour(), t.minute(), t.second());
+    return iso;
+}
+
+SheetData readXlsxSheet(const ZipPackage &zip)
+{
+    const Rels root = readRels(zip, QStringLiteral(""));
+    QString workbook = root.byType.value(QStringLiteral("officeDocument"));
+    if (workbook.isEmpty())
+        workbook = QStringLiteral("xl/workbook.xml");
+    if (!zip.contains(workbook))
+        throw SheetError(SheetTexts::notASheet());
+
+    QString firstSheetId;
+    bool date1904 = false;
+    {
+        QXmlStreamReader x(zip.part(workbook));
+        while (!x.atEnd()) {
+            x.readNext();
+            if (!x.isStartElement())
+                continue;
+            const auto a = x.attributes();
+            if (x.name() == QStringLiteral("workbookPr")) {
+                const auto v = a.value(QStringLiteral("date1904"));
+                date1904 = v == QStringLiteral("1") || v == QStringLiteral("true");
+            } else if (x.name() == QStringLiteral("sheet") && firstSheetId.isEmpty()) {
+                firstSheetId = a.value(kRelNs, QStringLiteral("id")).toString();
+                if (firstSheetId.isEmpty()) // a prefix bound to another namespace
+                    for (const auto &at : a)
+                        if (at.name() == QStringLiteral("id"))
+                            firstSheetId = at.value().toString();
+            }
+        }
+        requireWellFormed(x);
+    }
+    const Rels rels = readRels(zip, workbook);
+    const QString sheetPart = rels.byId.value(firstSheetId);
+    if (firstSheetId.isEmpty() || !zip.contains(sheetPart))
+        throw SheetError(QStringLiteral("表格文件中没有工作表"));
+
+    const QStringList strings = readSharedStrings(zip, rels.byType.value(QStringLiteral("sharedStrings")));
+    const std::vector<bool> dateXfs = readDateXfs(zip, rels.byType.value(QStringLiteral("styles")));
+    const QDate origin = date1904 ? QDate(1904, 1, 1) : QDate(1899, 12, 30);
+
+    SheetData data;
+    QXmlStreamReader x(zip.part(sheetPart));
+    int row = -1, col = -1;
+    while (!x.atEnd()) {
+        x.readNext();
+        if (!x.isStartElement())
+            continue;
+        if (x.name() == QStringLiteral("row")) {
+            bool ok = false;
+            const qint64 r = x.attributes().value(QStringLiteral("r")).toLongLong(&ok);
+            row = ok && r > 0 ? int(qMin<qint64>(r - 1, INT_MAX)) : row + 1;
+            col = -1;
+            continue;
+        }
+        if (x.name() != QStringLiteral("c"))
+            continue;
+        const auto a = x.attributes();
+        int r = row, c = col + 1;
+        const auto ref = a.value(QStringLiteral("r"));
+        if (!ref.isEmpty() && !cellRef(ref, &r, &c))
+            throw SheetError(SheetTexts::damaged());
+        if (r < 0)
+            r = 0;
+        row = r;
+        col = c;
+        const QString type = a.value(QStringLiteral("t")).toString();
+        const int xf = a.value(QStringLiteral("s")).toInt();
+        QString value, inlineText;
+        bool hasInline = false;
+        while (!x.atEnd()) {
+            x.readNext();
+            if (x.isStartElement() && x.name() == QStringLiteral("v")) {
+                value = x.readElementText();
+            } else if (x.isStartElement() && x.name() == QStringLiteral("is")) {
+                inlineText = richText(x);
+                hasInline = true;
+            } else if (x.isEndElement() && x.name() == QStringLiteral("c")) {
+                break;
+            }
+        }
+        QString text;
+        if (type == QStringLiteral("s")) {
+            bool ok = false;
+            const int i = value.toInt(&ok);
+            text = ok && i >= 0 && i < strings.size() ? strings[i] : QString();
+        } else if (type == QStringLiteral("inlineStr")) {
+            text = hasInline ? inlineText : value;
+        } else if (type == QStringLiteral("str") || type == QStringLiteral("e")) {
+            text = value;
+        } else if (type == QStringLiteral("b")) {
+            text = value.isEmpty() ? QString()
+                   : value == QStringLiteral("0") ? QStringLiteral("False") : QStringLiteral("True");
+        } else if (type == QStringLiteral("d")) {
+            text = isoText(value);
+        } else if (!value.isEmpty()) {
+            bool ok = false;
+            const double v = value.toDouble(&ok);
+            if (!ok)
+                text = value;
+            else if (xf >= 0 && size_t(xf) < dateXfs.size() && dateXfs[size_t(xf)])
+                text = dateSerialText(v, origin);
+            else
+                text = numberText(v);
+        }
+        if (r >= SheetLimits::kMaxRows && !text.isEmpty())
+            throw SheetError(SheetTexts::tooManyRows());
+        data.set(r, c, text);
+    }
+    requireWellFormed(x);
+    return data;
+}
+
+} // namespace
+
+SheetData ZipSheetReader::read(const QByteArray &bytes) const
+{
+    const ZipPackage zip(bytes);
+    zip.checkBounds();
+    if (zip.contains(QStringLiteral("[Content_Types].xml")))
+        return readXlsxSheet(zip);
+    if (zip.contains(QStringLiteral("content.xml")))
+        return readOdsSheet(bytes);
+    throw SheetError(SheetTexts::notASheet());
+}

@@ -1,0 +1,39 @@
+#pragma once
+// The parts of a zip package (.xlsx, .ods), read with hard bounds: the
+// central directory is checked and every part inflated once, counting, so
+// that a zip bomb or a truncated archive is refused before any parser runs.
+#include <QByteArray>
+#include <QHash>
+#include <QString>
+#include <string_view>
+
+class ZipPackage {
+public:
+    // Reads the central directory; throws SheetError for a broken archive.
+    explicit ZipPackage(const QByteArray &bytes);
+    // Inflates every part once and throws SheetError when all of them
+    // together exceed the bound or one of them is broken.
+    void checkBounds() const;
+    bool contains(const QString &name) const { return m_entries.contains(name); }
+    // The inflated part; an empty array when there is no such part.
+    QByteArray part(const QString &name) const;
+
+private:
+    struct Entry {
+        int method = 0;
+        qint64 data = 0;
+        qint64 packed = 0;
+        qint64 unpacked = 0;
+    };
+    const QByteArray &m_bytes;
+    QHash<QString, Entry> m_entries;
+};
+
+// Number formats that show a date or a time (shared by the .xlsx and .ods
+// readers): built-in ids of Excel, including the Chinese ones, and codes.
+bool isBuiltinDateFormat(size_t id);
+bool isDateFormatCode(std::string_view code);
+
+struct SheetData;
+// The first worksheet of an .ods (through liborcus).
+SheetData readOdsSheet(const QByteArray &bytes);
