@@ -1,0 +1,375 @@
+#include "ringfixture.h"
+
+// The clock tick, the blink and the mode switch against the fake clock.
+class RingTest : public QObject {
+    Q_OBJECT
+    using F = RingFixture;
+
+private slots:
+    void firstTickSwitchesToRunningMode()
+    {
+        F f;
+        f.add(F::at(7, 0, 0), "early");
+        f.add(F::at(9, 0, 0), "later");
+        f.add(F::at(9, 30, 0), "sunday", "日");
+        f.engine.start();
+        QVERIFY(f.engine.TimerShiJian.isActive());
+        QVERIFY(f.engine.TimerShiJian.isSingleShot());
+        QCOMPARE(f.engine.TimerShiJian.timerType(), Qt::PreciseTimer);
+        QVERIFY(f.engine.TimerShiJian.remainingTime() >= 500);
+        QVERIFY(!f.board.running());
+        QVERIFY(!f.engine.TimerShan.isActive());
+
+        f.tickAt(8, 0, 1);
+        QVERIFY(f.board.running());
+        QCOMPARE(f.board.playCaption(), QStringLiteral("停  止"));
+        QVERIFY(f.engine.TimerShan.isActive());
+        QCOMPARE(f.board.labelNowTime, QString::number(F::at(8, 0, 1)));
+        QCOMPARE(f.board.clockText, QStringLiteral("08:00:01"));
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 2 + 5); // today's entries only
+        QCOMPARE(f.status(1), QStringLiteral("完成"));
+        QVERIFY(f.status(2).isEmpty());
+        QCOMPARE(f.board.nextBellRow, 2);
+        // The clock is re-armed 2 ms after the next wall-clock second.
+        QVERIFY(f.engine.TimerShiJian.remainingTime() > 990);
+        QVERIFY(f.engine.TimerShiJian.remainingTime() <= 1000);
+
+        // Later ticks do not switch again.
+        f.tickAt(8, 0, 2);
+        QVERIFY(f.board.running());
+        QVERIFY(f.played().isEmpty());
+    }
+
+    void bellRingsAtItsSecondFromAPreparedFile()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.add(t + 10, "b");
+        f.player.lengths["a.mp3"] = 3000;
+        f.tickRange(t - 5, t - 1);
+        QVERIFY(f.played().isEmpty());
+        QCOMPARE(f.status(1), QString()); // waiting (the blink writes "等待")
+        // Opened ahead while the player was idle: the second itself only starts it.
+        QVERIFY(f.player.log.contains("open a.mp3"));
+        const int before = f.player.log.size();
+        f.tickAt(8, 0, 5);
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        QCOMPARE(f.player.log.mid(before), QStringList{"play"});
+        QCOMPARE(f.player.playTimes.last().time(), QTime(8, 0, 5, 2));
+        QCOMPARE(f.board.progressMax, 3000);
+        QCOMPARE(f.board.yunXing, QStringLiteral("a.mp3"));
+        QCOMPARE(f.board.nextBellRow, 1); // still the ringing row for its first second
+
+        f.tickAt(8, 0, 6, 700);
+        QCOMPARE(f.status(1), QStringLiteral("完成"));
+        QCOMPARE(f.board.nextBellRow, 2);
+        QCOMPARE(f.board.progressPos, 1698);
+        QCOMPARE(f.board.yunXing, QStringLiteral("a.mp3"));
+
+        f.tickRange(t + 3, t + 9); // a has ended
+        QCOMPARE(f.board.progressPos, 0);
+        QVERIFY(f.board.yunXing.isEmpty());
+        f.tickAt(8, 0, 15);
+        QCOMPARE(f.played(), (QStringList{"a.mp3", "b.mp3"}));
+        QCOMPARE(f.messages.shown.size(), 0);
+    }
+
+    void preparingNeverCutsAPlayingBell()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "long");
+        f.add(t + 5, "next");
+        f.player.lengths["long.mp3"] = 60000;
+        f.tickRange(t - 2, t + 4);
+        QVERIFY(!f.player.log.contains("open next.mp3"));
+        QVERIFY(f.player.isPlaying());
+        const int before = f.player.log.size();
+        f.tickAt(8, 0, 10);
+        // Opened at its own second, cutting the long one only then.
+        QCOMPARE(f.player.log.mid(before), (QStringList{"close", "open next.mp3", "play"}));
+        QCOMPARE(f.played(), (QStringList{"long.mp3", "next.mp3"}));
+    }
+
+    void entriesWithTheSameTimeRingOnce()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "x");
+        f.add(t, "y");
+        f.tickRange(t - 3, t + 3);
+        QCOMPARE(f.played(), QStringList{"x.mp3"});
+        QCOMPARE(f.status(1), QStringLiteral("完成"));
+        QCOMPARE(f.status(2), QStringLiteral("完成"));
+        QCOMPARE(f.board.nextBellRow, 3);
+    }
+
+    void missingFileShowsMessageAndTheDayGoesOn()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        const qint64 missing = f.add(t, "gone", F::allDays(), true);
+        f.add(t + 3, "next");
+        f.add(t + 5, "gone too", F::allDays(), true);
+        f.add(t + 8, "last");
+        // Ticks go on inside the open box: the next bells ring meanwhile.
+        int nested = 0;
+        f.messages.whileOpen = [&](const FakeMessages::Shown &) {
+            for (qint64 s = t + 1; s <= t + 9; ++s) {
+                ++nested;
+                f.tickAt(int(s / 3600), int(s % 3600 / 60), int(s % 60));
+                f.engine.TimerShanTimer();
+                QCOMPARE(f.status(1), QStringLiteral("失败"));
+            }
+        };
+        f.tickRange(t - 2, t);
+        QCOMPARE(nested, 9);
+        QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
+        QCOMPARE(f.messages.shown[0].kind, QStringLiteral("plain"));
+        QVERIFY(f.board.failedIds.contains(QString::number(missing)));
+        QCOMPARE(f.played(), (QStringList{"next.mp3", "last.mp3"}));
+        QCOMPARE(f.player.playTimes[0].time(), QTime(8, 0, 8, 2));
+        QCOMPARE(f.player.playTimes[1].time(), QTime(8, 0, 13, 2));
+        // The second failure, while the first box is open, opens no second box.
+        QCOMPARE(f.status(3), QStringLiteral("失败"));
+        QCOMPARE(f.board.failedIds.size(), 2);
+        f.messages.whileOpen = nullptr;
+
+        // The failed marks survive the blink and reloads; never rung again.
+        f.tickRange(t + 10, t + 12);
+        f.engine.TimerShanTimer();
+        QCOMPARE(f.status(1), QStringLiteral("失败"));
+        f.engine.ButtonPlayClick();
+        f.engine.ButtonPlayClick();
+        QCOMPARE(f.status(1), QStringLiteral("失败"));
+        QCOMPARE(f.status(2), QStringLiteral("完成"));
+        QCOMPARE(f.status(3), QStringLiteral("失败"));
+        QCOMPARE(f.played().size(), 2);
+        QCOMPARE(f.messages.shown.size(), 1);
+    }
+
+    void aLateTickDoesNotLoseTheBell()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.tickRange(t - 3, t - 1);
+        f.tickAt(8, 0, 6, 400); // the tick for 08:00:05 came 1.4 s late
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        f.tickAt(8, 0, 7, 900); // and the next one late again: the Refresh still comes
+        QCOMPARE(f.status(1), QStringLiteral("完成"));
+        QCOMPARE(f.board.nextBellRow, 2);
+        // Two ticks in one second (a timer firing early) ring nothing twice.
+        f.tickAt(8, 0, 7, 950);
+        QCOMPARE(f.played().size(), 1);
+    }
+
+    void aClockSetBackNeverRingsTwice()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.add(t + 30, "b");
+        f.tickRange(t - 2, t + 3);
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        f.tickAt(8, 0, 0); // set back by eight seconds
+        f.engine.ButtonPlayClick();
+        f.engine.ButtonPlayClick(); // the reload puts "a" back in front of the cursor
+        QCOMPARE(f.board.nextBellRow, 1);
+        f.tickRange(t - 4, t + 30);
+        QCOMPARE(f.played(), (QStringList{"a.mp3", "b.mp3"}));
+        QCOMPARE(f.status(1), QStringLiteral("完成"));
+
+        // Set back across midnight: the 00:00:00 bell rings once.
+        F g(QDateTime(QDate(2026, 12, 7), QTime(23, 59, 58)));
+        g.add(0, "midnight");
+        const QDate mon(2026, 12, 7), tue(2026, 12, 8);
+        g.tickAt(QDateTime(mon, QTime(23, 59, 58, 2)));
+        g.tickAt(QDateTime(mon, QTime(23, 59, 59, 2)));
+        for (int s = 0; s <= 3; ++s)
+            g.tickAt(QDateTime(tue, QTime(0, 0, s, 2)));
+        g.tickAt(QDateTime(mon, QTime(23, 59, 59, 2)));
+        for (int s = 0; s <= 3; ++s)
+            g.tickAt(QDateTime(tue, QTime(0, 0, s, 2)));
+        QCOMPARE(g.played(), QStringList{"midnight.mp3"});
+    }
+
+    void forwardJumpsRingOnlyWithinTheWindow()
+    {
+        {
+            F f;
+            const qint64 t0 = F::at(8, 0, 0);
+            f.add(t0 + 1, "four seconds old");
+            f.add(t0 + 3, "two seconds old");
+            f.add(t0 + 9, "later");
+            f.tickAt(8, 0, 0);
+            f.tickAt(8, 0, 5); // +5 s
+            QCOMPARE(f.played(), QStringList{"two seconds old.mp3"});
+            QCOMPARE(f.status(1), QStringLiteral("完成"));
+            QCOMPARE(f.board.nextBellRow, 2);
+            f.tickRange(t0 + 6, t0 + 10);
+            QCOMPARE(f.played(), (QStringList{"two seconds old.mp3", "later.mp3"}));
+        }
+        {
+            F f;
+            const qint64 t0 = F::at(8, 0, 0);
+            f.add(t0 + 2, "only old");
+            f.tickAt(8, 0, 0);
+            f.tickAt(8, 0, 6); // four seconds late: past, not rung
+            QVERIFY(f.played().isEmpty());
+            QCOMPARE(f.status(1), QStringLiteral("完成"));
+            QCOMPARE(f.board.nextBellRow, 2);
+        }
+        {
+            F f;
+            f.add(F::at(8, 30, 0), "missed");
+            f.add(F::at(9, 59, 59), "just now");
+            f.add(F::at(10, 0, 5), "ahead");
+            f.tickAt(8, 0, 0);
+            f.tickAt(10, 0, 0); // +2 h
+            QCOMPARE(f.played(), QStringList{"just now.mp3"});
+            f.tickRange(F::at(10, 0, 1), F::at(10, 0, 6));
+            QCOMPARE(f.played(), (QStringList{"just now.mp3", "ahead.mp3"}));
+            QCOMPARE(f.status(1), QStringLiteral("完成"));
+            QVERIFY(f.messages.shown.isEmpty());
+        }
+    }
+
+    void midnightReloadsBeforeTheRingCheck_data()
+    {
+        QTest::addColumn<int>("firstTickMs"); // when the first tick of the new day comes
+        QTest::newRow("on time") << 2;
+        QTest::newRow("1.4 s late") << 1400;
+    }
+    void midnightReloadsBeforeTheRingCheck()
+    {
+        QFETCH(int, firstTickMs);
+        const QDate mon(2026, 12, 7), tue(2026, 12, 8);
+        F f(QDateTime(mon, QTime(23, 59, 57)));
+        f.add(F::at(23, 59, 59), "monday late", "一");
+        f.add(0, "tuesday zero", "二");
+        f.add(3, "monday early", "一");
+        f.add(5, "tuesday five", "二");
+        f.tickAt(QDateTime(mon, QTime(23, 59, 57, 2)));
+        f.tickAt(QDateTime(mon, QTime(23, 59, 58, 2)));
+        f.tickAt(QDateTime(mon, QTime(23, 59, 59, 2)));
+        QCOMPARE(f.played(), QStringList{"monday late.mp3"});
+        f.tickAt(QDateTime(tue, QTime(0, 0, 0).addMSecs(firstTickMs)));
+        QCOMPARE(f.board.dateText, QStringLiteral(" 12月8日 周二"));
+        QCOMPARE(f.cell(ScheduleGrid::ColName, 1), QStringLiteral("tuesday zero"));
+        QCOMPARE(f.played(), (QStringList{"monday late.mp3", "tuesday zero.mp3"}));
+        for (int s = firstTickMs > 1000 ? 2 : 1; s <= 6; ++s)
+            f.tickAt(QDateTime(tue, QTime(0, 0, s, 2)));
+        QCOMPARE(f.played(), (QStringList{"monday late.mp3", "tuesday zero.mp3", "tuesday five.mp3"}));
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 2 + 5);
+    }
+
+    void reloadsAtOneTenAndThirtySeconds()
+    {
+        F f(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)));
+        f.add(F::at(12, 0, 0), "noon");
+        f.tickRange(0, 0);
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 1 + 5);
+        // Entries stored behind the engine's back appear at the reloads.
+        f.add(F::at(13, 0, 0), "one");
+        f.tickRange(1, 1);
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 2 + 5);
+        f.add(F::at(14, 0, 0), "two");
+        f.tickRange(2, 9);
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 2 + 5);
+        f.tickRange(10, 10);
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 3 + 5);
+        f.add(F::at(15, 0, 0), "three");
+        f.tickRange(11, 29);
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 3 + 5);
+        f.tickRange(30, 31);
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 4 + 5);
+
+        // A running test keeps its selection: no reload in stopped mode then.
+        f.engine.ButtonPlayClick();
+        f.board.grid().setSelectedRow(3);
+        f.test.ButtonCheckClick();
+        f.clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0, 2)));
+        f.engine.TimerShiJianTimer();
+        f.tickRange(1, 1);
+        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QVERIFY(f.board.testing());
+    }
+
+    void switchingModeWhileABellPlays()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.add(t + 60, "b");
+        f.add(t + 120, "sunday", "日");
+        f.tickRange(t - 1, t + 2);
+        QVERIFY(f.player.isPlaying());
+        QVERIFY(f.board.yunXing == QStringLiteral("a.mp3"));
+        f.engine.ButtonPlayClick();
+        QVERIFY(!f.board.running());
+        QCOMPARE(f.board.playCaption(), QStringLiteral("开  始"));
+        QVERIFY(f.board.editingEnabled() && f.board.checkEnabled());
+        QVERIFY(!f.player.isPlaying());
+        QCOMPARE(f.player.log.last(), QStringLiteral("stop"));
+        QVERIFY(!f.engine.TimerShan.isActive());
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 3 + 5); // every entry, no status
+        for (int r = 1; r <= 3; ++r)
+            QVERIFY(f.status(r).isEmpty());
+        f.tickRange(t + 3, t + 3);
+        QVERIFY(f.board.yunXing.isEmpty());
+        QCOMPARE(f.board.progressPos, 0);
+
+        // In stopped mode nothing rings.
+        f.tickRange(t + 4, t + 61);
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        f.engine.ButtonPlayClick();
+        QVERIFY(f.board.running());
+        QVERIFY(f.engine.TimerShan.isActive());
+        QCOMPARE(f.board.grid().gridRowCount(), 1 + 2 + 5);
+        QCOMPARE(f.board.nextBellRow, 3);
+    }
+
+    void blinkSequence()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.add(t + 30, "b");
+        int processed = 0;
+        f.engine.setProcessEvents([&] { ++processed; });
+        f.tickRange(t - 3, t - 2);
+        QStringList seen;
+        auto blink = [&] {
+            f.engine.TimerShanTimer();
+            seen << f.status(1) + "|" + f.status(2);
+        };
+        blink();
+        blink();
+        blink();
+        QCOMPARE(f.cell(kStatusCol, 0), QString()); // the header row is left alone
+        f.tickRange(t - 1, t + 1); // rings, then the Refresh
+        blink();
+        blink();
+        blink();
+        f.tickRange(t + 2, t + 5); // a (5 s) has ended
+        blink();
+        blink();
+        QCOMPARE(seen, (QStringList{"等待|", "|", "等待|", "播放|", "|", "播放|", "完成|等待",
+                                    "完成|"}));
+        QCOMPARE(processed, 8);
+        QVERIFY(f.engine.TimerShan.isActive());
+        // Stopped mode: the blink does nothing and stays off.
+        f.engine.ButtonPlayClick();
+        f.engine.TimerShanTimer();
+        QVERIFY(!f.engine.TimerShan.isActive());
+        QCOMPARE(processed, 8);
+    }
+
+private:
+    static constexpr int kStatusCol = ScheduleGrid::ColStatus;
+};
+
+QTEST_GUILESS_MAIN(RingTest)
+#include "tst_ring.moc"

@@ -1,0 +1,140 @@
+#include "ringfixture.h"
+
+// Test playback in stopped mode, stepped by hand with the fake clock.
+class TestPlaybackTest : public QObject {
+    Q_OBJECT
+    using F = RingFixture;
+
+    // Stopped mode with the list a, b (file missing), c, selected at row.
+    static void prepare(F &f, int row)
+    {
+        f.add(F::at(8, 0, 0), "a");
+        f.add(F::at(9, 0, 0), "b", F::allDays(), true);
+        f.add(F::at(10, 0, 0), "c");
+        f.player.lengths["a.mp3"] = 2500;
+        f.player.lengths["c.mp3"] = 1500;
+        f.board.lastEditedIndex = row - 1;
+        f.board.Refresh();
+        QCOMPARE(f.board.grid().selectedRow(), row);
+    }
+    static void step(F &f)
+    {
+        f.clock.advanceMs(1000);
+        f.test.TimerCheckTimer();
+    }
+
+private slots:
+    void playsFromTheRowPastAMissingFileToTheEnd()
+    {
+        F f;
+        prepare(f, 1);
+        int stepsInBox = 0;
+        f.messages.whileOpen = [&](const FakeMessages::Shown &) {
+            // The test waits for the operator while its box is open.
+            for (int i = 0; i < 3; ++i) {
+                step(f);
+                ++stepsInBox;
+            }
+            QCOMPARE(f.board.grid().selectedRow(), 2);
+            QCOMPARE(f.played(), QStringList{"a.mp3"});
+        };
+        f.test.ButtonCheckClick();
+        QVERIFY(f.board.testing());
+        QCOMPARE(f.board.checkCaption(), QStringLiteral("停止测试"));
+        QVERIFY(!f.board.editingEnabled() && !f.board.playEnabled() && !f.board.adhocEnabled());
+        QVERIFY(f.test.TimerCheck.isActive());
+        QCOMPARE(f.test.TimerCheck.interval(), 1000);
+        QCOMPARE(f.board.yunXing, QStringLiteral("a.mp3"));
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        QCOMPARE(f.board.progressMax, 2500);
+
+        step(f); // a still plays
+        QCOMPARE(f.board.grid().selectedRow(), 1);
+        QCOMPARE(f.board.progressPos, 1000);
+        step(f);
+        step(f); // a has ended: b fails, with the message
+        QCOMPARE(stepsInBox, 3);
+        QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
+        QCOMPARE(f.board.yunXing, QStringLiteral("b.mp3"));
+        step(f); // on to c
+        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QCOMPARE(f.played(), (QStringList{"a.mp3", "c.mp3"}));
+        step(f);
+        QVERIFY(f.board.testing());
+        step(f); // c has ended and nothing follows: the test ends by itself
+        QVERIFY(!f.board.testing());
+        QCOMPARE(f.board.checkCaption(), QStringLiteral("测试播放"));
+        QVERIFY(f.board.editingEnabled() && f.board.playEnabled());
+        QVERIFY(!f.test.TimerCheck.isActive());
+        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QCOMPARE(f.messages.shown.size(), 1);
+        step(f); // a stray tick does nothing
+        QCOMPARE(f.played().size(), 2);
+    }
+
+    void stoppedInTheMiddle()
+    {
+        F f;
+        prepare(f, 3);
+        f.player.lengths["c.mp3"] = 60000;
+        f.test.ButtonCheckClick();
+        step(f);
+        QVERIFY(f.player.isPlaying());
+        f.test.ButtonCheckClick();
+        QVERIFY(!f.board.testing());
+        QVERIFY(!f.player.isPlaying());
+        QCOMPARE(f.player.log.last(), QStringLiteral("stop"));
+        QVERIFY(!f.test.TimerCheck.isActive());
+        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QVERIFY(f.messages.shown.isEmpty());
+    }
+
+    void stoppingAfterAFailedOpenRaisesTheNotOpenError()
+    {
+        F f;
+        prepare(f, 2);
+        f.test.ButtonCheckClick();
+        QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
+        try {
+            f.test.ButtonCheckClick();
+            QFAIL("no error");
+        } catch (const AudioError &e) {
+            QCOMPARE(e.text(), QStringLiteral("No MCI device open"));
+        }
+        // The test has ended all the same.
+        QVERIFY(!f.board.testing());
+        QVERIFY(!f.test.TimerCheck.isActive());
+    }
+
+    void startingOnAnEmptyRowOrInRunningMode()
+    {
+        F f;
+        prepare(f, 1);
+        f.board.grid().setSelectedRow(5); // an empty row below the list
+        f.test.ButtonCheckClick();
+        QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
+        step(f);
+        QVERIFY(!f.board.testing());
+        QCOMPARE(f.messages.shown.size(), 1);
+
+        // A path in the music cell is refused like a missing file.
+        f.store.insert({0, 100, "escape", "../data/dbDaLing.db", F::allDays(), "", ""});
+        f.board.Refresh();
+        f.board.grid().setSelectedRow(1);
+        f.test.ButtonCheckClick();
+        QCOMPARE(f.messages.shown.size(), 2);
+        QVERIFY(f.played().isEmpty());
+        QVERIFY_THROWS_EXCEPTION(AudioError, f.test.ButtonCheckClick()); // nothing is open
+        QVERIFY(!f.board.testing());
+
+        // In running mode the button does nothing.
+        f.engine.ButtonPlayClick();
+        QVERIFY(f.board.running());
+        f.test.ButtonCheckClick();
+        QVERIFY(!f.board.testing());
+        QVERIFY(!f.test.TimerCheck.isActive());
+    }
+};
+
+QTEST_GUILESS_MAIN(TestPlaybackTest)
+#include "tst_testplayback.moc"
