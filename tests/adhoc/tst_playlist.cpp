@@ -2,11 +2,13 @@
 // by drag and drop, and the order kept across closing.
 #include "adhocfixture.h"
 
+#include <QPointer>
 #include <QSqlQuery>
 
 class TestPlaylist : public QObject {
     Q_OBJECT
 private slots:
+    void windowAndControls();
     void addsFilesAfterTheListInDialogOrder();
     void cancelledDialogAndDuplicates();
     void deleteAndClear();
@@ -18,6 +20,54 @@ private slots:
     void thousandsOfItems();
     void storeFailuresGoToTheErrorBox();
 };
+
+void TestPlaylist::windowAndControls()
+{
+    TempHome home;
+    BellStore store;
+    QVERIFY(store.open(home.db()).isEmpty());
+    FakeClock clock;
+    FakePlayer player(&clock);
+    FakeMessages msgs;
+    FakeFileDialogs dialogs;
+    QWidget main;
+    main.setGeometry(20, 30, 760, 540);
+    main.show();
+    QPointer<TFormLinShiGuangBo> form = new TFormLinShiGuangBo(store, player, msgs, dialogs, &main);
+    QCOMPARE(form->objectName(), QStringLiteral("FormLinShiGuangBo"));
+    QCOMPARE(form->windowTitle(), QStringLiteral("临时播放广播"));
+    QCOMPARE(form->size(), QSize(624, 438));
+    QCOMPARE(form->font().pixelSize(), 16);
+    QCOMPARE(form->font().family(), QStringLiteral("宋体"));
+    QVERIFY(form->windowFlags() & Qt::WindowCloseButtonHint);
+    QVERIFY(!(form->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
+    const QList<QPair<const char *, QString>> buttons = {
+        {"ButtonPlay", "播  放"}, {"ButtonPaused", "暂  停"}, {"ButtonOpen", "添加文件"},
+        {"Button1", " 删除文件"}, {"Button2", "清空文件"}};
+    int lastY = -1;
+    for (const auto &[name, text] : buttons) {
+        auto *b = form->findChild<QPushButton *>(QString::fromLatin1(name));
+        QVERIFY2(b, name);
+        QCOMPARE(b->text(), text);
+        QCOMPARE(b->size(), QSize(97, 27));
+        QVERIFY(b->y() > lastY);
+        lastY = b->y();
+    }
+    QVERIFY(!form->ButtonPaused->isEnabled());
+    QCOMPARE(form->findChild<QListWidget *>("ListBox1")->size(), QSize(465, 345));
+    QCOMPARE(form->findChild<QSlider *>("TrackBar1")->maximum(), 100);
+    QCOMPARE(form->TrackBar1->width(), 476);
+    QVERIFY(form->findChild<QTimer *>("Timer1")->isActive());
+    QVERIFY(form->findChild<QTimer *>("TimerPostion")->isActive());
+
+    form->show();
+    const QPoint off = form->frameGeometry().center() - main.frameGeometry().center();
+    QVERIFY2(off.manhattanLength() < 40, qPrintable(QStringLiteral("%1,%2").arg(off.x()).arg(off.y())));
+    form->close();
+    QVERIFY(form);
+    QVERIFY(!form->isVisible());
+    delete form;
+}
 
 void TestPlaylist::addsFilesAfterTheListInDialogOrder()
 {
