@@ -1,7 +1,12 @@
 #include "tformmain.h"
 
+#include "formlinshiguangbo.h"
+#include "listcommands.h"
 #include "ringengine.h"
+#include "sheetexport.h"
+#include "sheetimport.h"
 #include "testplayback.h"
+#include "tformeditdaling.h"
 
 #include <QAction>
 #include <QActionGroup>
@@ -105,6 +110,21 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     buildFrame();
     connect(m_board.get(), &BellBoard::changed, this, &TFormMain::syncFromBoard);
     FormCreate();
+    // The editor and the ad-hoc window come after the main window, whose
+    // store they use; both stay hidden until opened.
+    m_editorPlayer = m_ctx.makePlayer();
+    FormEditDaLing = new TFormEditDaLing(m_store, *m_board, *m_editorPlayer, *m_ctx.messages,
+                                         *m_ctx.dialogs, this);
+    m_adhocPlayer = m_ctx.makePlayer();
+    FormLinShiGuangBo = new TFormLinShiGuangBo(m_store, *m_adhocPlayer, *m_ctx.messages,
+                                               *m_ctx.dialogs, this);
+    m_commands = std::make_unique<ListCommands>(*m_board, *FormEditDaLing, *m_test, *m_player,
+                                                *m_ctx.messages);
+    const auto processEvents = [] { QCoreApplication::processEvents(); };
+    m_export = std::make_unique<SheetExport>(m_board->grid(), *m_ctx.messages, *m_ctx.dialogs,
+                                             processEvents);
+    m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
+                                             processEvents, [this] { m_board->Refresh(); });
     syncFromBoard();
 }
 
@@ -114,8 +134,12 @@ TFormMain::~TFormMain()
     m_engine->TimerShiJian.stop();
     m_engine->TimerShan.stop();
     m_test->TimerCheck.stop();
-    if (m_player)
-        m_player->close();
+    // The windows go first: their players are members of this frame.
+    delete FormEditDaLing;
+    delete FormLinShiGuangBo;
+    for (auto *p : {m_player.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
+        if (p)
+            p->close();
 }
 
 void TFormMain::FormCreate()
@@ -306,16 +330,16 @@ void TFormMain::guarded(const std::function<void()> &fn)
 
 void TFormMain::ButtonPlayClick() { guarded([this] { m_engine->ButtonPlayClick(); }); }
 void TFormMain::ButtonCheckClick() { guarded([this] { m_test->ButtonCheckClick(); }); }
-void TFormMain::ButtonLinShiClick() {}
-void TFormMain::ButtonADDClick() {}
-void TFormMain::ButtonEditClick() {}
-void TFormMain::ButtonDelClick() {}
-void TFormMain::ButtonOutExcelClick() {}
-void TFormMain::ButtonIntExcelClick() {}
-void TFormMain::N6Click() {}
+void TFormMain::ButtonLinShiClick() { guarded([this] { FormLinShiGuangBo->exec(); }); }
+void TFormMain::ButtonADDClick() { guarded([this] { m_commands->ButtonADDClick(); }); }
+void TFormMain::ButtonEditClick() { guarded([this] { m_commands->ButtonEditClick(); }); }
+void TFormMain::ButtonDelClick() { guarded([this] { m_commands->ButtonDelClick(); }); }
+void TFormMain::ButtonOutExcelClick() { guarded([this] { m_export->run(); }); }
+void TFormMain::ButtonIntExcelClick() { guarded([this] { m_import->run(); }); }
+void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); }
 void TFormMain::N9Click() {}
 void TFormMain::NZiDongClick() {}
-void TFormMain::StringGridshowDblClick() {}
+void TFormMain::StringGridshowDblClick() { guarded([this] { m_commands->StringGridshowDblClick(); }); }
 
 void TFormMain::closeEvent(QCloseEvent *e)
 {

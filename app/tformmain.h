@@ -18,8 +18,13 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class ListCommands;
 class RingEngine;
+class SheetExport;
+class SheetImport;
 class TestPlayback;
+class TFormEditDaLing;
+class TFormLinShiGuangBo;
 
 // What the frame needs from outside; tests pass fakes.
 struct MainContext {
@@ -46,6 +51,9 @@ public:
     RingEngine &engine() { return *m_engine; }
     TestPlayback &testPlayback() { return *m_test; }
     AudioPlayer &player() { return *m_player; }
+    TFormEditDaLing &editor() { return *FormEditDaLing; }
+    TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
+    ListCommands &commands() { return *m_commands; }
 
 public slots:
     void FormShow();
@@ -81,6 +89,13 @@ private:
     std::unique_ptr<BellBoard> m_board;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
+    std::unique_ptr<AudioPlayer> m_editorPlayer; // the editor's own MediaPlayer1
+    std::unique_ptr<AudioPlayer> m_adhocPlayer;  // the ad-hoc window's own MediaPlayer1
+    TFormEditDaLing *FormEditDaLing = nullptr;
+    TFormLinShiGuangBo *FormLinShiGuangBo = nullptr;
+    std::unique_ptr<ListCommands> m_commands;
+    std::unique_ptr<SheetExport> m_export;
+    std::unique_ptr<SheetImport> m_import;
     bool m_clockStarted = false;
 
     QTableView *StringGridshow = nullptr;

@@ -1,0 +1,65 @@
+#!/usr/bin/env bash
+# The real program, end to end: a temporary home with data/ and 音乐/, a
+# private PulseAudio server with a null sink and an X server; a bell due a
+# few seconds after start must sound at its second, and the program must
+# still run afterwards with its list stored.
+set -euo pipefail
+bin=${1:?daling}; seed=${2:?e2e_seed}
+for tool in Xvfb pulseaudio parecord pactl xdotool ffmpeg; do
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
+done
+work=$(mktemp -d /tmp/daling-e2e.XXXXXX)
+pids=()
+cleanup() {
+  for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
+  pactl exit >/dev/null 2>&1 || true
+  sleep 0.2
+  rm -rf "$work"
+}
+trap cleanup EXIT
+
+home=$work/home; mkdir -p "$home/data" "$home/音乐"
+cp "$bin" "$home/daling"
+ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=1000:duration=2" -ar 44100 "$home/音乐/e2e.wav"
+
+export XDG_RUNTIME_DIR=$work/run; mkdir -p "$XDG_RUNTIME_DIR"
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+  --load=module-native-protocol-unix --load="module-null-sink sink_name=e2e_null" >/dev/null 2>&1
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+pactl set-default-sink e2e_null
+
+disp=:$((90 + RANDOM % 400))
+Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+export DISPLAY=$disp
+for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+
+due=$("$seed" "$home/data/dbDaLing.db" 8 e2e.wav)
+start=$(date +%s.%N)
+parecord -d e2e_null.monitor --raw --format=s16le --rate=8000 --channels=1 --latency-msec=10 "$work/rec.raw" & pids+=($!)
+(cd "$home" && QT_QPA_PLATFORM=xcb ./daling >"$work/daling.log" 2>&1) & app=$!; pids+=($app)
+
+title="Quorlin校园铃声广播系统3.12"
+timeout 15 xdotool search --sync --onlyvisible --name "$title" >/dev/null || { echo "FAIL: no main window"; cat "$work/daling.log"; exit 1; }
+echo "main window up after $(python3 -c "print(round($(date +%s.%N)-$start,2))") s"
+
+while [ "$(date +%s)" -lt $((due + 3)) ]; do sleep 0.2; done
+kill -0 "$app" 2>/dev/null || { echo "FAIL: the program ended"; cat "$work/daling.log"; exit 1; }
+kill "${pids[1]}" 2>/dev/null || true; sleep 0.3
+
+/usr/bin/python3 - "$work/rec.raw" "$start" "$due" "$home/data/dbDaLing.db" <<'PY'
+import array, sqlite3, sys
+raw, start, due, db = sys.argv[1], float(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+a = array.array('h'); a.frombytes(open(raw, 'rb').read())
+onset = next((i for i, v in enumerate(a) if abs(v) > 2000), None)
+if onset is None:
+    sys.exit("FAIL: no sound reached the output")
+at = start + onset / 8000.0
+late = at - due
+print(f"bell due at {due}, sound from {at:.3f} ({late*1000:+.0f} ms, recorder start included)")
+if not (-0.2 <= late <= 0.8):
+    sys.exit("FAIL: the bell did not sound at its second")
+rows = sqlite3.connect(db).execute("select 名称, 音乐 from daling").fetchall()
+if rows != [("端到端", "e2e.wav")]:
+    sys.exit(f"FAIL: stored list is {rows}")
+print("PASS")
+PY
