@@ -1,0 +1,56 @@
+#pragma once
+// Closing the bell system: every close request and the session manager's
+// request to end the session ask the operator first; an agreed close fades
+// the main window out and ends the program. Bells keep ringing behind the
+// question and during the fade, since nothing here blocks the event loop.
+#include <QObject>
+#include <QPointer>
+
+class Messages;
+class QCloseEvent;
+class QPropertyAnimation;
+class QSessionManager;
+class QWidget;
+
+class CloseGuard : public QObject {
+    Q_OBJECT
+public:
+    static QString caption() { return QStringLiteral("系统提示 "); }
+    static QString question()
+    {
+        return QStringLiteral("Quorlin学校铃声广播系统\r\r\r你确定要停止铃声广播系统？ ");
+    }
+
+    // Listens to the application's session-manager requests as well.
+    CloseGuard(QWidget *window, Messages &messages, QObject *parent = nullptr);
+
+    // The fade's length; 1000 ms unless a test wants it shorter.
+    void setFadeMs(int ms) { m_fadeMs = ms; }
+
+    // Call from the main window's closeEvent. Refuses the close while asking
+    // and fading; accepts it once the fade is over.
+    void FormCloseQuery(QCloseEvent *event);
+    // The session is ending: ask the same question. True = the session may end.
+    bool sessionEndQuery();
+
+    bool fading() const { return m_fading; }
+
+signals:
+    // The fade has ended and the window is closed.
+    void closed();
+
+private:
+    void FormClose();
+    void fadeFinished();
+#ifndef QT_NO_SESSIONMANAGER
+    void commitData(QSessionManager &manager);
+#endif
+
+    QPointer<QWidget> m_window;
+    Messages &m_messages;
+    int m_fadeMs = 1000;
+    bool m_asking = false;
+    bool m_fading = false;
+    bool m_finished = false;
+    bool m_sessionAgreed = false;
+};
