@@ -173,7 +173,9 @@ void TFormEditDaLing::buildControls()
 
 void TFormEditDaLing::beginInsert()
 {
-    m_record.reset();
+    // Asks the store for no row, so that a dead database is reported before
+    // the operator types a whole entry.
+    m_record = m_store.entry(QString());
     m_state = RecordState::Insert;
 }
 

@@ -31,7 +31,8 @@ public:
     RecordState recordState() const { return m_state; }
     const std::optional<BellEntry> &record() const { return m_record; }
 
-    // For the list commands. A new entry: no row, record in insert state.
+    // For the list commands. A new entry: no row, record in insert state;
+    // store failures throw.
     void beginInsert();
     // Locates the entry with that id text (the empty text locates none), in
     // browse state. Store failures throw.

@@ -1,8 +1,27 @@
 #include "editorfixture.h"
 #include "weekdayset.h"
 
+#include "mpvplayer.h"
+
 #include <QClipboard>
 #include <QDir>
+#include <QMessageBox>
+#include <QTimer>
+
+// Real modal boxes, answered by a timer: the focus goes to the box and back
+// as it does for the operator.
+class ModalMessages : public FakeMessages {
+public:
+    void typedOk(Kind kind, const QString &text) override
+    {
+        FakeMessages::typedOk(kind, text);
+        QTimer::singleShot(50, [] {
+            if (QWidget *box = QApplication::activeModalWidget())
+                box->close();
+        });
+        QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"), text);
+    }
+};
 
 class EditorTest : public QObject {
     Q_OBJECT
@@ -70,6 +89,37 @@ private slots:
                                                   QStringLiteral("不能大于59分"),
                                                   QStringLiteral("不能大于59秒")}));
         QCOMPARE(F::focused(), f.dlg.EditSec);
+    }
+
+    void rangeCheckWithARealBox()
+    {
+        TempHome home;
+        BellStore store;
+        QVERIFY(store.open(home.db()).isEmpty());
+        FakeClock clock;
+        BellBoard board{store, clock, AppPaths(home.path())};
+        FakePlayer player{&clock};
+        ModalMessages messages;
+        FakeFileDialogs dialogs;
+        TFormEditDaLing dlg{store, board, player, messages, dialogs};
+        dlg.beginInsert();
+        dlg.show();
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        dlg.EditHour->setFocus();
+        F::type(QStringLiteral("30"));
+        F::key(Qt::Key_Tab);
+        QCOMPARE(messages.texts(), QStringList{QStringLiteral("不能大于24小时")});
+        // The window system hands the activation back after the box.
+        dlg.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&dlg));
+        QCOMPARE(QApplication::focusWidget(), dlg.EditHour);
+        QCOMPARE(dlg.EditMin->text(), QString()); // not checked in passing
+        QCOMPARE(messages.shown.size(), 1);
+        F::type(QStringLiteral("\b\b2"));
+        F::key(Qt::Key_Tab);
+        QCOMPARE(QApplication::focusWidget(), dlg.EditMin);
+        QCOMPARE(messages.shown.size(), 1);
     }
 
     void enterWalksTheTabOrderAndPressesButtons()
@@ -274,6 +324,32 @@ private slots:
         QCOMPARE(f.dialogs.openStartPaths,
                  (QStringList{QString(), QString(), outside, sub, upper, good, broken}));
         QCOMPARE(f.dlg.lastChosenPath(), broken);
+    }
+
+    void chooserMeasuresWithTheRealPlayer()
+    {
+        F f;
+        MpvPlayer player(MpvPlayer::Output::Null);
+        TFormEditDaLing dlg{f.store, f.board, player, f.messages, f.dialogs};
+        const QString tone = makeTone(f.home.music() + QStringLiteral("tone.wav"), 2.5);
+        if (tone.isEmpty())
+            QSKIP("ffmpeg is missing");
+        try {
+            player.setFileName(tone);
+            player.open();
+            player.close();
+        } catch (const AudioError &e) {
+            QSKIP(qPrintable(QStringLiteral("the player cannot open a good file yet: ") + e.text()));
+        }
+        f.dialogs.openAnswers = {tone, f.home.touchMusic(QStringLiteral("text.mp3"), "not audio\n")};
+        dlg.SpeedButton8Click();
+        QCOMPARE(dlg.EditYinYue->text(), QStringLiteral("tone.wav"));
+        QCOMPARE(dlg.EditTimeLong->text(), QStringLiteral("2"));
+        dlg.SpeedButton8Click();
+        QCOMPARE(f.messages.texts(), QStringList{QStringLiteral("系统不支持该音乐文件！")});
+        QCOMPARE(dlg.EditYinYue->text(), QString());
+        QCOMPARE(dlg.EditTimeLong->text(), QStringLiteral("2"));
+        QCOMPARE(player.mode(), AudioPlayer::Mode::NotReady);
     }
 
     void closeDropsTheChangeButMovesTheSelection()
