@@ -1,0 +1,363 @@
+// The libmpv player on real files made at test time, through mpv's null
+// output (real time, no sound device needed).
+#include "audiofilefacts.h"
+#include "audiotestutil.h"
+#include "fakes.h"
+#include "mpvplayer.h"
+
+#include <QDir>
+#include <QTemporaryDir>
+#include <QTest>
+#include <memory>
+
+using Mode = AudioPlayer::Mode;
+
+class PlayerTest : public QObject {
+    Q_OBJECT
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    std::unique_ptr<MpvPlayer> opened(const QString &name)
+    {
+        auto p = std::make_unique<MpvPlayer>(MpvPlayer::Output::Null);
+        p->setFileName(path(name));
+        p->open();
+        return p;
+    }
+    static QString noDevice() { return QString::fromLatin1(kNoDeviceOpen); }
+
+private slots:
+    void initTestCase()
+    {
+        QVERIFY(m_dir.isValid());
+        for (const char *ext : {"wav", "mp3", "ogg", "flac"}) {
+            QVERIFY2(!makeTone(path(QStringLiteral("tone2.%1").arg(ext)), 2.0).isEmpty(), "ffmpeg");
+            QVERIFY2(!makeTone(path(QStringLiteral("tone1.%1").arg(ext)), 1.0, 660).isEmpty(), "ffmpeg");
+        }
+        // Three seconds of silence then three of noise, VBR, without the Xing
+        // header: libavformat guesses the length from the first frame.
+        QVERIFY(runFfmpeg({"-f", "lavfi", "-i",
+                           "aevalsrc=0:d=3:s=44100[a];anoisesrc=d=3:a=0.5:r=44100[b];"
+                           "[a][b]concat=n=2:v=0:a=1[out0]",
+                           "-c:a", "libmp3lame", "-q:a", "0", "-write_xing", "0", path("vbr.mp3")}));
+        // Forty minutes: positions far beyond what 32-bit products of the
+        // old interface held.
+        QVERIFY(runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2400:sample_rate=8000",
+                           "-b:a", "8k", path("long.mp3")}));
+
+        // Broken files.
+        QVERIFY(writeBytes(path("empty.wav"), {}));
+        QVERIFY(writeBytes(path("text.mp3"), "这不是声音。This is a text file named .mp3\nline two\n"));
+        QVERIFY(!makeTone(path("tone10.ogg"), 10.0).isEmpty());
+        for (const char *ext : {"wav", "mp3", "ogg", "flac"}) {
+            const QString src = path(QStringLiteral(ext == QLatin1String("ogg") ? "tone10.%1" : "tone2.%1").arg(ext));
+            QVERIFY(writePrefix(src, path(QStringLiteral("half.%1").arg(ext)), QFileInfo(src).size() / 2));
+        }
+        QVERIFY(writePrefix(path("tone2.wav"), path("headeronly.wav"), 44));
+        QVERIFY(writePrefix(path("tone2.mp3"), path("stub.mp3"), 200));
+        QVERIFY(QDir(m_dir.path()).mkdir("folder.mp3"));
+    }
+
+    void newPlayerHasNothingOpen()
+    {
+        MpvPlayer p(MpvPlayer::Output::Null);
+        QCOMPARE(p.mode(), Mode::NotReady);
+        QCOMPARE(p.position(), qint64(0));
+        QVERIFY(!p.isPlaying());
+        p.setStartPosition(500); // allowed with nothing open
+        p.close();               // does nothing, throws nothing
+        auto expectNoDevice = [](const std::function<void()> &f) {
+            try {
+                f();
+            } catch (const AudioError &e) {
+                return e.text() == QString::fromLatin1(kNoDeviceOpen);
+            }
+            return false;
+        };
+        QVERIFY(expectNoDevice([&] { p.play(); }));
+        QVERIFY(expectNoDevice([&] { p.stop(); }));
+        QVERIFY(expectNoDevice([&] { p.pause(); }));
+        QVERIFY(expectNoDevice([&] { p.seek(100); }));
+        QVERIFY(expectNoDevice([&] { p.length(); }));
+
+        // The same once a file was opened and closed again.
+        p.setFileName(path("tone1.wav"));
+        p.open();
+        QCOMPARE(p.mode(), Mode::Stopped);
+        p.close();
+        QCOMPARE(p.mode(), Mode::NotReady);
+        QCOMPARE(p.position(), qint64(0));
+        QVERIFY(expectNoDevice([&] { p.play(); }));
+        QVERIFY(expectNoDevice([&] { p.length(); }));
+        QCOMPARE(p.fileName(), path("tone1.wav"));
+    }
+
+    void openGivesLengthAndStopsAtZero_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<qint64>("expected");
+        for (const char *ext : {"wav", "mp3", "ogg", "flac"}) {
+            QTest::newRow(ext) << QStringLiteral("tone2.%1").arg(ext) << qint64(2000);
+            QTest::addRow("1s %s", ext) << QStringLiteral("tone1.%1").arg(ext) << qint64(1000);
+        }
+    }
+    void openGivesLengthAndStopsAtZero()
+    {
+        QFETCH(QString, file);
+        QFETCH(qint64, expected);
+        auto p = opened(file);
+        QVERIFY2(qAbs(p->length() - expected) <= 5, qPrintable(QString::number(p->length())));
+        QCOMPARE(p->mode(), Mode::Stopped);
+        QCOMPARE(p->position(), qint64(0));
+        QCOMPARE(p->currentOutput(), QStringLiteral("null"));
+    }
+
+    // A VBR mp3 without a frame count: the length is counted, not guessed.
+    void vbrMp3LengthIsCounted()
+    {
+        const QByteArray probe = runOutput("ffprobe", {"-v", "error", "-count_packets", "-show_entries",
+                                                       "stream=nb_read_packets:format=duration", "-of",
+                                                       "default=nw=1", path("vbr.mp3")});
+        const QList<QByteArray> lines = probe.split('\n');
+        QVERIFY(lines.size() >= 2);
+        const qint64 packets = lines[0].mid(lines[0].indexOf('=') + 1).toLongLong();
+        const double guessed = lines[1].mid(lines[1].indexOf('=') + 1).toDouble();
+        const qint64 counted = packets * 1152 * 1000 / 44100;
+        QVERIFY2(qAbs(guessed * 1000 - counted) > 1000, "the file should fool the bitrate guess");
+
+        auto p = opened("vbr.mp3");
+        QVERIFY2(qAbs(p->length() - counted) <= 30,
+                 qPrintable(QStringLiteral("length %1, frames say %2").arg(p->length()).arg(counted)));
+        const auto scan = AudioFileFacts::scanMp3(path("vbr.mp3"));
+        QVERIFY(scan);
+        QCOMPARE(scan->frames, packets);
+    }
+
+    void playsToTheEndAndStopsByItself_data()
+    {
+        QTest::addColumn<QString>("file");
+        for (const char *ext : {"wav", "mp3", "ogg", "flac"})
+            QTest::newRow(ext) << QStringLiteral("tone1.%1").arg(ext);
+    }
+    void playsToTheEndAndStopsByItself()
+    {
+        QFETCH(QString, file);
+        auto p = opened(file);
+        QElapsedTimer t;
+        t.start();
+        p->play();
+        QCOMPARE(p->mode(), Mode::Playing);
+        QVERIFY(p->isPlaying());
+        QVERIFY(pollUntil([&] { return p->position() >= 300; }, 2000));
+        const qint64 seen = p->position();
+        QVERIFY2(qAbs(seen - t.elapsed()) < 150, qPrintable(QStringLiteral("%1 vs %2").arg(seen).arg(t.elapsed())));
+        qint64 last = 0;
+        bool monotonic = true;
+        QVERIFY(pollUntil([&] {
+            const qint64 pos = p->position();
+            monotonic = monotonic && pos >= last;
+            last = pos;
+            return p->mode() != Mode::Playing;
+        }, 4000));
+        QVERIFY(monotonic);
+        QCOMPARE(p->mode(), Mode::Stopped);
+        // It sounded for about its length, not more.
+        QVERIFY2(t.elapsed() >= 950 && t.elapsed() < 1600, qPrintable(QString::number(t.elapsed())));
+        QCOMPARE(p->position(), p->length());
+        // The file stays open; the next play starts again from the start.
+        p->play();
+        QCOMPARE(p->mode(), Mode::Playing);
+        QThread::msleep(150);
+        QVERIFY2(p->position() < 400, qPrintable(QString::number(p->position())));
+        p->stop();
+        QCOMPARE(p->mode(), Mode::Stopped);
+    }
+
+    void pauseToggles()
+    {
+        auto p = opened("tone2.wav");
+        p->pause(); // stopped: nothing happens
+        QCOMPARE(p->mode(), Mode::Stopped);
+        p->play();
+        QThread::msleep(300);
+        p->pause();
+        QCOMPARE(p->mode(), Mode::Paused);
+        const qint64 at = p->position();
+        QVERIFY2(at >= 200 && at <= 450, qPrintable(QString::number(at)));
+        QThread::msleep(300);
+        QCOMPARE(p->mode(), Mode::Paused);
+        QVERIFY(qAbs(p->position() - at) <= 5);
+        p->pause(); // resumes from the same place
+        QCOMPARE(p->mode(), Mode::Playing);
+        QThread::msleep(200);
+        const qint64 later = p->position();
+        QVERIFY2(later >= at + 120 && later <= at + 350, qPrintable(QStringLiteral("%1 -> %2").arg(at).arg(later)));
+        p->stop();
+        QCOMPARE(p->mode(), Mode::Stopped);
+        const qint64 stoppedAt = p->position();
+        QThread::msleep(150);
+        QCOMPARE(p->position(), stoppedAt);
+        p->pause(); // stopped again: nothing
+        QCOMPARE(p->mode(), Mode::Stopped);
+        p->play(); // from where it stopped
+        QThread::msleep(100);
+        QVERIFY(p->position() >= stoppedAt);
+    }
+
+    void seekLeavesTheFileStopped()
+    {
+        auto p = opened("tone2.mp3");
+        p->play();
+        QThread::msleep(200);
+        p->seek(1000);
+        QCOMPARE(p->mode(), Mode::Stopped);
+        QCOMPARE(p->position(), qint64(1000));
+        QThread::msleep(200);
+        QCOMPARE(p->position(), qint64(1000));
+        p->play();
+        QThread::msleep(300);
+        const qint64 pos = p->position();
+        QVERIFY2(pos >= 1200 && pos <= 1450, qPrintable(QString::number(pos)));
+        // Beyond the end, and before the start.
+        p->seek(99999);
+        QCOMPARE(p->position(), p->length());
+        p->seek(-5);
+        QCOMPARE(p->position(), qint64(0));
+        QCOMPARE(p->mode(), Mode::Stopped);
+        // Paused, then seek: stopped there too.
+        p->play();
+        QThread::msleep(100);
+        p->pause();
+        p->seek(500);
+        QCOMPARE(p->mode(), Mode::Stopped);
+        QCOMPARE(p->position(), qint64(500));
+    }
+
+    void startPositionIsOneShot()
+    {
+        MpvPlayer p(MpvPlayer::Output::Null);
+        p.setStartPosition(1200); // before open: kept for the next play
+        p.setFileName(path("tone2.ogg"));
+        p.open();
+        QCOMPARE(p.position(), qint64(0));
+        p.play();
+        QVERIFY2(p.position() >= 1200 && p.position() < 1300, qPrintable(QString::number(p.position())));
+        QThread::msleep(200);
+        QVERIFY2(p.position() >= 1350 && p.position() < 1550, qPrintable(QString::number(p.position())));
+        p.stop();
+        const qint64 at = p.position();
+        p.play(); // consumed: goes on from where it stopped
+        QVERIFY(p.position() >= at);
+        QThread::msleep(100);
+        QVERIFY(p.position() > at);
+        // While playing, a new start position jumps there at the next play.
+        p.setStartPosition(200);
+        p.play();
+        QCOMPARE(p.mode(), Mode::Playing);
+        QThread::msleep(100);
+        QVERIFY2(p.position() >= 200 && p.position() < 450, qPrintable(QString::number(p.position())));
+    }
+
+    void longFileUsesWidePositions()
+    {
+        auto p = opened("long.mp3");
+        QVERIFY2(qAbs(p->length() - 2400000) <= 100, qPrintable(QString::number(p->length())));
+        p->seek(2398500);
+        QCOMPARE(p->position(), qint64(2398500));
+        p->play();
+        QVERIFY(pollUntil([&] { return p->mode() == Mode::Stopped; }, 4000));
+        QCOMPARE(p->position(), p->length());
+    }
+
+    void badFilesAreRefused_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QString>("says");
+        QTest::newRow("missing") << "nothere.mp3" << "不存在";
+        QTest::newRow("0 bytes") << "empty.wav" << "0 字节";
+        QTest::newRow("text named .mp3") << "text.mp3" << "不是可以播放的音频文件";
+        QTest::newRow("a folder") << "folder.mp3" << "不是文件";
+        QTest::newRow("wav header only") << "headeronly.wav" << "";
+        QTest::newRow("mp3 stub") << "stub.mp3" << "";
+        for (const char *ext : {"wav", "mp3", "ogg", "flac"})
+            QTest::addRow("half %s", ext) << QStringLiteral("half.%1").arg(ext) << "";
+        QTest::newRow("no name") << "" << "没有指定";
+    }
+    void badFilesAreRefused()
+    {
+        QFETCH(QString, file);
+        QFETCH(QString, says);
+        MpvPlayer p(MpvPlayer::Output::Null);
+        // Something good is open (and playing) before: the failed open
+        // leaves nothing open.
+        p.setFileName(path("tone2.wav"));
+        p.open();
+        p.play();
+        p.setFileName(file.isEmpty() ? QString() : path(file));
+        QString text;
+        try {
+            p.open();
+        } catch (const AudioError &e) {
+            text = e.text();
+        }
+        QVERIFY2(!text.isEmpty(), "open should have failed");
+        if (!says.isEmpty())
+            QVERIFY2(text.contains(says), qPrintable(text));
+        if (!file.isEmpty())
+            QVERIFY2(text.contains(file), qPrintable(text));
+        if (file.startsWith("half."))
+            QVERIFY2(text.contains("不完整"), qPrintable(text));
+        QCOMPARE(p.mode(), Mode::NotReady);
+        QCOMPARE(p.position(), qint64(0));
+        QVERIFY_THROWS_EXCEPTION(AudioError, p.play());
+        QVERIFY_THROWS_EXCEPTION(AudioError, p.length());
+        // The player is still usable.
+        p.setFileName(path("tone1.flac"));
+        p.open();
+        p.play();
+        QCOMPARE(p.mode(), Mode::Playing);
+    }
+
+    void openingAnotherFileStopsTheFirst()
+    {
+        auto p = opened("tone2.wav");
+        p->play();
+        QThread::msleep(100);
+        p->setFileName(path("tone1.mp3"));
+        p->open();
+        QCOMPARE(p->mode(), Mode::Stopped);
+        QCOMPARE(p->position(), qint64(0));
+        QVERIFY(qAbs(p->length() - 1000) <= 5);
+        QThread::msleep(100);
+        QCOMPARE(p->position(), qint64(0));
+    }
+
+    void threePlayersPlayAtOnce()
+    {
+        auto a = opened("tone2.wav");
+        auto b = opened("tone2.mp3");
+        auto c = opened("tone2.flac");
+        a->play();
+        QThread::msleep(100);
+        b->play();
+        c->play();
+        QThread::msleep(300);
+        for (auto *p : {a.get(), b.get(), c.get()})
+            QCOMPARE(p->mode(), Mode::Playing);
+        QVERIFY(a->position() > b->position());
+        b->stop(); // starting or stopping one never touches another
+        QCOMPARE(a->mode(), Mode::Playing);
+        QCOMPARE(c->mode(), Mode::Playing);
+        const qint64 bAt = b->position();
+        QThread::msleep(200);
+        QCOMPARE(b->position(), bAt);
+        QVERIFY(a->position() > 500);
+        QVERIFY(c->position() > 400);
+        QVERIFY(pollUntil([&] { return a->mode() == Mode::Stopped && c->mode() == Mode::Stopped; }, 3000));
+        QCOMPARE(b->mode(), Mode::Stopped);
+    }
+};
+
+QTEST_GUILESS_MAIN(PlayerTest)
+#include "tst_player.moc"
