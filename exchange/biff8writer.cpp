@@ -113,8 +113,11 @@ void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
     };
     for (int i = 0; i < strings.size(); ++i) {
         const QString &s = strings[i];
-        // The header and at least one character stay together.
-        if (rec.size() + 3 + (s.isEmpty() ? 0 : 2) > kMaxRecordData)
+        // A string that does not fit the rest of this record starts a new
+        // one, so that none spans more than two records: libfreexl misreads
+        // strings continued more than once.
+        const bool fresh = rec.size() <= (type == 0x00FC ? 8 : 0);
+        if (!fresh && rec.size() + 3 + 2 * s.size() > kMaxRecordData)
             flush();
         if (i % perBucket == 0) {
             Stream::u32(ext, quint32(out.pos() + 4 + rec.size()));

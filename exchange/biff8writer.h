@@ -13,7 +13,9 @@
 namespace Biff8 {
 constexpr int kMaxRows = 65536;
 constexpr int kMaxColumns = 256;
-constexpr int kMaxTextLength = 32767;
+// Excel takes 32767; past 8000 libfreexl, which reads the files back,
+// garbles the text.
+constexpr int kMaxTextLength = 8000;
 }
 
 // The whole file. rows[r][c] become the cells (r, c); empty texts leave the

@@ -37,18 +37,24 @@ QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem
     // Column numbers from 0: 序 时间 名称 音乐 周期, then 时长 备注 or 备注.
     const bool exportLayout = sheet.cell(0, 5).trimmed() == QStringLiteral("时长")
                               && sheet.cell(0, 6).trimmed() == QStringLiteral("备注");
+    // Empty cells become empty texts, never NULL: the list query matches
+    // 周期 with "like", which a NULL never satisfies.
+    auto text = [&sheet](int r, int c) {
+        const QString s = sheet.cell(r, c);
+        return s.isNull() ? QStringLiteral("") : s;
+    };
     QList<BellEntry> entries;
     for (int r = 1; r < sheet.rowCount(); ++r) {
         if (sheet.cell(r, 0).isEmpty())
             break;
-        const QString music = sheet.cell(r, 3);
+        const QString music = text(r, 3);
         // A bare name only: a path could reach outside the music folder.
         const bool bare = !music.contains(u'/') && !music.contains(u'\\');
         if (!bare || !QFileInfo(m_paths.musicFile(music)).isFile()) {
             *problem = missingFileMessage(music);
             return {};
         }
-        const QString timeText = sheet.cell(r, 1);
+        const QString timeText = text(r, 1);
         const auto seconds = parseTimeText(timeText);
         if (!seconds) {
             *problem = badTimeMessage(r + 1, timeText);
@@ -56,14 +62,15 @@ QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem
         }
         BellEntry e;
         e.time = *seconds;
-        e.name = sheet.cell(r, 2);
+        e.name = text(r, 2);
         e.music = music;
-        e.weekdays = sheet.cell(r, 4);
+        e.weekdays = text(r, 4);
         if (exportLayout) {
-            e.duration = sheet.cell(r, 5);
-            e.remark = sheet.cell(r, 6);
+            e.duration = text(r, 5);
+            e.remark = text(r, 6);
         } else {
-            e.remark = sheet.cell(r, 5);
+            e.duration = QStringLiteral("");
+            e.remark = text(r, 5);
         }
         entries.append(e);
     }

@@ -1,0 +1,340 @@
+#include "apppaths.h"
+#include "bellstore.h"
+#include "fakes.h"
+#include "pyhelper.h"
+#include "schedulegrid.h"
+#include "secondsofday.h"
+#include "sheetexport.h"
+#include "sheetimport.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+namespace {
+
+QList<BellEntry> withoutIds(QList<BellEntry> l)
+{
+    for (auto &e : l)
+        e.id = 0;
+    return l;
+}
+
+BellEntry entry(qint64 t, const QString &name, const QString &music, const QString &days,
+                const QString &duration = {}, const QString &remark = {})
+{
+    BellEntry e;
+    e.time = t;
+    e.name = name;
+    e.music = music;
+    e.weekdays = days;
+    e.duration = duration;
+    e.remark = remark;
+    return e;
+}
+
+// The grid as a Refresh in stopped mode leaves it: the entries, then empty rows.
+void fillGrid(ScheduleGrid &g, const QList<BellEntry> &entries)
+{
+    g.setGridRowCount(int(entries.size()) + 6);
+    g.clearDataRows();
+    for (int r = 1; r <= entries.size(); ++r) {
+        const BellEntry &e = entries[r - 1];
+        const QStringList cells{QString::number(r), inttotime(e.time), e.name, e.music, e.weekdays,
+                                e.duration, e.remark, QString(), QString::number(e.id),
+                                QString::number(e.time)};
+        for (int c = 0; c < cells.size(); ++c)
+            g.setCell(c, r, cells[c]);
+    }
+}
+
+} // namespace
+
+class TstCommands : public QObject {
+    Q_OBJECT
+private slots:
+    void init();
+    void cleanup();
+
+    void exportWritesEveryEntryWithOneSuffix();
+    void exportOfAnEmptyListAndCancel();
+    void exportThenImportRestoresEveryField();
+    void importReadsOtherSheetsTheOldWay();
+    void importMessagesWordForWord();
+    void bareNamesOnly();
+    void noAnswerAndCancelChangeNothing();
+    void emptyListReplacesEverything();
+    void failureDuringInsertionKeepsOldList();
+    void lockedDatabaseKeepsOldList();
+    void unreadableFileIsAnError();
+
+private:
+    SheetImport makeImport();
+    void writeCsv(const QString &path, const QByteArray &utf8);
+
+    std::unique_ptr<TempHome> m_home;
+    std::unique_ptr<AppPaths> m_paths;
+    std::unique_ptr<BellStore> m_store;
+    FakeMessages m_messages;
+    FakeFileDialogs m_dialogs;
+    int m_events = 0;
+    int m_refreshes = 0;
+    QList<BellEntry> m_old;
+};
+
+void TstCommands::init()
+{
+    m_home = std::make_unique<TempHome>();
+    m_paths = std::make_unique<AppPaths>(m_home->path());
+    m_store = std::make_unique<BellStore>();
+    QCOMPARE(m_store->open(m_home->db()), QString());
+    m_messages = FakeMessages();
+    m_dialogs = FakeFileDialogs();
+    m_events = m_refreshes = 0;
+    m_old = {entry(27000, "旧的", "old.mp3", "一"), entry(30000, "旧的二", "old.mp3", "二")};
+    m_home->touchMusic("old.mp3");
+    m_store->replaceAll(m_old);
+}
+
+void TstCommands::cleanup()
+{
+    m_store.reset();
+}
+
+SheetImport TstCommands::makeImport()
+{
+    return SheetImport(*m_store, *m_paths, m_messages, m_dialogs, [this] { ++m_events; },
+                       [this] { ++m_refreshes; });
+}
+
+void TstCommands::writeCsv(const QString &path, const QByteArray &utf8)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(utf8);
+}
+
+void TstCommands::exportWritesEveryEntryWithOneSuffix()
+{
+    ScheduleGrid grid;
+    fillGrid(grid, {entry(27000, "早", "a.mp3", "一二", "12", "备"),
+                    entry(28000, "", "b.mp3", "三"), // no name: still exported
+                    entry(29000, "晚", "c.mp3", "")});
+    SheetExport exp(grid, m_messages, m_dialogs, [this] { ++m_events; });
+    const QString base = m_home->path() + "列表";
+    m_dialogs.saveAnswers = {base, base + ".XLS"};
+    exp.run();
+    QCOMPARE(m_dialogs.proposedNames, QStringList{"Quorlin学校铃声广播列表"});
+    QCOMPARE(m_messages.texts(), QStringList{"数据已经成功保存"});
+    QCOMPARE(m_messages.shown[0].kind, QStringLiteral("plain"));
+    QCOMPARE(m_events, 3);
+    const SheetData sheet = readSheetFile(base + ".xls");
+    QCOMPARE(sheet.rows.value(0), BellListSheet::header());
+    QCOMPARE(sheet.rowCount(), 4);
+    QCOMPARE(sheet.rows[1], (QStringList{"1", " 07:30:00", "早", "a.mp3", "一二", "12", "备"}));
+    QCOMPARE(sheet.cell(2, 2), QString());
+    QCOMPARE(sheet.cell(2, 3), QStringLiteral("b.mp3"));
+    QCOMPARE(sheet.cell(3, 0), QStringLiteral("3"));
+
+    exp.run(); // a name that ends in .xls in any case gets no second suffix
+    QVERIFY(QFile::exists(base + ".XLS"));
+    QVERIFY(!QFile::exists(base + ".XLS.xls"));
+    QCOMPARE(SheetExport::withSuffix("a.xls"), QStringLiteral("a.xls"));
+    QCOMPARE(SheetExport::withSuffix("a.xlsx"), QStringLiteral("a.xlsx.xls"));
+}
+
+void TstCommands::exportOfAnEmptyListAndCancel()
+{
+    ScheduleGrid grid;
+    SheetExport exp(grid, m_messages, m_dialogs, {});
+    const QString file = m_home->path() + "empty.xls";
+    m_dialogs.saveAnswers = {file, std::nullopt};
+    exp.run();
+    QCOMPARE(readSheetFile(file).rows, QList<QStringList>{BellListSheet::header()});
+    QCOMPARE(m_messages.texts(), QStringList{"数据已经成功保存"});
+    exp.run(); // cancelled: nothing shown, nothing written
+    QCOMPARE(m_messages.shown.size(), 1);
+}
+
+void TstCommands::exportThenImportRestoresEveryField()
+{
+    for (const char *name : {"上课.mp3", "下课 铃.wav", "c.mp3"})
+        m_home->touchMusic(QString::fromUtf8(name));
+    const QList<BellEntry> list{entry(0, "午夜", "c.mp3", "日一二三四五六", "3", "第一个"),
+                                entry(27000, "上课", "上课.mp3", "一二三四五", "", "含,逗号\"引号\""),
+                                entry(27000, "", "下课 铃.wav", "", "45", ""),
+                                entry(86399, " 前后空格 ", "c.mp3", "六", "120", "  ")};
+    m_store->replaceAll(list);
+    const QList<BellEntry> stored = m_store->list("%");
+    ScheduleGrid grid;
+    fillGrid(grid, stored);
+    const QString file = m_home->path() + "rt";
+    m_dialogs.saveAnswers = {file};
+    SheetExport(grid, m_messages, m_dialogs, {}).run();
+
+    m_store->replaceAll({entry(1, "别的", "c.mp3", "")});
+    m_dialogs.openAnswers = {file + ".xls"};
+    SheetImport imp = makeImport();
+    imp.run();
+    QCOMPARE(m_messages.texts().last(), QStringLiteral("数据已经成功导入到数据库"));
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(stored));
+    QCOMPARE(m_events, int(list.size()));
+    QCOMPARE(m_refreshes, 1);
+}
+
+void TstCommands::importReadsOtherSheetsTheOldWay()
+{
+    m_home->touchMusic("a.mp3");
+    const QString file = m_home->path() + "old.csv";
+    // Column 6 is the remark, 7 is not read; any text in column 1 goes on.
+    writeCsv(file, "编号,时间,名称,音乐,周期,说明,多余\n"
+                   "x,下午 1:00,午休,a.mp3,一二,备注六,忽略\n"
+                   "1,2024/3/5 08:00:00,,a.mp3,随便写,,\n"
+                   ",09:00,不读,missing.mp3,,,\n"
+                   "5,bad,不读,missing.mp3,,,\n");
+    m_dialogs.openAnswers = {file};
+    makeImport().run();
+    QCOMPARE(withoutIds(m_store->list("%")),
+             (QList<BellEntry>{entry(28800, "", "a.mp3", "随便写"),
+                               entry(46800, "午休", "a.mp3", "一二", "", "备注六")}));
+}
+
+void TstCommands::importMessagesWordForWord()
+{
+    m_home->touchMusic("a.mp3");
+    const QString folder = m_paths->musicFolder();
+    const QString file = m_home->path() + "m.csv";
+    writeCsv(file, "序,时间,名称,音乐\n1,07:30,ok,a.mp3\n2,07:31,x,上课.mp3\n");
+    m_dialogs.openAnswers = {file, file, file};
+    SheetImport imp = makeImport();
+    imp.run();
+    QCOMPARE(m_messages.texts(),
+             QStringList{folder + "上课.mp3文件不存在，\r\r\r请先把文件:上课.mp3\r复制到:\r\r" + folder});
+    QCOMPARE(m_messages.shown[0].kind, QStringLiteral("plain"));
+
+    // A bad time in sheet row 3; a row with both faults reports the file.
+    writeCsv(file, "序,时间,名称,音乐\n1,07:30,ok,a.mp3\n2,１２:３０,x,a.mp3\n3,bad,x,none.mp3\n");
+    m_messages.shown.clear();
+    imp.run();
+    QCOMPARE(m_messages.texts(),
+             QStringList{"3  【１２:３０】行不是日期型数据，注意检查全角数字和符号，例如 十二点三十分  12:30:00"});
+    writeCsv(file, "序,时间,名称,音乐\n1,bad,x,none.mp3\n");
+    m_messages.shown.clear();
+    imp.run();
+    QVERIFY(m_messages.texts().value(0).startsWith(folder + "none.mp3文件不存在，"));
+    // Nothing asked, nothing changed, no reload.
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QCOMPARE(m_refreshes, 0);
+    QCOMPARE(m_dialogs.openStartPaths, (QStringList{QString(), file, file}));
+}
+
+void TstCommands::bareNamesOnly()
+{
+    // A real file reached through a path is refused all the same.
+    m_home->touchMusic("a.mp3");
+    QDir(m_home->path()).mkpath("音乐/sub");
+    m_home->touchMusic("sub/b.mp3");
+    const QString file = m_home->path() + "p.csv";
+    for (const QString &music : {QStringLiteral("sub/b.mp3"), QStringLiteral("..\\音乐\\a.mp3"),
+                                 QStringLiteral("../音乐/a.mp3"), QString(), QStringLiteral("sub")}) {
+        writeCsv(file, ("序,时间,名称,音乐\n1,07:30,x," + music + "\n").toUtf8());
+        m_dialogs.openAnswers = {file};
+        m_messages.shown.clear();
+        makeImport().run();
+        QCOMPARE(m_messages.texts(), QStringList{makeImport().missingFileMessage(music)});
+    }
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+}
+
+void TstCommands::noAnswerAndCancelChangeNothing()
+{
+    m_home->touchMusic("a.mp3");
+    const QString file = m_home->path() + "n.csv";
+    writeCsv(file, "序,时间,名称,音乐\n1,07:30,x,a.mp3\n");
+    m_dialogs.openAnswers = {file, std::nullopt};
+    m_messages.answers = {Messages::Answer::No};
+    SheetImport imp = makeImport();
+    imp.run();
+    QCOMPARE(m_messages.shown.size(), 1);
+    QCOMPARE(m_messages.shown[0].kind, QStringLiteral("Confirm"));
+    QCOMPARE(m_messages.shown[0].text, QStringLiteral("原来数据会被清除，你确定导入铃声广播列表吗？"));
+    imp.run(); // cancelled dialog
+    QCOMPARE(m_messages.shown.size(), 1);
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QCOMPARE(m_refreshes, 0);
+    QCOMPARE(imp.lastFile(), file);
+}
+
+void TstCommands::emptyListReplacesEverything()
+{
+    const QString file = m_home->path() + "e.csv";
+    writeCsv(file, "序,时间\n,07:30\n1,07:30\n");
+    m_dialogs.openAnswers = {file};
+    makeImport().run();
+    QCOMPARE(m_messages.texts(), (QStringList{SheetImport::question(), "数据已经成功导入到数据库"}));
+    QVERIFY(m_store->list("%").isEmpty());
+    QCOMPARE(m_refreshes, 1);
+}
+
+void TstCommands::failureDuringInsertionKeepsOldList()
+{
+    m_home->touchMusic("a.mp3");
+    QByteArray csv = "序,时间,名称,音乐\n";
+    for (int i = 1; i <= 10; ++i)
+        csv += QByteArray::number(i) + ",07:" + QByteArray::number(10 + i) + ",x,a.mp3\n";
+    const QString file = m_home->path() + "f.csv";
+    writeCsv(file, csv);
+    m_dialogs.openAnswers = {file};
+    int rows = 0;
+    SheetImport imp(*m_store, *m_paths, m_messages, m_dialogs,
+                    [&] {
+                        if (++rows == 5)
+                            throw AppError("程序被中断");
+                    },
+                    [this] { ++m_refreshes; });
+    try {
+        imp.run();
+        QFAIL("no error");
+    } catch (const AppError &e) {
+        QCOMPARE(e.text(), QStringLiteral("程序被中断，原来的铃声列表没有改变"));
+    }
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QCOMPARE(m_messages.texts(), QStringList{SheetImport::question()});
+    QCOMPARE(m_refreshes, 0);
+}
+
+void TstCommands::lockedDatabaseKeepsOldList()
+{
+    m_home->touchMusic("a.mp3");
+    const QString file = m_home->path() + "l.csv";
+    writeCsv(file, "序,时间,名称,音乐\n1,07:30,x,a.mp3\n");
+    {
+        // Another program holds the write lock for the whole import.
+        QSqlDatabase other = QSqlDatabase::addDatabase("QSQLITE", "other");
+        other.setDatabaseName(m_home->db());
+        QVERIFY(other.open());
+        QSqlQuery q(other);
+        QVERIFY2(q.exec("BEGIN IMMEDIATE"), qPrintable(q.lastError().text()));
+        m_dialogs.openAnswers = {file};
+        QVERIFY_THROWS_EXCEPTION(AppError, makeImport().run());
+        q.exec("ROLLBACK");
+        other.close();
+    }
+    QSqlDatabase::removeDatabase("other");
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QCOMPARE(m_refreshes, 0);
+}
+
+void TstCommands::unreadableFileIsAnError()
+{
+    const QString file = m_home->path() + "bin.xls";
+    writeCsv(file, QByteArray("\0\1\2\3", 4));
+    m_dialogs.openAnswers = {file, m_home->path() + "gone.xls"};
+    QVERIFY_THROWS_EXCEPTION(AppError, makeImport().run());
+    QVERIFY_THROWS_EXCEPTION(AppError, makeImport().run());
+    QVERIFY(m_messages.shown.isEmpty());
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+}
+
+QTEST_GUILESS_MAIN(TstCommands)
+#include "tst_commands.moc"

@@ -1,0 +1,265 @@
+#include "biff8writer.h"
+#include "pyhelper.h"
+#include "sheetreader.h"
+
+#include <QJsonArray>
+#include <QRandomGenerator>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+namespace {
+
+QList<QStringList> trimmed(QList<QStringList> rows)
+{
+    for (QStringList &r : rows)
+        while (!r.isEmpty() && r.last().isEmpty())
+            r.removeLast();
+    while (!rows.isEmpty() && rows.last().isEmpty())
+        rows.removeLast();
+    return rows;
+}
+
+QByteArray fileBytes(const QString &path)
+{
+    QFile f(path);
+    return f.open(QIODevice::ReadOnly) ? f.readAll() : QByteArray();
+}
+
+void writeBytes(const QString &path, const QByteArray &b)
+{
+    QFile f(path);
+    QVERIFY(f.open(QIODevice::WriteOnly));
+    f.write(b);
+}
+
+// A list that exercises the writer: Chinese text, blanks, quotes, repeated
+// and unique strings, and one text long enough to be split across records.
+QList<QStringList> sampleRows(int entries)
+{
+    QList<QStringList> rows{{"序", "时间", "名称", "音乐", "周期", "时长", "备注"}};
+    for (int i = 1; i <= entries; ++i)
+        rows.append({QString::number(i), QStringLiteral(" %1").arg(QTime(0, 0).addSecs(i * 7).toString("HH:mm:ss")),
+                     QStringLiteral("第%1节 \"上课\"").arg(i), QStringLiteral("上课铃%1.mp3").arg(i % 5),
+                     QStringLiteral("一二三四五"), i % 3 ? QString::number(i % 60) : QString(),
+                     i == 2 ? QString(5000, QChar(u'长')) : QStringLiteral("备注")});
+    return rows;
+}
+
+} // namespace
+
+class TstSheets : public QObject {
+    Q_OBJECT
+private slots:
+    void writerRoundTripsThroughOurReader();
+    void writerIsReadByXlrd();
+    void writerRefusesWhatBiff8CannotHold();
+    void independentXls();
+    void independentXlsx();
+    void independentOds();
+    void csvInUtf8AndGb18030();
+    void csvQuirks();
+    void readerChosenByContent();
+    void refusesBadInput_data();
+    void refusesBadInput();
+    void refusesZipBombAndLongSheets();
+    void ssconvertReadsOurFile();
+
+private:
+    QTemporaryDir m_dir;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+};
+
+void TstSheets::writerRoundTripsThroughOurReader()
+{
+    for (int entries : {0, 3, 3000}) {
+        const QList<QStringList> rows = sampleRows(entries);
+        const QString file = path(QStringLiteral("rt%1.xls").arg(entries));
+        writeBiff8File(file, QStringLiteral("广播铃声列表"), rows);
+        const QByteArray bytes = fileBytes(file);
+        QVERIFY(bytes.startsWith("\xD0\xCF\x11\xE0"));
+        QCOMPARE(trimmed(readSheetFile(file).rows), trimmed(rows));
+        QCOMPARE(trimmed(XlsReader().read(bytes).rows), trimmed(rows));
+    }
+}
+
+void TstSheets::writerIsReadByXlrd()
+{
+    const QList<QStringList> rows = sampleRows(2000);
+    const QString file = path(QStringLiteral("xlrd.xls"));
+    writeBiff8File(file, QStringLiteral("广播铃声列表"), rows);
+    QByteArray out;
+    QString why;
+    if (!runSheetsPy({QStringLiteral("dump"), file}, &out, &why))
+        QSKIP(qPrintable(QStringLiteral("xlrd unavailable: ") + why));
+    const QJsonObject o = QJsonDocument::fromJson(out).object();
+    QCOMPARE(o.value("sheet").toString(), QStringLiteral("广播铃声列表"));
+    QCOMPARE(o.value("sheets").toInt(), 1);
+    QList<QStringList> got;
+    for (const auto &r : o.value("rows").toArray()) {
+        QStringList row;
+        for (const auto &c : r.toArray())
+            row << c.toString();
+        got << row;
+    }
+    QCOMPARE(trimmed(got), trimmed(rows));
+    // Every cell: vertically centred (1) and stored as text ("@").
+    QCOMPARE(o.value("valign").toArray(), QJsonArray{1});
+    QCOMPARE(o.value("formats").toArray(), QJsonArray{"@"});
+}
+
+void TstSheets::writerRefusesWhatBiff8CannotHold()
+{
+    QList<QStringList> tooMany(Biff8::kMaxRows + 1, QStringList{"x"});
+    QVERIFY_THROWS_EXCEPTION(AppError, biff8Workbook("s", tooMany));
+    QVERIFY_THROWS_EXCEPTION(AppError, biff8Workbook("s", {{QString(Biff8::kMaxTextLength + 1, u'x')}}));
+    // The longest text still fits.
+    const QList<QStringList> longest{{QString(Biff8::kMaxTextLength, u'字')}};
+    QCOMPARE(XlsReader().read(biff8Workbook("s", longest)).rows, longest);
+}
+
+void TstSheets::independentXls()
+{
+    const QString file = path(QStringLiteral("xlwt.bin"));
+    MAKE_SHEET(QStringLiteral("xls"), file);
+    const QList<QStringList> expected{
+        {"序", "时间", "名称", "音乐", "周期", "备注"},
+        {"1", "07:30:00", "起床铃", "起床.mp3", "一二三四五", "2.5"},
+        {"2", "2024/3/5 13:45:10", "午饭", "lunch.wav", "日六"},
+        {"x", "2024/3/5", "", "c.mp3"},
+    };
+    QCOMPARE(trimmed(readSheetFile(file).rows), expected);
+}
+
+void TstSheets::independentXlsx()
+{
+    const QString file = path(QStringLiteral("openpyxl.bin"));
+    MAKE_SHEET(QStringLiteral("xlsx"), file);
+    const QList<QStringList> expected{
+        {"序", "时间", "名称", "音乐", "周期", "备注"},
+        {"1", "07:30:00", "起床铃", "起床.mp3", "一二三四五", "2.5"},
+        {"2", "2024/3/5 13:45:10", "午饭", "lunch.wav", "日六"},
+        {"x", "2024/3/5", "", "c.mp3", "", "12345678"},
+        {"3", "", "公式", "c.mp3"}, // a formula without a stored result is empty
+    };
+    QCOMPARE(trimmed(readSheetFile(file).rows), expected);
+}
+
+void TstSheets::independentOds()
+{
+    const QString file = path(QStringLiteral("hand.ods"));
+    MAKE_SHEET(QStringLiteral("ods"), file);
+    const QList<QStringList> expected{{"序", "时间", "名称"}, {"1", "2024/3/5 7:30:00", "起床铃"}};
+    QCOMPARE(trimmed(readSheetFile(file).rows), expected);
+}
+
+void TstSheets::csvInUtf8AndGb18030()
+{
+    const QList<QStringList> expected{
+        {"序", "时间", "名称", "音乐", "周期", "备注"},
+        {"1", "07:30:00", "起床铃", "起床.mp3", "一二三四五", "早上"},
+        {"2", " 12:00", "午饭", "lunch.wav", "日一二三四五六"},
+        {"3", "08:00", "名称,带\"引号\"", "c.mp3", "", "两行\n备注"},
+    };
+    for (const char *kind : {"csv-utf8", "csv-gb18030"}) {
+        const QString file = path(QString::fromLatin1(kind));
+        MAKE_SHEET(QString::fromLatin1(kind), file);
+        QCOMPARE(trimmed(readSheetFile(file).rows), expected);
+    }
+}
+
+void TstSheets::csvQuirks()
+{
+    // BOM, CR-only line ends, a last line without an end, tabs.
+    QCOMPARE(CsvReader().read("\xEF\xBB\xBF" "a,b\rc,\"d\"").rows,
+             (QList<QStringList>{{"a", "b"}, {"c", "d"}}));
+    QCOMPARE(CsvReader().read("a\tb\n1\t2\n").rows, (QList<QStringList>{{"a", "b"}, {"1", "2"}}));
+    // An unterminated quote keeps the rest as the cell.
+    QCOMPARE(CsvReader().read("a,\"b\nc").rows, (QList<QStringList>{{"a", "b\nc"}}));
+}
+
+void TstSheets::readerChosenByContent()
+{
+    // Our .xls saved under a .csv name, and a CSV under an .xls name.
+    const QString xlsAsCsv = path(QStringLiteral("really-xls.csv"));
+    writeBytes(xlsAsCsv, biff8Workbook("s", {{"序", "时间"}}));
+    QCOMPARE(readSheetFile(xlsAsCsv).rows, (QList<QStringList>{{"序", "时间"}}));
+    const QString csvAsXls = path(QStringLiteral("really-csv.xls"));
+    writeBytes(csvAsXls, "序,时间\n");
+    QCOMPARE(readSheetFile(csvAsXls).rows, (QList<QStringList>{{"序", "时间"}}));
+}
+
+void TstSheets::refusesBadInput_data()
+{
+    QTest::addColumn<QByteArray>("bytes");
+    QTest::addColumn<QString>("message");
+    const QByteArray xls = biff8Workbook("s", sampleRows(300));
+    QTest::newRow("empty file") << QByteArray() << QStringLiteral("文件是空的，没有可导入的内容");
+    QTest::newRow("png") << QByteArray("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16) << SheetTexts::notASheet();
+    QTest::newRow("truncated xls") << xls.left(xls.size() / 2) << SheetTexts::damaged();
+    QTest::newRow("cfb header only") << xls.left(512) << SheetTexts::damaged();
+    QTest::newRow("zip signature only") << QByteArray("PK\x03\x04garbage") << SheetTexts::damaged();
+    QTest::newRow("invalid text") << QByteArray("\xff\xfe\xfd,\x80\x80\n") << SheetTexts::notASheet();
+}
+
+void TstSheets::refusesBadInput()
+{
+    QFETCH(QByteArray, bytes);
+    QFETCH(QString, message);
+    try {
+        readSheet(bytes);
+        QFAIL("accepted");
+    } catch (const SheetError &e) {
+        QCOMPARE(e.text(), message);
+    }
+}
+
+void TstSheets::refusesZipBombAndLongSheets()
+{
+    const QString xlsx = path(QStringLiteral("t.xlsx"));
+    MAKE_SHEET(QStringLiteral("xlsx"), xlsx);
+    const QByteArray whole = fileBytes(xlsx);
+    QVERIFY_THROWS_EXCEPTION(SheetError, readSheet(whole.left(whole.size() - 40)));
+    QVERIFY_THROWS_EXCEPTION(SheetError, readSheet(whole.left(whole.size() / 2)));
+
+    auto expectError = [](const QByteArray &bytes, const QString &text) {
+        try {
+            readSheet(bytes);
+            return QStringLiteral("accepted");
+        } catch (const SheetError &e) {
+            return e.text() == text ? QString() : e.text();
+        }
+    };
+    const QString bomb = path(QStringLiteral("bomb.xlsx"));
+    MAKE_SHEET(QStringLiteral("bomb"), bomb);
+    QCOMPARE(expectError(fileBytes(bomb), SheetTexts::tooLarge()), QString());
+
+    const QString big = path(QStringLiteral("big.xlsx"));
+    MAKE_SHEET(QStringLiteral("xlsx-big"), big);
+    QCOMPARE(expectError(fileBytes(big), SheetTexts::tooManyRows()), QString());
+
+    QByteArray csv;
+    for (int i = 0; i < SheetLimits::kMaxRows; ++i)
+        csv += "1\n";
+    QCOMPARE(CsvReader().read(csv).rowCount(), SheetLimits::kMaxRows); // exactly the bound
+    QCOMPARE(expectError(csv + "1\n", SheetTexts::tooManyRows()), QString());
+}
+
+void TstSheets::ssconvertReadsOurFile()
+{
+    const QString ssconvert = QStandardPaths::findExecutable(QStringLiteral("ssconvert"));
+    if (ssconvert.isEmpty())
+        QSKIP("ssconvert (gnumeric) is not installed");
+    const QString file = path(QStringLiteral("gnumeric.xls"));
+    const QList<QStringList> rows = sampleRows(20);
+    writeBiff8File(file, QStringLiteral("广播铃声列表"), rows);
+    const QString csv = path(QStringLiteral("gnumeric.csv"));
+    QProcess p;
+    p.start(ssconvert, {file, csv});
+    QVERIFY(p.waitForFinished(60000));
+    QCOMPARE(p.exitCode(), 0);
+    QVERIFY2(!p.readAllStandardError().contains("rror"), "ssconvert complained");
+    QCOMPARE(trimmed(readSheetFile(csv).rows), trimmed(rows));
+}
+
+QTEST_GUILESS_MAIN(TstSheets)
+#include "tst_sheets.moc"
