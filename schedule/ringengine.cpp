@@ -134,10 +134,6 @@ void RingEngine::tick(quint64 seq)
     const qint64 nowAbs = dayStart + nowSec;
     const qint64 prevAbs = m_prevAbs.value_or(nowAbs - 1);
     const QDate prevDate = m_prevDate;
-    // Stored at once, so that a tick nested in a message box below sees this
-    // one as its predecessor.
-    m_prevAbs = nowAbs;
-    m_prevDate = today;
 
     m_board.labelNowTime = QString::number(nowSec);
     m_board.clockText = inttotime(nowSec);
@@ -149,29 +145,45 @@ void RingEngine::tick(quint64 seq)
     const bool mayReload = !m_board.testing();
     bool reloaded = false;
     if (prevDate.isValid() && prevDate != today) {
-        // New day: yesterday's failures and rings no longer matter, and the
-        // new weekday's list must be in the grid before its 00:00:00 entry.
+        const bool forward = prevDate < today;
+        // A tick late for yesterday's last seconds still rings them, from
+        // yesterday's list, before the new day's list replaces it.
+        if (forward && m_board.running()) {
+            ringCheck(nowAbs, prevAbs, prevDate.toJulianDay() * 86400);
+            if (m_tickSeq != seq)
+                return; // ticks ran inside a message box and have done the rest
+        }
+        // New day: yesterday's failures no longer matter, and the new
+        // weekday's list must be in the grid before its 00:00:00 entry. Its
+        // first seconds are left to the ring check and its window.
         m_board.failedIds.clear();
         for (auto it = m_rung.begin(); it != m_rung.end();)
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
         if (mayReload) {
-            reload(prevAbs < dayStart ? 0 : nowSec);
+            reload(forward ? 0 : nowSec);
             reloaded = true;
         }
     }
+    // Set only now: a tick nested in a message box above must still see the
+    // date change and load the new day's list itself.
+    m_prevDate = today;
 
     if (m_board.running()) {
         ringCheck(nowAbs, prevAbs, dayStart);
         if (m_tickSeq != seq)
-            return; // ticks ran inside a message box and have done the rest
-        if (m_refreshDueSeq != 0 && m_refreshDueSeq < seq) {
-            // The first tick after a bell started marks it done, whatever
-            // that tick's delay.
-            m_refreshDueSeq = 0;
-            reload(nowSec);
-            reloaded = true;
-        }
+            return;
+    }
+    // Nested ticks (inside a message box) may have run with the older
+    // predecessor; the rung set and the cursor keep them from ringing twice.
+    m_prevAbs = nowAbs;
+
+    if (m_board.running() && m_refreshDueSeq != 0 && m_refreshDueSeq < seq) {
+        // The first tick after a bell started marks it done, whatever that
+        // tick's delay.
+        m_refreshDueSeq = 0;
+        reload(nowSec);
+        reloaded = true;
     }
 
     if ((nowSec == 1 || nowSec == 10 || nowSec == 30) && mayReload && !reloaded)

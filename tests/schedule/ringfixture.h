@@ -55,6 +55,13 @@ struct RingFixture {
             home.touchMusic(name + ".mp3");
         return store.insert({0, t, name, name + ".mp3", days, "5", ""});
     }
+    // Many entries in one transaction (each with its file).
+    void addMany(const QList<BellEntry> &entries)
+    {
+        for (const BellEntry &e : entries)
+            home.touchMusic(e.music);
+        store.replaceAll(entries);
+    }
     static qint64 at(int h, int m, int s) { return h * 3600 + m * 60 + s; }
     static QString allDays() { return QStringLiteral("日一二三四五六"); }
 
