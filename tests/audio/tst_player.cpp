@@ -51,7 +51,8 @@ private slots:
         QVERIFY(writeBytes(path("text.mp3"), "这不是声音。This is a text file named .mp3\nline two\n"));
         QVERIFY(!makeTone(path("tone10.ogg"), 10.0).isEmpty());
         for (const char *ext : {"wav", "mp3", "ogg", "flac"}) {
-            const QString src = path(QStringLiteral(ext == QLatin1String("ogg") ? "tone10.%1" : "tone2.%1").arg(ext));
+            const QString src = path(QString::fromLatin1(ext) == "ogg" ? QStringLiteral("tone10.ogg")
+                                                                      : QStringLiteral("tone2.%1").arg(ext));
             QVERIFY(writePrefix(src, path(QStringLiteral("half.%1").arg(ext)), QFileInfo(src).size() / 2));
         }
         QVERIFY(writePrefix(path("tone2.wav"), path("headeronly.wav"), 44));
