@@ -46,14 +46,21 @@ BellEntry readEntry(const QSqlQuery &q)
     return e;
 }
 
+// A null QString binds as SQL NULL, which "like '%'" never matches: an
+// entry must always store text, empty or not.
+QString text(const QString &s)
+{
+    return s.isNull() ? QStringLiteral("") : s;
+}
+
 void bindEntry(QSqlQuery &q, const BellEntry &e)
 {
     q.bindValue(QStringLiteral(":t"), e.time);
-    q.bindValue(QStringLiteral(":name"), e.name);
-    q.bindValue(QStringLiteral(":music"), e.music);
-    q.bindValue(QStringLiteral(":days"), e.weekdays);
-    q.bindValue(QStringLiteral(":dur"), e.duration);
-    q.bindValue(QStringLiteral(":remark"), e.remark);
+    q.bindValue(QStringLiteral(":name"), text(e.name));
+    q.bindValue(QStringLiteral(":music"), text(e.music));
+    q.bindValue(QStringLiteral(":days"), text(e.weekdays));
+    q.bindValue(QStringLiteral(":dur"), text(e.duration));
+    q.bindValue(QStringLiteral(":remark"), text(e.remark));
 }
 
 const QString kInsertEntry = QStringLiteral(
@@ -304,8 +311,8 @@ void BellStore::addPlaylistFiles(const QStringList &fullPaths)
         const QString &p = fullPaths[i];
         const int cut = std::max(p.lastIndexOf(u'/'), p.lastIndexOf(u'\\')) + 1;
         q.bindValue(QStringLiteral(":n"), 1000 + i);
-        q.bindValue(QStringLiteral(":folder"), p.left(cut));
-        q.bindValue(QStringLiteral(":music"), p.mid(cut));
+        q.bindValue(QStringLiteral(":folder"), text(p.left(cut)));
+        q.bindValue(QStringLiteral(":music"), text(p.mid(cut)));
         exec(q);
     }
     tx.commit();

@@ -73,10 +73,13 @@ private slots:
         QCOMPARE(monday[0].time, 100);
         QCOMPARE(monday[1].time, 200);
         QCOMPARE(monday[2].time, 300);
+        store.insert({0, 500, QString(), QString(), QString(), QString(), QString()});
         const auto all = store.list(WeekdaySet::allPattern());
-        QCOMPARE(all.size(), 5); // the empty 周期 is listed among all entries only
-        QCOMPARE(all.first().time, 50);
+        QCOMPARE(all.size(), 6); // null texts are stored as empty texts, so "%" matches them
         QCOMPARE(all.last().weekdays, QString());
+        QVERIFY(!all.last().weekdays.isNull());
+        QCOMPARE(all[4].weekdays, QString()); // the empty 周期 is listed among all entries only
+        QCOMPARE(all.first().time, 50);
     }
 
     void entryByIdTextAndCounting()
