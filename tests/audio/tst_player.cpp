@@ -150,9 +150,11 @@ private slots:
         p->play();
         QCOMPARE(p->mode(), Mode::Playing);
         QVERIFY(p->isPlaying());
-        QVERIFY(pollUntil([&] { return p->position() >= 300; }, 2000));
-        const qint64 seen = p->position();
-        QVERIFY2(qAbs(seen - t.elapsed()) < 150, qPrintable(QStringLiteral("%1 vs %2").arg(seen).arg(t.elapsed())));
+        QVERIFY(pollUntil([&] { return p->position() >= 300; }, 3000));
+        // The position follows the wall clock (it may start a little late
+        // on a busy machine, never early).
+        QVERIFY2(p->position() <= t.elapsed() + 30,
+                 qPrintable(QStringLiteral("%1 after %2 ms").arg(p->position()).arg(t.elapsed())));
         qint64 last = 0;
         bool monotonic = true;
         QVERIFY(pollUntil([&] {
@@ -160,17 +162,17 @@ private slots:
             monotonic = monotonic && pos >= last;
             last = pos;
             return p->mode() != Mode::Playing;
-        }, 4000));
+        }, 5000));
         QVERIFY(monotonic);
         QCOMPARE(p->mode(), Mode::Stopped);
-        // It sounded for about its length, not more.
-        QVERIFY2(t.elapsed() >= 950 && t.elapsed() < 1600, qPrintable(QString::number(t.elapsed())));
+        // It sounded for its length, and did not hang on much longer.
+        QVERIFY2(t.elapsed() >= 980 && t.elapsed() < 2500, qPrintable(QString::number(t.elapsed())));
         QCOMPARE(p->position(), p->length());
         // The file stays open; the next play starts again from the start.
         p->play();
         QCOMPARE(p->mode(), Mode::Playing);
-        QThread::msleep(150);
-        QVERIFY2(p->position() < 400, qPrintable(QString::number(p->position())));
+        QVERIFY2(p->position() < 100, qPrintable(QString::number(p->position())));
+        QVERIFY(pollUntil([&] { return p->position() > 100; }, 3000));
         p->stop();
         QCOMPARE(p->mode(), Mode::Stopped);
     }
@@ -181,19 +183,18 @@ private slots:
         p->pause(); // stopped: nothing happens
         QCOMPARE(p->mode(), Mode::Stopped);
         p->play();
-        QThread::msleep(300);
+        QVERIFY(pollUntil([&] { return p->position() >= 300; }, 3000));
         p->pause();
         QCOMPARE(p->mode(), Mode::Paused);
         const qint64 at = p->position();
-        QVERIFY2(at >= 200 && at <= 450, qPrintable(QString::number(at)));
+        QVERIFY2(at >= 250 && at < 1500, qPrintable(QString::number(at)));
         QThread::msleep(300);
         QCOMPARE(p->mode(), Mode::Paused);
-        QVERIFY(qAbs(p->position() - at) <= 5);
+        QCOMPARE(p->position(), at);
         p->pause(); // resumes from the same place
         QCOMPARE(p->mode(), Mode::Playing);
-        QThread::msleep(200);
-        const qint64 later = p->position();
-        QVERIFY2(later >= at + 120 && later <= at + 350, qPrintable(QStringLiteral("%1 -> %2").arg(at).arg(later)));
+        QVERIFY(p->position() >= at && p->position() < at + 50);
+        QVERIFY(pollUntil([&] { return p->position() >= at + 150; }, 3000));
         p->stop();
         QCOMPARE(p->mode(), Mode::Stopped);
         const qint64 stoppedAt = p->position();
@@ -202,8 +203,8 @@ private slots:
         p->pause(); // stopped again: nothing
         QCOMPARE(p->mode(), Mode::Stopped);
         p->play(); // from where it stopped
-        QThread::msleep(100);
-        QVERIFY(p->position() >= stoppedAt);
+        QVERIFY(p->position() >= stoppedAt && p->position() < stoppedAt + 50);
+        QVERIFY(pollUntil([&] { return p->position() > stoppedAt + 50; }, 3000));
     }
 
     void seekLeavesTheFileStopped()
@@ -216,13 +217,15 @@ private slots:
         QCOMPARE(p->position(), qint64(1000));
         QThread::msleep(200);
         QCOMPARE(p->position(), qint64(1000));
+        QElapsedTimer t;
+        t.start();
         p->play();
-        QThread::msleep(300);
-        const qint64 pos = p->position();
-        QVERIFY2(pos >= 1200 && pos <= 1450, qPrintable(QString::number(pos)));
+        QVERIFY(pollUntil([&] { return p->position() >= 1200; }, 3000));
+        QVERIFY2(p->position() <= 1000 + t.elapsed() + 30, qPrintable(QString::number(p->position())));
         // Beyond the end, and before the start.
         p->seek(99999);
         QCOMPARE(p->position(), p->length());
+        QCOMPARE(p->mode(), Mode::Stopped);
         p->seek(-5);
         QCOMPARE(p->position(), qint64(0));
         QCOMPARE(p->mode(), Mode::Stopped);
@@ -243,21 +246,19 @@ private slots:
         p.open();
         QCOMPARE(p.position(), qint64(0));
         p.play();
-        QVERIFY2(p.position() >= 1200 && p.position() < 1300, qPrintable(QString::number(p.position())));
-        QThread::msleep(200);
-        QVERIFY2(p.position() >= 1350 && p.position() < 1550, qPrintable(QString::number(p.position())));
+        QVERIFY2(p.position() >= 1200 && p.position() < 1250, qPrintable(QString::number(p.position())));
+        QVERIFY(pollUntil([&] { return p.position() >= 1350; }, 3000));
         p.stop();
         const qint64 at = p.position();
         p.play(); // consumed: goes on from where it stopped
-        QVERIFY(p.position() >= at);
-        QThread::msleep(100);
-        QVERIFY(p.position() > at);
+        QVERIFY(p.position() >= at && p.position() < at + 50);
+        QVERIFY(pollUntil([&] { return p.position() > at + 50; }, 3000));
         // While playing, a new start position jumps there at the next play.
         p.setStartPosition(200);
         p.play();
         QCOMPARE(p.mode(), Mode::Playing);
-        QThread::msleep(100);
-        QVERIFY2(p.position() >= 200 && p.position() < 450, qPrintable(QString::number(p.position())));
+        QVERIFY2(p.position() >= 200 && p.position() < 250, qPrintable(QString::number(p.position())));
+        QVERIFY(pollUntil([&] { return p.position() > 250; }, 3000));
     }
 
     void longFileUsesWidePositions()
@@ -340,10 +341,10 @@ private slots:
         auto b = opened("tone2.mp3");
         auto c = opened("tone2.flac");
         a->play();
-        QThread::msleep(100);
+        QVERIFY(pollUntil([&] { return a->position() >= 100; }, 3000));
         b->play();
         c->play();
-        QThread::msleep(300);
+        QVERIFY(pollUntil([&] { return b->position() >= 200 && c->position() >= 200; }, 3000));
         for (auto *p : {a.get(), b.get(), c.get()})
             QCOMPARE(p->mode(), Mode::Playing);
         QVERIFY(a->position() > b->position());
@@ -351,12 +352,14 @@ private slots:
         QCOMPARE(a->mode(), Mode::Playing);
         QCOMPARE(c->mode(), Mode::Playing);
         const qint64 bAt = b->position();
-        QThread::msleep(200);
+        const qint64 cAt = c->position();
+        QVERIFY(pollUntil([&] { return c->position() >= cAt + 200; }, 3000));
         QCOMPARE(b->position(), bAt);
-        QVERIFY(a->position() > 500);
-        QVERIFY(c->position() > 400);
-        QVERIFY(pollUntil([&] { return a->mode() == Mode::Stopped && c->mode() == Mode::Stopped; }, 3000));
         QCOMPARE(b->mode(), Mode::Stopped);
+        QVERIFY(pollUntil([&] { return a->mode() == Mode::Stopped && c->mode() == Mode::Stopped; }, 5000));
+        QCOMPARE(a->position(), a->length());
+        QCOMPARE(c->position(), c->length());
+        QCOMPARE(b->position(), bAt);
     }
 };
 
