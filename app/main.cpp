@@ -1,3 +1,4 @@
+#include "appicon.h"
 #include "mpvplayer.h"
 #include "qtseams.h"
 #include "tformmain.h"
@@ -18,6 +19,7 @@ int main(int argc, char *argv[])
                                                        QStringLiteral("Noto Sans CJK SC")});
     QFont::insertSubstitutions(QStringLiteral("黑体"), {QStringLiteral("Noto Sans CJK SC")});
 
+    QApplication::setWindowIcon(appIcon());
     const QString title = applicationTitle(QCoreApplication::applicationFilePath());
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(title);

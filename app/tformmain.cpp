@@ -1,6 +1,12 @@
 #include "tformmain.h"
 
+#include "appicon.h"
+#include "autostart.h"
+#include "closeguard.h"
 #include "formlinshiguangbo.h"
+#include "links.h"
+#include "statusbar.h"
+#include "trayicon.h"
 #include "listcommands.h"
 #include "ringengine.h"
 #include "sheetexport.h"
@@ -9,7 +15,6 @@
 #include "tformeditdaling.h"
 
 #include <QAction>
-#include <QActionGroup>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QFrame>
@@ -162,17 +167,15 @@ void TFormMain::buildFrame()
     N1->setObjectName(QStringLiteral("N1"));
     NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
     NZiDong->setObjectName(QStringLiteral("NZiDong"));
-    NZiDong->setCheckable(true);
-    auto *radio = new QActionGroup(this);
-    radio->setExclusionPolicy(QActionGroup::ExclusionPolicy::None);
-    radio->addAction(NZiDong); // a radio-style mark
+    // The menu item reads and flips the autostart entry itself.
+    m_autostart = new AutostartMenu(NZiDong, *m_ctx.messages, Autostart(m_ctx.autostartFolder),
+                                    m_ctx.executablePath, this);
     N1->addSeparator();
     N6 = N1->addAction(QStringLiteral("清除打铃列表"));
     N6->setObjectName(QStringLiteral("N6"));
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
-    connect(NZiDong, &QAction::triggered, this, &TFormMain::NZiDongClick);
     connect(N6, &QAction::triggered, this, &TFormMain::N6Click);
     connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
 
@@ -257,10 +260,13 @@ void TFormMain::buildFrame()
 
     setCentralWidget(central);
 
-    auto *status = new QStatusBar(this);
-    status->setObjectName(QStringLiteral("StatusBar1"));
-    status->setFixedHeight(30);
-    setStatusBar(status);
+    StatusBar1 = new DaLingStatusBar(this);
+    setStatusBar(StatusBar1);
+    connect(StatusBar1, &DaLingStatusBar::clicked, this, &TFormMain::StatusBar1Click);
+
+    setWindowIcon(appIcon());
+    CoolTrayIcon1 = new TCoolTrayIcon(this, {}, this);
+    m_closeGuard = new CloseGuard(this, *m_ctx.messages, this);
 }
 
 void TFormMain::setUpGrid()
@@ -290,6 +296,7 @@ void TFormMain::FormShow()
         m_engine->start();
     }
     setUpGrid();
+    m_autostart->readMark();
     m_board->labelNowTime = QStringLiteral("0");
     m_board->touch();
 }
@@ -337,11 +344,11 @@ void TFormMain::ButtonDelClick() { guarded([this] { m_commands->ButtonDelClick()
 void TFormMain::ButtonOutExcelClick() { guarded([this] { m_export->run(); }); }
 void TFormMain::ButtonIntExcelClick() { guarded([this] { m_import->run(); }); }
 void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); }
-void TFormMain::N9Click() {}
-void TFormMain::NZiDongClick() {}
+void TFormMain::N9Click() { openMakerSite(); }
+void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick() { guarded([this] { m_commands->StringGridshowDblClick(); }); }
 
 void TFormMain::closeEvent(QCloseEvent *e)
 {
-    QMainWindow::closeEvent(e);
+    m_closeGuard->FormCloseQuery(e);
 }

@@ -18,7 +18,11 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class AutostartMenu;
+class CloseGuard;
+class DaLingStatusBar;
 class ListCommands;
+class TCoolTrayIcon;
 class RingEngine;
 class SheetExport;
 class SheetImport;
@@ -67,7 +71,7 @@ public slots:
     void ButtonIntExcelClick();
     void N6Click();
     void N9Click();
-    void NZiDongClick();
+    void StatusBar1Click();
     void StringGridshowDblClick();
     // Mirrors the board into the widgets.
     void syncFromBoard();
@@ -108,4 +112,8 @@ private:
     QProgressBar *ProgressBar1 = nullptr;
     QMenu *N1 = nullptr;
     QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr;
+    DaLingStatusBar *StatusBar1 = nullptr;
+    TCoolTrayIcon *CoolTrayIcon1 = nullptr;
+    CloseGuard *m_closeGuard = nullptr;
+    AutostartMenu *m_autostart = nullptr;
 };
