@@ -1,0 +1,254 @@
+// Ring onset: from a bell's scheduled wall-clock second to its first sound at
+// the output, for the ring engine on its real timers with the real player,
+// beside paplay started exactly at a second. Then idle CPU and memory in
+// running mode. Needs a PulseAudio server whose default sink is a null sink
+// (bench/ring/run.sh starts one).
+#include "bellboard.h"
+#include "mpvplayer.h"
+#include "onsetrecorder.h"
+#include "ringengine.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QEventLoop>
+#include <QFile>
+#include <QProcess>
+#include <QTemporaryDir>
+#include <QTimer>
+
+#include <algorithm>
+#include <cstdio>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <time.h>
+
+extern char **environ;
+
+namespace {
+
+class PrintMessages : public Messages {
+public:
+    int count = 0;
+    void plain(const QString &text) override { note(text); }
+    void typedOk(Kind, const QString &text) override { note(text); }
+    Answer yesNo(Kind, const QString &text) override { note(text); return Answer::Yes; }
+    void generalError(const QString &text) override { note(text); }
+    Answer okCancel(const QString &, const QString &text) override { note(text); return Answer::Ok; }
+
+private:
+    void note(const QString &text)
+    {
+        ++count;
+        std::printf("  message: %s\n", qPrintable(text));
+    }
+};
+
+bool makeAudio(const QString &path, const QString &lavfi)
+{
+    QProcess p;
+    p.start(QStringLiteral("ffmpeg"), {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi",
+                                       "-i", lavfi, "-ar", "48000", path});
+    return p.waitForFinished(60000) && p.exitCode() == 0;
+}
+
+void sleepUntilNs(int64_t ns)
+{
+    timespec ts{time_t(ns / 1000000000LL), long(ns % 1000000000LL)};
+    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr) != 0) {
+    }
+}
+
+int64_t nextSecondNs(int64_t afterNs) { return (afterNs / 1000000000LL + 1) * 1000000000LL; }
+
+struct Stats {
+    double median = 0, worst = 0;
+    int missing = 0;
+};
+
+Stats stats(std::vector<double> v, int missing)
+{
+    Stats s;
+    s.missing = missing;
+    if (v.empty())
+        return s;
+    std::sort(v.begin(), v.end());
+    const size_t n = v.size();
+    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    s.worst = v.back();
+    return s;
+}
+
+// Onsets (ms after their second) of the sounds due at the given seconds.
+Stats onsets(const OnsetRecorder &rec, const std::vector<int64_t> &due, const char *label)
+{
+    std::vector<double> ms;
+    int missing = 0;
+    std::printf("%s:", label);
+    for (int64_t d : due) {
+        const auto t = rec.onset(d - 200000000LL, d + 1500000000LL, 300);
+        if (!t) {
+            ++missing;
+            std::printf(" missing");
+            continue;
+        }
+        ms.push_back(double(*t - d) / 1e6);
+        std::printf(" %.1f", ms.back());
+    }
+    std::printf(" (ms)\n");
+    return stats(ms, missing);
+}
+
+double cpuSeconds()
+{
+    rusage ru;
+    getrusage(RUSAGE_SELF, &ru);
+    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
+        + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+}
+
+double rssMb()
+{
+    QFile f(QStringLiteral("/proc/self/status"));
+    if (!f.open(QIODevice::ReadOnly))
+        return -1;
+    for (const QByteArray &line : f.readAll().split('\n'))
+        if (line.startsWith("VmRSS:"))
+            return line.mid(6).trimmed().split(' ').first().toDouble() / 1024.0;
+    return -1;
+}
+
+void runEventsUntilNs(int64_t ns)
+{
+    QEventLoop loop;
+    QTimer t;
+    t.setSingleShot(true);
+    QObject::connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
+    t.start(int(std::max<int64_t>(1, (ns - OnsetRecorder::nowNs()) / 1000000)));
+    loop.exec();
+}
+
+} // namespace
+
+int main(int argc, char **argv)
+{
+    QCoreApplication app(argc, argv);
+    const int bells = qEnvironmentVariableIntValue("BENCH_BELLS") > 0
+        ? qEnvironmentVariableIntValue("BENCH_BELLS") : 10;
+    const std::string source = qEnvironmentVariableIsSet("BENCH_SOURCE")
+        ? qEnvironmentVariable("BENCH_SOURCE").toStdString() : std::string("@DEFAULT_MONITOR@");
+
+    const double rssStart = rssMb();
+    QTemporaryDir home;
+    QDir(home.path()).mkpath(QStringLiteral("data"));
+    QDir(home.path()).mkpath(QStringLiteral("音乐"));
+    const QString music = home.path() + QStringLiteral("/音乐/");
+    if (!makeAudio(music + "tone.wav", "sine=frequency=1000:duration=0.5")
+        || !makeAudio(music + "silence.wav", "anullsrc=r=48000:cl=mono:d=3")) {
+        std::fprintf(stderr, "ffmpeg could not make the test sounds\n");
+        return 2;
+    }
+
+    OnsetRecorder rec;
+    if (const std::string err = rec.start(source); !err.empty()) {
+        std::fprintf(stderr, "cannot record %s: %s (start PulseAudio with a null sink: "
+                             "bench/ring/run.sh)\n", source.c_str(), err.c_str());
+        return 2;
+    }
+    sleepUntilNs(OnsetRecorder::nowNs() + 1500000000LL); // let the stream settle
+
+    // The reference: paplay started exactly at a second.
+    std::vector<int64_t> paplayDue;
+    const QByteArray tone = QFile::encodeName(music + "tone.wav");
+    for (int i = 0; i < 5; ++i) {
+        const int64_t due = nextSecondNs(OnsetRecorder::nowNs() + 1000000000LL);
+        sleepUntilNs(due);
+        pid_t pid;
+        char *args[] = {const_cast<char *>("paplay"), const_cast<char *>(tone.constData()), nullptr};
+        if (posix_spawnp(&pid, "paplay", nullptr, nullptr, args, environ) != 0) {
+            std::fprintf(stderr, "paplay could not start\n");
+            return 2;
+        }
+        paplayDue.push_back(due);
+        waitpid(pid, nullptr, 0);
+    }
+
+    // The engine: bells a few seconds apart, each with an idle player (opened
+    // ahead), then bells whose player is still busy with a silent file (opened
+    // at their second).
+    BellStore store;
+    if (const QString err = store.open(home.path() + "/data/dbDaLing.db"); !err.isEmpty()) {
+        std::fprintf(stderr, "store: %s\n", qPrintable(err));
+        return 2;
+    }
+    const int64_t start = nextSecondNs(OnsetRecorder::nowNs()) + 4000000000LL;
+    const QDateTime startAt = QDateTime::fromMSecsSinceEpoch(start / 1000000);
+    const qint64 startSec = startAt.time().msecsSinceStartOfDay() / 1000;
+    if (startSec + 3 * bells + 20 >= 86400) {
+        std::fprintf(stderr, "too close to midnight; run again in a minute\n");
+        return 2;
+    }
+    const QString all = QStringLiteral("日一二三四五六");
+    std::vector<int64_t> idleDue, busyDue;
+    QList<BellEntry> entries;
+    for (int i = 0; i < bells; ++i) {
+        entries.append({0, startSec + 3 * i, "bell", "tone.wav", all, "", ""});
+        idleDue.push_back(start + int64_t(3 * i) * 1000000000LL);
+    }
+    for (int i = 0; i < 3; ++i) {
+        const qint64 t = startSec + 3 * bells + 5 * i;
+        entries.append({0, t, "silence", "silence.wav", all, "", ""});
+        entries.append({0, t + 2, "bell", "tone.wav", all, "", ""});
+        busyDue.push_back(start + int64_t(3 * bells + 5 * i + 2) * 1000000000LL);
+    }
+    store.replaceAll(entries);
+
+    SystemClock clock;
+    AppPaths paths(home.path() + "/");
+    BellBoard board(store, clock, paths);
+    MpvPlayer player(MpvPlayer::Output::System);
+    PrintMessages messages;
+    RingEngine engine(board, player, messages, clock);
+    std::vector<double> playReturned;
+    QObject::connect(&engine, &RingEngine::rang, [&] {
+        const int64_t now = OnsetRecorder::nowNs();
+        playReturned.push_back(double(now % 1000000000LL) / 1e6);
+    });
+    const double rssBeforeEngine = rssMb();
+    engine.start();
+    const int64_t end = busyDue.back() + 2000000000LL;
+    runEventsUntilNs(end);
+
+    rec.stop();
+    std::printf("\nring onset, scheduled second -> first sound at the null sink's monitor\n");
+    const Stats ref = onsets(rec, paplayDue, "paplay at the second  ");
+    const Stats idle = onsets(rec, idleDue, "engine, opened ahead  ");
+    const Stats busy = onsets(rec, busyDue, "engine, player busy   ");
+    std::vector<double> returned = playReturned;
+    const Stats ret = stats(returned, 0);
+    std::printf("\n%-34s %8s %8s %8s\n", "", "median", "worst", "missing");
+    auto row = [](const char *name, const Stats &s, size_t n) {
+        std::printf("%-34s %6.1fms %6.1fms %5d/%zu\n", name, s.median, s.worst, s.missing, n);
+    };
+    row("paplay started at the second", ref, paplayDue.size());
+    row("ring engine, file opened ahead", idle, idleDue.size());
+    row("ring engine, player still busy", busy, busyDue.size());
+    std::printf("%-34s %6.1fms %6.1fms   (%zu bells; in-process)\n", "engine: play() returned after",
+                ret.median, ret.worst, returned.size());
+    std::fflush(stdout);
+    rec.clear();
+    // Idle in running mode: a tick and a blink a second, nothing to ring.
+    const double cpu0 = cpuSeconds();
+    const int64_t idle0 = OnsetRecorder::nowNs();
+    runEventsUntilNs(idle0 + 10000000000LL);
+    const double idleCpu = (cpuSeconds() - cpu0) / (double(OnsetRecorder::nowNs() - idle0) / 1e9);
+    const double rss = rssMb();
+
+    std::printf("\nidle in running mode: CPU %.2f %% of one core, resident memory %.1f MB\n",
+                idleCpu * 100.0, rss);
+    std::printf("  (resident at start %.1f MB, before the first bell %.1f MB; with the recorder's "
+                "library and buffers)\n", rssStart, rssBeforeEngine);
+    std::printf("messages shown: %d, bells rung: %zu of %zu\n", messages.count, playReturned.size(),
+                size_t(bells + 6));
+    return 0;
+}
