@@ -44,18 +44,21 @@ echo "main window up after $(python3 -c "print(round($(date +%s.%N)-$start,2))")
 
 while [ "$(date +%s)" -lt $((due + 3)) ]; do sleep 0.2; done
 kill -0 "$app" 2>/dev/null || { echo "FAIL: the program ended"; cat "$work/daling.log"; exit 1; }
+# The recorder takes a while to start streaming, so its first sample has no
+# known time; its last one is (nearly) the moment it is stopped.
+stopped=$(date +%s.%N)
 kill "${pids[1]}" 2>/dev/null || true; sleep 0.3
 
-/usr/bin/python3 - "$work/rec.raw" "$start" "$due" "$home/data/dbDaLing.db" <<'PY'
+/usr/bin/python3 - "$work/rec.raw" "$stopped" "$due" "$home/data/dbDaLing.db" <<'PY'
 import array, sqlite3, sys
-raw, start, due, db = sys.argv[1], float(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
+raw, stopped, due, db = sys.argv[1], float(sys.argv[2]), int(sys.argv[3]), sys.argv[4]
 a = array.array('h'); a.frombytes(open(raw, 'rb').read())
 onset = next((i for i, v in enumerate(a) if abs(v) > 2000), None)
 if onset is None:
     sys.exit("FAIL: no sound reached the output")
-at = start + onset / 8000.0
+at = stopped - (len(a) - onset) / 8000.0
 late = at - due
-print(f"bell due at {due}, sound from {at:.3f} ({late*1000:+.0f} ms, recorder start included)")
+print(f"bell due at {due}, sound from {at:.3f} ({late*1000:+.0f} ms, recorder latency included)")
 if not (-0.2 <= late <= 0.8):
     sys.exit("FAIL: the bell did not sound at its second")
 rows = sqlite3.connect(db).execute("select 名称, 音乐 from daling").fetchall()
