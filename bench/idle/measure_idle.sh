@@ -1,0 +1,36 @@
+#!/usr/bin/env bash
+# Idle cost of the running program: starts the real program under Xvfb with
+# a PulseAudio null sink and the sample timetable, lets it sit in running
+# mode, and prints its CPU use, wake-ups and resident memory.
+# usage: bench/idle/measure_idle.sh <daling> <make_sample> [seconds]
+set -euo pipefail
+bin=${1:?daling}; sample=${2:?make_sample}; secs=${3:-60}
+here=$(cd "$(dirname "$0")/../.." && pwd)
+work=$(mktemp -d /tmp/daling-idle.XXXXXX)
+pids=()
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; pactl exit >/dev/null 2>&1 || true; rm -rf "$work"; }
+trap cleanup EXIT
+mkdir -p "$work/home/data"
+cp "$bin" "$work/home/daling"
+bash "$here/tools/make-sounds.sh" "$work/home/音乐"
+"$sample" "$work/home/data/dbDaLing.db"
+export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 -p "$XDG_RUNTIME_DIR"
+pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
+  --load=module-native-protocol-unix --load="module-null-sink sink_name=idle_null" >/dev/null 2>&1
+for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
+disp=:$((500 + RANDOM % 400))
+Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
+export DISPLAY=$disp
+sleep 1
+(cd "$work/home" && exec ./daling >/dev/null 2>&1) & app=$!; pids+=($app)
+sleep 5 # start-up and the switch to running mode
+tick=$(getconf CLK_TCK)
+read -r u0 s0 < <(awk '{print $14, $15}' /proc/$app/stat)
+w0=$(awk '/^voluntary_ctxt_switches/ {v=$2} /^nonvoluntary_ctxt_switches/ {n=$2} END {print v+n}' /proc/$app/status)
+sleep "$secs"
+read -r u1 s1 < <(awk '{print $14, $15}' /proc/$app/stat)
+w1=$(awk '/^voluntary_ctxt_switches/ {v=$2} /^nonvoluntary_ctxt_switches/ {n=$2} END {print v+n}' /proc/$app/status)
+rss=$(awk '/^VmRSS/ {print $2}' /proc/$app/status)
+awk -v u=$((u1-u0)) -v s=$((s1-s0)) -v t="$tick" -v secs="$secs" -v w=$((w1-w0)) -v rss="$rss" 'BEGIN {
+  printf "idle in running mode over %d s: CPU %.2f %% of one core, %.1f wake-ups/s of the main thread, resident memory %.1f MB (target <= 80)\n",
+         secs, 100*(u+s)/t/secs, w/secs, rss/1024 }'
