@@ -265,6 +265,41 @@ private slots:
         QCOMPARE(f.board.grid().gridRowCount(), 1 + 2 + 5);
     }
 
+    void aLateTickAfterMidnightStillRingsYesterdaysLastBell_data()
+    {
+        QTest::addColumn<bool>("missing");
+        QTest::newRow("rings") << false;
+        QTest::newRow("fails, box open across midnight") << true;
+    }
+    void aLateTickAfterMidnightStillRingsYesterdaysLastBell()
+    {
+        QFETCH(bool, missing);
+        const QDate mon(2026, 12, 7), tue(2026, 12, 8);
+        F f(QDateTime(mon, QTime(23, 59, 57)));
+        f.add(F::at(23, 59, 59), "monday late", "一", missing);
+        f.add(2, "tuesday two", "二");
+        f.messages.whileOpen = [&](const FakeMessages::Shown &) {
+            for (int s = 1; s <= 3; ++s)
+                f.tickAt(QDateTime(tue, QTime(0, 0, s, 2)));
+        };
+        f.tickAt(QDateTime(mon, QTime(23, 59, 57, 2)));
+        f.tickAt(QDateTime(mon, QTime(23, 59, 58, 2)));
+        f.tickAt(QDateTime(tue, QTime(0, 0, 0, 400))); // the tick for 23:59:59, 1.4 s late
+        if (!missing) {
+            QCOMPARE(f.played(), QStringList{"monday late.mp3"});
+            for (int s = 1; s <= 3; ++s)
+                f.tickAt(QDateTime(tue, QTime(0, 0, s, 2)));
+        } else {
+            QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
+        }
+        // The new day's list came in (inside the box too) and its bell rang.
+        QCOMPARE(f.cell(ScheduleGrid::ColName, 1), QStringLiteral("tuesday two"));
+        QCOMPARE(f.played().last(), QStringLiteral("tuesday two.mp3"));
+        QCOMPARE(f.player.playTimes.last(), QDateTime(tue, QTime(0, 0, 2, 2)));
+        QCOMPARE(f.played().size(), missing ? 1 : 2);
+        QVERIFY(f.board.failedIds.isEmpty()); // yesterday's failure is not today's
+    }
+
     void reloadsAtOneTenAndThirtySeconds()
     {
         F f(QDateTime(QDate(2026, 12, 7), QTime(0, 0, 0)));
