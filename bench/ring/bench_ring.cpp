@@ -243,11 +243,14 @@ int main(int argc, char **argv)
     runEventsUntilNs(idle0 + 10000000000LL);
     const double idleCpu = (cpuSeconds() - cpu0) / (double(OnsetRecorder::nowNs() - idle0) / 1e9);
     const double rss = rssMb();
+    player.close();
+    const double rssClosed = rssMb();
 
     std::printf("\nidle in running mode: CPU %.2f %% of one core, resident memory %.1f MB\n",
                 idleCpu * 100.0, rss);
     std::printf("  (resident at start %.1f MB, before the first bell %.1f MB; with the recorder's "
-                "library and buffers)\n", rssStart, rssBeforeEngine);
+                "library and buffers), after the player closed its file %.1f MB\n",
+                rssStart, rssBeforeEngine, rssClosed);
     std::printf("messages shown: %d, bells rung: %zu of %zu\n", messages.count, playReturned.size(),
                 size_t(bells + 6));
     return 0;
