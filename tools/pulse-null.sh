@@ -15,5 +15,8 @@ pulse_null_start() {
   return 0
 }
 pulse_null_stop() {
-  pactl exit >/dev/null 2>&1 || true
+  # --disallow-exit makes "pactl exit" a no-op: stop it through its pid file.
+  local pid
+  pid=$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)
+  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
 }

@@ -8,7 +8,7 @@ bin=${1:?daling}; sample=${2:?make_sample}; secs=${3:-60}
 here=$(cd "$(dirname "$0")/../.." && pwd)
 work=$(mktemp -d /tmp/daling-idle.XXXXXX)
 pids=()
-cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; pactl exit >/dev/null 2>&1 || true; rm -rf "$work"; }
+cleanup() { for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done; kill "$(cat "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/pid" 2>/dev/null)" 2>/dev/null || true; rm -rf "$work"; }
 trap cleanup EXIT
 mkdir -p "$work/home/data"
 cp "$bin" "$work/home/daling"

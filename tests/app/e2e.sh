@@ -12,7 +12,7 @@ work=$(mktemp -d /tmp/daling-e2e.XXXXXX)
 pids=()
 cleanup() {
   for p in "${pids[@]}"; do kill "$p" 2>/dev/null || true; done
-  pactl exit >/dev/null 2>&1 || true
+  kill "$(cat "${XDG_RUNTIME_DIR:-/nonexistent}/pulse/pid" 2>/dev/null)" 2>/dev/null || true
   sleep 0.2
   rm -rf "$work"
 }
@@ -22,7 +22,7 @@ home=$work/home; mkdir -p "$home/data" "$home/音乐"
 cp "$bin" "$home/daling"
 ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=1000:duration=2" -ar 44100 "$home/音乐/e2e.wav"
 
-export XDG_RUNTIME_DIR=$work/run; mkdir -p "$XDG_RUNTIME_DIR"
+export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
   --load=module-native-protocol-unix --load="module-null-sink sink_name=e2e_null" >/dev/null 2>&1
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
