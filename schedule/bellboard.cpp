@@ -39,16 +39,19 @@ qint64 BellBoard::nowSecondsFromLabel() const
 
 void BellBoard::Refresh()
 {
-    m_grid.clearDataRows();
-    nextBellRow = 1;
+    // The store is read first: when it fails, the grid keeps the list it has,
+    // so that the bells already listed still ring.
     const QDate today = m_clock.now().date();
     const QList<BellEntry> rows =
         m_store.list(m_running ? WeekdaySet::dayPattern(today) : WeekdaySet::allPattern());
+    const qint64 now = m_running && !rows.isEmpty() ? nowSecondsFromLabel() : 0;
+    ScheduleGrid::Batch batch(m_grid);
+    m_grid.clearDataRows();
+    nextBellRow = 1;
     if (rows.isEmpty()) {
         touch();
         return;
     }
-    const qint64 now = m_running ? nowSecondsFromLabel() : 0;
     m_grid.setGridRowCount(int(rows.size()) + 6);
     for (int r = 1; r <= rows.size(); ++r) {
         const BellEntry &e = rows[r - 1];
