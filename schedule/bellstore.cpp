@@ -5,6 +5,7 @@
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QSqlRecord>
 #include <QVariant>
 
 namespace {
@@ -28,23 +29,40 @@ void exec(QSqlQuery &q)
 QSqlQuery prepared(const QSqlDatabase &db, const QString &sql)
 {
     QSqlQuery q(db);
+    // Rows are read once, in order; no cache of the whole result.
+    q.setForwardOnly(true);
     if (!q.prepare(sql))
         fail(q);
     return q;
 }
 
-BellEntry readEntry(const QSqlQuery &q)
-{
-    BellEntry e;
-    e.id = q.value(QStringLiteral("id")).toLongLong();
-    e.time = q.value(QStringLiteral("时间")).toLongLong();
-    e.name = q.value(QStringLiteral("名称")).toString();
-    e.music = q.value(QStringLiteral("音乐")).toString();
-    e.weekdays = q.value(QStringLiteral("周期")).toString();
-    e.duration = q.value(QStringLiteral("时长")).toString();
-    e.remark = q.value(QStringLiteral("备注")).toString();
-    return e;
-}
+// Columns are read by name; the positions are looked up once per query.
+struct EntryColumns {
+    int id, time, name, music, days, dur, remark;
+    explicit EntryColumns(const QSqlQuery &q)
+    {
+        const QSqlRecord r = q.record();
+        id = r.indexOf(QStringLiteral("id"));
+        time = r.indexOf(QStringLiteral("时间"));
+        name = r.indexOf(QStringLiteral("名称"));
+        music = r.indexOf(QStringLiteral("音乐"));
+        days = r.indexOf(QStringLiteral("周期"));
+        dur = r.indexOf(QStringLiteral("时长"));
+        remark = r.indexOf(QStringLiteral("备注"));
+    }
+    BellEntry read(const QSqlQuery &q) const
+    {
+        BellEntry e;
+        e.id = q.value(id).toLongLong();
+        e.time = q.value(time).toLongLong();
+        e.name = q.value(name).toString();
+        e.music = q.value(music).toString();
+        e.weekdays = q.value(days).toString();
+        e.duration = q.value(dur).toString();
+        e.remark = q.value(remark).toString();
+        return e;
+    }
+};
 
 // A null QString binds as SQL NULL, which "like '%'" never matches: an
 // entry must always store text, empty or not.
@@ -186,9 +204,10 @@ QList<BellEntry> BellStore::list(const QString &xingqi) const
                            QStringLiteral("select * from daling  where  周期  like :xingqi  order by 时间"));
     q.bindValue(QStringLiteral(":xingqi"), xingqi);
     exec(q);
+    const EntryColumns cols(q);
     QList<BellEntry> out;
     while (q.next())
-        out.append(readEntry(q));
+        out.append(cols.read(q));
     return out;
 }
 
@@ -201,7 +220,7 @@ std::optional<BellEntry> BellStore::entry(const QString &idText) const
     exec(q);
     if (!q.next())
         return std::nullopt;
-    return readEntry(q);
+    return EntryColumns(q).read(q);
 }
 
 qint64 BellStore::insert(const BellEntry &entry)

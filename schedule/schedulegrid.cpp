@@ -8,16 +8,39 @@ ScheduleGrid::ScheduleGrid(QObject *parent) : QAbstractTableModel(parent)
     setGridRowCount(100);
 }
 
+ScheduleGrid::Batch::~Batch()
+{
+    if (--m_g.m_batch == 0 && m_g.m_batchDirty) {
+        m_g.m_batchDirty = false;
+        m_g.emitAllChanged();
+    }
+}
+
+void ScheduleGrid::emitAllChanged()
+{
+    emit headerDataChanged(Qt::Horizontal, 0, kColumns - 1);
+    if (gridRowCount() > 1)
+        emit dataChanged(index(0, 0), index(gridRowCount() - 2, kColumns - 1));
+}
+
 void ScheduleGrid::setGridRowCount(int rows)
 {
     rows = std::max(rows, 2);
     if (rows == gridRowCount())
         return;
-    beginResetModel();
+    if (m_batch == 0)
+        beginResetModel();
     m_cells.resize(rows);
     for (auto &r : m_cells)
         r.resize(kColumns);
-    endResetModel();
+    if (m_batch == 0) {
+        endResetModel();
+    } else {
+        // A reset inside a batch is announced when the batch ends.
+        m_batchDirty = true;
+        beginResetModel();
+        endResetModel();
+    }
     if (m_selected > lastRow())
         setSelectedRow(lastRow());
 }
@@ -40,7 +63,9 @@ void ScheduleGrid::setCell(int col, int row, const QString &text)
     if (m_cells[row][col] == text)
         return;
     m_cells[row][col] = text;
-    if (row == 0) {
+    if (m_batch > 0) {
+        m_batchDirty = true;
+    } else if (row == 0) {
         emit headerDataChanged(Qt::Horizontal, col, col);
     } else {
         // A status change recolours the whole row.
@@ -54,7 +79,9 @@ void ScheduleGrid::clearDataRows()
     for (int r = 1; r < gridRowCount(); ++r)
         for (auto &c : m_cells[r])
             c.clear();
-    if (gridRowCount() > 1)
+    if (m_batch > 0)
+        m_batchDirty = true;
+    else if (gridRowCount() > 1)
         emit dataChanged(index(0, 0), index(gridRowCount() - 2, kColumns - 1));
 }
 

@@ -26,6 +26,19 @@ public:
     // Empties every cell of rows 1 … last; the header row stays.
     void clearDataRows();
 
+    // Many writes at once (a whole reload): views hear of them once, at the
+    // end, instead of once per cell.
+    class Batch {
+    public:
+        explicit Batch(ScheduleGrid &g) : m_g(g) { ++m_g.m_batch; }
+        ~Batch();
+        Batch(const Batch &) = delete;
+        Batch &operator=(const Batch &) = delete;
+
+    private:
+        ScheduleGrid &m_g;
+    };
+
     // The selected row, never the header row; kept within 1 … last.
     int selectedRow() const { return m_selected; }
     void setSelectedRow(int row);
@@ -49,7 +62,10 @@ signals:
 
 private:
     void check(int col, int row) const;
+    void emitAllChanged();
     QVector<QVector<QString>> m_cells; // [row][col]
+    int m_batch = 0;
+    bool m_batchDirty = false;
     int m_selected = 1;
     bool m_running = false;
 };
