@@ -209,7 +209,8 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
     TrackBar1->onDragOver = [this](const QPoint &pos) { TrackBar1DragOver(pos); };
 
     Timer1->start();
-    TimerPostion->start();
+    // The bar is only seen while the window is: its 100 ms tick sleeps while
+    // the window is hidden, so that an idle program wakes once a second.
 }
 
 void TFormLinShiGuangBo::guarded(const std::function<void()> &body)
@@ -342,8 +343,10 @@ void TFormLinShiGuangBo::ListBox1DragDrop(const QPoint &pos)
 void TFormLinShiGuangBo::showEvent(QShowEvent *event)
 {
     QDialog::showEvent(event);
-    if (!event->spontaneous())
+    if (!event->spontaneous()) {
+        TimerPostion->start();
         FormShow();
+    }
 }
 
 void TFormLinShiGuangBo::done(int result)
@@ -351,6 +354,7 @@ void TFormLinShiGuangBo::done(int result)
     // Close box, Escape, close(), reject() and accept() all end here.
     if (isVisible())
         FormClose();
+    TimerPostion->stop();
     QDialog::done(result);
 }
 

@@ -40,7 +40,12 @@ void TestPlayer::startsAtTheBarAndStopResetsIt()
     QCOMPARE(f.playCaption(), QStringLiteral("播  放"));
     QVERIFY(!f.form->ButtonPaused->isEnabled());
     QVERIFY(f.form->Timer1->isActive());
+    QVERIFY(!f.form->TimerPostion->isActive()); // the bar sleeps while nobody sees it
+    f.form->show();
     QVERIFY(f.form->TimerPostion->isActive());
+    f.form->close();
+    QVERIFY(!f.form->TimerPostion->isActive());
+    QVERIFY(f.form->Timer1->isActive()); // the advance goes on behind a closed window
     QCOMPARE(f.form->Timer1->interval(), 1000);
     QCOMPARE(f.form->TimerPostion->interval(), 100);
 
