@@ -74,6 +74,19 @@ struct MpvPlayer::Impl {
         posStampNs = steadyNs();
         lastReportedMs = qint64(std::llround(sec * 1000.0));
     }
+    // The position now: mpv reports it every 50 ms or so while playing;
+    // in between it runs on with the clock.
+    qint64 currentMs()
+    {
+        qint64 ms = qint64(std::llround(posSec * 1000.0));
+        if (mode == Mode::Playing && posStampNs > 0) {
+            const qint64 sinceMs = (steadyNs() - posStampNs) / 1000000;
+            ms += std::min<qint64>(sinceMs, 1000);
+            ms = std::max(ms, lastReportedMs);
+            lastReportedMs = ms;
+        }
+        return std::clamp<qint64>(ms, 0, lengthMs);
+    }
     void resetOpenState()
     {
         isOpen = false;
@@ -188,6 +201,7 @@ void MpvPlayer::Impl::handle(const mpv_event *e)
             endError = MPV_ERROR_UNKNOWN_FORMAT; // a playlist, not a sound
         if (isOpen && (mode == Mode::Playing || mode == Mode::Paused)) {
             // The file was dropped under us (e.g. the output was lost).
+            markPosition(double(currentMs()) / 1000.0);
             mode = Mode::Stopped;
         }
         break;
@@ -600,15 +614,7 @@ qint64 MpvPlayer::position() const
     if (!d->isOpen)
         return 0;
     d->pump();
-    qint64 ms = qint64(std::llround(d->posSec * 1000.0));
-    if (d->mode == Mode::Playing && d->posStampNs > 0) {
-        // mpv reports the position every 50 ms or so; fill in between.
-        const qint64 sinceMs = (steadyNs() - d->posStampNs) / 1000000;
-        ms += std::min<qint64>(sinceMs, 1000);
-        ms = std::max(ms, d->lastReportedMs);
-        d->lastReportedMs = ms;
-    }
-    return std::clamp<qint64>(ms, 0, d->lengthMs);
+    return d->currentMs();
 }
 
 AudioPlayer::Mode MpvPlayer::mode() const

@@ -6,6 +6,7 @@
 #include "fakes.h"
 #include "mpvplayer.h"
 
+#include <QProcessEnvironment>
 #include <QTemporaryDir>
 #include <QTest>
 
@@ -56,6 +57,48 @@ private slots:
             QVERIFY(threw);
             QVERIFY(p.mode() != Mode::Playing);
         }
+    }
+
+    // The server goes away while a bell plays: the player turns Stopped by
+    // itself, and the next play says why instead of pretending.
+    void outputLostWhilePlaying()
+    {
+        QTemporaryDir runtime;
+        QVERIFY(runtime.isValid());
+        const QString socket = runtime.filePath("native");
+        QProcess server;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", runtime.path());
+        env.remove("PULSE_SERVER");
+        server.setProcessEnvironment(env);
+        server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                                    "--load=module-native-protocol-unix socket=" + socket,
+                                    "--load=module-null-sink sink_name=lost_null"});
+        if (!server.waitForStarted(5000))
+            QSKIP("pulseaudio cannot be started here");
+        if (!pollUntil([&] { return QFile::exists(socket); }, 5000)) {
+            server.kill();
+            server.waitForFinished();
+            QSKIP("pulseaudio did not come up");
+        }
+        const QByteArray saved = qgetenv("PULSE_SERVER");
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
+        {
+            MpvPlayer p(MpvPlayer::Output::System);
+            p.setFileName(m_tone);
+            p.open();
+            QCOMPARE(p.currentOutput(), QStringLiteral("pulse"));
+            p.play();
+            QCOMPARE(p.mode(), Mode::Playing);
+            QThread::msleep(200);
+            server.kill();
+            server.waitForFinished(5000);
+            QVERIFY(pollUntil([&] { return p.mode() != Mode::Playing; }, 3000));
+            QVERIFY(p.position() < p.length());
+            QVERIFY_THROWS_EXCEPTION(AudioError, p.play());
+            QVERIFY(p.mode() != Mode::Playing);
+        }
+        qputenv("PULSE_SERVER", saved);
     }
 
     // The null output, for tests and benchmarks, is unaffected.
