@@ -17,7 +17,9 @@
 
 namespace {
 
-constexpr double kOpenTimeoutSec = 15.0;
+// A local file opens in milliseconds; a stuck network share must not hold
+// the window (and the bells) for long.
+constexpr double kOpenTimeoutSec = 5.0;
 constexpr double kSeekTimeoutSec = 5.0;
 constexpr double kCloseTimeoutSec = 2.0;
 
