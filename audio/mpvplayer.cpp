@@ -23,7 +23,7 @@ constexpr double kOpenTimeoutSec = 5.0;
 constexpr double kSeekTimeoutSec = 5.0;
 constexpr double kCloseTimeoutSec = 2.0;
 
-enum : uint64_t { kObsTimePos = 1, kObsPause = 2, kObsEof = 3 };
+enum : uint64_t { kObsTimePos = 1, kObsPause = 2 };
 
 qint64 steadyNs()
 {
@@ -52,7 +52,6 @@ struct MpvPlayer::Impl {
     qint64 posStampNs = 0;    // when posSec was true (steady clock)
     qint64 lastReportedMs = 0;
     bool waitingRestart = false; // a seek is on its way: time-pos is stale
-    bool eof = false;
     bool atEnd = false;       // played to its end: the next play() starts at 0
     std::optional<qint64> startPos;
     QStringList logErrors;    // mpv's error lines since the last load
@@ -98,7 +97,6 @@ struct MpvPlayer::Impl {
         posStampNs = 0;
         lastReportedMs = 0;
         atEnd = false;
-        eof = false;
         waitingRestart = false;
     }
     void load(const QString &path);
@@ -162,7 +160,6 @@ void MpvPlayer::Impl::create()
     mpv_request_log_messages(h, "error");
     mpv_observe_property(h, kObsTimePos, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(h, kObsPause, "pause", MPV_FORMAT_FLAG);
-    mpv_observe_property(h, kObsEof, "eof-reached", MPV_FORMAT_FLAG);
     startError.clear();
 }
 
@@ -216,9 +213,6 @@ void MpvPlayer::Impl::handle(const mpv_event *e)
                 posSec = *static_cast<const double *>(p->data);
                 posStampNs = steadyNs();
             }
-        } else if (e->reply_userdata == kObsEof) {
-            if (p->format == MPV_FORMAT_FLAG)
-                eof = *static_cast<const int *>(p->data) != 0;
         } else if (e->reply_userdata == kObsPause) {
             const bool paused = p->format == MPV_FORMAT_FLAG && *static_cast<const int *>(p->data);
             if (paused && isOpen && loaded && mode == Mode::Playing) {

@@ -46,6 +46,13 @@ private slots:
         QVERIFY(runFfmpeg({"-f", "lavfi", "-i", "sine=frequency=440:duration=2400:sample_rate=8000",
                            "-b:a", "8k", path("long.mp3")}));
 
+        // An mp3 with a large cover picture in its ID3 tag.
+        QVERIFY(runFfmpeg({"-f", "lavfi", "-i", "nullsrc=s=700x700,geq=random(1)*255:128:128", "-frames:v", "1",
+                           path("cover.png")}));
+        QVERIFY(runFfmpeg({"-i", path("tone2.wav"), "-i", path("cover.png"), "-map", "0:a", "-map", "1:v",
+                           "-c:a", "libmp3lame", "-c:v", "png", "-id3v2_version", "3", "-disposition:v",
+                           "attached_pic", path("cover.mp3")}));
+
         // Broken files.
         QVERIFY(writeBytes(path("empty.wav"), {}));
         QVERIFY(writeBytes(path("text.mp3"), "这不是声音。This is a text file named .mp3\nline two\n"));
@@ -102,6 +109,8 @@ private slots:
             QTest::newRow(ext) << QStringLiteral("tone2.%1").arg(ext) << qint64(2000);
             QTest::addRow("1s %s", ext) << QStringLiteral("tone1.%1").arg(ext) << qint64(1000);
         }
+        // The picture is not a video to show, and the tag is skipped.
+        QTest::newRow("mp3 with cover art") << QStringLiteral("cover.mp3") << qint64(2000);
     }
     void openGivesLengthAndStopsAtZero()
     {
