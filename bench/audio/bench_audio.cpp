@@ -166,6 +166,8 @@ int main(int argc, char **argv)
           "mp3 pre-opened: play to sound", "wav pre-opened: play to sound", "wav paplay: start to sound"}) {
         std::printf("%-34s %s\n", name, results[name].text().c_str());
     }
+    std::printf("\nTimes to sound are placed from 5 ms reads of the monitor; the null sink renders up to\n"
+                "one read ahead, so a placement may be a few ms early (a small negative best time).\n");
     rec.stop();
     return 0;
 }

@@ -21,7 +21,7 @@ for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 disp=:$((500 + RANDOM % 400))
 Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
 export DISPLAY=$disp
-sleep 1
+for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
 (cd "$work/home" && exec ./daling >/dev/null 2>&1) & app=$!; pids+=($app)
 sleep 5 # start-up and the switch to running mode
 tick=$(getconf CLK_TCK)
