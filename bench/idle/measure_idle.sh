@@ -18,10 +18,10 @@ export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
   --load=module-native-protocol-unix --load="module-null-sink sink_name=idle_null" >/dev/null 2>&1
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-disp=:$((500 + RANDOM % 400))
-Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
-export DISPLAY=$disp
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+# Xvfb picks a free display itself and says which once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(cat "$work/display")
 (cd "$work/home" && exec ./daling >/dev/null 2>&1) & app=$!; pids+=($app)
 sleep 5 # start-up and the switch to running mode
 tick=$(getconf CLK_TCK)

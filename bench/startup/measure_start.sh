@@ -4,18 +4,20 @@
 set -euo pipefail
 bin=${1:?daling}; runs=${2:-10}
 work=$(mktemp -d /tmp/daling-start.XXXXXX)
-disp=:$((500 + RANDOM % 400))
-Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & xpid=$!
-trap 'kill $xpid 2>/dev/null; rm -rf "$work"' EXIT
-export DISPLAY=$disp
-for _ in $(seq 100); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.05; done
+pids=()
+trap 'kill "${pids[@]}" 2>/dev/null; rm -rf "$work"' EXIT
+# Xvfb picks a free display itself and says which once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(cat "$work/display")
 mkdir -p "$work/data" "$work/音乐"; cp "$bin" "$work/daling"
 times=()
 for _ in $(seq "$runs"); do
   t0=$(date +%s%N)
-  (cd "$work" && exec ./daling >/dev/null 2>&1) & app=$!
+  (cd "$work" && exec ./daling >"$work/log" 2>&1) & app=$!
   for _ in $(seq 2000); do
     xdotool search --onlyvisible --name "Quorlin校园铃声广播系统3.12" >/dev/null 2>&1 && break
+    kill -0 $app 2>/dev/null || { echo "the program ended early:"; cat "$work/log"; exit 1; }
     sleep 0.005
   done
   t1=$(date +%s%N)

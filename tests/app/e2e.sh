@@ -28,10 +28,10 @@ pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 pactl set-default-sink e2e_null
 
-disp=:$((90 + RANDOM % 400))
-Xvfb "$disp" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 & pids+=($!)
-export DISPLAY=$disp
-for _ in $(seq 50); do xdpyinfo >/dev/null 2>&1 && break; sleep 0.1; done
+# Xvfb picks a free display itself and says which once it is ready.
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/null 2>&1 & pids+=($!)
+for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
+export DISPLAY=:$(cat "$work/display")
 
 due=$("$seed" "$home/data/dbDaLing.db" 8 e2e.wav)
 start=$(date +%s.%N)
