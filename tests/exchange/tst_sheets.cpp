@@ -63,6 +63,7 @@ private slots:
     void refusesBadInput();
     void refusesZipBombAndLongSheets();
     void ssconvertReadsOurFile();
+    void libreOfficeReadsOurFile();
 
 private:
     QTemporaryDir m_dir;
@@ -259,6 +260,24 @@ void TstSheets::ssconvertReadsOurFile()
     QCOMPARE(p.exitCode(), 0);
     QVERIFY2(!p.readAllStandardError().contains("rror"), "ssconvert complained");
     QCOMPARE(trimmed(readSheetFile(csv).rows), trimmed(rows));
+}
+
+void TstSheets::libreOfficeReadsOurFile()
+{
+    const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
+    if (soffice.isEmpty())
+        QSKIP("LibreOffice is not installed");
+    const QString file = path(QStringLiteral("lo.xls"));
+    const QList<QStringList> rows = sampleRows(20);
+    writeBiff8File(file, QStringLiteral("广播铃声列表"), rows);
+    QProcess p;
+    // A profile of its own, and a csv filter that keeps Chinese text (UTF-8).
+    p.start(soffice, {"-env:UserInstallation=file://" + path("lo-profile"), "--headless",
+                      "--convert-to", "csv:Text - txt - csv (StarCalc):44,34,76,1",
+                      "--outdir", path("lo-out"), file});
+    QVERIFY(p.waitForFinished(120000));
+    QCOMPARE(p.exitCode(), 0);
+    QCOMPARE(trimmed(readSheetFile(path("lo-out/lo.csv")).rows), trimmed(rows));
 }
 
 QTEST_GUILESS_MAIN(TstSheets)
