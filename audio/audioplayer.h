@@ -7,12 +7,16 @@
 
 class AudioError : public std::runtime_error {
 public:
-    explicit AudioError(const QString &text)
-        : std::runtime_error(text.toStdString()), m_text(text) {}
+    enum class Cause { File, Output };
+    explicit AudioError(const QString &text, Cause cause = Cause::File)
+        : std::runtime_error(text.toStdString()), m_text(text), m_cause(cause) {}
     QString text() const { return m_text; }
+    // Output: the file was fine but no sound output could be opened.
+    bool isOutputFailure() const { return m_cause == Cause::Output; }
 
 private:
     QString m_text;
+    Cause m_cause;
 };
 
 inline const char *const kNoDeviceOpen = "No MCI device open";

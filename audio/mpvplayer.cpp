@@ -329,7 +329,7 @@ void MpvPlayer::Impl::failLoad(const QString &text, bool isOutputFailure)
     unload();
     entry = -1;
     resetOpenState();
-    throw AudioError(text);
+    throw AudioError(text, isOutputFailure ? AudioError::Cause::Output : AudioError::Cause::File);
 }
 
 // Loads `path` paused and returns when it is ready to sound, with lengthMs
@@ -536,7 +536,7 @@ void MpvPlayer::play()
     if (d->readString("current-ao").isEmpty()) {
         d->setPause(true);
         d->mode = Mode::Stopped;
-        throw AudioError(d->outputFailureText(d->openedFile));
+        throw AudioError(d->outputFailureText(d->openedFile), AudioError::Cause::Output);
     }
 }
 
@@ -573,7 +573,7 @@ void MpvPlayer::pause()
         if (d->readString("current-ao").isEmpty()) {
             d->setPause(true);
             d->mode = Mode::Stopped;
-            throw AudioError(d->outputFailureText(d->openedFile));
+            throw AudioError(d->outputFailureText(d->openedFile), AudioError::Cause::Output);
         }
     }
 }

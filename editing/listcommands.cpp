@@ -91,10 +91,10 @@ void ListCommands::StringGridshowDblClick()
         if (music.isEmpty())
             throw AudioError(BellBoard::kNotFound);
         ringRow(m_board, m_player, row);
-    } catch (const AudioError &) {
-        m_messages.plain(BellBoard::kNotFound);
-    } catch (const AppError &) {
-        m_messages.plain(BellBoard::kNotFound);
+    } catch (const AudioError &e) {
+        m_messages.plain(BellBoard::ringFailureText(e));
+    } catch (const AppError &e) {
+        m_messages.plain(BellBoard::ringFailureText(e));
     }
     m_board.touch();
 }

@@ -1,4 +1,5 @@
 #include "bellboard.h"
+#include "audioplayer.h"
 #include "secondsofday.h"
 #include "weekdayset.h"
 
@@ -18,6 +19,12 @@ void BellBoard::setTesting(bool on)
 {
     m_testing = on;
     touch();
+}
+
+QString BellBoard::ringFailureText(const std::exception &e)
+{
+    const auto *audio = dynamic_cast<const AudioError *>(&e);
+    return audio && audio->isOutputFailure() ? kNoOutput : kNotFound;
 }
 
 QString BellBoard::dateTextOf(const QDate &date)

@@ -27,6 +27,11 @@ public:
     static inline const QString kTestCaption = QStringLiteral("测试播放");
     static inline const QString kStopTestCaption = QStringLiteral("停止测试");
     static inline const QString kNotFound = QStringLiteral("找不到该音乐文件，或系统不支持该音乐文件！");
+    static inline const QString kNoOutput =
+        QStringLiteral("没有可用的声音输出设备，铃声没有播出！请检查音箱、声卡和音量设置。");
+    // What the operator is told when a bell cannot sound: the file's fault
+    // or the sound output's.
+    static QString ringFailureText(const std::exception &e);
 
     bool running() const { return m_running; }
     bool testing() const { return m_testing; }

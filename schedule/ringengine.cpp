@@ -269,7 +269,8 @@ void RingEngine::ringAt(int row, qint64 dayStart)
         }
         m_refreshDueSeq = m_tickSeq;
         emit rang(row);
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        const QString message = BellBoard::ringFailureText(e);
         // The day goes on: the entry is marked failed and the cursor moves
         // past it before the box opens, so that ticks running inside the box
         // ring the next bells at their seconds and never this one again.
@@ -285,7 +286,7 @@ void RingEngine::ringAt(int row, qint64 dayStart)
                 bool &open;
                 ~Close() { open = false; }
             } close{m_boxOpen};
-            m_messages.plain(BellBoard::kNotFound);
+            m_messages.plain(message);
         }
     }
 }

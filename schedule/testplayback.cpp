@@ -30,14 +30,14 @@ void TestPlayback::playSelected()
 {
     try {
         ringRow(m_board, m_player, m_board.grid().selectedRow());
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         m_board.touch();
         m_boxOpen = true;
         struct Close {
             bool &open;
             ~Close() { open = false; }
         } close{m_boxOpen};
-        m_messages.plain(BellBoard::kNotFound);
+        m_messages.plain(BellBoard::ringFailureText(e));
     }
     m_board.touch();
 }
