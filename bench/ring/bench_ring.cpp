@@ -79,6 +79,15 @@ Stats stats(std::vector<double> v, int missing)
     return s;
 }
 
+// The start of the first sound heard in [fromNs, untilNs).
+std::optional<int64_t> onsetIn(const OnsetRecorder &rec, int64_t fromNs, int64_t untilNs)
+{
+    for (const OnsetRecorder::Sound &s : rec.sounds())
+        if (s.startNs >= fromNs && s.startNs < untilNs)
+            return s.startNs;
+    return std::nullopt;
+}
+
 // Onsets (ms after their second) of the sounds due at the given seconds.
 Stats onsets(const OnsetRecorder &rec, const std::vector<int64_t> &due, const char *label)
 {
@@ -86,7 +95,7 @@ Stats onsets(const OnsetRecorder &rec, const std::vector<int64_t> &due, const ch
     int missing = 0;
     std::printf("%s:", label);
     for (int64_t d : due) {
-        const auto t = rec.onset(d - 200000000LL, d + 1500000000LL, 300);
+        const auto t = onsetIn(rec, d - 200000000LL, d + 1500000000LL);
         if (!t) {
             ++missing;
             std::printf(" missing");
@@ -124,7 +133,7 @@ void runEventsUntilNs(int64_t ns)
     QTimer t;
     t.setSingleShot(true);
     QObject::connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
-    t.start(int(std::max<int64_t>(1, (ns - OnsetRecorder::nowNs()) / 1000000)));
+    t.start(int(std::max<int64_t>(1, (ns - OnsetRecorder::wallNs()) / 1000000)));
     loop.exec();
 }
 
@@ -149,19 +158,22 @@ int main(int argc, char **argv)
         return 2;
     }
 
-    OnsetRecorder rec;
-    if (const std::string err = rec.start(source); !err.empty()) {
+    OnsetRecorder::Options opt;
+    opt.device = source;
+    opt.threshold = 300;
+    OnsetRecorder rec(opt);
+    if (std::string err; !rec.start(&err)) {
         std::fprintf(stderr, "cannot record %s: %s (start PulseAudio with a null sink: "
                              "bench/ring/run.sh)\n", source.c_str(), err.c_str());
         return 2;
     }
-    sleepUntilNs(OnsetRecorder::nowNs() + 1500000000LL); // let the stream settle
+    sleepUntilNs(OnsetRecorder::wallNs() + 1500000000LL); // let the stream settle
 
     // The reference: paplay started exactly at a second.
     std::vector<int64_t> paplayDue;
     const QByteArray tone = QFile::encodeName(music + "tone.wav");
     for (int i = 0; i < 5; ++i) {
-        const int64_t due = nextSecondNs(OnsetRecorder::nowNs() + 1000000000LL);
+        const int64_t due = nextSecondNs(OnsetRecorder::wallNs() + 1000000000LL);
         sleepUntilNs(due);
         pid_t pid;
         char *args[] = {const_cast<char *>("paplay"), const_cast<char *>(tone.constData()), nullptr};
@@ -181,7 +193,7 @@ int main(int argc, char **argv)
         std::fprintf(stderr, "store: %s\n", qPrintable(err));
         return 2;
     }
-    const int64_t start = nextSecondNs(OnsetRecorder::nowNs()) + 4000000000LL;
+    const int64_t start = nextSecondNs(OnsetRecorder::wallNs()) + 4000000000LL;
     const QDateTime startAt = QDateTime::fromMSecsSinceEpoch(start / 1000000);
     const qint64 startSec = startAt.time().msecsSinceStartOfDay() / 1000;
     if (startSec + 3 * bells + 20 >= 86400) {
@@ -211,7 +223,7 @@ int main(int argc, char **argv)
     RingEngine engine(board, player, messages, clock);
     std::vector<double> playReturned;
     QObject::connect(&engine, &RingEngine::rang, [&] {
-        const int64_t now = OnsetRecorder::nowNs();
+        const int64_t now = OnsetRecorder::wallNs();
         playReturned.push_back(double(now % 1000000000LL) / 1e6);
     });
     const double rssBeforeEngine = rssMb();
@@ -236,12 +248,11 @@ int main(int argc, char **argv)
     std::printf("%-34s %6.1fms %6.1fms   (%zu bells; in-process)\n", "engine: play() returned after",
                 ret.median, ret.worst, returned.size());
     std::fflush(stdout);
-    rec.clear();
     // Idle in running mode: a tick and a blink a second, nothing to ring.
     const double cpu0 = cpuSeconds();
-    const int64_t idle0 = OnsetRecorder::nowNs();
+    const int64_t idle0 = OnsetRecorder::wallNs();
     runEventsUntilNs(idle0 + 10000000000LL);
-    const double idleCpu = (cpuSeconds() - cpu0) / (double(OnsetRecorder::nowNs() - idle0) / 1e9);
+    const double idleCpu = (cpuSeconds() - cpu0) / (double(OnsetRecorder::wallNs() - idle0) / 1e9);
     const double rss = rssMb();
     player.close();
     const double rssClosed = rssMb();
