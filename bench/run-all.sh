@@ -1,0 +1,25 @@
+#!/usr/bin/env bash
+# Builds a release and runs every benchmark, each with its reference.
+# usage: bash bench/run-all.sh   (as root on Debian 12; about 4 minutes)
+set -euo pipefail
+cd "$(dirname "$0")/.."
+bash tools/install-deps.sh
+cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
+ninja -C build-bench daling make_sample bench_startup bench_exchange bench_audio bench_ring >/dev/null
+b=build-bench
+echo "== start-up and Refresh"
+QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
+bash bench/startup/measure_start.sh $b/app/daling 10
+echo "== spreadsheets"
+QT_QPA_PLATFORM=offscreen $b/bench/exchange/bench_exchange 2>/dev/null
+source tools/pulse-null.sh
+pulse_null_start
+trap pulse_null_stop EXIT
+echo "== audio player"
+$b/bench/audio/bench_audio --runs 20
+echo "== ring onset"
+$b/bench/ring/bench_ring
+pulse_null_stop
+trap - EXIT
+echo "== idle program"
+bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60
