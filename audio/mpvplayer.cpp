@@ -102,6 +102,9 @@ struct MpvPlayer::Impl {
     void load(const QString &path);
     [[noreturn]] void failLoad(const QString &text, bool isOutputFailure = false);
     QString outputFailureText(const QString &path) const;
+    // Un-pauses and checks that the output the file loaded with is still
+    // there: a bell that cannot sound must never read as playing.
+    void startSounding();
     QString detailsSuffix() const;
     void requireOpen() const
     {
@@ -312,6 +315,18 @@ QString MpvPlayer::Impl::outputFailureText(const QString &path) const
                                      "不能播放：%1")
                     : QStringLiteral("无法打开空声音输出，不能播放：%1");
     return t.arg(path) + detailsSuffix();
+}
+
+void MpvPlayer::Impl::startSounding()
+{
+    setPause(false);
+    posStampNs = steadyNs();
+    mode = Mode::Playing;
+    if (readString("current-ao").isEmpty()) {
+        setPause(true);
+        mode = Mode::Stopped;
+        throw AudioError(outputFailureText(openedFile), AudioError::Cause::Output);
+    }
 }
 
 void MpvPlayer::Impl::unload()
@@ -529,15 +544,7 @@ void MpvPlayer::play()
         d->markPosition(sec);
     }
     d->atEnd = false;
-    d->setPause(false);
-    d->posStampNs = steadyNs();
-    d->mode = Mode::Playing;
-    // The output was open when the file loaded; make sure it still is.
-    if (d->readString("current-ao").isEmpty()) {
-        d->setPause(true);
-        d->mode = Mode::Stopped;
-        throw AudioError(d->outputFailureText(d->openedFile), AudioError::Cause::Output);
-    }
+    d->startSounding();
 }
 
 void MpvPlayer::stop()
@@ -567,14 +574,7 @@ void MpvPlayer::pause()
             play();
             return;
         }
-        d->setPause(false);
-        d->posStampNs = steadyNs();
-        d->mode = Mode::Playing;
-        if (d->readString("current-ao").isEmpty()) {
-            d->setPause(true);
-            d->mode = Mode::Stopped;
-            throw AudioError(d->outputFailureText(d->openedFile), AudioError::Cause::Output);
-        }
+        d->startSounding();
     }
 }
 
