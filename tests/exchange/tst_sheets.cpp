@@ -63,6 +63,7 @@ private slots:
     void refusesBadInput();
     void refusesZipBombAndLongSheets();
     void ssconvertReadsOurFile();
+    void aFaultInTheXlsLibraryIsContained();
     void libreOfficeReadsOurFile();
 
 private:
@@ -278,6 +279,32 @@ void TstSheets::libreOfficeReadsOurFile()
     QVERIFY(p.waitForFinished(120000));
     QCOMPARE(p.exitCode(), 0);
     QCOMPARE(trimmed(readSheetFile(path("lo-out/lo.csv")).rows), trimmed(rows));
+}
+
+void TstSheets::aFaultInTheXlsLibraryIsContained()
+{
+    // A file on which libfreexl reads outside its buffers (found by the
+    // fuzzer). The reading happens in a child process: whatever the library
+    // does there, this process gets cells or a clear error, and goes on.
+    QFile f(QString::fromLocal8Bit(qgetenv("DALING_TEST_DATA")) + "/freexl-fault.xls");
+    QVERIFY(f.open(QIODevice::ReadOnly));
+    const QByteArray bytes = f.readAll();
+    try {
+        (void)readSheet(bytes);
+    } catch (const SheetError &e) {
+        QVERIFY(!e.text().isEmpty());
+    }
+    // A child that dies reading is reported as a damaged file.
+    const QString fake = path(QStringLiteral("fake.xls"));
+    QFile out(fake);
+    QVERIFY(out.open(QIODevice::WriteOnly));
+    out.write(QByteArray::fromHex("d0cf11e0a1b11ae1") + QByteArray(600, '\xff'));
+    out.close();
+    QVERIFY_THROWS_EXCEPTION(SheetError, XlsReader().readFile(fake));
+    // And a good file still reads through the child.
+    const QString good = path(QStringLiteral("good.xls"));
+    writeBiff8File(good, QStringLiteral("s"), sampleRows(3));
+    QCOMPARE(trimmed(XlsReader().readFile(good).rows), trimmed(sampleRows(3)));
 }
 
 QTEST_GUILESS_MAIN(TstSheets)
