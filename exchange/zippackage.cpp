@@ -43,7 +43,7 @@ qint64 inflateRaw(const char *data, qint64 size, qint64 budget, QByteArray *out)
         if (out)
             out->append(reinterpret_cast<const char *>(buf.data()), got);
         if (rc == Z_BUF_ERROR && z.avail_in == 0)
-            break; // the part ends early
+            break; // the member ends early
     }
     inflateEnd(&z);
     if (total > budget)

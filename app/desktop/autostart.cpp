@@ -79,7 +79,7 @@ void Autostart::turnOff()
 
 QString Autostart::execValue(const QString &exePath)
 {
-    // Quoting rules of the Desktop Entry Specification: an argument holding a
+    // Quoting rules of desktop entries (freedesktop.org): an argument holding a
     // reserved character is quoted as a whole, and inside the quotes ", `, $
     // and \ take a backslash. "%" starts a field code, so it is doubled.
     static const QString reserved = QStringLiteral(" \t\n\"'\\><~|&;$*?#()`");
