@@ -17,6 +17,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
 #include <QHeaderView>
@@ -149,6 +150,8 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
+    // A fresh copy of the program may come without its data folder.
+    QDir().mkpath(m_ctx.paths.dataFolder());
     const QString error = m_store.open(m_ctx.paths.databaseFile());
     if (!error.isEmpty())
         m_ctx.messages->generalError(error);

@@ -2,6 +2,7 @@
 #include "qtseams.h"
 #include "tformmain.h"
 
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -100,6 +101,16 @@ private slots:
         QFile again(f.home.db());
         QVERIFY(again.open(QIODevice::ReadOnly));
         QCOMPARE(again.readAll(), QByteArray("this is not a database, and it must stay so"));
+    }
+
+    void missingDataFolderIsCreated()
+    {
+        Fixture f;
+        QVERIFY(QDir(f.home.path() + "data").removeRecursively());
+        f.make();
+        QVERIFY(f.messages.shown.isEmpty());
+        QVERIFY(f.form->store().isOpen());
+        QVERIFY(QFile::exists(f.home.db()));
     }
 
     void applicationTitleRule()
