@@ -97,6 +97,14 @@ bool RingEngine::wasRung(qint64 dayStart, const QString &key) const
     return it != m_rung.constEnd() && it->contains(key);
 }
 
+int RingEngine::rungEntriesHeld() const
+{
+    int n = 0;
+    for (const auto &day : m_rung)
+        n += int(day.size());
+    return n;
+}
+
 void RingEngine::reload(qint64 cutoffSeconds)
 {
     // Refresh calls everything earlier than LabelNowTime past. Right after a

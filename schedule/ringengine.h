@@ -40,6 +40,10 @@ public:
     // each step). Tests leave it empty.
     void setProcessEvents(std::function<void()> fn) { m_processEvents = std::move(fn); }
 
+    // How many entries the engine remembers as rung: only today's and
+    // yesterday's are kept, so a program that runs for months does not grow.
+    int rungEntriesHeld() const;
+
     // Arms the clock: the first tick comes just after a wall-clock second,
     // about one second from now.
     void start();

@@ -128,6 +128,12 @@ private slots:
             checkPlays(f, day, times, names, due);
         }
         QVERIFY(f.messages.shown.isEmpty());
+        // What the engine keeps of past days does not grow with the days run.
+        int lastTwoDays = 0;
+        for (int d = 5; d < 7; ++d)
+            for (const QString &set : days)
+                lastTwoDays += set.contains(WeekdaySet::charOf(sunday.addDays(d)));
+        QVERIFY(f.engine.rungEntriesHeld() <= lastTwoDays);
     }
 };
 
