@@ -47,11 +47,25 @@ void okOnly(QWidget *owner, QMessageBox::Icon icon, const QString &caption, cons
     box.exec();
 }
 
+// Dialogs open above the window that is modal now, if any.
+QWidget *dialogOwner(QWidget *fallback)
+{
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    return fallback;
+}
+
 } // namespace
 
 QWidget *QtMessages::owner() const
 {
-    return m_owner ? m_owner.data() : QApplication::activeWindow();
+    // Above whatever dialog is open (the editor, the ad-hoc window), so that a
+    // box can never hide behind it and leave the operator stuck.
+    if (QWidget *modal = QApplication::activeModalWidget())
+        return modal;
+    if (QWidget *active = QApplication::activeWindow())
+        return active;
+    return m_owner.data();
 }
 
 void QtMessages::plain(const QString &text)
@@ -95,7 +109,7 @@ Messages::Answer QtMessages::okCancel(const QString &caption, const QString &tex
 
 std::optional<QString> QtFileDialogs::openFile(const QString &startPath)
 {
-    QFileDialog dlg(m_owner, QString(), startPath.isEmpty() ? m_lastFolder : startPath);
+    QFileDialog dlg(dialogOwner(m_owner), QString(), startPath.isEmpty() ? m_lastFolder : startPath);
     dlg.setObjectName(QStringLiteral("OpenDialog"));
     dlg.setFileMode(QFileDialog::AnyFile);
     dlg.setAcceptMode(QFileDialog::AcceptOpen);
@@ -111,7 +125,7 @@ std::optional<QString> QtFileDialogs::openFile(const QString &startPath)
 
 QStringList QtFileDialogs::openFiles()
 {
-    QFileDialog dlg(m_owner, QString(), m_lastFolder);
+    QFileDialog dlg(dialogOwner(m_owner), QString(), m_lastFolder);
     dlg.setObjectName(QStringLiteral("OpenDialog"));
     dlg.setFileMode(QFileDialog::ExistingFiles);
     dlg.setOption(QFileDialog::ReadOnly, false);
@@ -125,7 +139,7 @@ QStringList QtFileDialogs::openFiles()
 
 std::optional<QString> QtFileDialogs::saveFile(const QString &proposedName)
 {
-    QFileDialog dlg(m_owner, QString(), m_lastFolder);
+    QFileDialog dlg(dialogOwner(m_owner), QString(), m_lastFolder);
     dlg.setObjectName(QStringLiteral("SaveDialog"));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);

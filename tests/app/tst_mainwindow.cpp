@@ -2,7 +2,11 @@
 #include "qtseams.h"
 #include "tformmain.h"
 
+#include <QAbstractButton>
+#include <QDialog>
 #include <QDir>
+#include <QMessageBox>
+#include <QTimer>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
@@ -111,6 +115,34 @@ private slots:
         QVERIFY(f.messages.shown.isEmpty());
         QVERIFY(f.form->store().isOpen());
         QVERIFY(QFile::exists(f.home.db()));
+    }
+
+    void boxesOpenAboveTheDialogThatIsOpen()
+    {
+        // A bell's message while the editor is open must come above the
+        // editor, not behind it with the main window.
+        QWidget mainWindow;
+        QtMessages messages("daling");
+        messages.setOwner(&mainWindow);
+        mainWindow.show();
+        QDialog editor(&mainWindow);
+        QWidget *boxParent = nullptr;
+        QString caption;
+        QTimer::singleShot(0, &editor, [&] {
+            QTimer::singleShot(50, [&] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                if (box) {
+                    boxParent = box->parentWidget();
+                    caption = box->windowTitle();
+                    box->buttons().first()->click();
+                }
+                editor.accept();
+            });
+            messages.plain("找不到该音乐文件，或系统不支持该音乐文件！");
+        });
+        editor.exec();
+        QCOMPARE(boxParent, &editor);
+        QCOMPARE(caption, QStringLiteral("daling"));
     }
 
     void applicationTitleRule()
