@@ -153,7 +153,11 @@ void TFormMain::FormCreate()
     // A fresh copy of the program may come without its data folder.
     QDir().mkpath(m_ctx.paths.dataFolder());
     const QString error = m_store.open(m_ctx.paths.databaseFile());
-    if (!error.isEmpty())
+    if (error.isEmpty())
+        return;
+    if (m_store.isOpen()) // open for reading only: a warning, the bells ring
+        m_ctx.messages->typedOk(Messages::Kind::Warning, error);
+    else
         m_ctx.messages->generalError(error);
 }
 

@@ -1,7 +1,10 @@
 #include "bellstore.h"
 
 #include <QAtomicInt>
+#include <QFile>
 #include <QFileInfo>
+#include <QUrl>
+#include <unistd.h>
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
@@ -144,18 +147,54 @@ BellStore::~BellStore()
         QSqlDatabase::removeDatabase(m_name);
 }
 
+namespace {
+
+// access() rather than the permission bits: it also knows a read-only mount.
+bool writable(const QString &path)
+{
+    return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
+}
+
+} // namespace
+
 QString BellStore::open(const QString &databasePath)
+{
+    const QString error = tryOpen(databasePath, false);
+    if (error.isEmpty())
+        return {};
+    const QFileInfo info(databasePath);
+    if (info.isFile() && (!writable(databasePath) || !writable(info.absolutePath()))
+        && tryOpen(databasePath, true).isEmpty()) {
+        // A store we may only read still lists the day's bells, so they ring;
+        // the operator learns why changes will not be kept.
+        return QStringLiteral("数据库只能读取，不能修改（%1）。铃声照常按现有列表播放，"
+                              "但添加、修改、删除和导入都无法保存。")
+            .arg(error);
+    }
+    return error;
+}
+
+QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
 {
     m_path = databasePath;
     m_open = false;
-    m_readOnly = false;
+    m_readOnly = readOnly;
     QSqlDatabase db = QSqlDatabase::contains(m_name)
                           ? QSqlDatabase::database(m_name, false)
                           : QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), m_name);
     db.close();
-    db.setDatabaseName(databasePath);
     // A reader elsewhere must never hold up the clock for long.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+    if (readOnly) {
+        // Immutable: no journal or shared-memory file is needed beside it.
+        db.setDatabaseName(QUrl::fromLocalFile(QFileInfo(databasePath).absoluteFilePath())
+                               .toString(QUrl::FullyEncoded)
+                           + QStringLiteral("?immutable=1"));
+        db.setConnectOptions(QStringLiteral(
+            "QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI;QSQLITE_BUSY_TIMEOUT=1000"));
+    } else {
+        db.setDatabaseName(databasePath);
+        db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=1000"));
+    }
     auto failWith = [&](const QString &text) {
         m_openError = text.isEmpty() ? QStringLiteral("无法打开数据库 %1").arg(databasePath) : text;
         db.close();
@@ -168,8 +207,6 @@ QString BellStore::open(const QString &databasePath)
     // Reading the schema fails at once for a file that is not a database.
     if (!q.exec(QStringLiteral("select count(*) from sqlite_master")))
         return failWith(q.lastError().databaseText());
-    const QFileInfo info(databasePath);
-    m_readOnly = !info.isWritable() || !QFileInfo(info.absolutePath()).isWritable();
     if (!m_readOnly) {
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
             return failWith(q.lastError().databaseText());

@@ -42,7 +42,9 @@ public:
 
     // Opens the file, creating it and both tables when missing; never
     // overwrites an existing file. Returns the engine's error text, or an
-    // empty text on success. After a failure every statement throws.
+    // empty text on success. After a failure every statement throws. A file
+    // that may only be read (read-only file, folder or mount) is opened for
+    // reading: isOpen() is then true and the text says what that means.
     QString open(const QString &databasePath);
     bool isOpen() const { return m_open; }
     bool isReadOnly() const { return m_readOnly; }
@@ -86,6 +88,7 @@ public:
     QString connectionName() const { return m_name; }
 
 private:
+    QString tryOpen(const QString &databasePath, bool readOnly);
     void requireOpen() const;
     QString m_name;
     QString m_path;
