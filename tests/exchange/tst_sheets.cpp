@@ -296,8 +296,8 @@ void TstSheets::aFaultInTheXlsLibraryIsContained()
     }
     // Files on which libfreexl writes past a heap buffer or dereferences a
     // wild pointer, or allocates without bound (found under ASan; without it
-    // the damage may pass
-    // unseen): whatever happens in the child, this process gets an error.
+    // the damage may pass unseen): whatever happens in the child, this
+    // process gets an error.
     for (const char *name : {"freexl-segv.xls", "freexl-overflow.xls", "freexl-oom.xls"}) {
         const QString p = QString::fromLocal8Bit(qgetenv("DALING_TEST_DATA")) + "/" + name;
         QVERIFY(QFile::exists(p));
