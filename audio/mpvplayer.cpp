@@ -452,8 +452,10 @@ void MpvPlayer::Impl::ensureLoaded()
 
 MpvPlayer::MpvPlayer(Output output) : d(new Impl)
 {
+    // The mpv core (its threads and buffers) starts with the first open():
+    // the editor's and the ad-hoc window's players may never be used on a
+    // day, and the bell player opens each file ahead of its second anyway.
     d->output = output;
-    d->create();
 }
 
 MpvPlayer::~MpvPlayer()
@@ -474,7 +476,7 @@ void MpvPlayer::open()
         throw AudioError(text);
     };
     if (!d->h) {
-        d->create(); // a second chance, e.g. once main() has set the locale
+        d->create(); // also a second chance after a failed start
         if (!d->h)
             refuse(d->startError);
     }
