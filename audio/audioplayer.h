@@ -7,12 +7,18 @@
 
 class AudioError : public std::runtime_error {
 public:
-    enum class Cause { File, Output };
+    // File: the file cannot be played. Output: no sound output could be
+    // opened. NoResponse: the player or the sound server did not answer
+    // within the player's bound; the call was abandoned, not the player.
+    enum class Cause { File, Output, NoResponse };
     explicit AudioError(const QString &text, Cause cause = Cause::File)
         : std::runtime_error(text.toStdString()), m_text(text), m_cause(cause) {}
     QString text() const { return m_text; }
-    // Output: the file was fine but no sound output could be opened.
-    bool isOutputFailure() const { return m_cause == Cause::Output; }
+    Cause cause() const { return m_cause; }
+    // The file was fine but the output failed or did not answer: worth
+    // trying again a moment later.
+    bool isOutputFailure() const { return m_cause != Cause::File; }
+    bool isNoResponse() const { return m_cause == Cause::NoResponse; }
 
 private:
     QString m_text;
@@ -53,6 +59,13 @@ public:
     // Both answer at once. With no file open: position 0, mode NotReady.
     virtual qint64 position() const = 0;
     virtual Mode mode() const = 0;
+
+    // True when the file that played stopped because its output or decoder
+    // failed, not at its end or by stop(); cleared by open() and close().
+    virtual bool interrupted() const = 0;
+    // Output level of this player, 0–100 (default 100); kept across files.
+    virtual void setVolume(int percent) = 0;
+    virtual int volume() const = 0;
 
     bool isPlaying() const { return mode() == Mode::Playing; }
 };

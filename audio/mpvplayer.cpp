@@ -629,3 +629,8 @@ QString MpvPlayer::currentOutput() const
         return {};
     return d->readString("current-ao");
 }
+
+// Placeholders until the player reports interruptions and applies its volume.
+bool MpvPlayer::interrupted() const { return false; }
+void MpvPlayer::setVolume(int) {}
+int MpvPlayer::volume() const { return 100; }

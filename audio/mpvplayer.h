@@ -48,6 +48,9 @@ public:
     qint64 length() const override;
     qint64 position() const override;
     Mode mode() const override;
+    bool interrupted() const override;
+    void setVolume(int percent) override;
+    int volume() const override;
 
     // The audio output mpv opened for the current file ("pulse", "alsa",
     // "null"), empty when none. For diagnostics and tests.

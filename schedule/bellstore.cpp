@@ -1,4 +1,5 @@
 #include "bellstore.h"
+#include "storesql.h"
 
 #include <QAtomicInt>
 #include <QFile>
@@ -15,29 +16,9 @@ namespace {
 
 QAtomicInt g_counter;
 
-[[noreturn]] void fail(const QSqlQuery &q)
-{
-    QString text = q.lastError().databaseText();
-    if (text.isEmpty())
-        text = q.lastError().text();
-    throw StoreError(text);
-}
-
-void exec(QSqlQuery &q)
-{
-    if (!q.exec())
-        fail(q);
-}
-
-QSqlQuery prepared(const QSqlDatabase &db, const QString &sql)
-{
-    QSqlQuery q(db);
-    // Rows are read once, in order; no cache of the whole result.
-    q.setForwardOnly(true);
-    if (!q.prepare(sql))
-        fail(q);
-    return q;
-}
+using storesql::exec;
+using storesql::fail;
+using storesql::prepared;
 
 // Columns are read by name; the positions are looked up once per query.
 struct EntryColumns {
@@ -226,6 +207,12 @@ QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
     m_openError.clear();
     m_open = true;
     return {};
+}
+
+QSqlDatabase BellStore::database() const
+{
+    requireOpen();
+    return QSqlDatabase::database(m_name, false);
 }
 
 void BellStore::requireOpen() const

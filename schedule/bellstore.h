@@ -3,6 +3,7 @@
 // playlist) in one SQLite file. Every statement binds its parameters; a
 // failing statement throws StoreError with the engine's text.
 #include "seams.h"
+#include "storesql.h"
 #include <QList>
 #include <QString>
 #include <functional>
@@ -27,10 +28,6 @@ struct PlaylistItem {
     QString path() const { return folder + music; }
 };
 
-class StoreError : public AppError {
-public:
-    using AppError::AppError;
-};
 
 class BellStore {
 public:
@@ -84,6 +81,9 @@ public:
     // are skipped. One transaction.
     void savePlaylistOrder(const QList<qint64> &ids);
 
+    // The open connection, for the tables that live beside daling and linshi
+    // (settings, history, calendar). Throws StoreError when not open.
+    QSqlDatabase database() const;
     // The connection, for tests and benchmarks that look underneath.
     QString connectionName() const { return m_name; }
 

@@ -11,6 +11,22 @@ void FakePlayer::requireOpen() const
         throw AudioError(QString::fromLatin1(kNoDeviceOpen));
 }
 
+void FakePlayer::throwIfOutputDown() const
+{
+    if (outputDown)
+        throw AudioError(hung ? QStringLiteral("output not answering") : QStringLiteral("no output"),
+                         hung ? AudioError::Cause::NoResponse : AudioError::Cause::Output);
+}
+
+void FakePlayer::interruptNow()
+{
+    if (mode() != Mode::Playing)
+        return;
+    m_pos = position();
+    m_playing = m_paused = false;
+    m_interrupted = true;
+}
+
 void FakePlayer::open()
 {
     close();
@@ -18,6 +34,7 @@ void FakePlayer::open()
     log << "open " + fi.fileName();
     if (!fi.isFile() || fi.size() == 0)
         throw AudioError(QStringLiteral("cannot open ") + m_file);
+    throwIfOutputDown();
     m_open = true;
     m_length = lengths.value(fi.fileName(), defaultLength);
     m_pos = 0;
@@ -27,13 +44,14 @@ void FakePlayer::close()
 {
     if (m_open)
         log << "close";
-    m_open = m_playing = m_paused = false;
+    m_open = m_playing = m_paused = m_interrupted = false;
     m_pos = 0;
 }
 
 void FakePlayer::play()
 {
     requireOpen();
+    throwIfOutputDown();
     log << "play";
     ++playCount;
     played << QFileInfo(m_file).fileName();

@@ -154,8 +154,20 @@ public:
     qint64 length() const override;
     qint64 position() const override;
     Mode mode() const override;
+    bool interrupted() const override { return m_interrupted; }
+    void setVolume(int percent) override { m_volume = std::clamp(percent, 0, 100); volumes << m_volume; }
+    int volume() const override { return m_volume; }
     // Names (not paths) of the files played, in order.
     QStringList played;
+    // Every volume set, in order.
+    QList<int> volumes;
+
+    // Scripted faults. While outputDown is set, open() and play() throw an
+    // output failure (NoResponse when hung is set too).
+    bool outputDown = false;
+    bool hung = false;
+    // The output dies under the playing file: it stops, interrupted() turns true.
+    void interruptNow();
 
 private:
     void requireOpen() const;
@@ -169,6 +181,9 @@ private:
     qint64 m_pos = 0;       // position when not playing
     qint64 m_playStart = 0; // clock ms at which position 0 would have been
     std::optional<qint64> m_start;
+    bool m_interrupted = false;
+    int m_volume = 100;
+    void throwIfOutputDown() const;
 };
 
 // A temporary program home with data/ and 音乐/.

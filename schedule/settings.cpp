@@ -1,0 +1,40 @@
+#include "settings.h"
+
+#include <QVariant>
+
+void Settings::ensureTable() const
+{
+    QSqlQuery q(m_store.database());
+    if (!q.exec(QStringLiteral("create table if not exists shezhi (名称 text primary key, 值 text)")))
+        storesql::fail(q);
+}
+
+QString Settings::value(const QString &name, const QString &dflt) const
+{
+    try {
+        QSqlQuery q = storesql::prepared(m_store.database(),
+                                         QStringLiteral("select 值 from shezhi where 名称 = :n"));
+        q.bindValue(QStringLiteral(":n"), name);
+        if (!q.exec())
+            return dflt; // no table yet (an older file), or a store we may only read
+        return q.next() ? q.value(0).toString() : dflt;
+    } catch (const StoreError &) {
+        return dflt;
+    }
+}
+
+bool Settings::flag(const QString &name, bool dflt) const
+{
+    const QString v = value(name);
+    return v.isEmpty() ? dflt : v != u"0";
+}
+
+void Settings::setValue(const QString &name, const QString &value)
+{
+    ensureTable();
+    QSqlQuery q = storesql::prepared(
+        m_store.database(), QStringLiteral("insert or replace into shezhi (名称, 值) values (:n, :v)"));
+    q.bindValue(QStringLiteral(":n"), name);
+    q.bindValue(QStringLiteral(":v"), value);
+    storesql::exec(q);
+}

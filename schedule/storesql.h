@@ -1,0 +1,42 @@
+#pragma once
+// The few steps every statement of the store takes: prepare with bound
+// parameters, run, and turn a failure into StoreError with the engine's text.
+// Shared by the bell store and the tables that sit beside it.
+#include "seams.h"
+
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
+
+class StoreError : public AppError {
+public:
+    using AppError::AppError;
+};
+
+namespace storesql {
+
+[[noreturn]] inline void fail(const QSqlQuery &q)
+{
+    QString text = q.lastError().databaseText();
+    if (text.isEmpty())
+        text = q.lastError().text();
+    throw StoreError(text);
+}
+
+inline void exec(QSqlQuery &q)
+{
+    if (!q.exec())
+        fail(q);
+}
+
+inline QSqlQuery prepared(const QSqlDatabase &db, const QString &sql)
+{
+    QSqlQuery q(db);
+    // Rows are read once, in order; no cache of the whole result.
+    q.setForwardOnly(true);
+    if (!q.prepare(sql))
+        fail(q);
+    return q;
+}
+
+} // namespace storesql
