@@ -14,6 +14,12 @@ public:
     QString musicFolder() const { return m_home + QStringLiteral("音乐/"); } // ends in '/'
     // The full path of a bell's file: the music folder, then the bare name.
     QString musicFile(const QString &bareName) const { return musicFolder() + bareName; }
+    // A bell names a file inside the music folder, never a path out of it.
+    static bool isBareFileName(const QString &name)
+    {
+        return !name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && name != u"."
+            && name != u"..";
+    }
 
 private:
     QString m_home;
