@@ -24,6 +24,7 @@ class DaLingStatusBar;
 class ListCommands;
 class TCoolTrayIcon;
 class RingEngine;
+class RingHistory;
 class SheetExport;
 class SheetImport;
 class TestPlayback;
@@ -55,6 +56,7 @@ public:
     RingEngine &engine() { return *m_engine; }
     TestPlayback &testPlayback() { return *m_test; }
     AudioPlayer &player() { return *m_player; }
+    RingHistory &history() { return *m_history; }
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
@@ -90,6 +92,8 @@ private:
     MainContext m_ctx;
     BellStore m_store;
     std::unique_ptr<AudioPlayer> m_player; // MediaPlayer1
+    std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
+    std::unique_ptr<RingHistory> m_history;
     std::unique_ptr<BellBoard> m_board;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
