@@ -10,6 +10,7 @@
 #include "listcommands.h"
 #include "ringengine.h"
 #include "ringhistory.h"
+#include "historydialog.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
 #include "testplayback.h"
@@ -189,6 +190,9 @@ void TFormMain::buildFrame()
     N1->addSeparator();
     N6 = N1->addAction(QStringLiteral("清除打铃列表"));
     N6->setObjectName(QStringLiteral("N6"));
+    NJiLu = N1->addAction(QStringLiteral("打铃记录…"));
+    NJiLu->setObjectName(QStringLiteral("NJiLu"));
+    connect(NJiLu, &QAction::triggered, this, &TFormMain::NJiLuClick);
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
@@ -360,6 +364,20 @@ void TFormMain::ButtonOutExcelClick() { guarded([this] { m_export->run(); }); }
 void TFormMain::ButtonIntExcelClick() { guarded([this] { m_import->run(); }); }
 void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); }
 void TFormMain::N9Click() { openMakerSite(); }
+
+void TFormMain::NJiLuClick()
+{
+    guarded([this] {
+        // Made on first use: the start of the program does not wait for it.
+        if (!m_historyDialog) {
+            m_historyReport = std::make_unique<HistoryReport>(*m_history, *m_ctx.messages,
+                                                              *m_ctx.dialogs);
+            m_historyDialog = new HistoryDialog(*m_historyReport, *m_ctx.messages, this);
+        }
+        m_historyDialog->showDay(m_ctx.clock->now().date());
+        m_historyDialog->exec();
+    });
+}
 void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick() { guarded([this] { m_commands->StringGridshowDblClick(); }); }
 

@@ -25,6 +25,8 @@ class ListCommands;
 class TCoolTrayIcon;
 class RingEngine;
 class RingHistory;
+class HistoryReport;
+class HistoryDialog;
 class SheetExport;
 class SheetImport;
 class TestPlayback;
@@ -57,6 +59,7 @@ public:
     TestPlayback &testPlayback() { return *m_test; }
     AudioPlayer &player() { return *m_player; }
     RingHistory &history() { return *m_history; }
+    HistoryDialog *historyDialog() const { return m_historyDialog; }
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
@@ -73,6 +76,8 @@ public slots:
     void ButtonIntExcelClick();
     void N6Click();
     void N9Click();
+    // 系统 → 打铃记录…: the ring history window.
+    void NJiLuClick();
     void StatusBar1Click();
     void StringGridshowDblClick();
     // Mirrors the board into the widgets.
@@ -94,6 +99,8 @@ private:
     std::unique_ptr<AudioPlayer> m_player; // MediaPlayer1
     std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
     std::unique_ptr<RingHistory> m_history;
+    std::unique_ptr<HistoryReport> m_historyReport;
+    HistoryDialog *m_historyDialog = nullptr;
     std::unique_ptr<BellBoard> m_board;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
@@ -115,7 +122,7 @@ private:
            *LabelNowTime = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QMenu *N1 = nullptr;
-    QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr;
+    QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr, *NJiLu = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr;
     CloseGuard *m_closeGuard = nullptr;
