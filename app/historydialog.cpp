@@ -26,7 +26,7 @@ HistoryDialog::HistoryDialog(HistoryReport &report, Messages &messages, QWidget 
 {
     setObjectName(QStringLiteral("FormJiLu"));
     setWindowTitle(QStringLiteral("打铃记录"));
-    resize(760, 480);
+    resize(900, 500);
     auto *col = new QVBoxLayout(this);
 
     auto *top = new QHBoxLayout;
@@ -99,6 +99,7 @@ void HistoryDialog::reload()
         const bool fault = HistoryReport::isFault(records[r]);
         for (int c = 0; c < cells.size(); ++c) {
             auto *item = new QTableWidgetItem(cells[c]);
+            item->setToolTip(cells[c]); // a long reason is cut in its cell
             if (c != 1 && c != 2 && c != 5)
                 item->setTextAlignment(Qt::AlignCenter);
             if (fault) {
