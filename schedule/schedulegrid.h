@@ -26,8 +26,9 @@ public:
     // A cell read as a whole number (the hidden time column): the empty cell
     // is std::nullopt, any other text that is not a number throws AppError.
     std::optional<qint64> integerCell(int col, int row) const;
-    // Decimal text as a number, or AppError as the original's conversion
-    // raises it; the one rule for the grid's and the labels' numbers.
+    // Decimal text as a number; any other text throws AppError ("'x' is not
+    // a valid integer value"). The one rule for the grid's and the label's
+    // numbers.
     static qint64 integerOf(const QString &text);
     BellStatus status(int row) const { return bellstatus::fromText(cell(ColStatus, row)); }
     void setStatus(int row, BellStatus s) { setCell(ColStatus, row, bellstatus::text(s)); }
