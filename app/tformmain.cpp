@@ -9,6 +9,8 @@
 #include "trayicon.h"
 #include "listcommands.h"
 #include "ringengine.h"
+#include "ringhistory.h"
+#include "historydialog.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
 #include "testplayback.h"
@@ -109,8 +111,13 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
 {
     setObjectName(QStringLiteral("FormMain"));
     m_player = m_ctx.makePlayer();
+    // A bell due while the previous one plays is opened ahead on this one.
+    m_sparePlayer = m_ctx.makePlayer();
     m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
-    m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock);
+    m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
+                                            nullptr, m_sparePlayer.get());
+    m_history = std::make_unique<RingHistory>(m_store);
+    m_engine->setHistory(m_history.get());
     m_engine->setProcessEvents([] { QCoreApplication::processEvents(); });
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
     buildFrame();
@@ -143,7 +150,8 @@ TFormMain::~TFormMain()
     // The windows go first: their players are members of this frame.
     delete FormEditDaLing;
     delete FormLinShiGuangBo;
-    for (auto *p : {m_player.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
+    m_history->flush();
+    for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
         if (p)
             p->close();
 }
@@ -153,6 +161,8 @@ void TFormMain::FormCreate()
     // A fresh copy of the program may come without its data folder.
     QDir().mkpath(m_ctx.paths.dataFolder());
     const QString error = m_store.open(m_ctx.paths.databaseFile());
+    // The history keeps a little over a year.
+    m_history->prune(m_ctx.clock->now().date());
     if (error.isEmpty())
         return;
     if (m_store.isOpen()) // open for reading only: a warning, the bells ring
@@ -180,6 +190,9 @@ void TFormMain::buildFrame()
     N1->addSeparator();
     N6 = N1->addAction(QStringLiteral("清除打铃列表"));
     N6->setObjectName(QStringLiteral("N6"));
+    NJiLu = N1->addAction(QStringLiteral("打铃记录…"));
+    NJiLu->setObjectName(QStringLiteral("NJiLu"));
+    connect(NJiLu, &QAction::triggered, this, &TFormMain::NJiLuClick);
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
@@ -246,11 +259,11 @@ void TFormMain::buildFrame()
     connect(ButtonIntExcel, &QPushButton::clicked, this, &TFormMain::ButtonIntExcelClick);
 
     QFrame *dateBox = box(PanelMenu, "PanelDateBox", 306);
-    PanelDate = panelLabel(dateBox, "PanelDate", m_board->dateText, QRect(6, 6, 155, 46), 21);
+    PanelDate = panelLabel(dateBox, "PanelDate", m_board->dateText(), QRect(6, 6, 155, 46), 21);
     QFrame *clockBox = box(PanelMenu, "PanelShowTimeBox", 377);
-    PanelShowTime = panelLabel(clockBox, "PanelShowTime", m_board->clockText, QRect(6, 6, 156, 48), 35);
+    PanelShowTime = panelLabel(clockBox, "PanelShowTime", m_board->clockText(), QRect(6, 6, 156, 48), 35);
     QFrame *playBox = box(PanelMenu, "PanelYunXing", 448);
-    LabelYunXing = new QLabel(m_board->yunXing, playBox);
+    LabelYunXing = new QLabel(m_board->yunXing(), playBox);
     LabelYunXing->setObjectName(QStringLiteral("LabelYunXing"));
     LabelYunXing->setGeometry(12, 6, 150, 26);
     LabelYunXing->setFont(pixelFont(QStringLiteral("宋体"), 19));
@@ -261,7 +274,7 @@ void TFormMain::buildFrame()
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(13, 36, 145, 9);
     ProgressBar1->setTextVisible(false);
-    LabelNowTime = new QLabel(m_board->labelNowTime, playBox);
+    LabelNowTime = new QLabel(m_board->labelNowTime(), playBox);
     LabelNowTime->setObjectName(QStringLiteral("LabelNowTime"));
     LabelNowTime->hide();
 
@@ -304,8 +317,7 @@ void TFormMain::FormShow()
     }
     setUpGrid();
     m_autostart->readMark();
-    m_board->labelNowTime = QStringLiteral("0");
-    m_board->touch();
+    m_board->setLabelNowTime(QStringLiteral("0"));
 }
 
 void TFormMain::syncFromBoard()
@@ -318,15 +330,15 @@ void TFormMain::syncFromBoard()
     ButtonCheck->setEnabled(b.checkEnabled());
     for (QPushButton *btn : {ButtonADD, ButtonEdit, ButtonDel, ButtonOutExcel, ButtonIntExcel})
         btn->setEnabled(b.editingEnabled());
-    PanelDate->setText(b.dateText);
-    PanelShowTime->setText(b.clockText);
-    LabelYunXing->setText(b.yunXing);
-    LabelNowTime->setText(b.labelNowTime);
+    PanelDate->setText(b.dateText());
+    PanelShowTime->setText(b.clockText());
+    LabelYunXing->setText(b.yunXing());
+    LabelNowTime->setText(b.labelNowTime());
     // The bar counts in int; long files are shown in proportion.
-    const qint64 max = std::max<qint64>(b.progressMax, 0);
+    const qint64 max = std::max<qint64>(b.progressMax(), 0);
     const int scale = max > INT_MAX ? int(max / INT_MAX + 1) : 1;
     ProgressBar1->setMaximum(int(max / scale));
-    ProgressBar1->setValue(int(std::clamp<qint64>(b.progressPos, 0, max) / scale));
+    ProgressBar1->setValue(int(std::clamp<qint64>(b.progressPos(), 0, max) / scale));
 }
 
 void TFormMain::guarded(const std::function<void()> &fn)
@@ -352,6 +364,20 @@ void TFormMain::ButtonOutExcelClick() { guarded([this] { m_export->run(); }); }
 void TFormMain::ButtonIntExcelClick() { guarded([this] { m_import->run(); }); }
 void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); }
 void TFormMain::N9Click() { openMakerSite(); }
+
+void TFormMain::NJiLuClick()
+{
+    guarded([this] {
+        // Made on first use: the start of the program does not wait for it.
+        if (!m_historyDialog) {
+            m_historyReport = std::make_unique<HistoryReport>(*m_history, *m_ctx.messages,
+                                                              *m_ctx.dialogs);
+            m_historyDialog = new HistoryDialog(*m_historyReport, *m_ctx.messages, this);
+        }
+        m_historyDialog->showDay(m_ctx.clock->now().date());
+        m_historyDialog->exec();
+    });
+}
 void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick() { guarded([this] { m_commands->StringGridshowDblClick(); }); }
 

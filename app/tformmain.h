@@ -24,6 +24,9 @@ class DaLingStatusBar;
 class ListCommands;
 class TCoolTrayIcon;
 class RingEngine;
+class RingHistory;
+class HistoryReport;
+class HistoryDialog;
 class SheetExport;
 class SheetImport;
 class TestPlayback;
@@ -55,6 +58,8 @@ public:
     RingEngine &engine() { return *m_engine; }
     TestPlayback &testPlayback() { return *m_test; }
     AudioPlayer &player() { return *m_player; }
+    RingHistory &history() { return *m_history; }
+    HistoryDialog *historyDialog() const { return m_historyDialog; }
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
@@ -71,6 +76,8 @@ public slots:
     void ButtonIntExcelClick();
     void N6Click();
     void N9Click();
+    // 系统 → 打铃记录…: the ring history window.
+    void NJiLuClick();
     void StatusBar1Click();
     void StringGridshowDblClick();
     // Mirrors the board into the widgets.
@@ -90,6 +97,10 @@ private:
     MainContext m_ctx;
     BellStore m_store;
     std::unique_ptr<AudioPlayer> m_player; // MediaPlayer1
+    std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
+    std::unique_ptr<RingHistory> m_history;
+    std::unique_ptr<HistoryReport> m_historyReport;
+    HistoryDialog *m_historyDialog = nullptr;
     std::unique_ptr<BellBoard> m_board;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
@@ -111,7 +122,7 @@ private:
            *LabelNowTime = nullptr;
     QProgressBar *ProgressBar1 = nullptr;
     QMenu *N1 = nullptr;
-    QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr;
+    QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr, *NJiLu = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr;
     CloseGuard *m_closeGuard = nullptr;

@@ -84,8 +84,7 @@ void ListCommands::StringGridshowDblClick()
         m_test.ButtonCheckClick(); // starts the test, which already plays the row once
     const int row = m_board.grid().selectedRow();
     const QString music = m_board.grid().cell(ScheduleGrid::ColMusic, row);
-    m_board.yunXing = music;
-    m_board.touch();
+    m_board.setYunXing(music);
     try {
         // An empty row names no file: the folder itself is nothing to play.
         if (music.isEmpty())
@@ -96,5 +95,4 @@ void ListCommands::StringGridshowDblClick()
     } catch (const AppError &e) {
         m_messages.plain(BellBoard::ringFailureText(e));
     }
-    m_board.touch();
 }

@@ -341,7 +341,7 @@ bool TFormEditDaLing::FormClose()
     // Beyond the end of any day the time sorts after every entry.
     const qint64 time = checkedTime(h, m, s).value_or(std::numeric_limits<qint64>::max());
     try {
-        m_board.lastEditedIndex = m_store.countBefore(time);
+        m_board.setLastEditedIndex(m_store.countBefore(time));
     } catch (const AppError &e) {
         // Without the store the selection cannot move, but the operator must
         // still be able to close the dialog.

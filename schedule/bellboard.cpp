@@ -12,19 +12,21 @@ void BellBoard::setRunning(bool on)
 {
     m_running = on;
     m_grid.setRunningColours(on);
-    touch();
+    emit changed();
 }
 
 void BellBoard::setTesting(bool on)
 {
     m_testing = on;
-    touch();
+    emit changed();
 }
 
 QString BellBoard::ringFailureText(const std::exception &e)
 {
     const auto *audio = dynamic_cast<const AudioError *>(&e);
-    return audio && audio->isOutputFailure() ? kNoOutput : kNotFound;
+    if (!audio || !audio->isOutputFailure())
+        return kNotFound;
+    return audio->isNoResponse() ? kNoResponse : kNoOutput;
 }
 
 QString BellBoard::dateTextOf(const QDate &date)
@@ -37,31 +39,44 @@ QString BellBoard::dateTextOf(const QDate &date)
 
 qint64 BellBoard::nowSecondsFromLabel() const
 {
-    bool ok = false;
-    const qint64 n = labelNowTime.toLongLong(&ok);
-    if (!ok)
-        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(labelNowTime));
-    return n;
+    return ScheduleGrid::integerOf(m_labelNowTime);
+}
+
+QString BellBoard::rowKey(int row) const
+{
+    return entryKey(m_grid.cell(ScheduleGrid::ColId, row), m_grid.cell(ScheduleGrid::ColSeconds, row));
 }
 
 void BellBoard::Refresh()
+{
+    load(std::nullopt);
+}
+
+void BellBoard::refreshAt(qint64 cutoffSeconds)
+{
+    load(cutoffSeconds);
+}
+
+void BellBoard::load(std::optional<qint64> cutoff)
 {
     // The store is read first: when it fails, the grid keeps the list it has,
     // so that the bells already listed still ring.
     const QDate today = m_clock.now().date();
     const QList<BellEntry> rows =
         m_store.list(m_running ? WeekdaySet::dayPattern(today) : WeekdaySet::allPattern());
-    const qint64 now = m_running && !rows.isEmpty() ? nowSecondsFromLabel() : 0;
+    // The label is read (and may fail) only when a listed entry needs it.
+    const qint64 now = m_running && !rows.isEmpty() ? cutoff.value_or(nowSecondsFromLabel()) : 0;
     ScheduleGrid::Batch batch(m_grid);
     m_grid.clearDataRows();
-    nextBellRow = 1;
+    int next = 1;
     if (rows.isEmpty()) {
-        touch();
+        setNextBellRow(next);
         return;
     }
     m_grid.setGridRowCount(int(rows.size()) + 6);
     for (int r = 1; r <= rows.size(); ++r) {
         const BellEntry &e = rows[r - 1];
+        const QString id = QString::number(e.id), seconds = QString::number(e.time);
         m_grid.setCell(ScheduleGrid::ColNo, r, QString::number(r));
         m_grid.setCell(ScheduleGrid::ColTime, r, inttotime(e.time));
         m_grid.setCell(ScheduleGrid::ColName, r, e.name);
@@ -69,17 +84,16 @@ void BellBoard::Refresh()
         m_grid.setCell(ScheduleGrid::ColDays, r, e.weekdays);
         m_grid.setCell(ScheduleGrid::ColDuration, r, e.duration);
         m_grid.setCell(ScheduleGrid::ColRemark, r, e.remark);
-        const QString id = QString::number(e.id);
         if (m_running && e.time < now) {
-            m_grid.setCell(ScheduleGrid::ColStatus, r,
-                           failedIds.contains(id) ? QStringLiteral("失败") : QStringLiteral("完成"));
-            ++nextBellRow;
+            const BellStatus fault = faultOf(entryKey(id, seconds));
+            m_grid.setStatus(r, fault != BellStatus::None ? fault : BellStatus::Done);
+            ++next;
         }
         m_grid.setCell(ScheduleGrid::ColId, r, id);
-        m_grid.setCell(ScheduleGrid::ColSeconds, r, QString::number(e.time));
+        m_grid.setCell(ScheduleGrid::ColSeconds, r, seconds);
     }
-    dateText = dateTextOf(today);
-    const qint64 want = m_running ? qint64(nextBellRow) + 5 : lastEditedIndex + 1;
+    setNextBellRow(next);
+    set(m_dateText, dateTextOf(today));
+    const qint64 want = m_running ? qint64(next) + 5 : m_lastEditedIndex + 1;
     m_grid.setSelectedRow(int(std::min<qint64>(want, m_grid.lastRow())));
-    touch();
 }

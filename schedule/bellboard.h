@@ -1,14 +1,17 @@
 #pragma once
 // What the main window shows and the ring engine works on, without widgets:
 // the mode, the test state, the ring cursor, the right-hand boxes and the
-// grid. The frame mirrors it into its widgets whenever changed() fires.
+// grid. Each setter announces a change of what the frame shows; the frame
+// mirrors the board into its widgets whenever changed() fires.
 #include "apppaths.h"
+#include "bellstatus.h"
 #include "bellstore.h"
 #include "schedulegrid.h"
 #include "seams.h"
 
+#include <QHash>
 #include <QObject>
-#include <QSet>
+#include <optional>
 
 class BellBoard : public QObject {
     Q_OBJECT
@@ -29,8 +32,10 @@ public:
     static inline const QString kNotFound = QStringLiteral("找不到该音乐文件，或系统不支持该音乐文件！");
     static inline const QString kNoOutput =
         QStringLiteral("没有可用的声音输出设备，铃声没有播出！请检查音箱、声卡和音量设置。");
-    // What the operator is told when a bell cannot sound: the file's fault
-    // or the sound output's.
+    static inline const QString kNoResponse =
+        QStringLiteral("声音输出没有响应，铃声没有播出！请检查声卡和声音服务。");
+    // What the operator is told when a bell cannot sound: the file's fault,
+    // the sound output's, or an output that does not answer.
     static QString ringFailureText(const std::exception &e);
 
     bool running() const { return m_running; }
@@ -46,36 +51,72 @@ public:
     bool checkEnabled() const { return !m_running; }                 // ButtonCheck
 
     // The ring cursor: the row of the first of today's entries still to come.
-    int nextBellRow = 1;
+    int nextBellRow() const { return m_nextBellRow; }
+    void setNextBellRow(int row) { set(m_nextBellRow, row); }
     // LabelNowTime: the current second as decimal text (Refresh reads it).
-    QString labelNowTime = QStringLiteral("88888");
-    QString clockText = QStringLiteral("88:88:88");   // PanelShowTime
-    QString dateText = QStringLiteral("9月30日");      // PanelDate
-    QString yunXing = QStringLiteral("LabelYunXing"); // LabelYunXing
-    qint64 progressMax = 100;
-    qint64 progressPos = 0;
+    QString labelNowTime() const { return m_labelNowTime; }
+    void setLabelNowTime(const QString &text) { set(m_labelNowTime, text); }
+    qint64 nowSecondsFromLabel() const;
+    QString clockText() const { return m_clockText; } // PanelShowTime
+    void setClockText(const QString &text) { set(m_clockText, text); }
+    QString dateText() const { return m_dateText; }   // PanelDate, written by Refresh
+    QString yunXing() const { return m_yunXing; }     // LabelYunXing
+    void setYunXing(const QString &text) { set(m_yunXing, text); }
+    qint64 progressMax() const { return m_progressMax; }
+    void setProgressMax(qint64 max) { set(m_progressMax, max); }
+    qint64 progressPos() const { return m_progressPos; }
+    void setProgressPos(qint64 pos) { set(m_progressPos, pos); }
     // Set by the editor when it closes: the entries earlier than its time.
-    qint64 lastEditedIndex = 0;
-    // Entries of today whose file could not be played: shown "失败".
-    QSet<QString> failedIds;
+    qint64 lastEditedIndex() const { return m_lastEditedIndex; }
+    void setLastEditedIndex(qint64 n) { m_lastEditedIndex = n; }
 
-    // Reloads the grid for the current mode. Store failures propagate.
+    // Today's bells that did not sound as they should (失败, 错过, 中断), by
+    // entry key: Refresh shows them instead of "完成".
+    static QString entryKey(const QString &id, const QString &seconds) { return id + u':' + seconds; }
+    QString rowKey(int row) const; // of a grid row: its id and time cells
+    BellStatus faultOf(const QString &key) const { return m_faults.value(key, BellStatus::None); }
+    void setFault(const QString &key, BellStatus s) { m_faults.insert(key, s); }
+    void clearFaults() { m_faults.clear(); }
+    int faultCount() const { return int(m_faults.size()); }
+
+    // Reloads the grid for the current mode; in running mode the entries
+    // earlier than LabelNowTime are past. Store failures propagate.
     void Refresh();
+    // The same with another second as the limit of the past (the engine's
+    // reload just after midnight, or while a bell's start is still retried).
+    void refreshAt(qint64 cutoffSeconds);
     // " 9月30日 周三" for a date.
     static QString dateTextOf(const QDate &date);
-    qint64 nowSecondsFromLabel() const;
-
-    // Tells the frame to mirror the state into its widgets.
-    void touch() { emit changed(); }
 
 signals:
+    // A value the frame shows has changed (the grid's cells announce their
+    // own changes as a table model).
     void changed();
 
 private:
+    void load(std::optional<qint64> cutoff);
     BellStore &m_store;
     const Clock &m_clock;
     AppPaths m_paths;
     ScheduleGrid m_grid;
     bool m_running = false;
     bool m_testing = false;
+    int m_nextBellRow = 1;
+    QString m_labelNowTime = QStringLiteral("88888");
+    QString m_clockText = QStringLiteral("88:88:88");
+    QString m_dateText = QStringLiteral("9月30日");
+    QString m_yunXing = QStringLiteral("LabelYunXing");
+    qint64 m_progressMax = 100;
+    qint64 m_progressPos = 0;
+    qint64 m_lastEditedIndex = 0;
+    QHash<QString, BellStatus> m_faults;
+
+    // Every visible value announces its own change.
+    template <typename T> void set(T &field, const T &value)
+    {
+        if (field == value)
+            return;
+        field = value;
+        emit changed();
+    }
 };

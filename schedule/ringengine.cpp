@@ -1,55 +1,11 @@
 #include "ringengine.h"
+#include "ringhistory.h"
 #include "secondsofday.h"
 
-#include <QFileInfo>
-
-namespace {
-
-const QString kDone = QStringLiteral("完成");
-const QString kWaiting = QStringLiteral("等待");
-const QString kPlaying = QStringLiteral("播放");
-const QString kFailed = QStringLiteral("失败");
-
-// A bell names a file inside the music folder, never a path out of it.
-bool isBareFileName(const QString &name)
-{
-    return !name.isEmpty() && !name.contains(u'/') && !name.contains(u'\\') && name != u"."
-        && name != u"..";
-}
-
-qint64 secondsCell(const ScheduleGrid &g, int row, bool *empty)
-{
-    const QString text = g.cell(ScheduleGrid::ColSeconds, row);
-    *empty = text.isEmpty();
-    if (*empty)
-        return 0;
-    bool ok = false;
-    const qint64 n = text.toLongLong(&ok);
-    if (!ok)
-        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
-    return n;
-}
-
-} // namespace
-
-void ringRow(BellBoard &board, AudioPlayer &player, int row)
-{
-    const QString name = board.grid().cell(ScheduleGrid::ColMusic, row);
-    player.close();
-    player.setFileName(board.paths().musicFile(name));
-    if (!isBareFileName(name))
-        throw AudioError(QStringLiteral("not a file of the music folder: ") + name);
-    player.open();
-    board.progressMax = player.length();
-    player.play();
-    // A refused start would otherwise be a bell that silently never sounds.
-    if (!player.isPlaying())
-        throw AudioError(QStringLiteral("the player did not start ") + player.fileName());
-}
-
 RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages,
-                       const Clock &clock, QObject *parent)
-    : QObject(parent), m_board(board), m_player(player), m_messages(messages), m_clock(clock)
+                       const Clock &clock, QObject *parent, AudioPlayer *spare)
+    : QObject(parent), m_board(board), m_players{&player, spare}, m_messages(messages),
+      m_clock(clock)
 {
     // Re-armed from the wall clock on every tick: a repeating 1000 ms timer
     // drifts against it and would sooner or later skip a second.
@@ -85,38 +41,40 @@ void RingEngine::armBlink()
     TimerShan.start(ms);
 }
 
-QString RingEngine::entryKey(int row) const
-{
-    const ScheduleGrid &g = m_board.grid();
-    return g.cell(ScheduleGrid::ColId, row) + u':' + g.cell(ScheduleGrid::ColSeconds, row);
-}
-
 bool RingEngine::wasRung(qint64 dayStart, const QString &key) const
 {
     const auto it = m_rung.constFind(dayStart);
-    return it != m_rung.constEnd() && it->contains(key);
+    return it != m_rung.constEnd() && it->keys.contains(key);
+}
+
+bool RingEngine::secondRung(qint64 dayStart, qint64 seconds) const
+{
+    const auto it = m_rung.constFind(dayStart);
+    return it != m_rung.constEnd() && it->seconds.contains(seconds);
+}
+
+void RingEngine::noteRung(qint64 dayStart, const QString &key, qint64 seconds)
+{
+    Day &d = m_rung[dayStart];
+    d.keys.insert(key);
+    d.seconds.insert(seconds);
 }
 
 int RingEngine::rungEntriesHeld() const
 {
     int n = 0;
     for (const auto &day : m_rung)
-        n += int(day.size());
+        n += int(day.keys.size());
     return n;
 }
 
-void RingEngine::reload(qint64 cutoffSeconds)
+void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
 {
-    // Refresh calls everything earlier than LabelNowTime past. Right after a
-    // date change the new day's first seconds are still to be rung, so the
-    // engine may hand it an earlier second than the clock's.
-    struct Restore {
-        BellBoard &b;
-        QString keep;
-        ~Restore() { b.labelNowTime = keep; }
-    } restore{m_board, m_board.labelNowTime};
-    m_board.labelNowTime = QString::number(cutoffSeconds);
-    m_board.Refresh();
+    // A bell whose start is still being retried must stay in front of the
+    // cursor, or the reload would call it past (and done).
+    if (m_retry && m_retry->dayStart == dayStart)
+        cutoffSeconds = std::min(cutoffSeconds, m_retry->seconds);
+    m_board.refreshAt(cutoffSeconds);
 }
 
 void RingEngine::TimerShiJianTimer()
@@ -143,11 +101,13 @@ void RingEngine::tick(quint64 seq)
     const qint64 prevAbs = m_prevAbs.value_or(nowAbs - 1);
     const QDate prevDate = m_prevDate;
 
-    m_board.labelNowTime = QString::number(nowSec);
-    m_board.clockText = inttotime(nowSec);
+    m_board.setLabelNowTime(QString::number(nowSec));
+    m_board.setClockText(inttotime(nowSec));
 
     if (++m_tickCount == 1 && !m_board.running())
         ButtonPlayClick();
+
+    watchSounding();
 
     // A Refresh in stopped mode would move a running test's selection.
     const bool mayReload = !m_board.testing();
@@ -161,15 +121,16 @@ void RingEngine::tick(quint64 seq)
             if (m_tickSeq != seq)
                 return; // ticks ran inside a message box and have done the rest
         }
-        // New day: yesterday's failures no longer matter, and the new
-        // weekday's list must be in the grid before its 00:00:00 entry. Its
-        // first seconds are left to the ring check and its window.
-        m_board.failedIds.clear();
+        // New day: yesterday's marks no longer matter, and the new weekday's
+        // list must be in the grid before its 00:00:00 entry. Its first
+        // seconds are left to the ring check and its window.
+        abandonRetry();
+        m_board.clearFaults();
         for (auto it = m_rung.begin(); it != m_rung.end();)
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
         if (mayReload) {
-            reload(forward ? 0 : nowSec);
+            reload(forward ? 0 : nowSec, dayStart);
             reloaded = true;
         }
     }
@@ -190,12 +151,12 @@ void RingEngine::tick(quint64 seq)
         // The first tick after a bell started marks it done, whatever that
         // tick's delay.
         m_refreshDueSeq = 0;
-        reload(nowSec);
+        reload(nowSec, dayStart);
         reloaded = true;
     }
 
     if ((nowSec == 1 || nowSec == 10 || nowSec == 30) && mayReload && !reloaded)
-        reload(nowSec);
+        reload(nowSec, dayStart);
 
     if (m_board.running())
         prepareNext(nowAbs, dayStart);
@@ -203,140 +164,129 @@ void RingEngine::tick(quint64 seq)
     if (!m_board.testing()) {
         // The row of the bell playing: the cursor stays on a bell for its
         // first second, then moves past it.
-        const int row = m_refreshDueSeq != 0 ? m_board.nextBellRow : m_board.nextBellRow - 1;
-        if (m_board.running() && m_player.isPlaying() && row >= 1) {
-            m_board.progressPos = m_player.position();
-            m_board.yunXing = m_board.grid().cell(ScheduleGrid::ColMusic, row);
+        const int cursor = m_board.nextBellRow();
+        const int row = m_refreshDueSeq != 0 ? cursor : cursor - 1;
+        if (m_board.running() && activePlayer().isPlaying() && row >= 1) {
+            m_board.setProgressPos(activePlayer().position());
+            m_board.setYunXing(m_board.grid().cell(ScheduleGrid::ColMusic, row));
         } else {
-            m_board.progressPos = 0;
-            m_board.yunXing.clear();
+            m_board.setProgressPos(0);
+            m_board.setYunXing(QString());
         }
     }
-    m_board.touch();
 }
 
 void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
 {
     ScheduleGrid &g = m_board.grid();
-    const int from = m_board.nextBellRow;
+    const int from = m_board.nextBellRow();
     int candidate = -1;
     qint64 candidateTime = -1;
     int lastDue = from - 1;
     for (int r = from; r >= 1 && r <= g.lastRow(); ++r) {
-        bool empty = false;
-        const qint64 t = secondsCell(g, r, &empty);
-        if (empty || dayStart + t > nowAbs)
+        const std::optional<qint64> t = g.integerCell(ScheduleGrid::ColSeconds, r);
+        if (!t || dayStart + *t > nowAbs)
             break;
         lastDue = r;
-        const qint64 abs = dayStart + t;
+        const qint64 abs = dayStart + *t;
+        const QString key = m_board.rowKey(r);
+        const bool retrying = m_retry && m_retry->key == key && m_retry->dayStart == dayStart;
         // Of several entries due at once only the latest sounds (it would cut
         // the others at once anyway); of equal times, the first in the grid.
-        if (abs > prevAbs && nowAbs - abs <= kCatchUpSeconds && t > candidateTime
-            && !wasRung(dayStart, entryKey(r))) {
+        if ((abs > prevAbs || retrying) && nowAbs - abs <= kCatchUpSeconds && *t > candidateTime
+            && !wasRung(dayStart, key)) {
             candidate = r;
-            candidateTime = t;
+            candidateTime = *t;
         }
     }
     const int stop = candidate > 0 ? candidate : lastDue + 1;
-    for (int r = from; r < stop; ++r)
-        markPast(r);
+    QString message;
+    for (int r = from; r < stop; ++r) {
+        const QString m = markPast(r, dayStart);
+        if (message.isEmpty())
+            message = m;
+    }
     if (stop > from)
-        m_board.nextBellRow = stop;
+        m_board.setNextBellRow(stop);
     if (candidate > 0)
-        ringAt(candidate, dayStart);
+        ringAt(candidate, dayStart, nowAbs);
+    // Only now, with the cursor past the failed bell: ticks running inside
+    // the box go on with the next bells.
+    if (!message.isEmpty())
+        showBox(message);
 }
 
-void RingEngine::markPast(int row)
+QString RingEngine::markPast(int row, qint64 dayStart)
 {
     ScheduleGrid &g = m_board.grid();
-    const bool failed = m_board.failedIds.contains(g.cell(ScheduleGrid::ColId, row));
-    g.setCell(ScheduleGrid::ColStatus, row, failed ? kFailed : kDone);
+    const QString key = m_board.rowKey(row);
+    const BellStatus fault = m_board.faultOf(key);
+    if (fault != BellStatus::None) {
+        g.setStatus(row, fault);
+        return {};
+    }
+    const qint64 seconds = ScheduleGrid::integerOf(g.cell(ScheduleGrid::ColSeconds, row));
+    if (m_retry && m_retry->key == key && m_retry->dayStart == dayStart) {
+        // The output did not come back within the window.
+        const QString message = m_retry->message;
+        m_retry.reset();
+        recordFailure(row, dayStart, BellStatus::Failed, message);
+        return message;
+    }
+    // A twin of the same second sounded with the bell that rang.
+    if (wasRung(dayStart, key) || secondRung(dayStart, seconds)) {
+        g.setStatus(row, BellStatus::Done);
+        return {};
+    }
+    recordFailure(row, dayStart, BellStatus::Missed, kMissedReason);
+    return {};
 }
 
-void RingEngine::ringAt(int row, qint64 dayStart)
+void RingEngine::ringAt(int row, qint64 dayStart, qint64 nowAbs)
 {
-    const QString key = entryKey(row);
-    m_rung[dayStart].insert(key);
-    const QString preparedKey = QString::number(dayStart) + u':' + key;
+    ScheduleGrid &g = m_board.grid();
+    const QString key = m_board.rowKey(row);
+    const qint64 seconds = ScheduleGrid::integerOf(g.cell(ScheduleGrid::ColSeconds, row));
+    // The bell sounding now is cut by this one.
+    if (m_sounding)
+        endSounding(BellStatus::Done);
     try {
-        const QString name = m_board.grid().cell(ScheduleGrid::ColMusic, row);
-        const bool ready = m_prepared && m_prepared->key == preparedKey
-            && m_prepared->path == m_board.paths().musicFile(name)
-            && m_player.fileName() == m_prepared->path
-            && m_player.mode() == AudioPlayer::Mode::Stopped && m_player.position() == 0;
-        if (ready) {
-            // Opened a moment ago while the player was idle: only start it.
-            m_board.progressMax = m_prepared->length;
-            m_prepared.reset();
-            m_player.play();
-            if (!m_player.isPlaying())
-                throw AudioError(QStringLiteral("the player did not start ") + m_player.fileName());
-        } else {
-            m_prepared.reset();
-            ringRow(m_board, m_player, row);
+        AudioPlayer *p = startBell(row, dayStart);
+        // Measured right after play() returned: the delay the operator hears.
+        const QDateTime started = m_clock.now();
+        const qint64 delayMs = started.date().toJulianDay() * 86400000LL
+            + started.time().msecsSinceStartOfDay() - (dayStart + seconds) * 1000;
+        noteRung(dayStart, key, seconds);
+        m_retry.reset();
+        m_active = p == m_players[1] ? 1 : 0;
+        int record = 0;
+        if (m_history) {
+            record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), seconds,
+                                        g.cell(ScheduleGrid::ColName, row),
+                                        g.cell(ScheduleGrid::ColMusic, row), BellStatus::Done,
+                                        delayMs, QString()});
+            flushSoon();
         }
+        m_sounding = Sounding{key, p, record};
         m_refreshDueSeq = m_tickSeq;
         emit rang(row);
     } catch (const std::exception &e) {
         const QString message = BellBoard::ringFailureText(e);
+        const auto *audio = dynamic_cast<const AudioError *>(&e);
+        if (audio && audio->isOutputFailure() && nowAbs - (dayStart + seconds) < kCatchUpSeconds) {
+            // The output may be back a moment later: the next ticks try again
+            // while the window lasts; the cursor stays on the bell.
+            m_retry = Retry{key, dayStart, seconds, g.cell(ScheduleGrid::ColName, row),
+                            g.cell(ScheduleGrid::ColMusic, row), message};
+            return;
+        }
+        m_retry.reset();
         // The day goes on: the entry is marked failed and the cursor moves
         // past it before the box opens, so that ticks running inside the box
         // ring the next bells at their seconds and never this one again.
-        ScheduleGrid &g = m_board.grid();
-        m_board.failedIds.insert(g.cell(ScheduleGrid::ColId, row));
-        g.setCell(ScheduleGrid::ColStatus, row, kFailed);
-        m_board.nextBellRow = row + 1;
-        m_board.touch();
-        emit ringFailed(row);
-        if (!m_boxOpen) { // one box at a time; later failures show in their rows
-            m_boxOpen = true;
-            struct Close {
-                bool &open;
-                ~Close() { open = false; }
-            } close{m_boxOpen};
-            m_messages.plain(message);
-        }
-    }
-}
-
-void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
-{
-    const AudioPlayer::Mode mode = m_player.mode();
-    // Never touch a bell that is still sounding (or paused).
-    if (mode == AudioPlayer::Mode::Playing || mode == AudioPlayer::Mode::Paused)
-        return;
-    const ScheduleGrid &g = m_board.grid();
-    for (int r = std::max(1, m_board.nextBellRow); r <= g.lastRow(); ++r) {
-        bool empty = false;
-        const qint64 t = secondsCell(g, r, &empty);
-        if (empty)
-            return;
-        const qint64 abs = dayStart + t;
-        if (abs <= nowAbs)
-            continue; // the bell of this second, or one to be marked past
-        if (abs - nowAbs > kPrepareAheadSeconds)
-            return;
-        const QString key = entryKey(r);
-        if (wasRung(dayStart, key))
-            continue;
-        const QString preparedKey = QString::number(dayStart) + u':' + key;
-        if ((m_prepared && m_prepared->key == preparedKey) || m_prepareTried == preparedKey)
-            return;
-        m_prepareTried = preparedKey;
-        const QString name = g.cell(ScheduleGrid::ColMusic, r);
-        if (!isBareFileName(name))
-            return; // it fails at its own second, with its message
-        const QString path = m_board.paths().musicFile(name);
-        m_prepared.reset();
-        try {
-            m_player.close();
-            m_player.setFileName(path);
-            m_player.open();
-            m_prepared = Prepared{preparedKey, path, m_player.length()};
-        } catch (const std::exception &) {
-            // Tried again at the bell's second, which shows the message then.
-        }
-        return;
+        recordFailure(row, dayStart, BellStatus::Failed, message);
+        m_board.setNextBellRow(row + 1);
+        showBox(message);
     }
 }
 
@@ -346,29 +296,29 @@ void RingEngine::TimerShanTimer()
         return;
     armBlink();
     try {
+        // A bell cut off since the last tick shows "中断", never "完成".
+        watchSounding();
         ScheduleGrid &g = m_board.grid();
-        const int prev = m_board.nextBellRow - 1;
-        const int next = m_board.nextBellRow;
-        auto toggle = [&](int row, const QString &text) {
+        const int prev = m_board.nextBellRow() - 1;
+        const int next = m_board.nextBellRow();
+        auto toggle = [&](int row, BellStatus s) {
             if (row < 1 || row > g.lastRow())
                 return;
-            const QString s = g.cell(ScheduleGrid::ColStatus, row);
-            if (s == kFailed)
-                return; // a failed bell keeps its mark
-            g.setCell(ScheduleGrid::ColStatus, row, s == text ? QString() : text);
+            const BellStatus now = g.status(row);
+            if (bellstatus::isFault(now))
+                return; // a bell that did not sound keeps its mark
+            g.setStatus(row, now == s ? BellStatus::None : s);
         };
-        if (m_player.isPlaying()) {
-            toggle(prev, kPlaying);
+        if (activePlayer().isPlaying()) {
+            toggle(prev, BellStatus::Playing);
         } else {
-            if (prev >= 1 && prev <= g.lastRow()
-                && g.cell(ScheduleGrid::ColStatus, prev) != kFailed)
-                g.setCell(ScheduleGrid::ColStatus, prev, kDone);
-            toggle(next, kWaiting);
+            if (prev >= 1 && prev <= g.lastRow() && !bellstatus::isFault(g.status(prev)))
+                g.setStatus(prev, BellStatus::Done);
+            toggle(next, BellStatus::Waiting);
         }
     } catch (...) {
         // A blink that cannot write its cells just skips a beat.
     }
-    m_board.touch();
     if (m_processEvents)
         m_processEvents();
 }
@@ -384,8 +334,12 @@ void RingEngine::ButtonPlayClick()
         m_board.setRunning(true);
         armBlink();
     }
-    if (m_player.isPlaying())
-        m_player.stop();
+    abandonRetry();
+    for (AudioPlayer *p : m_players)
+        if (p && p->isPlaying())
+            p->stop();
+    if (m_sounding)
+        endSounding(BellStatus::Done);
     m_refreshDueSeq = 0;
     m_prepared.reset();
     m_prepareTried.clear();

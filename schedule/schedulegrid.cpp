@@ -103,39 +103,21 @@ void ScheduleGrid::setRunningColours(bool on)
         emit dataChanged(index(0, 0), index(gridRowCount() - 2, kColumns - 1));
 }
 
-ScheduleGrid::Status ScheduleGrid::statusOf(const QString &t)
+std::optional<qint64> ScheduleGrid::integerCell(int col, int row) const
 {
-    if (t == QStringLiteral("播放"))
-        return Status::Playing;
-    if (t == QStringLiteral("等待"))
-        return Status::Waiting;
-    if (t == QStringLiteral("完成"))
-        return Status::Done;
-    if (t == QStringLiteral("失败"))
-        return Status::Failed;
-    return Status::None;
+    const QString text = cell(col, row);
+    if (text.isEmpty())
+        return std::nullopt;
+    return integerOf(text);
 }
 
-QColor ScheduleGrid::background(Status s)
+qint64 ScheduleGrid::integerOf(const QString &text)
 {
-    switch (s) {
-    case Status::Done: return QColor(192, 220, 192);   // money green
-    case Status::Waiting: return QColor(255, 255, 0);
-    case Status::Playing: return QColor(255, 0, 0);
-    case Status::Failed: return QColor(255, 200, 120); // a bell that could not sound
-    case Status::None: break;
-    }
-    return {};
-}
-
-QColor ScheduleGrid::foreground(Status s)
-{
-    switch (s) {
-    case Status::None:
-    case Status::Playing: return QColor(0, 0, 255);
-    case Status::Failed: return QColor(128, 0, 0);
-    default: return QColor(0, 0, 0);
-    }
+    bool ok = false;
+    const qint64 n = text.toLongLong(&ok);
+    if (!ok)
+        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(text));
+    return n;
 }
 
 int ScheduleGrid::rowCount(const QModelIndex &parent) const
@@ -162,8 +144,9 @@ QVariant ScheduleGrid::data(const QModelIndex &index, int role) const
     case Qt::ForegroundRole: {
         if (!m_running || col == 0)
             return {};
-        const Status s = statusOf(m_cells[row][ColStatus]);
-        const QColor c = role == Qt::BackgroundRole ? background(s) : foreground(s);
+        const BellStatus s = bellstatus::fromText(m_cells[row][ColStatus]);
+        const QColor c = role == Qt::BackgroundRole ? bellstatus::background(s)
+                                                    : bellstatus::foreground(s);
         return c.isValid() ? QVariant(QBrush(c)) : QVariant();
     }
     default:

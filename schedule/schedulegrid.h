@@ -3,9 +3,11 @@
 // engine's working memory. Grid coordinates are (column, row) with row 0 the
 // header row; as a table model the header row is the horizontal header and
 // model row r is grid row r + 1.
+#include "bellstatus.h"
+
 #include <QAbstractTableModel>
-#include <QColor>
 #include <QVector>
+#include <optional>
 
 class ScheduleGrid : public QAbstractTableModel {
     Q_OBJECT
@@ -13,7 +15,6 @@ public:
     static constexpr int kColumns = 10;
     enum Column { ColNo = 0, ColTime, ColName, ColMusic, ColDays, ColDuration,
                   ColRemark, ColStatus, ColId, ColSeconds };
-    enum class Status { None, Done, Waiting, Playing, Failed };
 
     explicit ScheduleGrid(QObject *parent = nullptr);
 
@@ -22,6 +23,15 @@ public:
     int lastRow() const { return gridRowCount() - 1; }
     // Reading or writing outside the grid throws AppError, as a grid would.
     QString cell(int col, int row) const;
+    // A cell read as a whole number (the hidden time column): the empty cell
+    // is std::nullopt, any other text that is not a number throws AppError.
+    std::optional<qint64> integerCell(int col, int row) const;
+    // Decimal text as a number; any other text throws AppError ("'x' is not
+    // a valid integer value"). The one rule for the grid's and the label's
+    // numbers.
+    static qint64 integerOf(const QString &text);
+    BellStatus status(int row) const { return bellstatus::fromText(cell(ColStatus, row)); }
+    void setStatus(int row, BellStatus s) { setCell(ColStatus, row, bellstatus::text(s)); }
     void setCell(int col, int row, const QString &text);
     // Empties every cell of rows 1 … last; the header row stays.
     void clearDataRows();
@@ -46,10 +56,6 @@ public:
     // In running mode the cells take their status colours.
     bool runningColours() const { return m_running; }
     void setRunningColours(bool on);
-
-    static Status statusOf(const QString &statusText);
-    static QColor background(Status s); // invalid colour = the window colour
-    static QColor foreground(Status s);
 
     // QAbstractTableModel
     int rowCount(const QModelIndex &parent = {}) const override;

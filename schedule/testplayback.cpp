@@ -1,6 +1,8 @@
 #include "testplayback.h"
 #include "ringengine.h"
 
+#include <QScopeGuard>
+
 TestPlayback::TestPlayback(BellBoard &board, AudioPlayer &player, Messages &messages,
                            QObject *parent)
     : QObject(parent), m_board(board), m_player(player), m_messages(messages)
@@ -21,8 +23,7 @@ void TestPlayback::ButtonCheckClick()
         return;
     }
     TimerCheck.start();
-    m_board.yunXing = m_board.grid().cell(ScheduleGrid::ColMusic, m_board.grid().selectedRow());
-    m_board.touch();
+    m_board.setYunXing(m_board.grid().cell(ScheduleGrid::ColMusic, m_board.grid().selectedRow()));
     playSelected();
 }
 
@@ -31,15 +32,10 @@ void TestPlayback::playSelected()
     try {
         ringRow(m_board, m_player, m_board.grid().selectedRow());
     } catch (const std::exception &e) {
-        m_board.touch();
         m_boxOpen = true;
-        struct Close {
-            bool &open;
-            ~Close() { open = false; }
-        } close{m_boxOpen};
+        const auto close = qScopeGuard([this] { m_boxOpen = false; });
         m_messages.plain(BellBoard::ringFailureText(e));
     }
-    m_board.touch();
 }
 
 void TestPlayback::endTest()
@@ -71,9 +67,8 @@ void TestPlayback::TimerCheckTimer()
             if (!m_board.testing())
                 return; // stopped while the box was open
         }
-        m_board.progressPos = m_player.position();
-        m_board.yunXing = g.cell(ScheduleGrid::ColMusic, g.selectedRow());
-        m_board.touch();
+        m_board.setProgressPos(m_player.position());
+        m_board.setYunXing(g.cell(ScheduleGrid::ColMusic, g.selectedRow()));
     } catch (...) {
         // A timer slot must not throw; the next tick tries again.
     }

@@ -220,7 +220,8 @@ int main(int argc, char **argv)
     BellBoard board(store, clock, paths);
     MpvPlayer player(MpvPlayer::Output::System);
     PrintMessages messages;
-    RingEngine engine(board, player, messages, clock);
+    MpvPlayer spare(MpvPlayer::Output::System);
+    RingEngine engine(board, player, messages, clock, nullptr, &spare);
     std::vector<double> playReturned;
     QObject::connect(&engine, &RingEngine::rang, [&] {
         const int64_t now = OnsetRecorder::wallNs();

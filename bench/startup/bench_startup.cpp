@@ -95,7 +95,7 @@ int main(int argc, char *argv[])
         board.Refresh();
         stopped.push_back(t.nsecsElapsed() / 1e6);
         board.setRunning(true);
-        board.labelNowTime = QString::number(12 * 3600);
+        board.setLabelNowTime(QString::number(12 * 3600));
         t.restart();
         board.Refresh();
         running.push_back(t.nsecsElapsed() / 1e6);

@@ -6,7 +6,7 @@
 set -euo pipefail
 bin=${1:?daling}; seed=${2:?e2e_seed}
 for tool in Xvfb pulseaudio parecord pactl xdotool ffmpeg; do
-  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 0; }
+  command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
 work=$(mktemp -d /tmp/daling-e2e.XXXXXX)
 pids=()
@@ -64,5 +64,10 @@ if not (-0.2 <= late <= 0.8):
 rows = sqlite3.connect(db).execute("select 名称, 音乐 from daling").fetchall()
 if rows != [("端到端", "e2e.wav")]:
     sys.exit(f"FAIL: stored list is {rows}")
+# The ring history holds the bell, rung.
+hist = sqlite3.connect(db).execute("select 名称, 结果, 延迟 from jilu").fetchall()
+if len(hist) != 1 or hist[0][:2] != ("端到端", "完成") or hist[0][2] is None:
+    sys.exit(f"FAIL: ring history is {hist}")
+print(f"history: {hist[0][1]}, {hist[0][2]} ms after the second")
 print("PASS")
 PY

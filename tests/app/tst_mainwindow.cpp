@@ -1,6 +1,10 @@
 #include "fakes.h"
 #include "qtseams.h"
 #include "tformmain.h"
+#include "historydialog.h"
+#include "ringhistory.h"
+
+#include <QTableWidget>
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -41,6 +45,37 @@ class MainWindowTest : public QObject {
     };
 
 private slots:
+    void historyWindowListsTheDaysBellsAndPrunesOldOnes()
+    {
+        Fixture f;
+        {
+            // Records left by an earlier run: one too old to keep.
+            BellStore store;
+            QVERIFY(store.open(f.home.db()).isEmpty());
+            RingHistory h(store);
+            const QDate today = f.clock.now().date();
+            h.record({0, today.addDays(-500), 100, "old", "old.mp3", BellStatus::Done, 1, {}});
+            h.record({0, today, 8 * 3600, "上课", "a.mp3", BellStatus::Done, 3, {}});
+            h.record({0, today, 9 * 3600, "下课", "b.mp3", BellStatus::Missed, std::nullopt, "错过"});
+            QVERIFY(h.flush());
+        }
+        f.make();
+        QVERIFY(f.form->history().between(QDate(2000, 1, 1), QDate(2100, 1, 1)).size() == 2);
+        QStringList seen;
+        QTimer::singleShot(0, [&] {
+            HistoryDialog *d = f.form->historyDialog();
+            QTableWidget *t = d->table();
+            for (int r = 0; r < t->rowCount(); ++r)
+                seen << t->item(r, 0)->text() + " " + t->item(r, 3)->text() + " "
+                            + (t->item(r, 3)->background().color() == bellstatus::background(BellStatus::Failed)
+                                   ? "orange" : "plain");
+            d->reject();
+        });
+        f.form->NJiLuClick();
+        QCOMPARE(seen, (QStringList{"08:00:00 完成 plain", "09:00:00 错过 orange"}));
+        QVERIFY(f.messages.shown.isEmpty());
+    }
+
     void frameAtStart()
     {
         Fixture f;
@@ -71,7 +106,7 @@ private slots:
         for (QAction *a : w.menuBar()->actions().first()->menu()->actions())
             items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统"));
-        QCOMPARE(items, QStringList({"开机启动启动", "-", "清除打铃列表", "-", "Quorlin官网"}));
+        QCOMPARE(items, QStringList({"开机启动启动", "-", "清除打铃列表", "打铃记录…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
         QVERIFY(f.messages.shown.isEmpty());
     }

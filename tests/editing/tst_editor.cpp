@@ -211,7 +211,7 @@ private slots:
         QCOMPARE(e.remark, QStringLiteral("备注"));
         QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
         QCOMPARE(f.dlg.record()->id, e.id);
-        QCOMPARE(f.board.lastEditedIndex, 1);
+        QCOMPARE(f.board.lastEditedIndex(), 1);
         QVERIFY(f.editorPlayer.log.isEmpty());
     }
 
@@ -369,7 +369,7 @@ private slots:
         F::click(f.dlg.Button2);
         QVERIFY(!f.dlg.isVisible());
         QCOMPARE(*f.store.entry(QString::number(id)), before);
-        QCOMPARE(f.board.lastEditedIndex, 1); // 06:30:00 stands after "a"
+        QCOMPARE(f.board.lastEditedIndex(), 1); // 06:30:00 stands after "a"
         QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
 
         // The close box too; an empty time field leaves the index alone.
@@ -379,7 +379,7 @@ private slots:
         f.dlg.EditHour->clear();
         f.dlg.close();
         QVERIFY(!f.dlg.isVisible());
-        QCOMPARE(f.board.lastEditedIndex, 1);
+        QCOMPARE(f.board.lastEditedIndex(), 1);
         QVERIFY(f.messages.shown.isEmpty());
     }
 
@@ -456,7 +456,7 @@ private slots:
                  Messages::errorText(QStringLiteral("时间的数字太大，无法保存，请重新输入")));
         f.dlg.Button2->click();
         QVERIFY(!f.dlg.isVisible());
-        QCOMPARE(f.board.lastEditedIndex, 1);
+        QCOMPARE(f.board.lastEditedIndex(), 1);
         QCOMPARE(f.all().size(), 1);
 
         // Many leading zeros are still a small number.

@@ -174,7 +174,7 @@ private slots:
 
         // Also in running mode, and again on an empty list.
         f.board.setRunning(true);
-        f.board.labelNowTime = QStringLiteral("0");
+        f.board.setLabelNowTime(QStringLiteral("0"));
         f.cmds.N6Click();
         QVERIFY(f.all().isEmpty());
         QVERIFY(f.cell(ScheduleGrid::ColName, 1).isEmpty());
@@ -207,7 +207,7 @@ private slots:
         QCOMPARE(f.messages.shown.last().kind, QStringLiteral("plain"));
         QVERIFY(f.board.testing());
         QCOMPARE(f.board.checkCaption(), QStringLiteral("停止测试"));
-        QCOMPARE(f.board.yunXing, QStringLiteral("missing.mp3"));
+        QCOMPARE(f.board.yunXing(), QStringLiteral("missing.mp3"));
         // Ending it with nothing open reports the player's error; it ends all the same.
         QVERIFY_THROWS_EXCEPTION(AudioError, f.test.ButtonCheckClick());
         QVERIFY(!f.board.testing());
@@ -222,7 +222,7 @@ private slots:
         QCOMPARE(f.mainPlayer.played.last(), QStringLiteral("good.mp3"));
         QCOMPARE(f.mainPlayer.mode(), AudioPlayer::Mode::Playing);
         QCOMPARE(f.mainPlayer.position(), 0);
-        QCOMPARE(f.board.progressMax, 4000);
+        QCOMPARE(f.board.progressMax(), 4000);
 
         // During the test a double-click moves it to the clicked row.
         f.clock.advanceMs(1500);
@@ -230,7 +230,7 @@ private slots:
         f.cmds.StringGridshowDblClick();
         QVERIFY(f.board.testing());
         QCOMPARE(f.mainPlayer.played.last(), QStringLiteral("other.mp3"));
-        QCOMPARE(f.board.yunXing, QStringLiteral("other.mp3"));
+        QCOMPARE(f.board.yunXing(), QStringLiteral("other.mp3"));
         QCOMPARE(f.mainPlayer.position(), 0);
         QVERIFY(f.messages.shown.isEmpty());
         f.test.ButtonCheckClick();

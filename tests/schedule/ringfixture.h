@@ -4,6 +4,8 @@
 #include "bellboard.h"
 #include "fakes.h"
 #include "ringengine.h"
+#include "ringhistory.h"
+#include "secondsofday.h"
 #include "testplayback.h"
 #include "weekdayset.h"
 
@@ -11,19 +13,41 @@
 #include <QTest>
 
 // Remembers the clock time of every start, so tests can check that a bell
-// sounded at its second.
+// sounded at its second. A twin (the engine's second player) follows its
+// primary's lengths and faults and reports its starts into the primary's
+// lists, so that played() and playTimes hold every bell in order.
 class TimedPlayer : public FakePlayer {
 public:
-    explicit TimedPlayer(const FakeClock *clock) : FakePlayer(clock), m_c(clock) {}
+    explicit TimedPlayer(const FakeClock *clock, TimedPlayer *primary = nullptr)
+        : FakePlayer(clock), m_c(clock), m_primary(primary) {}
     QList<QDateTime> playTimes;
+    void open() override
+    {
+        follow();
+        FakePlayer::open();
+    }
     void play() override
     {
+        follow();
         FakePlayer::play();
-        playTimes << m_c->now();
+        TimedPlayer &p = m_primary ? *m_primary : *this;
+        p.playTimes << m_c->now();
+        if (m_primary)
+            m_primary->played << played.last();
     }
 
 private:
+    void follow()
+    {
+        if (!m_primary)
+            return;
+        lengths = m_primary->lengths;
+        defaultLength = m_primary->defaultLength;
+        outputDown = m_primary->outputDown;
+        hung = m_primary->hung;
+    }
     const FakeClock *m_c;
+    TimedPlayer *m_primary;
 };
 
 struct RingFixture {
@@ -34,8 +58,10 @@ struct RingFixture {
     AppPaths paths{home.path()};
     BellBoard board{store, clock, paths};
     TimedPlayer player{&clock};
+    TimedPlayer spare{&clock, &player};
     FakeMessages messages;
-    RingEngine engine{board, player, messages, clock};
+    RingHistory history{store};
+    RingEngine engine{board, player, messages, clock, nullptr, &spare};
     TestPlayback test{board, player, messages};
 
     // Monday 7 December 2026, 08:00:00 unless told otherwise.
@@ -44,6 +70,7 @@ struct RingFixture {
         clock.set(start);
         if (!store.open(home.db()).isEmpty())
             qFatal("store did not open");
+        engine.setHistory(&history);
     }
 
     // An entry with a file of the same name (".mp3" appended), unless
@@ -85,4 +112,18 @@ struct RingFixture {
     QString status(int row) const { return board.grid().cell(kStatus, row); }
     QString cell(int col, int row) const { return board.grid().cell(col, row); }
     QStringList played() const { return player.played; }
+    // The player of the bell sounding now.
+    FakePlayer &sounding() { return static_cast<FakePlayer &>(engine.activePlayer()); }
+    // The day's ring history as "hh:mm:ss name result delay reason".
+    QStringList records(const QDate &day = QDate(2026, 12, 7))
+    {
+        history.flush();
+        QStringList out;
+        for (const RingRecord &r : history.day(day))
+            out << QStringLiteral("%1 %2 %3 %4 %5")
+                       .arg(inttotime(r.time), r.name, bellstatus::text(r.result),
+                            r.delayMs ? QString::number(*r.delayMs) : QStringLiteral("-"), r.reason)
+                       .trimmed();
+        return out;
+    }
 };

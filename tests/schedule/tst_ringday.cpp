@@ -93,7 +93,7 @@ private slots:
             QDateTime(day.addDays(1), QTime(0, 0, 5)));
         checkPlays(f, day, times, names, names);
         QVERIFY(f.messages.shown.isEmpty());
-        QCOMPARE(f.board.nextBellRow, 2); // the next day: only its 00:00:00 bell is past
+        QCOMPARE(f.board.nextBellRow(), 2); // the next day: only its 00:00:00 bell is past
     }
 
     void aWeekOfEntriesOnTheirOwnWeekdays()

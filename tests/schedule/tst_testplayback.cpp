@@ -13,7 +13,7 @@ class TestPlaybackTest : public QObject {
         f.add(F::at(10, 0, 0), "c");
         f.player.lengths["a.mp3"] = 2500;
         f.player.lengths["c.mp3"] = 1500;
-        f.board.lastEditedIndex = row - 1;
+        f.board.setLastEditedIndex(row - 1);
         f.board.Refresh();
         QCOMPARE(f.board.grid().selectedRow(), row);
     }
@@ -44,18 +44,18 @@ private slots:
         QVERIFY(!f.board.editingEnabled() && !f.board.playEnabled() && !f.board.adhocEnabled());
         QVERIFY(f.test.TimerCheck.isActive());
         QCOMPARE(f.test.TimerCheck.interval(), 1000);
-        QCOMPARE(f.board.yunXing, QStringLiteral("a.mp3"));
+        QCOMPARE(f.board.yunXing(), QStringLiteral("a.mp3"));
         QCOMPARE(f.played(), QStringList{"a.mp3"});
-        QCOMPARE(f.board.progressMax, 2500);
+        QCOMPARE(f.board.progressMax(), 2500);
 
         step(f); // a still plays
         QCOMPARE(f.board.grid().selectedRow(), 1);
-        QCOMPARE(f.board.progressPos, 1000);
+        QCOMPARE(f.board.progressPos(), 1000);
         step(f);
         step(f); // a has ended: b fails, with the message
         QCOMPARE(stepsInBox, 3);
         QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
-        QCOMPARE(f.board.yunXing, QStringLiteral("b.mp3"));
+        QCOMPARE(f.board.yunXing(), QStringLiteral("b.mp3"));
         step(f); // on to c
         QCOMPARE(f.board.grid().selectedRow(), 3);
         QCOMPARE(f.played(), (QStringList{"a.mp3", "c.mp3"}));

@@ -1,0 +1,27 @@
+#pragma once
+// The status of a bell: the texts of the grid's status column and of the
+// ring history, and the colours a row takes for each. Everything that writes
+// or reads a status goes through here.
+#include <QColor>
+#include <QString>
+
+enum class BellStatus { None, Done, Waiting, Playing, Failed, Missed, Interrupted };
+
+namespace bellstatus {
+
+// "完成", "等待", "播放", "失败", "错过", "中断"; empty for None.
+QString text(BellStatus s);
+// Any other text is None.
+BellStatus fromText(const QString &text);
+// A bell that did not sound as it should: its row keeps the mark through the
+// blink and every reload of the day.
+inline bool isFault(BellStatus s)
+{
+    return s == BellStatus::Failed || s == BellStatus::Missed || s == BellStatus::Interrupted;
+}
+inline bool isFault(const QString &text) { return isFault(fromText(text)); }
+// Row colours in running mode; an invalid background is the window colour.
+QColor background(BellStatus s);
+QColor foreground(BellStatus s);
+
+} // namespace bellstatus

@@ -1,0 +1,74 @@
+// The .csv is written here by hand: Qt has no CSV writer and the format is
+// a few lines of quoting (RFC 4180); no packaged C++ library is worth a
+// dependency for it.
+#include "historyreport.h"
+#include "secondsofday.h"
+
+#include <QSaveFile>
+
+namespace {
+
+QString quoted(const QString &field)
+{
+    if (!field.contains(u',') && !field.contains(u'"') && !field.contains(u'\n')
+        && !field.contains(u'\r'))
+        return field;
+    QString f = field;
+    f.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + f + u'"';
+}
+
+} // namespace
+
+QStringList HistoryReport::columnTitles()
+{
+    return {QStringLiteral("时间"), QStringLiteral("名称"), QStringLiteral("音乐"),
+            QStringLiteral("结果"), QStringLiteral("延迟(毫秒)"), QStringLiteral("说明")};
+}
+
+QStringList HistoryReport::cells(const RingRecord &r)
+{
+    return {inttotime(r.time), r.name, r.music, bellstatus::text(r.result),
+            r.delayMs ? QString::number(*r.delayMs) : QString(), r.reason};
+}
+
+QString HistoryReport::proposedName(const QDate &from, const QDate &to)
+{
+    const QString f = from.toString(QStringLiteral("yyyyMMdd"));
+    const QString t = to.toString(QStringLiteral("yyyyMMdd"));
+    return QStringLiteral("打铃记录") + f + (f == t ? QString() : u'-' + t) + QStringLiteral(".csv");
+}
+
+QByteArray HistoryReport::csv(const QList<RingRecord> &records)
+{
+    QStringList lines;
+    lines << (QStringList{QStringLiteral("日期")} + columnTitles()).join(u',');
+    for (const RingRecord &r : records) {
+        QStringList fields{RingHistory::dateText(r.date)};
+        for (const QString &c : cells(r))
+            fields << quoted(c);
+        lines << fields.join(u',');
+    }
+    // Without the mark Excel reads the file in the machine's code page.
+    return QByteArray("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
+}
+
+int HistoryReport::exportCsv(QDate from, QDate to)
+{
+    if (from > to)
+        std::swap(from, to);
+    const QList<RingRecord> records = m_history.between(from, to);
+    std::optional<QString> chosen = m_dialogs.saveFile(proposedName(from, to));
+    if (!chosen || chosen->isEmpty())
+        return -1;
+    QString path = *chosen;
+    if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
+        path += QStringLiteral(".csv");
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly) || file.write(csv(records)) < 0 || !file.commit()) {
+        m_messages.plain(QStringLiteral("无法写入文件：") + path);
+        return -1;
+    }
+    m_messages.plain(QStringLiteral("已导出 %1 条打铃记录到：\r\r").arg(records.size()) + path);
+    return int(records.size());
+}

@@ -1,0 +1,143 @@
+#include "ringhistory.h"
+
+#include <QScopeGuard>
+#include <QVariant>
+
+namespace {
+
+// Written records are kept this long for amend(): only the bell sounding
+// now can still be cut off.
+constexpr int kKeepWritten = 8;
+
+} // namespace
+
+int RingHistory::record(const RingRecord &r)
+{
+    const int handle = m_nextHandle++;
+    m_items.insert(handle, Item{r, true});
+    // A store that cannot be written must not grow the queue without end.
+    while (m_items.size() > kMaxQueued)
+        m_items.erase(m_items.begin());
+    return handle;
+}
+
+void RingHistory::amend(int handle, BellStatus result, const QString &reason)
+{
+    const auto it = m_items.find(handle);
+    if (it == m_items.end())
+        return;
+    it->rec.result = result;
+    it->rec.reason = reason;
+    it->dirty = true;
+}
+
+int RingHistory::queued() const
+{
+    int n = 0;
+    for (const Item &i : m_items)
+        n += i.dirty;
+    return n;
+}
+
+void RingHistory::ensureTable()
+{
+    QSqlQuery q(m_store.database());
+    if (!q.exec(QStringLiteral(
+            "create table if not exists jilu (id integer primary key autoincrement, 日期 text, "
+            "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text)")))
+        storesql::fail(q);
+}
+
+bool RingHistory::write(Item &item)
+{
+    RingRecord &r = item.rec;
+    const QSqlDatabase db = m_store.database();
+    QSqlQuery q = storesql::prepared(
+        db, r.id == 0 ? QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明) "
+                                       "values (:d, :t, :n, :m, :r, :y, :s)")
+                      : QStringLiteral("update jilu set 结果 = :r, 说明 = :s where id = :id"));
+    if (r.id == 0) {
+        q.bindValue(QStringLiteral(":d"), dateText(r.date));
+        q.bindValue(QStringLiteral(":t"), r.time);
+        q.bindValue(QStringLiteral(":n"), r.name);
+        q.bindValue(QStringLiteral(":m"), r.music);
+        q.bindValue(QStringLiteral(":y"), r.delayMs ? QVariant(*r.delayMs) : QVariant());
+    } else {
+        q.bindValue(QStringLiteral(":id"), r.id);
+    }
+    q.bindValue(QStringLiteral(":r"), bellstatus::text(r.result));
+    q.bindValue(QStringLiteral(":s"), r.reason);
+    // One statement in autocommit: its own short transaction.
+    if (!q.exec())
+        return false;
+    if (r.id == 0)
+        r.id = q.lastInsertId().toLongLong();
+    item.dirty = false;
+    return true;
+}
+
+bool RingHistory::flush()
+{
+    if (queued() == 0)
+        return true;
+    try {
+        ensureTable();
+        QSqlQuery pragma(m_store.database());
+        // Another program holding the file must not hold up the clock for
+        // the store's usual second: the record waits for the next flush.
+        pragma.exec(QStringLiteral("PRAGMA busy_timeout = 50"));
+        const auto restore = qScopeGuard([&] { pragma.exec(QStringLiteral("PRAGMA busy_timeout = 1000")); });
+        for (Item &item : m_items)
+            if (item.dirty && !write(item))
+                break; // keep the order: the rest waits too
+    } catch (const std::exception &) {
+        // Store closed or read-only: the records stay queued.
+    }
+    for (auto it = m_items.begin(); it != m_items.end();)
+        it = !it->dirty && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it) : std::next(it);
+    return queued() == 0;
+}
+
+QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
+{
+    const QSqlDatabase db = m_store.database();
+    if (!db.tables().contains(QStringLiteral("jilu")))
+        return {};
+    QSqlQuery q = storesql::prepared(
+        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明 from jilu "
+                           "where 日期 >= :a and 日期 <= :b order by 日期, 时间, id"));
+    q.bindValue(QStringLiteral(":a"), dateText(from));
+    q.bindValue(QStringLiteral(":b"), dateText(to));
+    storesql::exec(q);
+    QList<RingRecord> out;
+    while (q.next()) {
+        RingRecord r;
+        r.id = q.value(0).toLongLong();
+        r.date = QDate::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd"));
+        r.time = q.value(2).toLongLong();
+        r.name = q.value(3).toString();
+        r.music = q.value(4).toString();
+        r.result = bellstatus::fromText(q.value(5).toString());
+        if (!q.value(6).isNull())
+            r.delayMs = q.value(6).toLongLong();
+        r.reason = q.value(7).toString();
+        out << r;
+    }
+    return out;
+}
+
+int RingHistory::prune(const QDate &today)
+{
+    try {
+        if (m_store.isReadOnly())
+            return -1;
+        ensureTable();
+        QSqlQuery q = storesql::prepared(m_store.database(),
+                                         QStringLiteral("delete from jilu where 日期 < :d"));
+        q.bindValue(QStringLiteral(":d"), dateText(today.addDays(-kKeepDays)));
+        storesql::exec(q);
+        return q.numRowsAffected();
+    } catch (const std::exception &) {
+        return -1;
+    }
+}

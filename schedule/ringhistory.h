@@ -1,0 +1,63 @@
+#pragma once
+// The ring history (table jilu, created when missing): one record for every
+// bell of running mode, with its outcome, its delay and the reason when it
+// did not sound. Records are queued by the ring engine and written a moment
+// later, off the bell's path, each in its own short transaction; a record
+// that cannot be written stays queued and never stops a bell.
+#include "bellstatus.h"
+#include "bellstore.h"
+
+#include <QDate>
+#include <QMap>
+#include <optional>
+
+struct RingRecord {
+    qint64 id = 0;
+    QDate date;                   // 日期
+    qint64 time = 0;              // 时间: the scheduled second of the day
+    QString name;                 // 名称
+    QString music;                // 音乐
+    BellStatus result = BellStatus::Done; // 结果
+    std::optional<qint64> delayMs; // 延迟: scheduled second to sound; none when it did not sound
+    QString reason;               // 说明; empty for 完成
+};
+
+class RingHistory {
+public:
+    // Records older than this many days are removed at start-up.
+    static constexpr int kKeepDays = 400;
+    // A store that cannot be written keeps at most this many records queued.
+    static constexpr int kMaxQueued = 1000;
+
+    explicit RingHistory(BellStore &store) : m_store(store) {}
+
+    // Queues a record; returns a handle for amend().
+    int record(const RingRecord &r);
+    // Changes the outcome of a queued or written record (a bell cut off).
+    void amend(int handle, BellStatus result, const QString &reason);
+    // Writes what is queued. Never throws; returns false when something is
+    // still queued (the store was busy, read-only or closed).
+    bool flush();
+    int queued() const;
+
+    // One day's records by scheduled time, and a range of days (both ends
+    // included). No table yet: no records. Store failures throw StoreError.
+    QList<RingRecord> day(const QDate &date) const { return between(date, date); }
+    QList<RingRecord> between(const QDate &from, const QDate &to) const;
+    // Removes the records older than kKeepDays before today; returns how
+    // many, or -1 when the store could not be written.
+    int prune(const QDate &today);
+
+    static QString dateText(const QDate &d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
+
+private:
+    struct Item {
+        RingRecord rec;
+        bool dirty = true;
+    };
+    void ensureTable();
+    bool write(Item &item);
+    BellStore &m_store;
+    QMap<int, Item> m_items; // queued, and the last few written (they may still be amended)
+    int m_nextHandle = 1;
+};
