@@ -35,6 +35,11 @@ QString BellBoard::dateTextOf(const QDate &date)
         .arg(WeekdaySet::charOf(date));
 }
 
+DayPlan::Day DayPlan::dayOf(const QDate &date)
+{
+    return {true, WeekdaySet::charOf(date), BellBoard::dateTextOf(date)};
+}
+
 qint64 BellBoard::nowSecondsFromLabel() const
 {
     bool ok = false;
@@ -49,8 +54,17 @@ void BellBoard::Refresh()
     // The store is read first: when it fails, the grid keeps the list it has,
     // so that the bells already listed still ring.
     const QDate today = m_clock.now().date();
-    const QList<BellEntry> rows =
-        m_store.list(m_running ? WeekdaySet::dayPattern(today) : WeekdaySet::allPattern());
+    const DayPlan::Day day = m_dayPlan->dayOf(today);
+    const QList<BellEntry> rows = !m_running ? m_store.list(WeekdaySet::allPattern())
+        : day.rings ? m_store.list(u'%' + QString(day.weekday) + u'%')
+                    : QList<BellEntry>{};
+    // A day of its own kind (放假, 上课) is named on the panel even when it
+    // lists nothing, and the plain date replaces that name the day after.
+    const bool kind = day.dateText != dateTextOf(today);
+    if (m_running && (kind || m_kindShown)) {
+        dateText = day.dateText;
+        m_kindShown = kind;
+    }
     const qint64 now = m_running && !rows.isEmpty() ? nowSecondsFromLabel() : 0;
     ScheduleGrid::Batch batch(m_grid);
     m_grid.clearDataRows();
@@ -78,7 +92,8 @@ void BellBoard::Refresh()
         m_grid.setCell(ScheduleGrid::ColId, r, id);
         m_grid.setCell(ScheduleGrid::ColSeconds, r, QString::number(e.time));
     }
-    dateText = dateTextOf(today);
+    dateText = day.dateText;
+    m_kindShown = kind;
     const qint64 want = m_running ? qint64(nextBellRow) + 5 : lastEditedIndex + 1;
     m_grid.setSelectedRow(int(std::min<qint64>(want, m_grid.lastRow())));
     touch();

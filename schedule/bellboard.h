@@ -4,6 +4,7 @@
 // grid. The frame mirrors it into its widgets whenever changed() fires.
 #include "apppaths.h"
 #include "bellstore.h"
+#include "dayplan.h"
 #include "schedulegrid.h"
 #include "seams.h"
 
@@ -65,6 +66,11 @@ public:
     static QString dateTextOf(const QDate &date);
     qint64 nowSecondsFromLabel() const;
 
+    // The calendar's seam: running mode asks the plan which weekday's
+    // entries ring today and what the date panel says. The plan outlives
+    // the board; nullptr restores the plain week.
+    void setDayPlan(DayPlan *plan) { m_dayPlan = plan ? plan : &m_plainWeek; }
+
     // Tells the frame to mirror the state into its widgets.
     void touch() { emit changed(); }
 
@@ -78,4 +84,7 @@ private:
     ScheduleGrid m_grid;
     bool m_running = false;
     bool m_testing = false;
+    DayPlan m_plainWeek;
+    DayPlan *m_dayPlan = &m_plainWeek;
+    bool m_kindShown = false; // the date panel names a day's kind
 };
