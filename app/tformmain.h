@@ -19,6 +19,8 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class AutostartMenu;
+class CalendarCommands;
+class SchoolCalendar;
 class CloseGuard;
 class DaLingStatusBar;
 class ListCommands;
@@ -58,6 +60,7 @@ public:
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
+    SchoolCalendar &calendar() { return *m_calendar; }
 
 public slots:
     void FormShow();
@@ -73,6 +76,7 @@ public slots:
     void N9Click();
     void StatusBar1Click();
     void StringGridshowDblClick();
+    void NCalendarClick(); // 系统 → 校历与作息方案…
     // Mirrors the board into the widgets.
     void syncFromBoard();
 
@@ -90,6 +94,10 @@ private:
     MainContext m_ctx;
     BellStore m_store;
     std::unique_ptr<AudioPlayer> m_player; // MediaPlayer1
+    // The school calendar decides which entries ring on a date (the board's
+    // day plan) and switches the seasonal timetables.
+    std::unique_ptr<SchoolCalendar> m_calendar;
+    std::unique_ptr<CalendarCommands> m_calendarCommands;
     std::unique_ptr<BellBoard> m_board;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
@@ -112,6 +120,7 @@ private:
     QProgressBar *ProgressBar1 = nullptr;
     QMenu *N1 = nullptr;
     QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr;
+    QAction *NCalendar = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr;
     CloseGuard *m_closeGuard = nullptr;

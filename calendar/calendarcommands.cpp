@@ -103,9 +103,22 @@ bool CalendarCommands::saveCurrentAs(const QString &name)
     });
 }
 
+namespace {
+
+Timetable chosen(TimetableStore &store, qint64 id)
+{
+    const std::optional<Timetable> t = store.byId(id);
+    if (!t)
+        throw CalendarError(QStringLiteral("请先在列表中选择一个作息方案。"));
+    return *t;
+}
+
+} // namespace
+
 bool CalendarCommands::rename(qint64 id, const QString &name)
 {
     return run([&] {
+        chosen(m_calendar.timetables(), id);
         m_calendar.timetables().rename(id, name);
         return true;
     });
@@ -114,9 +127,7 @@ bool CalendarCommands::rename(qint64 id, const QString &name)
 bool CalendarCommands::remove(qint64 id)
 {
     return run([&] {
-        const std::optional<Timetable> t = m_calendar.timetables().byId(id);
-        if (!t)
-            return false;
+        const std::optional<Timetable> t = chosen(m_calendar.timetables(), id);
         if (!t->current
             && m_messages.yesNo(Kind::Confirm, QStringLiteral("确定删除作息方案“%1”吗？").arg(t->name))
                 != Messages::Answer::Yes)
@@ -129,6 +140,7 @@ bool CalendarCommands::remove(qint64 id)
 bool CalendarCommands::setStartDay(qint64 id, const QString &monthDay)
 {
     return run([&] {
+        chosen(m_calendar.timetables(), id);
         m_calendar.timetables().setStartDay(id, monthDay);
         return true;
     });
@@ -138,9 +150,7 @@ bool CalendarCommands::switchNow(qint64 id)
 {
     return run([&] {
         TimetableStore &store = m_calendar.timetables();
-        const std::optional<Timetable> target = store.byId(id);
-        if (!target)
-            throw CalendarError(QStringLiteral("该作息方案已不存在。"));
+        const std::optional<Timetable> target = chosen(store, id);
         if (target->current)
             throw CalendarError(QStringLiteral("“%1”已经是正在使用的作息方案。").arg(target->name));
         const std::optional<Timetable> cur = store.current();
