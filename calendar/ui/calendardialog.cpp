@@ -66,6 +66,8 @@ CalendarDialog::CalendarDialog(SchoolCalendar &calendar, CalendarCommands &comma
     auto *form = new QFormLayout;
     m_first = new QLineEdit(daysBox);
     m_last = new QLineEdit(daysBox);
+    m_first->setObjectName(QStringLiteral("MarkFirst"));
+    m_last->setObjectName(QStringLiteral("MarkLast"));
     m_last->setPlaceholderText(QStringLiteral("只标一天时留空"));
     auto *dates = new QHBoxLayout;
     dates->addWidget(m_first);
@@ -74,7 +76,9 @@ CalendarDialog::CalendarDialog(SchoolCalendar &calendar, CalendarCommands &comma
     form->addRow(QStringLiteral("日期"), dates);
     m_kind = new QComboBox(daysBox);
     m_kind->addItems({CalendarTexts::kHoliday, CalendarTexts::kMakeUp});
+    m_kind->setObjectName(QStringLiteral("MarkKind"));
     m_weekday = new QComboBox(daysBox);
+    m_weekday->setObjectName(QStringLiteral("MarkWeekday"));
     m_weekday->addItem(QString());
     for (const char16_t *w : {u"一", u"二", u"三", u"四", u"五", u"六", u"日"})
         m_weekday->addItem(QStringLiteral("周") + QString::fromUtf16(w));
@@ -84,6 +88,7 @@ CalendarDialog::CalendarDialog(SchoolCalendar &calendar, CalendarCommands &comma
     kind->addWidget(m_weekday);
     form->addRow(QStringLiteral("类型"), kind);
     m_remark = new QLineEdit(daysBox);
+    m_remark->setObjectName(QStringLiteral("MarkRemark"));
     form->addRow(QStringLiteral("备注"), m_remark);
     left->addLayout(form);
     left->addWidget(new QLabel(QStringLiteral("单击日历选一天，按住 Shift 单击选结束日。"), daysBox));
@@ -123,6 +128,8 @@ CalendarDialog::CalendarDialog(SchoolCalendar &calendar, CalendarCommands &comma
     auto *planForm = new QFormLayout;
     m_name = new QLineEdit(plansBox);
     m_startDay = new QLineEdit(plansBox);
+    m_name->setObjectName(QStringLiteral("TimetableName"));
+    m_startDay->setObjectName(QStringLiteral("TimetableStartDay"));
     m_startDay->setPlaceholderText(QStringLiteral("月-日，如 05-01；留空为手动切换"));
     planForm->addRow(QStringLiteral("名称"), m_name);
     planForm->addRow(QStringLiteral("启用日"), m_startDay);
