@@ -56,7 +56,7 @@ void BellBoard::Refresh()
     const QDate today = m_clock.now().date();
     const DayPlan::Day day = m_dayPlan->dayOf(today);
     const QList<BellEntry> rows = !m_running ? m_store.list(WeekdaySet::allPattern())
-        : day.rings ? m_store.list(u'%' + QString(day.weekday) + u'%')
+        : day.rings ? m_store.list(WeekdaySet::dayPattern(day.weekday))
                     : QList<BellEntry>{};
     // A day of its own kind (放假, 上课) is named on the panel even when it
     // lists nothing, and the plain date replaces that name the day after.
