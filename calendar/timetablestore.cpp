@@ -155,44 +155,34 @@ void TimetableStore::switchTo(qint64 id)
         return;
     const QSqlDatabase db = m_store.database();
     Transaction tx(db);
-    const auto run = [&](const QString &sql, qint64 bound) {
+    const auto run = [&](const QString &sql, const QVariantMap &bind = {}) {
         QSqlQuery q = prepared(db, sql);
-        if (sql.contains(u':'))
-            q.bindValue(QStringLiteral(":id"), bound);
+        for (auto it = bind.begin(); it != bind.end(); ++it)
+            q.bindValue(it.key(), it.value());
         exec(q);
         return q;
     };
     qint64 cur = 0;
-    {
-        QSqlQuery q = run(QStringLiteral("select id from fangan where 当前 = 1"), 0);
-        if (q.next())
-            cur = q.value(0).toLongLong();
-    }
+    if (QSqlQuery q = run(QStringLiteral("select id from fangan where 当前 = 1")); q.next())
+        cur = q.value(0).toLongLong();
     if (cur == 0) {
-        // The list that rang before any timetable existed is kept under a
+        // The list that rang before any timetable was current is kept under a
         // name of its own, never lost by the switch.
         QString name = kCurrentName;
-        for (int n = 2; [&] {
-                 QSqlQuery q = prepared(db, QStringLiteral("select 1 from fangan where 名称 = :n"));
-                 q.bindValue(QStringLiteral(":n"), name);
-                 exec(q);
-                 return q.next();
-             }();
-             ++n)
+        for (int n = 2; run(QStringLiteral("select 1 from fangan where 名称 = :n"), {{":n", name}}).next(); ++n)
             name = kCurrentName + QString::number(n);
-        QSqlQuery q = prepared(db, QStringLiteral("insert into fangan (名称, 启用日, 当前) values (:n, '', 1)"));
-        q.bindValue(QStringLiteral(":n"), name);
-        exec(q);
-        cur = q.lastInsertId().toLongLong();
+        cur = run(QStringLiteral("insert into fangan (名称, 启用日, 当前) values (:n, '', 1)"), {{":n", name}})
+                  .lastInsertId()
+                  .toLongLong();
     }
-    run(QStringLiteral("delete from fangan_ling where 方案 = :id"), cur);
+    run(QStringLiteral("delete from fangan_ling where 方案 = :id"), {{":id", cur}});
     run(QStringLiteral("insert into fangan_ling (方案, %1) select :id, %1 from daling order by 时间, id")
             .arg(kTimetableColumns),
-        cur);
-    run(QStringLiteral("delete from daling"), 0);
+        {{":id", cur}});
+    run(QStringLiteral("delete from daling"));
     run(QStringLiteral("insert into daling (%1) select %1 from fangan_ling where 方案 = :id order by id")
             .arg(kTimetableColumns),
-        id);
-    run(QStringLiteral("update fangan set 当前 = case when id = :id then 1 else 0 end"), id);
+        {{":id", id}});
+    run(QStringLiteral("update fangan set 当前 = case when id = :id then 1 else 0 end"), {{":id", id}});
     tx.commit();
 }
