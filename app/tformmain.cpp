@@ -2,6 +2,8 @@
 
 #include "appicon.h"
 #include "autostart.h"
+#include "calendarcommands.h"
+#include "calendardialog.h"
 #include "closeguard.h"
 #include "formlinshiguangbo.h"
 #include "links.h"
@@ -32,6 +34,7 @@
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
+#include <QTimer>
 
 namespace {
 
@@ -104,6 +107,21 @@ QLabel *panelLabel(QWidget *parent, const char *name, const QString &text, const
     return l;
 }
 
+// A marked day's kind ("按周一上课") does not fit the panel at 21 pixels:
+// it goes onto a second line, in a smaller face.
+void showDateText(QLabel *panel, const QString &text)
+{
+    const QFont normal = pixelFont(QStringLiteral("黑体"), 21, true);
+    const int cut = text.lastIndexOf(u' ');
+    if (QFontMetrics(normal).horizontalAdvance(text) <= panel->width() || cut <= 0) {
+        panel->setFont(normal);
+        panel->setText(text);
+        return;
+    }
+    panel->setFont(pixelFont(QStringLiteral("黑体"), 17, true));
+    panel->setText(text.left(cut) + u'\n' + text.mid(cut + 1));
+}
+
 } // namespace
 
 TFormMain::TFormMain(MainContext ctx, QWidget *parent)
@@ -114,6 +132,19 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     // A bell due while the previous one plays is opened ahead on this one.
     m_sparePlayer = m_ctx.makePlayer();
     m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
+    // --- school calendar ---
+    m_calendar = std::make_unique<SchoolCalendar>(m_store);
+    m_board->setDayPlan(m_calendar.get());
+    // A failed switch by date comes up inside a Refresh of the clock's tick:
+    // told once the tick is done; the list that rang before stays.
+    m_calendar->onSwitchFailed = [this](const QString &text) {
+        QTimer::singleShot(0, this, [this, text] {
+            m_ctx.messages->generalError(QStringLiteral("作息方案没有按启用日切换：") + text);
+        });
+    };
+    m_calendarCommands = std::make_unique<CalendarCommands>(
+        *m_calendar, *m_ctx.messages, *m_ctx.dialogs, [this] { guarded([this] { m_board->Refresh(); }); });
+    // --- end school calendar ---
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
                                             nullptr, m_sparePlayer.get());
     m_history = std::make_unique<RingHistory>(m_store);
@@ -193,6 +224,9 @@ void TFormMain::buildFrame()
     NJiLu = N1->addAction(QStringLiteral("打铃记录…"));
     NJiLu->setObjectName(QStringLiteral("NJiLu"));
     connect(NJiLu, &QAction::triggered, this, &TFormMain::NJiLuClick);
+    NCalendar = N1->addAction(QStringLiteral("校历与作息方案…"));
+    NCalendar->setObjectName(QStringLiteral("NCalendar"));
+    connect(NCalendar, &QAction::triggered, this, &TFormMain::NCalendarClick);
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
@@ -330,7 +364,7 @@ void TFormMain::syncFromBoard()
     ButtonCheck->setEnabled(b.checkEnabled());
     for (QPushButton *btn : {ButtonADD, ButtonEdit, ButtonDel, ButtonOutExcel, ButtonIntExcel})
         btn->setEnabled(b.editingEnabled());
-    PanelDate->setText(b.dateText());
+    showDateText(PanelDate, b.dateText());
     PanelShowTime->setText(b.clockText());
     LabelYunXing->setText(b.yunXing());
     LabelNowTime->setText(b.labelNowTime());
@@ -376,6 +410,14 @@ void TFormMain::NJiLuClick()
         }
         m_historyDialog->showDay(m_ctx.clock->now().date());
         m_historyDialog->exec();
+    });
+}
+
+void TFormMain::NCalendarClick()
+{
+    guarded([this] {
+        CalendarDialog dialog(*m_calendar, *m_calendarCommands, m_ctx.clock->now().date(), this);
+        dialog.exec();
     });
 }
 void TFormMain::StatusBar1Click() { openMakerSite(); }

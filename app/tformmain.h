@@ -19,6 +19,8 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class AutostartMenu;
+class CalendarCommands;
+class SchoolCalendar;
 class CloseGuard;
 class DaLingStatusBar;
 class ListCommands;
@@ -63,6 +65,7 @@ public:
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
+    SchoolCalendar &calendar() { return *m_calendar; }
 
 public slots:
     void FormShow();
@@ -80,6 +83,7 @@ public slots:
     void NJiLuClick();
     void StatusBar1Click();
     void StringGridshowDblClick();
+    void NCalendarClick(); // 系统 → 校历与作息方案…
     // Mirrors the board into the widgets.
     void syncFromBoard();
 
@@ -101,6 +105,10 @@ private:
     std::unique_ptr<RingHistory> m_history;
     std::unique_ptr<HistoryReport> m_historyReport;
     HistoryDialog *m_historyDialog = nullptr;
+    // The school calendar decides which entries ring on a date (the board's
+    // day plan) and switches the seasonal timetables.
+    std::unique_ptr<SchoolCalendar> m_calendar;
+    std::unique_ptr<CalendarCommands> m_calendarCommands;
     std::unique_ptr<BellBoard> m_board;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
@@ -123,6 +131,7 @@ private:
     QProgressBar *ProgressBar1 = nullptr;
     QMenu *N1 = nullptr;
     QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr, *NJiLu = nullptr;
+    QAction *NCalendar = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr;
     CloseGuard *m_closeGuard = nullptr;

@@ -37,6 +37,11 @@ QString BellBoard::dateTextOf(const QDate &date)
         .arg(WeekdaySet::charOf(date));
 }
 
+DayPlan::Day DayPlan::dayOf(const QDate &date)
+{
+    return {true, WeekdaySet::charOf(date), BellBoard::dateTextOf(date)};
+}
+
 qint64 BellBoard::nowSecondsFromLabel() const
 {
     return ScheduleGrid::integerOf(m_labelNowTime);
@@ -62,8 +67,17 @@ void BellBoard::load(std::optional<qint64> cutoff)
     // The store is read first: when it fails, the grid keeps the list it has,
     // so that the bells already listed still ring.
     const QDate today = m_clock.now().date();
-    const QList<BellEntry> rows =
-        m_store.list(m_running ? WeekdaySet::dayPattern(today) : WeekdaySet::allPattern());
+    const DayPlan::Day day = m_dayPlan->dayOf(today);
+    const QList<BellEntry> rows = !m_running ? m_store.list(WeekdaySet::allPattern())
+        : day.rings ? m_store.list(WeekdaySet::dayPattern(day.weekday))
+                    : QList<BellEntry>{};
+    // A day of its own kind (放假, 上课) is named on the panel even when it
+    // lists nothing, and the plain date replaces that name the day after.
+    const bool kind = day.dateText != dateTextOf(today);
+    if (m_running && (kind || m_kindShown)) {
+        set(m_dateText, day.dateText);
+        m_kindShown = kind;
+    }
     // The label is read (and may fail) only when a listed entry needs it.
     const qint64 now = m_running && !rows.isEmpty() ? cutoff.value_or(nowSecondsFromLabel()) : 0;
     ScheduleGrid::Batch batch(m_grid);
@@ -93,7 +107,8 @@ void BellBoard::load(std::optional<qint64> cutoff)
         m_grid.setCell(ScheduleGrid::ColSeconds, r, seconds);
     }
     setNextBellRow(next);
-    set(m_dateText, dateTextOf(today));
+    set(m_dateText, day.dateText);
+    m_kindShown = kind;
     const qint64 want = m_running ? qint64(next) + 5 : m_lastEditedIndex + 1;
     m_grid.setSelectedRow(int(std::min<qint64>(want, m_grid.lastRow())));
 }

@@ -6,6 +6,7 @@
 #include "apppaths.h"
 #include "bellstatus.h"
 #include "bellstore.h"
+#include "dayplan.h"
 #include "schedulegrid.h"
 #include "seams.h"
 
@@ -88,6 +89,11 @@ public:
     // " 9月30日 周三" for a date.
     static QString dateTextOf(const QDate &date);
 
+    // The calendar's seam: running mode asks the plan which weekday's
+    // entries ring today and what the date panel says. The plan outlives
+    // the board; nullptr restores the plain week.
+    void setDayPlan(DayPlan *plan) { m_dayPlan = plan ? plan : &m_plainWeek; }
+
 signals:
     // A value the frame shows has changed (the grid's cells announce their
     // own changes as a table model).
@@ -119,4 +125,7 @@ private:
         field = value;
         emit changed();
     }
+    DayPlan m_plainWeek;
+    DayPlan *m_dayPlan = &m_plainWeek;
+    bool m_kindShown = false; // the date panel names a day's kind
 };

@@ -79,37 +79,6 @@ PlaylistItem readItem(const QSqlQuery &q)
     return it;
 }
 
-// Commits on success, rolls back when left by an exception.
-class Transaction {
-public:
-    explicit Transaction(QSqlDatabase db) : m_db(std::move(db))
-    {
-        if (!m_db.transaction())
-            throw StoreError(m_db.lastError().databaseText().isEmpty()
-                                 ? m_db.lastError().text()
-                                 : m_db.lastError().databaseText());
-    }
-    ~Transaction()
-    {
-        if (!m_done)
-            m_db.rollback();
-    }
-    void commit()
-    {
-        if (!m_db.commit()) {
-            const QString text = m_db.lastError().text();
-            m_db.rollback();
-            m_done = true;
-            throw StoreError(text);
-        }
-        m_done = true;
-    }
-
-private:
-    QSqlDatabase m_db;
-    bool m_done = false;
-};
-
 } // namespace
 
 BellStore::BellStore()
@@ -303,7 +272,7 @@ void BellStore::replaceAll(const QList<BellEntry> &entries,
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name);
-    Transaction tx(db);
+    storesql::Transaction tx(db);
     QSqlQuery del(db);
     if (!del.exec(QStringLiteral("delete  from daling")))
         fail(del);
@@ -331,7 +300,7 @@ QList<PlaylistItem> BellStore::refreshPlaylist()
     }
     if (m_readOnly)
         return items;
-    Transaction tx(db);
+    storesql::Transaction tx(db);
     QSqlQuery up = prepared(db, QStringLiteral("update linshi set 序号=:n where id=:id"));
     for (int i = 0; i < items.size(); ++i) {
         items[i].order = i + 1;
@@ -347,7 +316,7 @@ void BellStore::addPlaylistFiles(const QStringList &fullPaths)
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name);
-    Transaction tx(db);
+    storesql::Transaction tx(db);
     QSqlQuery q = prepared(db, QStringLiteral(
         "insert into linshi (序号, 路径, 音乐) values (:n, :folder, :music)"));
     for (int i = 0; i < fullPaths.size(); ++i) {
@@ -394,7 +363,7 @@ void BellStore::savePlaylistOrder(const QList<qint64> &ids)
 {
     requireOpen();
     QSqlDatabase db = QSqlDatabase::database(m_name);
-    Transaction tx(db);
+    storesql::Transaction tx(db);
     QSqlQuery up = prepared(db, QStringLiteral("update linshi set 序号=:n where id=:id"));
     for (int i = 0; i < ids.size(); ++i) {
         up.bindValue(QStringLiteral(":n"), i);

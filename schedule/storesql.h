@@ -39,4 +39,37 @@ inline QSqlQuery prepared(const QSqlDatabase &db, const QString &sql)
     return q;
 }
 
+// Commits on success, rolls back when left by an exception.
+class Transaction {
+public:
+    explicit Transaction(QSqlDatabase db) : m_db(std::move(db))
+    {
+        if (!m_db.transaction())
+            throw StoreError(m_db.lastError().databaseText().isEmpty()
+                                 ? m_db.lastError().text()
+                                 : m_db.lastError().databaseText());
+    }
+    ~Transaction()
+    {
+        if (!m_done)
+            m_db.rollback();
+    }
+    Transaction(const Transaction &) = delete;
+    Transaction &operator=(const Transaction &) = delete;
+    void commit()
+    {
+        if (!m_db.commit()) {
+            const QString text = m_db.lastError().text();
+            m_db.rollback();
+            m_done = true;
+            throw StoreError(text);
+        }
+        m_done = true;
+    }
+
+private:
+    QSqlDatabase m_db;
+    bool m_done = false;
+};
+
 } // namespace storesql

@@ -38,7 +38,12 @@ QString allPattern() { return QStringLiteral("%"); }
 
 QString dayPattern(const QDate &date)
 {
-    return u'%' + QString(charOf(date)) + u'%';
+    return dayPattern(charOf(date));
+}
+
+QString dayPattern(QChar day)
+{
+    return u'%' + QString(day) + u'%';
 }
 
 }

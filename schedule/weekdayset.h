@@ -17,4 +17,5 @@ std::array<bool, 7> toDays(const QString &text);
 // The bind value of the grid's list: "%" for all, "%" + char + "%" for a day.
 QString allPattern();
 QString dayPattern(const QDate &date);
+QString dayPattern(QChar day);
 }

@@ -1,0 +1,36 @@
+#pragma once
+// The school calendar as the board's day plan: a marked day's kind decides
+// which entries ring, the date panel names it, and the first reload of a new
+// date first switches the timetable when one starts that day.
+#include "calendarstore.h"
+#include "dayplan.h"
+#include "seasonalswitch.h"
+#include "settings.h"
+#include "timetablestore.h"
+
+#include <functional>
+
+class SchoolCalendar : public DayPlan {
+public:
+    explicit SchoolCalendar(BellStore &store);
+
+    Day dayOf(const QDate &date) override;
+    // The plan of a date from its mark alone (no switch).
+    static Day planOf(const QDate &date, const std::optional<CalendarDay> &mark);
+
+    CalendarStore &days() { return m_days; }
+    TimetableStore &timetables() { return m_timetables; }
+    SeasonalSwitch &seasons() { return m_switch; }
+
+    // Told after a switch by date (the timetable's name), or when it failed
+    // (the store's text); the list that rang before stays.
+    std::function<void(const QString &)> onSwitched;
+    std::function<void(const QString &)> onSwitchFailed;
+
+private:
+    CalendarStore m_days;
+    TimetableStore m_timetables;
+    Settings m_settings;
+    SeasonalSwitch m_switch;
+    QDate m_checked; // the date whose switch check has run in this process
+};
