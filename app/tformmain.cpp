@@ -4,6 +4,7 @@
 #include "autostart.h"
 #include "closeguard.h"
 #include "ducking.h"
+#include "firststart.h"
 #include "settings.h"
 #include "formlinshiguangbo.h"
 #include "links.h"
@@ -161,8 +162,10 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
-    // A fresh copy of the program may come without its data folder.
+    // A fresh copy of the program may come without its data folder; an
+    // installed one starts with the sample timetable it came with.
     QDir().mkpath(m_ctx.paths.dataFolder());
+    seedStoreFromSample(m_ctx.paths);
     const QString error = m_store.open(m_ctx.paths.databaseFile());
     if (error.isEmpty())
         return;

@@ -115,6 +115,31 @@ private slots:
         QCOMPARE(again.readAll(), QByteArray("this is not a database, and it must stay so"));
     }
 
+    void firstStartCopiesTheSampleOnce()
+    {
+        Fixture f;
+        {
+            QDir().mkpath(f.home.path() + "sample");
+            BellStore sample;
+            QVERIFY(sample.open(f.home.path() + "sample/dbDaLing.db").isEmpty());
+            BellEntry e;
+            e.time = 8 * 3600;
+            e.name = "上课";
+            e.music = "上课铃.wav";
+            e.weekdays = "一二三四五六日";
+            sample.insert(e);
+        }
+        f.make();
+        QVERIFY(f.messages.shown.isEmpty());
+        QCOMPARE(f.form->store().list("%").size(), 1);
+        QVERIFY(QFile::permissions(f.home.db()) & QFileDevice::WriteOther);
+        // The operator's own list is never replaced by the sample.
+        f.form->store().clear();
+        f.form.reset();
+        f.make();
+        QVERIFY(f.form->store().list("%").isEmpty());
+    }
+
     void missingDataFolderIsCreated()
     {
         Fixture f;
