@@ -65,6 +65,11 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
         if (!m_showing && row >= 0)
             m_list.select(row);
     });
+    // Only a rebuild of the list clears its selection; the widget never drops it.
+    connect(ListBox1, &QListWidget::itemSelectionChanged, this, [this] {
+        if (!m_showing && ListBox1->selectedItems().isEmpty() && m_list.selected() >= 0)
+            showSelection(m_list.selected());
+    });
     connect(TrackBar1, &QSlider::valueChanged, this, [this](int v) {
         if (!m_showing)
             m_player.setBar(v);
