@@ -8,6 +8,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class Settings;
 

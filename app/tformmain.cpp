@@ -5,20 +5,19 @@
 #include "closeguard.h"
 #include "ducking.h"
 #include "firststart.h"
-#include "settings.h"
 #include "formlinshiguangbo.h"
 #include "links.h"
 #include "statusbar.h"
 #include "trayicon.h"
 #include "listcommands.h"
 #include "ringengine.h"
+#include "settings.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
 #include "testplayback.h"
 #include "tformeditdaling.h"
 
 #include <QAction>
-#include <QSignalBlocker>
 #include <QApplication>
 #include <QCloseEvent>
 #include <QDir>
@@ -31,6 +30,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -135,6 +135,10 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     m_adhocPlayer = m_ctx.makePlayer();
     FormLinShiGuangBo = new TFormLinShiGuangBo(m_store, *m_adhocPlayer, *m_ctx.messages,
                                                *m_ctx.dialogs, this);
+    // The dialogs block only the main window, so that the tray icon still
+    // answers while one of them is open.
+    FormEditDaLing->setWindowModality(Qt::WindowModal);
+    FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
     setUpDucking();
     m_commands = std::make_unique<ListCommands>(*m_board, *FormEditDaLing, *m_test, *m_player,
                                                 *m_ctx.messages);
@@ -384,11 +388,6 @@ void TFormMain::StringGridshowDblClick()
 
 void TFormMain::setUpDucking()
 {
-    // The dialogs block only the main window, so that the tray icon still
-    // answers while one of them is open.
-    FormEditDaLing->setWindowModality(Qt::WindowModal);
-    FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
-
     m_settings = std::make_unique<Settings>(m_store);
     m_ducking = new Ducking(*m_adhocPlayer, m_settings.get(), this);
     m_bellWatch = new BellSoundWatch(*m_player, this);
