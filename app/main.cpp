@@ -24,6 +24,9 @@ int main(int argc, char *argv[])
                                                        QStringLiteral("Noto Sans CJK SC")});
     QFont::insertSubstitutions(QStringLiteral("黑体"), {QStringLiteral("Noto Sans CJK SC")});
 
+    // Qt's own dialogs and menus in the operator's language.
+    installQtChinese();
+
     QApplication::setWindowIcon(appIcon());
     const QString title = applicationTitle(QCoreApplication::applicationFilePath());
     QApplication::setApplicationDisplayName(QString());

@@ -3,6 +3,8 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QFileInfo>
+#include <QLibraryInfo>
+#include <QTranslator>
 #include <QMessageBox>
 #include <QPushButton>
 
@@ -161,4 +163,15 @@ QString applicationTitle(const QString &executablePath)
     if (name.size() > 1)
         name = name.left(1) + name.mid(1).toLower();
     return name;
+}
+
+bool installQtChinese()
+{
+    auto *qt = new QTranslator(qApp);
+    if (!qt->load(QStringLiteral("qtbase_zh_CN"), QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
+        delete qt;
+        return false;
+    }
+    QCoreApplication::installTranslator(qt);
+    return true;
 }

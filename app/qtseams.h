@@ -41,3 +41,9 @@ private:
 // The executable's file name up to its first full stop, every letter after
 // the first in lower case.
 QString applicationTitle(const QString &executablePath);
+
+// Loads Debian's Chinese catalogue of Qt's own texts (file dialogs, the
+// context menus of text fields) into the application. The program's message
+// boxes set their English captions and buttons themselves, so the catalogue
+// does not change them. False when the catalogue is not installed.
+bool installQtChinese();

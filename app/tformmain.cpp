@@ -5,6 +5,8 @@
 #include "calendarcommands.h"
 #include "calendardialog.h"
 #include "closeguard.h"
+#include "ducking.h"
+#include "firststart.h"
 #include "formlinshiguangbo.h"
 #include "links.h"
 #include "statusbar.h"
@@ -13,6 +15,7 @@
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "historydialog.h"
+#include "settings.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
 #include "testplayback.h"
@@ -31,6 +34,7 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QScreen>
+#include <QSignalBlocker>
 #include <QStatusBar>
 #include <QStyledItemDelegate>
 #include <QTableView>
@@ -49,20 +53,27 @@ QFont pixelFont(const QString &family, int px, bool bold = false)
     return f;
 }
 
-// Cells are drawn on one line, centred; in running mode the status colours
-// replace the grid's own (selection included) for every cell right of the
-// running number.
+// Cells are drawn on one line, centred. Column 0 (the running number) is a
+// fixed column: drawn in the fixed-cell colour and never as selected. In
+// running mode the status colours replace the grid's own (selection
+// included) for every cell right of it.
 class CellDelegate : public QStyledItemDelegate {
 public:
     using QStyledItemDelegate::QStyledItemDelegate;
     void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
     {
+        if (index.column() == 0) {
+            // Filled here: the view has already painted the selected row's
+            // highlight under every cell.
+            p->fillRect(option.rect, option.palette.button());
+            p->setPen(option.palette.buttonText().color());
+            p->setFont(option.font);
+            p->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data().toString());
+            return;
+        }
         const QVariant fg = index.data(Qt::ForegroundRole);
         if (!fg.isValid()) {
-            QStyleOptionViewItem opt(option);
-            if (index.column() == 0 && !(opt.state & QStyle::State_Selected))
-                opt.backgroundBrush = opt.palette.button();
-            QStyledItemDelegate::paint(p, opt, index);
+            QStyledItemDelegate::paint(p, option, index);
             return;
         }
         const QVariant bg = index.data(Qt::BackgroundRole);
@@ -162,6 +173,11 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     m_adhocPlayer = m_ctx.makePlayer();
     FormLinShiGuangBo = new TFormLinShiGuangBo(m_store, *m_adhocPlayer, *m_ctx.messages,
                                                *m_ctx.dialogs, this);
+    // The dialogs block only the main window, so that the tray icon still
+    // answers while one of them is open.
+    FormEditDaLing->setWindowModality(Qt::WindowModal);
+    FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
+    setUpDucking();
     m_commands = std::make_unique<ListCommands>(*m_board, *FormEditDaLing, *m_test, *m_player,
                                                 *m_ctx.messages);
     const auto processEvents = [] { QCoreApplication::processEvents(); };
@@ -189,8 +205,10 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
-    // A fresh copy of the program may come without its data folder.
+    // A fresh copy of the program may come without its data folder; an
+    // installed one starts with the sample timetable it came with.
     QDir().mkpath(m_ctx.paths.dataFolder());
+    seedStoreFromSample(m_ctx.paths);
     const QString error = m_store.open(m_ctx.paths.databaseFile());
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());
@@ -218,6 +236,9 @@ void TFormMain::buildFrame()
     // The menu item reads and flips the autostart entry itself.
     m_autostart = new AutostartMenu(NZiDong, *m_ctx.messages, Autostart(m_ctx.autostartFolder),
                                     m_ctx.executablePath, this);
+    NDuck = N1->addAction(Ducking::kSetting);
+    NDuck->setObjectName(QStringLiteral("NDuck"));
+    NDuck->setCheckable(true);
     N1->addSeparator();
     N6 = N1->addAction(QStringLiteral("清除打铃列表"));
     N6->setObjectName(QStringLiteral("N6"));
@@ -389,7 +410,12 @@ void TFormMain::guarded(const std::function<void()> &fn)
 }
 
 void TFormMain::ButtonPlayClick() { guarded([this] { m_engine->ButtonPlayClick(); }); }
-void TFormMain::ButtonCheckClick() { guarded([this] { m_test->ButtonCheckClick(); }); }
+void TFormMain::ButtonCheckClick()
+{
+    guarded([this] { m_test->ButtonCheckClick(); });
+    if (m_board->testing()) // test playback lowers the broadcast too
+        m_bellWatch->watchWhile([this] { return m_board->testing(); });
+}
 void TFormMain::ButtonLinShiClick() { guarded([this] { FormLinShiGuangBo->exec(); }); }
 void TFormMain::ButtonADDClick() { guarded([this] { m_commands->ButtonADDClick(); }); }
 void TFormMain::ButtonEditClick() { guarded([this] { m_commands->ButtonEditClick(); }); }
@@ -421,7 +447,31 @@ void TFormMain::NCalendarClick()
     });
 }
 void TFormMain::StatusBar1Click() { openMakerSite(); }
-void TFormMain::StringGridshowDblClick() { guarded([this] { m_commands->StringGridshowDblClick(); }); }
+void TFormMain::StringGridshowDblClick()
+{
+    guarded([this] { m_commands->StringGridshowDblClick(); });
+    if (m_player->isPlaying()) // an entry played to hear it counts as a bell
+        m_bellWatch->bellRang();
+}
+
+void TFormMain::setUpDucking()
+{
+    m_settings = std::make_unique<Settings>(m_store);
+    m_ducking = new Ducking(*m_adhocPlayer, m_settings.get(), this);
+    m_bellWatch = new BellSoundWatch(*m_player, this);
+    // The engine says when a bell starts and ends, on either of its players;
+    // the watch covers what plays outside it (test playback, a double-click).
+    connect(m_engine.get(), &RingEngine::rang, m_ducking, [this] { m_ducking->bellStarted(); });
+    connect(m_engine.get(), &RingEngine::bellEnded, m_ducking, [this] { m_ducking->bellEnded(); });
+    connect(m_bellWatch, &BellSoundWatch::started, m_ducking, &Ducking::bellStarted);
+    connect(m_bellWatch, &BellSoundWatch::ended, m_ducking, &Ducking::bellEnded);
+    NDuck->setChecked(m_ducking->enabled());
+    connect(NDuck, &QAction::toggled, this, [this](bool on) {
+        guarded([this, on] { m_ducking->setEnabled(on); });
+        const QSignalBlocker block(NDuck); // not kept: the item shows what holds
+        NDuck->setChecked(m_ducking->enabled());
+    });
+}
 
 void TFormMain::closeEvent(QCloseEvent *e)
 {

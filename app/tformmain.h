@@ -21,6 +21,9 @@ class QTableView;
 class AutostartMenu;
 class CalendarCommands;
 class SchoolCalendar;
+class BellSoundWatch;
+class Ducking;
+class Settings;
 class CloseGuard;
 class DaLingStatusBar;
 class ListCommands;
@@ -136,4 +139,15 @@ private:
     TCoolTrayIcon *CoolTrayIcon1 = nullptr;
     CloseGuard *m_closeGuard = nullptr;
     AutostartMenu *m_autostart = nullptr;
+
+    // Bells cut through the ad-hoc broadcast (menu item NDuck).
+    void setUpDucking();
+    std::unique_ptr<Settings> m_settings;
+    Ducking *m_ducking = nullptr;
+    BellSoundWatch *m_bellWatch = nullptr;
+    QAction *NDuck = nullptr;
+
+public:
+    Ducking &ducking() { return *m_ducking; }
+    BellSoundWatch &bellWatch() { return *m_bellWatch; }
 };

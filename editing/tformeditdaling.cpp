@@ -380,6 +380,15 @@ bool TFormEditDaLing::eventFilter(QObject *watched, QEvent *event)
     return QDialog::eventFilter(watched, event);
 }
 
+void TFormEditDaLing::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
 bool TFormEditDaLing::FormKeyPress(QKeyEvent *key)
 {
     if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter)

@@ -68,6 +68,9 @@ public slots:
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;
+    // Escape does not close the dialog (QDialog's default): it closes by
+    // its buttons, its close box and its window menu only.
+    void keyPressEvent(QKeyEvent *event) override;
 
 private:
     struct TimeField {

@@ -1,4 +1,6 @@
 #include "ringengine.h"
+
+#include <QFileInfo>
 #include "ringhistory.h"
 #include "secondsofday.h"
 
@@ -162,13 +164,11 @@ void RingEngine::tick(quint64 seq)
         prepareNext(nowAbs, dayStart);
 
     if (!m_board.testing()) {
-        // The row of the bell playing: the cursor stays on a bell for its
-        // first second, then moves past it.
-        const int cursor = m_board.nextBellRow();
-        const int row = m_refreshDueSeq != 0 ? cursor : cursor - 1;
-        if (m_board.running() && activePlayer().isPlaying() && row >= 1) {
+        // The box names the file that sounds: with two entries at one second
+        // the cursor's row may be the twin that did not ring.
+        if (m_board.running() && activePlayer().isPlaying()) {
             m_board.setProgressPos(activePlayer().position());
-            m_board.setYunXing(m_board.grid().cell(ScheduleGrid::ColMusic, row));
+            m_board.setYunXing(QFileInfo(activePlayer().fileName()).fileName());
         } else {
             m_board.setProgressPos(0);
             m_board.setYunXing(QString());

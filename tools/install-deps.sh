@@ -3,10 +3,10 @@
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 pkgs=(
-  cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
+  cmake ninja-build pkg-config g++ clang libclang-rt-14-dev dpkg-dev
   qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
   libmpv-dev libfreexl-dev liborcus-dev libixion-dev libboost-dev libgsf-1-dev
-  fonts-noto-cjk
+  fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool trayer imagemagick
   pulseaudio pulseaudio-utils libpulse-dev ffmpeg
   python3 python3-xlrd python3-xlwt python3-openpyxl

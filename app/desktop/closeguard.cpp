@@ -6,6 +6,7 @@
 #include <QGuiApplication>
 #include <QPropertyAnimation>
 #include <QSessionManager>
+#include <QTimer>
 #include <QWidget>
 
 CloseGuard::CloseGuard(QWidget *window, Messages &messages, QObject *parent)
@@ -49,6 +50,14 @@ bool CloseGuard::sessionEndQuery()
     const bool ok = m_messages.okCancel(caption(), question()) == Messages::Answer::Ok;
     m_asking = false;
     m_sessionAgreed = ok;
+    if (ok) {
+        // Forgotten when the session does not end after all.
+        const quint64 mine = ++m_agreement;
+        QTimer::singleShot(m_agreementMs, this, [this, mine] {
+            if (mine == m_agreement)
+                m_sessionAgreed = false;
+        });
+    }
     return ok;
 }
 

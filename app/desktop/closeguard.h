@@ -26,6 +26,12 @@ public:
 
     // The fade's length; 1000 ms unless a test wants it shorter.
     void setFadeMs(int ms) { m_fadeMs = ms; }
+    // An OK to the session's end holds this long: a log-off that another
+    // program cancels leaves the program running, and its next close must
+    // ask again. Ample for a session manager that goes on to end us.
+    static constexpr int kSessionAgreementMs = 30000;
+    void setSessionAgreementMs(int ms) { m_agreementMs = ms; }
+    bool sessionAgreed() const { return m_sessionAgreed; }
 
     // Call from the main window's closeEvent. Refuses the close while asking
     // and fading; accepts it once the fade is over.
@@ -49,6 +55,8 @@ private:
     QPointer<QWidget> m_window;
     Messages &m_messages;
     int m_fadeMs = 1000;
+    int m_agreementMs = kSessionAgreementMs;
+    quint64 m_agreement = 0; // counts agreements, so an old timer forgets none
     bool m_asking = false;
     bool m_fading = false;
     bool m_finished = false;

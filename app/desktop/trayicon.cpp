@@ -2,7 +2,7 @@
 
 #include "appicon.h"
 
-#include <QCoreApplication>
+#include <QApplication>
 #include <QEvent>
 #include <QTimer>
 #include <QWidget>
@@ -41,6 +41,13 @@ void TCoolTrayIcon::CoolTrayIcon1Click()
     m_window->showNormal();
     m_window->raise();
     m_window->activateWindow();
+    // A dialog open over the window comes back above it, where the operator
+    // left it.
+    if (QWidget *dialog = QApplication::activeModalWidget(); dialog && dialog != m_window) {
+        dialog->show();
+        dialog->raise();
+        dialog->activateWindow();
+    }
     if (m_formShow)
         m_formShow();
 }

@@ -5,6 +5,14 @@
 #include "ringhistory.h"
 
 #include <QTableWidget>
+#include "ducking.h"
+#include "formlinshiguangbo.h"
+#include "ringengine.h"
+#include "schedulegrid.h"
+#include "tformeditdaling.h"
+
+#include <QFileDialog>
+#include <QLineEdit>
 
 #include <QAbstractButton>
 #include <QDialog>
@@ -106,7 +114,7 @@ private slots:
         for (QAction *a : w.menuBar()->actions().first()->menu()->actions())
             items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统"));
-        QCOMPARE(items, QStringList({"开机启动启动", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "-", "Quorlin官网"}));
+        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
         QVERIFY(f.messages.shown.isEmpty());
     }
@@ -140,6 +148,31 @@ private slots:
         QFile again(f.home.db());
         QVERIFY(again.open(QIODevice::ReadOnly));
         QCOMPARE(again.readAll(), QByteArray("this is not a database, and it must stay so"));
+    }
+
+    void firstStartCopiesTheSampleOnce()
+    {
+        Fixture f;
+        {
+            QDir().mkpath(f.home.path() + "sample");
+            BellStore sample;
+            QVERIFY(sample.open(f.home.path() + "sample/dbDaLing.db").isEmpty());
+            BellEntry e;
+            e.time = 8 * 3600;
+            e.name = "上课";
+            e.music = "上课铃.wav";
+            e.weekdays = "一二三四五六日";
+            sample.insert(e);
+        }
+        f.make();
+        QVERIFY(f.messages.shown.isEmpty());
+        QCOMPARE(f.form->store().list("%").size(), 1);
+        QVERIFY(QFile::permissions(f.home.db()) & QFileDevice::WriteOther);
+        // The operator's own list is never replaced by the sample.
+        f.form->store().clear();
+        f.form.reset();
+        f.make();
+        QVERIFY(f.form->store().list("%").isEmpty());
     }
 
     void missingDataFolderIsCreated()
@@ -178,6 +211,126 @@ private slots:
         editor.exec();
         QCOMPARE(boxParent, &editor);
         QCOMPARE(caption, QStringLiteral("daling"));
+    }
+
+    void bellsLowerTheBroadcastAndTheMenuKeepsTheChoice()
+    {
+        Fixture f;
+        f.make();
+        TFormMain &w = *f.form;
+        auto &bell = static_cast<FakePlayer &>(w.player());
+        AudioPlayer &broadcast = w.adhoc().MediaPlayer1;
+        auto *item = w.findChild<QAction *>("NDuck");
+        QVERIFY(item && item->isCheckable() && item->isChecked());
+
+        bell.setFileName(f.home.touchMusic("b.wav"));
+        bell.open();
+        bell.play();
+        emit w.engine().rang(1);
+        QTRY_COMPARE(broadcast.volume(), 20);
+        emit w.engine().bellEnded(1, BellStatus::Done);
+        QTRY_COMPARE(broadcast.volume(), 100);
+
+        item->trigger();
+        QVERIFY(!item->isChecked());
+        bell.play();
+        emit w.engine().rang(1);
+        QTest::qWait(300);
+        QCOMPARE(broadcast.volume(), 100);
+        f.form.reset();
+        f.make();
+        QVERIFY(!f.form->findChild<QAction *>("NDuck")->isChecked());
+        QVERIFY(f.messages.shown.isEmpty());
+    }
+
+    void runningNumberIsAFixedColumn()
+    {
+        Fixture f;
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        auto *grid = f.find<QTableView>("StringGridshow");
+        ScheduleGrid &g = w.board().grid();
+        g.setGridRowCount(3);
+        g.setCell(0, 1, "1");
+        g.setCell(1, 1, "08:00:00");
+        g.setSelectedRow(1);
+        QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
+        const QImage shot = grid->viewport()->grab().toImage();
+        const QRect number = grid->visualRect(g.index(0, 0));
+        const QRect time = grid->visualRect(g.index(0, 1));
+        QCOMPARE(shot.pixelColor(number.topLeft() + QPoint(2, 2)), grid->palette().button().color());
+        QCOMPARE(shot.pixelColor(time.topLeft() + QPoint(2, 2)),
+                 grid->palette().color(QPalette::Active, QPalette::Highlight));
+    }
+
+    void escapeClosesNeitherDialog()
+    {
+        Fixture f;
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        for (QDialog *d : std::initializer_list<QDialog *>{&w.editor(), &w.adhoc()}) {
+            QCOMPARE(d->windowModality(), Qt::WindowModal); // the tray answers meanwhile
+            d->show();
+            QVERIFY(QTest::qWaitForWindowExposed(d));
+            QTest::keyClick(d, Qt::Key_Escape);
+            if (auto *field = d->findChild<QLineEdit *>())
+                QTest::keyClick(field, Qt::Key_Escape);
+            QVERIFY2(d->isVisible(), qPrintable(d->objectName()));
+            d->close();
+        }
+    }
+
+    void qtDialogsChineseOurBoxesEnglish()
+    {
+        const bool installed = installQtChinese();
+        if (!installed)
+            QSKIP("Qt's Chinese catalogue (qt6-translations-l10n) is not installed");
+        {
+            QFileDialog dlg(nullptr, QString(), QDir::tempPath());
+            dlg.setOption(QFileDialog::DontUseNativeDialog);
+            dlg.show();
+            QStringList labels;
+            for (auto *l : dlg.findChildren<QLabel *>())
+                labels << l->text();
+            QVERIFY2(!labels.contains("Look in:") && !labels.contains("File &name:"),
+                     qPrintable(labels.join('|')));
+            QVERIFY2(labels.join("").contains(QStringLiteral("文件")), qPrintable(labels.join('|')));
+        }
+        QtMessages messages("daling");
+        struct Case {
+            const char *name;
+            std::function<void()> show;
+            QString caption;
+            QStringList buttons;
+        };
+        const QList<Case> cases = {
+            {"plain", [&] { messages.plain("x"); }, "daling", {"OK"}},
+            {"typed", [&] { messages.typedOk(Messages::Kind::Warning, "x"); }, "Warning", {"OK"}},
+            {"yesNo", [&] { messages.yesNo(Messages::Kind::Confirm, "x"); }, "Confirm", {"&Yes", "&No"}},
+            {"general", [&] { messages.generalError("x"); }, "daling", {"OK"}},
+            {"okCancel", [&] { messages.okCancel("系统提示 ", "x"); }, "系统提示 ", {"OK", "Cancel"}},
+        };
+        for (const Case &c : cases) {
+            QString caption;
+            QStringList buttons;
+            QTimer::singleShot(50, [&] {
+                auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
+                if (!box)
+                    return;
+                caption = box->windowTitle();
+                for (QAbstractButton *b : box->buttons())
+                    buttons << b->text();
+                box->buttons().first()->click();
+            });
+            c.show();
+            QCOMPARE(caption, c.caption);
+            buttons.sort();
+            QStringList expected = c.buttons;
+            expected.sort();
+            QVERIFY2(buttons == expected, c.name);
+        }
     }
 
     void applicationTitleRule()

@@ -103,6 +103,22 @@ private slots:
         QCOMPARE(messages.shown.size(), 2);
     }
 
+    void cancelledLogOffIsForgotten()
+    {
+        FakeMessages messages;
+        messages.answers = {Messages::Answer::Ok, Messages::Answer::Cancel};
+        Window w(messages);
+        w.guard.setSessionAgreementMs(100);
+        w.show();
+        QVERIFY(w.guard.sessionEndQuery());
+        QVERIFY(w.guard.sessionAgreed());
+        // Another program cancels the log-off: the session never closes us.
+        QTRY_VERIFY_WITH_TIMEOUT(!w.guard.sessionAgreed(), 2000);
+        QVERIFY(!w.close()); // the next close asks again; Cancel keeps it
+        QCOMPARE(messages.shown.size(), 2);
+        QVERIFY(w.isVisible());
+    }
+
     void sessionEndWhileCloseBoxIsOpen()
     {
         FakeMessages messages;

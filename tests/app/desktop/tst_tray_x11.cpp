@@ -5,7 +5,9 @@
 #include "trayicon.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QDir>
+#include <QTimer>
 #include <QFile>
 #include <QProcess>
 #include <QStandardPaths>
@@ -64,6 +66,33 @@ private slots:
         clickIcon(tray.icon(), 1);
         QTRY_VERIFY(w.isVisible());
         QCOMPARE(shows, 2);
+    }
+
+    void clickWorksWhileADialogIsOpen()
+    {
+        // The main window's dialogs block only it (window-modal), so the
+        // icon still answers; the dialog comes back above the window.
+        QWidget w;
+        w.resize(400, 300);
+        TCoolTrayIcon tray(&w, {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY_WITH_TIMEOUT(!tray.icon()->geometry().isEmpty(), 5000);
+        QDialog dialog(&w);
+        dialog.resize(200, 100);
+        dialog.setWindowModality(Qt::WindowModal);
+        bool back = false, dialogShown = false;
+        QTimer::singleShot(300, &dialog, [&] {
+            w.showMinimized();
+            QTRY_VERIFY(!w.isVisible());
+            clickIcon(tray.icon(), 1);
+            back = QTest::qWaitFor([&] { return w.isVisible(); }, 5000);
+            dialogShown = QTest::qWaitFor([&] { return dialog.isVisible() && dialog.isActiveWindow(); }, 5000);
+            dialog.accept();
+        });
+        dialog.exec();
+        QVERIFY(back);
+        QVERIFY(dialogShown);
     }
 
     void clickOnActiveWindowDoesNothing()

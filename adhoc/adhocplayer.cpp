@@ -1,0 +1,258 @@
+#include "adhocplayer.h"
+
+#include <algorithm>
+
+QString AdhocPlayer::fileMessage(const QString &path)
+{
+    return QStringLiteral("找不到    ") + path + QStringLiteral("，  或系统不支持该音乐文件！");
+}
+
+AdhocPlayer::AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &messages,
+                         QObject *parent)
+    : QObject(parent), m_list(list), m_player(player), m_messages(messages)
+{
+    Timer1.setObjectName(QStringLiteral("Timer1"));
+    Timer1.setParent(this);
+    Timer1.setInterval(1000);
+    connect(&Timer1, &QTimer::timeout, this, &AdhocPlayer::Timer1Timer);
+    Timer1.start();
+}
+
+void AdhocPlayer::guarded(const std::function<void()> &body)
+{
+    try {
+        body();
+    } catch (const AppError &e) {
+        emit changed();
+        m_messages.generalError(e.text());
+    } catch (const AudioError &e) {
+        emit changed();
+        m_messages.generalError(e.text());
+    } catch (const std::exception &e) {
+        emit changed();
+        m_messages.generalError(QString::fromLocal8Bit(e.what()));
+    }
+    emit changed();
+}
+
+void AdhocPlayer::message(const QString &text)
+{
+    // The window shows the state the step has reached while the box is open.
+    emit changed();
+    m_messages.plain(text);
+}
+
+void AdhocPlayer::setBar(int value)
+{
+    value = std::clamp(value, 0, 100);
+    if (value == m_bar)
+        return;
+    m_bar = value;
+    emit changed();
+}
+
+void AdhocPlayer::enableTimer1()
+{
+    // Enabling a running timer must not restart its second.
+    if (!Timer1.isActive())
+        Timer1.start();
+}
+
+qint64 AdhocPlayer::startFromBar() const
+{
+    // 64 bits: a file of some hours times 100 overflows 32.
+    return m_player.length() * qint64(m_bar) / 100;
+}
+
+bool AdhocPlayer::openSelectedItem(const std::function<void()> &then,
+                                   const std::function<void()> &beforeMessage)
+{
+    const int k = m_list.selected();
+    if (k < 0)
+        return false;
+    const PlaylistLine line = m_list.lines().at(k);
+    const std::optional<PlaylistItem> item = m_list.store().playlistItem(line.id);
+    // Without a row the line's own text is the best name to report.
+    const QString path = item ? item->path() : line.text;
+    try {
+        m_player.close();
+        if (!item)
+            throw AudioError(path);
+        m_player.setFileName(path);
+        m_player.open();
+        if (then)
+            then();
+        return true;
+    } catch (const std::exception &e) {
+        if (beforeMessage)
+            beforeMessage();
+        const auto *audio = dynamic_cast<const AudioError *>(&e);
+        message(audio && audio->isOutputFailure() ? kNoOutput : fileMessage(path));
+        return false;
+    }
+}
+
+void AdhocPlayer::startPlayMode(bool fromBar)
+{
+    m_playCaption = kStop;
+    m_barAtPause = -1;
+    if (fromBar) {
+        // The play button: start where the bar points, pause reads "暂  停".
+        m_pauseCaption = kPause;
+        openSelectedItem([this] {
+            m_player.setStartPosition(startFromBar());
+            m_player.play();
+            m_pauseEnabled = true;
+            enableTimer1();
+        });
+    } else {
+        // The double-click: from the beginning, pause may be pressed at once.
+        m_pauseEnabled = true;
+        openSelectedItem([this] {
+            m_player.play();
+            enableTimer1();
+        });
+    }
+}
+
+void AdhocPlayer::stopPlayMode()
+{
+    m_playCaption = kPlay;
+    if (playerHasFile())
+        m_player.stop();
+    m_pauseEnabled = false;
+}
+
+void AdhocPlayer::ButtonPlayClick()
+{
+    guarded([this] {
+        if (m_list.count() == 0) {
+            message(AdhocPlaylist::kNoMusic);
+            return;
+        }
+        if (m_list.selected() < 0) {
+            message(AdhocPlaylist::kChoose);
+            return;
+        }
+        if (!playMode()) {
+            startPlayMode(true);
+        } else {
+            stopPlayMode();
+            m_bar = 0;
+            m_pauseCaption = kPause;
+        }
+        // After a failed start this lets the next tick move on to the next line.
+        enableTimer1();
+    });
+}
+
+void AdhocPlayer::ListBox1DblClick()
+{
+    guarded([this] {
+        // The empty area below the lines may leave nothing selected after an
+        // add, delete or clear: there is no line to play or stop then.
+        if (m_list.count() == 0 || m_list.selected() < 0)
+            return;
+        if (!playMode())
+            startPlayMode(false);
+        else
+            stopPlayMode();
+    });
+}
+
+void AdhocPlayer::ButtonPausedClick()
+{
+    guarded([this] {
+        if (m_pauseCaption == kPause) {
+            m_pauseCaption = kContinue;
+            m_barAtPause = m_player.mode() == AudioPlayer::Mode::Playing ? m_bar : -1;
+            if (playerHasFile())
+                m_player.pause();
+            Timer1.stop();
+        } else {
+            m_pauseCaption = kPause;
+            const bool untouched = m_barAtPause >= 0 && m_barAtPause == m_bar
+                && m_player.mode() == AudioPlayer::Mode::Paused;
+            m_barAtPause = -1;
+            if (untouched) {
+                // The bar was left alone: go on from the exact point of the
+                // pause rather than jumping back to its whole per cent.
+                m_player.pause();
+            } else if (playerHasFile()) {
+                m_player.setStartPosition(startFromBar());
+                m_player.play();
+            }
+            enableTimer1();
+        }
+    });
+}
+
+void AdhocPlayer::Timer1Timer()
+{
+    // A box this tick opened lets further ticks run; they wait for it.
+    if (m_inAdvance)
+        return;
+    m_inAdvance = true;
+    guarded([this] {
+        if (m_player.mode() == AudioPlayer::Mode::Playing || !playMode())
+            return;
+        const int k = m_list.selected();
+        if (k + 1 >= m_list.count())
+            return;
+        m_list.select(k + 1);
+        // The advance stops before the message shows, so that ticks during
+        // the open box do not run on through the rest of the list.
+        openSelectedItem([this] { m_player.play(); }, [this] { Timer1.stop(); });
+    });
+    m_inAdvance = false;
+}
+
+void AdhocPlayer::TimerPostionTimer()
+{
+    // Ten times a second: a failure here would flood the operator with
+    // boxes, and the next tick tries again anyway.
+    try {
+        if (m_player.mode() != AudioPlayer::Mode::Playing)
+            return;
+        const qint64 len = m_player.length();
+        const qint64 pos = m_player.position();
+        setBar(int(std::clamp<qint64>(len > 0 ? pos * 100 / len : 0, 0, 100)));
+    } catch (const std::exception &) {
+    }
+}
+
+void AdhocPlayer::dragOverBar(int value)
+{
+    guarded([this, value] {
+        if (m_player.mode() != AudioPlayer::Mode::Playing)
+            return;
+        // The line passing over the bar points at where to go on from; the
+        // file keeps playing from there instead of stopping.
+        m_bar = std::clamp(value, 0, 100);
+        m_player.seek(startFromBar());
+        m_player.play();
+    });
+}
+
+void AdhocPlayer::FormShow()
+{
+    guarded([this] {
+        m_list.Refresh();
+        if (m_list.count() == 0)
+            return;
+        m_list.select(0);
+        openSelectedItem({});
+    });
+}
+
+void AdhocPlayer::FormClose()
+{
+    guarded([this] {
+        if (m_player.mode() == AudioPlayer::Mode::Playing) {
+            m_player.stop();
+            Timer1.stop();
+        }
+    });
+    // Saved even when stopping failed: the operator's order is not lost.
+    guarded([this] { m_list.saveOrder(); });
+}

@@ -1,0 +1,113 @@
+#include "ducking.h"
+
+#include "settings.h"
+
+#include <algorithm>
+
+Ducking::Ducking(AudioPlayer &broadcast, Settings *settings, QObject *parent)
+    : QObject(parent), m_broadcast(broadcast), m_settings(settings)
+{
+    ramp.setParent(this);
+    ramp.setInterval(kRampMs / kRampSteps);
+    connect(&ramp, &QTimer::timeout, this, &Ducking::rampStep);
+    if (m_settings)
+        m_enabled = m_settings->flag(kSetting, true);
+}
+
+void Ducking::setEnabled(bool on)
+{
+    if (m_settings)
+        m_settings->setFlag(kSetting, on);
+    m_enabled = on;
+    if (!on && m_ducked) {
+        m_ducked = false;
+        ramp.stop();
+        setLevel(m_level);
+    }
+}
+
+void Ducking::bellStarted()
+{
+    if (!m_enabled || m_ducked)
+        return;
+    // The level to come back to is the one before this bell, even when a
+    // ramp back from the last bell is still under way.
+    if (!ramp.isActive())
+        m_level = m_broadcast.volume();
+    m_ducked = true;
+    rampTo(m_level * kDuckPercent / 100);
+}
+
+void Ducking::bellEnded()
+{
+    if (!m_ducked)
+        return;
+    m_ducked = false;
+    rampTo(m_level);
+}
+
+void Ducking::rampTo(int target)
+{
+    m_from = m_broadcast.volume();
+    m_target = target;
+    m_step = 0;
+    if (!ramp.isActive())
+        ramp.start();
+}
+
+void Ducking::rampStep()
+{
+    ++m_step;
+    setLevel(m_from + (m_target - m_from) * m_step / kRampSteps);
+    if (m_step >= kRampSteps)
+        ramp.stop();
+}
+
+void Ducking::setLevel(int v)
+{
+    if (m_broadcast.volume() != v)
+        m_broadcast.setVolume(v);
+}
+
+BellSoundWatch::BellSoundWatch(const AudioPlayer &bell, QObject *parent)
+    : QObject(parent), m_bell(bell)
+{
+    poll.setParent(this);
+    poll.setInterval(kPollMs);
+    connect(&poll, &QTimer::timeout, this, &BellSoundWatch::look);
+}
+
+void BellSoundWatch::bellRang()
+{
+    m_graceLeft = kStartGraceMs / kPollMs;
+    if (!m_sounding) {
+        m_sounding = true;
+        emit started();
+    }
+    poll.start();
+}
+
+void BellSoundWatch::watchWhile(std::function<bool()> cond)
+{
+    m_while = std::move(cond);
+    poll.start();
+    look();
+}
+
+void BellSoundWatch::look()
+{
+    const bool playing = m_bell.isPlaying();
+    if (playing)
+        m_graceLeft = 0;
+    else if (m_graceLeft > 0)
+        --m_graceLeft; // an announced bell may take a moment to sound
+    const bool sounding = playing || m_graceLeft > 0;
+    if (sounding != m_sounding) {
+        m_sounding = sounding;
+        sounding ? emit started() : emit ended();
+    }
+    if (m_while && !m_while())
+        m_while = nullptr;
+    if (!m_sounding && !m_while)
+        poll.stop();
+}

@@ -1,0 +1,87 @@
+#pragma once
+// Bells cut through the ad-hoc broadcast: while a bell sounds the broadcast
+// player is lowered to a fifth of its level, over a short ramp, and brought
+// back when the bell ends. The broadcast keeps playing and keeps its place;
+// only its volume moves. The operator may switch this off (kept in the
+// settings under kSetting, on by default).
+#include "audioplayer.h"
+
+#include <QObject>
+#include <QTimer>
+#include <functional>
+
+class Settings;
+
+class Ducking : public QObject {
+    Q_OBJECT
+public:
+    static inline const QString kSetting = QStringLiteral("铃声响时压低临时广播");
+    static constexpr int kDuckPercent = 20; // of the level before the bell
+    static constexpr int kRampMs = 200;
+    static constexpr int kRampSteps = 10;
+
+    // settings may be null (nothing kept, on).
+    Ducking(AudioPlayer &broadcast, Settings *settings, QObject *parent = nullptr);
+
+    bool enabled() const { return m_enabled; }
+    // Switching off while a bell sounds brings the broadcast back at once.
+    // Kept in the settings; throws StoreError when it cannot be kept.
+    void setEnabled(bool on);
+
+    bool ducked() const { return m_ducked; }
+    // The ramp's timer; a step runs every kRampMs / kRampSteps.
+    QTimer ramp;
+
+public slots:
+    void bellStarted();
+    void bellEnded();
+    // One step of the ramp towards the current target.
+    void rampStep();
+
+private:
+    void rampTo(int target);
+    void setLevel(int v);
+
+    AudioPlayer &m_broadcast;
+    Settings *m_settings;
+    bool m_enabled = true;
+    bool m_ducked = false;
+    int m_level = 100;  // the broadcast's own level, before any bell
+    int m_from = 100;
+    int m_target = 100;
+    int m_step = 0;
+};
+
+// Tells when the bell player sounds, by looking at it: a bell that the
+// engine announces is watched until it stops; while watchWhile() holds
+// (test playback), every file it plays counts as a bell. Looks only while
+// there is something to watch, so an idle program does not wake for it.
+class BellSoundWatch : public QObject {
+    Q_OBJECT
+public:
+    static constexpr int kPollMs = 50;
+    // A started bell that has not reached Playing by then is over.
+    static constexpr int kStartGraceMs = 1500;
+
+    explicit BellSoundWatch(const AudioPlayer &bell, QObject *parent = nullptr);
+
+    // A bell was just started through the bell player.
+    void bellRang();
+    // Watch while cond() is true (for example while a test plays the list).
+    void watchWhile(std::function<bool()> cond);
+    bool sounding() const { return m_sounding; }
+    QTimer poll;
+
+public slots:
+    void look();
+
+signals:
+    void started();
+    void ended();
+
+private:
+    const AudioPlayer &m_bell;
+    std::function<bool()> m_while;
+    bool m_sounding = false;
+    int m_graceLeft = 0; // polls before an announced bell counts as over
+};

@@ -1,0 +1,27 @@
+#include "firststart.h"
+
+#include <QDir>
+#include <QFile>
+
+bool seedStoreFromSample(const AppPaths &paths)
+{
+    const QString sample = paths.home() + QStringLiteral("sample/dbDaLing.db");
+    const QString store = paths.databaseFile();
+    if (QFile::exists(store) || !QFile::exists(sample))
+        return false;
+    QDir().mkpath(paths.dataFolder());
+    // Copied under another name and renamed, so that a start cut short
+    // never leaves half a store that the next start would take as the list.
+    const QString part = store + QStringLiteral(".part");
+    QFile::remove(part);
+    if (!QFile::copy(sample, part))
+        return false;
+    QFile::setPermissions(part, QFileDevice::ReadOwner | QFileDevice::WriteOwner
+                                    | QFileDevice::ReadGroup | QFileDevice::WriteGroup
+                                    | QFileDevice::ReadOther | QFileDevice::WriteOther);
+    if (!QFile::rename(part, store)) {
+        QFile::remove(part);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,261 @@
+// The ad-hoc playlist and player driven without a window, the rules the
+// window's widgets add (a blank click, Escape), and the ducking of the
+// broadcast under a bell.
+#include "adhocplayer.h"
+#include "ducking.h"
+#include "fakes.h"
+#include "formlinshiguangbo.h"
+#include "settings.h"
+
+#include <QSignalSpy>
+#include <QTest>
+
+using Mode = AudioPlayer::Mode;
+
+struct Bare {
+    TempHome home;
+    BellStore store;
+    FakeClock clock;
+    FakePlayer player{&clock};
+    FakeMessages msgs;
+    FakeFileDialogs dialogs;
+    AdhocPlaylist list{store, msgs, dialogs};
+    AdhocPlayer adhoc{list, player, msgs};
+    bool ok = store.open(home.db()).isEmpty();
+
+    void fill(const QStringList &names)
+    {
+        QStringList paths;
+        for (const QString &n : names)
+            paths << home.touchMusic(n);
+        dialogs.openManyAnswers.push_back(paths);
+        list.addFiles();
+    }
+    void tick(qint64 ms = 1000)
+    {
+        clock.advanceMs(ms);
+        adhoc.TimerPostionTimer();
+        if (adhoc.Timer1.isActive())
+            adhoc.Timer1Timer();
+    }
+};
+
+class TestWithoutWindow : public QObject {
+    Q_OBJECT
+private slots:
+    void playsAdvancesAndEndsWithoutWidgets();
+    void noOutputIsNotAMissingFile();
+    void blankClickAndEscapeInTheWindow();
+    void duckingRampsDownAndBack();
+    void duckingSettingAndSwitchingOff();
+    void bellWatchFollowsTheBellPlayer();
+};
+
+void TestWithoutWindow::playsAdvancesAndEndsWithoutWidgets()
+{
+    Bare f;
+    QVERIFY(f.ok);
+    f.fill({"a.wav", "b.wav", "c.wav"});
+    f.player.lengths = {{"a.wav", 2000}, {"b.wav", 3000}, {"c.wav", 1000}};
+    f.adhoc.FormShow();
+    QCOMPARE(f.list.selected(), 0);
+    f.list.select(-1); // nothing but a line can be selected
+    f.list.select(7);
+    QCOMPARE(f.list.selected(), 0);
+
+    QSignalSpy changed(&f.adhoc, &AdhocPlayer::changed);
+    f.adhoc.setBar(50);
+    f.adhoc.ButtonPlayClick();
+    QVERIFY(changed.count() >= 2);
+    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kStop);
+    QVERIFY(f.adhoc.pauseEnabled());
+    QCOMPARE(f.player.position(), 1000);
+    QStringList selected;
+    for (int i = 0; i < 8; ++i) {
+        f.tick();
+        selected << QString::number(f.list.selected());
+    }
+    // a ends at the first tick (started half way), b plays 3 s, c 1 s, then nothing.
+    QCOMPARE(selected.join(""), QStringLiteral("11122222"));
+    QCOMPARE(f.player.played, QStringList({"a.wav", "b.wav", "c.wav"}));
+    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kStop);
+    QVERIFY(f.adhoc.Timer1.isActive());
+
+    f.adhoc.ButtonPlayClick();
+    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kPlay);
+    QCOMPARE(f.adhoc.bar(), 0);
+    QVERIFY(f.msgs.shown.isEmpty());
+}
+
+void TestWithoutWindow::noOutputIsNotAMissingFile()
+{
+    Bare f;
+    QVERIFY(f.ok);
+    f.fill({"a.wav", "b.wav"});
+    f.adhoc.FormShow();
+    f.player.outputDown = true;
+    QString captionInBox;
+    f.msgs.whileOpen = [&](const FakeMessages::Shown &) { captionInBox = f.adhoc.playCaption(); };
+    f.adhoc.ButtonPlayClick();
+    QCOMPARE(f.msgs.texts(), QStringList({AdhocPlayer::kNoOutput}));
+    QCOMPARE(captionInBox, AdhocPlayer::kStop); // the box shows over the state reached
+    // At the advance the output message stops the advance as a bad file does.
+    f.tick();
+    QCOMPARE(f.msgs.texts().size(), 2);
+    QCOMPARE(f.msgs.texts().last(), AdhocPlayer::kNoOutput);
+    QVERIFY(!f.adhoc.Timer1.isActive());
+    // A missing file still names the file.
+    f.player.outputDown = false;
+    QFile::remove(f.home.music() + "a.wav");
+    f.list.select(0);
+    f.adhoc.ListBox1DblClick(); // leaves play mode
+    f.adhoc.ListBox1DblClick();
+    QCOMPARE(f.msgs.texts().last(), AdhocPlayer::fileMessage(f.home.music() + "a.wav"));
+}
+
+void TestWithoutWindow::blankClickAndEscapeInTheWindow()
+{
+    TempHome home;
+    BellStore store;
+    QVERIFY(store.open(home.db()).isEmpty());
+    FakeClock clock;
+    FakePlayer player(&clock);
+    FakeMessages msgs;
+    FakeFileDialogs dialogs;
+    TFormLinShiGuangBo form(store, player, msgs, dialogs);
+    dialogs.openManyAnswers.push_back({home.touchMusic("a.wav"), home.touchMusic("b.wav")});
+    form.show();
+    form.ButtonOpenClick();
+    QVERIFY(QTest::qWaitForWindowExposed(&form));
+    auto *list = form.ListBox1;
+    const QRect last = list->visualItemRect(list->item(1));
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, last.center());
+    QCOMPARE(form.selectedIndex(), 1);
+    const QPoint blank(last.center().x(), last.bottom() + 40);
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, blank);
+    QVERIFY(list->item(1)->isSelected());
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, Qt::ControlModifier, last.center());
+    QVERIFY(list->item(1)->isSelected());
+    QCOMPARE(form.selectedIndex(), 1);
+    QCOMPARE(list->currentRow(), 1);
+
+    // Escape and Enter neither close the window nor start playing.
+    QTest::keyClick(list, Qt::Key_Escape);
+    QTest::keyClick(&form, Qt::Key_Escape);
+    QTest::keyClick(list, Qt::Key_Return);
+    QVERIFY(form.isVisible());
+    QCOMPARE(player.playCount, 0);
+    form.Button1Click(); // deletes the line the blank click kept
+    QVERIFY(msgs.shown.isEmpty());
+    QCOMPARE(form.lineIds().size(), 1);
+}
+
+void TestWithoutWindow::duckingRampsDownAndBack()
+{
+    FakeClock clock;
+    FakePlayer broadcast(&clock);
+    broadcast.setVolume(80);
+    broadcast.volumes.clear();
+    Ducking d(broadcast, nullptr);
+    QCOMPARE(d.ramp.interval() * Ducking::kRampSteps, Ducking::kRampMs);
+    d.bellStarted();
+    d.bellStarted(); // a second bell over the first changes nothing
+    QVERIFY(d.ducked());
+    QVERIFY(d.ramp.isActive());
+    for (int i = 0; i < Ducking::kRampSteps; ++i)
+        d.rampStep();
+    QVERIFY(!d.ramp.isActive());
+    QCOMPARE(broadcast.volume(), 16); // a fifth of its own 80
+    QCOMPARE(broadcast.volumes.size(), Ducking::kRampSteps);
+    QVERIFY(std::is_sorted(broadcast.volumes.rbegin(), broadcast.volumes.rend()));
+
+    // The bell ends half way back, another starts: down again, and back to
+    // the broadcast's own level, never to the half-way one.
+    d.bellEnded();
+    for (int i = 0; i < Ducking::kRampSteps / 2; ++i)
+        d.rampStep();
+    QCOMPARE(broadcast.volume(), 48);
+    d.bellStarted();
+    for (int i = 0; i < Ducking::kRampSteps; ++i)
+        d.rampStep();
+    QCOMPARE(broadcast.volume(), 16);
+    d.bellEnded();
+    QTRY_VERIFY_WITH_TIMEOUT(!d.ramp.isActive(), 2000); // the real timer ends the ramp
+    QCOMPARE(broadcast.volume(), 80);
+    d.bellEnded();
+    QCOMPARE(broadcast.volume(), 80);
+}
+
+void TestWithoutWindow::duckingSettingAndSwitchingOff()
+{
+    TempHome home;
+    BellStore store;
+    QVERIFY(store.open(home.db()).isEmpty());
+    Settings settings(store);
+    FakeClock clock;
+    FakePlayer broadcast(&clock);
+    {
+        Ducking d(broadcast, &settings);
+        QVERIFY(d.enabled()); // on by default
+        d.bellStarted();
+        for (int i = 0; i < Ducking::kRampSteps; ++i)
+            d.rampStep();
+        QCOMPARE(broadcast.volume(), 20);
+        d.setEnabled(false); // off while the bell sounds: back at once
+        QCOMPARE(broadcast.volume(), 100);
+        QVERIFY(!d.ramp.isActive());
+        d.bellEnded();
+        d.bellStarted();
+        QCOMPARE(broadcast.volume(), 100);
+        QVERIFY(!d.ramp.isActive());
+    }
+    QCOMPARE(settings.value(Ducking::kSetting), QStringLiteral("0"));
+    Ducking again(broadcast, &settings);
+    QVERIFY(!again.enabled());
+}
+
+void TestWithoutWindow::bellWatchFollowsTheBellPlayer()
+{
+    TempHome home;
+    FakeClock clock;
+    FakePlayer bell(&clock);
+    bell.lengths["b.wav"] = 2000;
+    BellSoundWatch w(bell);
+    QSignalSpy started(&w, &BellSoundWatch::started), ended(&w, &BellSoundWatch::ended);
+
+    // Announced by the engine: started at once, even before the player plays.
+    w.bellRang();
+    QCOMPARE(started.count(), 1);
+    bell.setFileName(home.touchMusic("b.wav"));
+    bell.open();
+    bell.play();
+    w.look();
+    clock.advanceMs(2500);
+    w.look();
+    QCOMPARE(ended.count(), 1);
+    QVERIFY(!w.poll.isActive()); // nothing left to watch
+
+    // A bell announced that never sounds is over after the grace time.
+    w.bellRang();
+    for (int i = 0; i < BellSoundWatch::kStartGraceMs / BellSoundWatch::kPollMs; ++i)
+        w.look();
+    QCOMPARE(ended.count(), 2);
+
+    // Test playback: each file the bell player plays counts while it runs.
+    bool testing = true;
+    w.watchWhile([&] { return testing; });
+    QCOMPARE(started.count(), 2);
+    QVERIFY(w.poll.isActive());
+    bell.play();
+    w.look();
+    QCOMPARE(started.count(), 3);
+    clock.advanceMs(2500);
+    w.look();
+    QCOMPARE(ended.count(), 3);
+    testing = false;
+    w.look();
+    QVERIFY(!w.poll.isActive());
+}
+
+QTEST_MAIN(TestWithoutWindow)
+#include "tst_withoutwindow.moc"
