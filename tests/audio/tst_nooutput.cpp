@@ -94,9 +94,13 @@ private slots:
             server.kill();
             server.waitForFinished(5000);
             QVERIFY(pollUntil([&] { return p.mode() != Mode::Playing; }, 3000));
+            QCOMPARE(p.mode(), Mode::Stopped);
+            QVERIFY(p.interrupted());
             QVERIFY(p.position() < p.length());
             QVERIFY_THROWS_EXCEPTION(AudioError, p.play());
             QVERIFY(p.mode() != Mode::Playing);
+            p.close();
+            QVERIFY(!p.interrupted());
         }
         qputenv("PULSE_SERVER", saved);
     }
