@@ -38,8 +38,11 @@ public:
     static constexpr int kCallBoundMs = 200;
     // A core that has not come back from a given-up call for this long is
     // replaced by a fresh one (at most one stuck core per player waits for
-    // its clean-up at a time; until then calls fail at once).
-    static constexpr int kAbandonAfterMs = 1000;
+    // its clean-up at a time; until then calls fail at once). Not sooner: a
+    // fresh core only gets stuck in the same server, and each costs its
+    // caller one bound; a stopped server, once it answers, releases the old
+    // core by itself.
+    static constexpr int kAbandonAfterMs = 5000;
 
     enum class Output {
         System, // the system's default output (PulseAudio/PipeWire, else ALSA)
