@@ -15,12 +15,13 @@
 
 namespace {
 
-// A job's own limits: its caller gives up long before (the player's bound),
-// and then the job is cancelled; these end a wait nobody cancels.
+// A job's own limits. Its caller gives up long before (the player's bound),
+// but the job goes on waiting: while it does, the player knows its output is
+// not answering and fails the next calls at once instead of waiting again.
 constexpr double kOpenTimeoutSec = 5.0;
 constexpr double kSeekTimeoutSec = 5.0;
 constexpr double kCloseTimeoutSec = 2.0;
-// How often a long wait looks whether it was cancelled.
+// How often a long wait looks whether the core is being destroyed.
 constexpr double kCancelPollSec = 0.02;
 
 enum : uint64_t { kObsTimePos = 1, kObsPause = 2 };

@@ -42,7 +42,7 @@ public:
     MpvCore &operator=(const MpvCore &) = delete;
 
     // Long waits inside a job (a load, a seek) end early when this says so:
-    // the caller has given up, and nobody wants the result any more.
+    // the core is being destroyed.
     void setCancelled(std::function<bool()> cancelled) { m_cancelled = std::move(cancelled); }
     // Calls `fn(ctx)` from libmpv's threads when events are waiting.
     void setWakeup(void (*fn)(void *), void *ctx);

@@ -50,7 +50,7 @@ void MpvWorker::loop()
     core->setWakeup(&MpvWorker::wake, this);
     core->setCancelled([this] {
         std::lock_guard lk(m_mutex);
-        return m_quit || (m_current && m_current->givenUp);
+        return m_quit;
     });
 
     std::unique_lock lk(m_mutex);
