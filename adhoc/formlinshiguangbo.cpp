@@ -219,8 +219,6 @@ void TFormLinShiGuangBo::guarded(const std::function<void()> &body)
         body();
     } catch (const AppError &e) {
         m_messages.generalError(e.text());
-    } catch (const AudioError &e) {
-        m_messages.generalError(e.text());
     } catch (const std::exception &e) {
         m_messages.generalError(QString::fromLocal8Bit(e.what()));
     }
