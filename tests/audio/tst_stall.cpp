@@ -147,14 +147,13 @@ private slots:
             QCOMPARE(p.mode(), Mode::NotReady);
             QCOMPARE(p.position(), 0);
         }
-        QCOMPARE(MpvPlayer::coresAwaitingCleanup(), 1);
         const Outcome destroy = timed([&] { stuck.reset(); });
         QVERIFY2(destroy.ms < kReturnsWithinMs, qPrintable(QString::number(destroy.ms)));
-        QVERIFY(MpvPlayer::coresAwaitingCleanup() >= 1);
 
         resume.dismiss();
         m_server.signal(SIGCONT);
-        // The stuck cores are destroyed by their own threads.
+        // Cores given up on (the destroyed player's, and any the player
+        // replaced) are destroyed by their own threads.
         QVERIFY(pollUntil([] { return MpvPlayer::coresAwaitingCleanup() == 0; }, 10000));
         // The same player sounds again.
         QVERIFY(pollUntil([&] {
