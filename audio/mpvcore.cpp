@@ -9,7 +9,6 @@
 
 #include <algorithm>
 #include <chrono>
-#include <clocale>
 #include <cmath>
 #include <cstring>
 
@@ -53,12 +52,6 @@ void MpvCore::setWakeup(void (*fn)(void *), void *ctx)
 
 void MpvCore::start()
 {
-    // mpv_create() returns NULL under any LC_NUMERIC but "C". Qt formats
-    // numbers through QLocale and is not affected.
-    const char *lc = std::setlocale(LC_NUMERIC, nullptr);
-    if (!lc || std::strcmp(lc, "C") != 0)
-        std::setlocale(LC_NUMERIC, "C");
-
     mpv_handle *h = mpv_create();
     if (!h)
         throw AudioError(LoadErrors::startFailed(0));

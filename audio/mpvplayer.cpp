@@ -7,6 +7,8 @@
 
 #include <algorithm>
 #include <chrono>
+#include <clocale>
+#include <cstring>
 #include <cmath>
 
 namespace {
@@ -77,6 +79,12 @@ struct MpvPlayer::Impl {
 MpvPlayer::MpvPlayer(Output output) : d(std::make_unique<Impl>())
 {
     d->output = output;
+    // mpv_create() returns NULL under any LC_NUMERIC but "C". Set here, on
+    // the caller's thread, not on the worker's while the window formats
+    // numbers; Qt formats through QLocale and is not affected.
+    const char *lc = std::setlocale(LC_NUMERIC, nullptr);
+    if (!lc || std::strcmp(lc, "C") != 0)
+        std::setlocale(LC_NUMERIC, "C");
 }
 
 MpvPlayer::~MpvPlayer()

@@ -30,8 +30,9 @@ class MpvWorker;
 // - Output::System tries PulseAudio (PipeWire serves it too), then ALSA, and
 //   never falls back to silence: where neither opens, open() (or play(),
 //   should the output be lost in between) throws.
-// - mpv refuses to start under a non-"C" LC_NUMERIC: the worker sets
-//   LC_NUMERIC to "C" for the process before it starts a core.
+// - mpv refuses to start under a non-"C" LC_NUMERIC: the constructor sets
+//   LC_NUMERIC to "C" for the process if it is not; should libmpv still
+//   fail to start, open() throws with the reason.
 class MpvPlayer : public AudioPlayer {
 public:
     // The longest a caller waits for any operation.
