@@ -14,6 +14,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <chrono>
 #include <functional>
 #include <optional>
 
@@ -57,11 +58,21 @@ public:
     void pause();
     void seek(qint64 ms);
     void setVolume(double mpvVolume);
-    // Handles the events waiting, without blocking on the queue.
+    // Handles the events waiting, without blocking on the queue
+    // (mpvevents.cpp, with the waits for events).
     void pump();
     CoreState state() const { return m_s; }
 
+    static qint64 steadyNs()
+    {
+        return std::chrono::duration_cast<std::chrono::nanoseconds>(
+                   std::chrono::steady_clock::now().time_since_epoch())
+            .count();
+    }
+
 private:
+    enum : uint64_t { kObsTimePos = 1, kObsPause = 2 }; // observed properties
+
     void start();
     void handle(const mpv_event *e);
     bool waitUntil(double timeoutSec, const std::function<bool()> &done);

@@ -13,13 +13,6 @@
 
 namespace {
 
-qint64 steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 // mpv's volume scales the amplitude by (volume / 100)³; the player's percent
 // is the amplitude itself.
 double mpvVolume(int percent) { return 100.0 * std::cbrt(double(percent) / 100.0); }
@@ -173,7 +166,7 @@ qint64 MpvPlayer::position() const
     // mpv reports the position every 50 ms or so while playing; in between
     // it runs on with the clock.
     if (s.mode == Mode::Playing && s.posStampNs > 0) {
-        ms += std::min<qint64>((steadyNs() - s.posStampNs) / 1000000, 1000);
+        ms += std::min<qint64>((MpvCore::steadyNs() - s.posStampNs) / 1000000, 1000);
         ms = std::max(ms, d->lastReportedMs);
         d->lastReportedMs = ms;
     }

@@ -5,16 +5,7 @@
 #include <pthread.h>
 
 namespace {
-
 std::atomic<int> s_abandonedAlive{0};
-
-qint64 steadyNs()
-{
-    return std::chrono::duration_cast<std::chrono::nanoseconds>(
-               std::chrono::steady_clock::now().time_since_epoch())
-        .count();
-}
-
 } // namespace
 
 MpvWorker::MpvWorker(bool systemOutput, double mpvVolume) : m_system(systemOutput), m_volume(mpvVolume) {}
@@ -56,7 +47,7 @@ void MpvWorker::loop()
     std::unique_lock lk(m_mutex);
     // Runs `fn` without the lock, as "busy", and publishes the state after.
     auto busy = [&](const std::function<void()> &fn) {
-        m_busySinceNs = steadyNs();
+        m_busySinceNs = MpvCore::steadyNs();
         lk.unlock();
         fn();
         const CoreState s = core->state();
@@ -149,7 +140,7 @@ bool MpvWorker::unanswered() const
 qint64 MpvWorker::busyForMs() const
 {
     std::lock_guard lk(m_mutex);
-    return m_busySinceNs ? (steadyNs() - m_busySinceNs) / 1000000 : 0;
+    return m_busySinceNs ? (MpvCore::steadyNs() - m_busySinceNs) / 1000000 : 0;
 }
 
 void MpvWorker::leaveToThread(std::unique_lock<std::mutex> &lk)

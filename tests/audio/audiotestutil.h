@@ -92,9 +92,14 @@ public:
         m_server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                                       "--load=module-native-protocol-unix socket=" + socket,
                                       "--load=module-null-sink sink_name=" + sink});
-        if (!m_server.waitForStarted(5000) || !pollUntil([&] { return QFile::exists(socket); }, 5000))
+        // The socket appears before the server answers: wait for an answer,
+        // or the first open of a test would meet a server still starting.
+        const QString server = "unix:" + socket;
+        if (!m_server.waitForStarted(5000)
+            || !pollUntil([&] { return !runOutput("pactl", {"--server=" + server, "info"}).isEmpty(); }, 10000))
             return false;
         m_saved = qgetenv("PULSE_SERVER");
+        m_pointed = true;
         qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
         qputenv("PULSE_SINK", sink.toUtf8());
         return true;
@@ -102,16 +107,21 @@ public:
     void signal(int sig) { ::kill(pid_t(m_server.processId()), sig); }
     void stop()
     {
-        if (m_server.state() == QProcess::NotRunning)
-            return;
-        signal(SIGCONT);
-        m_server.kill();
-        m_server.waitForFinished(5000);
-        qputenv("PULSE_SERVER", m_saved);
+        if (m_server.state() != QProcess::NotRunning) {
+            signal(SIGCONT);
+            m_server.kill();
+            m_server.waitForFinished(5000);
+        }
+        if (m_pointed) {
+            qputenv("PULSE_SERVER", m_saved);
+            qunsetenv("PULSE_SINK");
+            m_pointed = false;
+        }
     }
 
 private:
     QTemporaryDir m_runtime;
     QProcess m_server;
     QByteArray m_saved;
+    bool m_pointed = false;
 };
