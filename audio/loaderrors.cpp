@@ -93,8 +93,13 @@ QString startFailed(int mpvError)
     return QStringLiteral("音频库 libmpv 无法启动（%1）。").arg(QString::fromUtf8(mpv_error_string(mpvError)));
 }
 
-QString noResponse(int boundMs, const QString &path)
+QString noResponse(int boundMs, const QString &path, bool fileStage)
 {
+    if (fileStage)
+        return QStringLiteral("文件读取没有响应（%1 毫秒内读不出来），不能播放：%2。"
+                              "请检查文件所在的磁盘或网络共享。")
+            .arg(boundMs)
+            .arg(path);
     const QString head = QStringLiteral("声音输出没有响应（%1 毫秒内没有应答）").arg(boundMs);
     const QString tail = QStringLiteral("请检查声卡和声音服务。");
     if (path.isEmpty())

@@ -30,8 +30,9 @@ QString noAudioTrack(const QString &path);
 QString truncated(const QString &path, const QString &why);
 QString startFailed(int mpvError); // 0: mpv_create() itself failed
 
-// The player or the sound server did not answer within `boundMs`. `path` is
-// the file concerned, if any.
-QString noResponse(int boundMs, const QString &path);
+// The player or the sound server did not answer within `boundMs`, or, with
+// `fileStage`, the file could not be read in that time. `path` is the file
+// concerned, if any.
+QString noResponse(int boundMs, const QString &path, bool fileStage = false);
 
 } // namespace LoadErrors

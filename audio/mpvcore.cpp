@@ -249,6 +249,14 @@ void MpvCore::ensureLoaded()
 
 void MpvCore::open(const QString &path)
 {
+    // Until mpv has read the file, a wait is the file's (a hung network
+    // share), not the output's.
+    m_readingFile = true;
+    const auto done = qScopeGuard([this] { m_readingFile = false; });
+    if (const QString refused = LoadErrors::checkFile(path); !refused.isEmpty()) {
+        close();
+        throw AudioError(refused);
+    }
     if (!m_h)
         start(); // also a second chance after a failed start
     resetOpenState();

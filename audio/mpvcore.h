@@ -14,6 +14,7 @@
 
 #include <QString>
 #include <QStringList>
+#include <atomic>
 #include <chrono>
 #include <functional>
 #include <optional>
@@ -49,8 +50,9 @@ public:
     void setWakeup(void (*fn)(void *), void *ctx);
     bool started() const { return m_h != nullptr; }
 
-    // The operations behind the player's, without the "no file open" and
-    // file checks; open() starts the core first if needed. Throw AudioError.
+    // The operations behind the player's, without the "no file open"
+    // check; open() checks the file and starts the core first if needed.
+    // Throw AudioError.
     void open(const QString &path);
     void close();
     void play(std::optional<qint64> startMs);
@@ -62,6 +64,8 @@ public:
     // (mpvevents.cpp, with the waits for events).
     void pump();
     CoreState state() const { return m_s; }
+    // True while open() has not yet read its file: read on any thread.
+    bool readingFile() const { return m_readingFile; }
 
     static qint64 steadyNs()
     {
@@ -99,6 +103,7 @@ private:
     void *m_wakeupCtx = nullptr;
 
     CoreState m_s;
+    std::atomic<bool> m_readingFile{false};
     QString m_openedFile;
     bool m_loaded = false;     // mpv holds the file (losing the output unloads it)
     int64_t m_entry = -1;      // mpv's playlist entry id of the open file

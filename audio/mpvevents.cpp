@@ -45,8 +45,10 @@ void MpvCore::handle(const mpv_event *e)
         break;
     }
     case MPV_EVENT_FILE_LOADED:
-        if (m_sawStart)
+        if (m_sawStart) {
             m_sawLoaded = true;
+            m_readingFile = false;
+        }
         break;
     case MPV_EVENT_PLAYBACK_RESTART:
         if (m_sawLoaded)

@@ -31,9 +31,10 @@ struct MpvPlayer::Impl {
     mutable qint64 lastReportedMs = 0;
     mutable quint64 lastMarks = 0;
 
-    AudioError noResponse() const
+    AudioError noResponse(bool fileStage = false) const
     {
-        return AudioError(LoadErrors::noResponse(kCallBoundMs, path), AudioError::Cause::NoResponse);
+        return AudioError(LoadErrors::noResponse(kCallBoundMs, path, fileStage),
+                          AudioError::Cause::NoResponse);
     }
 
     // The worker to hand the next call to, or NoResponse when the current
@@ -56,8 +57,9 @@ struct MpvPlayer::Impl {
 
     void call(const MpvWorker::Job &job)
     {
-        if (!ready().run(job, kCallBoundMs))
-            throw noResponse();
+        MpvWorker &w = ready();
+        if (!w.run(job, kCallBoundMs))
+            throw noResponse(w.readingFile());
     }
 
     CoreState state() const { return worker ? worker->state() : CoreState{}; }
@@ -94,15 +96,9 @@ void MpvPlayer::open()
 {
     const QString path = d->file.isEmpty() ? QString() : QFileInfo(d->file).absoluteFilePath();
     d->path = path;
-    // The checks touch the disk, which may be a hung network share: they
+    // Its checks touch the disk, which may be a hung network share: they
     // run on the worker too.
-    d->call([path](MpvCore &core) {
-        if (const QString refused = LoadErrors::checkFile(path); !refused.isEmpty()) {
-            core.close();
-            throw AudioError(refused);
-        }
-        core.open(path);
-    });
+    d->call([path](MpvCore &core) { core.open(path); });
 }
 
 void MpvPlayer::close()

@@ -8,7 +8,10 @@ namespace {
 std::atomic<int> s_abandonedAlive{0};
 } // namespace
 
-MpvWorker::MpvWorker(bool systemOutput, double mpvVolume) : m_system(systemOutput), m_volume(mpvVolume) {}
+MpvWorker::MpvWorker(bool systemOutput, double mpvVolume)
+    : m_core(std::make_unique<MpvCore>(systemOutput, mpvVolume))
+{
+}
 
 MpvWorker::~MpvWorker()
 {
@@ -37,7 +40,7 @@ void MpvWorker::wake(void *self)
 
 void MpvWorker::loop()
 {
-    auto core = std::make_unique<MpvCore>(m_system, m_volume);
+    MpvCore *core = m_core.get();
     core->setWakeup(&MpvWorker::wake, this);
     core->setCancelled([this] {
         std::lock_guard lk(m_mutex);
@@ -98,7 +101,7 @@ void MpvWorker::loop()
         busy([&] { core->pump(); });
     }
     lk.unlock();
-    core.reset(); // mpv_terminate_destroy, on this thread whatever it costs
+    m_core.reset(); // mpv_terminate_destroy, on this thread whatever it costs
     lk.lock();
     m_ended = true;
     if (m_abandoned)

@@ -44,6 +44,8 @@ public:
     bool unanswered() const;
     // How long the thread has been inside one job or event (0 when idle).
     qint64 busyForMs() const;
+    // The job in hand waits for its file, not for the output.
+    bool readingFile() const { return m_core->readingFile(); }
 
     // Hands the core to the thread for good: it destroys the core once its
     // current call returns, then ends. Never waits.
@@ -67,8 +69,8 @@ private:
     static void wake(void *self);
     void leaveToThread(std::unique_lock<std::mutex> &lk);
 
-    const bool m_system;
-    const double m_volume;
+    // Made here, used and destroyed on the thread.
+    std::unique_ptr<MpvCore> m_core;
     std::thread m_thread;
     mutable std::mutex m_mutex;
     std::condition_variable m_wakeCv; // the thread waits for work
