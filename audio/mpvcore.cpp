@@ -297,7 +297,6 @@ void MpvCore::play(std::optional<qint64> target)
             throw;
         return; // a refusal: Mode stays other than Playing
     }
-    m_s.interrupted = false;
     if (!target && m_atEnd)
         target = 0;
     if (m_s.mode == AudioPlayer::Mode::Playing && !target)
