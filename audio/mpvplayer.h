@@ -18,7 +18,10 @@ class MpvWorker;
 // - Past the bound the call throws AudioError with Cause::NoResponse (close()
 //   and the destructor throw nothing and simply return); the player then has
 //   no file open, and what the abandoned call still does when the server
-//   answers is undone on the worker. A core stuck for longer than
+//   answers is undone on the worker. While the worker is still inside a
+//   call given up on, the next calls fail at once instead of waiting again,
+//   so a stalled server costs a caller one bound, not one per call (a bell
+//   due meanwhile fails at its second). A core stuck for longer than
 //   kAbandonAfterMs is given up: the next call starts a fresh one, and the
 //   stuck core is destroyed by its own thread once libmpv returns. So the
 //   player recovers by itself when the server answers again.
@@ -27,6 +30,8 @@ class MpvWorker;
 //   un-pauses, and sound starts within a few milliseconds.
 // - mode(), position(), length() and interrupted() read the state the worker
 //   publishes after each operation and each event of mpv; they never wait.
+//   A file that mpv drops while it sounds (END_FILE: its output died or its
+//   decoder failed) turns Stopped with interrupted() true.
 // - Output::System tries PulseAudio (PipeWire serves it too), then ALSA, and
 //   never falls back to silence: where neither opens, open() (or play(),
 //   should the output be lost in between) throws.
