@@ -18,6 +18,8 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     TimerShan.setSingleShot(true);
     connect(&TimerShiJian, &QTimer::timeout, this, &RingEngine::TimerShiJianTimer);
     connect(&TimerShan, &QTimer::timeout, this, &RingEngine::TimerShanTimer);
+    TimerPrepare.setSingleShot(true);
+    connect(&TimerPrepare, &QTimer::timeout, this, &RingEngine::TimerPrepareTimer);
 }
 
 void RingEngine::start()
@@ -161,7 +163,7 @@ void RingEngine::tick(quint64 seq)
         reload(nowSec, dayStart);
 
     if (m_board.running())
-        prepareNext(nowAbs, dayStart);
+        TimerPrepare.start(kPrepareDelayMs);
 
     if (!m_board.testing()) {
         // The box names the file that sounds: with two entries at one second
@@ -287,6 +289,20 @@ void RingEngine::ringAt(int row, qint64 dayStart, qint64 nowAbs)
         recordFailure(row, dayStart, BellStatus::Failed, message);
         m_board.setNextBellRow(row + 1);
         showBox(message);
+    }
+}
+
+void RingEngine::TimerPrepareTimer()
+{
+    if (!m_board.running() || m_board.testing())
+        return;
+    const QDateTime now = m_clock.now();
+    const QTime time = now.time();
+    const qint64 dayStart = now.date().toJulianDay() * 86400;
+    try {
+        prepareNext(dayStart + timetoint(time.hour(), time.minute(), time.second()), dayStart);
+    } catch (...) {
+        // Not opened ahead: the bell's second opens it.
     }
 }
 

@@ -36,6 +36,10 @@ public:
     static constexpr qint64 kPrepareAheadSeconds = 2;
     // The clock aims this far past each wall-clock second.
     static constexpr int kTickDelayMs = 2;
+    // The next bell's file is opened this long after a tick, never inside
+    // it: a sound server that stopped answering costs that open its bound,
+    // and the clock on screen must not wait for it.
+    static constexpr int kPrepareDelayMs = 300;
     // 说明 of the history for a bell that never started, and for one whose
     // output died while it played.
     static inline const QString kMissedReason =
@@ -67,10 +71,14 @@ public:
 
     QTimer TimerShiJian; // the clock: single-shot, re-armed every tick
     QTimer TimerShan;    // the status blink, enabled in running mode
+    QTimer TimerPrepare; // opens the next bell ahead, a moment after each tick
 
 public slots:
     void TimerShiJianTimer();
     void TimerShanTimer();
+    // Opens the next bell's file ahead when one is due within
+    // kPrepareAheadSeconds and its player is idle.
+    void TimerPrepareTimer();
     // Switches the mode (ignored while a test runs: the button is disabled
     // then). Store failures of its Refresh propagate to the general error box.
     void ButtonPlayClick();

@@ -95,13 +95,17 @@ struct RingFixture {
     // One clock tick at the given time of today (ms after the second).
     void tickAt(int h, int m, int s, int ms = 2)
     {
-        clock.setTime(QTime(h, m, s, ms));
-        engine.TimerShiJianTimer();
+        tickAt(QDateTime(clock.now().date(), QTime(h, m, s, ms)));
     }
+    // The tick, then the opening ahead that follows it.
     void tickAt(const QDateTime &t)
     {
         clock.set(t);
         engine.TimerShiJianTimer();
+        if (engine.TimerPrepare.isActive()) {
+            engine.TimerPrepare.stop();
+            engine.TimerPrepareTimer();
+        }
     }
     // Ticks every second from one time of today to another, both included.
     void tickRange(qint64 from, qint64 to)
