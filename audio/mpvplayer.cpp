@@ -31,9 +31,9 @@ struct MpvPlayer::Impl {
     mutable qint64 lastReportedMs = 0;
     mutable quint64 lastMarks = 0;
 
-    AudioError noResponse(bool fileStage = false) const
+    AudioError noResponse(bool fileStage = false, int boundMs = kCallBoundMs) const
     {
-        return AudioError(LoadErrors::noResponse(kCallBoundMs, path, fileStage),
+        return AudioError(LoadErrors::noResponse(boundMs, path, fileStage),
                           AudioError::Cause::NoResponse);
     }
 
@@ -58,8 +58,9 @@ struct MpvPlayer::Impl {
     void call(const MpvWorker::Job &job)
     {
         MpvWorker &w = ready();
-        if (!w.run(job, kCallBoundMs))
-            throw noResponse(w.readingFile());
+        const int bound = MpvWorker::unansweredAnywhere() > 0 ? kStalledBoundMs : kCallBoundMs;
+        if (!w.run(job, bound))
+            throw noResponse(w.readingFile(), bound);
     }
 
     CoreState state() const { return worker ? worker->state() : CoreState{}; }

@@ -42,6 +42,11 @@ class MpvPlayer : public AudioPlayer {
 public:
     // The longest a caller waits for any operation.
     static constexpr int kCallBoundMs = 200;
+    // The bound while a call of any player is still stuck in the sound
+    // server: one stall costs the clock one full bound, not one per player
+    // (a healthy call answers within a few milliseconds). It lapses by
+    // itself as soon as the server answers the stuck call.
+    static constexpr int kStalledBoundMs = 50;
     // A core that has not come back from a given-up call for this long is
     // replaced by a fresh one (at most one stuck core per player waits for
     // its clean-up at a time; until then calls fail at once). Not sooner: a

@@ -6,6 +6,9 @@
 
 namespace {
 std::atomic<int> s_abandonedAlive{0};
+// Workers still inside a job given up on, in the whole process: while any
+// is, the sound server is not answering.
+std::atomic<int> s_unanswered{0};
 } // namespace
 
 MpvWorker::MpvWorker(bool systemOutput, double mpvVolume)
@@ -73,6 +76,7 @@ void MpvWorker::loop()
                 }
             });
             m_undoDue = false;
+            --s_unanswered;
             m_state = core->state();
             continue;
         }
@@ -106,6 +110,10 @@ void MpvWorker::loop()
     m_ended = true;
     if (m_abandoned)
         --s_abandonedAlive;
+    if (m_undoDue) {
+        m_undoDue = false;
+        --s_unanswered;
+    }
     m_doneCv.notify_all();
 }
 
@@ -120,6 +128,8 @@ bool MpvWorker::run(Job job, int boundMs)
         // Never started: it is skipped. Started: it is undone when it
         // returns. Either way the caller now sees nothing open.
         task->givenUp = true;
+        if (!m_undoDue)
+            ++s_unanswered;
         m_undoDue = true;
         return false;
     }
@@ -186,3 +196,4 @@ bool MpvWorker::ended() const
 }
 
 int MpvWorker::abandonedAlive() { return s_abandonedAlive.load(); }
+int MpvWorker::unansweredAnywhere() { return s_unanswered.load(); }

@@ -57,6 +57,8 @@ public:
 
     // Cores given up on whose threads are still stuck, in the whole process.
     static int abandonedAlive();
+    // Workers of any player still inside a job given up on.
+    static int unansweredAnywhere();
 
 private:
     struct Task {

@@ -178,7 +178,7 @@ void RingEngine::tick(quint64 seq)
     }
 }
 
-void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
+void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow)
 {
     ScheduleGrid &g = m_board.grid();
     const int from = m_board.nextBellRow();
@@ -201,6 +201,10 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
             candidateTime = *t;
         }
     }
+    // A retry waits for the slot after the tick: its player may hold it up
+    // for a whole bound, and the clock must not.
+    const bool deferRetry = candidate > 0 && !retryNow
+        && dayStart + candidateTime <= prevAbs;
     const int stop = candidate > 0 ? candidate : lastDue + 1;
     QString message;
     for (int r = from; r < stop; ++r) {
@@ -210,7 +214,7 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
     }
     if (stop > from)
         m_board.setNextBellRow(stop);
-    if (candidate > 0)
+    if (candidate > 0 && !deferRetry)
         ringAt(candidate, dayStart, nowAbs);
     // Only now, with the cursor past the failed bell: ticks running inside
     // the box go on with the next bells.
@@ -299,8 +303,12 @@ void RingEngine::TimerPrepareTimer()
     const QDateTime now = m_clock.now();
     const QTime time = now.time();
     const qint64 dayStart = now.date().toJulianDay() * 86400;
+    const qint64 nowAbs = dayStart + timetoint(time.hour(), time.minute(), time.second());
     try {
-        prepareNext(dayStart + timetoint(time.hour(), time.minute(), time.second()), dayStart);
+        if (m_retry && m_retry->dayStart == dayStart && m_prevAbs)
+            ringCheck(nowAbs, *m_prevAbs, dayStart, true);
+        if (m_board.running())
+            prepareNext(nowAbs, dayStart);
     } catch (...) {
         // Not opened ahead: the bell's second opens it.
     }

@@ -36,10 +36,11 @@ public:
     static constexpr qint64 kPrepareAheadSeconds = 2;
     // The clock aims this far past each wall-clock second.
     static constexpr int kTickDelayMs = 2;
-    // The next bell's file is opened this long after a tick, never inside
-    // it: a sound server that stopped answering costs that open its bound,
+    // A moment after each tick, never inside it, the engine retries a bell
+    // whose start failed for want of output and opens the next bell ahead:
+    // a sound server that stopped answering costs such a call its bound,
     // and the clock on screen must not wait for it.
-    static constexpr int kPrepareDelayMs = 300;
+    static constexpr int kPrepareDelayMs = 50;
     // 说明 of the history for a bell that never started, and for one whose
     // output died while it played.
     static inline const QString kMissedReason =
@@ -71,13 +72,14 @@ public:
 
     QTimer TimerShiJian; // the clock: single-shot, re-armed every tick
     QTimer TimerShan;    // the status blink, enabled in running mode
-    QTimer TimerPrepare; // opens the next bell ahead, a moment after each tick
+    QTimer TimerPrepare; // retries and opens ahead, a moment after each tick
 
 public slots:
     void TimerShiJianTimer();
     void TimerShanTimer();
-    // Opens the next bell's file ahead when one is due within
-    // kPrepareAheadSeconds and its player is idle.
+    // Retries a bell whose start failed for want of output (within its
+    // catch-up window), then opens the next bell's file ahead when one is
+    // due within kPrepareAheadSeconds and its player is idle.
     void TimerPrepareTimer();
     // Switches the mode (ignored while a test runs: the button is disabled
     // then). Store failures of its Refresh propagate to the general error box.
@@ -123,7 +125,9 @@ private:
     // Refresh with "earlier than cutoff" as the meaning of past; a bell whose
     // start is still retried stays ahead of the cursor.
     void reload(qint64 cutoffSeconds, qint64 dayStart);
-    void ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart);
+    // retryNow: a bell whose start failed for want of output is tried again
+    // here (after the tick); otherwise it only keeps its place.
+    void ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow = false);
     void ringAt(int row, qint64 dayStart, qint64 nowAbs);
     // Starts the row's bell: only play() when it was opened ahead, else the
     // whole ringRow sequence. Returns the player that sounds.

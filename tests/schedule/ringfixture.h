@@ -97,14 +97,18 @@ struct RingFixture {
     {
         tickAt(QDateTime(clock.now().date(), QTime(h, m, s, ms)));
     }
-    // The tick, then the opening ahead that follows it.
+    // The tick, then the retry and the opening ahead that follow it.
     void tickAt(const QDateTime &t)
     {
         clock.set(t);
-        engine.TimerShiJianTimer();
-        if (engine.TimerPrepare.isActive()) {
-            engine.TimerPrepare.stop();
-            engine.TimerPrepareTimer();
+        tickOf(engine);
+    }
+    static void tickOf(RingEngine &e)
+    {
+        e.TimerShiJianTimer();
+        if (e.TimerPrepare.isActive()) {
+            e.TimerPrepare.stop();
+            e.TimerPrepareTimer();
         }
     }
     // Ticks every second from one time of today to another, both included.

@@ -39,7 +39,7 @@ private slots:
                 QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNoOutput});
                 QCOMPARE(f.status(1), QStringLiteral("失败"));
             }
-            engine.TimerShiJianTimer();
+            RingFixture::tickOf(engine);
         }
         QCOMPARE(player.played, QStringList{"second.mp3"});
         QCOMPARE(player.playTimes.first().time(), QTime(8, 0, 9, 2));
@@ -57,7 +57,7 @@ private slots:
         f.store.insert({0, RingFixture::at(8, 0, 3), "铃", "tone.wav", RingFixture::allDays(), "", ""});
         for (int s = 0; s <= 7; ++s) {
             f.clock.setTime(QTime(8, 0, s, 2));
-            engine.TimerShiJianTimer();
+            RingFixture::tickOf(engine);
         }
         QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNoOutput});
         QVERIFY(!player.isPlaying());
