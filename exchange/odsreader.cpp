@@ -4,6 +4,7 @@
 // id). Before orcus sees the archive, every part is inflated once with a
 // hard bound, so that a zip bomb is refused instead of filling memory.
 #include "sheetreader.h"
+#include "numberformats.h"
 #include "zippackage.h"
 
 #include <QDate>
@@ -26,55 +27,6 @@ namespace {
 struct Book;
 
 } // namespace
-
-bool isDateFormatCode(std::string_view code)
-{
-    // Date and time letters outside quotes, brackets and escapes; "General"
-    // and colour names in brackets do not count.
-    bool quoted = false;
-    for (size_t i = 0; i < code.size(); ++i) {
-        const char c = code[i];
-        if (quoted) {
-            quoted = c != '"';
-            continue;
-        }
-        switch (c) {
-        case '"': quoted = true; break;
-        case '\\':
-        case '_':
-        case '*': ++i; break;
-        case '[': {
-            const size_t close = code.find(']', i);
-            if (close == std::string_view::npos)
-                return false;
-            // [h], [mm], [ss] are elapsed times.
-            const char k = i + 1 < code.size() ? char(tolower(code[i + 1])) : 0;
-            if (k == 'h' || k == 'm' || k == 's')
-                return true;
-            i = close;
-            break;
-        }
-        case ';': return false; // only the first section decides
-        default: {
-            const char l = char(tolower(c));
-            if (l == 'y' || l == 'd' || l == 'h' || l == 's')
-                return true;
-            if (l == 'm') // "m" beside digits-only codes is a month or minute
-                return true;
-            if (l == 'g' && code.substr(i, 7) == "General")
-                i += 6;
-            break;
-        }
-        }
-    }
-    return false;
-}
-
-bool isBuiltinDateFormat(size_t id)
-{
-    return (id >= 14 && id <= 22) || (id >= 27 && id <= 36) || (id >= 45 && id <= 47)
-           || (id >= 50 && id <= 58);
-}
 
 namespace {
 

@@ -2,6 +2,7 @@
 // reads the .ods files, skips inline strings and absolute part names, both
 // of which common generators (openpyxl among them) write, and would then
 // import an empty sheet without a word.
+#include "numberformats.h"
 #include "sheetreader.h"
 #include "zippackage.h"
 

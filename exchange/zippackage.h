@@ -29,11 +29,6 @@ private:
     QHash<QString, Entry> m_entries;
 };
 
-// Number formats that show a date or a time (shared by the .xlsx and .ods
-// readers): built-in ids of Excel, including the Chinese ones, and codes.
-bool isBuiltinDateFormat(size_t id);
-bool isDateFormatCode(std::string_view code);
-
 struct SheetData;
 // The first worksheet of an .ods (through liborcus).
 SheetData readOdsSheet(const QByteArray &bytes);
