@@ -32,6 +32,11 @@ QString SheetImport::question()
     return QStringLiteral("原来数据会被清除，你确定导入铃声广播列表吗？");
 }
 
+QString SheetImport::noEntriesMessage()
+{
+    return QStringLiteral("表格中没有找到铃声记录，铃声列表没有改变。");
+}
+
 QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem) const
 {
     // Column numbers from 0: 序 时间 名称 音乐 周期, then 时长 备注 or 备注.
@@ -49,8 +54,7 @@ QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem
             break;
         const QString music = text(r, 3);
         // A bare name only: a path could reach outside the music folder.
-        const bool bare = !music.contains(u'/') && !music.contains(u'\\');
-        if (!bare || !QFileInfo(m_paths.musicFile(music)).isFile()) {
+        if (!AppPaths::isBareFileName(music) || !QFileInfo(m_paths.musicFile(music)).isFile()) {
             *problem = missingFileMessage(music);
             return {};
         }
@@ -90,6 +94,13 @@ void SheetImport::run()
     const QList<BellEntry> entries = entriesOf(sheet, &problem);
     if (!problem.isEmpty()) {
         m_messages.plain(problem);
+        return;
+    }
+    // A sheet without a single entry (a blank A2, an empty first sheet, a
+    // file of another kind) would delete the whole list; clearing it is
+    // what 清除打铃列表 is for.
+    if (entries.isEmpty()) {
+        m_messages.plain(noEntriesMessage());
         return;
     }
     if (m_messages.yesNo(Messages::Kind::Confirm, question()) != Messages::Answer::Yes)

@@ -42,7 +42,13 @@ QString damaged() { return SheetTexts::damaged(); }
 QByteArray workbookStream(const QByteArray &file)
 {
     static std::once_flag once;
-    std::call_once(once, [] { gsf_init(); });
+    std::call_once(once, [] {
+        gsf_init();
+        // A damaged file is reported to the operator; libgsf's own warnings
+        // about it would only fill the terminal.
+        g_log_set_handler("libgsf:msole", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+                          [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {}, nullptr);
+    });
     GsfInput *mem = gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()),
                                          gsf_off_t(file.size()), FALSE);
     if (!mem)

@@ -4,12 +4,12 @@
 #   tools/fuzz.sh        a short run, as the test command does
 #   tools/fuzz.sh 600    ten minutes each, by hand
 # Seeds come from tests/exchange/fuzz/corpus; new findings stay in
-# build-fuzz/corpus/<target>. A crash stops the script with its input saved
+# build-fuzz/corpus/<target> (DALING_FUZZ_BUILD names another build folder). A crash stops the script with its input saved
 # in build-fuzz/crashes/.
 set -euo pipefail
 seconds="${1:-10}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
-build="$root/build-fuzz"
+build="${DALING_FUZZ_BUILD:-$root/build-fuzz}"
 targets=(xls zip csv timetext)
 
 if [ ! -f "$build/build.ninja" ]; then

@@ -1,4 +1,5 @@
 #include "apppaths.h"
+#include "biff8writer.h"
 #include "bellstore.h"
 #include "fakes.h"
 #include "pyhelper.h"
@@ -63,7 +64,7 @@ private slots:
     void importMessagesWordForWord();
     void bareNamesOnly();
     void noAnswerAndCancelChangeNothing();
-    void emptyListReplacesEverything();
+    void sheetWithoutEntriesChangesNothing();
     void failureDuringInsertionKeepsOldList();
     void lockedDatabaseKeepsOldList();
     void unreadableFileIsAnError();
@@ -265,15 +266,27 @@ void TstCommands::noAnswerAndCancelChangeNothing()
     QCOMPARE(imp.lastFile(), file);
 }
 
-void TstCommands::emptyListReplacesEverything()
+void TstCommands::sheetWithoutEntriesChangesNothing()
 {
+    // A blank A2, a header alone, an empty first sheet, a renamed text file:
+    // refused before the question, the list kept.
     const QString file = m_home->path() + "e.csv";
-    writeCsv(file, "序,时间\n,07:30\n1,07:30\n");
-    m_dialogs.openAnswers = {file};
+    for (const QByteArray &csv : {QByteArray("序,时间\n,07:30\n1,07:30\n"), QByteArray("序,时间\n"),
+                                  QByteArray("\n\n\n"), QByteArray("这只是一段文字，不是表格。\n")}) {
+        writeCsv(file, csv);
+        m_dialogs.openAnswers = {file};
+        m_messages.shown.clear();
+        makeImport().run();
+        QCOMPARE(m_messages.texts(), QStringList{"表格中没有找到铃声记录，铃声列表没有改变。"});
+    }
+    const QString xls = m_home->path() + "e.xls";
+    writeBiff8File(xls, "空", {});
+    m_dialogs.openAnswers = {xls};
+    m_messages.shown.clear();
     makeImport().run();
-    QCOMPARE(m_messages.texts(), (QStringList{SheetImport::question(), "数据已经成功导入到数据库"}));
-    QVERIFY(m_store->list("%").isEmpty());
-    QCOMPARE(m_refreshes, 1);
+    QCOMPARE(m_messages.texts(), QStringList{SheetImport::noEntriesMessage()});
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QCOMPARE(m_refreshes, 0);
 }
 
 void TstCommands::failureDuringInsertionKeepsOldList()
