@@ -20,6 +20,7 @@ constexpr int kMaxRows = 100000;               // rows of the worksheet
 constexpr int kMaxColumns = 64;                // further columns are dropped
 constexpr qint64 kMaxFileBytes = 64ll << 20;   // the file as stored
 constexpr qint64 kMaxUnpackedBytes = 256ll << 20; // all parts of a zip, inflated
+constexpr qint64 kMaxTextChars = 64ll << 20;      // all cell texts of an .ods
 }
 
 // A file that cannot be read as a sheet; the text is for the operator.

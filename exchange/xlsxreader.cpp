@@ -1,7 +1,7 @@
-// .xlsx read part by part with Qt's XML stream reader. liborcus 0.17, which
-// reads the .ods files, skips inline strings and absolute part names, both
-// of which common generators (openpyxl among them) write, and would then
-// import an empty sheet without a word.
+// .xlsx read part by part with Qt's XML stream reader. liborcus 0.17 (tried
+// first) skips inline strings and absolute part names, both of which common
+// generators (openpyxl among them) write, and would then import an empty
+// sheet without a word.
 #include "numberformats.h"
 #include "sheetreader.h"
 #include "zippackage.h"
@@ -164,6 +164,8 @@ QString isoText(const QString &iso)
     return iso;
 }
 
+} // namespace
+
 SheetData readXlsxSheet(const ZipPackage &zip)
 {
     const Rels root = readRels(zip, QStringLiteral(""));
@@ -198,7 +200,7 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     const Rels rels = readRels(zip, workbook);
     const QString sheetPart = rels.byId.value(firstSheetId);
     if (firstSheetId.isEmpty() || !zip.contains(sheetPart))
-        throw SheetError(QStringLiteral("表格文件中没有工作表"));
+        throw SheetError(SheetTexts::noWorksheet());
 
     const QStringList strings = readSharedStrings(zip, rels.byType.value(QStringLiteral("sharedStrings")));
     const std::vector<bool> dateXfs = readDateXfs(zip, rels.byType.value(QStringLiteral("styles")));
@@ -276,15 +278,17 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     return data;
 }
 
-} // namespace
-
 SheetData ZipSheetReader::read(const QByteArray &bytes) const
 {
     const ZipPackage zip(bytes);
+    const bool ods = zip.contains(QStringLiteral("content.xml"));
+    // Encrypted parts do not inflate: say why before the bounds check fails.
+    if (ods && isEncryptedOds(zip))
+        throw SheetError(SheetTexts::encrypted());
     zip.checkBounds();
     if (zip.contains(QStringLiteral("[Content_Types].xml")))
         return readXlsxSheet(zip);
-    if (zip.contains(QStringLiteral("content.xml")))
-        return readOdsSheet(bytes);
+    if (ods)
+        return readOdsSheet(zip);
     throw SheetError(SheetTexts::notASheet());
 }

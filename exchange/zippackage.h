@@ -30,5 +30,8 @@ private:
 };
 
 struct SheetData;
-// The first worksheet of an .ods (through liborcus).
-SheetData readOdsSheet(const QByteArray &bytes);
+// The first worksheet of an .xlsx, of an .ods.
+SheetData readXlsxSheet(const ZipPackage &zip);
+SheetData readOdsSheet(const ZipPackage &zip);
+// An .ods saved with a password (its manifest names the encryption).
+bool isEncryptedOds(const ZipPackage &zip);

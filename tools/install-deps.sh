@@ -5,7 +5,7 @@ export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   cmake ninja-build pkg-config g++ clang libclang-rt-14-dev
   qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
-  libmpv-dev liborcus-dev libixion-dev libboost-dev libgsf-1-dev
+  libmpv-dev libgsf-1-dev
   fonts-noto-cjk
   xvfb xauth x11-utils xdotool trayer imagemagick
   pulseaudio pulseaudio-utils libpulse-dev ffmpeg
