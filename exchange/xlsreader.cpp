@@ -46,7 +46,7 @@ QByteArray workbookStream(const QByteArray &file)
         gsf_init();
         // A damaged file is reported to the operator; libgsf's own warnings
         // about it would only fill the terminal.
-        g_log_set_handler("libgsf:msole", GLogLevelFlags(G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
+        g_log_set_handler("libgsf:msole", GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
                           [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {}, nullptr);
     });
     GsfInput *mem = gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()),

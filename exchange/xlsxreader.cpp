@@ -154,13 +154,17 @@ bool cellRef(QStringView ref, int *row, int *col)
 // ISO 8601 text of a t="d" cell → the cell text of a date or time.
 QString isoText(const QString &iso)
 {
-    const QDateTime dt = QDateTime::fromString(iso, Qt::ISODate);
+    auto secondOf = [](const QTime &t) { return secondOfDayFromSeconds(t.msecsSinceStartOfDay() / 1000.0); };
+    auto text = [](const QDate &d, int s) {
+        return dateTimeText(d.isValid() ? d.year() : 0, d.isValid() ? d.month() : 0,
+                            d.isValid() ? d.day() : 0, s / 3600, s % 3600 / 60, s % 60);
+    };
+    const QDateTime dt = QDateTime::fromString(iso, Qt::ISODateWithMs);
     if (dt.isValid())
-        return dateTimeText(dt.date().year(), dt.date().month(), dt.date().day(),
-                            dt.time().hour(), dt.time().minute(), dt.time().second());
-    const QTime t = QTime::fromString(iso, Qt::ISODate);
+        return text(dt.date(), secondOf(dt.time()));
+    const QTime t = QTime::fromString(iso, Qt::ISODateWithMs);
     if (t.isValid())
-        return dateTimeText(0, 0, 0, t.hour(), t.minute(), t.second());
+        return text(QDate(), secondOf(t));
     return iso;
 }
 

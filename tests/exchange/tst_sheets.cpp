@@ -1,4 +1,5 @@
 #include "biff8writer.h"
+#include "numberformats.h"
 #include "pyhelper.h"
 #include "sheetreader.h"
 
@@ -59,6 +60,8 @@ private slots:
     void csvInUtf8AndGb18030();
     void csvQuirks();
     void readerChosenByContent();
+    void timeValuesRoundToTheSecond_data();
+    void timeValuesRoundToTheSecond();
     void refusesBadInput_data();
     void refusesBadInput();
     void refusesZipBombAndLongSheets();
@@ -188,6 +191,28 @@ void TstSheets::readerChosenByContent()
     const QString csvAsXls = path(QStringLiteral("really-csv.xls"));
     writeBytes(csvAsXls, "序,时间\n");
     QCOMPARE(readSheetFile(csvAsXls).rows, (QList<QStringList>{{"序", "时间"}}));
+}
+
+void TstSheets::timeValuesRoundToTheSecond_data()
+{
+    // Serials as .xls and .xlsx store them: nearest second, never past the
+    // day's last second (a value just short of midnight is no midnight bell).
+    QTest::addColumn<double>("serial");
+    QTest::addColumn<QString>("text");
+    const double s = 1.0 / 86400;
+    QTest::newRow("23:59:59.6") << 86399.6 * s << "23:59:59";
+    QTest::newRow("23:59:59.4") << 86399.4 * s << "23:59:59";
+    QTest::newRow("just short of the next day") << (1 - 1e-12) << "23:59:59";
+    QTest::newRow("07:29:59.6 rounds up") << 26999.6 * s << "07:30:00";
+    QTest::newRow("dated, end of day") << (45356 + 86399.7 * s) << "2024/3/5 23:59:59";
+    QTest::newRow("0.4 s") << 0.4 * s << "00:00:00";
+}
+
+void TstSheets::timeValuesRoundToTheSecond()
+{
+    QFETCH(double, serial);
+    QFETCH(QString, text);
+    QCOMPARE(dateSerialText(serial, QDate(1899, 12, 30)), text);
 }
 
 void TstSheets::refusesBadInput_data()
