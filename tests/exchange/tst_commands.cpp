@@ -65,6 +65,8 @@ private slots:
     void bareNamesOnly();
     void noAnswerAndCancelChangeNothing();
     void sheetWithoutEntriesChangesNothing();
+    void realFilesImportTheirEntries_data();
+    void realFilesImportTheirEntries();
     void failureDuringInsertionKeepsOldList();
     void lockedDatabaseKeepsOldList();
     void unreadableFileIsAnError();
@@ -287,6 +289,46 @@ void TstCommands::sheetWithoutEntriesChangesNothing()
     QCOMPARE(m_messages.texts(), QStringList{SheetImport::noEntriesMessage()});
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
     QCOMPARE(m_refreshes, 0);
+}
+
+void TstCommands::realFilesImportTheirEntries_data()
+{
+    // Workbooks saved by other programs (tests/exchange/data/make-corpus.sh):
+    // formula columns, time cells, a merged 周期 cell, text formulas, rich
+    // and inline strings, booleans, the 1904 calendar, a long text.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<BellEntry>>("expected");
+    const QList<BellEntry> lo{entry(27000, "起床", "起床.mp3", "一二三四五", "", "早操"),
+                              entry(29100, "上课", "上课.mp3", "", "", "第一节"),
+                              entry(45000, "午饭", "午饭.mp3", "一二三四五六日", "", "饭前  洗手慢走"),
+                              entry(86399, "晚安", "晚安.mp3", "日六", "", "晚安")};
+    for (const char *ext : {"xls", "xlsx", "ods"})
+        QTest::newRow(ext) << QStringLiteral("bells-lo.%1").arg(ext) << lo;
+    QTest::newRow("openpyxl") << "bells-openpyxl.xlsx"
+                              << QList<BellEntry>{entry(24600, "早读", "起床.mp3", "一二三四五", "", "备注"),
+                                                  entry(28800, "上课", "上课.mp3", "一二三四五", "", ""),
+                                                  entry(45000, "午饭", "午饭.mp3", "日六", "", "5"),
+                                                  entry(86399, "晚安", "晚安.mp3", "日", "", "")};
+    QTest::newRow("xlwt") << "bells-xlwt.xls"
+                          << QList<BellEntry>{entry(25200, "起床", "起床.mp3", "一二三四五", "", QString(9000, u'长')),
+                                              entry(29100, "上课", "上课.mp3", "一二三四五", "", "第一节"),
+                                              entry(45000, "午饭", "午饭.mp3", "日六", "", "True")};
+    QTest::newRow("hand xlsx") << "hand-bells.xlsx"
+                               << QList<BellEntry>{entry(29100, "上课", "上课.mp3", "一二三四五", "", "True"),
+                                                   entry(43200, "午饭", "午饭.mp3", "", "", "False"),
+                                                   entry(86399, "晚安", "晚安.mp3", "", "", "")};
+}
+
+void TstCommands::realFilesImportTheirEntries()
+{
+    QFETCH(QString, file);
+    QFETCH(QList<BellEntry>, expected);
+    for (const char *music : {"起床.mp3", "上课.mp3", "午饭.mp3", "晚安.mp3"})
+        m_home->touchMusic(QString::fromUtf8(music));
+    m_dialogs.openAnswers = {qEnvironmentVariable("DALING_TEST_DATA") + "/" + file};
+    makeImport().run();
+    QCOMPARE(m_messages.texts(), (QStringList{SheetImport::question(), "数据已经成功导入到数据库"}));
+    QCOMPARE(withoutIds(m_store->list("%")), expected);
 }
 
 void TstCommands::failureDuringInsertionKeepsOldList()

@@ -153,7 +153,15 @@ void TstSheets::independentOds()
 {
     const QString file = path(QStringLiteral("hand.ods"));
     MAKE_SHEET(QStringLiteral("ods"), file);
-    const QList<QStringList> expected{{"序", "时间", "名称"}, {"1", "2024/3/5 7:30:00", "起床铃"}};
+    // One row per kind of cell: numbers and dates, a duration past a day,
+    // repeated and covered cells, the text elements, a formula's text.
+    const QList<QStringList> expected{
+        {"序", "时间", "名称"},
+        {"1", "2024/3/5 7:30:00", "起床铃"},
+        {"0.25", "12:05:00", "True", "12.5", "2024/3/5"},
+        {"同", "同", "", "", "a   b\tc\nd\n第二段", "公式结果"},
+        {"同", "同", "", "", "a   b\tc\nd\n第二段", "公式结果"},
+    };
     QCOMPARE(trimmed(readSheetFile(file).rows), expected);
 }
 
