@@ -7,6 +7,9 @@
 #include <QRandomGenerator>
 #include <QStandardPaths>
 #include <QTemporaryDir>
+#include <gsf/gsf-output-memory.h>
+#include <gsf/gsf-outfile-msole.h>
+#include <gsf/gsf-utils.h>
 
 namespace {
 
@@ -46,6 +49,34 @@ QList<QStringList> sampleRows(int entries)
     return rows;
 }
 
+// A compound file holding the given streams, as Office writes them.
+QByteArray compoundFile(const QList<QPair<const char *, QByteArray>> &streams)
+{
+    gsf_init();
+    GsfOutput *mem = gsf_output_memory_new();
+    GsfOutfile *ole = gsf_outfile_msole_new(mem);
+    for (const auto &[name, bytes] : streams) {
+        GsfOutput *s = gsf_outfile_new_child(ole, name, FALSE);
+        gsf_output_write(s, size_t(bytes.size()), reinterpret_cast<const guint8 *>(bytes.constData()));
+        gsf_output_close(s);
+        g_object_unref(s);
+    }
+    gsf_output_close(GSF_OUTPUT(ole));
+    g_object_unref(ole);
+    const QByteArray file(reinterpret_cast<const char *>(gsf_output_memory_get_bytes(GSF_OUTPUT_MEMORY(mem))),
+                          qsizetype(gsf_output_size(mem)));
+    g_object_unref(mem);
+    return file;
+}
+
+QByteArray biffRecord(quint16 type, const QByteArray &data)
+{
+    QByteArray r;
+    r.append(char(type & 0xFF)).append(char(type >> 8));
+    r.append(char(data.size() & 0xFF)).append(char(data.size() >> 8));
+    return r + data;
+}
+
 } // namespace
 
 class TstSheets : public QObject {
@@ -62,6 +93,7 @@ private slots:
     void readerChosenByContent();
     void timeValuesRoundToTheSecond_data();
     void timeValuesRoundToTheSecond();
+    void encryptedWorkbooksSaySo();
     void refusesBadInput_data();
     void refusesBadInput();
     void refusesZipBombAndLongSheets();
@@ -221,6 +253,29 @@ void TstSheets::timeValuesRoundToTheSecond()
     QFETCH(double, serial);
     QFETCH(QString, text);
     QCOMPARE(dateSerialText(serial, QDate(1899, 12, 30)), text);
+}
+
+void TstSheets::encryptedWorkbooksSaySo()
+{
+    // .xls with FILEPASS (RC4), an encrypted OOXML package, an .ods whose
+    // manifest names the encryption.
+    const QByteArray filePass = biffRecord(0x0809, QByteArray::fromHex("0006050000000000000000000000"))
+                                + biffRecord(0x002F, QByteArray::fromHex("0100010001") + QByteArray(48, 'k'))
+                                + biffRecord(0x000A, {});
+    const QList<QByteArray> files{
+        compoundFile({{"Workbook", filePass + QByteArray(4096, '\0')}}),
+        compoundFile({{"EncryptionInfo", QByteArray(200, 'i')}, {"EncryptedPackage", QByteArray(5000, 'e')}}),
+        fileBytes(QString::fromLocal8Bit(qgetenv("DALING_TEST_DATA")) + "/encrypted.ods"),
+    };
+    for (const QByteArray &bytes : files) {
+        QVERIFY(!bytes.isEmpty());
+        try {
+            readSheet(bytes);
+            QFAIL("accepted");
+        } catch (const SheetError &e) {
+            QCOMPARE(e.text(), QStringLiteral("表格文件设置了密码，请先在表格程序中取消密码后再导入。"));
+        }
+    }
 }
 
 void TstSheets::refusesBadInput_data()
