@@ -94,8 +94,8 @@ QByteArray xf(bool style, quint16 format, quint8 verticalAlign, quint8 usedAttri
 }
 
 // The shared string table, split into SST and CONTINUE records where a
-// record would exceed its size; a string split across records repeats its
-// option byte at the start of the CONTINUE.
+// record would exceed its size; a string's characters may go on over any
+// number of CONTINUE records, each starting with the option byte again.
 void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
 {
     const int perBucket = qMax(8, int((strings.size() + 127) / 128));
@@ -112,12 +112,9 @@ void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
         type = 0x003C; // CONTINUE
     };
     for (int i = 0; i < strings.size(); ++i) {
-        const QString &s = strings[i];
-        // A string that does not fit the rest of this record starts a new
-        // one, so that none spans more than two records: libfreexl misreads
-        // strings continued more than once.
-        const bool fresh = rec.size() <= (type == 0x00FC ? 8 : 0);
-        if (!fresh && rec.size() + 3 + 2 * s.size() > kMaxRecordData)
+        const QString s = strings[i].left(Biff8::kMaxTextLength);
+        // The count and option byte, and the first character, never part.
+        if (rec.size() + 5 > kMaxRecordData)
             flush();
         if (i % perBucket == 0) {
             Stream::u32(ext, quint32(out.pos() + 4 + rec.size()));
@@ -192,10 +189,6 @@ QByteArray biff8Workbook(const QString &sheetName, const QList<QStringList> &row
         for (const QString &text : row) {
             if (text.isEmpty())
                 continue;
-            if (text.size() > Biff8::kMaxTextLength)
-                throw AppError(QStringLiteral("单元格文字超过%1个字符：%2…")
-                                   .arg(Biff8::kMaxTextLength)
-                                   .arg(text.left(20)));
             ++refs;
             if (!index.contains(text)) {
                 index.insert(text, quint32(strings.size()));

@@ -166,7 +166,8 @@ void TstCommands::exportThenImportRestoresEveryField()
     const QList<BellEntry> list{entry(0, "午夜", "c.mp3", "日一二三四五六", "3", "第一个"),
                                 entry(27000, "上课", "上课.mp3", "一二三四五", "", "含,逗号\"引号\""),
                                 entry(27000, "", "下课 铃.wav", "", "45", ""),
-                                entry(86399, " 前后空格 ", "c.mp3", "六", "120", "  ")};
+                                entry(86399, " 前后空格 ", "c.mp3", "六", "120", "  "),
+                                entry(3600, "长备注", "c.mp3", "一", "", QString(50000, u'长'))};
     m_store->replaceAll(list);
     const QList<BellEntry> stored = m_store->list("%");
     ScheduleGrid grid;

@@ -37,7 +37,7 @@ void writeBytes(const QString &path, const QByteArray &b)
 }
 
 // A list that exercises the writer: Chinese text, blanks, quotes, repeated
-// and unique strings, and one text long enough to be split across records.
+// and unique strings, and texts long enough to be split across records.
 QList<QStringList> sampleRows(int entries)
 {
     QList<QStringList> rows{{"序", "时间", "名称", "音乐", "周期", "时长", "备注"}};
@@ -45,7 +45,7 @@ QList<QStringList> sampleRows(int entries)
         rows.append({QString::number(i), QStringLiteral(" %1").arg(QTime(0, 0).addSecs(i * 7).toString("HH:mm:ss")),
                      QStringLiteral("第%1节 \"上课\"").arg(i), QStringLiteral("上课铃%1.mp3").arg(i % 5),
                      QStringLiteral("一二三四五"), i % 3 ? QString::number(i % 60) : QString(),
-                     i == 2 ? QString(5000, QChar(u'长')) : QStringLiteral("备注")});
+                     i == 2 ? QString(5000, QChar(u'长')) : i == 3 ? QString(50000, QChar(u'长')) : QStringLiteral("备注")});
     return rows;
 }
 
@@ -84,7 +84,7 @@ class TstSheets : public QObject {
 private slots:
     void writerRoundTripsThroughOurReader();
     void writerIsReadByXlrd();
-    void writerRefusesWhatBiff8CannotHold();
+    void writerBounds();
     void independentXls();
     void independentXlsx();
     void independentOds();
@@ -144,14 +144,16 @@ void TstSheets::writerIsReadByXlrd()
     QCOMPARE(o.value("formats").toArray(), QJsonArray{"@"});
 }
 
-void TstSheets::writerRefusesWhatBiff8CannotHold()
+void TstSheets::writerBounds()
 {
     QList<QStringList> tooMany(Biff8::kMaxRows + 1, QStringList{"x"});
     QVERIFY_THROWS_EXCEPTION(AppError, biff8Workbook("s", tooMany));
-    QVERIFY_THROWS_EXCEPTION(AppError, biff8Workbook("s", {{QString(Biff8::kMaxTextLength + 1, u'x')}}));
-    // The longest text still fits.
-    const QList<QStringList> longest{{QString(Biff8::kMaxTextLength, u'字')}};
+    // Long texts go over CONTINUE records; past the 16-bit character count
+    // a text is cut, never refused.
+    const QList<QStringList> longest{{QString(Biff8::kMaxTextLength, u'字'), "后"}};
     QCOMPARE(XlsReader().read(biff8Workbook("s", longest)).rows, longest);
+    const QList<QStringList> tooLong{{QString(Biff8::kMaxTextLength + 10, u'x')}};
+    QCOMPARE(XlsReader().read(biff8Workbook("s", tooLong)).cell(0, 0).size(), Biff8::kMaxTextLength);
 }
 
 void TstSheets::independentXls()
