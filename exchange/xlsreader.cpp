@@ -7,6 +7,7 @@
 // 8,000 characters, and crashed on about 1,350 fuzzed inputs. Every length
 // read from the file is checked against the bytes that are there; the
 // fuzzer drives this file in-process.
+#include "biffrecords.h"
 #include "numberformats.h"
 #include "sheetreader.h"
 
@@ -18,17 +19,16 @@
 #include <gsf/gsf-input-memory.h>
 #include <gsf/gsf-utils.h>
 
-#include <cstring>
 #include <mutex>
-#include <optional>
-#include <vector>
+
+using namespace Biff;
 
 namespace {
 
 // Record ids (the names are those of the BIFF documentation).
 namespace Rec {
 constexpr quint16 Formula = 0x0006, Eof = 0x000A, FilePass = 0x002F, DateMode = 0x0022,
-                  Continue = 0x003C, CodePage = 0x0042, BoundSheet = 0x0085, MulRk = 0x00BD,
+                  CodePage = 0x0042, BoundSheet = 0x0085, MulRk = 0x00BD,
                   MulBlank = 0x00BE, RString = 0x00D6, Xf = 0x00E0, Sst = 0x00FC,
                   LabelSst = 0x00FD, Blank = 0x0201, Number = 0x0203, Label = 0x0204,
                   BoolErr = 0x0205, String = 0x0207, Rk = 0x027E, Format = 0x041E,
@@ -88,200 +88,6 @@ QByteArray workbookStream(const QByteArray &file)
     if (!ok)
         throw SheetError(size > SheetLimits::kMaxUnpackedBytes ? SheetTexts::tooLarge() : damaged());
     return bytes;
-}
-
-quint16 u16(const char *p) { return quint16(uchar(p[0]) | uchar(p[1]) << 8); }
-quint32 u32(const char *p) { return quint32(u16(p)) | quint32(u16(p + 2)) << 16; }
-double f64(const char *p)
-{
-    quint64 bits = quint64(u32(p)) | quint64(u32(p + 4)) << 32;
-    double v;
-    std::memcpy(&v, &bits, sizeof v);
-    return v;
-}
-
-double rkValue(quint32 rk)
-{
-    double v;
-    if (rk & 0x02) {
-        v = double(qint32(rk) >> 2);
-    } else {
-        const quint64 bits = quint64(rk & 0xFFFFFFFCu) << 32;
-        std::memcpy(&v, &bits, sizeof v);
-    }
-    return rk & 0x01 ? v / 100.0 : v;
-}
-
-struct Record {
-    quint16 type = 0;
-    const char *data = nullptr;
-    int size = 0;
-};
-
-// Walks the records of the stream from an offset.
-class Records {
-public:
-    Records(const QByteArray &s, qint64 from) : m_s(s), m_pos(from) {}
-    // False at the end of the stream; a record cut short is damage.
-    bool next(Record *r)
-    {
-        if (m_pos < 0 || m_pos + 4 > m_s.size())
-            return false;
-        const char *p = m_s.constData() + m_pos;
-        r->type = u16(p);
-        r->size = u16(p + 2);
-        if (m_pos + 4 + r->size > m_s.size())
-            throw SheetError(damaged());
-        r->data = p + 4;
-        m_pos += 4 + r->size;
-        return true;
-    }
-    // The next record's type, without taking it; 0 at the end.
-    quint16 peekType() const
-    {
-        return m_pos + 4 <= m_s.size() ? u16(m_s.constData() + m_pos) : 0;
-    }
-
-private:
-    const QByteArray &m_s;
-    qint64 m_pos;
-};
-
-// The data of a record and of the CONTINUE records after it, kept as pieces:
-// a string split across a boundary repeats its option byte after it.
-class Pieces {
-public:
-    void add(const char *d, int n) { m_parts.push_back({d, n}); }
-    bool atEnd() { return !skipEmpty(); }
-
-    // Fixed-size fields never cross a boundary in files Excel writes, but
-    // a hostile file may try: such bytes are read across it.
-    bool bytes(char *out, int n)
-    {
-        for (int i = 0; i < n; ++i) {
-            if (!skipEmpty())
-                return false;
-            out[i] = m_parts[m_part].d[m_off++];
-        }
-        return true;
-    }
-    std::optional<quint16> u16v()
-    {
-        char b[2];
-        return bytes(b, 2) ? std::optional<quint16>(u16(b)) : std::nullopt;
-    }
-    std::optional<quint32> u32v()
-    {
-        char b[4];
-        return bytes(b, 4) ? std::optional<quint32>(u32(b)) : std::nullopt;
-    }
-    bool skip(qint64 n)
-    {
-        while (n > 0) {
-            if (!skipEmpty())
-                return false;
-            const qint64 take = qMin<qint64>(n, m_parts[m_part].n - m_off);
-            m_off += int(take);
-            n -= take;
-        }
-        return true;
-    }
-    // A BIFF8 unicode string (count, option byte, characters, runs).
-    std::optional<QString> unicode(bool byteCount = false)
-    {
-        quint16 count = 0;
-        if (byteCount) {
-            char c;
-            if (!bytes(&c, 1))
-                return std::nullopt;
-            count = uchar(c);
-        } else {
-            const auto n = u16v();
-            if (!n)
-                return std::nullopt;
-            count = *n;
-        }
-        char flags;
-        if (!bytes(&flags, 1))
-            return std::nullopt;
-        quint16 runs = 0;
-        quint32 ext = 0;
-        if (flags & 0x08) {
-            const auto r = u16v();
-            if (!r)
-                return std::nullopt;
-            runs = *r;
-        }
-        if (flags & 0x04) {
-            const auto e = u32v();
-            if (!e)
-                return std::nullopt;
-            ext = *e;
-        }
-        QString s;
-        s.reserve(count);
-        bool wide = flags & 0x01;
-        while (s.size() < count) {
-            if (m_part < m_parts.size() && m_off >= m_parts[m_part].n) {
-                // The characters go on in a CONTINUE, after a new option byte.
-                ++m_part;
-                m_off = 0;
-                char f;
-                if (!bytes(&f, 1))
-                    return std::nullopt;
-                wide = f & 0x01;
-                continue;
-            }
-            if (atEnd())
-                return std::nullopt;
-            const Part &p = m_parts[m_part];
-            const int left = count - int(s.size());
-            if (wide) {
-                const int n = qMin(left, (p.n - m_off) / 2);
-                if (n == 0) // half a character before a boundary
-                    return std::nullopt;
-                for (int i = 0; i < n; ++i)
-                    s.append(QChar(u16(p.d + m_off + 2 * i)));
-                m_off += 2 * n;
-            } else {
-                const int n = qMin(left, p.n - m_off);
-                for (int i = 0; i < n; ++i)
-                    s.append(QChar(uchar(p.d[m_off + i])));
-                m_off += n;
-            }
-        }
-        if (!skip(qint64(runs) * 4 + ext))
-            return std::nullopt;
-        return s;
-    }
-
-private:
-    struct Part {
-        const char *d;
-        int n;
-    };
-    bool skipEmpty()
-    {
-        while (m_part < m_parts.size() && m_off >= m_parts[m_part].n) {
-            ++m_part;
-            m_off = 0;
-        }
-        return m_part < m_parts.size();
-    }
-    std::vector<Part> m_parts;
-    size_t m_part = 0;
-    int m_off = 0;
-};
-
-// A record together with the CONTINUE records that follow it.
-Pieces withContinues(const Record &first, Records &recs)
-{
-    Pieces p;
-    p.add(first.data, first.size);
-    Record r;
-    while (recs.peekType() == Rec::Continue && recs.next(&r))
-        p.add(r.data, r.size);
-    return p;
 }
 
 class Workbook {
