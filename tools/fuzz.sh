@@ -1,16 +1,18 @@
 #!/usr/bin/env bash
-# Builds the libFuzzer targets of the sheet readers and the time-text parser
-# in build-fuzz (clang) and runs each for N seconds (default 10):
+# Builds the libFuzzer targets of every parser of operator-supplied files
+# (the sheet readers, the time-text parser, the audio header reader) in
+# build-fuzz (clang) and runs each for N seconds (default 10):
 #   tools/fuzz.sh        a short run, as the test command does
 #   tools/fuzz.sh 600    ten minutes each, by hand
 # Seeds come from tests/exchange/fuzz/corpus; new findings stay in
-# build-fuzz/corpus/<target> (DALING_FUZZ_BUILD names another build folder). A crash stops the script with its input saved
-# in build-fuzz/crashes/.
+# build-fuzz/corpus/<target> (DALING_FUZZ_BUILD names another build folder).
+# A crash is reported with its input saved in build-fuzz/crashes/, and the
+# script fails.
 set -euo pipefail
 seconds="${1:-10}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${DALING_FUZZ_BUILD:-$root/build-fuzz}"
-targets=(xls zip csv timetext)
+targets=(xls zip csv timetext audiofacts)
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \
