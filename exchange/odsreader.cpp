@@ -169,8 +169,9 @@ private:
             }
             // A covered cell (under a merged one) is an empty cell in its
             // own column, whatever it holds.
-            const int n = repeatCount(x.attributes(), QStringLiteral("number-columns-repeated"), SheetLimits::kMaxColumns);
-            const QString text = cellText();
+            const QXmlStreamAttributes a = x.attributes();
+            const int n = repeatCount(a, QStringLiteral("number-columns-repeated"), SheetLimits::kMaxColumns);
+            const QString text = cellText(a);
             if (!cell || col >= SheetLimits::kMaxColumns) {
                 col += n;
                 continue;
@@ -195,9 +196,8 @@ private:
     }
 
     // The current cell's text, its element read to its end.
-    QString cellText()
+    QString cellText(const QXmlStreamAttributes &a)
     {
-        const QXmlStreamAttributes a = x.attributes();
         static const QString officeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
         const QStringView type = a.value(officeNs, QStringLiteral("value-type"));
         QString value;

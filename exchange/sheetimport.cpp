@@ -4,6 +4,7 @@
 #include "timetext.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 SheetImport::SheetImport(BellStore &store, const AppPaths &paths, Messages &messages,
                          FileDialogs &dialogs, std::function<void()> processEvents,
@@ -49,12 +50,18 @@ QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem
         return s.isNull() ? QStringLiteral("") : s;
     };
     QList<BellEntry> entries;
+    QHash<QString, bool> present;
     for (int r = 1; r < sheet.rowCount(); ++r) {
         if (sheet.cell(r, 0).isEmpty())
             break;
         const QString music = text(r, 3);
         // A bare name only: a path could reach outside the music folder.
-        if (!AppPaths::isBareFileName(music) || !QFileInfo(m_paths.musicFile(music)).isFile()) {
+        // A list names a few files many times: each is looked up once.
+        auto known = present.constFind(music);
+        if (known == present.cend())
+            known = present.insert(music, AppPaths::isBareFileName(music)
+                                              && QFileInfo(m_paths.musicFile(music)).isFile());
+        if (!*known) {
             *problem = missingFileMessage(music);
             return {};
         }
