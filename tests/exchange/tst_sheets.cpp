@@ -6,6 +6,7 @@
 #include <QJsonArray>
 #include <QRandomGenerator>
 #include <QStandardPaths>
+#include <QStringEncoder>
 #include <QTemporaryDir>
 #include <gsf/gsf-output-memory.h>
 #include <gsf/gsf-outfile-msole.h>
@@ -93,6 +94,8 @@ private slots:
     void readerChosenByContent();
     void timeValuesRoundToTheSecond_data();
     void timeValuesRoundToTheSecond();
+    void xlsCellRecords_data();
+    void xlsCellRecords();
     void encryptedWorkbooksSaySo();
     void refusesBadInput_data();
     void refusesBadInput();
@@ -255,6 +258,70 @@ void TstSheets::timeValuesRoundToTheSecond()
     QFETCH(double, serial);
     QFETCH(QString, text);
     QCOMPARE(dateSerialText(serial, QDate(1899, 12, 30)), text);
+}
+
+void TstSheets::xlsCellRecords_data()
+{
+    QTest::addColumn<bool>("biff8");
+    QTest::newRow("BIFF8") << true;
+    QTest::newRow("BIFF5, GBK bytes") << false;
+}
+
+void TstSheets::xlsCellRecords()
+{
+    // Every kind of cell record, as Excel writes them (BIFF5 strings are
+    // bytes in the workbook's code page).
+    QFETCH(bool, biff8);
+    auto le = [](std::initializer_list<quint32> v, int width) {
+        QByteArray b;
+        for (quint32 x : v)
+            for (int i = 0; i < width; ++i)
+                b.append(char((x >> (8 * i)) & 0xFF));
+        return b;
+    };
+    auto gbk = [&](const QString &t) {
+        const QByteArray b = QStringEncoder("GB18030").encode(t);
+        return le({quint32(b.size())}, 2) + b;
+    };
+    auto text = [&](const QString &t) {
+        return biff8 ? le({quint32(t.size())}, 2) + '\x01'
+                           + QByteArray(reinterpret_cast<const char *>(t.utf16()), t.size() * 2)
+                     : gbk(t);
+    };
+    auto cell = [&](int r, int c, int xf) { return le({quint32(r), quint32(c), quint32(xf)}, 2); };
+    const QByteArray bof = le({biff8 ? 0x0600u : 0x0500u, 0x0005}, 2) + QByteArray(biff8 ? 12 : 4, '\0');
+    QByteArray xfs;
+    for (int i = 0; i < 17; ++i) // XF 15: a custom date format, XF 16: a time
+        xfs += biffRecord(0x00E0, le({0, i == 15 ? 200u : i == 16 ? 21u : 0u}, 2) + QByteArray(biff8 ? 16 : 12, '\0'));
+    const QByteArray format = biffRecord(0x041E, le({200}, 2) + (biff8 ? text("yyyy/m/d") : QByteArray("\x08yyyy/m/d")));
+    QByteArray globals = biffRecord(0x0809, bof) + biffRecord(0x0042, le({biff8 ? 1200u : 936u}, 2)) + format + xfs;
+    const QByteArray name = biff8 ? QByteArray("\x01\x00s", 3) : QByteArray("\x01s");
+    const quint32 sheetAt = quint32(globals.size() + 4 + 6 + name.size() + 4);
+    globals += biffRecord(0x0085, le({sheetAt}, 4) + le({0, 0}, 1) + name) + biffRecord(0x000A, {});
+    QByteArray sheet = biffRecord(0x0809, le({biff8 ? 0x0600u : 0x0500u, 0x0010}, 2) + QByteArray(biff8 ? 12 : 4, '\0'));
+    sheet += biffRecord(0x0204, cell(0, 0, 0) + text("上课"));                       // LABEL
+    sheet += biffRecord(0x027E, cell(0, 1, 0) + le({(42u << 2) | 2u}, 4));            // RK integer
+    sheet += biffRecord(0x027E, cell(0, 2, 0) + le({(1234u << 2) | 3u}, 4));          // RK integer / 100
+    sheet += biffRecord(0x00BD, cell(1, 0, 0).left(4) + le({0}, 2) + le({(7u << 2) | 2u}, 4) + le({16}, 2)
+                                    + le({0x3FD40000u}, 4) + le({1}, 2)); // MULRK: 7, then 0.3125 as a time
+    QByteArray number = cell(2, 0, 15);
+    const double serial = 45356.0;
+    number.append(reinterpret_cast<const char *>(&serial), 8);
+    sheet += biffRecord(0x0203, number);                                                // NUMBER, a date
+    sheet += biffRecord(0x0205, cell(2, 1, 0) + QByteArray("\x01\x00", 2));           // BOOLERR true
+    sheet += biffRecord(0x0205, cell(2, 2, 0) + QByteArray("\x07\x01", 2));           // BOOLERR #DIV/0!
+    auto formula = [&](int r, int c, const QByteArray &result) {
+        return biffRecord(0x0006, cell(r, c, 0) + result + QByteArray(8, '\0'));
+    };
+    sheet += formula(3, 0, QByteArray::fromHex("000000000000ffff")) + biffRecord(0x0207, text("公式"));
+    sheet += formula(3, 1, QByteArray::fromHex("0000000000001440")); // 5
+    sheet += formula(3, 2, QByteArray::fromHex("010001000000ffff")); // TRUE
+    sheet += formula(3, 3, QByteArray::fromHex("02002a000000ffff")); // #N/A
+    sheet += biffRecord(0x000A, {});
+    const QByteArray file = compoundFile({{biff8 ? "Workbook" : "Book", globals + sheet + QByteArray(4096, '\0')}});
+    const QList<QStringList> expected{{"上课", "42", "12.34"}, {"7", "07:30:00"}, {"2024/3/5", "True"},
+                                      {"公式", "5", "True"}};
+    QCOMPARE(readSheet(file).rows, expected);
 }
 
 void TstSheets::encryptedWorkbooksSaySo()
