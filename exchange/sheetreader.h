@@ -2,7 +2,9 @@
 // Reading the first worksheet of a spreadsheet file into cell texts.
 //
 // Cell texts: an empty cell is the empty text, a text cell its text, typed
-// values as numberformats.h writes them. The reader is chosen by the file's
+// values as numberformats.h writes them, a boolean True or False; a formula
+// cell gives its stored result, an error value (#N/A in an .xls) the empty
+// text. The reader is chosen by the file's
 // content, never by its name: a compound file is an .xls, a zip archive an
 // .xlsx or .ods, anything else a CSV text in UTF-8 (or GB18030, which
 // Chinese spreadsheet programs save, when the bytes are not UTF-8).
