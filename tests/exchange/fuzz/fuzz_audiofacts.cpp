@@ -8,8 +8,12 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    static const QString path =
-        QStringLiteral("/dev/shm/daling-fuzz-audio-%1").arg(qint64(::getpid()));
+    // One file per process, removed when the fuzzer ends.
+    static const struct Scratch {
+        QString path = QStringLiteral("/dev/shm/daling-fuzz-audio-%1").arg(qint64(::getpid()));
+        ~Scratch() { QFile::remove(path); }
+    } scratch;
+    const QString &path = scratch.path;
     {
         QFile f(path);
         if (!f.open(QIODevice::WriteOnly | QIODevice::Truncate))
