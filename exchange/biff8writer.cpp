@@ -16,6 +16,14 @@ namespace {
 constexpr int kMaxRecordData = 8224;
 constexpr quint16 kCellXf = 16; // text format "@", vertically centred
 
+// Record ids (the names are those of the BIFF documentation).
+namespace Rec {
+constexpr quint16 Bof = 0x0809, Eof = 0x000A, CodePage = 0x0042, Window1 = 0x003D,
+                  DateMode = 0x0022, Font = 0x0031, Xf = 0x00E0, Style = 0x0293,
+                  BoundSheet = 0x0085, Sst = 0x00FC, Continue = 0x003C, ExtSst = 0x00FF,
+                  ColInfo = 0x007D, Dimensions = 0x0200, LabelSst = 0x00FD, Window2 = 0x023E;
+}
+
 class Stream {
 public:
     QByteArray bytes;
@@ -94,8 +102,8 @@ QByteArray xf(bool style, quint16 format, quint8 verticalAlign, quint8 usedAttri
 }
 
 // The shared string table, split into SST and CONTINUE records where a
-// record would exceed its size; a string split across records repeats its
-// option byte at the start of the CONTINUE.
+// record would exceed its size; a string's characters may go on over any
+// number of CONTINUE records, each starting with the option byte again.
 void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
 {
     const int perBucket = qMax(8, int((strings.size() + 127) / 128));
@@ -103,21 +111,18 @@ void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
     Stream::u16(ext, quint16(perBucket));
 
     QByteArray rec;
-    quint16 type = 0x00FC;
+    quint16 type = Rec::Sst;
     Stream::u32(rec, totalRefs);
     Stream::u32(rec, quint32(strings.size()));
     auto flush = [&] {
         out.record(type, rec);
         rec.clear();
-        type = 0x003C; // CONTINUE
+        type = Rec::Continue;
     };
     for (int i = 0; i < strings.size(); ++i) {
-        const QString &s = strings[i];
-        // A string that does not fit the rest of this record starts a new
-        // one, so that none spans more than two records: libfreexl misreads
-        // strings continued more than once.
-        const bool fresh = rec.size() <= (type == 0x00FC ? 8 : 0);
-        if (!fresh && rec.size() + 3 + 2 * s.size() > kMaxRecordData)
+        const QString s = strings[i].left(Biff8::kMaxTextLength);
+        // The count and option byte, and the first character, never part.
+        if (rec.size() + 5 > kMaxRecordData)
             flush();
         if (i % perBucket == 0) {
             Stream::u32(ext, quint32(out.pos() + 4 + rec.size()));
@@ -140,7 +145,7 @@ void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
         }
     }
     flush();
-    out.record(0x00FF, ext); // EXTSST
+    out.record(Rec::ExtSst, ext);
 }
 
 QByteArray gsfWrap(const QByteArray &workbook)
@@ -173,47 +178,26 @@ QByteArray gsfWrap(const QByteArray &workbook)
     return file;
 }
 
-} // namespace
-
-QByteArray biff8Workbook(const QString &sheetName, const QList<QStringList> &rows)
-{
-    if (rows.size() > Biff8::kMaxRows)
-        throw AppError(QStringLiteral("列表超过%1行，Excel 97-2003 表格存不下").arg(Biff8::kMaxRows));
-
-    // Shared strings in order of first use.
-    QStringList strings;
+// Strings in order of first use, and the index of each.
+struct SharedStrings {
+    QStringList list;
     QHash<QString, quint32> index;
     quint32 refs = 0;
-    int columns = 0;
-    for (const QStringList &row : rows) {
-        if (row.size() > Biff8::kMaxColumns)
-            throw AppError(QStringLiteral("表格超过%1列").arg(Biff8::kMaxColumns));
-        columns = qMax(columns, int(row.size()));
-        for (const QString &text : row) {
-            if (text.isEmpty())
-                continue;
-            if (text.size() > Biff8::kMaxTextLength)
-                throw AppError(QStringLiteral("单元格文字超过%1个字符：%2…")
-                                   .arg(Biff8::kMaxTextLength)
-                                   .arg(text.left(20)));
-            ++refs;
-            if (!index.contains(text)) {
-                index.insert(text, quint32(strings.size()));
-                strings.append(text);
-            }
-        }
-    }
+};
 
-    Stream out;
-    // --- workbook globals ---
-    out.record(0x0809, bof(0x0005));
+// The workbook globals: code page, window, fonts, cell formats, the one
+// sheet's entry and the shared strings. Returns where the sheet's offset
+// goes, to be filled in once the sheet's place is known.
+qint64 writeGlobals(Stream &out, const QString &sheetName, const SharedStrings &strings)
+{
+    out.record(Rec::Bof, bof(0x0005));
     {
         QByteArray d;
-        Stream::u16(d, 1200); // CODEPAGE: UTF-16
-        out.record(0x0042, d);
+        Stream::u16(d, 1200); // UTF-16
+        out.record(Rec::CodePage, d);
     }
     {
-        QByteArray d; // WINDOW1
+        QByteArray d;
         Stream::u16(d, 0);
         Stream::u16(d, 0);
         Stream::u16(d, 0x4000);
@@ -223,83 +207,83 @@ QByteArray biff8Workbook(const QString &sheetName, const QList<QStringList> &row
         Stream::u16(d, 0); // first visible tab
         Stream::u16(d, 1); // selected tabs
         Stream::u16(d, 0x0258);
-        out.record(0x003D, d);
+        out.record(Rec::Window1, d);
     }
     {
         QByteArray d;
-        Stream::u16(d, 0); // DATEMODE 1900
-        out.record(0x0022, d);
+        Stream::u16(d, 0); // the 1900 date system
+        out.record(Rec::DateMode, d);
     }
     for (int i = 0; i < 5; ++i) // font 4 is never referenced, but must exist
-        out.record(0x0031, font());
+        out.record(Rec::Font, font());
     // 15 style XFs, the default cell XF, then ours.
-    out.record(0x00E0, xf(true, 0, 2, 0));
+    out.record(Rec::Xf, xf(true, 0, 2, 0));
     for (int i = 1; i < 15; ++i)
-        out.record(0x00E0, xf(true, 0, 2, 0x3D));
-    out.record(0x00E0, xf(false, 0, 2, 0));
-    out.record(0x00E0, xf(false, 49, 1, 0x01 | 0x04)); // "@", centred; both set here
+        out.record(Rec::Xf, xf(true, 0, 2, 0x3D));
+    out.record(Rec::Xf, xf(false, 0, 2, 0));
+    out.record(Rec::Xf, xf(false, 49, 1, 0x01 | 0x04)); // "@", centred; both set here
     {
-        QByteArray d; // STYLE: built-in Normal on XF 0
+        QByteArray d; // built-in Normal on XF 0
         Stream::u16(d, 0x8000);
         Stream::u8(d, 0);
         Stream::u8(d, 0xFF);
-        out.record(0x0293, d);
+        out.record(Rec::Style, d);
     }
     const qint64 boundSheetAt = out.pos();
     {
-        QByteArray d; // BOUNDSHEET; the offset is patched below
-        Stream::u32(d, 0);
+        QByteArray d;
+        Stream::u32(d, 0); // the sheet's offset, patched later
         Stream::u16(d, 0); // visible worksheet
         const QString name = sheetName.left(31);
         Stream::u8(d, quint8(name.size()));
         Stream::u8(d, 1);
         Stream::utf16(d, name);
-        out.record(0x0085, d);
+        out.record(Rec::BoundSheet, d);
     }
-    writeSst(out, strings, refs);
-    out.record(0x000A, {});
+    writeSst(out, strings.list, strings.refs);
+    out.record(Rec::Eof, {});
+    return boundSheetAt + 4;
+}
 
-    // --- the worksheet ---
-    const quint32 sheetAt = quint32(out.pos());
-    out.bytes[boundSheetAt + 4] = char(sheetAt & 0xFF);
-    out.bytes[boundSheetAt + 5] = char((sheetAt >> 8) & 0xFF);
-    out.bytes[boundSheetAt + 6] = char((sheetAt >> 16) & 0xFF);
-    out.bytes[boundSheetAt + 7] = char((sheetAt >> 24) & 0xFF);
-    out.record(0x0809, bof(0x0010));
+// The worksheet: every text cell as a LABELSST into the shared strings.
+void writeWorksheet(Stream &out, const QList<QStringList> &rows, int columns,
+                    const SharedStrings &strings)
+{
+    out.record(Rec::Bof, bof(0x0010));
     {
-        QByteArray d; // COLINFO: every column takes the centred format
+        QByteArray d; // every column takes the centred format
         Stream::u16(d, 0);
         Stream::u16(d, 255);
         Stream::u16(d, 0x0924);
         Stream::u16(d, kCellXf);
         Stream::u16(d, 0);
         Stream::u16(d, 0);
-        out.record(0x007D, d);
+        out.record(Rec::ColInfo, d);
     }
     {
-        QByteArray d; // DIMENSIONS
+        QByteArray d;
         Stream::u32(d, 0);
         Stream::u32(d, quint32(rows.size()));
         Stream::u16(d, 0);
         Stream::u16(d, quint16(columns));
         Stream::u16(d, 0);
-        out.record(0x0200, d);
+        out.record(Rec::Dimensions, d);
     }
     for (int r = 0; r < rows.size(); ++r) {
         for (int c = 0; c < rows[r].size(); ++c) {
             const QString &text = rows[r][c];
             if (text.isEmpty())
                 continue;
-            QByteArray d; // LABELSST
+            QByteArray d;
             Stream::u16(d, quint16(r));
             Stream::u16(d, quint16(c));
             Stream::u16(d, kCellXf);
-            Stream::u32(d, index.value(text));
-            out.record(0x00FD, d);
+            Stream::u32(d, strings.index.value(text));
+            out.record(Rec::LabelSst, d);
         }
     }
     {
-        QByteArray d; // WINDOW2: grid lines, headers, selected, active
+        QByteArray d; // grid lines, headers, selected, active
         Stream::u16(d, 0x06B6);
         Stream::u16(d, 0);
         Stream::u16(d, 0);
@@ -307,9 +291,40 @@ QByteArray biff8Workbook(const QString &sheetName, const QList<QStringList> &row
         Stream::u16(d, 0);
         Stream::u16(d, 0);
         Stream::u32(d, 0);
-        out.record(0x023E, d);
+        out.record(Rec::Window2, d);
     }
-    out.record(0x000A, {});
+    out.record(Rec::Eof, {});
+}
+
+} // namespace
+
+QByteArray biff8Workbook(const QString &sheetName, const QList<QStringList> &rows)
+{
+    if (rows.size() > Biff8::kMaxRows)
+        throw AppError(QStringLiteral("列表超过%1行，Excel 97-2003 表格存不下").arg(Biff8::kMaxRows));
+    SharedStrings strings;
+    int columns = 0;
+    for (const QStringList &row : rows) {
+        if (row.size() > Biff8::kMaxColumns)
+            throw AppError(QStringLiteral("表格超过%1列").arg(Biff8::kMaxColumns));
+        columns = qMax(columns, int(row.size()));
+        for (const QString &text : row) {
+            if (text.isEmpty())
+                continue;
+            ++strings.refs;
+            if (!strings.index.contains(text)) {
+                strings.index.insert(text, quint32(strings.list.size()));
+                strings.list.append(text);
+            }
+        }
+    }
+
+    Stream out;
+    const qint64 sheetOffsetAt = writeGlobals(out, sheetName, strings);
+    const quint32 sheetAt = quint32(out.pos());
+    for (int i = 0; i < 4; ++i)
+        out.bytes[sheetOffsetAt + i] = char((sheetAt >> (8 * i)) & 0xFF);
+    writeWorksheet(out, rows, columns, strings);
 
     // A workbook stream below 4096 bytes would go to the small-block stream,
     // which some Excel versions dislike; pad with zeros as Excel does.

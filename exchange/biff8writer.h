@@ -13,9 +13,9 @@
 namespace Biff8 {
 constexpr int kMaxRows = 65536;
 constexpr int kMaxColumns = 256;
-// Excel takes 32767; past 8000 libfreexl, which reads the files back,
-// garbles the text.
-constexpr int kMaxTextLength = 8000;
+// A BIFF8 string counts its characters in 16 bits: a longer text is
+// written up to this length.
+constexpr int kMaxTextLength = 65535;
 }
 
 // The whole file. rows[r][c] become the cells (r, c); empty texts leave the

@@ -4,6 +4,7 @@
 #include "timetext.h"
 
 #include <QFileInfo>
+#include <QHash>
 
 SheetImport::SheetImport(BellStore &store, const AppPaths &paths, Messages &messages,
                          FileDialogs &dialogs, std::function<void()> processEvents,
@@ -32,6 +33,11 @@ QString SheetImport::question()
     return QStringLiteral("原来数据会被清除，你确定导入铃声广播列表吗？");
 }
 
+QString SheetImport::noEntriesMessage()
+{
+    return QStringLiteral("表格中没有找到铃声记录，铃声列表没有改变。");
+}
+
 QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem) const
 {
     // Column numbers from 0: 序 时间 名称 音乐 周期, then 时长 备注 or 备注.
@@ -44,13 +50,18 @@ QList<BellEntry> SheetImport::entriesOf(const SheetData &sheet, QString *problem
         return s.isNull() ? QStringLiteral("") : s;
     };
     QList<BellEntry> entries;
+    QHash<QString, bool> present;
     for (int r = 1; r < sheet.rowCount(); ++r) {
         if (sheet.cell(r, 0).isEmpty())
             break;
         const QString music = text(r, 3);
         // A bare name only: a path could reach outside the music folder.
-        const bool bare = !music.contains(u'/') && !music.contains(u'\\');
-        if (!bare || !QFileInfo(m_paths.musicFile(music)).isFile()) {
+        // A list names a few files many times: each is looked up once.
+        auto known = present.constFind(music);
+        if (known == present.cend())
+            known = present.insert(music, AppPaths::isBareFileName(music)
+                                              && QFileInfo(m_paths.musicFile(music)).isFile());
+        if (!*known) {
             *problem = missingFileMessage(music);
             return {};
         }
@@ -90,6 +101,13 @@ void SheetImport::run()
     const QList<BellEntry> entries = entriesOf(sheet, &problem);
     if (!problem.isEmpty()) {
         m_messages.plain(problem);
+        return;
+    }
+    // A sheet without a single entry (a blank A2, an empty first sheet, a
+    // file of another kind) would delete the whole list; clearing it is
+    // what 清除打铃列表 is for.
+    if (entries.isEmpty()) {
+        m_messages.plain(noEntriesMessage());
         return;
     }
     if (m_messages.yesNo(Messages::Kind::Confirm, question()) != Messages::Answer::Yes)

@@ -1,7 +1,8 @@
 #pragma once
 // "导入EXCEL": replaces the whole bell list by the rows of a sheet, after
 // checking every row and asking the operator. All or nothing: a failure
-// while replacing leaves the old list as it was.
+// while replacing leaves the old list as it was, and a sheet that holds no
+// entry changes nothing.
 #include "bellstore.h"
 #include "seams.h"
 #include "sheetreader.h"
@@ -27,6 +28,7 @@ public:
     QString missingFileMessage(const QString &musicCell) const;
     static QString badTimeMessage(int sheetRow, const QString &timeCell);
     static QString question();
+    static QString noEntriesMessage();
 
     QString lastFile() const { return m_lastFile; }
 

@@ -1,9 +1,7 @@
 #include "sheetreader.h"
 
-#include <QDate>
 #include <QFile>
 #include <QFileInfo>
-#include <cmath>
 
 namespace SheetTexts {
 QString notASheet()
@@ -15,12 +13,15 @@ QString tooManyRows()
 {
     return QStringLiteral("表格超过%1行，无法导入").arg(SheetLimits::kMaxRows);
 }
-QString tooLarge()
+QString noWorksheet() { return QStringLiteral("表格文件中没有工作表"); }
+QString tooLarge(qint64 boundBytes)
 {
-    return QStringLiteral("表格文件太大（超过%1MB），无法导入")
-        .arg(SheetLimits::kMaxUnpackedBytes >> 20);
+    return QStringLiteral("表格文件太大（超过%1MB），无法导入").arg(boundBytes >> 20);
 }
-QString encrypted() { return QStringLiteral("表格文件有密码保护，无法读取"); }
+QString encrypted()
+{
+    return QStringLiteral("表格文件设置了密码，请先在表格程序中取消密码后再导入。");
+}
 } // namespace SheetTexts
 
 void SheetData::set(int row, int col, const QString &text)
@@ -37,52 +38,6 @@ void SheetData::set(int row, int col, const QString &text)
     while (r.size() <= col)
         r.append(QString());
     r[col] = text;
-}
-
-QString numberText(double v)
-{
-    if (!std::isfinite(v))
-        return QString::number(v);
-    if (v == std::floor(v) && std::fabs(v) < 1e15)
-        return QString::number(qint64(v));
-    return QString::number(v, 'g', 15);
-}
-
-QString dateTimeText(int year, int month, int day, int hour, int minute, int second)
-{
-    const QString time = QStringLiteral("%1:%2:%3")
-                             .arg(hour, 2, 10, QLatin1Char('0'))
-                             .arg(minute, 2, 10, QLatin1Char('0'))
-                             .arg(second, 2, 10, QLatin1Char('0'));
-    // Day 0 of the serial calendar stands for "no date": a pure time.
-    const bool noDate = year < 1900 || (year == 1900 && month == 1 && day == 0);
-    if (noDate)
-        return time;
-    const QString date = QStringLiteral("%1/%2/%3").arg(year).arg(month).arg(day);
-    if (hour == 0 && minute == 0 && second == 0)
-        return date;
-    return date + QStringLiteral(" %1:%2:%3")
-                      .arg(hour)
-                      .arg(minute, 2, 10, QLatin1Char('0'))
-                      .arg(second, 2, 10, QLatin1Char('0'));
-}
-
-QString dateSerialText(double serial, const QDate &origin)
-{
-    if (!std::isfinite(serial) || serial < 0 || serial > 2958466)
-        return numberText(serial); // outside the calendar: show the number
-    double whole = std::floor(serial);
-    qint64 secs = std::llround((serial - whole) * 86400.0);
-    if (secs >= 86400) {
-        whole += 1;
-        secs -= 86400;
-    }
-    const int h = int(secs / 3600), m = int(secs % 3600 / 60), s = int(secs % 60);
-    const bool noDate = whole == 0 && origin == QDate(1899, 12, 30);
-    if (noDate)
-        return dateTimeText(0, 0, 0, h, m, s);
-    const QDate d = origin.addDays(qint64(whole));
-    return dateTimeText(d.year(), d.month(), d.day(), h, m, s);
 }
 
 SheetKind sheetKindOf(const QByteArray &bytes)
@@ -113,8 +68,7 @@ std::unique_ptr<SheetReader> readerFor(SheetKind kind)
 SheetData readSheet(const QByteArray &bytes)
 {
     if (bytes.size() > SheetLimits::kMaxFileBytes)
-        throw SheetError(QStringLiteral("表格文件太大（超过%1MB），无法导入")
-                             .arg(SheetLimits::kMaxFileBytes >> 20));
+        throw SheetError(SheetTexts::tooLarge(SheetLimits::kMaxFileBytes));
     return readerFor(sheetKindOf(bytes))->read(bytes);
 }
 
@@ -124,10 +78,6 @@ SheetData readSheetFile(const QString &path)
     if (!f.open(QIODevice::ReadOnly))
         throw SheetError(QStringLiteral("无法打开文件 %1：%2").arg(path, f.errorString()));
     if (f.size() > SheetLimits::kMaxFileBytes)
-        throw SheetError(QStringLiteral("表格文件太大（超过%1MB），无法导入")
-                             .arg(SheetLimits::kMaxFileBytes >> 20));
-    const QByteArray bytes = f.readAll();
-    if (sheetKindOf(bytes) == SheetKind::Xls)
-        return XlsReader().readFile(path);
-    return readSheet(bytes);
+        throw SheetError(SheetTexts::tooLarge(SheetLimits::kMaxFileBytes));
+    return readSheet(f.readAll());
 }

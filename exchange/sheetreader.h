@@ -1,9 +1,10 @@
 #pragma once
 // Reading the first worksheet of a spreadsheet file into cell texts.
 //
-// Cell texts: an empty cell is the empty text, a text cell its text, a
-// number its decimal text, a time of day HH:MM:SS, a date yyyy/M/d and a
-// date with a time yyyy/M/d H:MM:SS. The reader is chosen by the file's
+// Cell texts: an empty cell is the empty text, a text cell its text, typed
+// values as numberformats.h writes them, a boolean True or False; a formula
+// cell gives its stored result, an error value (#N/A in an .xls) the empty
+// text. The reader is chosen by the file's
 // content, never by its name: a compound file is an .xls, a zip archive an
 // .xlsx or .ods, anything else a CSV text in UTF-8 (or GB18030, which
 // Chinese spreadsheet programs save, when the bytes are not UTF-8).
@@ -21,6 +22,7 @@ constexpr int kMaxRows = 100000;               // rows of the worksheet
 constexpr int kMaxColumns = 64;                // further columns are dropped
 constexpr qint64 kMaxFileBytes = 64ll << 20;   // the file as stored
 constexpr qint64 kMaxUnpackedBytes = 256ll << 20; // all parts of a zip, inflated
+constexpr qint64 kMaxTextChars = 64ll << 20;      // all cell texts of an .ods
 }
 
 // A file that cannot be read as a sheet; the text is for the operator.
@@ -51,16 +53,10 @@ public:
     virtual SheetData read(const QByteArray &bytes) const = 0;
 };
 
-// libfreexl is not safe against every malformed file (fuzzing finds reads
-// outside its buffers), so the program reads an .xls in a child process: a
-// fault there costs the import, never the bells.
+// .xls: BIFF8 or BIFF5 in a compound file.
 class XlsReader : public SheetReader {
 public:
     SheetData read(const QByteArray &bytes) const override;
-    SheetData readFile(const QString &path) const;
-    // The same in this process, for the fuzzer, which needs the coverage.
-    SheetData readHere(const QByteArray &bytes) const;
-    SheetData readFileHere(const QString &path) const;
 };
 
 // .xlsx and .ods, both zip archives.
@@ -86,12 +82,8 @@ SheetData readSheetFile(const QString &path);
 namespace SheetTexts {
 QString notASheet();
 QString damaged();
+QString noWorksheet();
 QString tooManyRows();
-QString tooLarge();
+QString tooLarge(qint64 boundBytes = SheetLimits::kMaxUnpackedBytes);
 QString encrypted();
 }
-// Cell texts of typed values, shared by the readers.
-QString numberText(double v);
-// A date serial (days since 1899-12-30, or since 'origin') as the cell text.
-QString dateSerialText(double serial, const QDate &origin);
-QString dateTimeText(int year, int month, int day, int hour, int minute, int second);

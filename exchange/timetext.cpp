@@ -121,17 +121,29 @@ std::optional<qint64> parseTimeText(const QString &text)
     if (!hours)
         return std::nullopt;
     qint64 h = *hours, m = 0, s = 0, ms = 0;
-    if (sc.take(u':')) {
+    // A separator, blanks allowed on either side ("12 : 30"); without one
+    // the blanks are left for what follows.
+    auto separator = [&sc](QChar c) {
+        const qsizetype at = sc.i;
+        sc.skipBlanks();
+        if (sc.take(c)) {
+            sc.skipBlanks();
+            return true;
+        }
+        sc.i = at;
+        return false;
+    };
+    if (separator(u':')) {
         const auto v = sc.number();
         if (!v)
             return std::nullopt; // a separator needs its number
         m = *v;
-        if (sc.take(u':')) {
+        if (separator(u':')) {
             const auto w = sc.number();
             if (!w)
                 return std::nullopt;
             s = *w;
-            if (sc.take(u'.')) {
+            if (separator(u'.')) {
                 const auto x = sc.number();
                 if (!x)
                     return std::nullopt;

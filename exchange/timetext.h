@@ -3,9 +3,9 @@
 #include <optional>
 
 // Reads the time cell of an imported sheet the way a Chinese regional setting
-// reads a date and time: blanks around the parts; an optional leading date
-// (yyyy/M/d or yyyy-M-d, ignored); hours, then optional ":" minutes, ":"
-// seconds and "." milliseconds; an AM/PM or 上午/下午 marker before or after
+// reads a date and time: blanks around each part and separator; an optional
+// leading date (yyyy/M/d or yyyy-M-d, ignored); hours, then optional ":"
+// minutes, ":" seconds and "." milliseconds; an AM/PM or 上午/下午 marker before or after
 // the time. Plain digits 0-9 only. Returns whole seconds since midnight
 // (milliseconds dropped), or nothing when the text is not a time.
 std::optional<qint64> parseTimeText(const QString &text);

@@ -1,7 +1,8 @@
-// .xlsx read part by part with Qt's XML stream reader. liborcus 0.17, which
-// reads the .ods files, skips inline strings and absolute part names, both
-// of which common generators (openpyxl among them) write, and would then
-// import an empty sheet without a word.
+// .xlsx read part by part with Qt's XML stream reader. liborcus 0.17 (tried
+// first) skips inline strings and absolute part names, both of which common
+// generators (openpyxl among them) write, and would then import an empty
+// sheet without a word.
+#include "numberformats.h"
 #include "sheetreader.h"
 #include "zippackage.h"
 
@@ -153,15 +154,21 @@ bool cellRef(QStringView ref, int *row, int *col)
 // ISO 8601 text of a t="d" cell → the cell text of a date or time.
 QString isoText(const QString &iso)
 {
-    const QDateTime dt = QDateTime::fromString(iso, Qt::ISODate);
+    auto secondOf = [](const QTime &t) { return secondOfDayFromSeconds(t.msecsSinceStartOfDay() / 1000.0); };
+    auto text = [](const QDate &d, int s) {
+        return dateTimeText(d.isValid() ? d.year() : 0, d.isValid() ? d.month() : 0,
+                            d.isValid() ? d.day() : 0, s / 3600, s % 3600 / 60, s % 60);
+    };
+    const QDateTime dt = QDateTime::fromString(iso, Qt::ISODateWithMs);
     if (dt.isValid())
-        return dateTimeText(dt.date().year(), dt.date().month(), dt.date().day(),
-                            dt.time().hour(), dt.time().minute(), dt.time().second());
-    const QTime t = QTime::fromString(iso, Qt::ISODate);
+        return text(dt.date(), secondOf(dt.time()));
+    const QTime t = QTime::fromString(iso, Qt::ISODateWithMs);
     if (t.isValid())
-        return dateTimeText(0, 0, 0, t.hour(), t.minute(), t.second());
+        return text(QDate(), secondOf(t));
     return iso;
 }
+
+} // namespace
 
 SheetData readXlsxSheet(const ZipPackage &zip)
 {
@@ -197,7 +204,7 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     const Rels rels = readRels(zip, workbook);
     const QString sheetPart = rels.byId.value(firstSheetId);
     if (firstSheetId.isEmpty() || !zip.contains(sheetPart))
-        throw SheetError(QStringLiteral("表格文件中没有工作表"));
+        throw SheetError(SheetTexts::noWorksheet());
 
     const QStringList strings = readSharedStrings(zip, rels.byType.value(QStringLiteral("sharedStrings")));
     const std::vector<bool> dateXfs = readDateXfs(zip, rels.byType.value(QStringLiteral("styles")));
@@ -275,15 +282,17 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     return data;
 }
 
-} // namespace
-
 SheetData ZipSheetReader::read(const QByteArray &bytes) const
 {
     const ZipPackage zip(bytes);
+    const bool ods = zip.contains(QStringLiteral("content.xml"));
+    // Encrypted parts do not inflate: say why before the bounds check fails.
+    if (ods && isEncryptedOds(zip))
+        throw SheetError(SheetTexts::encrypted());
     zip.checkBounds();
     if (zip.contains(QStringLiteral("[Content_Types].xml")))
         return readXlsxSheet(zip);
-    if (zip.contains(QStringLiteral("content.xml")))
-        return readOdsSheet(bytes);
+    if (ods)
+        return readOdsSheet(zip);
     throw SheetError(SheetTexts::notASheet());
 }

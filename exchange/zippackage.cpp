@@ -1,5 +1,5 @@
-// Hand-written central-directory walk: orcus's zip reader keeps its entry
-// sizes to itself, and the bounds must be checked before anything inflates.
+// Hand-written central-directory walk over zlib: Qt has no public zip
+// reader, and the bounds must be checked before anything inflates.
 #include "zippackage.h"
 
 #include "sheetreader.h"

@@ -29,11 +29,9 @@ private:
     QHash<QString, Entry> m_entries;
 };
 
-// Number formats that show a date or a time (shared by the .xlsx and .ods
-// readers): built-in ids of Excel, including the Chinese ones, and codes.
-bool isBuiltinDateFormat(size_t id);
-bool isDateFormatCode(std::string_view code);
-
 struct SheetData;
-// The first worksheet of an .ods (through liborcus).
-SheetData readOdsSheet(const QByteArray &bytes);
+// The first worksheet of an .xlsx, of an .ods.
+SheetData readXlsxSheet(const ZipPackage &zip);
+SheetData readOdsSheet(const ZipPackage &zip);
+// An .ods saved with a password (its manifest names the encryption).
+bool isEncryptedOds(const ZipPackage &zip);

@@ -1,5 +1,8 @@
-// Time to export and to import 10,000 bell entries (target ≤ 1 s each), and
-// for reference the time LibreOffice takes to convert the same list to .xls.
+// Export and import of 10,000 bell entries (target ≤ 200 ms each): the
+// export to .xls, then the import of the same list as .xls, .xlsx, .ods and
+// .csv (the whole command: reading, checking every row, replacing the list).
+// For reference, LibreOffice's own conversion of each of these files to CSV
+// in the same run; its .xlsx and .ods are also the files imported here.
 #include "apppaths.h"
 #include "bellstore.h"
 #include "fakes.h"
@@ -10,9 +13,44 @@
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
+#include <algorithm>
 #include <cstdio>
+
+namespace {
+
+// The best of a few runs: the machine is shared, the least disturbed run
+// shows the code's own cost.
+template <typename F> double bestMs(int runs, F &&f)
+{
+    double best = 1e300;
+    for (int i = 0; i < runs; ++i) {
+        QElapsedTimer t;
+        t.start();
+        f();
+        best = std::min(best, t.nsecsElapsed() / 1e6);
+    }
+    return best;
+}
+
+// soffice --convert-to, timed; false when it failed.
+bool convert(const QString &soffice, const QString &profile, const QString &filter,
+             const QString &file, const QString &outDir, double *ms)
+{
+    QProcess p;
+    QElapsedTimer t;
+    t.start();
+    p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + profile,
+                      QStringLiteral("--headless"), QStringLiteral("--convert-to"), filter,
+                      QStringLiteral("--outdir"), outDir, file});
+    const bool ok = p.waitForFinished(300000) && p.exitCode() == 0;
+    *ms = t.nsecsElapsed() / 1e6;
+    return ok;
+}
+
+} // namespace
 
 int main(int argc, char **argv)
 {
@@ -50,48 +88,69 @@ int main(int argc, char **argv)
 
     FakeMessages messages;
     FakeFileDialogs dialogs;
-    const QString file = home.path() + QStringLiteral("list");
-    dialogs.saveAnswers = {file};
     auto events = [] { QCoreApplication::processEvents(); };
-    QElapsedTimer t;
-    t.start();
-    SheetExport(grid, messages, dialogs, events).run();
-    const double exportMs = t.nsecsElapsed() / 1e6;
+    const QString base = home.path() + QStringLiteral("list");
+    const double exportMs = bestMs(3, [&] {
+        dialogs.saveAnswers = {base};
+        SheetExport(grid, messages, dialogs, events).run();
+    });
+    const QString xls = base + QStringLiteral(".xls");
 
-    dialogs.openAnswers = {file + QStringLiteral(".xls")};
-    t.restart();
-    SheetImport(store, paths, messages, dialogs, events, [] {}).run();
-    const double importMs = t.nsecsElapsed() / 1e6;
-    const bool same = store.list(QStringLiteral("%")).size() == stored.size();
+    printf("entries                      %d\n", n);
+    printf("export (.xls)                %7.1f ms   (target <= 200 ms)\n", exportMs);
 
-    printf("entries                 %d\n", n);
-    printf("export (.xls)           %.1f ms   (target <= 1000 ms)\n", exportMs);
-    printf("import (.xls, replace)  %.1f ms   (target <= 1000 ms)%s\n", importMs,
-           same ? "" : "  LIST DIFFERS");
-
+    // The other kinds, saved by LibreOffice from our file.
     const QString soffice = QStandardPaths::findExecutable(QStringLiteral("soffice"));
-    if (soffice.isEmpty()) {
-        printf("soffice --convert-to xls: LibreOffice is not installed\n");
-    } else {
-        // The same list as CSV, converted by LibreOffice as a reference.
-        const QString csv = home.path() + QStringLiteral("list.csv");
-        QFile f(csv);
-        f.open(QIODevice::WriteOnly);
-        for (int r = 1; r <= stored.size(); ++r) {
-            QStringList row;
-            for (int c = 0; c < 7; ++c)
-                row << grid.cell(c, r);
-            f.write((row.join(u',') + u'\n').toUtf8());
+    const QString profile = home.path() + QStringLiteral("lo-profile");
+    const QString outDir = home.path() + QStringLiteral("lo-out/");
+    struct Kind {
+        const char *name;
+        QString file;
+        QString filter;
+    };
+    QList<Kind> kinds{{"xls", xls, {}},
+                      {"xlsx", base + QStringLiteral(".xlsx"), QStringLiteral("xlsx:Calc MS Excel 2007 XML")},
+                      {"ods", base + QStringLiteral(".ods"), QStringLiteral("ods")},
+                      {"csv", base + QStringLiteral(".csv"), QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1")}};
+    if (!soffice.isEmpty()) {
+        double ms = 0;
+        convert(soffice, profile, QStringLiteral("ods"), xls, outDir, &ms); // warms the profile
+        for (Kind &k : kinds) {
+            if (k.filter.isEmpty())
+                continue;
+            if (convert(soffice, profile, k.filter, xls, outDir, &ms))
+                QFile::rename(outDir + QStringLiteral("list.") + QLatin1String(k.name), k.file);
         }
-        f.close();
-        QProcess p;
-        t.restart();
-        p.start(soffice, {QStringLiteral("-env:UserInstallation=file://") + home.path() + QStringLiteral("lo"),
-                          QStringLiteral("--headless"), QStringLiteral("--infilter=CSV:44,34,76,1"),
-                          QStringLiteral("--convert-to"), QStringLiteral("xls"),
-                          QStringLiteral("--outdir"), home.path() + QStringLiteral("lo-out"), csv});
-        p.waitForFinished(300000);
-        printf("soffice --convert-to xls %.1f ms (reference, exit %d)\n", t.nsecsElapsed() / 1e6, p.exitCode());
     }
-    return same ? 0 : 1;
+
+    int status = 0;
+    for (const Kind &k : kinds) {
+        if (!QFileInfo::exists(k.file)) {
+            printf("import (.%-4s)               LibreOffice is not installed to make the file\n", k.name);
+            continue;
+        }
+        bool same = true;
+        const double readMs = bestMs(3, [&] { (void)readSheetFile(k.file); });
+        const double importMs = bestMs(3, [&] {
+            store.replaceAll({});
+            dialogs.openAnswers = {k.file};
+            messages.answers = {Messages::Answer::Yes};
+            SheetImport(store, paths, messages, dialogs, events, [] {}).run();
+            same = store.list(QStringLiteral("%")).size() == stored.size();
+        });
+        QString reference = QStringLiteral("LibreOffice is not installed");
+        double loMs = 0;
+        if (!soffice.isEmpty()
+            && convert(soffice, profile, QStringLiteral("csv:Text - txt - csv (StarCalc):44,34,76,1"),
+                       k.file, outDir + QStringLiteral("ref"), &loMs))
+            reference = QStringLiteral("soffice --convert-to csv of the same file %1 ms, %2x")
+                            .arg(loMs, 0, 'f', 0)
+                            .arg(loMs / importMs, 0, 'f', 1);
+        printf("import (.%-4s, replace)      %7.1f ms   (target <= 200 ms; %s)%s\n", k.name, importMs,
+               qPrintable(reference), same ? "" : "  LIST DIFFERS");
+        printf("  of which reading the file  %7.1f ms\n", readMs);
+        if (!same)
+            status = 1;
+    }
+    return status;
 }

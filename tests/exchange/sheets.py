@@ -84,6 +84,20 @@ def make_ods(path):
  <table:table-cell office:value-type="date" office:date-value="2024-03-05T07:30:00"><text:p>x</text:p></table:table-cell>
  <table:table-cell office:value-type="string"><text:p>起床铃</text:p></table:table-cell>
 </table:table-row>
+<table:table-row>
+ <table:table-cell office:value-type="percentage" office:value="0.25"><text:p>25%</text:p></table:table-cell>
+ <table:table-cell office:value-type="time" office:time-value="PT36H05M00S"><text:p>36:05</text:p></table:table-cell>
+ <table:table-cell office:value-type="boolean" office:boolean-value="true"><text:p>TRUE</text:p></table:table-cell>
+ <table:table-cell office:value-type="currency" office:currency="CNY" office:value="12.5"><text:p>¥12.50</text:p></table:table-cell>
+ <table:table-cell office:value-type="date" office:date-value="2024-03-05"><text:p>x</text:p></table:table-cell>
+</table:table-row>
+<table:table-row table:number-rows-repeated="2">
+ <table:table-cell table:number-columns-repeated="2" office:value-type="string"><text:p>同</text:p></table:table-cell>
+ <table:covered-table-cell table:number-columns-repeated="2"><text:p>被合并</text:p></table:covered-table-cell>
+ <table:table-cell office:value-type="string"><text:p>a<text:s text:c="3"/>b<text:tab/>c<text:line-break/>d</text:p><text:p><text:span>第二段</text:span></text:p></table:table-cell>
+ <table:table-cell office:value-type="string" office:string-value="公式结果"><office:annotation><text:p>批注</text:p></office:annotation><text:p>公式结果</text:p></table:table-cell>
+</table:table-row>
+<table:table-row table:number-rows-repeated="1048570"><table:table-cell table:number-columns-repeated="1024"/></table:table-row>
 </table:table></office:spreadsheet></office:body></office:document-content>"""
     manifest = """<?xml version="1.0" encoding="UTF-8"?>
 <manifest:manifest xmlns:manifest="urn:oasis:names:tc:opendocument:xmlns:manifest:1.0" manifest:version="1.2">

@@ -1,4 +1,5 @@
 #include "apppaths.h"
+#include "biff8writer.h"
 #include "bellstore.h"
 #include "fakes.h"
 #include "pyhelper.h"
@@ -63,7 +64,9 @@ private slots:
     void importMessagesWordForWord();
     void bareNamesOnly();
     void noAnswerAndCancelChangeNothing();
-    void emptyListReplacesEverything();
+    void sheetWithoutEntriesChangesNothing();
+    void realFilesImportTheirEntries_data();
+    void realFilesImportTheirEntries();
     void failureDuringInsertionKeepsOldList();
     void lockedDatabaseKeepsOldList();
     void unreadableFileIsAnError();
@@ -163,7 +166,8 @@ void TstCommands::exportThenImportRestoresEveryField()
     const QList<BellEntry> list{entry(0, "午夜", "c.mp3", "日一二三四五六", "3", "第一个"),
                                 entry(27000, "上课", "上课.mp3", "一二三四五", "", "含,逗号\"引号\""),
                                 entry(27000, "", "下课 铃.wav", "", "45", ""),
-                                entry(86399, " 前后空格 ", "c.mp3", "六", "120", "  ")};
+                                entry(86399, " 前后空格 ", "c.mp3", "六", "120", "  "),
+                                entry(3600, "长备注", "c.mp3", "一", "", QString(50000, u'长'))};
     m_store->replaceAll(list);
     const QList<BellEntry> stored = m_store->list("%");
     ScheduleGrid grid;
@@ -265,15 +269,67 @@ void TstCommands::noAnswerAndCancelChangeNothing()
     QCOMPARE(imp.lastFile(), file);
 }
 
-void TstCommands::emptyListReplacesEverything()
+void TstCommands::sheetWithoutEntriesChangesNothing()
 {
+    // A blank A2, a header alone, an empty first sheet, a renamed text file:
+    // refused before the question, the list kept.
     const QString file = m_home->path() + "e.csv";
-    writeCsv(file, "序,时间\n,07:30\n1,07:30\n");
-    m_dialogs.openAnswers = {file};
+    for (const QByteArray &csv : {QByteArray("序,时间\n,07:30\n1,07:30\n"), QByteArray("序,时间\n"),
+                                  QByteArray("\n\n\n"), QByteArray("这只是一段文字，不是表格。\n")}) {
+        writeCsv(file, csv);
+        m_dialogs.openAnswers = {file};
+        m_messages.shown.clear();
+        makeImport().run();
+        QCOMPARE(m_messages.texts(), QStringList{"表格中没有找到铃声记录，铃声列表没有改变。"});
+    }
+    const QString xls = m_home->path() + "e.xls";
+    writeBiff8File(xls, "空", {});
+    m_dialogs.openAnswers = {xls};
+    m_messages.shown.clear();
+    makeImport().run();
+    QCOMPARE(m_messages.texts(), QStringList{SheetImport::noEntriesMessage()});
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QCOMPARE(m_refreshes, 0);
+}
+
+void TstCommands::realFilesImportTheirEntries_data()
+{
+    // Workbooks saved by other programs (tests/exchange/data/make-corpus.sh):
+    // formula columns, time cells, a merged 周期 cell, text formulas, rich
+    // and inline strings, booleans, the 1904 calendar, a long text.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QList<BellEntry>>("expected");
+    const QList<BellEntry> lo{entry(27000, "起床", "起床.mp3", "一二三四五", "", "早操"),
+                              entry(29100, "上课", "上课.mp3", "", "", "第一节"),
+                              entry(45000, "午饭", "午饭.mp3", "一二三四五六日", "", "饭前  洗手慢走"),
+                              entry(86399, "晚安", "晚安.mp3", "日六", "", "晚安")};
+    for (const char *ext : {"xls", "xlsx", "ods"})
+        QTest::newRow(ext) << QStringLiteral("bells-lo.%1").arg(ext) << lo;
+    QTest::newRow("openpyxl") << "bells-openpyxl.xlsx"
+                              << QList<BellEntry>{entry(24600, "早读", "起床.mp3", "一二三四五", "", "备注"),
+                                                  entry(28800, "上课", "上课.mp3", "一二三四五", "", ""),
+                                                  entry(45000, "午饭", "午饭.mp3", "日六", "", "5"),
+                                                  entry(86399, "晚安", "晚安.mp3", "日", "", "")};
+    QTest::newRow("xlwt") << "bells-xlwt.xls"
+                          << QList<BellEntry>{entry(25200, "起床", "起床.mp3", "一二三四五", "", QString(9000, u'长')),
+                                              entry(29100, "上课", "上课.mp3", "一二三四五", "", "第一节"),
+                                              entry(45000, "午饭", "午饭.mp3", "日六", "", "True")};
+    QTest::newRow("hand xlsx") << "hand-bells.xlsx"
+                               << QList<BellEntry>{entry(29100, "上课", "上课.mp3", "一二三四五", "", "True"),
+                                                   entry(43200, "午饭", "午饭.mp3", "", "", "False"),
+                                                   entry(86399, "晚安", "晚安.mp3", "", "", "")};
+}
+
+void TstCommands::realFilesImportTheirEntries()
+{
+    QFETCH(QString, file);
+    QFETCH(QList<BellEntry>, expected);
+    for (const char *music : {"起床.mp3", "上课.mp3", "午饭.mp3", "晚安.mp3"})
+        m_home->touchMusic(QString::fromUtf8(music));
+    m_dialogs.openAnswers = {qEnvironmentVariable("DALING_TEST_DATA") + "/" + file};
     makeImport().run();
     QCOMPARE(m_messages.texts(), (QStringList{SheetImport::question(), "数据已经成功导入到数据库"}));
-    QVERIFY(m_store->list("%").isEmpty());
-    QCOMPARE(m_refreshes, 1);
+    QCOMPARE(withoutIds(m_store->list("%")), expected);
 }
 
 void TstCommands::failureDuringInsertionKeepsOldList()

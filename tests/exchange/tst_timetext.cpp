@@ -29,7 +29,12 @@ void TstTimeText::rules_data()
     // Blanks.
     QTest::newRow("export form") << " 07:30:00" << 27000ll;
     QTest::newRow("blanks around") << "   07:30   " << 27000ll;
-    QTest::newRow("blank inside") << "07: 30" << -1ll;
+    QTest::newRow("blank after separator") << "07: 30" << 27000ll;
+    QTest::newRow("blanks around separators") << "12 : 30 : 05" << 45005ll;
+    QTest::newRow("blank before separator") << " 8 :05" << 29100ll;
+    QTest::newRow("blanks around decimal") << "8:05:00 . 5" << 29100ll;
+    QTest::newRow("blank is no separator") << "12 30" << -1ll;
+    QTest::newRow("blanks then no number") << "12 : " << -1ll;
     QTest::newRow("tab is no blank") << "\t07:30" << -1ll;
     QTest::newRow("empty") << "" << -1ll;
     QTest::newRow("blanks only") << "   " << -1ll;

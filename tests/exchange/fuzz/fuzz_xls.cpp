@@ -5,7 +5,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
     const QByteArray bytes(reinterpret_cast<const char *>(data), qsizetype(size));
     try {
-        const SheetData sheet = XlsReader().readHere(bytes);
+        const SheetData sheet = XlsReader().read(bytes);
         (void)sheet.cell(1, 1);
     } catch (const SheetError &) {
     }
