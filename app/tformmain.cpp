@@ -402,8 +402,6 @@ void TFormMain::guarded(const std::function<void()> &fn)
         fn();
     } catch (const AppError &e) {
         m_ctx.messages->generalError(e.text());
-    } catch (const AudioError &e) {
-        m_ctx.messages->generalError(e.text());
     } catch (const std::exception &e) {
         m_ctx.messages->generalError(QString::fromLocal8Bit(e.what()));
     }

@@ -2,18 +2,16 @@
 // The player contract every window uses: one file at a time, times in
 // milliseconds, mode numbers as the callers poll them. Operations that need
 // an open file throw AudioError("No MCI device open") when none is.
-#include <QString>
-#include <stdexcept>
+#include "apperror.h"
 
-class AudioError : public std::runtime_error {
+class AudioError : public AppError {
 public:
     // File: the file cannot be played. Output: no sound output could be
     // opened. NoResponse: the player or the sound server did not answer
     // within the player's bound; the call was abandoned, not the player.
     enum class Cause { File, Output, NoResponse };
     explicit AudioError(const QString &text, Cause cause = Cause::File)
-        : std::runtime_error(text.toStdString()), m_text(text), m_cause(cause) {}
-    QString text() const { return m_text; }
+        : AppError(text), m_cause(cause) {}
     Cause cause() const { return m_cause; }
     // The file was fine but the output failed or did not answer: worth
     // trying again a moment later.
@@ -21,7 +19,6 @@ public:
     bool isNoResponse() const { return m_cause == Cause::NoResponse; }
 
 private:
-    QString m_text;
     Cause m_cause;
 };
 

@@ -1,32 +1,55 @@
 #pragma once
 #include "audioplayer.h"
 
-struct mpv_handle;
+#include <memory>
 
-// AudioPlayer on libmpv: one mpv handle per player, driven synchronously
-// through mpv's own event queue so that no Qt event runs inside open().
+class MpvWorker;
+
+// AudioPlayer on libmpv, whose calls never hold the caller (the GUI thread)
+// longer than kCallBoundMs, however the sound server or a file behaves.
 //
 // How it works:
-// - The handle is created in the constructor (about 5 ms) with config=no,
-//   video=no, idle=yes, keep-open=yes and pause=yes, so that every file is
-//   loaded paused and stays loaded at its end.
-// - open() loads the file and waits on mpv's event queue until playback is
-//   ready (the decoder produced audio and the audio output is open), so that
-//   a file that cannot be played, and an output that cannot be opened, fail
-//   here with a clear AudioError. play() then only un-pauses: the output
-//   stream is already open, and sound starts within a few milliseconds.
-// - mode() and position() read a cache kept from mpv's events (never a
-//   blocking call on the player's core); a file that ends turns Stopped by
-//   itself, detected when mpv pauses it at its end (keep-open).
+// - Each player has a worker thread that owns its mpv core (mpvworker.h)
+//   and makes every libmpv call; the player hands each operation over and
+//   waits for it up to the bound. The core (its threads and buffers) starts
+//   with the first open(): the editor's and the ad-hoc window's players may
+//   never be used on a day, and the bell player opens each file ahead of
+//   its second anyway.
+// - Past the bound the call throws AudioError with Cause::NoResponse (close()
+//   and the destructor throw nothing and simply return); the player then has
+//   no file open, and what the abandoned call still does when the server
+//   answers is undone on the worker. While the worker is still inside a
+//   call given up on, the next calls fail at once instead of waiting again,
+//   so a stalled server costs a caller one bound, not one per call (a bell
+//   due meanwhile fails at its second). A core stuck for longer than
+//   kAbandonAfterMs is given up: the next call starts a fresh one, and the
+//   stuck core is destroyed by its own thread once libmpv returns. So the
+//   player recovers by itself when the server answers again.
+// - open() returns when the file is loaded paused with its output open, so
+//   that an unplayable file and a missing output fail there; play() only
+//   un-pauses, and sound starts within a few milliseconds.
+// - mode(), position(), length() and interrupted() read the state the worker
+//   publishes after each operation and each event of mpv; they never wait.
+//   A file that mpv drops while it sounds (END_FILE: its output died or its
+//   decoder failed) turns Stopped with interrupted() true.
 // - Output::System tries PulseAudio (PipeWire serves it too), then ALSA, and
 //   never falls back to silence: where neither opens, open() (or play(),
 //   should the output be lost in between) throws.
-// - mpv refuses to start under a non-"C" LC_NUMERIC. The constructor sets
-//   LC_NUMERIC to "C" for the process if it is not (Qt formats numbers
-//   through QLocale and is not affected); should libmpv still fail to start,
-//   the constructor does not throw but open() does, with the reason.
+// - mpv refuses to start under a non-"C" LC_NUMERIC: the constructor sets
+//   LC_NUMERIC to "C" for the process if it is not; should libmpv still
+//   fail to start, open() throws with the reason.
 class MpvPlayer : public AudioPlayer {
 public:
+    // The longest a caller waits for any operation.
+    static constexpr int kCallBoundMs = 200;
+    // A core that has not come back from a given-up call for this long is
+    // replaced by a fresh one (at most one stuck core per player waits for
+    // its clean-up at a time; until then calls fail at once). Not sooner: a
+    // fresh core only gets stuck in the same server, and each costs its
+    // caller one bound; a stopped server, once it answers, releases the old
+    // core by itself.
+    static constexpr int kAbandonAfterMs = 5000;
+
     enum class Output {
         System, // the system's default output (PulseAudio/PipeWire, else ALSA)
         Null    // mpv's null output, for tests and benchmarks
@@ -49,14 +72,17 @@ public:
     qint64 position() const override;
     Mode mode() const override;
     bool interrupted() const override;
+    // Percent of the file's own amplitude (20 gives a fifth of the level).
     void setVolume(int percent) override;
     int volume() const override;
 
     // The audio output mpv opened for the current file ("pulse", "alsa",
     // "null"), empty when none. For diagnostics and tests.
     QString currentOutput() const;
+    // Stuck cores of all players still waiting for their clean-up.
+    static int coresAwaitingCleanup();
 
 private:
     struct Impl;
-    Impl *d;
+    std::unique_ptr<Impl> d;
 };

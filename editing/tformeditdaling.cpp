@@ -43,8 +43,6 @@ void guarded(Messages &messages, Fn &&fn)
         fn();
     } catch (const AppError &e) {
         messages.generalError(e.text());
-    } catch (const AudioError &e) {
-        messages.generalError(e.text());
     } catch (const std::exception &e) {
         messages.generalError(QString::fromLocal8Bit(e.what()));
     }

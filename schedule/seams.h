@@ -1,22 +1,13 @@
 #pragma once
 // The small interfaces through which the logic reaches the operator and the
 // wall clock, so that tests can answer for a person and set the time.
+// By its path: exchange/ reads this header without linking audio/.
+#include "../audio/apperror.h"
+
 #include <QDateTime>
 #include <QString>
 #include <QStringList>
 #include <optional>
-#include <stdexcept>
-
-// An error the general error box shows: the handler ends at the failing step.
-class AppError : public std::runtime_error {
-public:
-    explicit AppError(const QString &text)
-        : std::runtime_error(text.toStdString()), m_text(text) {}
-    QString text() const { return m_text; }
-
-private:
-    QString m_text;
-};
 
 class Clock {
 public:

@@ -1,8 +1,11 @@
 // Ring onset: from a bell's scheduled wall-clock second to its first sound at
 // the output, for the ring engine on its real timers with the real player,
-// beside paplay started exactly at a second. Then idle CPU and memory in
-// running mode. Needs a PulseAudio server whose default sink is a null sink
-// (bench/ring/run.sh starts one).
+// beside paplay started exactly at a second. Then a stalled sound server
+// (SIGSTOP 3 s before a bell, SIGCONT 6 s later): the longest gap between two
+// clock ticks meanwhile, what became of each bell, and the onset of the bells
+// after the server is back. Then idle CPU and memory in running mode. Needs
+// a PulseAudio server whose default sink is a null sink (bench/ring/run.sh
+// starts one and passes its pid in BENCH_PULSE_PID).
 #include "bellboard.h"
 #include "mpvplayer.h"
 #include "onsetrecorder.h"
@@ -17,8 +20,10 @@
 #include <QTimer>
 
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <spawn.h>
+#include <thread>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <time.h>
@@ -137,6 +142,15 @@ void runEventsUntilNs(int64_t ns)
     loop.exec();
 }
 
+// The PulseAudio server to stall: BENCH_PULSE_PID, else its pid file.
+pid_t pulsePid()
+{
+    if (const int pid = qEnvironmentVariableIntValue("BENCH_PULSE_PID"); pid > 0)
+        return pid_t(pid);
+    QFile f(qEnvironmentVariable("XDG_RUNTIME_DIR") + QStringLiteral("/pulse/pid"));
+    return f.open(QIODevice::ReadOnly) ? pid_t(f.readAll().trimmed().toInt()) : 0;
+}
+
 } // namespace
 
 int main(int argc, char **argv)
@@ -196,7 +210,7 @@ int main(int argc, char **argv)
     const int64_t start = nextSecondNs(OnsetRecorder::wallNs()) + 4000000000LL;
     const QDateTime startAt = QDateTime::fromMSecsSinceEpoch(start / 1000000);
     const qint64 startSec = startAt.time().msecsSinceStartOfDay() / 1000;
-    if (startSec + 3 * bells + 20 >= 86400) {
+    if (startSec + 3 * bells + 40 >= 86400) {
         std::fprintf(stderr, "too close to midnight; run again in a minute\n");
         return 2;
     }
@@ -213,6 +227,19 @@ int main(int argc, char **argv)
         entries.append({0, t + 2, "bell", "tone.wav", all, "", ""});
         busyDue.push_back(start + int64_t(3 * bells + 5 * i + 2) * 1000000000LL);
     }
+    // The stall: the server stops 3 s before a bell and answers again 6 s
+    // later; three bells follow at 3 s, 6 s and 9 s after its return.
+    const pid_t server = pulsePid();
+    const qint64 stallOffset = 3 * bells + 17;
+    const int64_t stallStart = start + int64_t(stallOffset) * 1000000000LL;
+    const int64_t stallEnd = stallStart + 6000000000LL;
+    std::vector<int64_t> stallDue, afterDue;
+    if (server > 0) {
+        for (qint64 at : {3, 9, 12, 15}) {
+            entries.append({0, startSec + stallOffset + at, at == 3 ? "stalled" : "after", "tone.wav", all, "", ""});
+            (at == 3 ? stallDue : afterDue).push_back(stallStart + at * 1000000000LL);
+        }
+    }
     store.replaceAll(entries);
 
     SystemClock clock;
@@ -223,14 +250,31 @@ int main(int argc, char **argv)
     MpvPlayer spare(MpvPlayer::Output::System);
     RingEngine engine(board, player, messages, clock, nullptr, &spare);
     std::vector<double> playReturned;
+    std::vector<std::pair<int64_t, bool>> outcomes; // when, and whether it rang
     QObject::connect(&engine, &RingEngine::rang, [&] {
         const int64_t now = OnsetRecorder::wallNs();
-        playReturned.push_back(double(now % 1000000000LL) / 1e6);
+        if (now < stallStart || server <= 0)
+            playReturned.push_back(double(now % 1000000000LL) / 1e6);
+        outcomes.emplace_back(now, true);
     });
+    QObject::connect(&engine, &RingEngine::ringFailed, [&] { outcomes.emplace_back(OnsetRecorder::wallNs(), false); });
+    // A clock update: the engine's tick has run (this slot comes after it).
+    std::vector<int64_t> ticks;
+    QObject::connect(&engine.TimerShiJian, &QTimer::timeout, [&] { ticks.push_back(OnsetRecorder::wallNs()); });
+    std::thread staller;
+    if (server > 0)
+        staller = std::thread([&] {
+            sleepUntilNs(stallStart);
+            ::kill(server, SIGSTOP);
+            sleepUntilNs(stallEnd);
+            ::kill(server, SIGCONT);
+        });
     const double rssBeforeEngine = rssMb();
     engine.start();
-    const int64_t end = busyDue.back() + 2000000000LL;
+    const int64_t end = (server > 0 ? afterDue.back() : busyDue.back()) + 2000000000LL;
     runEventsUntilNs(end);
+    if (staller.joinable())
+        staller.join();
 
     rec.stop();
     std::printf("\nring onset, scheduled second -> first sound at the null sink's monitor\n");
@@ -248,6 +292,39 @@ int main(int argc, char **argv)
     row("ring engine, player still busy", busy, busyDue.size());
     std::printf("%-34s %6.1fms %6.1fms   (%zu bells; in-process)\n", "engine: play() returned after",
                 ret.median, ret.worst, returned.size());
+    if (server > 0) {
+        auto longestGap = [&](int64_t from, int64_t until) {
+            double gap = 0;
+            for (size_t i = 1; i < ticks.size(); ++i)
+                if (ticks[i] > from && ticks[i - 1] < until)
+                    gap = std::max(gap, double(ticks[i] - ticks[i - 1]) / 1e9);
+            return gap;
+        };
+        std::printf("\nstalled server: SIGSTOP 3 s before a bell, SIGCONT 6 s later\n");
+        std::printf("longest gap between two clock ticks: %.3f s during the stall, %.3f s before it\n",
+                    longestGap(stallStart, stallEnd + 1000000000LL), longestGap(start, stallStart));
+        auto outcomeOf = [&](int64_t due) {
+            for (const auto &[when, rang] : outcomes)
+                if (when > due - 500000000LL && when < due + 4000000000LL)
+                    return QStringLiteral("%1 %2 ms after its second")
+                        .arg(rang ? "rang" : "failed").arg(double(when - due) / 1e6, 0, 'f', 0);
+            return QStringLiteral("neither rang nor failed");
+        };
+        for (int64_t due : stallDue) {
+            // Any sound from its second until the first bell after the return.
+            const auto late = onsetIn(rec, due - 200000000LL, afterDue.front() - 200000000LL);
+            std::printf("bell due in the stall: %s; sound heard: %s\n", qPrintable(outcomeOf(due)),
+                        late ? qPrintable(QStringLiteral("%1 ms after its second").arg(double(*late - due) / 1e6, 0, 'f', 0))
+                             : "none");
+        }
+        for (int64_t due : afterDue)
+            std::printf("bell after the return, +%lld s: %s\n", (long long)((due - stallEnd) / 1000000000LL),
+                        qPrintable(outcomeOf(due)));
+        const Stats after = onsets(rec, afterDue, "engine, server back   ");
+        row("ring engine, after the stall", after, afterDue.size());
+    } else {
+        std::printf("\nno PulseAudio pid (BENCH_PULSE_PID): the stalled-server run is left out\n");
+    }
     std::fflush(stdout);
     // Idle in running mode: a tick and a blink a second, nothing to ring.
     const double cpu0 = cpuSeconds();
@@ -263,7 +340,8 @@ int main(int argc, char **argv)
     std::printf("  (resident at start %.1f MB, before the first bell %.1f MB; with the recorder's "
                 "library and buffers), after the player closed its file %.1f MB\n",
                 rssStart, rssBeforeEngine, rssClosed);
-    std::printf("messages shown: %d, bells rung: %zu of %zu\n", messages.count, playReturned.size(),
-                size_t(bells + 6));
+    std::printf("messages shown: %d, bells rung: %zu of %zu\n", messages.count,
+                std::count_if(outcomes.begin(), outcomes.end(), [](const auto &o) { return o.second; }),
+                size_t(bells + 6) + stallDue.size() + afterDue.size());
     return 0;
 }

@@ -17,4 +17,4 @@ stop() {
 trap stop EXIT
 for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
 pactl set-default-sink test_null
-BENCH_SOURCE=test_null.monitor "$bin"
+BENCH_PULSE_PID="$(cat "$XDG_RUNTIME_DIR/pulse/pid")" BENCH_SOURCE=test_null.monitor "$bin"

@@ -6,8 +6,11 @@
 #include <QElapsedTimer>
 #include <QFile>
 #include <QProcess>
+#include <QProcessEnvironment>
+#include <QTemporaryDir>
 #include <QStringList>
 #include <QThread>
+#include <csignal>
 
 // Runs ffmpeg with `args` (after -nostdin -loglevel error -y); true on success.
 inline bool runFfmpeg(const QStringList &args)
@@ -69,3 +72,56 @@ inline const char *modeName(AudioPlayer::Mode m)
     }
     return "?";
 }
+
+// A PulseAudio server of the test's own, with a null sink, in a temporary
+// runtime folder; PULSE_SERVER points the process at it while it lives.
+// Its pid lets a test stop (SIGSTOP), resume or kill it.
+class PrivatePulse {
+public:
+    ~PrivatePulse() { stop(); }
+    // False where pulseaudio cannot run here.
+    bool start(const QString &sink)
+    {
+        if (!m_runtime.isValid())
+            return false;
+        const QString socket = m_runtime.filePath("native");
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_RUNTIME_DIR", m_runtime.path());
+        env.remove("PULSE_SERVER");
+        m_server.setProcessEnvironment(env);
+        m_server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
+                                      "--load=module-native-protocol-unix socket=" + socket,
+                                      "--load=module-null-sink sink_name=" + sink});
+        // The socket appears before the server answers: wait for an answer,
+        // or the first open of a test would meet a server still starting.
+        const QString server = "unix:" + socket;
+        if (!m_server.waitForStarted(5000)
+            || !pollUntil([&] { return !runOutput("pactl", {"--server=" + server, "info"}).isEmpty(); }, 10000))
+            return false;
+        m_saved = qgetenv("PULSE_SERVER");
+        m_pointed = true;
+        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
+        qputenv("PULSE_SINK", sink.toUtf8());
+        return true;
+    }
+    void signal(int sig) { ::kill(pid_t(m_server.processId()), sig); }
+    void stop()
+    {
+        if (m_server.state() != QProcess::NotRunning) {
+            signal(SIGCONT);
+            m_server.kill();
+            m_server.waitForFinished(5000);
+        }
+        if (m_pointed) {
+            qputenv("PULSE_SERVER", m_saved);
+            qunsetenv("PULSE_SINK");
+            m_pointed = false;
+        }
+    }
+
+private:
+    QTemporaryDir m_runtime;
+    QProcess m_server;
+    QByteArray m_saved;
+    bool m_pointed = false;
+};

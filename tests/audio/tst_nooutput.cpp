@@ -63,26 +63,9 @@ private slots:
     // itself, and the next play says why instead of pretending.
     void outputLostWhilePlaying()
     {
-        QTemporaryDir runtime;
-        QVERIFY(runtime.isValid());
-        const QString socket = runtime.filePath("native");
-        QProcess server;
-        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_RUNTIME_DIR", runtime.path());
-        env.remove("PULSE_SERVER");
-        server.setProcessEnvironment(env);
-        server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
-                                    "--load=module-native-protocol-unix socket=" + socket,
-                                    "--load=module-null-sink sink_name=lost_null"});
-        if (!server.waitForStarted(5000))
+        PrivatePulse server;
+        if (!server.start("lost_null"))
             QSKIP("pulseaudio cannot be started here");
-        if (!pollUntil([&] { return QFile::exists(socket); }, 5000)) {
-            server.kill();
-            server.waitForFinished();
-            QSKIP("pulseaudio did not come up");
-        }
-        const QByteArray saved = qgetenv("PULSE_SERVER");
-        qputenv("PULSE_SERVER", "unix:" + QFile::encodeName(socket));
         {
             MpvPlayer p(MpvPlayer::Output::System);
             p.setFileName(m_tone);
@@ -91,14 +74,16 @@ private slots:
             p.play();
             QCOMPARE(p.mode(), Mode::Playing);
             QThread::msleep(200);
-            server.kill();
-            server.waitForFinished(5000);
+            server.signal(SIGKILL);
             QVERIFY(pollUntil([&] { return p.mode() != Mode::Playing; }, 3000));
+            QCOMPARE(p.mode(), Mode::Stopped);
+            QVERIFY(p.interrupted());
             QVERIFY(p.position() < p.length());
             QVERIFY_THROWS_EXCEPTION(AudioError, p.play());
             QVERIFY(p.mode() != Mode::Playing);
+            p.close();
+            QVERIFY(!p.interrupted());
         }
-        qputenv("PULSE_SERVER", saved);
     }
 
     // The null output, for tests and benchmarks, is unaffected.

@@ -1,0 +1,38 @@
+#pragma once
+// The operator's texts for a file the player cannot open or play, and for an
+// output that is missing or does not answer. One home for them, so that the
+// player's core and its façade say the same thing the same way.
+#include <QString>
+#include <QStringList>
+
+namespace LoadErrors {
+
+// Checks that can be made before libmpv sees the file (it exists, is a
+// non-empty regular file, can be read). Empty when the file passes.
+QString checkFile(const QString &path);
+
+// mpv's own error lines, for the technically minded reader of a message;
+// empty when there are none.
+QString details(const QStringList &mpvErrorLines);
+
+// No sound output could be opened for `path`.
+QString outputFailed(bool systemOutput, const QString &path, const QStringList &mpvErrorLines);
+
+// The file ended before it could play: `endError` is the mpv error of its
+// END_FILE. Sets *isOutput when the output, not the file, failed.
+QString endedWhileLoading(int endError, const QString &path, const QStringList &mpvErrorLines,
+                          bool *isOutput);
+
+QString commandFailed(const QString &path, int mpvError);
+QString notAccepted(const QString &path);
+QString openTimedOut(double seconds, const QString &path);
+QString noAudioTrack(const QString &path);
+QString truncated(const QString &path, const QString &why);
+QString startFailed(int mpvError); // 0: mpv_create() itself failed
+
+// The player or the sound server did not answer within `boundMs`, or, with
+// `fileStage`, the file could not be read in that time. `path` is the file
+// concerned, if any.
+QString noResponse(int boundMs, const QString &path, bool fileStage = false);
+
+} // namespace LoadErrors

@@ -1,0 +1,188 @@
+#include "mpvworker.h"
+
+#include <atomic>
+#include <chrono>
+#include <pthread.h>
+
+namespace {
+std::atomic<int> s_abandonedAlive{0};
+} // namespace
+
+MpvWorker::MpvWorker(bool systemOutput, double mpvVolume)
+    : m_core(std::make_unique<MpvCore>(systemOutput, mpvVolume))
+{
+}
+
+MpvWorker::~MpvWorker()
+{
+    // The owner joins or detaches before letting go; this is the last word.
+    if (m_thread.joinable())
+        m_thread.detach();
+}
+
+std::shared_ptr<MpvWorker> MpvWorker::start(bool systemOutput, double mpvVolume)
+{
+    std::shared_ptr<MpvWorker> w(new MpvWorker(systemOutput, mpvVolume));
+    // The thread keeps its worker alive: an abandoned core outlives its player.
+    w->m_thread = std::thread([w] { w->loop(); });
+    pthread_setname_np(w->m_thread.native_handle(), "daling-mpv");
+    return w;
+}
+
+void MpvWorker::wake(void *self)
+{
+    // Called on libmpv's threads: no libmpv call here, only a note.
+    auto *w = static_cast<MpvWorker *>(self);
+    std::lock_guard lk(w->m_mutex);
+    w->m_mpvWoke = true;
+    w->m_wakeCv.notify_one();
+}
+
+void MpvWorker::loop()
+{
+    MpvCore *core = m_core.get();
+    core->setWakeup(&MpvWorker::wake, this);
+    core->setCancelled([this] {
+        std::lock_guard lk(m_mutex);
+        return m_quit;
+    });
+
+    std::unique_lock lk(m_mutex);
+    // Runs `fn` without the lock, as "busy", and publishes the state after.
+    auto busy = [&](const std::function<void()> &fn) {
+        m_busySinceNs = MpvCore::steadyNs();
+        lk.unlock();
+        fn();
+        const CoreState s = core->state();
+        lk.lock();
+        m_busySinceNs = 0;
+        if (!m_undoDue)
+            m_state = s;
+    };
+    for (;;) {
+        m_wakeCv.wait(lk, [&] { return m_quit || m_undoDue || m_mpvWoke || !m_tasks.empty(); });
+        if (m_quit)
+            break;
+        if (m_undoDue && !m_current) {
+            // Whatever a given-up task did, its caller was told it failed
+            // and sees nothing open: make that true before the next task.
+            busy([&] {
+                try {
+                    core->close();
+                } catch (...) {
+                }
+            });
+            m_undoDue = false;
+            m_state = core->state();
+            continue;
+        }
+        if (!m_tasks.empty()) {
+            std::shared_ptr<Task> task = std::move(m_tasks.front());
+            m_tasks.pop_front();
+            if (task->givenUp)
+                continue; // never started: nothing to undo
+            task->started = true;
+            m_current = task;
+            std::exception_ptr error;
+            busy([&] {
+                try {
+                    task->job(*core);
+                } catch (...) {
+                    error = std::current_exception();
+                }
+            });
+            task->error = error;
+            task->done = true;
+            m_current.reset();
+            m_doneCv.notify_all();
+            continue;
+        }
+        m_mpvWoke = false;
+        busy([&] { core->pump(); });
+    }
+    lk.unlock();
+    m_core.reset(); // mpv_terminate_destroy, on this thread whatever it costs
+    lk.lock();
+    m_ended = true;
+    if (m_abandoned)
+        --s_abandonedAlive;
+    m_doneCv.notify_all();
+}
+
+bool MpvWorker::run(Job job, int boundMs)
+{
+    auto task = std::make_shared<Task>();
+    task->job = std::move(job);
+    std::unique_lock lk(m_mutex);
+    m_tasks.push_back(task);
+    m_wakeCv.notify_one();
+    if (!m_doneCv.wait_for(lk, std::chrono::milliseconds(boundMs), [&] { return task->done; })) {
+        // Never started: it is skipped. Started: it is undone when it
+        // returns. Either way the caller now sees nothing open.
+        task->givenUp = true;
+        m_undoDue = true;
+        return false;
+    }
+    if (task->error)
+        std::rethrow_exception(task->error);
+    return true;
+}
+
+CoreState MpvWorker::state() const
+{
+    std::lock_guard lk(m_mutex);
+    return m_undoDue ? CoreState{} : m_state;
+}
+
+bool MpvWorker::unanswered() const
+{
+    std::lock_guard lk(m_mutex);
+    return m_undoDue;
+}
+
+qint64 MpvWorker::busyForMs() const
+{
+    std::lock_guard lk(m_mutex);
+    return m_busySinceNs ? (MpvCore::steadyNs() - m_busySinceNs) / 1000000 : 0;
+}
+
+void MpvWorker::leaveToThread(std::unique_lock<std::mutex> &lk)
+{
+    if (!m_ended && !m_abandoned) {
+        m_abandoned = true;
+        ++s_abandonedAlive;
+    }
+    lk.unlock();
+    if (m_thread.joinable())
+        m_thread.detach();
+}
+
+void MpvWorker::abandon()
+{
+    std::unique_lock lk(m_mutex);
+    m_quit = true;
+    m_wakeCv.notify_one();
+    leaveToThread(lk);
+}
+
+void MpvWorker::finish(int boundMs)
+{
+    std::unique_lock lk(m_mutex);
+    m_quit = true;
+    m_wakeCv.notify_one();
+    if (m_doneCv.wait_for(lk, std::chrono::milliseconds(boundMs), [&] { return m_ended; })) {
+        lk.unlock();
+        if (m_thread.joinable())
+            m_thread.join();
+        return;
+    }
+    leaveToThread(lk);
+}
+
+bool MpvWorker::ended() const
+{
+    std::lock_guard lk(m_mutex);
+    return m_ended;
+}
+
+int MpvWorker::abandonedAlive() { return s_abandonedAlive.load(); }

@@ -1,0 +1,87 @@
+#pragma once
+// The thread that owns one mpv core (mpvcore.h) and does everything that
+// can block on it: starting it, each of the player's operations, reading its
+// events, destroying it. The caller hands a job over and waits for it only
+// up to a bound; past the bound it gives up, and the job, when it finally
+// returns, is undone (the core closes its file) so that nothing the caller
+// was told failed happens late (no bell sounds seconds after its time).
+//
+// Why a thread and not only libmpv's async API: mpv_create, mpv_initialize
+// and mpv_terminate_destroy have no async form and all of them can block on
+// a stuck sound server; the load needs several synchronous property reads;
+// and the proven synchronous load sequence stays as it is. libmpv's wakeup
+// callback is used too: it wakes this thread when events wait, so that the
+// GUI thread never calls libmpv at all, and an idle player sleeps.
+#include "mpvcore.h"
+
+#include <condition_variable>
+#include <deque>
+#include <exception>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+
+class MpvWorker {
+public:
+    using Job = std::function<void(MpvCore &)>;
+
+    // Starts the thread; the mpv core itself starts with the first job that
+    // needs it (MpvCore::open).
+    static std::shared_ptr<MpvWorker> start(bool systemOutput, double mpvVolume);
+    ~MpvWorker();
+    MpvWorker(const MpvWorker &) = delete;
+    MpvWorker &operator=(const MpvWorker &) = delete;
+
+    // Runs `job` on the thread and waits for it up to `boundMs`. Returns
+    // false when it gave up; otherwise rethrows what the job threw.
+    bool run(Job job, int boundMs);
+
+    // The core's state as last published. While a job given up on is not
+    // yet undone, the state of a closed player.
+    CoreState state() const;
+    // A job was given up on and the thread has not come back from it yet.
+    bool unanswered() const;
+    // How long the thread has been inside one job or event (0 when idle).
+    qint64 busyForMs() const;
+    // The job in hand waits for its file, not for the output.
+    bool readingFile() const { return m_core->readingFile(); }
+
+    // Hands the core to the thread for good: it destroys the core once its
+    // current call returns, then ends. Never waits.
+    void abandon();
+    // Ends the thread: waits up to `boundMs` for the core's destruction and
+    // otherwise leaves it to the thread, as abandon() does.
+    void finish(int boundMs);
+    bool ended() const;
+
+    // Cores given up on whose threads are still stuck, in the whole process.
+    static int abandonedAlive();
+
+private:
+    struct Task {
+        Job job;
+        bool started = false, done = false, givenUp = false;
+        std::exception_ptr error;
+    };
+    MpvWorker(bool systemOutput, double mpvVolume);
+    void loop();
+    static void wake(void *self);
+    void leaveToThread(std::unique_lock<std::mutex> &lk);
+
+    // Made here, used and destroyed on the thread.
+    std::unique_ptr<MpvCore> m_core;
+    std::thread m_thread;
+    mutable std::mutex m_mutex;
+    std::condition_variable m_wakeCv; // the thread waits for work
+    std::condition_variable m_doneCv; // callers wait for their task
+    std::deque<std::shared_ptr<Task>> m_tasks;
+    std::shared_ptr<Task> m_current;
+    bool m_mpvWoke = false;
+    bool m_quit = false;
+    bool m_ended = false;
+    bool m_abandoned = false;
+    bool m_undoDue = false; // a task was given up on: close the file after it
+    qint64 m_busySinceNs = 0;
+    CoreState m_state;
+};
