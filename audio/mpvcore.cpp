@@ -106,7 +106,10 @@ QList<AudioOutputDevice> MpvCore::devices()
             else if (std::strcmp(entry.u.list->keys[k], "description") == 0)
                 d.description = QString::fromUtf8(v.u.string);
         }
-        if (!d.name.isEmpty())
+        // mpv lists the devices of every output driver it has; this core
+        // opens only PulseAudio's and ALSA's (and "auto", the default).
+        const QString driver = d.name.section(u'/', 0, 0);
+        if (d.name == u"auto" || driver == u"pulse" || driver == u"alsa")
             out.append(d);
     }
     return out;
