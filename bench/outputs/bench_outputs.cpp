@@ -30,12 +30,12 @@ struct Series {
     void print(const char *name) const
     {
         if (v.empty()) {
-            std::printf("  %-34s no sound (%d runs)\n", name, failures);
+            std::printf("  %-38s no sound (%d runs)\n", name, failures);
             return;
         }
         std::vector<double> s = v;
         std::sort(s.begin(), s.end());
-        std::printf("  %-34s median %6.1f ms  min %6.1f  max %6.1f  (%zu runs, %d without sound)\n", name,
+        std::printf("  %-38s median %6.1f ms  min %6.1f  max %6.1f  (%zu runs, %d without sound)\n", name,
                     s[s.size() / 2], s.front(), s.back(), s.size(), failures);
     }
 };
@@ -104,7 +104,10 @@ int main(int argc, char **argv)
             player.setOutputDevice(route.device);
             player.setFileName(bell);
             try {
+                const int64_t t0 = OnsetRecorder::wallNs();
                 player.open();
+                results[std::string(route.name) + " (device chosen): open()"].v.push_back(
+                    ms(OnsetRecorder::wallNs() - t0));
             } catch (const AudioError &e) {
                 std::printf("  %s: open failed: %s\n", route.name, qPrintable(e.text()));
                 for (const auto &[name, rec] : route.heard)
@@ -130,5 +133,20 @@ int main(int argc, char **argv)
     for (const Route &route : routes)
         for (const auto &[name, rec] : route.heard)
             results[name].print(name);
+    // The list of outputs is read at each open with a device chosen.
+    for (const Route &route : routes) {
+        const std::string name = std::string(route.name) + " (device chosen): open()";
+        results[name].print(name.c_str());
+    }
+    Series dflt;
+    player.setOutputDevice({});
+    for (int run = 0; run < runs; ++run) {
+        player.setFileName(bell);
+        const int64_t t0 = OnsetRecorder::wallNs();
+        player.open();
+        dflt.v.push_back(ms(OnsetRecorder::wallNs() - t0));
+        player.close();
+    }
+    dflt.print("default output: open()");
     return 0;
 }
