@@ -172,10 +172,12 @@ public:
     // Outputs: the device set, the list offered (listFails: the server does
     // not answer).
     QString device;
+    QString missing; // what missingOutput() answers
     QList<AudioOutputDevice> offered;
     bool listFails = false;
     void setOutputDevice(const QString &name) override { device = name; }
     QString outputDevice() const override { return device; }
+    QString missingOutput() const override { return missing; }
     QList<AudioOutputDevice> outputDevices() override
     {
         if (listFails)
