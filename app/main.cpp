@@ -40,7 +40,9 @@ int main(int argc, char *argv[])
     ctx.clock = &clock;
     ctx.messages = &messages;
     ctx.dialogs = &dialogs;
-    ctx.makePlayer = [] { return std::make_unique<MpvPlayer>(MpvPlayer::Output::System); };
+    ctx.makePlayer = [](const QString &device) {
+        return std::make_unique<MpvPlayer>(MpvPlayer::Output::System, device);
+    };
     ctx.executablePath = QCoreApplication::applicationFilePath();
 
     TFormMain FormMain(ctx);

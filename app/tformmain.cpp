@@ -16,6 +16,8 @@
 #include "ringhistory.h"
 #include "historydialog.h"
 #include "settings.h"
+#include "soundoutputs.h"
+#include "outputdialog.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
 #include "testplayback.h"
@@ -139,9 +141,13 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     : QMainWindow(parent), m_ctx(std::move(ctx))
 {
     setObjectName(QStringLiteral("FormMain"));
-    m_player = m_ctx.makePlayer();
+    // The store comes first: the players are made for the outputs it keeps.
+    const QString storeError = openStore();
+    m_settings = std::make_unique<Settings>(m_store);
+    const SoundOutputs outputs(*m_settings);
+    m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     // A bell due while the previous one plays is opened ahead on this one.
-    m_sparePlayer = m_ctx.makePlayer();
+    m_sparePlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
     // --- school calendar ---
     m_calendar = std::make_unique<SchoolCalendar>(m_store);
@@ -164,13 +170,14 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
     buildFrame();
     connect(m_board.get(), &BellBoard::changed, this, &TFormMain::syncFromBoard);
-    FormCreate();
+    FormCreate(storeError);
     // The editor and the ad-hoc window come after the main window, whose
     // store they use; both stay hidden until opened.
-    m_editorPlayer = m_ctx.makePlayer();
+    // The editor's playback is a test of the bells' sound: their output.
+    m_editorPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     FormEditDaLing = new TFormEditDaLing(m_store, *m_board, *m_editorPlayer, *m_ctx.messages,
                                          *m_ctx.dialogs, this);
-    m_adhocPlayer = m_ctx.makePlayer();
+    m_adhocPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast));
     FormLinShiGuangBo = new TFormLinShiGuangBo(m_store, *m_adhocPlayer, *m_ctx.messages,
                                                *m_ctx.dialogs, this);
     // The dialogs block only the main window, so that the tray icon still
@@ -203,13 +210,17 @@ TFormMain::~TFormMain()
             p->close();
 }
 
-void TFormMain::FormCreate()
+QString TFormMain::openStore()
 {
     // A fresh copy of the program may come without its data folder; an
     // installed one starts with the sample timetable it came with.
     QDir().mkpath(m_ctx.paths.dataFolder());
     seedStoreFromSample(m_ctx.paths);
-    const QString error = m_store.open(m_ctx.paths.databaseFile());
+    return m_store.open(m_ctx.paths.databaseFile());
+}
+
+void TFormMain::FormCreate(const QString &error)
+{
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());
     if (error.isEmpty())
@@ -248,6 +259,9 @@ void TFormMain::buildFrame()
     NCalendar = N1->addAction(QStringLiteral("校历与作息方案…"));
     NCalendar->setObjectName(QStringLiteral("NCalendar"));
     connect(NCalendar, &QAction::triggered, this, &TFormMain::NCalendarClick);
+    NOutput = N1->addAction(OutputDialog::kMenuText);
+    NOutput->setObjectName(QStringLiteral("NOutput"));
+    connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
@@ -444,6 +458,27 @@ void TFormMain::NCalendarClick()
         dialog.exec();
     });
 }
+void TFormMain::NOutputClick()
+{
+    guarded([this] {
+        OutputChoice choice(*m_settings);
+        OutputDialog dialog(choice, m_ctx.makePlayer, *m_ctx.messages, this);
+        if (dialog.exec() != QDialog::Accepted)
+            return;
+        applyOutputs();
+    });
+}
+
+void TFormMain::applyOutputs()
+{
+    // Each player takes its output with its next file: a bell opened ahead
+    // rings where it was opened.
+    const SoundOutputs outputs(*m_settings);
+    for (AudioPlayer *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get()})
+        p->setOutputDevice(outputs.device(SoundOutputs::Bells));
+    m_adhocPlayer->setOutputDevice(outputs.device(SoundOutputs::Broadcast));
+}
+
 void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick()
 {
@@ -454,7 +489,6 @@ void TFormMain::StringGridshowDblClick()
 
 void TFormMain::setUpDucking()
 {
-    m_settings = std::make_unique<Settings>(m_store);
     m_ducking = new Ducking(*m_adhocPlayer, m_settings.get(), this);
     m_bellWatch = new BellSoundWatch(*m_player, this);
     // The engine says when a bell starts and ends, on either of its players;

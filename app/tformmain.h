@@ -44,8 +44,10 @@ struct MainContext {
     const Clock *clock = nullptr;
     Messages *messages = nullptr;
     FileDialogs *dialogs = nullptr;
-    // Makes each window's own player.
-    std::function<std::unique_ptr<AudioPlayer>()> makePlayer;
+    // Makes each window's own player, for a sound output by libmpv's device
+    // name (empty: the system default): the bells', or the broadcast's, as
+    // the settings keep them.
+    std::function<std::unique_ptr<AudioPlayer>(const QString &device)> makePlayer;
     // Where the autostart entry lives.
     QString autostartFolder = QStringLiteral("/etc/xdg/autostart");
     // The executable whose full path autostart records.
@@ -87,6 +89,7 @@ public slots:
     void StatusBar1Click();
     void StringGridshowDblClick();
     void NCalendarClick(); // 系统 → 校历与作息方案…
+    void NOutputClick();   // 系统 → 声音输出…
     // Mirrors the board into the widgets.
     void syncFromBoard();
 
@@ -97,7 +100,10 @@ protected:
 private:
     // Runs a handler; what it throws goes to the general error box.
     void guarded(const std::function<void()> &fn);
-    void FormCreate();
+    QString openStore();
+    void FormCreate(const QString &storeError);
+    // Hands the outputs the settings keep to the players.
+    void applyOutputs();
     void buildFrame();
     void setUpGrid();
 
@@ -135,6 +141,7 @@ private:
     QMenu *N1 = nullptr;
     QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr, *NJiLu = nullptr;
     QAction *NCalendar = nullptr;
+    QAction *NOutput = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr;
     CloseGuard *m_closeGuard = nullptr;

@@ -4,6 +4,8 @@
 // an open file throw AudioError("No MCI device open") when none is.
 #include "apperror.h"
 
+#include <QList>
+
 class AudioError : public AppError {
 public:
     // File: the file cannot be played. Output: no sound output could be
@@ -20,6 +22,13 @@ public:
 
 private:
     Cause m_cause;
+};
+
+// One output the sound server offers: libmpv's device name (what the settings
+// keep, e.g. "pulse/alsa_output.usb-…") and its description for the operator.
+struct AudioOutputDevice {
+    QString name;
+    QString description;
 };
 
 inline const char *const kNoDeviceOpen = "No MCI device open";
@@ -63,6 +72,17 @@ public:
     // Output level of this player, 0–100 (default 100); kept across files.
     virtual void setVolume(int percent) = 0;
     virtual int volume() const = 0;
+
+    // The output the next open() sounds on, by its device name; empty is the
+    // system default. A player without a choice of outputs ignores it.
+    virtual void setOutputDevice(const QString &name) { (void)name; }
+    virtual QString outputDevice() const { return {}; }
+    // The chosen output when it was missing as the open file loaded, which
+    // then sounds on the system default output instead; empty otherwise.
+    virtual QString missingOutput() const { return {}; }
+    // The outputs the sound server offers now; throws AudioError where it
+    // cannot tell within the player's bound.
+    virtual QList<AudioOutputDevice> outputDevices() { return {}; }
 
     bool isPlaying() const { return mode() == Mode::Playing; }
 };

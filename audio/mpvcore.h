@@ -32,6 +32,7 @@ struct CoreState {
     quint64 posMarks = 0;   // counts positions set on purpose (seek, stop, open)
     bool interrupted = false;
     QString currentAo;      // the output the open file loaded with
+    QString missingDevice;  // the chosen device, missing when the file loaded
 };
 
 class MpvCore {
@@ -60,6 +61,10 @@ public:
     void pause();
     void seek(qint64 ms);
     void setVolume(double mpvVolume);
+    // The device the next load opens (libmpv's name; empty: the default).
+    void setDevice(const QString &name) { m_device = name; }
+    // libmpv's audio-device-list, starting the core if needed.
+    QList<AudioOutputDevice> devices();
     // Handles the events waiting, without blocking on the queue
     // (mpvevents.cpp, with the waits for events).
     void pump();
@@ -88,6 +93,9 @@ private:
     qint64 currentMs() const;
     void resetOpenState();
     void load(const QString &path);
+    // Points mpv at m_device when the server offers it, else at the default
+    // output (noted in the state as missingDevice).
+    void applyDevice();
     [[noreturn]] void failLoad(const QString &text, bool isOutputFailure = false);
     // Un-pauses and checks that the output the file loaded with is still
     // there: a bell that cannot sound must never read as playing.
@@ -97,6 +105,8 @@ private:
 
     bool m_system;
     double m_volume;
+    QString m_device;
+    QString m_appliedDevice = QStringLiteral("auto"); // mpv's audio-device now
     mpv_handle *m_h = nullptr;
     std::function<bool()> m_cancelled;
     void (*m_wakeup)(void *) = nullptr;

@@ -21,6 +21,7 @@ double mpvVolume(int percent) { return 100.0 * std::cbrt(double(percent) / 100.0
 
 struct MpvPlayer::Impl {
     Output output = Output::System;
+    QString device; // the chosen output, empty: the default
     QString file; // what the next open() opens
     QString path; // the absolute path of the last open()
     std::optional<qint64> startPos;
@@ -72,9 +73,10 @@ struct MpvPlayer::Impl {
     }
 };
 
-MpvPlayer::MpvPlayer(Output output) : d(std::make_unique<Impl>())
+MpvPlayer::MpvPlayer(Output output, const QString &device) : d(std::make_unique<Impl>())
 {
     d->output = output;
+    d->device = device;
     // mpv_create() returns NULL under any LC_NUMERIC but "C". Set here, on
     // the caller's thread, not on the worker's while the window formats
     // numbers; Qt formats through QLocale and is not affected.
@@ -99,7 +101,10 @@ void MpvPlayer::open()
     d->path = path;
     // Its checks touch the disk, which may be a hung network share: they
     // run on the worker too.
-    d->call([path](MpvCore &core) { core.open(path); });
+    d->call([path, device = d->device](MpvCore &core) {
+        core.setDevice(device);
+        core.open(path);
+    });
 }
 
 void MpvPlayer::close()
@@ -196,3 +201,20 @@ QString MpvPlayer::currentOutput() const
 }
 
 int MpvPlayer::coresAwaitingCleanup() { return MpvWorker::abandonedAlive(); }
+
+void MpvPlayer::setOutputDevice(const QString &name) { d->device = name; }
+QString MpvPlayer::outputDevice() const { return d->device; }
+
+QString MpvPlayer::missingOutput() const
+{
+    const CoreState s = d->state();
+    return s.isOpen ? s.missingDevice : QString();
+}
+
+QList<AudioOutputDevice> MpvPlayer::outputDevices()
+{
+    // Shared with the job: a call given up on still writes its answer.
+    auto list = std::make_shared<QList<AudioOutputDevice>>();
+    d->call([list](MpvCore &core) { *list = core.devices(); });
+    return *list;
+}

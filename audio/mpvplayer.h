@@ -35,6 +35,10 @@ class MpvWorker;
 // - Output::System tries PulseAudio (PipeWire serves it too), then ALSA, and
 //   never falls back to silence: where neither opens, open() (or play(),
 //   should the output be lost in between) throws.
+// - A chosen output device (mpv's audio-device) that the server does not
+//   offer when a file opens is replaced by the default output, and
+//   missingOutput() names it: a bell rings on the wrong speaker rather than
+//   not at all.
 // - mpv refuses to start under a non-"C" LC_NUMERIC: the constructor sets
 //   LC_NUMERIC to "C" for the process if it is not; should libmpv still
 //   fail to start, open() throws with the reason.
@@ -59,7 +63,9 @@ public:
         System, // the system's default output (PulseAudio/PipeWire, else ALSA)
         Null    // mpv's null output, for tests and benchmarks
     };
-    explicit MpvPlayer(Output output = Output::System);
+    // `device`: libmpv's name of the output to sound on (empty: the
+    // system default), as setOutputDevice().
+    explicit MpvPlayer(Output output = Output::System, const QString &device = {});
     ~MpvPlayer() override;
     MpvPlayer(const MpvPlayer &) = delete;
     MpvPlayer &operator=(const MpvPlayer &) = delete;
@@ -80,6 +86,13 @@ public:
     // Percent of the file's own amplitude (20 gives a fifth of the level).
     void setVolume(int percent) override;
     int volume() const override;
+
+    // The device is handed to the core with each open(); the list is read
+    // on the worker like every other call (within kCallBoundMs).
+    void setOutputDevice(const QString &name) override;
+    QString outputDevice() const override;
+    QString missingOutput() const override;
+    QList<AudioOutputDevice> outputDevices() override;
 
     // The audio output mpv opened for the current file ("pulse", "alsa",
     // "null"), empty when none. For diagnostics and tests.

@@ -265,17 +265,27 @@ void RingEngine::ringAt(int row, qint64 dayStart, qint64 nowAbs)
         noteRung(dayStart, key, seconds);
         m_retry.reset();
         m_active = p == m_players[1] ? 1 : 0;
+        // It rang, on the default output: 完成, and the record says where.
+        const QString missing = p->missingOutput();
+        const QString note = missing.isEmpty() ? QString() : missingOutputText(missing);
         int record = 0;
         if (m_history) {
             record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), seconds,
                                         g.cell(ScheduleGrid::ColName, row),
                                         g.cell(ScheduleGrid::ColMusic, row), BellStatus::Done,
-                                        delayMs, QString()});
+                                        delayMs, note});
             flushSoon();
         }
         m_sounding = Sounding{key, p, record};
         m_refreshDueSeq = m_tickSeq;
         emit rang(row);
+        // Once per missing output, not at every bell of the day; again after
+        // it was back in between.
+        if (missing != m_warnedMissing) {
+            m_warnedMissing = missing;
+            if (!missing.isEmpty())
+                showBox(note);
+        }
     } catch (const std::exception &e) {
         const QString message = BellBoard::ringFailureText(e);
         const auto *audio = dynamic_cast<const AudioError *>(&e);

@@ -48,6 +48,13 @@ public:
     static inline const QString kInterruptedReason =
         QStringLiteral("声音输出在播放中途中断，铃声没有播完。");
 
+    // 说明 of a bell that rang on the system default output because the
+    // chosen one was missing, and the warning shown once for it.
+    static QString missingOutputText(const QString &device)
+    {
+        return QStringLiteral("指定的声音输出「%1」不存在，铃声已改用系统默认输出。").arg(device);
+    }
+
     // spare, when given, is a second player: a bell due while the previous
     // one still plays is opened on it ahead of its second.
     RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages, const Clock &clock,
@@ -177,4 +184,5 @@ private:
     };
     QHash<qint64, Day> m_rung;
     bool m_boxOpen = false;
+    QString m_warnedMissing; // the missing output already warned about
 };

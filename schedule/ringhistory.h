@@ -19,7 +19,7 @@ struct RingRecord {
     QString music;                // 音乐
     BellStatus result = BellStatus::Done; // 结果
     std::optional<qint64> delayMs; // 延迟: scheduled second to sound; none when it did not sound
-    QString reason;               // 说明; empty for 完成
+    QString reason;               // 说明; for 完成 only where it rang elsewhere than chosen
 };
 
 class RingHistory {

@@ -35,7 +35,7 @@ bool OnsetRecorder::start(std::string *error)
     attr.minreq = uint32_t(-1);
     attr.fragsize = uint32_t(pa_usec_to_bytes(pa_usec_t(m_opt.readMs) * 1000, &ss));
     int err = 0;
-    pa_simple *s = pa_simple_new(nullptr, "daling-bench", PA_STREAM_RECORD, m_opt.device.c_str(),
+    pa_simple *s = pa_simple_new(m_opt.server.empty() ? nullptr : m_opt.server.c_str(), "daling-bench", PA_STREAM_RECORD, m_opt.device.c_str(),
                                  "onset recorder", &ss, nullptr, &attr, &err);
     if (!s) {
         if (error)

@@ -28,6 +28,7 @@ class OnsetRecorder {
 public:
     struct Options {
         std::string device = "test_null.monitor";
+        std::string server;     // empty: the client's default (PULSE_SERVER)
         uint32_t rate = 44100;
         uint8_t channels = 2;   // the null sink's own layout: no remixing
         int readMs = 5;

@@ -66,7 +66,7 @@ int main(int argc, char *argv[])
     ctx.clock = &clock;
     ctx.messages = &messages;
     ctx.dialogs = &dialogs;
-    ctx.makePlayer = [&] { return std::make_unique<FakePlayer>(&clock); };
+    ctx.makePlayer = [&](const QString &) { return std::make_unique<FakePlayer>(&clock); };
     double firstFrame = -1;
     {
         FirstPaint probe;

@@ -43,7 +43,7 @@ class MainWindowTest : public QObject {
             c.clock = &clock;
             c.messages = &messages;
             c.dialogs = &dialogs;
-            c.makePlayer = [this] { return std::make_unique<FakePlayer>(&clock); };
+            c.makePlayer = [this](const QString &) { return std::make_unique<FakePlayer>(&clock); };
             c.autostartFolder = home.path() + "autostart";
             c.executablePath = home.path() + "daling";
             return c;
@@ -114,7 +114,7 @@ private slots:
         for (QAction *a : w.menuBar()->actions().first()->menu()->actions())
             items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统"));
-        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "-", "Quorlin官网"}));
+        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
         QVERIFY(f.messages.shown.isEmpty());
     }

@@ -33,7 +33,7 @@ class CalendarWindowTest : public QObject {
             c.clock = &clock;
             c.messages = &messages;
             c.dialogs = &dialogs;
-            c.makePlayer = [this] { return std::make_unique<FakePlayer>(&clock); };
+            c.makePlayer = [this](const QString &) { return std::make_unique<FakePlayer>(&clock); };
             c.autostartFolder = home.path() + "autostart";
             c.executablePath = home.path() + "daling";
             form = std::make_unique<TFormMain>(c);

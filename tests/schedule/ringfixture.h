@@ -45,6 +45,7 @@ private:
         defaultLength = m_primary->defaultLength;
         outputDown = m_primary->outputDown;
         hung = m_primary->hung;
+        missing = m_primary->missing;
     }
     const FakeClock *m_c;
     TimedPlayer *m_primary;

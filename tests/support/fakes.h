@@ -169,6 +169,22 @@ public:
     // The output dies under the playing file: it stops, interrupted() turns true.
     void interruptNow();
 
+    // Outputs: the device set, the list offered (listFails: the server does
+    // not answer).
+    QString device;
+    QString missing; // what missingOutput() answers
+    QList<AudioOutputDevice> offered;
+    bool listFails = false;
+    void setOutputDevice(const QString &name) override { device = name; }
+    QString outputDevice() const override { return device; }
+    QString missingOutput() const override { return missing; }
+    QList<AudioOutputDevice> outputDevices() override
+    {
+        if (listFails)
+            throw AudioError(QStringLiteral("声音服务器没有回答。"), AudioError::Cause::NoResponse);
+        return offered;
+    }
+
 private:
     void requireOpen() const;
     qint64 nowMs() const { return m_clock->now().toMSecsSinceEpoch(); }
