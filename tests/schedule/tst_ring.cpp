@@ -111,7 +111,9 @@ private slots:
         const qint64 t = F::at(8, 0, 5);
         f.add(t, "x");
         f.add(t, "y");
-        f.tickRange(t - 3, t + 3);
+        f.tickRange(t - 3, t + 1);
+        QCOMPARE(f.board.yunXing(), QStringLiteral("x.mp3")); // the file that sounds
+        f.tickRange(t + 2, t + 3);
         QCOMPARE(f.played(), QStringList{"x.mp3"});
         QCOMPARE(f.status(1), QStringLiteral("完成"));
         QCOMPARE(f.status(2), QStringLiteral("完成"));
