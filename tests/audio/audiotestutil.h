@@ -7,10 +7,13 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QStandardPaths>
+#include <QTest>
 #include <QTemporaryDir>
 #include <QStringList>
 #include <QThread>
 #include <csignal>
+#include <cstdio>
 
 // Runs ffmpeg with `args` (after -nostdin -loglevel error -y); true on success.
 inline bool runFfmpeg(const QStringList &args)
@@ -125,3 +128,17 @@ private:
     QByteArray m_saved;
     bool m_pointed = false;
 };
+
+// main() of a suite that starts its own sound server and makes its own tones:
+// without pulseaudio or ffmpeg it is skipped (exit 77), never passed.
+template <typename Suite>
+int runWithRealSound(int argc, char **argv)
+{
+    if (QStandardPaths::findExecutable("pulseaudio").isEmpty()
+        || QStandardPaths::findExecutable("ffmpeg").isEmpty()) {
+        std::fprintf(stderr, "SKIP: pulseaudio and ffmpeg are needed\n");
+        return 77;
+    }
+    Suite t;
+    return QTest::qExec(&t, argc, argv);
+}
