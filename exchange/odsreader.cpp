@@ -1,4 +1,4 @@
-// .ods: the first table of content.xml, read with Qt's XML stream reader.
+// .ods: the first table of content.xml, read with the XML cursor (libxml2).
 // liborcus 0.17 (tried first) refused time cells, shifted the cells after a
 // covered (merged) cell and dropped the text results of formulas. Every
 // cell carries its value in its own attributes (office:value-type and
@@ -6,20 +6,23 @@
 // needed; a formula cell keeps its last result the same way.
 #include "numberformats.h"
 #include "sheetreader.h"
+#include "xmlcursor.h"
 #include "zippackage.h"
 
 #include <QDate>
-#include <QXmlStreamReader>
 #include <cmath>
 
 namespace {
 
+const char kTableNs[] = "urn:oasis:names:tc:opendocument:xmlns:table:1.0";
+const char kOfficeNs[] = "urn:oasis:names:tc:opendocument:xmlns:office:1.0";
+const char kTextNs[] = "urn:oasis:names:tc:opendocument:xmlns:text:1.0";
+
 // Repetition counts are bounded by the sheet, not trusted from the file.
-int repeatCount(const QXmlStreamAttributes &a, const QString &name, int bound)
+int repeatCount(const XmlCursor &x, const char *name, int bound)
 {
-    static const QString tableNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:table:1.0");
     bool ok = false;
-    const qint64 n = a.value(tableNs, name).toLongLong(&ok);
+    const qint64 n = x.attribute(name, kTableNs).toLongLong(&ok);
     if (!ok || n < 1)
         return 1;
     return int(qMin<qint64>(n, bound));
@@ -110,68 +113,54 @@ public:
 
     SheetData read()
     {
-        while (!x.atEnd()) {
-            x.readNext();
-            if (x.isStartElement() && x.name() == u"table") {
+        while (x.next()) {
+            if (x.isStart() && x.is("table")) {
                 readTable();
-                requireWellFormed();
                 return std::move(m_data);
             }
         }
-        requireWellFormed();
         throw SheetError(SheetTexts::noWorksheet());
     }
 
 private:
-    void requireWellFormed()
-    {
-        if (x.hasError())
-            throw SheetError(SheetTexts::damaged());
-    }
-
     // The rows of the first table; row groups and header rows are read
     // through, a table nested in a cell is not.
     void readTable()
     {
-        int depth = 1;
-        while (depth > 0 && !x.atEnd()) {
-            x.readNext();
-            if (x.isEndElement()) {
+        for (int depth = 1; depth > 0 && x.next();) {
+            if (x.isEnd()) {
                 --depth;
-            } else if (x.isStartElement()) {
-                if (x.name() == u"table-row")
+            } else if (x.isStart()) {
+                if (x.is("table-row"))
                     readRow();
-                else if (x.name() == u"table-row-group" || x.name() == u"table-header-rows"
-                         || x.name() == u"table-rows")
+                else if (x.is("table-row-group") || x.is("table-header-rows") || x.is("table-rows"))
                     ++depth;
                 else
-                    x.skipCurrentElement();
+                    x.skipElement();
             }
         }
     }
 
     void readRow()
     {
-        const int repeat = repeatCount(x.attributes(), QStringLiteral("number-rows-repeated"), SheetLimits::kMaxRows + 1);
+        const int repeat = repeatCount(x, "number-rows-repeated", SheetLimits::kMaxRows + 1);
         QStringList cells;
         int col = 0;
         bool any = false;
-        while (!x.atEnd()) {
-            x.readNext();
-            if (x.isEndElement())
+        while (x.next()) {
+            if (x.isEnd())
                 break;
-            if (!x.isStartElement())
+            if (!x.isStart())
                 continue;
-            const bool cell = x.name() == u"table-cell";
-            if (!cell && x.name() != u"covered-table-cell") {
-                x.skipCurrentElement();
+            const bool cell = x.is("table-cell");
+            if (!cell && !x.is("covered-table-cell")) {
+                x.skipElement();
                 continue;
             }
             // A covered cell (under a merged one) is an empty cell in its
             // own column, whatever it holds.
-            const QXmlStreamAttributes a = x.attributes();
-            const int n = repeatCount(a, QStringLiteral("number-columns-repeated"), SheetLimits::kMaxColumns);
-            const QString text = cellText(a);
+            const int n = repeatCount(x, "number-columns-repeated", SheetLimits::kMaxColumns);
+            const QString text = cellText();
             if (!cell || col >= SheetLimits::kMaxColumns) {
                 col += n;
                 continue;
@@ -196,26 +185,25 @@ private:
     }
 
     // The current cell's text, its element read to its end.
-    QString cellText(const QXmlStreamAttributes &a)
+    QString cellText()
     {
-        static const QString officeNs = QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:office:1.0");
-        const QStringView type = a.value(officeNs, QStringLiteral("value-type"));
+        const QString type = x.attribute("value-type", kOfficeNs);
         QString value;
         bool typed = true;
         if (type == u"float" || type == u"percentage" || type == u"currency") {
             bool ok = false;
-            const QStringView v = a.value(officeNs, QStringLiteral("value"));
+            const QString v = x.attribute("value", kOfficeNs);
             const double d = v.toDouble(&ok);
-            value = ok ? numberText(d) : v.toString();
+            value = ok ? numberText(d) : v;
         } else if (type == u"date") {
-            value = dateValueText(a.value(officeNs, QStringLiteral("date-value")));
+            value = dateValueText(x.attribute("date-value", kOfficeNs));
         } else if (type == u"time") {
-            value = timeValueText(a.value(officeNs, QStringLiteral("time-value")));
+            value = timeValueText(x.attribute("time-value", kOfficeNs));
         } else if (type == u"boolean") {
-            const QStringView v = a.value(officeNs, QStringLiteral("boolean-value"));
+            const QString v = x.attribute("boolean-value", kOfficeNs);
             value = v == u"true" || v == u"1" ? QStringLiteral("True") : QStringLiteral("False");
-        } else if (type == u"string" && a.hasAttribute(officeNs, QStringLiteral("string-value"))) {
-            value = a.value(officeNs, QStringLiteral("string-value")).toString();
+        } else if (type == u"string" && x.hasAttribute("string-value", kOfficeNs)) {
+            value = x.attribute("string-value", kOfficeNs);
         } else {
             typed = false; // a string, or no type: the paragraphs' text
         }
@@ -229,16 +217,13 @@ private:
     {
         QString text;
         int paras = 0;
-        int depth = 1;
-        while (depth > 0 && !x.atEnd()) {
-            x.readNext();
-            if (x.isEndElement()) {
+        for (int depth = 1; depth > 0 && x.next();) {
+            if (x.isEnd()) {
                 --depth;
-            } else if (x.isStartElement()) {
-                const QStringView n = x.name();
-                if (n == u"annotation") {
-                    x.skipCurrentElement();
-                } else if (depth == 1 && (n == u"p" || n == u"h")) {
+            } else if (x.isStart()) {
+                if (x.is("annotation")) {
+                    x.skipElement();
+                } else if (depth == 1 && (x.is("p") || x.is("h"))) {
                     if (paras++ > 0)
                         text += u'\n';
                     inline_(text);
@@ -254,31 +239,25 @@ private:
     // tab and line-break elements written out.
     void inline_(QString &text)
     {
-        int depth = 1;
-        while (depth > 0 && !x.atEnd()) {
-            x.readNext();
-            if (x.isCharacters()) {
+        for (int depth = 1; depth > 0 && x.next();) {
+            if (x.isText()) {
                 text += x.text();
-            } else if (x.isEndElement()) {
+            } else if (x.isEnd()) {
                 --depth;
-            } else if (x.isStartElement()) {
-                const QStringView n = x.name();
-                if (n == u"s") {
+            } else if (x.isStart()) {
+                if (x.is("s")) {
                     bool ok = false;
-                    const int c = x.attributes()
-                                      .value(QStringLiteral("urn:oasis:names:tc:opendocument:xmlns:text:1.0"),
-                                             QStringLiteral("c"))
-                                      .toInt(&ok);
+                    const int c = x.attribute("c", kTextNs).toInt(&ok);
                     text += QString(ok ? qBound(1, c, 1000) : 1, u' ');
-                    x.skipCurrentElement();
-                } else if (n == u"tab") {
+                    x.skipElement();
+                } else if (x.is("tab")) {
                     text += u'\t';
-                    x.skipCurrentElement();
-                } else if (n == u"line-break") {
+                    x.skipElement();
+                } else if (x.is("line-break")) {
                     text += u'\n';
-                    x.skipCurrentElement();
-                } else if (n == u"annotation" || n == u"note") {
-                    x.skipCurrentElement();
+                    x.skipElement();
+                } else if (x.is("annotation") || x.is("note")) {
+                    x.skipElement();
                 } else {
                     ++depth;
                 }
@@ -289,7 +268,7 @@ private:
         }
     }
 
-    QXmlStreamReader x;
+    XmlCursor x;
     SheetData m_data;
     int m_row = 0;
     qint64 m_chars = 0;

@@ -1,19 +1,20 @@
-// .xlsx read part by part with Qt's XML stream reader. liborcus 0.17 (tried
-// first) skips inline strings and absolute part names, both of which common
-// generators (openpyxl among them) write, and would then import an empty
-// sheet without a word.
+// .xlsx read part by part with the XML cursor (libxml2). liborcus 0.17
+// (tried first) skips inline strings and absolute part names, both of which
+// common generators (openpyxl among them) write, and would then import an
+// empty sheet without a word.
 #include "numberformats.h"
 #include "sheetreader.h"
+#include "xmlcursor.h"
 #include "zippackage.h"
 
 #include <QDate>
-#include <QXmlStreamReader>
+#include <QDateTime>
+#include <QHash>
 #include <vector>
 
 namespace {
 
-const QString kRelNs = QStringLiteral(
-    "http://schemas.openxmlformats.org/officeDocument/2006/relationships");
+const char kRelNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
 
 // A part name relative to the folder of 'from', or absolute with a "/".
 QString resolvePart(const QString &from, const QString &target)
@@ -37,53 +38,51 @@ struct Rels {
     QHash<QString, QString> byType; // last path segment of the type
 };
 
+// A missing or broken relationships part leaves what was read: the parts
+// it would name are then looked for by their usual names, or not found.
 Rels readRels(const ZipPackage &zip, const QString &part)
 {
     const int slash = int(part.lastIndexOf(u'/'));
     const QString relsName = part.left(slash + 1) + QStringLiteral("_rels/")
                              + part.mid(slash + 1) + QStringLiteral(".rels");
     Rels rels;
-    QXmlStreamReader x(zip.part(relsName));
-    while (x.readNextStartElement() || !x.atEnd()) {
-        if (x.isStartElement() && x.name() == QStringLiteral("Relationship")) {
-            const auto a = x.attributes();
-            if (a.value(QStringLiteral("TargetMode")) == QStringLiteral("External"))
+    const QByteArray bytes = zip.part(relsName);
+    if (bytes.isEmpty())
+        return rels;
+    XmlCursor x(bytes);
+    try {
+        while (x.next()) {
+            if (!x.isStart() || !x.is("Relationship"))
                 continue;
-            const QString target = resolvePart(part, a.value(QStringLiteral("Target")).toString());
-            rels.byId.insert(a.value(QStringLiteral("Id")).toString(), target);
-            const QString type = a.value(QStringLiteral("Type")).toString();
+            if (x.attribute("TargetMode") == QStringLiteral("External"))
+                continue;
+            const QString target = resolvePart(part, x.attribute("Target"));
+            rels.byId.insert(x.attribute("Id"), target);
+            const QString type = x.attribute("Type");
             rels.byType.insert(type.mid(type.lastIndexOf(u'/') + 1), target);
         }
-        if (x.hasError())
-            break;
+    } catch (const SheetError &) {
     }
     return rels;
 }
 
-void requireWellFormed(const QXmlStreamReader &x)
-{
-    if (x.hasError())
-        throw SheetError(SheetTexts::damaged());
-}
-
 // The text of an <si> or <is>: every <t>, phonetic runs left out.
-QString richText(QXmlStreamReader &x)
+QString richText(XmlCursor &x)
 {
     QString text;
-    const auto end = x.name().toString();
     int phonetic = 0;
-    while (!x.atEnd()) {
-        x.readNext();
-        if (x.isStartElement()) {
-            if (x.name() == QStringLiteral("rPh"))
+    for (int depth = 1; depth > 0 && x.next();) {
+        if (x.isStart()) {
+            if (x.is("rPh"))
                 ++phonetic;
-            else if (x.name() == QStringLiteral("t") && phonetic == 0)
-                text += x.readElementText(QXmlStreamReader::IncludeChildElements);
-        } else if (x.isEndElement()) {
-            if (x.name() == QStringLiteral("rPh"))
+            if (x.is("t") && phonetic == 0)
+                text += x.elementText();
+            else
+                ++depth;
+        } else if (x.isEnd()) {
+            if (x.is("rPh"))
                 --phonetic;
-            else if (x.name() == end)
-                break;
+            --depth;
         }
     }
     return text;
@@ -94,13 +93,10 @@ QStringList readSharedStrings(const ZipPackage &zip, const QString &part)
     QStringList strings;
     if (part.isEmpty())
         return strings;
-    QXmlStreamReader x(zip.part(part));
-    while (!x.atEnd()) {
-        x.readNext();
-        if (x.isStartElement() && x.name() == QStringLiteral("si"))
+    XmlCursor x(zip.part(part));
+    while (x.next())
+        if (x.isStart() && x.is("si"))
             strings.append(richText(x));
-    }
-    requireWellFormed(x);
     return strings;
 }
 
@@ -112,25 +108,22 @@ std::vector<bool> readDateXfs(const ZipPackage &zip, const QString &part)
         return xfs;
     QHash<int, bool> custom;
     bool inCellXfs = false;
-    QXmlStreamReader x(zip.part(part));
-    while (!x.atEnd()) {
-        x.readNext();
-        if (x.isStartElement()) {
-            const auto a = x.attributes();
-            if (x.name() == QStringLiteral("numFmt")) {
-                custom.insert(a.value(QStringLiteral("numFmtId")).toInt(),
-                              isDateFormatCode(a.value(QStringLiteral("formatCode")).toString().toStdString()));
-            } else if (x.name() == QStringLiteral("cellXfs")) {
+    XmlCursor x(zip.part(part));
+    while (x.next()) {
+        if (x.isStart()) {
+            if (x.is("numFmt")) {
+                custom.insert(x.attribute("numFmtId").toInt(),
+                              isDateFormatCode(x.attribute("formatCode").toStdString()));
+            } else if (x.is("cellXfs")) {
                 inCellXfs = true;
-            } else if (inCellXfs && x.name() == QStringLiteral("xf")) {
-                const int id = a.value(QStringLiteral("numFmtId")).toInt();
+            } else if (inCellXfs && x.is("xf")) {
+                const int id = x.attribute("numFmtId").toInt();
                 xfs.push_back(custom.contains(id) ? custom.value(id) : isBuiltinDateFormat(size_t(id)));
             }
-        } else if (x.isEndElement() && x.name() == QStringLiteral("cellXfs")) {
+        } else if (x.isEnd() && x.is("cellXfs")) {
             inCellXfs = false;
         }
     }
-    requireWellFormed(x);
     return xfs;
 }
 
@@ -182,24 +175,19 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     QString firstSheetId;
     bool date1904 = false;
     {
-        QXmlStreamReader x(zip.part(workbook));
-        while (!x.atEnd()) {
-            x.readNext();
-            if (!x.isStartElement())
+        XmlCursor x(zip.part(workbook));
+        while (x.next()) {
+            if (!x.isStart())
                 continue;
-            const auto a = x.attributes();
-            if (x.name() == QStringLiteral("workbookPr")) {
-                const auto v = a.value(QStringLiteral("date1904"));
+            if (x.is("workbookPr")) {
+                const QString v = x.attribute("date1904");
                 date1904 = v == QStringLiteral("1") || v == QStringLiteral("true");
-            } else if (x.name() == QStringLiteral("sheet") && firstSheetId.isEmpty()) {
-                firstSheetId = a.value(kRelNs, QStringLiteral("id")).toString();
+            } else if (x.is("sheet") && firstSheetId.isEmpty()) {
+                firstSheetId = x.attribute("id", kRelNs);
                 if (firstSheetId.isEmpty()) // a prefix bound to another namespace
-                    for (const auto &at : a)
-                        if (at.name() == QStringLiteral("id"))
-                            firstSheetId = at.value().toString();
+                    firstSheetId = x.attributeInAnyNamespace("id");
             }
         }
-        requireWellFormed(x);
     }
     const Rels rels = readRels(zip, workbook);
     const QString sheetPart = rels.byId.value(firstSheetId);
@@ -211,43 +199,42 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     const QDate origin = date1904 ? QDate(1904, 1, 1) : QDate(1899, 12, 30);
 
     SheetData data;
-    QXmlStreamReader x(zip.part(sheetPart));
+    XmlCursor x(zip.part(sheetPart));
     int row = -1, col = -1;
-    while (!x.atEnd()) {
-        x.readNext();
-        if (!x.isStartElement())
+    while (x.next()) {
+        if (!x.isStart())
             continue;
-        if (x.name() == QStringLiteral("row")) {
+        if (x.is("row")) {
             bool ok = false;
-            const qint64 r = x.attributes().value(QStringLiteral("r")).toLongLong(&ok);
+            const qint64 r = x.attribute("r").toLongLong(&ok);
             row = ok && r > 0 ? int(qMin<qint64>(r - 1, INT_MAX)) : row + 1;
             col = -1;
             continue;
         }
-        if (x.name() != QStringLiteral("c"))
+        if (!x.is("c"))
             continue;
-        const auto a = x.attributes();
         int r = row, c = col + 1;
-        const auto ref = a.value(QStringLiteral("r"));
+        const QString ref = x.attribute("r");
         if (!ref.isEmpty() && !cellRef(ref, &r, &c))
             throw SheetError(SheetTexts::damaged());
         if (r < 0)
             r = 0;
         row = r;
         col = c;
-        const QString type = a.value(QStringLiteral("t")).toString();
-        const int xf = a.value(QStringLiteral("s")).toInt();
+        const QString type = x.attribute("t");
+        const int xf = x.attribute("s").toInt();
         QString value, inlineText;
         bool hasInline = false;
-        while (!x.atEnd()) {
-            x.readNext();
-            if (x.isStartElement() && x.name() == QStringLiteral("v")) {
-                value = x.readElementText();
-            } else if (x.isStartElement() && x.name() == QStringLiteral("is")) {
+        for (int depth = 1; depth > 0 && x.next();) {
+            if (x.isStart() && x.is("v")) {
+                value = x.elementText();
+            } else if (x.isStart() && x.is("is")) {
                 inlineText = richText(x);
                 hasInline = true;
-            } else if (x.isEndElement() && x.name() == QStringLiteral("c")) {
-                break;
+            } else if (x.isStart()) {
+                ++depth;
+            } else if (x.isEnd()) {
+                --depth;
             }
         }
         QString text;
@@ -278,7 +265,6 @@ SheetData readXlsxSheet(const ZipPackage &zip)
             throw SheetError(SheetTexts::tooManyRows());
         data.set(r, c, text);
     }
-    requireWellFormed(x);
     return data;
 }
 

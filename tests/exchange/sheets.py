@@ -130,6 +130,31 @@ def make_bomb(path):
                 z.writestr(name, data)
 
 
+def make_laughs(path, kind):
+    # A file whose part declares nested entities ("billion laughs") and uses
+    # the last one in a cell.
+    if kind == "xlsx":
+        make_xlsx(path)
+        part, cell = "xl/worksheets/sheet1.xml", "<t>"
+    else:
+        make_ods(path)
+        part, cell = "content.xml", "<text:p>"
+    dtd = '<!DOCTYPE d [<!ENTITY l0 "ha">'
+    for i in range(1, 10):
+        dtd += '<!ENTITY l%d "%s">' % (i, ("&l%d;" % (i - 1)) * 10)
+    dtd += "]>"
+    src = zipfile.ZipFile(path)
+    parts = {n: src.read(n) for n in src.namelist()}
+    src.close()
+    text = parts[part].decode("utf-8")
+    at = text.find("?>") + 2 if text.startswith("<?xml") else 0
+    text = (text[:at] + dtd + text[at:]).replace(cell, cell + "&l9;", 1)
+    parts[part] = text.encode("utf-8")
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in parts.items():
+            z.writestr(name, data)
+
+
 def make_csv(path, encoding):
     lines = []
     for row in ROWS:
@@ -171,6 +196,8 @@ if __name__ == "__main__":
             "xlsx-big": lambda p: make_xlsx(p, big=True),
             "ods": make_ods,
             "bomb": make_bomb,
+            "laughs-xlsx": lambda p: make_laughs(p, "xlsx"),
+            "laughs-ods": lambda p: make_laughs(p, "ods"),
             "csv-utf8": lambda p: make_csv(p, "utf-8"),
             "csv-gb18030": lambda p: make_csv(p, "gb18030"),
         }[kind](path)

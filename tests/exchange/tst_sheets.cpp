@@ -391,6 +391,11 @@ void TstSheets::refusesZipBombAndLongSheets()
     const QString bomb = path(QStringLiteral("bomb.xlsx"));
     MAKE_SHEET(QStringLiteral("bomb"), bomb);
     QCOMPARE(expectError(fileBytes(bomb), SheetTexts::tooLarge()), QString());
+    for (const QString kind : {QStringLiteral("laughs-xlsx"), QStringLiteral("laughs-ods")}) {
+        const QString laughs = path(kind);
+        MAKE_SHEET(kind, laughs);
+        QCOMPARE(expectError(fileBytes(laughs), SheetTexts::damaged()), QString());
+    }
 
     const QString big = path(QStringLiteral("big.xlsx"));
     MAKE_SHEET(QStringLiteral("xlsx-big"), big);
