@@ -25,9 +25,6 @@ void AdhocPlayer::guarded(const std::function<void()> &body)
     } catch (const AppError &e) {
         emit changed();
         m_messages.generalError(e.text());
-    } catch (const AudioError &e) {
-        emit changed();
-        m_messages.generalError(e.text());
     } catch (const std::exception &e) {
         emit changed();
         m_messages.generalError(QString::fromLocal8Bit(e.what()));
