@@ -54,6 +54,27 @@ void SheetExport::run()
     if (!chosen)
         return;
     const QString path = withSuffix(*chosen);
-    writeBiff8File(path, BellListSheet::sheetName(), sheetRows());
-    m_messages.plain(QStringLiteral("数据已经成功保存"));
+    const QList<QStringList> rows = sheetRows();
+    writeBiff8File(path, BellListSheet::sheetName(), rows);
+    m_messages.plain(savedText(rows));
+}
+
+QString SheetExport::savedText(const QList<QStringList> &rows)
+{
+    // A cell of the workbook holds at most Biff8::kMaxTextLength characters;
+    // the operator learns which entries were shortened.
+    QStringList cut;
+    for (qsizetype r = 1; r < rows.size(); ++r)
+        for (const QString &cell : rows[r])
+            if (cell.size() > Biff8::kMaxTextLength) {
+                cut.append(rows[r].value(0));
+                break;
+            }
+    if (cut.isEmpty())
+        return QStringLiteral("数据已经成功保存");
+    if (cut.size() > 10)
+        cut = cut.mid(0, 10) << QStringLiteral("……");
+    return QStringLiteral("数据已经成功保存，但第%1条铃声的文字超过%2个字，表格中只保存了前%2个字。")
+        .arg(cut.join(u'、'))
+        .arg(Biff8::kMaxTextLength);
 }

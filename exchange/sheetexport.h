@@ -27,6 +27,9 @@ public:
     // The rows of the sheet, header first: one per listed entry, up to the
     // first grid row without a running number. processEvents runs after each.
     QList<QStringList> sheetRows() const;
+    // The closing message: saved, and which entries had a text too long
+    // for a cell of the workbook.
+    static QString savedText(const QList<QStringList> &rows);
     // The chosen name with ".xls" appended unless it already ends so.
     static QString withSuffix(const QString &chosen);
 

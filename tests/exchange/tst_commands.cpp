@@ -59,6 +59,7 @@ private slots:
 
     void exportWritesEveryEntryWithOneSuffix();
     void exportOfAnEmptyListAndCancel();
+    void exportSaysWhichTextsWereCut();
     void exportThenImportRestoresEveryField();
     void importReadsOtherSheetsTheOldWay();
     void importMessagesWordForWord();
@@ -157,6 +158,18 @@ void TstCommands::exportOfAnEmptyListAndCancel()
     QCOMPARE(m_messages.texts(), QStringList{"数据已经成功保存"});
     exp.run(); // cancelled: nothing shown, nothing written
     QCOMPARE(m_messages.shown.size(), 1);
+}
+
+void TstCommands::exportSaysWhichTextsWereCut()
+{
+    ScheduleGrid grid;
+    fillGrid(grid, {entry(1, "短", "a.mp3", ""), entry(2, "长", "a.mp3", "", "", QString(70000, u'长'))});
+    const QString file = m_home->path() + "cut.xls";
+    m_dialogs.saveAnswers = {file};
+    SheetExport(grid, m_messages, m_dialogs, {}).run();
+    QCOMPARE(m_messages.texts(),
+             QStringList{"数据已经成功保存，但第2条铃声的文字超过65535个字，表格中只保存了前65535个字。"});
+    QCOMPARE(readSheetFile(file).cell(2, 6), QString(65535, u'长'));
 }
 
 void TstCommands::exportThenImportRestoresEveryField()
