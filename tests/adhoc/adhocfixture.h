@@ -24,13 +24,17 @@ inline QString cachedTone(const QString &name, double seconds)
     return path;
 }
 
-struct AdhocFixture {
+// What every ad-hoc test stands on: the home, the store and the fakes.
+struct AdhocFakes {
     TempHome home;
     BellStore store;
     FakeClock clock;
     FakePlayer player{&clock};
     FakeMessages msgs;
     FakeFileDialogs dialogs;
+};
+
+struct AdhocFixture : AdhocFakes {
     std::unique_ptr<TFormLinShiGuangBo> form;
 
     AdhocFixture()

@@ -1,10 +1,9 @@
 // The ad-hoc playlist and player driven without a window, the rules the
 // window's widgets add (a blank click, Escape), and the ducking of the
 // broadcast under a bell.
+#include "adhocfixture.h"
 #include "adhocplayer.h"
 #include "ducking.h"
-#include "fakes.h"
-#include "formlinshiguangbo.h"
 #include "settings.h"
 
 #include <QSignalSpy>
@@ -12,13 +11,7 @@
 
 using Mode = AudioPlayer::Mode;
 
-struct Bare {
-    TempHome home;
-    BellStore store;
-    FakeClock clock;
-    FakePlayer player{&clock};
-    FakeMessages msgs;
-    FakeFileDialogs dialogs;
+struct Bare : AdhocFakes {
     AdhocPlaylist list{store, msgs, dialogs};
     AdhocPlayer adhoc{list, player, msgs};
     bool ok = store.open(home.db()).isEmpty();
@@ -115,14 +108,10 @@ void TestWithoutWindow::noOutputIsNotAMissingFile()
 
 void TestWithoutWindow::blankClickAndEscapeInTheWindow()
 {
-    TempHome home;
-    BellStore store;
-    QVERIFY(store.open(home.db()).isEmpty());
-    FakeClock clock;
-    FakePlayer player(&clock);
-    FakeMessages msgs;
-    FakeFileDialogs dialogs;
-    TFormLinShiGuangBo form(store, player, msgs, dialogs);
+    AdhocFixture f;
+    QVERIFY(f.ok());
+    auto &[home, store, clock, player, msgs, dialogs] = static_cast<AdhocFakes &>(f);
+    TFormLinShiGuangBo &form = *f.form;
     dialogs.openManyAnswers.push_back({home.touchMusic("a.wav"), home.touchMusic("b.wav")});
     form.show();
     form.ButtonOpenClick();
