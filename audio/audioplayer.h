@@ -1,24 +1,32 @@
 #pragma once
 // The player contract every window uses: one file at a time, times in
-// milliseconds, mode numbers as the callers poll them. Operations that need
-// an open file throw AudioError("No MCI device open") when none is.
+// milliseconds. Operations that need an open file throw
+// AudioError("No MCI device open") when none is. mode() and position()
+// answer at once; what happens by itself (a file ends, its output dies, an
+// open that went on in the background finishes) is published as a signal on
+// the thread the player lives in, so nobody has to poll.
 #include "apperror.h"
 
 #include <QList>
+#include <QMetaType>
+#include <QObject>
 
 class AudioError : public AppError {
 public:
     // File: the file cannot be played. Output: no sound output could be
     // opened. NoResponse: the player or the sound server did not answer
     // within the player's bound; the call was abandoned, not the player.
-    enum class Cause { File, Output, NoResponse };
+    // Pending: the open is slow (a large file on a loaded machine); it goes
+    // on in the background and opened() or openFailed() follows.
+    enum class Cause { File, Output, NoResponse, Pending };
     explicit AudioError(const QString &text, Cause cause = Cause::File)
         : AppError(text), m_cause(cause) {}
     Cause cause() const { return m_cause; }
     // The file was fine but the output failed or did not answer: worth
     // trying again a moment later.
-    bool isOutputFailure() const { return m_cause != Cause::File; }
+    bool isOutputFailure() const { return m_cause == Cause::Output || m_cause == Cause::NoResponse; }
     bool isNoResponse() const { return m_cause == Cause::NoResponse; }
+    bool isPending() const { return m_cause == Cause::Pending; }
 
 private:
     Cause m_cause;
@@ -33,12 +41,14 @@ struct AudioOutputDevice {
 
 inline const char *const kNoDeviceOpen = "No MCI device open";
 
-class AudioPlayer {
+class AudioPlayer : public QObject {
+    Q_OBJECT
 public:
     enum class Mode { NotReady = 0, Stopped = 1, Playing = 2, Recording = 3,
                       Seeking = 4, Paused = 5, Open = 6 };
 
-    virtual ~AudioPlayer() = default;
+    explicit AudioPlayer(QObject *parent = nullptr) : QObject(parent) {}
+    ~AudioPlayer() override = default;
 
     // Full path of the file the next Open opens.
     virtual void setFileName(const QString &path) = 0;
@@ -46,8 +56,15 @@ public:
 
     // Closes any open file, opens fileName(); returns when loaded (position 0,
     // Stopped). Throws AudioError with a clear text on failure; nothing is
-    // open afterwards.
+    // open afterwards. An open that outlasts the player's bound throws
+    // Cause::Pending and goes on: opened() or openFailed() follows.
     virtual void open() = 0;
+    // Starts opening fileName() and returns at once; exactly one of opened()
+    // or openFailed() follows (never from inside this call). The default
+    // runs open() from the event loop.
+    virtual void openAsync();
+    // An open is still going on in the background.
+    virtual bool opening() const { return false; }
     // Closes the file, stopping it if it plays; never throws.
     virtual void close() = 0;
     // Starts from the one-shot start position if set, else the current one.
@@ -85,4 +102,18 @@ public:
     virtual QList<AudioOutputDevice> outputDevices() { return {}; }
 
     bool isPlaying() const { return mode() == Mode::Playing; }
+
+signals:
+    // An open that went on in the background (openAsync(), or open() past
+    // its bound) has loaded fileName(): Stopped at position 0.
+    void opened();
+    // Such an open failed; the text is the one open() would have thrown.
+    void openFailed(const QString &text, AudioError::Cause cause);
+    // The file that played stopped by itself: at its end (interrupted
+    // false), or because its output or decoder failed (true, and
+    // interrupted() then answers true). Not sent for stop(), close() or a
+    // new open().
+    void ended(bool interrupted);
 };
+
+Q_DECLARE_METATYPE(AudioError::Cause)
