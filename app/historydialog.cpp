@@ -1,4 +1,5 @@
 #include "historydialog.h"
+#include "schedulemodel.h"
 
 #include <QDateEdit>
 #include <QHBoxLayout>
@@ -92,8 +93,8 @@ void HistoryDialog::reload()
         return;
     }
     m_table->setRowCount(int(records.size()));
-    const QBrush faultBg(bellstatus::background(BellStatus::Failed));
-    const QBrush faultFg(bellstatus::foreground(BellStatus::Failed));
+    const QBrush faultBg(statuscolours::background(BellStatus::Failed));
+    const QBrush faultFg(statuscolours::foreground(BellStatus::Failed));
     for (int r = 0; r < records.size(); ++r) {
         const QStringList cells = HistoryReport::cells(records[r]);
         const bool fault = HistoryReport::isFault(records[r]);

@@ -13,6 +13,7 @@
 #include "listcommands.h"
 #include "ringengine.h"
 #include "ringhistory.h"
+#include "schedulemodel.h"
 #include "settings.h"
 #include "soundoutputs.h"
 #include "historydialog.h"
@@ -137,97 +138,47 @@ void showDateText(QLabel *panel, const QString &text)
 } // namespace
 
 TFormMain::TFormMain(MainContext ctx, QWidget *parent)
-    : QMainWindow(parent), m_ctx(std::move(ctx))
+    : QMainWindow(parent), m_app(std::make_unique<DalingApp>(std::move(ctx)))
 {
     setObjectName(QStringLiteral("FormMain"));
-    // The store comes first: the players are made for the outputs it keeps.
-    const QString storeError = openStore();
-    m_settings = std::make_unique<Settings>(m_store);
-    const SoundOutputs outputs(*m_settings);
-    m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
-    // A bell due while the previous one plays is opened ahead on this one.
-    m_sparePlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
-    m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
-    // --- school calendar ---
-    m_calendar = std::make_unique<SchoolCalendar>(m_store);
-    m_board->setDayPlan(m_calendar.get());
-    // A failed switch by date comes up inside a Refresh of the clock's tick:
-    // told once the tick is done; the list that rang before stays.
-    m_calendar->onSwitchFailed = [this](const QString &text) {
-        QTimer::singleShot(0, this, [this, text] {
-            m_ctx.messages->generalError(QStringLiteral("作息方案没有按启用日切换：") + text);
-        });
-    };
-    m_calendarCommands = std::make_unique<CalendarCommands>(
-        *m_calendar, *m_ctx.messages, *m_ctx.dialogs, [this] { guarded([this] { m_board->Refresh(); }); });
-    // --- end school calendar ---
-    m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
-                                            nullptr, m_sparePlayer.get());
-    m_history = std::make_unique<RingHistory>(m_store);
-    m_engine->setHistory(m_history.get());
-    m_engine->setProcessEvents([] { QCoreApplication::processEvents(); });
-    m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
+    DalingApp &app = *m_app;
     buildFrame();
-    connect(m_board.get(), &BellBoard::changed, this, &TFormMain::syncFromBoard);
-    FormCreate(storeError);
+    connect(&app.board(), &BellBoard::changed, this, &TFormMain::syncFromBoard);
+    FormCreate();
     // The editor and the ad-hoc window come after the main window, whose
     // store they use; both stay hidden until opened.
-    // The editor's playback is a test of the bells' sound: their output.
-    m_editorPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
-    FormEditDaLing = new TFormEditDaLing(m_store, *m_board, *m_editorPlayer, *m_ctx.messages,
-                                         *m_ctx.dialogs, this);
-    m_adhocPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast));
-    FormLinShiGuangBo = new TFormLinShiGuangBo(m_store, *m_adhocPlayer, *m_ctx.messages,
-                                               *m_ctx.dialogs, this);
+    FormEditDaLing = new TFormEditDaLing(app.store(), app.board(), app.editorPlayer(), app.messages(),
+                                         app.dialogs(), this);
+    FormLinShiGuangBo = new TFormLinShiGuangBo(app.store(), app.adhocPlayer(), app.messages(),
+                                               app.dialogs(), this);
     // The dialogs block only the main window, so that the tray icon still
     // answers while one of them is open.
     FormEditDaLing->setWindowModality(Qt::WindowModal);
     FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
     setUpDucking();
-    m_commands = std::make_unique<ListCommands>(*m_board, *FormEditDaLing, *m_test, *m_player,
-                                                *m_ctx.messages);
-    const auto processEvents = [] { QCoreApplication::processEvents(); };
-    m_export = std::make_unique<SheetExport>(m_board->grid(), *m_ctx.messages, *m_ctx.dialogs,
-                                             processEvents);
-    m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
-                                             processEvents, [this] { m_board->Refresh(); });
+    m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),
+                                                app.player(), app.messages());
     syncFromBoard();
 }
 
 TFormMain::~TFormMain()
 {
-    // Stop the clock before the parts it drives go away.
-    m_engine->TimerShiJian.stop();
-    m_engine->TimerShan.stop();
-    m_test->TimerCheck.stop();
-    // The windows go first: their players are members of this frame.
+    // Stop the clock before the parts it drives go away; the windows go
+    // first: their players belong to the program's parts.
+    m_app->stopClocks();
     delete FormEditDaLing;
     delete FormLinShiGuangBo;
-    m_history->flush();
-    for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
-        if (p)
-            p->close();
 }
 
-QString TFormMain::openStore()
+void TFormMain::FormCreate()
 {
-    // A fresh copy of the program may come without its data folder; an
-    // installed one starts with the sample timetable it came with.
-    QDir().mkpath(m_ctx.paths.dataFolder());
-    seedStoreFromSample(m_ctx.paths);
-    return m_store.open(m_ctx.paths.databaseFile());
-}
-
-void TFormMain::FormCreate(const QString &error)
-{
-    // The history keeps a little over a year.
-    m_history->prune(m_ctx.clock->now().date());
+    const QString error = m_app->storeError();
     if (error.isEmpty())
         return;
-    if (m_store.isOpen()) // open for reading only: a warning, the bells ring
-        m_ctx.messages->typedOk(Messages::Kind::Warning, error);
+    if (store().isOpen()) // open for reading only: a warning, the bells ring
+        m_app->messages().typedOk(Messages::Kind::Warning, error);
     else
-        m_ctx.messages->generalError(error);
+        m_app->messages().generalError(error);
 }
 
 void TFormMain::buildFrame()
@@ -244,8 +195,8 @@ void TFormMain::buildFrame()
     NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
     NZiDong->setObjectName(QStringLiteral("NZiDong"));
     // The menu item reads and flips the autostart entry itself.
-    m_autostart = new AutostartMenu(NZiDong, *m_ctx.messages, Autostart(m_ctx.autostartFolder),
-                                    m_ctx.executablePath, this);
+    m_autostart = new AutostartMenu(NZiDong, m_app->messages(), Autostart(m_app->context().autostartFolder),
+                                    m_app->context().executablePath, this);
     NDuck = N1->addAction(Ducking::kSetting);
     NDuck->setObjectName(QStringLiteral("NDuck"));
     NDuck->setCheckable(true);
@@ -274,7 +225,8 @@ void TFormMain::buildFrame()
 
     StringGridshow = new QTableView(central);
     StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
-    StringGridshow->setModel(&m_board->grid());
+    m_model = new ScheduleModel(board(), this);
+    StringGridshow->setModel(m_model);
     StringGridshow->setItemDelegate(new CellDelegate(StringGridshow));
     StringGridshow->setSelectionBehavior(QAbstractItemView::SelectRows);
     StringGridshow->setSelectionMode(QAbstractItemView::SingleSelection);
@@ -289,18 +241,17 @@ void TFormMain::buildFrame()
     connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &cur) {
                 if (cur.isValid())
-                    m_board->grid().setSelectedRow(cur.row() + 1);
+                    board().setSelectedRow(cur.row() + 1);
             });
-    connect(&m_board->grid(), &ScheduleGrid::selectedRowChanged, this, [this](int r) {
-        const QModelIndex idx = m_board->grid().index(r - 1, 1);
+    connect(&board(), &BellBoard::selectedRowChanged, this, [this](int r) {
+        const QModelIndex idx = m_model->index(r - 1, 1);
         if (StringGridshow->currentIndex().row() != r - 1) {
             StringGridshow->setCurrentIndex(idx);
             StringGridshow->scrollTo(idx);
         }
     });
-    connect(&m_board->grid(), &QAbstractItemModel::modelReset, this, [this] {
-        const QModelIndex idx = m_board->grid().index(m_board->grid().selectedRow() - 1, 1);
-        StringGridshow->setCurrentIndex(idx);
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        StringGridshow->setCurrentIndex(m_model->index(board().selectedRow() - 1, 1));
     });
     connect(StringGridshow, &QTableView::doubleClicked, this, &TFormMain::StringGridshowDblClick);
 
@@ -327,11 +278,11 @@ void TFormMain::buildFrame()
     connect(ButtonIntExcel, &QPushButton::clicked, this, &TFormMain::ButtonIntExcelClick);
 
     QFrame *dateBox = box(PanelMenu, "PanelDateBox", 306);
-    PanelDate = panelLabel(dateBox, "PanelDate", m_board->dateText(), QRect(6, 6, 155, 46), 21);
+    PanelDate = panelLabel(dateBox, "PanelDate", board().dateText(), QRect(6, 6, 155, 46), 21);
     QFrame *clockBox = box(PanelMenu, "PanelShowTimeBox", 377);
-    PanelShowTime = panelLabel(clockBox, "PanelShowTime", m_board->clockText(), QRect(6, 6, 156, 48), 35);
+    PanelShowTime = panelLabel(clockBox, "PanelShowTime", board().clockText(), QRect(6, 6, 156, 48), 35);
     QFrame *playBox = box(PanelMenu, "PanelYunXing", 448);
-    LabelYunXing = new QLabel(m_board->yunXing(), playBox);
+    LabelYunXing = new QLabel(board().yunXing(), playBox);
     LabelYunXing->setObjectName(QStringLiteral("LabelYunXing"));
     LabelYunXing->setGeometry(12, 6, 150, 26);
     LabelYunXing->setFont(pixelFont(QStringLiteral("宋体"), 19));
@@ -342,7 +293,7 @@ void TFormMain::buildFrame()
     ProgressBar1->setObjectName(QStringLiteral("ProgressBar1"));
     ProgressBar1->setGeometry(13, 36, 145, 9);
     ProgressBar1->setTextVisible(false);
-    LabelNowTime = new QLabel(m_board->labelNowTime(), playBox);
+    LabelNowTime = new QLabel(board().labelNowTime(), playBox);
     LabelNowTime->setObjectName(QStringLiteral("LabelNowTime"));
     LabelNowTime->hide();
 
@@ -354,20 +305,13 @@ void TFormMain::buildFrame()
 
     setWindowIcon(appIcon());
     CoolTrayIcon1 = new TCoolTrayIcon(this, {}, this);
-    m_closeGuard = new CloseGuard(this, *m_ctx.messages, this);
+    m_closeGuard = new CloseGuard(this, m_app->messages(), this);
 }
 
 void TFormMain::setUpGrid()
 {
-    static const int widths[ScheduleGrid::kColumns] = {30, 81, 145, 131, 142, 42, 102, 70, 0, 0};
-    static const char16_t *const headers[] = {u"序", u"时间", u"名称", u"音乐", u"周期",
-                                              u"时长", u"备注", u"状态"};
-    for (int c = 0; c < ScheduleGrid::kColumns; ++c) {
-        StringGridshow->setColumnWidth(c, widths[c]);
-        StringGridshow->setColumnHidden(c, widths[c] == 0);
-        if (c < 8)
-            m_board->grid().setCell(c, 0, QString::fromUtf16(headers[c]));
-    }
+    for (int c = 0; c < ScheduleModel::kColumns; ++c)
+        StringGridshow->setColumnWidth(c, ScheduleModel::kWidths[c]);
 }
 
 void TFormMain::showEvent(QShowEvent *e)
@@ -381,16 +325,16 @@ void TFormMain::FormShow()
 {
     if (!m_clockStarted) {
         m_clockStarted = true;
-        m_engine->start();
+        engine().start();
     }
     setUpGrid();
     m_autostart->readMark();
-    m_board->setLabelNowTime(QStringLiteral("0"));
+    board().setLabelNowTime(QStringLiteral("0"));
 }
 
 void TFormMain::syncFromBoard()
 {
-    const BellBoard &b = *m_board;
+    const BellBoard &b = board();
     ButtonPlay->setText(b.playCaption());
     ButtonCheck->setText(b.checkCaption());
     ButtonPlay->setEnabled(b.playEnabled());
@@ -409,30 +353,19 @@ void TFormMain::syncFromBoard()
     ProgressBar1->setValue(int(std::clamp<qint64>(b.progressPos(), 0, max) / scale));
 }
 
-void TFormMain::guarded(const std::function<void()> &fn)
-{
-    try {
-        fn();
-    } catch (const AppError &e) {
-        m_ctx.messages->generalError(e.text());
-    } catch (const std::exception &e) {
-        m_ctx.messages->generalError(QString::fromLocal8Bit(e.what()));
-    }
-}
-
-void TFormMain::ButtonPlayClick() { guarded([this] { m_engine->ButtonPlayClick(); }); }
+void TFormMain::ButtonPlayClick() { guarded([this] { engine().ButtonPlayClick(); }); }
 void TFormMain::ButtonCheckClick()
 {
-    guarded([this] { m_test->ButtonCheckClick(); });
-    if (m_board->testing()) // test playback lowers the broadcast too
-        m_bellWatch->watchWhile([this] { return m_board->testing(); });
+    guarded([this] { testPlayback().ButtonCheckClick(); });
+    if (board().testing()) // test playback lowers the broadcast too
+        bellWatch().watchWhile([this] { return board().testing(); });
 }
 void TFormMain::ButtonLinShiClick() { guarded([this] { FormLinShiGuangBo->exec(); }); }
 void TFormMain::ButtonADDClick() { guarded([this] { m_commands->ButtonADDClick(); }); }
 void TFormMain::ButtonEditClick() { guarded([this] { m_commands->ButtonEditClick(); }); }
 void TFormMain::ButtonDelClick() { guarded([this] { m_commands->ButtonDelClick(); }); }
-void TFormMain::ButtonOutExcelClick() { guarded([this] { m_export->run(); }); }
-void TFormMain::ButtonIntExcelClick() { guarded([this] { m_import->run(); }); }
+void TFormMain::ButtonOutExcelClick() { guarded([this] { m_app->sheetExport().run(); }); }
+void TFormMain::ButtonIntExcelClick() { guarded([this] { m_app->sheetImport().run(); }); }
 void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); }
 void TFormMain::N9Click() { openMakerSite(); }
 
@@ -440,8 +373,8 @@ void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick()
 {
     guarded([this] { m_commands->StringGridshowDblClick(); });
-    if (m_player->isPlaying()) // an entry played to hear it counts as a bell
-        m_bellWatch->bellRang();
+    if (player().isPlaying()) // an entry played to hear it counts as a bell
+        bellWatch().bellRang();
 }
 
 void TFormMain::closeEvent(QCloseEvent *e)

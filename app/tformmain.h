@@ -1,11 +1,7 @@
 #pragma once
 // The main window: a frame that composes the feature classes of the other
 // folders and forwards its handlers to them.
-#include "apppaths.h"
-#include "audioplayer.h"
-#include "bellboard.h"
-#include "bellstore.h"
-#include "seams.h"
+#include "application.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -19,58 +15,36 @@ class QProgressBar;
 class QPushButton;
 class QTableView;
 class AutostartMenu;
-class CalendarCommands;
-class SchoolCalendar;
-class BellSoundWatch;
-class Ducking;
-class Settings;
 class CloseGuard;
 class DaLingStatusBar;
-class ListCommands;
-class TCoolTrayIcon;
-class RingEngine;
-class RingHistory;
-class HistoryReport;
 class HistoryDialog;
-class SheetExport;
-class SheetImport;
-class TestPlayback;
+class ListCommands;
+class ScheduleModel;
+class TCoolTrayIcon;
 class TFormEditDaLing;
 class TFormLinShiGuangBo;
-
-// What the frame needs from outside; tests pass fakes.
-struct MainContext {
-    AppPaths paths{QStringLiteral("./")};
-    const Clock *clock = nullptr;
-    Messages *messages = nullptr;
-    FileDialogs *dialogs = nullptr;
-    // Makes each window's own player, for a sound output by libmpv's device
-    // name (empty: the system default): the bells', or the broadcast's, as
-    // the settings keep them.
-    std::function<std::unique_ptr<AudioPlayer>(const QString &device)> makePlayer;
-    // Where the autostart entry lives.
-    QString autostartFolder = QStringLiteral("/etc/xdg/autostart");
-    // The executable whose full path autostart records.
-    QString executablePath;
-};
 
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
+    // Builds the program's parts (DalingApp) and the window over them.
     explicit TFormMain(MainContext ctx, QWidget *parent = nullptr);
     ~TFormMain() override;
 
-    BellBoard &board() { return *m_board; }
-    BellStore &store() { return m_store; }
-    RingEngine &engine() { return *m_engine; }
-    TestPlayback &testPlayback() { return *m_test; }
-    AudioPlayer &player() { return *m_player; }
-    RingHistory &history() { return *m_history; }
+    DalingApp &app() { return *m_app; }
+    BellBoard &board() { return m_app->board(); }
+    BellStore &store() { return m_app->store(); }
+    RingEngine &engine() { return m_app->engine(); }
+    TestPlayback &testPlayback() { return m_app->testPlayback(); }
+    AudioPlayer &player() { return m_app->player(); }
+    RingHistory &history() { return m_app->history(); }
     HistoryDialog *historyDialog() const { return m_historyDialog; }
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
-    SchoolCalendar &calendar() { return *m_calendar; }
+    SchoolCalendar &calendar() { return m_app->calendar(); }
+    // StringGridshow's model.
+    ScheduleModel &scheduleModel() { return *m_model; }
 
 public slots:
     void FormShow();
@@ -82,11 +56,11 @@ public slots:
     void ButtonDelClick();
     void ButtonOutExcelClick();
     void ButtonIntExcelClick();
-    void N6Click();
-    void N9Click();
+    void N6Click(); // 系统 → 清除打铃列表
+    void N9Click(); // 系统 → Quorlin官网
     // 系统 → 打铃记录…: the ring history window.
     void NJiLuClick();
-    void StatusBar1Click();
+    void StatusBar1Click(); // the status bar's link to the maker's site
     void StringGridshowDblClick();
     void NCalendarClick(); // 系统 → 校历与作息方案…
     void NOutputClick();   // 系统 → 声音输出…
@@ -99,35 +73,17 @@ protected:
 
 private:
     // Runs a handler; what it throws goes to the general error box.
-    void guarded(const std::function<void()> &fn);
-    QString openStore();
-    void FormCreate(const QString &storeError);
-    // Hands the outputs the settings keep to the players.
-    void applyOutputs();
+    void guarded(const std::function<void()> &fn) { m_app->guarded(fn); }
+    void FormCreate();
     void buildFrame();
     void setUpGrid();
 
-    MainContext m_ctx;
-    BellStore m_store;
-    std::unique_ptr<AudioPlayer> m_player; // MediaPlayer1
-    std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
-    std::unique_ptr<RingHistory> m_history;
-    std::unique_ptr<HistoryReport> m_historyReport;
+    std::unique_ptr<DalingApp> m_app;
+    ScheduleModel *m_model = nullptr;
     HistoryDialog *m_historyDialog = nullptr;
-    // The school calendar decides which entries ring on a date (the board's
-    // day plan) and switches the seasonal timetables.
-    std::unique_ptr<SchoolCalendar> m_calendar;
-    std::unique_ptr<CalendarCommands> m_calendarCommands;
-    std::unique_ptr<BellBoard> m_board;
-    std::unique_ptr<RingEngine> m_engine;
-    std::unique_ptr<TestPlayback> m_test;
-    std::unique_ptr<AudioPlayer> m_editorPlayer; // the editor's own MediaPlayer1
-    std::unique_ptr<AudioPlayer> m_adhocPlayer;  // the ad-hoc window's own MediaPlayer1
     TFormEditDaLing *FormEditDaLing = nullptr;
     TFormLinShiGuangBo *FormLinShiGuangBo = nullptr;
     std::unique_ptr<ListCommands> m_commands;
-    std::unique_ptr<SheetExport> m_export;
-    std::unique_ptr<SheetImport> m_import;
     bool m_clockStarted = false;
 
     QTableView *StringGridshow = nullptr;
@@ -136,25 +92,23 @@ private:
                 *ButtonADD = nullptr, *ButtonEdit = nullptr, *ButtonDel = nullptr,
                 *ButtonOutExcel = nullptr, *ButtonIntExcel = nullptr;
     QLabel *PanelDate = nullptr, *PanelShowTime = nullptr, *LabelYunXing = nullptr,
-           *LabelNowTime = nullptr;
-    QProgressBar *ProgressBar1 = nullptr;
-    QMenu *N1 = nullptr;
+           *LabelNowTime = nullptr; // the hidden label with the current second
+    QProgressBar *ProgressBar1 = nullptr; // how far the file playing has got
+    QMenu *N1 = nullptr;                  // the menu 系统
+    // 开机启动启动, 清除打铃列表, Quorlin官网, 打铃记录…
     QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr, *NJiLu = nullptr;
     QAction *NCalendar = nullptr;
     QAction *NOutput = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
-    TCoolTrayIcon *CoolTrayIcon1 = nullptr;
+    TCoolTrayIcon *CoolTrayIcon1 = nullptr; // the icon in the notification area
     CloseGuard *m_closeGuard = nullptr;
     AutostartMenu *m_autostart = nullptr;
 
     // Bells cut through the ad-hoc broadcast (menu item NDuck).
     void setUpDucking();
-    std::unique_ptr<Settings> m_settings;
-    Ducking *m_ducking = nullptr;
-    BellSoundWatch *m_bellWatch = nullptr;
     QAction *NDuck = nullptr;
 
 public:
-    Ducking &ducking() { return *m_ducking; }
-    BellSoundWatch &bellWatch() { return *m_bellWatch; }
+    Ducking &ducking() { return m_app->ducking(); }
+    BellSoundWatch &bellWatch() { return m_app->bellWatch(); }
 };

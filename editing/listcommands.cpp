@@ -21,9 +21,9 @@ QString ListCommands::deleteQuestion(const QString &number, const QString &name)
            + QStringLiteral("】 吗？");
 }
 
-QString ListCommands::selectedCell(int column) const
+const BellEntry *ListCommands::selectedEntry() const
 {
-    return m_board.grid().cell(column, m_board.grid().selectedRow());
+    return m_board.entryAtRow(m_board.selectedRow());
 }
 
 // The buttons are disabled while the list may not change; the handlers check
@@ -45,7 +45,8 @@ void ListCommands::ButtonEditClick()
         return;
     // An empty row locates nothing: the editor opens at 00:00:00 and its
     // save adds a new entry.
-    m_editor.locate(selectedCell(ScheduleGrid::ColId));
+    const BellEntry *e = selectedEntry();
+    m_editor.locate(e ? QString::number(e->id) : QString());
     m_editor.fillFromRecord();
     m_showModal(m_editor);
     m_board.Refresh();
@@ -55,12 +56,12 @@ void ListCommands::ButtonDelClick()
 {
     if (!m_board.editingEnabled())
         return;
-    const QString id = selectedCell(ScheduleGrid::ColId);
+    const BellEntry *e = selectedEntry();
     // Asking to delete a row without an entry would ask about nothing.
-    if (id.isEmpty())
+    if (!e)
         throw StoreError(kNoEntry);
-    const QString question =
-        deleteQuestion(selectedCell(ScheduleGrid::ColNo), selectedCell(ScheduleGrid::ColName));
+    const QString id = QString::number(e->id);
+    const QString question = deleteQuestion(QString::number(m_board.selectedRow()), e->name);
     if (m_messages.yesNo(Messages::Kind::Confirm, question) != Messages::Answer::Yes)
         return;
     m_editor.clearedit();
@@ -82,14 +83,14 @@ void ListCommands::StringGridshowDblClick()
         return;
     if (!m_board.testing())
         m_test.ButtonCheckClick(); // starts the test, which already plays the row once
-    const int row = m_board.grid().selectedRow();
-    const QString music = m_board.grid().cell(ScheduleGrid::ColMusic, row);
+    const BellEntry *e = selectedEntry();
+    const QString music = e ? e->music : QString();
     m_board.setYunXing(music);
     try {
         // An empty row names no file: the folder itself is nothing to play.
         if (music.isEmpty())
             throw AudioError(BellBoard::kNotFound);
-        ringRow(m_board, m_player, row);
+        ringFile(m_board, m_player, music);
     } catch (const AudioError &e) {
         m_messages.plain(BellBoard::ringFailureText(e));
     } catch (const AppError &e) {

@@ -35,7 +35,7 @@ public:
     void StringGridshowDblClick(); // double-click on a grid row
 
 private:
-    QString selectedCell(int column) const;
+    const BellEntry *selectedEntry() const; // nullptr on a spare row
 
     BellBoard &m_board;
     TFormEditDaLing &m_editor;

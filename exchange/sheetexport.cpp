@@ -1,7 +1,8 @@
 #include "sheetexport.h"
 
 #include "biff8writer.h"
-#include "schedulegrid.h"
+#include "dayschedule.h"
+#include "secondsofday.h"
 
 namespace BellListSheet {
 QString sheetName() { return QStringLiteral("广播铃声列表"); }
@@ -14,9 +15,9 @@ QStringList header()
 QString proposedFileName() { return QStringLiteral("Quorlin学校铃声广播列表"); }
 } // namespace BellListSheet
 
-SheetExport::SheetExport(const ScheduleGrid &grid, Messages &messages, FileDialogs &dialogs,
+SheetExport::SheetExport(const DaySchedule &bells, Messages &messages, FileDialogs &dialogs,
                          std::function<void()> processEvents)
-    : m_grid(grid), m_messages(messages), m_dialogs(dialogs),
+    : m_bells(bells), m_messages(messages), m_dialogs(dialogs),
       m_processEvents(std::move(processEvents))
 {
 }
@@ -31,17 +32,11 @@ QString SheetExport::withSuffix(const QString &chosen)
 QList<QStringList> SheetExport::sheetRows() const
 {
     QList<QStringList> rows{BellListSheet::header()};
-    // The list ends at the first row without a running number; an entry
-    // without a name is still an entry.
-    for (int k = 1; k < m_grid.gridRowCount(); ++k) {
-        if (m_grid.cell(ScheduleGrid::ColNo, k).isEmpty())
-            break;
-        QStringList row;
-        row << m_grid.cell(ScheduleGrid::ColNo, k)
-            << QStringLiteral(" ") + m_grid.cell(ScheduleGrid::ColTime, k);
-        for (int c = ScheduleGrid::ColName; c <= ScheduleGrid::ColRemark; ++c)
-            row << m_grid.cell(c, k);
-        rows.append(row);
+    // An entry without a name is still an entry.
+    for (int i = 0; i < m_bells.size(); ++i) {
+        const BellEntry &e = m_bells.entry(i);
+        rows.append({QString::number(i + 1), QStringLiteral(" ") + inttotime(e.time), e.name,
+                     e.music, e.weekdays, e.duration, e.remark});
         if (m_processEvents)
             m_processEvents();
     }

@@ -1,13 +1,13 @@
 #pragma once
-// "存为EXCEL": the whole bell list, as the grid shows it in stopped mode,
-// saved as an Excel 97-2003 workbook in the bell-list layout.
+// "存为EXCEL": the whole bell list, as the day's list holds it in stopped
+// mode, saved as an Excel 97-2003 workbook in the bell-list layout.
 #include "seams.h"
 
 #include <QList>
 #include <QStringList>
 #include <functional>
 
-class ScheduleGrid;
+class DaySchedule;
 
 // The layout of the exchanged sheet.
 namespace BellListSheet {
@@ -18,14 +18,14 @@ QString proposedFileName();   // "Quorlin学校铃声广播列表"
 
 class SheetExport {
 public:
-    SheetExport(const ScheduleGrid &grid, Messages &messages, FileDialogs &dialogs,
+    SheetExport(const DaySchedule &bells, Messages &messages, FileDialogs &dialogs,
                 std::function<void()> processEvents);
     // The whole command; failures are thrown as AppError for the general
     // error box. A cancelled dialog ends it silently.
     void run();
 
-    // The rows of the sheet, header first: one per listed entry, up to the
-    // first grid row without a running number. processEvents runs after each.
+    // The rows of the sheet, header first: one per listed entry, numbered
+    // from 1 as the grid shows them. processEvents runs after each.
     QList<QStringList> sheetRows() const;
     // The closing message: saved, and which entries had a text too long
     // for a cell of the workbook.
@@ -34,7 +34,7 @@ public:
     static QString withSuffix(const QString &chosen);
 
 private:
-    const ScheduleGrid &m_grid;
+    const DaySchedule &m_bells;
     Messages &m_messages;
     FileDialogs &m_dialogs;
     std::function<void()> m_processEvents;

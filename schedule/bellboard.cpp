@@ -11,8 +11,55 @@ BellBoard::BellBoard(BellStore &store, const Clock &clock, const AppPaths &paths
 void BellBoard::setRunning(bool on)
 {
     m_running = on;
-    m_grid.setRunningColours(on);
+    if (!on)
+        clearBlink();
     emit changed();
+}
+
+void BellBoard::setSelectedRow(int row)
+{
+    row = std::clamp(row, 1, lastRow());
+    if (row == m_selected)
+        return;
+    m_selected = row;
+    emit selectedRowChanged(row);
+}
+
+void BellBoard::blink(int index, BellStatus kind)
+{
+    if (!m_day.contains(index)) {
+        clearBlink();
+        return;
+    }
+    // A new bell to blink shows its mark at once; the same one alternates.
+    const int old = m_blink.index;
+    if (old == index && m_blink.kind == kind) {
+        m_blink.shown = !m_blink.shown;
+    } else {
+        m_blink = {index, kind, true};
+        if (m_day.contains(old))
+            emit bellShownChanged(old);
+    }
+    emit bellShownChanged(index);
+}
+
+void BellBoard::clearBlink()
+{
+    const int old = std::exchange(m_blink, Blink{}).index;
+    if (m_day.contains(old))
+        emit bellShownChanged(old);
+}
+
+BellStatus BellBoard::statusShown(int index) const
+{
+    if (!m_day.contains(index))
+        return BellStatus::None;
+    const BellStatus own = m_day.status(index);
+    // Only a bell still to come waits; a bell that did not sound keeps its mark.
+    if (index != m_blink.index || bellstatus::isFault(own)
+        || (m_blink.kind == BellStatus::Waiting && own != BellStatus::None))
+        return own;
+    return m_blink.shown ? m_blink.kind : BellStatus::None;
 }
 
 void BellBoard::setTesting(bool on)
@@ -44,12 +91,11 @@ DayPlan::Day DayPlan::dayOf(const QDate &date)
 
 qint64 BellBoard::nowSecondsFromLabel() const
 {
-    return ScheduleGrid::integerOf(m_labelNowTime);
-}
-
-QString BellBoard::rowKey(int row) const
-{
-    return entryKey(m_grid.cell(ScheduleGrid::ColId, row), m_grid.cell(ScheduleGrid::ColSeconds, row));
+    bool ok = false;
+    const qint64 n = m_labelNowTime.toLongLong(&ok);
+    if (!ok)
+        throw AppError(QStringLiteral("'%1' is not a valid integer value").arg(m_labelNowTime));
+    return n;
 }
 
 void BellBoard::Refresh()
@@ -80,35 +126,29 @@ void BellBoard::load(std::optional<qint64> cutoff)
     }
     // The label is read (and may fail) only when a listed entry needs it.
     const qint64 now = m_running && !rows.isEmpty() ? cutoff.value_or(nowSecondsFromLabel()) : 0;
-    ScheduleGrid::Batch batch(m_grid);
-    m_grid.clearDataRows();
-    int next = 1;
+    m_blink = {};
     if (rows.isEmpty()) {
-        setNextBellRow(next);
+        // Nothing listed: the rows, the date and the selection stay.
+        m_day.reset({}, {}, 0);
         return;
     }
-    m_grid.setGridRowCount(int(rows.size()) + 6);
-    for (int r = 1; r <= rows.size(); ++r) {
-        const BellEntry &e = rows[r - 1];
-        const QString id = QString::number(e.id), seconds = QString::number(e.time);
-        m_grid.setCell(ScheduleGrid::ColNo, r, QString::number(r));
-        m_grid.setCell(ScheduleGrid::ColTime, r, inttotime(e.time));
-        m_grid.setCell(ScheduleGrid::ColName, r, e.name);
-        m_grid.setCell(ScheduleGrid::ColMusic, r, e.music);
-        m_grid.setCell(ScheduleGrid::ColDays, r, e.weekdays);
-        m_grid.setCell(ScheduleGrid::ColDuration, r, e.duration);
-        m_grid.setCell(ScheduleGrid::ColRemark, r, e.remark);
-        if (m_running && e.time < now) {
-            const BellStatus fault = faultOf(entryKey(id, seconds));
-            m_grid.setStatus(r, fault != BellStatus::None ? fault : BellStatus::Done);
+    QList<BellStatus> statuses(rows.size(), BellStatus::None);
+    int next = 0;
+    if (m_running) {
+        // Ordered by time: the past entries are the first ones.
+        while (next < rows.size() && rows[next].time < now) {
+            const BellStatus fault = m_day.faultOf({rows[next].id, rows[next].time});
+            statuses[next] = fault != BellStatus::None ? fault : BellStatus::Done;
             ++next;
         }
-        m_grid.setCell(ScheduleGrid::ColId, r, id);
-        m_grid.setCell(ScheduleGrid::ColSeconds, r, seconds);
     }
-    setNextBellRow(next);
+    const int count = int(rows.size());
+    m_gridRows = count + 6;
+    m_day.reset(rows, std::move(statuses), next);
     set(m_dateText, day.dateText);
     m_kindShown = kind;
-    const qint64 want = m_running ? qint64(next) + 5 : m_lastEditedIndex + 1;
-    m_grid.setSelectedRow(int(std::min<qint64>(want, m_grid.lastRow())));
+    const qint64 want = m_running ? qint64(next) + 6 : m_lastEditedIndex + 1;
+    // Announced even when it did not move: the view's rows were rebuilt.
+    m_selected = -1;
+    setSelectedRow(int(std::min<qint64>(want, lastRow())));
 }

@@ -1,16 +1,16 @@
 #pragma once
 // What the main window shows and the ring engine works on, without widgets:
-// the mode, the test state, the ring cursor, the right-hand boxes and the
-// grid. Each setter announces a change of what the frame shows; the frame
-// mirrors the board into its widgets whenever changed() fires.
+// the mode, the test state, the day's bells, the right-hand boxes and what
+// the grid needs beyond the bells (its rows, the selection, the blink).
+// Each setter announces a change of what the frame shows; the frame mirrors
+// the board into its widgets whenever changed() fires.
 #include "apppaths.h"
 #include "bellstatus.h"
 #include "bellstore.h"
 #include "dayplan.h"
-#include "schedulegrid.h"
+#include "dayschedule.h"
 #include "seams.h"
 
-#include <QHash>
 #include <QObject>
 #include <optional>
 
@@ -22,8 +22,8 @@ public:
     BellStore &store() { return m_store; }
     const Clock &clock() const { return m_clock; }
     const AppPaths &paths() const { return m_paths; }
-    ScheduleGrid &grid() { return m_grid; }
-    const ScheduleGrid &grid() const { return m_grid; }
+    DaySchedule &day() { return m_day; }
+    const DaySchedule &day() const { return m_day; }
 
     // Captions the operator sees; the mode and the test state follow them.
     static inline const QString kRunCaption = QStringLiteral("停  止");   // running mode
@@ -51,9 +51,30 @@ public:
     bool adhocEnabled() const { return !m_testing; }                 // ButtonLinShi
     bool checkEnabled() const { return !m_running; }                 // ButtonCheck
 
-    // The ring cursor: the row of the first of today's entries still to come.
-    int nextBellRow() const { return m_nextBellRow; }
-    void setNextBellRow(int row) { set(m_nextBellRow, row); }
+    // The ring cursor as a grid row: the row of the first of today's entries
+    // still to come (entry i is row i + 1).
+    int nextBellRow() const { return m_day.next() + 1; }
+    void setNextBellRow(int row) { m_day.setNext(row - 1); }
+
+    // The grid's rows, header included: the entries and five spare rows
+    // (100 before the first list; a reload that finds nothing keeps them).
+    int gridRowCount() const { return m_gridRows; }
+    int lastRow() const { return m_gridRows - 1; }
+    // The entry shown in a grid row; nullptr for the header and spare rows.
+    const BellEntry *entryAtRow(int row) const
+    {
+        return m_day.contains(row - 1) ? &m_day.entry(row - 1) : nullptr;
+    }
+    // The selected row, never the header row; kept within 1 … last.
+    int selectedRow() const { return m_selected; }
+    void setSelectedRow(int row);
+
+    // The blink: the bell sounding flashes 播放, else the next one 等待; a
+    // bell that did not sound keeps its mark. blink() is one beat.
+    void blink(int index, BellStatus kind);
+    // The status a bell shows now (its own, or the blink's), and its text.
+    BellStatus statusShown(int index) const;
+    QString statusText(int row) const { return bellstatus::text(statusShown(row - 1)); }
     // LabelNowTime: the current second as decimal text (Refresh reads it).
     QString labelNowTime() const { return m_labelNowTime; }
     void setLabelNowTime(const QString &text) { set(m_labelNowTime, text); }
@@ -71,15 +92,6 @@ public:
     qint64 lastEditedIndex() const { return m_lastEditedIndex; }
     void setLastEditedIndex(qint64 n) { m_lastEditedIndex = n; }
 
-    // Today's bells that did not sound as they should (失败, 错过, 中断), by
-    // entry key: Refresh shows them instead of "完成".
-    static QString entryKey(const QString &id, const QString &seconds) { return id + u':' + seconds; }
-    QString rowKey(int row) const; // of a grid row: its id and time cells
-    BellStatus faultOf(const QString &key) const { return m_faults.value(key, BellStatus::None); }
-    void setFault(const QString &key, BellStatus s) { m_faults.insert(key, s); }
-    void clearFaults() { m_faults.clear(); }
-    int faultCount() const { return int(m_faults.size()); }
-
     // Reloads the grid for the current mode; in running mode the entries
     // earlier than LabelNowTime are past. Store failures propagate.
     void Refresh();
@@ -95,19 +107,29 @@ public:
     void setDayPlan(DayPlan *plan) { m_dayPlan = plan ? plan : &m_plainWeek; }
 
 signals:
-    // A value the frame shows has changed (the grid's cells announce their
-    // own changes as a table model).
+    // A value the frame shows has changed (the bells announce their own
+    // changes through day()).
     void changed();
+    // A bell's shown status changed without a change of its own (the blink).
+    void bellShownChanged(int index);
+    void selectedRowChanged(int row);
 
 private:
     void load(std::optional<qint64> cutoff);
     BellStore &m_store;
     const Clock &m_clock;
     AppPaths m_paths;
-    ScheduleGrid m_grid;
+    DaySchedule m_day;
+    int m_gridRows = 100;
+    int m_selected = 1;
+    struct Blink {
+        int index = -1;
+        BellStatus kind = BellStatus::None;
+        bool shown = false;
+    } m_blink;
+    void clearBlink();
     bool m_running = false;
     bool m_testing = false;
-    int m_nextBellRow = 1;
     QString m_labelNowTime = QStringLiteral("88888");
     QString m_clockText = QStringLiteral("88:88:88");
     QString m_dateText = QStringLiteral("9月30日");
@@ -115,7 +137,6 @@ private:
     qint64 m_progressMax = 100;
     qint64 m_progressPos = 0;
     qint64 m_lastEditedIndex = 0;
-    QHash<QString, BellStatus> m_faults;
 
     // Every visible value announces its own change.
     template <typename T> void set(T &field, const T &value)

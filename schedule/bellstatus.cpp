@@ -25,30 +25,4 @@ BellStatus fromText(const QString &t)
     return BellStatus::None;
 }
 
-QColor background(BellStatus s)
-{
-    switch (s) {
-    case BellStatus::Done: return QColor(192, 220, 192); // money green
-    case BellStatus::Waiting: return QColor(255, 255, 0);
-    case BellStatus::Playing: return QColor(255, 0, 0);
-    case BellStatus::Failed:
-    case BellStatus::Missed:
-    case BellStatus::Interrupted: return QColor(255, 200, 120); // a bell that did not sound
-    case BellStatus::None: break;
-    }
-    return {};
-}
-
-QColor foreground(BellStatus s)
-{
-    switch (s) {
-    case BellStatus::None:
-    case BellStatus::Playing: return QColor(0, 0, 255);
-    case BellStatus::Failed:
-    case BellStatus::Missed:
-    case BellStatus::Interrupted: return QColor(128, 0, 0);
-    default: return QColor(0, 0, 0);
-    }
-}
-
 } // namespace bellstatus

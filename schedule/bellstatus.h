@@ -1,8 +1,7 @@
 #pragma once
 // The status of a bell: the texts of the grid's status column and of the
-// ring history, and the colours a row takes for each. Everything that writes
-// or reads a status goes through here.
-#include <QColor>
+// ring history. Everything that writes or reads a status text goes through
+// here; the colours belong to the window.
 #include <QString>
 
 enum class BellStatus { None, Done, Waiting, Playing, Failed, Missed, Interrupted };
@@ -20,8 +19,4 @@ inline bool isFault(BellStatus s)
     return s == BellStatus::Failed || s == BellStatus::Missed || s == BellStatus::Interrupted;
 }
 inline bool isFault(const QString &text) { return isFault(fromText(text)); }
-// Row colours in running mode; an invalid background is the window colour.
-QColor background(BellStatus s);
-QColor foreground(BellStatus s);
-
 } // namespace bellstatus

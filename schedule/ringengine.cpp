@@ -1,13 +1,14 @@
 #include "ringengine.h"
 
 #include <QFileInfo>
+#include "logging.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 
 RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages,
                        const Clock &clock, QObject *parent, AudioPlayer *spare)
-    : QObject(parent), m_board(board), m_players{&player, spare}, m_messages(messages),
-      m_clock(clock)
+    : QObject(parent), m_board(board), m_day(board.day()), m_players{&player, spare},
+      m_messages(messages), m_clock(clock)
 {
     // Re-armed from the wall clock on every tick: a repeating 1000 ms timer
     // drifts against it and would sooner or later skip a second.
@@ -20,6 +21,17 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     connect(&TimerShan, &QTimer::timeout, this, &RingEngine::TimerShanTimer);
     TimerPrepare.setSingleShot(true);
     connect(&TimerPrepare, &QTimer::timeout, this, &RingEngine::TimerPrepareTimer);
+    for (AudioPlayer *p : m_players)
+        if (p)
+            watch(p);
+}
+
+void RingEngine::watch(AudioPlayer *p)
+{
+    connect(p, &AudioPlayer::ended, this, [this, p](bool interrupted) { onEnded(p, interrupted); });
+    connect(p, &AudioPlayer::opened, this, [this, p] { onOpened(p); });
+    connect(p, &AudioPlayer::openFailed, this,
+            [this, p](const QString &text, AudioError::Cause cause) { onOpenFailed(p, text, cause); });
 }
 
 void RingEngine::start()
@@ -45,7 +57,14 @@ void RingEngine::armBlink()
     TimerShan.start(ms);
 }
 
-bool RingEngine::wasRung(qint64 dayStart, const QString &key) const
+qint64 RingEngine::nowAbsSeconds() const
+{
+    const QDateTime now = m_clock.now();
+    const QTime time = now.time();
+    return now.date().toJulianDay() * 86400 + timetoint(time.hour(), time.minute(), time.second());
+}
+
+bool RingEngine::wasRung(qint64 dayStart, const BellKey &key) const
 {
     const auto it = m_rung.constFind(dayStart);
     return it != m_rung.constEnd() && it->keys.contains(key);
@@ -57,11 +76,11 @@ bool RingEngine::secondRung(qint64 dayStart, qint64 seconds) const
     return it != m_rung.constEnd() && it->seconds.contains(seconds);
 }
 
-void RingEngine::noteRung(qint64 dayStart, const QString &key, qint64 seconds)
+void RingEngine::noteRung(qint64 dayStart, const BellKey &key)
 {
     Day &d = m_rung[dayStart];
     d.keys.insert(key);
-    d.seconds.insert(seconds);
+    d.seconds.insert(key.seconds);
 }
 
 int RingEngine::rungEntriesHeld() const
@@ -72,29 +91,35 @@ int RingEngine::rungEntriesHeld() const
     return n;
 }
 
+RingEngine::Bell RingEngine::bellAt(int index, qint64 dayStart) const
+{
+    const BellEntry &e = m_day.entry(index);
+    return {m_day.key(index), dayStart, e.name, e.music};
+}
+
 void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
 {
-    // A bell whose start is still being retried must stay in front of the
-    // cursor, or the reload would call it past (and done).
-    if (m_retry && m_retry->dayStart == dayStart)
-        cutoffSeconds = std::min(cutoffSeconds, m_retry->seconds);
+    // A bell whose start is still being retried, or whose file still loads,
+    // must stay in front of the cursor, or the reload would call it past.
+    if (m_retry && m_retry->bell.dayStart == dayStart)
+        cutoffSeconds = std::min(cutoffSeconds, m_retry->bell.key.seconds);
+    if (m_waiting && m_waiting->bell.dayStart == dayStart)
+        cutoffSeconds = std::min(cutoffSeconds, m_waiting->bell.key.seconds);
     m_board.refreshAt(cutoffSeconds);
 }
 
 void RingEngine::TimerShiJianTimer()
 {
-    // Armed first: a message box opened further down runs the later ticks
-    // inside its own event loop.
     armClock();
-    const quint64 seq = ++m_tickSeq;
     try {
-        tick(seq);
-    } catch (...) {
+        tick();
+    } catch (const std::exception &e) {
         // The clock must survive anything; the next tick runs normally.
+        qCWarning(lcRing) << "clock tick abandoned:" << e.what();
     }
 }
 
-void RingEngine::tick(quint64 seq)
+void RingEngine::tick()
 {
     const QDateTime now = m_clock.now();
     const QDate today = now.date();
@@ -103,15 +128,14 @@ void RingEngine::tick(quint64 seq)
     const qint64 dayStart = today.toJulianDay() * 86400;
     const qint64 nowAbs = dayStart + nowSec;
     const qint64 prevAbs = m_prevAbs.value_or(nowAbs - 1);
-    const QDate prevDate = m_prevDate;
+    const QDate prevDate = std::exchange(m_prevDate, today);
+    m_prevAbs = nowAbs;
 
     m_board.setLabelNowTime(QString::number(nowSec));
     m_board.setClockText(inttotime(nowSec));
 
     if (++m_tickCount == 1 && !m_board.running())
         ButtonPlayClick();
-
-    watchSounding();
 
     // A Refresh in stopped mode would move a running test's selection.
     const bool mayReload = !m_board.testing();
@@ -120,16 +144,14 @@ void RingEngine::tick(quint64 seq)
         const bool forward = prevDate < today;
         // A tick late for yesterday's last seconds still rings them, from
         // yesterday's list, before the new day's list replaces it.
-        if (forward && m_board.running()) {
+        if (forward && m_board.running())
             ringCheck(nowAbs, prevAbs, prevDate.toJulianDay() * 86400);
-            if (m_tickSeq != seq)
-                return; // ticks ran inside a message box and have done the rest
-        }
         // New day: yesterday's marks no longer matter, and the new weekday's
-        // list must be in the grid before its 00:00:00 entry. Its first
-        // seconds are left to the ring check and its window.
+        // list must be in place before its 00:00:00 entry. Its first seconds
+        // are left to the ring check and its window.
         abandonRetry();
-        m_board.clearFaults();
+        abandonWaiting();
+        m_day.clearFaults();
         for (auto it = m_rung.begin(); it != m_rung.end();)
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
@@ -138,26 +160,11 @@ void RingEngine::tick(quint64 seq)
             reloaded = true;
         }
     }
-    // Set only now: a tick nested in a message box above must still see the
-    // date change and load the new day's list itself.
-    m_prevDate = today;
 
-    if (m_board.running()) {
+    // Also marks the bell rung at the previous second 完成 and moves the
+    // cursor past it: a change of that bell, not a reload.
+    if (m_board.running())
         ringCheck(nowAbs, prevAbs, dayStart);
-        if (m_tickSeq != seq)
-            return;
-    }
-    // Nested ticks (inside a message box) may have run with the older
-    // predecessor; the rung set and the cursor keep them from ringing twice.
-    m_prevAbs = nowAbs;
-
-    if (m_board.running() && m_refreshDueSeq != 0 && m_refreshDueSeq < seq) {
-        // The first tick after a bell started marks it done, whatever that
-        // tick's delay.
-        m_refreshDueSeq = 0;
-        reload(nowSec, dayStart);
-        reloaded = true;
-    }
 
     if ((nowSec == 1 || nowSec == 10 || nowSec == 30) && mayReload && !reloaded)
         reload(nowSec, dayStart);
@@ -167,7 +174,7 @@ void RingEngine::tick(quint64 seq)
 
     if (!m_board.testing()) {
         // The box names the file that sounds: with two entries at one second
-        // the cursor's row may be the twin that did not ring.
+        // the cursor's may be the twin that did not ring.
         if (m_board.running() && activePlayer().isPlaying()) {
             m_board.setProgressPos(activePlayer().position());
             m_board.setYunXing(QFileInfo(activePlayer().fileName()).fileName());
@@ -180,147 +187,167 @@ void RingEngine::tick(quint64 seq)
 
 void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow)
 {
-    ScheduleGrid &g = m_board.grid();
-    const int from = m_board.nextBellRow();
+    const int from = m_day.next();
     int candidate = -1;
     qint64 candidateTime = -1;
     int lastDue = from - 1;
-    for (int r = from; r >= 1 && r <= g.lastRow(); ++r) {
-        const std::optional<qint64> t = g.integerCell(ScheduleGrid::ColSeconds, r);
-        if (!t || dayStart + *t > nowAbs)
+    for (int i = from; i < m_day.size(); ++i) {
+        const qint64 t = m_day.entry(i).time;
+        const qint64 abs = dayStart + t;
+        if (abs > nowAbs)
             break;
-        lastDue = r;
-        const qint64 abs = dayStart + *t;
-        const QString key = m_board.rowKey(r);
-        const bool retrying = m_retry && m_retry->key == key && m_retry->dayStart == dayStart;
+        lastDue = i;
+        const BellKey key = m_day.key(i);
+        // A retried start, or a file still loading, keeps its bell a
+        // candidate after its second.
+        const bool held = (m_retry && m_retry->bell.key == key && m_retry->bell.dayStart == dayStart)
+            || (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart);
         // Of several entries due at once only the latest sounds (it would cut
-        // the others at once anyway); of equal times, the first in the grid.
-        if ((abs > prevAbs || retrying) && nowAbs - abs <= kCatchUpSeconds && *t > candidateTime
+        // the others at once anyway); of equal times, the first in the list.
+        if ((abs > prevAbs || held) && nowAbs - abs <= kCatchUpSeconds && t > candidateTime
             && !wasRung(dayStart, key)) {
-            candidate = r;
-            candidateTime = *t;
+            candidate = i;
+            candidateTime = t;
         }
     }
     // A retry waits for the slot after the tick: its player may hold it up
     // for a whole bound, and the clock must not.
-    const bool deferRetry = candidate > 0 && !retryNow
-        && dayStart + candidateTime <= prevAbs;
-    const int stop = candidate > 0 ? candidate : lastDue + 1;
+    const bool deferRetry = candidate >= 0 && !retryNow && dayStart + candidateTime <= prevAbs;
+    const int stop = candidate >= 0 ? candidate : lastDue + 1;
     QString message;
-    for (int r = from; r < stop; ++r) {
-        const QString m = markPast(r, dayStart);
+    for (int i = from; i < stop; ++i) {
+        const QString m = markPast(i, dayStart);
         if (message.isEmpty())
             message = m;
     }
-    if (stop > from)
-        m_board.setNextBellRow(stop);
-    if (candidate > 0 && !deferRetry)
+    m_day.setNext(stop);
+    if (candidate >= 0 && !deferRetry)
         ringAt(candidate, dayStart, nowAbs);
-    // Only now, with the cursor past the failed bell: ticks running inside
-    // the box go on with the next bells.
     if (!message.isEmpty())
-        showBox(message);
+        postBox(message);
 }
 
-QString RingEngine::markPast(int row, qint64 dayStart)
+QString RingEngine::markPast(int index, qint64 dayStart)
 {
-    ScheduleGrid &g = m_board.grid();
-    const QString key = m_board.rowKey(row);
-    const BellStatus fault = m_board.faultOf(key);
+    const BellKey key = m_day.key(index);
+    const BellStatus fault = m_day.faultOf(key);
     if (fault != BellStatus::None) {
-        g.setStatus(row, fault);
+        m_day.setStatus(index, fault);
         return {};
     }
-    const qint64 seconds = ScheduleGrid::integerOf(g.cell(ScheduleGrid::ColSeconds, row));
-    if (m_retry && m_retry->key == key && m_retry->dayStart == dayStart) {
+    if (m_retry && m_retry->bell.key == key && m_retry->bell.dayStart == dayStart) {
         // The output did not come back within the window.
-        const QString message = m_retry->message;
-        m_retry.reset();
-        recordFailure(row, dayStart, BellStatus::Failed, message);
-        return message;
+        const Retry r = *std::exchange(m_retry, std::nullopt);
+        recordFailure(r.bell, BellStatus::Failed, r.message);
+        return r.message;
+    }
+    if (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart) {
+        // Its file did not load within the window (or a later bell came).
+        const Waiting w = *std::exchange(m_waiting, std::nullopt);
+        recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
+        return kSlowOpenReason;
     }
     // A twin of the same second sounded with the bell that rang.
-    if (wasRung(dayStart, key) || secondRung(dayStart, seconds)) {
-        g.setStatus(row, BellStatus::Done);
+    if (wasRung(dayStart, key) || secondRung(dayStart, key.seconds)) {
+        m_day.setStatus(index, BellStatus::Done);
         return {};
     }
-    recordFailure(row, dayStart, BellStatus::Missed, kMissedReason);
+    recordFailure(bellAt(index, dayStart), BellStatus::Missed, kMissedReason);
     return {};
 }
 
-void RingEngine::ringAt(int row, qint64 dayStart, qint64 nowAbs)
+void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
 {
-    ScheduleGrid &g = m_board.grid();
-    const QString key = m_board.rowKey(row);
-    const qint64 seconds = ScheduleGrid::integerOf(g.cell(ScheduleGrid::ColSeconds, row));
+    const Bell bell = bellAt(index, dayStart);
+    if (m_waiting && m_waiting->bell.key == bell.key && m_waiting->bell.dayStart == dayStart)
+        return; // its file is still loading: it starts when loaded
     // The bell sounding now is cut by this one.
     if (m_sounding)
         endSounding(BellStatus::Done);
     try {
-        AudioPlayer *p = startBell(row, dayStart);
-        // Measured right after play() returned: the delay the operator hears.
-        const QDateTime started = m_clock.now();
-        const qint64 delayMs = started.date().toJulianDay() * 86400000LL
-            + started.time().msecsSinceStartOfDay() - (dayStart + seconds) * 1000;
-        noteRung(dayStart, key, seconds);
-        m_retry.reset();
-        m_active = p == m_players[1] ? 1 : 0;
-        // It rang, on the default output: 完成, and the record says where.
-        const QString missing = p->missingOutput();
-        const QString note = missing.isEmpty() ? QString() : missingOutputText(missing);
-        int record = 0;
-        if (m_history) {
-            record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), seconds,
-                                        g.cell(ScheduleGrid::ColName, row),
-                                        g.cell(ScheduleGrid::ColMusic, row), BellStatus::Done,
-                                        delayMs, note});
-            flushSoon();
-        }
-        m_sounding = Sounding{key, p, record};
-        m_refreshDueSeq = m_tickSeq;
-        emit rang(row);
-        // Once per missing output, not at every bell of the day; again after
-        // it was back in between.
-        if (missing != m_warnedMissing) {
-            m_warnedMissing = missing;
-            if (!missing.isEmpty())
-                showBox(note);
-        }
-    } catch (const std::exception &e) {
-        const QString message = BellBoard::ringFailureText(e);
-        const auto *audio = dynamic_cast<const AudioError *>(&e);
-        if (audio && audio->isOutputFailure() && nowAbs - (dayStart + seconds) < kCatchUpSeconds) {
-            // The output may be back a moment later: the next ticks try again
-            // while the window lasts; the cursor stays on the bell.
-            m_retry = Retry{key, dayStart, seconds, g.cell(ScheduleGrid::ColName, row),
-                            g.cell(ScheduleGrid::ColMusic, row), message};
+        AudioPlayer *loading = nullptr;
+        AudioPlayer *p = startBell(index, dayStart, &loading);
+        if (!p) {
+            m_retry.reset();
+            m_waiting = Waiting{bell, loading};
+            qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name
+                                     << "waits for its file to load:" << bell.music;
             return;
         }
-        m_retry.reset();
-        // The day goes on: the entry is marked failed and the cursor moves
-        // past it before the box opens, so that ticks running inside the box
-        // ring the next bells at their seconds and never this one again.
-        recordFailure(row, dayStart, BellStatus::Failed, message);
-        m_board.setNextBellRow(row + 1);
-        showBox(message);
+        started(p, bell, dayStart);
+    } catch (const std::exception &e) {
+        startFailed(bell, dynamic_cast<const AudioError *>(&e), BellBoard::ringFailureText(e), nowAbs);
+        qCDebug(lcRing) << "start failed:" << e.what();
     }
+}
+
+void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
+{
+    // Measured right after play() returned: the delay the operator hears.
+    const QDateTime at = m_clock.now();
+    const qint64 delayMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay()
+        - (dayStart + bell.key.seconds) * 1000;
+    noteRung(dayStart, bell.key);
+    m_retry.reset();
+    m_active = p == m_players[1] ? 1 : 0;
+    // It rang, on the default output: 完成, and the record says where.
+    const QString missing = p->missingOutput();
+    const QString note = missing.isEmpty() ? QString() : missingOutputText(missing);
+    int record = 0;
+    if (m_history) {
+        record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), bell.key.seconds,
+                                    bell.name, bell.music, BellStatus::Done, delayMs, note});
+        flushSoon();
+    }
+    m_sounding = Sounding{bell.key, p, record};
+    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name << bell.music
+                             << bellstatus::text(BellStatus::Done) << delayMs << "ms" << note;
+    emit rang(m_day.indexOf(bell.key));
+    // Once per missing output, not at every bell of the day; again after it
+    // was back in between.
+    if (missing != m_warnedMissing) {
+        m_warnedMissing = missing;
+        if (!missing.isEmpty())
+            postBox(note);
+    }
+}
+
+void RingEngine::startFailed(const Bell &bell, const AudioError *audio, const QString &message,
+                             qint64 nowAbs)
+{
+    if (audio && audio->isOutputFailure()
+        && nowAbs - (bell.dayStart + bell.key.seconds) < kCatchUpSeconds) {
+        // The output may be back a moment later: the next ticks try again
+        // while the window lasts; the cursor stays on the bell.
+        m_retry = Retry{bell, message};
+        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name
+                                 << "retried, the output failed:" << message;
+        return;
+    }
+    m_retry.reset();
+    // The day goes on: the bell is marked failed and the cursor moves past
+    // it; its box opens after the tick.
+    recordFailure(bell, BellStatus::Failed, message);
+    const int index = m_day.indexOf(bell.key);
+    if (index >= 0 && m_day.next() <= index)
+        m_day.setNext(index + 1);
+    postBox(message);
 }
 
 void RingEngine::TimerPrepareTimer()
 {
     if (!m_board.running() || m_board.testing())
         return;
-    const QDateTime now = m_clock.now();
-    const QTime time = now.time();
-    const qint64 dayStart = now.date().toJulianDay() * 86400;
-    const qint64 nowAbs = dayStart + timetoint(time.hour(), time.minute(), time.second());
+    const qint64 nowAbs = nowAbsSeconds();
+    const qint64 dayStart = nowAbs - nowAbs % 86400;
     try {
-        if (m_retry && m_retry->dayStart == dayStart && m_prevAbs)
+        if (m_retry && m_retry->bell.dayStart == dayStart && m_prevAbs)
             ringCheck(nowAbs, *m_prevAbs, dayStart, true);
         if (m_board.running())
             prepareNext(nowAbs, dayStart);
-    } catch (...) {
+    } catch (const std::exception &e) {
         // Not opened ahead: the bell's second opens it.
+        qCWarning(lcRing) << "opening ahead abandoned:" << e.what();
     }
 }
 
@@ -329,32 +356,13 @@ void RingEngine::TimerShanTimer()
     if (!m_board.running())
         return;
     armBlink();
-    try {
-        // A bell cut off since the last tick shows "中断", never "完成".
-        watchSounding();
-        ScheduleGrid &g = m_board.grid();
-        const int prev = m_board.nextBellRow() - 1;
-        const int next = m_board.nextBellRow();
-        auto toggle = [&](int row, BellStatus s) {
-            if (row < 1 || row > g.lastRow())
-                return;
-            const BellStatus now = g.status(row);
-            if (bellstatus::isFault(now))
-                return; // a bell that did not sound keeps its mark
-            g.setStatus(row, now == s ? BellStatus::None : s);
-        };
-        if (activePlayer().isPlaying()) {
-            toggle(prev, BellStatus::Playing);
-        } else {
-            if (prev >= 1 && prev <= g.lastRow() && !bellstatus::isFault(g.status(prev)))
-                g.setStatus(prev, BellStatus::Done);
-            toggle(next, BellStatus::Waiting);
-        }
-    } catch (...) {
-        // A blink that cannot write its cells just skips a beat.
-    }
-    if (m_processEvents)
-        m_processEvents();
+    // The bell sounding flashes 播放; when none does, the next one 等待.
+    const int sounding = m_sounding && m_sounding->player->isPlaying()
+        ? m_day.indexOf(m_sounding->key) : -1;
+    if (sounding >= 0)
+        m_board.blink(sounding, BellStatus::Playing);
+    else
+        m_board.blink(m_day.next(), BellStatus::Waiting);
 }
 
 void RingEngine::ButtonPlayClick()
@@ -369,13 +377,13 @@ void RingEngine::ButtonPlayClick()
         armBlink();
     }
     abandonRetry();
+    abandonWaiting();
     for (AudioPlayer *p : m_players)
         if (p && p->isPlaying())
             p->stop();
     if (m_sounding)
         endSounding(BellStatus::Done);
-    m_refreshDueSeq = 0;
     m_prepared.reset();
-    m_prepareTried.clear();
+    m_prepareTried.reset();
     m_board.Refresh();
 }

@@ -12,16 +12,19 @@
 #include <QObject>
 #include <QSet>
 #include <QTimer>
-#include <functional>
+#include <QStringList>
 #include <optional>
 
 class RingHistory;
 
-// Rings one grid row through a player: Close, FileName := the row's file in
-// the music folder, Open, progress maximum := Length, Play. Throws
-// AudioError or AppError when the file cannot be played (also when the
-// cell is not a bare file name, or the player does not start); used by the
+// Rings one file of the music folder through a player: Close, FileName :=
+// the file in the music folder, Open, progress maximum := Length, Play.
+// Throws AudioError or AppError when the file cannot be played (also when
+// the name is not a bare file name, or the player does not start); an open
+// past the player's bound throws AudioError with Cause::Pending. Used by the
 // ring engine, test playback and the grid's double-click.
+void ringFile(BellBoard &board, AudioPlayer &player, const QString &music);
+// The same for the file of a grid row (an empty name for a spare row).
 void ringRow(BellBoard &board, AudioPlayer &player, int row);
 
 class RingEngine : public QObject {
@@ -47,6 +50,10 @@ public:
         QStringLiteral("铃声时刻已过（时钟跳变或程序繁忙），没有播放。");
     static inline const QString kInterruptedReason =
         QStringLiteral("声音输出在播放中途中断，铃声没有播完。");
+    // 说明 and message of a bell whose file was still loading when its
+    // catch-up window ended.
+    static inline const QString kSlowOpenReason =
+        QStringLiteral("铃声文件读取太慢，补打时限内没有读完，铃声没有播出！");
 
     // 说明 of a bell that rang on the system default output because the
     // chosen one was missing, and the warning shown once for it.
@@ -60,9 +67,6 @@ public:
     RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages, const Clock &clock,
                QObject *parent = nullptr, AudioPlayer *spare = nullptr);
 
-    // Lets the window repaint and handle its input (the blink does this after
-    // each step). Tests leave it empty.
-    void setProcessEvents(std::function<void()> fn) { m_processEvents = std::move(fn); }
     // Where each bell's record goes (none: no records). Records are written
     // from the event loop after the tick that made them.
     void setHistory(RingHistory *history) { m_history = history; }
@@ -93,96 +97,129 @@ public slots:
     void ButtonPlayClick();
 
 signals:
-    // A bell's sound has started (its grid row at that moment).
-    void rang(int row);
+    // A bell's sound has started (its index in the day's list at that moment).
+    void rang(int index);
     // A bell that rang has stopped sounding: Done (its end, the next bell or
     // the operator stopped it) or Interrupted (its output died). Each rang()
-    // is followed by exactly one bellEnded(). row is -1 when the bell is no
-    // longer listed (a new day's list came in).
-    void bellEnded(int row, BellStatus result);
+    // is followed by exactly one bellEnded(). index is -1 when the bell is
+    // no longer listed (a new day's list came in).
+    void bellEnded(int index, BellStatus result);
     // A bell that never sounded: Failed (its start failed) or Missed (its
     // second passed without a start).
-    void ringFailed(int row, BellStatus result);
+    void ringFailed(int index, BellStatus result);
 
 private:
     struct Prepared {
-        QString key;  // which entry of which day
-        QString path; // the file open in the player
+        BellKey key;       // which entry
+        qint64 dayStart = 0; // of which day
+        QString path;      // the file open (or opening) in the player
         AudioPlayer *player = nullptr;
         qint64 length = 0;
+        bool pending = false; // still loading in the background
     };
     // The bell sounding now, watched for its end.
     struct Sounding {
-        QString key;
+        BellKey key;
         AudioPlayer *player = nullptr;
         int record = 0;
+    };
+    // What the history and the log need of a bell no longer in the list.
+    struct Bell {
+        BellKey key;
+        qint64 dayStart = 0;
+        QString name, music;
     };
     // A start that failed for want of output, tried again on each tick
     // until the catch-up window has passed.
     struct Retry {
-        QString key;
-        qint64 dayStart = 0;
-        qint64 seconds = 0;
-        QString name, music, message;
+        Bell bell;
+        QString message;
+    };
+    // A bell whose second came while its file was still loading: it starts
+    // when the load completes within the catch-up window.
+    struct Waiting {
+        Bell bell;
+        AudioPlayer *player = nullptr;
     };
 
-    void tick(quint64 seq);
+    void tick();
     void armClock(int minMs = 0);
     void armBlink();
     // Refresh with "earlier than cutoff" as the meaning of past; a bell whose
-    // start is still retried stays ahead of the cursor.
+    // start is still retried (or whose file still loads) stays ahead of the
+    // cursor.
     void reload(qint64 cutoffSeconds, qint64 dayStart);
     // retryNow: a bell whose start failed for want of output is tried again
     // here (after the tick); otherwise it only keeps its place.
     void ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow = false);
-    void ringAt(int row, qint64 dayStart, qint64 nowAbs);
-    // Starts the row's bell: only play() when it was opened ahead, else the
-    // whole ringRow sequence. Returns the player that sounds.
-    AudioPlayer *startBell(int row, qint64 dayStart);
+    void ringAt(int index, qint64 dayStart, qint64 nowAbs);
+    // Starts the bell: only play() when it was opened ahead, else the whole
+    // ringFile sequence. Returns the player that sounds, or nullptr when its
+    // file still loads (*loading is then the player loading it).
+    AudioPlayer *startBell(int index, qint64 dayStart, AudioPlayer **loading);
+    // Plays a file opened ahead, stopping the bell that still sounds.
+    void playPrepared(AudioPlayer *p, qint64 length);
+    // The bookkeeping of a bell that sounds: rung, history, log, signals.
+    void started(AudioPlayer *p, const Bell &bell, qint64 dayStart);
+    // A start that failed: tried again while the output may come back,
+    // else marked failed with its box.
+    void startFailed(const Bell &bell, const AudioError *audio, const QString &message, qint64 nowAbs);
     // Marks an entry the cursor passes; returns the message to show when
     // it ends a retried start.
-    QString markPast(int row, qint64 dayStart);
+    QString markPast(int index, qint64 dayStart);
     void prepareNext(qint64 nowAbs, qint64 dayStart);
     AudioPlayer *preparePlayer() const;
-    bool wasRung(qint64 dayStart, const QString &key) const;
+    bool wasRung(qint64 dayStart, const BellKey &key) const;
     bool secondRung(qint64 dayStart, qint64 seconds) const;
-    void noteRung(qint64 dayStart, const QString &key, qint64 seconds);
+    void noteRung(qint64 dayStart, const BellKey &key);
+    Bell bellAt(int index, qint64 dayStart) const;
+    qint64 nowAbsSeconds() const;
 
-    // Outcomes: the row's status, the fault kept for Refresh, the history
-    // record and the signals.
-    void recordFailure(int row, qint64 dayStart, BellStatus result, const QString &reason);
+    // What a player tells by itself.
+    void watch(AudioPlayer *p);
+    void onEnded(AudioPlayer *p, bool interrupted);
+    void onOpened(AudioPlayer *p);
+    void onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
+
+    // Outcomes: the bell's status, the fault kept for Refresh, the history
+    // record, the log line and the signals.
+    void recordFailure(const Bell &bell, BellStatus result, const QString &reason);
     void abandonRetry();
-    void watchSounding();
+    void abandonWaiting();
     void endSounding(BellStatus result);
-    int rowOfKey(const QString &key) const;
-    void showBox(const QString &message);
+    // A message for the operator, shown from the event loop once the tick
+    // has returned: the clock never waits inside a box.
+    void postBox(const QString &message);
+    void showPostedBox();
     void flushSoon();
 
     BellBoard &m_board;
+    DaySchedule &m_day;
     AudioPlayer *m_players[2];
     int m_active = 0;
     Messages &m_messages;
     const Clock &m_clock;
-    std::function<void()> m_processEvents;
     RingHistory *m_history = nullptr;
     bool m_flushQueued = false;
 
     int m_tickCount = 0;
-    quint64 m_tickSeq = 0;           // counts every tick, nested ones too
     std::optional<qint64> m_prevAbs; // the previous tick's local second (day * 86400 + second)
     QDate m_prevDate;
-    quint64 m_refreshDueSeq = 0;     // the tick that rang a bell whose Refresh is still due
     std::optional<Prepared> m_prepared;
-    QString m_prepareTried;          // a failed pre-open is not retried for the same entry
+    std::optional<BellKey> m_prepareTried; // a failed pre-open is not retried for the same entry
+    qint64 m_prepareTriedDay = 0;
     std::optional<Sounding> m_sounding;
     std::optional<Retry> m_retry;
-    // Entries rung (or failed) per day, keyed "id:time", and their seconds,
-    // so that a clock set back never rings one twice.
+    std::optional<Waiting> m_waiting;
+    // Entries rung (or failed) per day, and their seconds, so that a clock
+    // set back never rings one twice.
     struct Day {
-        QSet<QString> keys;
+        QSet<BellKey> keys;
         QSet<qint64> seconds;
     };
     QHash<qint64, Day> m_rung;
+    QStringList m_boxes;     // posted, not yet shown
+    bool m_boxPosted = false;
     bool m_boxOpen = false;
     QString m_warnedMissing; // the missing output already warned about
 };

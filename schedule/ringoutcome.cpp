@@ -1,94 +1,89 @@
-// How a bell ended: its row's status, the fault Refresh keeps for the day,
-// its record in the ring history and the engine's signals.
+// How a bell ended: its status in the day's list, the fault kept for the
+// day's reloads, its record in the ring history, its log line, the engine's
+// signals, and the boxes shown after the tick.
 #include "ringengine.h"
+
+#include "logging.h"
 #include "ringhistory.h"
+#include "secondsofday.h"
 
 #include <QScopeGuard>
 
-void RingEngine::recordFailure(int row, qint64 dayStart, BellStatus result, const QString &reason)
+void RingEngine::recordFailure(const Bell &bell, BellStatus result, const QString &reason)
 {
-    ScheduleGrid &g = m_board.grid();
-    const QString key = m_board.rowKey(row);
-    const qint64 seconds = ScheduleGrid::integerOf(g.cell(ScheduleGrid::ColSeconds, row));
     // Never tried again, also not after a clock set back.
-    m_rung[dayStart].keys.insert(key); // not its second: a failure is no twin's sound
-    m_board.setFault(key, result);
-    g.setStatus(row, result);
+    m_rung[bell.dayStart].keys.insert(bell.key); // not its second: a failure is no twin's sound
+    m_day.setFault(bell.key, result);
+    const int index = m_day.indexOf(bell.key);
+    m_day.setStatus(index, result);
     if (m_history) {
-        m_history->record({0, QDate::fromJulianDay(dayStart / 86400), seconds,
-                           g.cell(ScheduleGrid::ColName, row), g.cell(ScheduleGrid::ColMusic, row),
-                           result, std::nullopt, reason});
+        m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds,
+                           bell.name, bell.music, result, std::nullopt, reason});
         flushSoon();
     }
-    emit ringFailed(row, result);
+    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name << bell.music
+                             << bellstatus::text(result) << "-" << reason;
+    emit ringFailed(index, result);
 }
 
 void RingEngine::abandonRetry()
 {
+    // Its list is gone (a new day, or stopped mode): the record remains.
     if (!m_retry)
         return;
-    const Retry r = *m_retry;
-    m_retry.reset();
-    // Its list is gone (a new day, or stopped mode): the record remains.
-    const int row = rowOfKey(r.key);
-    if (row > 0 && m_board.grid().cell(ScheduleGrid::ColSeconds, row) == QString::number(r.seconds)) {
-        recordFailure(row, r.dayStart, BellStatus::Failed, r.message);
-        return;
-    }
-    if (m_history) {
-        m_history->record({0, QDate::fromJulianDay(r.dayStart / 86400), r.seconds, r.name, r.music,
-                           BellStatus::Failed, std::nullopt, r.message});
-        flushSoon();
-    }
-    emit ringFailed(-1, BellStatus::Failed);
+    const Retry r = *std::exchange(m_retry, std::nullopt);
+    recordFailure(r.bell, BellStatus::Failed, r.message);
 }
 
-void RingEngine::watchSounding()
+void RingEngine::abandonWaiting()
 {
-    if (!m_sounding)
-        return;
-    const AudioPlayer::Mode mode = m_sounding->player->mode();
-    if (mode == AudioPlayer::Mode::Playing || mode == AudioPlayer::Mode::Paused)
-        return;
-    endSounding(m_sounding->player->interrupted() ? BellStatus::Interrupted : BellStatus::Done);
+    if (m_waiting)
+        recordFailure(std::exchange(m_waiting, std::nullopt)->bell, BellStatus::Failed, kSlowOpenReason);
+}
+
+void RingEngine::onEnded(AudioPlayer *p, bool interrupted)
+{
+    if (m_sounding && m_sounding->player == p)
+        endSounding(interrupted ? BellStatus::Interrupted : BellStatus::Done);
 }
 
 void RingEngine::endSounding(BellStatus result)
 {
-    const Sounding s = *m_sounding;
-    m_sounding.reset();
-    const int row = rowOfKey(s.key);
+    const Sounding s = *std::exchange(m_sounding, std::nullopt);
+    const int index = m_day.indexOf(s.key);
     if (result == BellStatus::Interrupted) {
-        m_board.setFault(s.key, result);
-        if (row > 0)
-            m_board.grid().setStatus(row, result);
+        m_day.setFault(s.key, result);
+        m_day.setStatus(index, result);
         if (m_history) {
             m_history->amend(s.record, result, kInterruptedReason);
             flushSoon();
         }
+        qCInfo(lcRing).noquote() << "bell" << inttotime(s.key.seconds)
+                                 << (index >= 0 ? m_day.entry(index).name : QString())
+                                 << bellstatus::text(result) << "-" << kInterruptedReason;
     }
-    emit bellEnded(row, result);
+    emit bellEnded(index, result);
 }
 
-int RingEngine::rowOfKey(const QString &key) const
+void RingEngine::postBox(const QString &message)
 {
-    const ScheduleGrid &g = m_board.grid();
-    for (int r = 1; r <= g.lastRow(); ++r) {
-        if (g.cell(ScheduleGrid::ColId, r).isEmpty())
-            break;
-        if (m_board.rowKey(r) == key)
-            return r;
-    }
-    return -1;
+    m_boxes.append(message);
+    if (m_boxPosted)
+        return;
+    m_boxPosted = true;
+    QMetaObject::invokeMethod(this, &RingEngine::showPostedBox, Qt::QueuedConnection);
 }
 
-void RingEngine::showBox(const QString &message)
+void RingEngine::showPostedBox()
 {
-    if (m_boxOpen) // one box at a time; later failures show in their rows
+    m_boxPosted = false;
+    const QStringList boxes = std::exchange(m_boxes, {});
+    // One box at a time; later failures show in their rows and the log.
+    if (m_boxOpen || boxes.isEmpty())
         return;
     m_boxOpen = true;
     const auto close = qScopeGuard([this] { m_boxOpen = false; });
-    m_messages.plain(message);
+    m_messages.plain(boxes.first());
 }
 
 void RingEngine::flushSoon()

@@ -1,21 +1,30 @@
-// Starting a bell: the ringRow sequence, and the files opened ahead of their
+// Starting a bell: the ringFile sequence, and the files opened ahead of their
 // second so that the second itself only has to start the player, on a
-// second player when the previous bell still sounds.
+// second player when the previous bell still sounds. A file that loads
+// slowly goes on loading and starts when loaded, within the catch-up window.
 #include "ringengine.h"
 
-void ringRow(BellBoard &board, AudioPlayer &player, int row)
+#include "logging.h"
+#include "secondsofday.h"
+
+void ringFile(BellBoard &board, AudioPlayer &player, const QString &music)
 {
-    const QString name = board.grid().cell(ScheduleGrid::ColMusic, row);
     player.close();
-    player.setFileName(board.paths().musicFile(name));
-    if (!AppPaths::isBareFileName(name))
-        throw AudioError(QStringLiteral("not a file of the music folder: ") + name);
+    player.setFileName(board.paths().musicFile(music));
+    if (!AppPaths::isBareFileName(music))
+        throw AudioError(QStringLiteral("not a file of the music folder: ") + music);
     player.open();
     board.setProgressMax(player.length());
     player.play();
     // A refused start would otherwise be a bell that silently never sounds.
     if (!player.isPlaying())
         throw AudioError(QStringLiteral("the player did not start ") + player.fileName());
+}
+
+void ringRow(BellBoard &board, AudioPlayer &player, int row)
+{
+    const BellEntry *e = board.entryAtRow(row);
+    ringFile(board, player, e ? e->music : QString());
 }
 
 namespace {
@@ -26,39 +35,52 @@ bool sounds(const AudioPlayer &p)
     return m == AudioPlayer::Mode::Playing || m == AudioPlayer::Mode::Paused;
 }
 
-QString preparedKey(qint64 dayStart, const QString &key)
-{
-    return QString::number(dayStart) + u':' + key;
-}
-
 } // namespace
 
-AudioPlayer *RingEngine::startBell(int row, qint64 dayStart)
+AudioPlayer *RingEngine::startBell(int index, qint64 dayStart, AudioPlayer **loading)
 {
-    const QString name = m_board.grid().cell(ScheduleGrid::ColMusic, row);
+    const QString name = m_day.entry(index).music;
     const std::optional<Prepared> prep = std::exchange(m_prepared, std::nullopt);
     AudioPlayer *p = prep ? prep->player : nullptr;
-    const bool ready = p && prep->key == preparedKey(dayStart, m_board.rowKey(row))
-        && prep->path == m_board.paths().musicFile(name) && p->fileName() == prep->path
-        && p->mode() == AudioPlayer::Mode::Stopped && p->position() == 0;
+    const bool same = p && prep->key == m_day.key(index) && prep->dayStart == dayStart
+        && prep->path == m_board.paths().musicFile(name) && p->fileName() == prep->path;
+    if (same && prep->pending && p->opening()) {
+        *loading = p;
+        return nullptr;
+    }
+    const bool ready = same && !prep->pending && p->mode() == AudioPlayer::Mode::Stopped
+        && p->position() == 0;
     if (!ready) {
-        ringRow(m_board, activePlayer(), row);
+        try {
+            ringFile(m_board, activePlayer(), name);
+        } catch (const AudioError &e) {
+            if (!e.isPending())
+                throw;
+            *loading = &activePlayer();
+            return nullptr;
+        }
         return &activePlayer();
     }
+    playPrepared(p, prep->length);
+    return p;
+}
+
+void RingEngine::playPrepared(AudioPlayer *p, qint64 length)
+{
     // Opened a moment ago: stop the bell still sounding, start this one.
     AudioPlayer &previous = activePlayer();
     if (&previous != p && sounds(previous)) {
         try {
             previous.stop();
-        } catch (const std::exception &) {
+        } catch (const std::exception &e) {
             // It was ending anyway; the new bell matters.
+            qCDebug(lcRing) << "stopping the previous bell:" << e.what();
         }
     }
-    m_board.setProgressMax(prep->length);
+    m_board.setProgressMax(length);
     p->play();
     if (!p->isPlaying())
         throw AudioError(QStringLiteral("the player did not start ") + p->fileName());
-    return p;
 }
 
 AudioPlayer *RingEngine::preparePlayer() const
@@ -74,27 +96,26 @@ AudioPlayer *RingEngine::preparePlayer() const
 
 void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
 {
+    if (m_waiting)
+        return; // the player that loads must not be taken from that bell
     AudioPlayer *target = preparePlayer();
     if (!target)
         return;
-    const ScheduleGrid &g = m_board.grid();
-    for (int r = std::max(1, m_board.nextBellRow()); r <= g.lastRow(); ++r) {
-        const std::optional<qint64> t = g.integerCell(ScheduleGrid::ColSeconds, r);
-        if (!t)
-            return;
-        const qint64 abs = dayStart + *t;
+    for (int i = m_day.next(); i < m_day.size(); ++i) {
+        const qint64 abs = dayStart + m_day.entry(i).time;
         if (abs <= nowAbs)
             continue; // the bell of this second, or one to be marked past
         if (abs - nowAbs > kPrepareAheadSeconds)
             return;
-        const QString key = m_board.rowKey(r);
+        const BellKey key = m_day.key(i);
         if (wasRung(dayStart, key))
             continue;
-        const QString pkey = preparedKey(dayStart, key);
-        if ((m_prepared && m_prepared->key == pkey) || m_prepareTried == pkey)
+        if ((m_prepared && m_prepared->key == key && m_prepared->dayStart == dayStart)
+            || (m_prepareTried == key && m_prepareTriedDay == dayStart))
             return;
-        m_prepareTried = pkey;
-        const QString name = g.cell(ScheduleGrid::ColMusic, r);
+        m_prepareTried = key;
+        m_prepareTriedDay = dayStart;
+        const QString name = m_day.entry(i).music;
         if (!AppPaths::isBareFileName(name))
             return; // it fails at its own second, with its message
         const QString path = m_board.paths().musicFile(name);
@@ -103,10 +124,53 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
             target->close();
             target->setFileName(path);
             target->open();
-            m_prepared = Prepared{pkey, path, target, target->length()};
-        } catch (const std::exception &) {
-            // Tried again at the bell's second, which shows the message then.
+            m_prepared = Prepared{key, dayStart, path, target, target->length(), false};
+        } catch (const AudioError &e) {
+            // A slow file goes on loading; anything else is tried again at
+            // the bell's second, which shows the message then.
+            if (e.isPending())
+                m_prepared = Prepared{key, dayStart, path, target, 0, true};
+            else
+                qCDebug(lcRing) << "opening ahead failed:" << e.what();
         }
         return;
     }
+}
+
+void RingEngine::onOpened(AudioPlayer *p)
+{
+    if (m_prepared && m_prepared->player == p && m_prepared->pending) {
+        m_prepared->pending = false;
+        m_prepared->length = p->length();
+    }
+    if (!m_waiting || m_waiting->player != p)
+        return;
+    const Waiting w = *std::exchange(m_waiting, std::nullopt);
+    m_prepared.reset();
+    const qint64 nowAbs = nowAbsSeconds();
+    if (!m_board.running())
+        return;
+    if (nowAbs - (w.bell.dayStart + w.bell.key.seconds) > kCatchUpSeconds) {
+        // Loaded too late to be of use: the bell did not sound.
+        recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
+        postBox(kSlowOpenReason);
+        return;
+    }
+    try {
+        playPrepared(p, p->length());
+        started(p, w.bell, w.bell.dayStart);
+    } catch (const std::exception &e) {
+        startFailed(w.bell, dynamic_cast<const AudioError *>(&e), BellBoard::ringFailureText(e), nowAbs);
+    }
+}
+
+void RingEngine::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause)
+{
+    if (m_prepared && m_prepared->player == p && m_prepared->pending)
+        m_prepared.reset(); // the bell's second opens it again, with its message
+    if (!m_waiting || m_waiting->player != p)
+        return;
+    const Waiting w = *std::exchange(m_waiting, std::nullopt);
+    const AudioError error(text, cause);
+    startFailed(w.bell, &error, BellBoard::ringFailureText(error), nowAbsSeconds());
 }

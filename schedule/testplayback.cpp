@@ -1,4 +1,5 @@
 #include "testplayback.h"
+#include "logging.h"
 #include "ringengine.h"
 
 #include <QScopeGuard>
@@ -23,19 +24,25 @@ void TestPlayback::ButtonCheckClick()
         return;
     }
     TimerCheck.start();
-    m_board.setYunXing(m_board.grid().cell(ScheduleGrid::ColMusic, m_board.grid().selectedRow()));
+    m_board.setYunXing(selectedMusic());
     playSelected();
 }
 
 void TestPlayback::playSelected()
 {
     try {
-        ringRow(m_board, m_player, m_board.grid().selectedRow());
+        ringRow(m_board, m_player, m_board.selectedRow());
     } catch (const std::exception &e) {
         m_boxOpen = true;
         const auto close = qScopeGuard([this] { m_boxOpen = false; });
         m_messages.plain(BellBoard::ringFailureText(e));
     }
+}
+
+QString TestPlayback::selectedMusic() const
+{
+    const BellEntry *e = m_board.entryAtRow(m_board.selectedRow());
+    return e ? e->music : QString();
 }
 
 void TestPlayback::endTest()
@@ -55,21 +62,21 @@ void TestPlayback::TimerCheckTimer()
     if (m_boxOpen)
         return;
     try {
-        ScheduleGrid &g = m_board.grid();
         if (!m_player.isPlaying()) {
-            const int next = g.selectedRow() + 1;
-            if (next > g.lastRow() || g.cell(ScheduleGrid::ColId, next).isEmpty()) {
+            const int next = m_board.selectedRow() + 1;
+            if (!m_board.entryAtRow(next)) {
                 endTest();
                 return;
             }
-            g.setSelectedRow(next);
+            m_board.setSelectedRow(next);
             playSelected();
             if (!m_board.testing())
                 return; // stopped while the box was open
         }
         m_board.setProgressPos(m_player.position());
-        m_board.setYunXing(g.cell(ScheduleGrid::ColMusic, g.selectedRow()));
-    } catch (...) {
+        m_board.setYunXing(selectedMusic());
+    } catch (const std::exception &e) {
         // A timer slot must not throw; the next tick tries again.
+        qCWarning(lcRing) << "test playback step abandoned:" << e.what();
     }
 }

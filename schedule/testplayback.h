@@ -25,6 +25,7 @@ public slots:
 
 private:
     void playSelected();
+    QString selectedMusic() const;
     void endTest();
 
     BellBoard &m_board;

@@ -6,7 +6,7 @@
 #include "apppaths.h"
 #include "bellstore.h"
 #include "fakes.h"
-#include "schedulegrid.h"
+#include "dayschedule.h"
 #include "secondsofday.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
@@ -76,15 +76,8 @@ int main(int argc, char **argv)
     }
     store.replaceAll(list);
     const QList<BellEntry> stored = store.list(QStringLiteral("%"));
-    ScheduleGrid grid;
-    grid.setGridRowCount(int(stored.size()) + 6);
-    for (int r = 1; r <= stored.size(); ++r) {
-        const BellEntry &e = stored[r - 1];
-        const QStringList cells{QString::number(r), inttotime(e.time), e.name, e.music,
-                                e.weekdays, e.duration, e.remark};
-        for (int c = 0; c < cells.size(); ++c)
-            grid.setCell(c, r, cells[c]);
-    }
+    DaySchedule grid;
+    grid.reset(stored, {}, 0);
 
     FakeMessages messages;
     FakeFileDialogs dialogs;

@@ -112,7 +112,7 @@ int main(int argc, char *argv[])
                 median(stopped), *std::max_element(stopped.begin(), stopped.end()));
     std::printf("  of which reading 10000 entries from the store: median %.1f ms\n", median(reads));
     std::printf("Refresh, 10000 entries, running mode (%d today): median %.1f ms, worst %.1f ms (target <= 30)\n",
-                board.grid().gridRowCount() - 6, median(running),
+                board.gridRowCount() - 6, median(running),
                 *std::max_element(running.begin(), running.end()));
     return 0;
 }

@@ -8,7 +8,7 @@
 #include "ducking.h"
 #include "formlinshiguangbo.h"
 #include "ringengine.h"
-#include "schedulegrid.h"
+#include "schedulemodel.h"
 #include "tformeditdaling.h"
 
 #include <QFileDialog>
@@ -75,7 +75,7 @@ private slots:
             QTableWidget *t = d->table();
             for (int r = 0; r < t->rowCount(); ++r)
                 seen << t->item(r, 0)->text() + " " + t->item(r, 3)->text() + " "
-                            + (t->item(r, 3)->background().color() == bellstatus::background(BellStatus::Failed)
+                            + (t->item(r, 3)->background().color() == statuscolours::background(BellStatus::Failed)
                                    ? "orange" : "plain");
             d->reject();
         });
@@ -130,7 +130,7 @@ private slots:
         QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("序"));
         QCOMPARE(grid->model()->headerData(7, Qt::Horizontal).toString(), QStringLiteral("状态"));
         QCOMPARE(grid->columnWidth(1), 81);
-        QVERIFY(grid->isColumnHidden(8) && grid->isColumnHidden(9));
+        QCOMPARE(grid->model()->columnCount(), 8);
     }
 
     void unopenableStoreIsReportedOnceAndTheWindowStillComesUp()
@@ -250,11 +250,10 @@ private slots:
         TFormMain &w = *f.form;
         w.show();
         auto *grid = f.find<QTableView>("StringGridshow");
-        ScheduleGrid &g = w.board().grid();
-        g.setGridRowCount(3);
-        g.setCell(0, 1, "1");
-        g.setCell(1, 1, "08:00:00");
-        g.setSelectedRow(1);
+        w.store().insert({0, 8 * 3600, "a", "a.mp3", "一", "", ""});
+        w.board().Refresh();
+        w.board().setSelectedRow(1);
+        QAbstractItemModel &g = *grid->model();
         QVERIFY(grid->selectionModel()->isRowSelected(0, {}));
         const QImage shot = grid->viewport()->grab().toImage();
         const QRect number = grid->visualRect(g.index(0, 0));

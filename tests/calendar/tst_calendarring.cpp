@@ -20,8 +20,8 @@ struct CalendarFixture : RingFixture {
     QStringList listed() const
     {
         QStringList names;
-        for (int r = 1; !cell(ScheduleGrid::ColName, r).isEmpty(); ++r)
-            names << cell(ScheduleGrid::ColName, r);
+        for (const BellEntry &e : board.day().entries())
+            names << e.name;
         return names;
     }
     // Entries at 08:00:05 for Monday and Saturday, one at 00:00:00 each day.

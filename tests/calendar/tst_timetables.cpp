@@ -207,10 +207,10 @@ private slots:
         board.setRunning(true);
         board.setLabelNowTime("0");
         board.Refresh();
-        QCOMPARE(board.grid().cell(ScheduleGrid::ColName, 1), QStringLiteral("winter"));
+        QCOMPARE(board.entryAtRow(1)->name, QStringLiteral("winter"));
         clock.set(QDateTime(QDate(2026, 5, 1), QTime(0, 0, 0)));
         board.Refresh();
-        QCOMPARE(board.grid().cell(ScheduleGrid::ColName, 1), QStringLiteral("summer"));
+        QCOMPARE(board.entryAtRow(1)->name, QStringLiteral("summer"));
     }
 
     void dueTimetable()

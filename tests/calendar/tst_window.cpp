@@ -41,7 +41,7 @@ class CalendarWindowTest : public QObject {
             form->store().insert({0, 9 * 3600, "周六活动", "b.mp3", "六", "", ""});
         }
         QString panel() { return form->findChild<QLabel *>("PanelDate")->text(); }
-        QString firstListed() { return form->board().grid().cell(ScheduleGrid::ColName, 1); }
+        QString firstListed() { return form->board().entryAtRow(1)->name; }
     };
 
 private slots:

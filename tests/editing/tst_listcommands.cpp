@@ -19,9 +19,12 @@ struct CommandsFixture : EditorFixture {
                           d.hide();
                       }};
 
-    ScheduleGrid &grid() { return board.grid(); }
-    void select(int row) { grid().setSelectedRow(row); }
-    QString cell(int col, int row) { return grid().cell(col, row); }
+    void select(int row) { board.setSelectedRow(row); }
+    QString name(int row) const
+    {
+        const BellEntry *e = board.entryAtRow(row);
+        return e ? e->name : QString();
+    }
 };
 
 class ListCommandsTest : public QObject {
@@ -48,10 +51,10 @@ private slots:
         };
         f.cmds.ButtonADDClick();
         QVERIFY(!f.leftOpen);
-        QCOMPARE(f.cell(ScheduleGrid::ColName, 2), QStringLiteral("b"));
-        QCOMPARE(f.cell(ScheduleGrid::ColTime, 2), QStringLiteral("07:30:00"));
-        QCOMPARE(f.cell(ScheduleGrid::ColDays, 2), QStringLiteral("日一二三四五六"));
-        QCOMPARE(f.grid().selectedRow(), 2);
+        QCOMPARE(f.name(2), QStringLiteral("b"));
+        QCOMPARE(f.board.entryAtRow(2)->time, 7 * 3600 + 30 * 60);
+        QCOMPARE(f.board.entryAtRow(2)->weekdays, QStringLiteral("日一二三四五六"));
+        QCOMPARE(f.board.selectedRow(), 2);
 
         // "关 闭" after typing a time: nothing stored, the selection moves.
         f.operatorActs = [&] {
@@ -63,7 +66,7 @@ private slots:
         };
         f.cmds.ButtonADDClick();
         QCOMPARE(f.all().size(), 3);
-        QCOMPARE(f.grid().selectedRow(), 4);
+        QCOMPARE(f.board.selectedRow(), 4);
         QVERIFY(f.messages.shown.isEmpty());
     }
 
@@ -93,8 +96,8 @@ private slots:
         BellEntry want{id, 5 * 3600 + 7, "c", "c.mp3", "三", "12", "rem"};
         QCOMPARE(*f.store.entry(QString::number(id)), want);
         QCOMPARE(f.all().size(), 2);
-        QCOMPARE(f.grid().selectedRow(), 1); // now the first entry
-        QCOMPARE(f.cell(ScheduleGrid::ColName, 1), QStringLiteral("c"));
+        QCOMPARE(f.board.selectedRow(), 1); // now the first entry
+        QCOMPARE(f.name(1), QStringLiteral("c"));
 
         // An empty row: the editor opens at 00:00:00 and its save adds.
         f.select(5);
@@ -142,7 +145,7 @@ private slots:
         f.cmds.ButtonDelClick();
         QVERIFY(!f.store.entry(QString::number(idC)));
         QCOMPARE(f.all().size(), 2);
-        QVERIFY(f.cell(ScheduleGrid::ColName, 3).isEmpty()); // reloaded
+        QVERIFY(f.name(3).isEmpty()); // reloaded
         QVERIFY(f.dlg.EditName->text().isEmpty());           // the editor was cleared
 
         // An empty row holds nothing to delete: said plainly, nothing asked,
@@ -158,7 +161,7 @@ private slots:
         }
         QVERIFY(f.messages.shown.isEmpty());
         QCOMPARE(f.all().size(), 3);
-        QVERIFY(f.cell(ScheduleGrid::ColName, 3).isEmpty());
+        QVERIFY(f.name(3).isEmpty());
     }
 
     void clearAsksThenEmptiesTheList()
@@ -177,7 +180,7 @@ private slots:
         f.board.setLabelNowTime(QStringLiteral("0"));
         f.cmds.N6Click();
         QVERIFY(f.all().isEmpty());
-        QVERIFY(f.cell(ScheduleGrid::ColName, 1).isEmpty());
+        QVERIFY(f.name(1).isEmpty());
         f.cmds.N6Click();
         QCOMPARE(f.messages.count(ListCommands::kClearQuestion), 3);
     }

@@ -3,7 +3,7 @@
 #include "bellstore.h"
 #include "fakes.h"
 #include "pyhelper.h"
-#include "schedulegrid.h"
+#include "dayschedule.h"
 #include "secondsofday.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
@@ -34,19 +34,10 @@ BellEntry entry(qint64 t, const QString &name, const QString &music, const QStri
     return e;
 }
 
-// The grid as a Refresh in stopped mode leaves it: the entries, then empty rows.
-void fillGrid(ScheduleGrid &g, const QList<BellEntry> &entries)
+// The list as a Refresh in stopped mode leaves it.
+void fillGrid(DaySchedule &d, const QList<BellEntry> &entries)
 {
-    g.setGridRowCount(int(entries.size()) + 6);
-    g.clearDataRows();
-    for (int r = 1; r <= entries.size(); ++r) {
-        const BellEntry &e = entries[r - 1];
-        const QStringList cells{QString::number(r), inttotime(e.time), e.name, e.music, e.weekdays,
-                                e.duration, e.remark, QString(), QString::number(e.id),
-                                QString::number(e.time)};
-        for (int c = 0; c < cells.size(); ++c)
-            g.setCell(c, r, cells[c]);
-    }
+    d.reset(entries, {}, 0);
 }
 
 } // namespace
@@ -120,7 +111,7 @@ void TstCommands::writeCsv(const QString &path, const QByteArray &utf8)
 
 void TstCommands::exportWritesEveryEntryWithOneSuffix()
 {
-    ScheduleGrid grid;
+    DaySchedule grid;
     fillGrid(grid, {entry(27000, "早", "a.mp3", "一二", "12", "备"),
                     entry(28000, "", "b.mp3", "三"), // no name: still exported
                     entry(29000, "晚", "c.mp3", "")});
@@ -149,7 +140,7 @@ void TstCommands::exportWritesEveryEntryWithOneSuffix()
 
 void TstCommands::exportOfAnEmptyListAndCancel()
 {
-    ScheduleGrid grid;
+    DaySchedule grid;
     SheetExport exp(grid, m_messages, m_dialogs, {});
     const QString file = m_home->path() + "empty.xls";
     m_dialogs.saveAnswers = {file, std::nullopt};
@@ -162,7 +153,7 @@ void TstCommands::exportOfAnEmptyListAndCancel()
 
 void TstCommands::exportSaysWhichTextsWereCut()
 {
-    ScheduleGrid grid;
+    DaySchedule grid;
     fillGrid(grid, {entry(1, "短", "a.mp3", ""), entry(2, "长", "a.mp3", "", "", QString(70000, u'长'))});
     const QString file = m_home->path() + "cut.xls";
     m_dialogs.saveAnswers = {file};
@@ -183,7 +174,7 @@ void TstCommands::exportThenImportRestoresEveryField()
                                 entry(3600, "长备注", "c.mp3", "一", "", QString(50000, u'长'))};
     m_store->replaceAll(list);
     const QList<BellEntry> stored = m_store->list("%");
-    ScheduleGrid grid;
+    DaySchedule grid;
     fillGrid(grid, stored);
     const QString file = m_home->path() + "rt";
     m_dialogs.saveAnswers = {file};

@@ -52,7 +52,6 @@ private:
 };
 
 struct RingFixture {
-    static constexpr int kStatus = ScheduleGrid::ColStatus;
     TempHome home;
     BellStore store;
     FakeClock clock;
@@ -98,10 +97,14 @@ struct RingFixture {
     {
         tickAt(QDateTime(clock.now().date(), QTime(h, m, s, ms)));
     }
-    // The tick, then the retry and the opening ahead that follow it.
+    // The players tell what ended by then; the tick, then the retry and the
+    // opening ahead that follow it, then what the tick left for the event
+    // loop (its boxes).
     void tickAt(const QDateTime &t)
     {
         clock.set(t);
+        player.advance();
+        spare.advance();
         tickOf(engine);
     }
     static void tickOf(RingEngine &e)
@@ -111,6 +114,7 @@ struct RingFixture {
             e.TimerPrepare.stop();
             e.TimerPrepareTimer();
         }
+        QCoreApplication::sendPostedEvents(&e, QEvent::MetaCall);
     }
     // Ticks every second from one time of today to another, both included.
     void tickRange(qint64 from, qint64 to)
@@ -118,8 +122,13 @@ struct RingFixture {
         for (qint64 s = from; s <= to; ++s)
             tickAt(int(s / 3600), int(s % 3600 / 60), int(s % 60));
     }
-    QString status(int row) const { return board.grid().cell(kStatus, row); }
-    QString cell(int col, int row) const { return board.grid().cell(col, row); }
+    // What the status column of a grid row reads now (the blink included).
+    QString status(int row) const { return board.statusText(row); }
+    QString name(int row) const
+    {
+        const BellEntry *e = board.entryAtRow(row);
+        return e ? e->name : QString();
+    }
     QStringList played() const { return player.played; }
     // The player of the bell sounding now.
     FakePlayer &sounding() { return static_cast<FakePlayer &>(engine.activePlayer()); }

@@ -1,11 +1,13 @@
 #include "bellboard.h"
 #include "fakes.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
+// Refresh into the day's list: what it lists, the statuses, the cursor, the
+// rows and the selection the grid shows.
 class GridTest : public QObject {
     Q_OBJECT
-    static constexpr int kStatus = ScheduleGrid::ColStatus;
 
     struct Fixture {
         TempHome home;
@@ -29,17 +31,18 @@ private slots:
         f.add(10 * 3600, "c", "三");
         f.board.setLastEditedIndex(1);
         f.board.Refresh();
-        auto &g = f.board.grid();
-        QCOMPARE(g.gridRowCount(), 1 + 3 + 5);
-        QCOMPARE(g.cell(ScheduleGrid::ColName, 1), QStringLiteral("a"));
-        QCOMPARE(g.cell(ScheduleGrid::ColTime, 2), QStringLiteral("09:00:00"));
-        QCOMPARE(g.cell(ScheduleGrid::ColNo, 3), QStringLiteral("3"));
-        QCOMPARE(g.cell(ScheduleGrid::ColSeconds, 3), QString::number(10 * 3600));
-        for (int r = 1; r <= 3; ++r)
-            QVERIFY(g.cell(kStatus, r).isEmpty());
-        QCOMPARE(g.selectedRow(), 2); // LastEditedIndex + 1
+        const DaySchedule &d = f.board.day();
+        QCOMPARE(f.board.gridRowCount(), 1 + 3 + 5);
+        QCOMPARE(d.size(), 3);
+        QCOMPARE(d.entry(0).name, QStringLiteral("a"));
+        QCOMPARE(d.entry(1).time, 9 * 3600);
+        QCOMPARE(d.key(2), (BellKey{d.entry(2).id, 10 * 3600}));
+        QCOMPARE(d.indexOf(d.key(2)), 2);
+        for (int i = 0; i < 3; ++i)
+            QCOMPARE(d.status(i), BellStatus::None);
+        QCOMPARE(f.board.selectedRow(), 2); // LastEditedIndex + 1
         QCOMPARE(f.board.dateText(), QStringLiteral(" 12月9日 周三"));
-        QVERIFY(g.cell(ScheduleGrid::ColName, 4).isEmpty());
+        QVERIFY(!f.board.entryAtRow(4));
     }
 
     void runningModeMarksPastEntriesAndSelects()
@@ -52,28 +55,29 @@ private slots:
         f.board.setRunning(true);
         f.board.setLabelNowTime(QString::number(8 * 3600));
         f.board.Refresh();
-        auto &g = f.board.grid();
-        QCOMPARE(g.gridRowCount(), 1 + 3 + 5);
-        QCOMPARE(g.cell(kStatus, 1), QStringLiteral("完成"));
-        QVERIFY(g.cell(kStatus, 2).isEmpty()); // not earlier than NowSeconds
+        DaySchedule &d = f.board.day();
+        QCOMPARE(f.board.gridRowCount(), 1 + 3 + 5);
+        QCOMPARE(f.board.statusText(1), QStringLiteral("完成"));
+        QVERIFY(f.board.statusText(2).isEmpty()); // not earlier than NowSeconds
         QCOMPARE(f.board.nextBellRow(), 2);
-        QCOMPARE(g.selectedRow(), 7);
+        QCOMPARE(d.next(), 1);
+        QCOMPARE(f.board.selectedRow(), 7);
 
         // All past: the cursor is the first empty row, the selection the last row.
         f.board.setLabelNowTime(QString::number(23 * 3600));
         f.board.Refresh();
         QCOMPARE(f.board.nextBellRow(), 4);
-        QCOMPARE(g.selectedRow(), g.lastRow());
+        QCOMPARE(f.board.selectedRow(), f.board.lastRow());
 
         // A failed entry keeps its own status across reloads.
-        f.board.setFault(f.board.rowKey(2), BellStatus::Missed);
+        d.setFault(d.key(1), BellStatus::Missed);
         f.board.Refresh();
-        QCOMPARE(g.cell(kStatus, 2), QStringLiteral("错过"));
-        QCOMPARE(g.status(2), BellStatus::Missed);
+        QCOMPARE(f.board.statusText(2), QStringLiteral("错过"));
+        QCOMPARE(d.status(1), BellStatus::Missed);
         // A cutoff of the engine's own: the same entry is not past yet.
         f.board.refreshAt(0);
         QCOMPARE(f.board.nextBellRow(), 1);
-        QVERIFY(g.cell(kStatus, 2).isEmpty());
+        QVERIFY(f.board.statusText(2).isEmpty());
     }
 
     void emptyResultLeavesGridAsItWas()
@@ -81,37 +85,60 @@ private slots:
         Fixture f;
         f.add(100, "only on Monday", "一");
         f.board.Refresh(); // stopped: one entry
-        auto &g = f.board.grid();
-        g.setSelectedRow(3);
-        const int rows = g.gridRowCount();
+        f.board.setSelectedRow(3);
+        const int rows = f.board.gridRowCount();
         const QString date = f.board.dateText();
         f.board.setRunning(true);
         f.board.setLabelNowTime("0");
         f.clock.set(QDateTime(QDate(2026, 12, 10), QTime(0, 0, 1))); // Thursday
         f.board.Refresh();
-        QCOMPARE(g.gridRowCount(), rows);
-        QCOMPARE(g.selectedRow(), 3);
+        QCOMPARE(f.board.gridRowCount(), rows);
+        QCOMPARE(f.board.selectedRow(), 3);
         QCOMPARE(f.board.dateText(), date);
-        QVERIFY(g.cell(ScheduleGrid::ColName, 1).isEmpty()); // the cells were emptied
+        QVERIFY(!f.board.entryAtRow(1)); // the rows were emptied
         QCOMPARE(f.board.nextBellRow(), 1);
     }
 
-    void initialTextsAndColours()
+    void initialTexts()
     {
         Fixture f;
         QCOMPARE(f.board.dateText(), QStringLiteral("9月30日"));
         QCOMPARE(f.board.clockText(), QStringLiteral("88:88:88"));
-        QCOMPARE(f.board.grid().gridRowCount(), 100);
+        QCOMPARE(f.board.gridRowCount(), 100);
         QCOMPARE(f.board.playCaption(), QStringLiteral("开  始"));
-        QCOMPARE(bellstatus::background(BellStatus::Done), QColor(192, 220, 192));
-        QCOMPARE(bellstatus::background(BellStatus::Playing), QColor(255, 0, 0));
-        QCOMPARE(bellstatus::foreground(BellStatus::None), QColor(0, 0, 255));
-        // Every way a bell did not sound looks the same: the orange of 失败.
-        for (BellStatus s : {BellStatus::Missed, BellStatus::Interrupted}) {
-            QCOMPARE(bellstatus::background(s), bellstatus::background(BellStatus::Failed));
+        for (BellStatus s : {BellStatus::Missed, BellStatus::Interrupted, BellStatus::Failed})
             QCOMPARE(bellstatus::fromText(bellstatus::text(s)), s);
-        }
-        QVERIFY_THROWS_EXCEPTION(AppError, f.board.grid().cell(0, 100));
+    }
+
+    // One bell's change is announced for that bell; a reload for the list.
+    void changesAreAnnouncedPerBell()
+    {
+        Fixture f;
+        for (int i = 0; i < 3; ++i)
+            f.add(7 * 3600 + i, QString::number(i));
+        f.board.setRunning(true);
+        f.board.setLabelNowTime(QString::number(7 * 3600 + 1));
+        DaySchedule &d = f.board.day();
+        QSignalSpy list(&d, &DaySchedule::listChanged), bell(&d, &DaySchedule::bellChanged),
+            shown(&f.board, &BellBoard::bellShownChanged);
+        f.board.Refresh();
+        QCOMPARE(list.size(), 1);
+        d.setStatus(1, BellStatus::Done);
+        d.setStatus(1, BellStatus::Done); // no change, no signal
+        QCOMPARE(bell.size(), 1);
+        QCOMPARE(bell[0][0].toInt(), 1);
+        QCOMPARE(list.size(), 1);
+        // The blink is the board's: the bell's own status stays.
+        f.board.blink(2, BellStatus::Waiting);
+        QCOMPARE(f.board.statusText(3), QStringLiteral("等待"));
+        f.board.blink(2, BellStatus::Waiting);
+        QVERIFY(f.board.statusText(3).isEmpty());
+        QCOMPARE(d.status(2), BellStatus::None);
+        QCOMPARE(shown.size(), 2);
+        // A bell that did not sound never blinks.
+        d.setStatus(2, BellStatus::Missed);
+        f.board.blink(2, BellStatus::Waiting);
+        QCOMPARE(f.board.statusText(3), QStringLiteral("错过"));
     }
 };
 

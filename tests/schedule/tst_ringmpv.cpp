@@ -48,17 +48,17 @@ private slots:
 
         engine.start();
         QTRY_VERIFY_WITH_TIMEOUT(board.running(), 3000);
-        QCOMPARE(board.grid().cell(ScheduleGrid::ColName, 1), QStringLiteral("bell"));
+        QCOMPARE(board.entryAtRow(1)->name, QStringLiteral("bell"));
         QTRY_VERIFY_WITH_TIMEOUT(rangAt.isValid(), 8000);
         QVERIFY(rangAt.time().msecsSinceStartOfDay() / 1000 >= due);
         QTRY_VERIFY_WITH_TIMEOUT(!player.isPlaying()
-                                     && board.grid().cell(ScheduleGrid::ColStatus, 1)
+                                     && board.statusText(1)
                                             == QStringLiteral("完成"),
                                  8000);
         QVERIFY(sawPlaying);
         QCOMPARE(board.progressMax() / 100, 20); // the tone's length, about 2000 ms
         QVERIFY(messages.shown.isEmpty());
-        QCOMPARE(board.faultCount(), 0);
+        QCOMPARE(board.day().faultCount(), 0);
     }
 };
 

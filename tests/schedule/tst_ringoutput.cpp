@@ -70,16 +70,16 @@ class RingOutputTest : public QObject {
         engine.setHistory(&history);
         const int64_t t0 = OnsetRecorder::wallNs();
         engine.start();
-        if (!QTest::qWaitFor([&] { return board.grid().cell(ScheduleGrid::ColStatus, bells) == QStringLiteral("完成"); },
+        if (!QTest::qWaitFor([&] { return board.statusText(bells) == QStringLiteral("完成"); },
                              12000 + 2000 * bells))
-            qWarning("the bell did not end: %s", qPrintable(board.grid().cell(ScheduleGrid::ColStatus, bells)));
+            qWarning("the bell did not end: %s", qPrintable(board.statusText(bells)));
         for (auto &r : recs)
             r->waitQuiet(150, 3000);
         h.a = peakSince(*recs[0], t0);
         h.b = peakSince(*recs[1], t0);
         h.dflt = peakSince(*recs[2], t0);
         h.shown = messages.texts();
-        h.status = board.grid().cell(ScheduleGrid::ColStatus, 1);
+        h.status = board.statusText(1);
         history.flush();
         h.records = history.day(clock.now().date());
         return h;

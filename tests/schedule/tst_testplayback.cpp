@@ -15,7 +15,7 @@ class TestPlaybackTest : public QObject {
         f.player.lengths["c.mp3"] = 1500;
         f.board.setLastEditedIndex(row - 1);
         f.board.Refresh();
-        QCOMPARE(f.board.grid().selectedRow(), row);
+        QCOMPARE(f.board.selectedRow(), row);
     }
     static void step(F &f)
     {
@@ -35,7 +35,7 @@ private slots:
                 step(f);
                 ++stepsInBox;
             }
-            QCOMPARE(f.board.grid().selectedRow(), 2);
+            QCOMPARE(f.board.selectedRow(), 2);
             QCOMPARE(f.played(), QStringList{"a.mp3"});
         };
         f.test.ButtonCheckClick();
@@ -49,7 +49,7 @@ private slots:
         QCOMPARE(f.board.progressMax(), 2500);
 
         step(f); // a still plays
-        QCOMPARE(f.board.grid().selectedRow(), 1);
+        QCOMPARE(f.board.selectedRow(), 1);
         QCOMPARE(f.board.progressPos(), 1000);
         step(f);
         step(f); // a has ended: b fails, with the message
@@ -57,7 +57,7 @@ private slots:
         QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
         QCOMPARE(f.board.yunXing(), QStringLiteral("b.mp3"));
         step(f); // on to c
-        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QCOMPARE(f.board.selectedRow(), 3);
         QCOMPARE(f.played(), (QStringList{"a.mp3", "c.mp3"}));
         step(f);
         QVERIFY(f.board.testing());
@@ -66,7 +66,7 @@ private slots:
         QCOMPARE(f.board.checkCaption(), QStringLiteral("测试播放"));
         QVERIFY(f.board.editingEnabled() && f.board.playEnabled());
         QVERIFY(!f.test.TimerCheck.isActive());
-        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QCOMPARE(f.board.selectedRow(), 3);
         QCOMPARE(f.messages.shown.size(), 1);
         step(f); // a stray tick does nothing
         QCOMPARE(f.played().size(), 2);
@@ -85,7 +85,7 @@ private slots:
         QVERIFY(!f.player.isPlaying());
         QCOMPARE(f.player.log.last(), QStringLiteral("stop"));
         QVERIFY(!f.test.TimerCheck.isActive());
-        QCOMPARE(f.board.grid().selectedRow(), 3);
+        QCOMPARE(f.board.selectedRow(), 3);
         QVERIFY(f.messages.shown.isEmpty());
     }
 
@@ -110,7 +110,7 @@ private slots:
     {
         F f;
         prepare(f, 1);
-        f.board.grid().setSelectedRow(5); // an empty row below the list
+        f.board.setSelectedRow(5); // an empty row below the list
         f.test.ButtonCheckClick();
         QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
         step(f);
@@ -120,7 +120,7 @@ private slots:
         // A path in the music cell is refused like a missing file.
         f.store.insert({0, 100, "escape", "../data/dbDaLing.db", F::allDays(), "", ""});
         f.board.Refresh();
-        f.board.grid().setSelectedRow(1);
+        f.board.setSelectedRow(1);
         f.test.ButtonCheckClick();
         QCOMPARE(f.messages.shown.size(), 2);
         QVERIFY(f.played().isEmpty());

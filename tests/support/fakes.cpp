@@ -24,14 +24,33 @@ void FakePlayer::interruptNow()
         return;
     m_pos = position();
     m_playing = m_paused = false;
-    m_interrupted = true;
+    m_interrupted = m_endSent = true;
+    emit ended(true);
+}
+
+void FakePlayer::advance()
+{
+    if (m_playing && !m_endSent && nowMs() - m_playStart >= m_length) {
+        m_endSent = true;
+        emit ended(false);
+    }
 }
 
 void FakePlayer::open()
 {
     close();
+    if (slowOpen) {
+        log << "open " + QFileInfo(m_file).fileName() + " (slow)";
+        m_opening = true;
+        throw AudioError(QStringLiteral("still loading ") + m_file, AudioError::Cause::Pending);
+    }
+    log << "open " + QFileInfo(m_file).fileName();
+    load();
+}
+
+void FakePlayer::load()
+{
     const QFileInfo fi(m_file);
-    log << "open " + fi.fileName();
     if (!fi.isFile() || fi.size() == 0)
         throw AudioError(QStringLiteral("cannot open ") + m_file);
     throwIfOutputDown();
@@ -40,11 +59,25 @@ void FakePlayer::open()
     m_pos = 0;
 }
 
+void FakePlayer::finishOpen()
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    try {
+        load();
+    } catch (const AudioError &e) {
+        emit openFailed(e.text(), e.cause());
+        return;
+    }
+    emit opened();
+}
+
 void FakePlayer::close()
 {
     if (m_open)
         log << "close";
-    m_open = m_playing = m_paused = m_interrupted = false;
+    m_open = m_playing = m_paused = m_interrupted = m_opening = false;
     m_pos = 0;
 }
 
@@ -64,7 +97,7 @@ void FakePlayer::play()
     }
     m_playStart = nowMs() - from;
     m_playing = true;
-    m_paused = false;
+    m_paused = m_endSent = false;
 }
 
 void FakePlayer::stop()

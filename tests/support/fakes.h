@@ -132,7 +132,9 @@ private:
 // A player that follows a FakeClock: a file "plays" from the moment play()
 // is called until its length has passed on the clock. open() succeeds for
 // any existing file that is not empty; lengths come from setLength() or
-// default to 5 s.
+// default to 5 s. The signals of the contract come from advance() (the
+// file's end, once the clock has passed it), interruptNow() and the
+// scripted slow open.
 class FakePlayer : public AudioPlayer {
 public:
     explicit FakePlayer(const FakeClock *clock) : m_clock(clock) {}
@@ -166,8 +168,18 @@ public:
     // output failure (NoResponse when hung is set too).
     bool outputDown = false;
     bool hung = false;
-    // The output dies under the playing file: it stops, interrupted() turns true.
+    // The output dies under the playing file: it stops, interrupted() turns
+    // true, ended(true) is sent.
     void interruptNow();
+    // Sends ended(false) once the playing file's length has passed on the
+    // clock; fixtures call it on every tick.
+    void advance();
+
+    // A slow file: while set, open() throws Cause::Pending and the open goes
+    // on until finishOpen() (opened(), or openFailed() when the file is bad).
+    bool slowOpen = false;
+    bool opening() const override { return m_opening; }
+    void finishOpen();
 
     // Outputs: the device set, the list offered (listFails: the server does
     // not answer).
@@ -198,7 +210,10 @@ private:
     qint64 m_playStart = 0; // clock ms at which position 0 would have been
     std::optional<qint64> m_start;
     bool m_interrupted = false;
+    bool m_endSent = false;
+    bool m_opening = false;
     int m_volume = 100;
+    void load(); // the open itself; throws like open()
     void throwIfOutputDown() const;
 };
 

@@ -1,0 +1,113 @@
+#include "application.h"
+
+#include "calendarcommands.h"
+#include "ducking.h"
+#include "firststart.h"
+#include "guarded.h"
+#include "historyreport.h"
+#include "ringengine.h"
+#include "ringhistory.h"
+#include "settings.h"
+#include "sheetexport.h"
+#include "sheetimport.h"
+#include "soundoutputs.h"
+#include "testplayback.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QTimer>
+
+DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
+{
+    // The store comes first: the players are made for the outputs it keeps.
+    // A fresh copy of the program may come without its data folder; an
+    // installed one starts with the sample timetable it came with.
+    QDir().mkpath(m_ctx.paths.dataFolder());
+    seedStoreFromSample(m_ctx.paths);
+    m_storeError = m_store.open(m_ctx.paths.databaseFile());
+    m_settings = std::make_unique<Settings>(m_store);
+    const SoundOutputs outputs(*m_settings);
+    m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
+    // A bell due while the previous one plays is opened ahead on this one.
+    m_sparePlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
+    // The editor's playback is a test of the bells' sound: their output.
+    m_editorPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
+    m_adhocPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast));
+
+    m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
+    m_calendar = std::make_unique<SchoolCalendar>(m_store);
+    m_board->setDayPlan(m_calendar.get());
+    // A failed switch by date comes up inside a Refresh of the clock's tick:
+    // told once the tick is done; the list that rang before stays.
+    m_calendar->onSwitchFailed = [this](const QString &text) {
+        QTimer::singleShot(0, m_board.get(), [this, text] {
+            m_ctx.messages->generalError(QStringLiteral("作息方案没有按启用日切换：") + text);
+        });
+    };
+    m_calendarCommands = std::make_unique<CalendarCommands>(
+        *m_calendar, *m_ctx.messages, *m_ctx.dialogs, [this] { guarded([this] { m_board->Refresh(); }); });
+
+    m_history = std::make_unique<RingHistory>(m_store);
+    m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
+                                            nullptr, m_sparePlayer.get());
+    m_engine->setHistory(m_history.get());
+    m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
+
+    // Bells cut through the ad-hoc broadcast. The engine says when a bell
+    // starts and ends, on either of its players; the watch covers what plays
+    // outside it (test playback, a double-click).
+    m_ducking = std::make_unique<Ducking>(*m_adhocPlayer, m_settings.get());
+    m_bellWatch = std::make_unique<BellSoundWatch>(*m_player);
+    Ducking *ducking = m_ducking.get();
+    QObject::connect(m_engine.get(), &RingEngine::rang, ducking, [ducking] { ducking->bellStarted(); });
+    QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking, [ducking] { ducking->bellEnded(); });
+    QObject::connect(m_bellWatch.get(), &BellSoundWatch::started, ducking, &Ducking::bellStarted);
+    QObject::connect(m_bellWatch.get(), &BellSoundWatch::ended, ducking, &Ducking::bellEnded);
+
+    const auto processEvents = [] { QCoreApplication::processEvents(); };
+    m_export = std::make_unique<SheetExport>(m_board->day(), *m_ctx.messages, *m_ctx.dialogs,
+                                             processEvents);
+    m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
+                                             processEvents, [this] { m_board->Refresh(); });
+    // The history keeps a little over a year.
+    m_history->prune(m_ctx.clock->now().date());
+}
+
+DalingApp::~DalingApp()
+{
+    stopClocks();
+    m_history->flush();
+    for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
+        if (p)
+            p->close();
+}
+
+void DalingApp::stopClocks()
+{
+    m_engine->TimerShiJian.stop();
+    m_engine->TimerShan.stop();
+    m_engine->TimerPrepare.stop();
+    m_test->TimerCheck.stop();
+}
+
+HistoryReport &DalingApp::historyReport()
+{
+    if (!m_historyReport)
+        m_historyReport = std::make_unique<HistoryReport>(*m_history, *m_ctx.messages, *m_ctx.dialogs);
+    return *m_historyReport;
+}
+
+void DalingApp::guarded(const std::function<void()> &fn)
+{
+    runGuarded(*m_ctx.messages, fn);
+}
+
+void DalingApp::applyOutputs()
+{
+    // Each player takes its output with its next file: a bell opened ahead
+    // rings where it was opened.
+    const SoundOutputs outputs(*m_settings);
+    for (AudioPlayer *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get()})
+        p->setOutputDevice(outputs.device(SoundOutputs::Bells));
+    m_adhocPlayer->setOutputDevice(outputs.device(SoundOutputs::Broadcast));
+}
