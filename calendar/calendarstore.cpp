@@ -1,4 +1,5 @@
 #include "calendarstore.h"
+#include "logging.h"
 
 #include <QVariant>
 
@@ -37,8 +38,9 @@ QList<CalendarDay> CalendarStore::select(const QString &where, const QString &fr
         try {
             out << CalendarDay::fromTexts(q.value(0).toString(), q.value(1).toString(),
                                           q.value(2).toString(), q.value(3).toString());
-        } catch (const CalendarError &) {
+        } catch (const CalendarError &e) {
             // A row written by another tool that means nothing is no mark.
+            qCWarning(lcCalendar) << "calendar row" << q.value(0).toString() << "ignored:" << e.text();
         }
     }
     return out;

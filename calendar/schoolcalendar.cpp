@@ -1,4 +1,5 @@
 #include "schoolcalendar.h"
+#include "logging.h"
 #include "bellboard.h"
 #include "weekdayset.h"
 
@@ -27,6 +28,7 @@ DayPlan::Day SchoolCalendar::dayOf(const QDate &date)
             if (const std::optional<Timetable> t = m_switch.check(date); t && onSwitched)
                 onSwitched(t->name);
         } catch (const AppError &e) {
+            qCWarning(lcCalendar) << "timetable not switched by its start day:" << e.text();
             if (onSwitchFailed)
                 onSwitchFailed(e.text());
         }
@@ -34,9 +36,10 @@ DayPlan::Day SchoolCalendar::dayOf(const QDate &date)
     std::optional<CalendarDay> mark;
     try {
         mark = m_days.day(date);
-    } catch (const AppError &) {
+    } catch (const AppError &e) {
         // Marks that cannot be read: the plain week rings, rather than a
         // silent school day.
+        qCWarning(lcCalendar) << "calendar marks not read, the plain week rings:" << e.text();
     }
     return planOf(date, mark);
 }

@@ -1,4 +1,5 @@
 #include "seasonalswitch.h"
+#include "logging.h"
 
 std::optional<Timetable> SeasonalSwitch::due(const QList<Timetable> &all, const QDate &lastChecked,
                                              const QDate &today)
@@ -42,8 +43,9 @@ std::optional<Timetable> SeasonalSwitch::check(const QDate &today)
     if (!last.isValid() || last < today) {
         try {
             m_settings.setValue(kCheckedKey, today.toString(QStringLiteral("yyyy-MM-dd")));
-        } catch (const StoreError &) {
+        } catch (const StoreError &e) {
             // A store we may only read: the check runs again at the next start.
+            qCInfo(lcCalendar) << "start-day check not kept:" << e.text();
         }
     }
     return switched;

@@ -1,4 +1,5 @@
 #include "ringhistory.h"
+#include "logging.h"
 
 #include <QScopeGuard>
 #include <QVariant>
@@ -90,8 +91,9 @@ bool RingHistory::flush()
         for (Item &item : m_items)
             if (item.dirty && !write(item))
                 break; // keep the order: the rest waits too
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
         // Store closed or read-only: the records stay queued.
+        qCWarning(lcStore) << "ring history not written, kept queued:" << e.what();
     }
     for (auto it = m_items.begin(); it != m_items.end();)
         it = !it->dirty && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it) : std::next(it);
@@ -137,7 +139,8 @@ int RingHistory::prune(const QDate &today)
         q.bindValue(QStringLiteral(":d"), dateText(today.addDays(-kKeepDays)));
         storesql::exec(q);
         return q.numRowsAffected();
-    } catch (const std::exception &) {
+    } catch (const std::exception &e) {
+        qCWarning(lcStore) << "old ring history not removed:" << e.what();
         return -1;
     }
 }

@@ -1,4 +1,5 @@
 #include "settings.h"
+#include "logging.h"
 
 #include <QVariant>
 
@@ -18,7 +19,8 @@ QString Settings::value(const QString &name, const QString &dflt) const
         if (!q.exec())
             return dflt; // no table yet (an older file), or a store we may only read
         return q.next() ? q.value(0).toString() : dflt;
-    } catch (const StoreError &) {
+    } catch (const StoreError &e) {
+        qCWarning(lcStore) << "setting" << name << "not read, the default holds:" << e.text();
         return dflt;
     }
 }

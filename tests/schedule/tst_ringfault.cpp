@@ -3,6 +3,7 @@
 // status and one record in the ring history.
 #include "ringfixture.h"
 
+#include <QFile>
 #include <QSignalSpy>
 
 class RingFaultTest : public QObject {
@@ -124,6 +125,76 @@ private slots:
         QCOMPARE(ended.size(), 2);
         QCOMPARE(ended[1][1].value<BellStatus>(), BellStatus::Done);
         QCOMPARE(f.records().last(), QStringLiteral("08:00:35 next 完成 2"));
+    }
+
+    // A slow file goes on loading past the player's bound: the bell starts
+    // when it has loaded, within the catch-up window, or fails after it.
+    void aSlowFileStartsWhenLoaded_data()
+    {
+        QTest::addColumn<int>("loadedAfterMs"); // from the bell's second; -1: never
+        QTest::addColumn<bool>("badFile");
+        QTest::addColumn<QString>("record");
+        QTest::newRow("loaded in its second") << 400 << false << "08:00:05 a 完成 400";
+        QTest::newRow("loaded two seconds late") << 2300 << false << "08:00:05 a 完成 2300";
+        QTest::newRow("never within the window") << -1 << false
+            << "08:00:05 a 失败 - " + RingEngine::kSlowOpenReason;
+        QTest::newRow("loaded, but not playable") << 400 << true << "08:00:05 a 失败 - " + BellBoard::kNotFound;
+    }
+    void aSlowFileStartsWhenLoaded()
+    {
+        QFETCH(int, loadedAfterMs);
+        QFETCH(bool, badFile);
+        QFETCH(QString, record);
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.add(t + 10, "b");
+        f.player.slowOpen = true;
+        f.tickRange(t - 3, t - 1); // opened ahead: it goes on loading
+        QVERIFY(f.player.opening());
+        f.player.slowOpen = false;
+        f.tickRange(t, t + std::max(loadedAfterMs, 0) / 1000);
+        QVERIFY(f.played().isEmpty());
+        if (loadedAfterMs >= 0) {
+            f.clock.set(QDateTime(f.clock.now().date(), QTime(8, 0, 5).addMSecs(loadedAfterMs)));
+            if (badFile)
+                QFile::remove(f.home.music() + "a.mp3");
+            f.player.finishOpen();
+            QCoreApplication::sendPostedEvents(&f.engine, QEvent::MetaCall);
+        }
+        f.tickRange(t + 4, t + 10);
+        QCOMPARE(f.records(), (QStringList{record, "08:00:15 b 完成 2"}));
+        QCOMPARE(f.status(1), record.contains("完成") ? QStringLiteral("完成") : QStringLiteral("失败"));
+        QCOMPARE(f.messages.shown.size(), record.contains("完成") ? 0 : 1);
+    }
+
+    // The tick returns before a failed bell's box opens; the clock goes on
+    // while it is open, and the log names the bell and why.
+    void aBoxNeverHoldsTheClock()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "gone", F::allDays(), true);
+        f.add(t + 1, "next");
+        static QStringList log;
+        log.clear();
+        const QtMessageHandler previous = qInstallMessageHandler(
+            [](QtMsgType, const QMessageLogContext &ctx, const QString &text) {
+                log << QString::fromLatin1(ctx.category) + u' ' + text;
+            });
+        f.tickRange(t - 2, t - 1);
+        f.clock.set(QDateTime(f.clock.now().date(), QTime(8, 0, 5, 2)));
+        f.engine.TimerShiJianTimer();
+        QVERIFY(f.messages.shown.isEmpty()); // posted, not shown inside the tick
+        f.messages.whileOpen = [&](const FakeMessages::Shown &) { f.tickRange(t + 1, t + 1); };
+        QCoreApplication::sendPostedEvents(&f.engine, QEvent::MetaCall);
+        qInstallMessageHandler(previous);
+        QCOMPARE(f.messages.texts(), QStringList{BellBoard::kNotFound});
+        QCOMPARE(f.played(), QStringList{"next.mp3"});
+        QCOMPARE(f.player.playTimes[0].time(), QTime(8, 0, 6, 2));
+        const QStringList failed = log.filter(QStringLiteral("daling.ring")).filter(QStringLiteral("gone"));
+        QCOMPARE(failed.size(), 1);
+        QVERIFY(failed[0].contains("失败") && failed[0].contains(BellBoard::kNotFound));
     }
 
     void aStoreThatCannotBeWrittenNeverStopsABell()

@@ -1,0 +1,90 @@
+// StringGridshow's model over the day's bells: what each cell reads and its
+// colours, the spare rows, and which changes it announces.
+#include "fakes.h"
+#include "schedulemodel.h"
+
+#include <QBrush>
+#include <QSignalSpy>
+#include <QTest>
+
+class ScheduleModelTest : public QObject {
+    Q_OBJECT
+
+    struct Fixture {
+        TempHome home;
+        BellStore store;
+        FakeClock clock{QDateTime(QDate(2026, 12, 9), QTime(8, 0, 0))};
+        BellBoard board{store, clock, AppPaths(home.path())};
+        ScheduleModel model{board};
+        Fixture()
+        {
+            if (!store.open(home.db()).isEmpty())
+                qFatal("store did not open");
+            store.insert({0, 7 * 3600, "早", "a.mp3", "日一二三四五六", "12", "备"});
+            store.insert({0, 9 * 3600, "晚", "b.mp3", "日一二三四五六", "", ""});
+            board.setRunning(true);
+            board.setLabelNowTime(QString::number(8 * 3600));
+            board.Refresh();
+        }
+        QString text(int col, int row) const { return model.cellText(col, row); }
+        QColor colour(int col, int row, int role) const
+        {
+            return model.data(model.index(row - 1, col), role).value<QBrush>().color();
+        }
+    };
+
+private slots:
+    void cellsAndColours()
+    {
+        Fixture f;
+        QCOMPARE(f.model.rowCount(), 2 + 5);
+        QCOMPARE(f.model.columnCount(), 8);
+        const QStringList header{"序", "时间", "名称", "音乐", "周期", "时长", "备注", "状态"};
+        const QStringList first{"1", "07:00:00", "早", "a.mp3", "日一二三四五六", "12", "备", "完成"};
+        for (int c = 0; c < 8; ++c) {
+            QCOMPARE(f.text(c, 0), header[c]);
+            QCOMPARE(f.text(c, 1), first[c]);
+            QVERIFY(f.text(c, 3).isEmpty()); // a spare row
+        }
+        QCOMPARE(f.text(ScheduleModel::ColNo, 2), QStringLiteral("2"));
+        QCOMPARE(f.model.data(f.model.index(0, 3), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
+
+        // Running mode: each row in its status's colours, column 0 in the grid's own.
+        QCOMPARE(f.colour(2, 1, Qt::BackgroundRole), QColor(192, 220, 192));
+        QCOMPARE(f.colour(2, 1, Qt::ForegroundRole), QColor(0, 0, 0));
+        QVERIFY(!f.model.data(f.model.index(0, 0), Qt::BackgroundRole).isValid());
+        QVERIFY(!f.model.data(f.model.index(1, 2), Qt::BackgroundRole).isValid()); // window colour
+        QCOMPARE(f.colour(2, 2, Qt::ForegroundRole), QColor(0, 0, 255));
+        f.board.blink(1, BellStatus::Waiting);
+        QCOMPARE(f.text(ScheduleModel::ColStatus, 2), QStringLiteral("等待"));
+        QCOMPARE(f.colour(5, 2, Qt::BackgroundRole), QColor(255, 255, 0));
+        f.board.day().setStatus(0, BellStatus::Interrupted);
+        QCOMPARE(f.colour(1, 1, Qt::BackgroundRole), QColor(255, 200, 120));
+        QCOMPARE(f.colour(1, 1, Qt::ForegroundRole), QColor(128, 0, 0));
+        QCOMPARE(statuscolours::background(BellStatus::Playing), QColor(255, 0, 0));
+        QCOMPARE(statuscolours::foreground(BellStatus::Playing), QColor(0, 0, 255));
+
+        // Stopped mode: no status colours at all.
+        f.board.setRunning(false);
+        QVERIFY(!f.model.data(f.model.index(0, 2), Qt::BackgroundRole).isValid());
+    }
+
+    // A bell's change repaints its row; only a reload resets the model.
+    void announcesOneRowPerBell()
+    {
+        Fixture f;
+        QSignalSpy changed(&f.model, &QAbstractItemModel::dataChanged);
+        QSignalSpy reset(&f.model, &QAbstractItemModel::modelReset);
+        f.board.day().setStatus(1, BellStatus::Done);
+        QCOMPARE(changed.size(), 1);
+        QCOMPARE(changed[0][0].toModelIndex(), f.model.index(1, 0));
+        QCOMPARE(changed[0][1].toModelIndex(), f.model.index(1, ScheduleModel::kColumns - 1));
+        QVERIFY(reset.isEmpty());
+        f.board.Refresh();
+        QCOMPARE(reset.size(), 1);
+        QCOMPARE(f.model.rowCount(), 2 + 5);
+    }
+};
+
+QTEST_GUILESS_MAIN(ScheduleModelTest)
+#include "tst_schedulemodel.moc"
