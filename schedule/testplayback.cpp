@@ -10,6 +10,23 @@ TestPlayback::TestPlayback(BellBoard &board, AudioPlayer &player, Messages &mess
 {
     TimerCheck.setInterval(1000);
     connect(&TimerCheck, &QTimer::timeout, this, &TestPlayback::TimerCheckTimer);
+    // A slow file goes on loading: the test plays it once loaded, and moves
+    // on only after it has sounded (or failed).
+    connect(&m_player, &AudioPlayer::opened, this, [this] {
+        if (!std::exchange(m_loading, false) || !m_board.testing())
+            return;
+        try {
+            m_board.setProgressMax(m_player.length());
+            m_player.play();
+        } catch (const std::exception &e) {
+            showFailure(e);
+        }
+    });
+    connect(&m_player, &AudioPlayer::openFailed, this,
+            [this](const QString &text, AudioError::Cause cause) {
+                if (std::exchange(m_loading, false) && m_board.testing())
+                    showFailure(AudioError(text, cause));
+            });
 }
 
 void TestPlayback::ButtonCheckClick()
@@ -30,13 +47,24 @@ void TestPlayback::ButtonCheckClick()
 
 void TestPlayback::playSelected()
 {
+    m_loading = false;
     try {
         ringRow(m_board, m_player, m_board.selectedRow());
+    } catch (const AudioError &e) {
+        if (e.isPending())
+            m_loading = true;
+        else
+            showFailure(e);
     } catch (const std::exception &e) {
-        m_boxOpen = true;
-        const auto close = qScopeGuard([this] { m_boxOpen = false; });
-        m_messages.plain(BellBoard::ringFailureText(e));
+        showFailure(e);
     }
+}
+
+void TestPlayback::showFailure(const std::exception &e)
+{
+    m_boxOpen = true;
+    const auto close = qScopeGuard([this] { m_boxOpen = false; });
+    m_messages.plain(BellBoard::ringFailureText(e));
 }
 
 QString TestPlayback::selectedMusic() const
@@ -59,7 +87,7 @@ void TestPlayback::TimerCheckTimer()
         TimerCheck.stop();
         return;
     }
-    if (m_boxOpen)
+    if (m_boxOpen || m_loading)
         return;
     try {
         if (!m_player.isPlaying()) {

@@ -25,6 +25,7 @@ public slots:
 
 private:
     void playSelected();
+    void showFailure(const std::exception &e);
     QString selectedMusic() const;
     void endTest();
 
@@ -34,4 +35,5 @@ private:
     // While the not-found box is open the test waits for the operator
     // instead of walking on (and stacking boxes) underneath it.
     bool m_boxOpen = false;
+    bool m_loading = false; // the selected row's file still loads
 };

@@ -1,9 +1,13 @@
-// Prints how long Refresh takes for 10,000 entries in both modes, and how
-// long the main window takes from the start of the process to its first
-// painted frame.
+// Prints how long Refresh takes for 10,000 entries in both modes, how long
+// a bell's status change takes with the grid showing the list, and how long
+// the main window takes from the start of the process to its first painted
+// frame.
 #include "bellboard.h"
 #include "fakes.h"
+#include "schedulemodel.h"
 #include "tformmain.h"
+
+#include <QTableView>
 
 #include <QApplication>
 #include <QElapsedTimer>
@@ -107,12 +111,35 @@ int main(int argc, char *argv[])
         const auto all = store.list(QStringLiteral("%"));
         reads.push_back(t.nsecsElapsed() / 1e6);
     }
+    // A bell's status after it rang: one bell changes and the cursor moves
+    // on, with the grid showing the list (its repaint comes later, from the
+    // event loop, for that row only).
+    board.setRunning(true);
+    board.setLabelNowTime(QString::number(0));
+    board.Refresh();
+    ScheduleModel model(board);
+    QTableView view;
+    view.setModel(&model);
+    view.resize(800, 600);
+    view.show();
+    app.processEvents();
+    DaySchedule &day = board.day();
+    std::vector<double> marks;
+    for (int i = 0; i < 200 && i < day.size(); ++i) {
+        QElapsedTimer t;
+        t.start();
+        day.setStatus(i, BellStatus::Done);
+        day.setNext(i + 1);
+        marks.push_back(t.nsecsElapsed() / 1e6);
+        app.processEvents();
+    }
     std::printf("start-up to first painted frame (offscreen, in-process): %.1f ms (target <= 500)\n", firstFrame);
-    std::printf("Refresh, 10000 entries, stopped mode: median %.1f ms, worst %.1f ms (target <= 30)\n",
+    std::printf("Refresh, 10000 entries, stopped mode: median %.1f ms, worst %.1f ms (target <= 10)\n",
                 median(stopped), *std::max_element(stopped.begin(), stopped.end()));
     std::printf("  of which reading 10000 entries from the store: median %.1f ms\n", median(reads));
-    std::printf("Refresh, 10000 entries, running mode (%d today): median %.1f ms, worst %.1f ms (target <= 30)\n",
-                board.gridRowCount() - 6, median(running),
-                *std::max_element(running.begin(), running.end()));
+    std::printf("Refresh, 10000 entries, running mode (%d today): median %.1f ms, worst %.1f ms (target <= 10)\n",
+                day.size(), median(running), *std::max_element(running.begin(), running.end()));
+    std::printf("a bell's status change after it rang, 10000 entries shown: median %.4f ms, worst %.4f ms (target <= 1)\n",
+                median(marks), *std::max_element(marks.begin(), marks.end()));
     return 0;
 }

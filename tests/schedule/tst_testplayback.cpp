@@ -72,6 +72,25 @@ private slots:
         QCOMPARE(f.played().size(), 2);
     }
 
+    // A slow file is no missing file: the test waits for it and plays it.
+    void waitsForASlowFile()
+    {
+        F f;
+        prepare(f, 1);
+        f.player.slowOpen = true;
+        f.test.ButtonCheckClick();
+        f.player.slowOpen = false;
+        step(f);
+        step(f);
+        QVERIFY(f.messages.shown.isEmpty());
+        QCOMPARE(f.board.selectedRow(), 1);
+        f.player.finishOpen();
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        QCOMPARE(f.board.progressMax(), 2500);
+        step(f);
+        QCOMPARE(f.board.selectedRow(), 1);
+    }
+
     void stoppedInTheMiddle()
     {
         F f;
