@@ -1,4 +1,5 @@
 #include "adhocplayer.h"
+#include "guarded.h"
 
 #include <algorithm>
 
@@ -20,15 +21,7 @@ AdhocPlayer::AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &mes
 
 void AdhocPlayer::guarded(const std::function<void()> &body)
 {
-    try {
-        body();
-    } catch (const AppError &e) {
-        emit changed();
-        m_messages.generalError(e.text());
-    } catch (const std::exception &e) {
-        emit changed();
-        m_messages.generalError(QString::fromLocal8Bit(e.what()));
-    }
+    runGuarded(m_messages, body, [this] { emit changed(); });
     emit changed();
 }
 

@@ -1,4 +1,5 @@
 #include "formlinshiguangbo.h"
+#include "guarded.h"
 
 #include <QKeyEvent>
 #include <QShowEvent>
@@ -83,13 +84,7 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
 
 void TFormLinShiGuangBo::guarded(const std::function<void()> &body)
 {
-    try {
-        body();
-    } catch (const AppError &e) {
-        m_messages.generalError(e.text());
-    } catch (const std::exception &e) {
-        m_messages.generalError(QString::fromLocal8Bit(e.what()));
-    }
+    runGuarded(m_messages, body);
 }
 
 void TFormLinShiGuangBo::showLines()

@@ -1,4 +1,5 @@
 #include "tformeditdaling.h"
+#include "guarded.h"
 #include "secondsofday.h"
 #include "weekdayset.h"
 
@@ -39,13 +40,7 @@ std::optional<qint64> checkedTime(qint64 h, qint64 m, qint64 s)
 template <typename Fn>
 void guarded(Messages &messages, Fn &&fn)
 {
-    try {
-        fn();
-    } catch (const AppError &e) {
-        messages.generalError(e.text());
-    } catch (const std::exception &e) {
-        messages.generalError(QString::fromLocal8Bit(e.what()));
-    }
+    runGuarded(messages, std::forward<Fn>(fn));
 }
 
 QLabel *label(QWidget *parent, const char *name, const QString &text, int x, int y)
