@@ -14,7 +14,9 @@ QColor background(BellStatus s)
     case BellStatus::Playing: return QColor(255, 0, 0);
     case BellStatus::Failed:
     case BellStatus::Missed:
-    case BellStatus::Interrupted: return QColor(255, 200, 120); // a bell that did not sound
+    case BellStatus::Interrupted:
+    case BellStatus::InvalidTime: return QColor(255, 200, 120); // a bell that did not sound
+    case BellStatus::Passed: return QColor(224, 224, 224);       // neutral: nothing was tried
     case BellStatus::None: break;
     }
     return {};
@@ -27,7 +29,9 @@ QColor foreground(BellStatus s)
     case BellStatus::Playing: return QColor(0, 0, 255);
     case BellStatus::Failed:
     case BellStatus::Missed:
-    case BellStatus::Interrupted: return QColor(128, 0, 0);
+    case BellStatus::Interrupted:
+    case BellStatus::InvalidTime: return QColor(128, 0, 0);
+    case BellStatus::Passed: return QColor(96, 96, 96);
     default: return QColor(0, 0, 0);
     }
 }
@@ -70,12 +74,13 @@ QString ScheduleModel::cellText(int column, int row) const
         return {};
     switch (column) {
     case ColNo: return QString::number(row);
-    case ColTime: return inttotime(e->time);
-    case ColName: return e->name;
-    case ColMusic: return e->music;
-    case ColDays: return e->weekdays;
-    case ColDuration: return e->duration;
-    case ColRemark: return e->remark;
+    case ColTime: return e->hasValidTime() ? inttotime(e->time) : QString();
+    // A huge text would cost the paint (and a bell's tick) dearly.
+    case ColName: return shownText(e->name);
+    case ColMusic: return shownText(e->music);
+    case ColDays: return shownText(e->weekdays);
+    case ColDuration: return shownText(e->duration);
+    case ColRemark: return shownText(e->remark);
     case ColStatus: return m_board.statusText(row);
     default: return {};
     }

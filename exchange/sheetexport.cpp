@@ -35,7 +35,8 @@ QList<QStringList> SheetExport::sheetRows() const
     // An entry without a name is still an entry.
     for (int i = 0; i < m_bells.size(); ++i) {
         const BellEntry &e = m_bells.entry(i);
-        rows.append({QString::number(i + 1), QStringLiteral(" ") + inttotime(e.time), e.name,
+        const QString time = e.hasValidTime() ? inttotime(e.time) : QString();
+        rows.append({QString::number(i + 1), QStringLiteral(" ") + time, e.name,
                      e.music, e.weekdays, e.duration, e.remark});
         if (m_processEvents)
             m_processEvents();

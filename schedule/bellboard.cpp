@@ -117,36 +117,38 @@ void BellBoard::load(std::optional<qint64> cutoff)
     const QList<BellEntry> rows = !m_running ? m_store.list(WeekdaySet::allPattern())
         : day.rings ? m_store.list(WeekdaySet::dayPattern(day.weekday))
                     : QList<BellEntry>{};
-    // A day of its own kind (放假, 上课) is named on the panel even when it
-    // lists nothing, and the plain date replaces that name the day after.
-    const bool kind = day.dateText != dateTextOf(today);
-    if (m_running && (kind || m_kindShown)) {
-        set(m_dateText, day.dateText);
-        m_kindShown = kind;
-    }
+    // The panel shows the day's date (and its kind) also when nothing is
+    // listed, and turns to the new date with the reload after midnight.
+    set(m_dateText, day.dateText);
     // The label is read (and may fail) only when a listed entry needs it.
     const qint64 now = m_running && !rows.isEmpty() ? cutoff.value_or(nowSecondsFromLabel()) : 0;
     m_blink = {};
     if (rows.isEmpty()) {
-        // Nothing listed: the rows, the date and the selection stay.
+        // Nothing listed: the rows and the selection stay.
         m_day.reset({}, {}, 0);
         return;
     }
     QList<BellStatus> statuses(rows.size(), BellStatus::None);
     int next = 0;
-    if (m_running) {
-        // Ordered by time: the past entries are the first ones.
-        while (next < rows.size() && rows[next].time < now) {
-            const BellStatus fault = m_day.faultOf({rows[next].id, rows[next].time});
-            statuses[next] = fault != BellStatus::None ? fault : BellStatus::Done;
-            ++next;
+    for (int i = 0; i < rows.size(); ++i) {
+        const BellEntry &e = rows[i];
+        if (!e.hasValidTime()) {
+            statuses[i] = BellStatus::InvalidTime; // listed, never rung, never moves the cursor
+            continue;
         }
+        if (!m_running || e.time >= now)
+            continue;
+        // Past: how it went, if it was this program's to ring today.
+        const BellKey key{e.id, e.time};
+        const BellStatus fault = m_day.faultOf(key);
+        statuses[i] = fault != BellStatus::None ? fault
+            : m_day.sounded(key)                ? BellStatus::Done
+                                                : BellStatus::Passed;
+        next = i + 1;
     }
     const int count = int(rows.size());
     m_gridRows = count + 6;
     m_day.reset(rows, std::move(statuses), next);
-    set(m_dateText, day.dateText);
-    m_kindShown = kind;
     const qint64 want = m_running ? qint64(next) + 6 : m_lastEditedIndex + 1;
     // Announced even when it did not move: the view's rows were rebuilt.
     m_selected = -1;

@@ -148,5 +148,4 @@ private:
     }
     DayPlan m_plainWeek;
     DayPlan *m_dayPlan = &m_plainWeek;
-    bool m_kindShown = false; // the date panel names a day's kind
 };

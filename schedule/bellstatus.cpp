@@ -11,6 +11,8 @@ QString text(BellStatus s)
     case BellStatus::Failed: return QStringLiteral("失败");
     case BellStatus::Missed: return QStringLiteral("错过");
     case BellStatus::Interrupted: return QStringLiteral("中断");
+    case BellStatus::Passed: return QStringLiteral("已过");
+    case BellStatus::InvalidTime: return QStringLiteral("时间无效");
     case BellStatus::None: break;
     }
     return {};
@@ -19,7 +21,8 @@ QString text(BellStatus s)
 BellStatus fromText(const QString &t)
 {
     for (BellStatus s : {BellStatus::Done, BellStatus::Waiting, BellStatus::Playing,
-                         BellStatus::Failed, BellStatus::Missed, BellStatus::Interrupted})
+                         BellStatus::Failed, BellStatus::Missed, BellStatus::Interrupted,
+                         BellStatus::Passed, BellStatus::InvalidTime})
         if (t == text(s))
             return s;
     return BellStatus::None;

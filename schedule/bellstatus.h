@@ -4,11 +4,14 @@
 // here; the colours belong to the window.
 #include <QString>
 
-enum class BellStatus { None, Done, Waiting, Playing, Failed, Missed, Interrupted };
+// Passed: past before the program could ring it (started late, stopped
+// mode). InvalidTime: its 时间 is not a second of the day; never rung.
+enum class BellStatus { None, Done, Waiting, Playing, Failed, Missed, Interrupted, Passed,
+                        InvalidTime };
 
 namespace bellstatus {
 
-// "完成", "等待", "播放", "失败", "错过", "中断"; empty for None.
+// "完成", "等待", "播放", "失败", "错过", "中断", "已过", "时间无效"; empty for None.
 QString text(BellStatus s);
 // Any other text is None.
 BellStatus fromText(const QString &text);
@@ -16,7 +19,8 @@ BellStatus fromText(const QString &text);
 // blink and every reload of the day.
 inline bool isFault(BellStatus s)
 {
-    return s == BellStatus::Failed || s == BellStatus::Missed || s == BellStatus::Interrupted;
+    return s == BellStatus::Failed || s == BellStatus::Missed || s == BellStatus::Interrupted
+        || s == BellStatus::InvalidTime;
 }
 inline bool isFault(const QString &text) { return isFault(fromText(text)); }
 } // namespace bellstatus

@@ -199,8 +199,16 @@ QList<BellEntry> BellStore::list(const QString &xingqi) const
     exec(q);
     const EntryColumns cols(q);
     QList<BellEntry> out;
-    while (q.next())
+    while (q.next()) {
         out.append(cols.read(q));
+        // Checked as read: a text "08:00" would otherwise read as 0 and a
+        // -1 or 86400 pass for a time.
+        const QVariant t = q.value(cols.time);
+        const bool integral = t.typeId() == QMetaType::LongLong || t.typeId() == QMetaType::Int
+            || (t.typeId() == QMetaType::Double && t.toDouble() == double(t.toLongLong()));
+        if (!integral || !out.last().hasValidTime())
+            out.last().time = BellEntry::kInvalidTime;
+    }
     return out;
 }
 

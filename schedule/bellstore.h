@@ -10,6 +10,11 @@
 #include <optional>
 
 struct BellEntry {
+    // What list() reads for a 时间 that is not a whole second of the day
+    // (text written by another tool, -1, 86400): listed, never rung.
+    static constexpr qint64 kInvalidTime = -1;
+    bool hasValidTime() const { return time >= 0 && time < 86400; }
+
     qint64 id = 0;
     qint64 time = 0;  // SecondsOfDay
     QString name;     // 名称
@@ -48,7 +53,8 @@ public:
     QString databasePath() const { return m_path; }
 
     // --- daling ---
-    // "select * from daling where 周期 like :xingqi order by 时间"
+    // "select * from daling where 周期 like :xingqi order by 时间"; a time
+    // that is not a whole second of the day reads as kInvalidTime.
     QList<BellEntry> list(const QString &xingqi) const;
     // The entry whose id equals the text; the empty text selects nothing.
     std::optional<BellEntry> entry(const QString &idText) const;

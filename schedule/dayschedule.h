@@ -11,6 +11,7 @@
 #include <QHash>
 #include <QList>
 #include <QObject>
+#include <QSet>
 
 // Which entry of which second: stays the same across reloads of the list,
 // so that a bell is found again wherever a reload put it.
@@ -20,6 +21,14 @@ struct BellKey {
     bool operator==(const BellKey &) const = default;
 };
 inline size_t qHash(const BellKey &k, size_t seed = 0) { return qHashMulti(seed, k.id, k.seconds); }
+
+// A text as the grid and the log show it: at most this many characters,
+// then "…". The whole text stays in the store and the sheets.
+constexpr qsizetype kShownTextLimit = 1000;
+inline QString shownText(const QString &text)
+{
+    return text.size() <= kShownTextLimit ? text : text.left(kShownTextLimit) + u'…';
+}
 
 class DaySchedule : public QObject {
     Q_OBJECT
@@ -46,12 +55,19 @@ public:
     // A new list (a reload): statuses one per entry (missing ones are None).
     void reset(QList<BellEntry> entries, QList<BellStatus> statuses, int next);
 
-    // Today's bells that did not sound as they should (失败, 错过, 中断): a
-    // reload shows them instead of "完成". Cleared when the day changes.
+    // What today's bells did, kept across reloads until the day changes: a
+    // bell that did not sound as it should (失败, 错过, 中断) shows that, one
+    // that sounded "完成", and one past that was never tried "已过".
     BellStatus faultOf(const BellKey &key) const { return m_faults.value(key, BellStatus::None); }
     void setFault(const BellKey &key, BellStatus s) { m_faults.insert(key, s); }
-    void clearFaults() { m_faults.clear(); }
     int faultCount() const { return int(m_faults.size()); }
+    bool sounded(const BellKey &key) const { return m_sounded.contains(key); }
+    void markSounded(const BellKey &key) { m_sounded.insert(key); }
+    void forgetDay()
+    {
+        m_faults.clear();
+        m_sounded.clear();
+    }
 
 signals:
     void bellChanged(int index);
@@ -63,6 +79,7 @@ private:
     QList<BellStatus> m_statuses;
     int m_next = 0;
     QHash<BellKey, BellStatus> m_faults;
+    QSet<BellKey> m_sounded;
     // Built on the first lookup after a reload: most reloads never need it.
     mutable QHash<BellKey, int> m_index;
     mutable bool m_indexBuilt = false;

@@ -151,7 +151,7 @@ void RingEngine::tick()
         // are left to the ring check and its window.
         abandonRetry();
         abandonWaiting();
-        m_day.clearFaults();
+        m_day.forgetDay();
         for (auto it = m_rung.begin(); it != m_rung.end();)
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
@@ -192,6 +192,8 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
     qint64 candidateTime = -1;
     int lastDue = from - 1;
     for (int i = from; i < m_day.size(); ++i) {
+        if (!m_day.entry(i).hasValidTime())
+            continue; // shown as 时间无效, never rung
         const qint64 t = m_day.entry(i).time;
         const qint64 abs = dayStart + t;
         if (abs > nowAbs)
@@ -229,6 +231,8 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
 
 QString RingEngine::markPast(int index, qint64 dayStart)
 {
+    if (!m_day.entry(index).hasValidTime())
+        return {};
     const BellKey key = m_day.key(index);
     const BellStatus fault = m_day.faultOf(key);
     if (fault != BellStatus::None) {
@@ -249,6 +253,7 @@ QString RingEngine::markPast(int index, qint64 dayStart)
     }
     // A twin of the same second sounded with the bell that rang.
     if (wasRung(dayStart, key) || secondRung(dayStart, key.seconds)) {
+        m_day.markSounded(key);
         m_day.setStatus(index, BellStatus::Done);
         return {};
     }
@@ -270,8 +275,8 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
         if (!p) {
             m_retry.reset();
             m_waiting = Waiting{bell, loading};
-            qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name
-                                     << "waits for its file to load:" << bell.music;
+            qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                                     << "waits for its file to load:" << shownText(bell.music);
             return;
         }
         started(p, bell, dayStart);
@@ -288,6 +293,7 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
     const qint64 delayMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay()
         - (dayStart + bell.key.seconds) * 1000;
     noteRung(dayStart, bell.key);
+    m_day.markSounded(bell.key);
     m_retry.reset();
     m_active = p == m_players[1] ? 1 : 0;
     // It rang, on the default output: 完成, and the record says where.
@@ -300,7 +306,7 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
         flushSoon();
     }
     m_sounding = Sounding{bell.key, p, record};
-    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name << bell.music
+    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name) << shownText(bell.music)
                              << bellstatus::text(BellStatus::Done) << delayMs << "ms" << note;
     emit rang(m_day.indexOf(bell.key));
     // Once per missing output, not at every bell of the day; again after it
@@ -320,7 +326,7 @@ void RingEngine::startFailed(const Bell &bell, const AudioError *audio, const QS
         // The output may be back a moment later: the next ticks try again
         // while the window lasts; the cursor stays on the bell.
         m_retry = Retry{bell, message};
-        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name
+        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
                                  << "retried, the output failed:" << message;
         return;
     }

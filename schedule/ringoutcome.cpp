@@ -21,7 +21,7 @@ void RingEngine::recordFailure(const Bell &bell, BellStatus result, const QStrin
                            bell.name, bell.music, result, std::nullopt, reason});
         flushSoon();
     }
-    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << bell.name << bell.music
+    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name) << shownText(bell.music)
                              << bellstatus::text(result) << "-" << reason;
     emit ringFailed(index, result);
 }
@@ -59,7 +59,7 @@ void RingEngine::endSounding(BellStatus result)
             flushSoon();
         }
         qCInfo(lcRing).noquote() << "bell" << inttotime(s.key.seconds)
-                                 << (index >= 0 ? m_day.entry(index).name : QString())
+                                 << (index >= 0 ? shownText(m_day.entry(index).name) : QString())
                                  << bellstatus::text(result) << "-" << kInterruptedReason;
     }
     emit bellEnded(index, result);

@@ -102,6 +102,8 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
     if (!target)
         return;
     for (int i = m_day.next(); i < m_day.size(); ++i) {
+        if (!m_day.entry(i).hasValidTime())
+            continue;
         const qint64 abs = dayStart + m_day.entry(i).time;
         if (abs <= nowAbs)
             continue; // the bell of this second, or one to be marked past

@@ -40,7 +40,7 @@ private slots:
         QCOMPARE(f.model.rowCount(), 2 + 5);
         QCOMPARE(f.model.columnCount(), 8);
         const QStringList header{"序", "时间", "名称", "音乐", "周期", "时长", "备注", "状态"};
-        const QStringList first{"1", "07:00:00", "早", "a.mp3", "日一二三四五六", "12", "备", "完成"};
+        const QStringList first{"1", "07:00:00", "早", "a.mp3", "日一二三四五六", "12", "备", "已过"};
         for (int c = 0; c < 8; ++c) {
             QCOMPARE(f.text(c, 0), header[c]);
             QCOMPARE(f.text(c, 1), first[c]);
@@ -50,6 +50,8 @@ private slots:
         QCOMPARE(f.model.data(f.model.index(0, 3), Qt::TextAlignmentRole).toInt(), int(Qt::AlignCenter));
 
         // Running mode: each row in its status's colours, column 0 in the grid's own.
+        QCOMPARE(f.colour(2, 1, Qt::BackgroundRole), QColor(224, 224, 224)); // 已过: neutral
+        f.board.day().setStatus(0, BellStatus::Done);
         QCOMPARE(f.colour(2, 1, Qt::BackgroundRole), QColor(192, 220, 192));
         QCOMPARE(f.colour(2, 1, Qt::ForegroundRole), QColor(0, 0, 0));
         QVERIFY(!f.model.data(f.model.index(0, 0), Qt::BackgroundRole).isValid());
@@ -61,12 +63,24 @@ private slots:
         f.board.day().setStatus(0, BellStatus::Interrupted);
         QCOMPARE(f.colour(1, 1, Qt::BackgroundRole), QColor(255, 200, 120));
         QCOMPARE(f.colour(1, 1, Qt::ForegroundRole), QColor(128, 0, 0));
+        QCOMPARE(statuscolours::background(BellStatus::InvalidTime), QColor(255, 200, 120));
         QCOMPARE(statuscolours::background(BellStatus::Playing), QColor(255, 0, 0));
         QCOMPARE(statuscolours::foreground(BellStatus::Playing), QColor(0, 0, 255));
 
         // Stopped mode: no status colours at all.
         f.board.setRunning(false);
         QVERIFY(!f.model.data(f.model.index(0, 2), Qt::BackgroundRole).isValid());
+    }
+
+    // Huge texts are shown cut; the entry keeps them whole.
+    void longTextsAreCut()
+    {
+        Fixture f;
+        f.store.insert({0, 10 * 3600, QString(5000, u'名'), "c.mp3", "日一二三四五六", "", "短"});
+        f.board.Refresh();
+        QCOMPARE(f.text(ScheduleModel::ColName, 3), QString(1000, u'名') + u'…');
+        QCOMPARE(f.text(ScheduleModel::ColRemark, 3), QStringLiteral("短"));
+        QCOMPARE(f.board.entryAtRow(3)->name.size(), 5000);
     }
 
     // A bell's change repaints its row; only a reload resets the model.

@@ -2,6 +2,7 @@
 #include "fakes.h"
 
 #include <QSignalSpy>
+#include <QSqlQuery>
 #include <QTest>
 
 // Refresh into the day's list: what it lists, the statuses, the cursor, the
@@ -57,15 +58,18 @@ private slots:
         f.board.Refresh();
         DaySchedule &d = f.board.day();
         QCOMPARE(f.board.gridRowCount(), 1 + 3 + 5);
-        QCOMPARE(f.board.statusText(1), QStringLiteral("完成"));
+        // Past, but never tried by this program: 已过, not 完成.
+        QCOMPARE(f.board.statusText(1), QStringLiteral("已过"));
         QVERIFY(f.board.statusText(2).isEmpty()); // not earlier than NowSeconds
         QCOMPARE(f.board.nextBellRow(), 2);
         QCOMPARE(d.next(), 1);
         QCOMPARE(f.board.selectedRow(), 7);
 
         // All past: the cursor is the first empty row, the selection the last row.
+        d.markSounded(d.key(1));
         f.board.setLabelNowTime(QString::number(23 * 3600));
         f.board.Refresh();
+        QCOMPARE(f.board.statusText(2), QStringLiteral("完成")); // it sounded
         QCOMPARE(f.board.nextBellRow(), 4);
         QCOMPARE(f.board.selectedRow(), f.board.lastRow());
 
@@ -78,6 +82,33 @@ private slots:
         f.board.refreshAt(0);
         QCOMPARE(f.board.nextBellRow(), 1);
         QVERIFY(f.board.statusText(2).isEmpty());
+    }
+
+    // Rows are checked when read: a time that is no second of the day is
+    // listed as such and never counts as past.
+    void rowsWithoutAValidTime()
+    {
+        Fixture f;
+        f.add(7 * 3600, "a");
+        f.add(9 * 3600, "b");
+        QSqlQuery q(f.store.database());
+        for (const char *t : {"'08:00'", "-1", "86400", "28800.5", "999999"})
+            QVERIFY(q.exec(QStringLiteral("insert into daling (时间, 名称, 音乐, 周期) values (%1, 'bad', "
+                                          "'x.mp3', '日一二三四五六')").arg(QLatin1String(t))));
+        f.board.setRunning(true);
+        f.board.setLabelNowTime(QString::number(8 * 3600 + 1));
+        f.board.Refresh();
+        const DaySchedule &d = f.board.day();
+        QCOMPARE(d.size(), 7);
+        QStringList shown;
+        for (int r = 1; r <= d.size(); ++r)
+            shown << f.board.entryAtRow(r)->name + u' ' + f.board.statusText(r);
+        // SQLite sorts -1 first, text last; none of them moves the cursor.
+        QCOMPARE(shown, (QStringList{"bad 时间无效", "a 已过", "bad 时间无效", "b ", "bad 时间无效",
+                                     "bad 时间无效", "bad 时间无效"}));
+        QCOMPARE(d.next(), 2); // just past "a"
+        f.board.blink(0, BellStatus::Waiting);
+        QCOMPARE(f.board.statusText(1), QStringLiteral("时间无效"));
     }
 
     void emptyResultLeavesGridAsItWas()
@@ -94,7 +125,9 @@ private slots:
         f.board.Refresh();
         QCOMPARE(f.board.gridRowCount(), rows);
         QCOMPARE(f.board.selectedRow(), 3);
-        QCOMPARE(f.board.dateText(), date);
+        // The date panel still turns to the day shown.
+        QVERIFY(date != QStringLiteral(" 12月10日 周四"));
+        QCOMPARE(f.board.dateText(), QStringLiteral(" 12月10日 周四"));
         QVERIFY(!f.board.entryAtRow(1)); // the rows were emptied
         QCOMPARE(f.board.nextBellRow(), 1);
     }

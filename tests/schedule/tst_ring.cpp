@@ -1,5 +1,7 @@
 #include "ringfixture.h"
 
+#include <QSqlQuery>
+
 // The clock tick, the blink and the mode switch against the fake clock.
 class RingTest : public QObject {
     Q_OBJECT
@@ -27,7 +29,7 @@ private slots:
         QCOMPARE(f.board.labelNowTime(), QString::number(F::at(8, 0, 1)));
         QCOMPARE(f.board.clockText(), QStringLiteral("08:00:01"));
         QCOMPARE(f.board.gridRowCount(), 1 + 2 + 5); // today's entries only
-        QCOMPARE(f.status(1), QStringLiteral("完成"));
+        QCOMPARE(f.status(1), QStringLiteral("已过")); // past at start: never tried
         QVERIFY(f.status(2).isEmpty());
         QCOMPARE(f.board.nextBellRow(), 2);
         // The clock is re-armed 2 ms after the next wall-clock second.
@@ -162,6 +164,31 @@ private slots:
         QCOMPARE(f.status(3), QStringLiteral("失败"));
         QCOMPARE(f.played().size(), 2);
         QCOMPARE(f.messages.shown.size(), 1);
+    }
+
+    // A row whose time is no second of the day is skipped, never counted:
+    // every bell after it rings; after the last one nothing blinks.
+    void rowsWithoutAValidTimeCostNoBell()
+    {
+        F f;
+        const qint64 t = F::at(8, 0, 5);
+        f.add(t, "a");
+        f.add(t + 3, "b");
+        QSqlQuery q(f.store.database());
+        for (const char *bad : {"'08:00:06'", "-1", "28806.5"})
+            QVERIFY(q.exec(QStringLiteral("insert into daling (时间, 名称, 音乐, 周期) values (%1, 'bad', "
+                                          "'a.mp3', '日一二三四五六')").arg(QLatin1String(bad))));
+        f.tickRange(t - 3, t + 10);
+        f.engine.TimerShanTimer();
+        f.engine.TimerShanTimer();
+        QCOMPARE(f.played(), (QStringList{"a.mp3", "b.mp3"}));
+        QCOMPARE(f.records(), (QStringList{"08:00:05 a 完成 2", "08:00:08 b 完成 2"}));
+        QStringList shown;
+        for (int r = 1; r <= 5; ++r)
+            shown << f.status(r);
+        QCOMPARE(shown, (QStringList{"时间无效", "完成", "时间无效", "完成", "时间无效"}));
+        QVERIFY(f.status(6).isEmpty());
+        QVERIFY(f.messages.shown.isEmpty());
     }
 
     void aLateTickDoesNotLoseTheBell()
