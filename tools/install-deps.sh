@@ -4,7 +4,7 @@ set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   cmake ninja-build pkg-config g++ clang libclang-rt-14-dev dpkg-dev
-  qt6-base-dev libqt6sql6-sqlite qt6-qpa-plugins
+  qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins
   libmpv-dev libgsf-1-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool trayer imagemagick
