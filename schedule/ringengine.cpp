@@ -306,8 +306,9 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
         flushSoon();
     }
     m_sounding = Sounding{bell.key, p, record};
-    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name) << shownText(bell.music)
-                             << bellstatus::text(BellStatus::Done) << delayMs << "ms" << note;
+    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                             << shownText(bell.music) << bellstatus::text(BellStatus::Done) << delayMs
+                             << "ms" << (note.isEmpty() ? QString() : QStringLiteral("- ") + note);
     emit rang(m_day.indexOf(bell.key));
     // Once per missing output, not at every bell of the day; again after it
     // was back in between.

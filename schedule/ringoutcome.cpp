@@ -21,8 +21,8 @@ void RingEngine::recordFailure(const Bell &bell, BellStatus result, const QStrin
                            bell.name, bell.music, result, std::nullopt, reason});
         flushSoon();
     }
-    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name) << shownText(bell.music)
-                             << bellstatus::text(result) << "-" << reason;
+    qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                             << shownText(bell.music) << bellstatus::text(result) << "-" << reason;
     emit ringFailed(index, result);
 }
 

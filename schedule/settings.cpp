@@ -20,7 +20,8 @@ QString Settings::value(const QString &name, const QString &dflt) const
             return dflt; // no table yet (an older file), or a store we may only read
         return q.next() ? q.value(0).toString() : dflt;
     } catch (const StoreError &e) {
-        qCWarning(lcStore) << "setting" << name << "not read, the default holds:" << e.text();
+        // An older file has no table yet: usual, so a debug line only.
+        qCDebug(lcStore) << "setting" << name << "not read, the default holds:" << e.text();
         return dflt;
     }
 }
