@@ -5,6 +5,7 @@
 #include "firststart.h"
 #include "guarded.h"
 #include "historyreport.h"
+#include "logging.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "settings.h"
@@ -25,6 +26,8 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     QDir().mkpath(m_ctx.paths.dataFolder());
     seedStoreFromSample(m_ctx.paths);
     m_storeError = m_store.open(m_ctx.paths.databaseFile());
+    if (!m_storeError.isEmpty())
+        qCWarning(lcStore).noquote() << m_ctx.paths.databaseFile() << m_storeError;
     m_settings = std::make_unique<Settings>(m_store);
     const SoundOutputs outputs(*m_settings);
     m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
@@ -45,7 +48,8 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
         });
     };
     m_calendarCommands = std::make_unique<CalendarCommands>(
-        *m_calendar, *m_ctx.messages, *m_ctx.dialogs, [this] { guarded([this] { m_board->Refresh(); }); });
+        *m_calendar, *m_ctx.messages, *m_ctx.dialogs,
+        [this] { guarded([this] { m_board->Refresh(); }); });
 
     m_history = std::make_unique<RingHistory>(m_store);
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
@@ -59,8 +63,10 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_ducking = std::make_unique<Ducking>(*m_adhocPlayer, m_settings.get());
     m_bellWatch = std::make_unique<BellSoundWatch>(*m_player);
     Ducking *ducking = m_ducking.get();
-    QObject::connect(m_engine.get(), &RingEngine::rang, ducking, [ducking] { ducking->bellStarted(); });
-    QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking, [ducking] { ducking->bellEnded(); });
+    QObject::connect(m_engine.get(), &RingEngine::rang, ducking,
+                     [ducking] { ducking->bellStarted(); });
+    QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking,
+                     [ducking] { ducking->bellEnded(); });
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::started, ducking, &Ducking::bellStarted);
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::ended, ducking, &Ducking::bellEnded);
 
@@ -93,7 +99,8 @@ void DalingApp::stopClocks()
 HistoryReport &DalingApp::historyReport()
 {
     if (!m_historyReport)
-        m_historyReport = std::make_unique<HistoryReport>(*m_history, *m_ctx.messages, *m_ctx.dialogs);
+        m_historyReport =
+            std::make_unique<HistoryReport>(*m_history, *m_ctx.messages, *m_ctx.dialogs);
     return *m_historyReport;
 }
 
