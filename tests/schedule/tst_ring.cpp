@@ -30,6 +30,7 @@ private slots:
         QCOMPARE(f.board.clockText(), QStringLiteral("08:00:01"));
         QCOMPARE(f.board.gridRowCount(), 1 + 2 + 5); // today's entries only
         QCOMPARE(f.status(1), QStringLiteral("已过")); // past at start: never tried
+        QVERIFY(f.records().isEmpty()); // and no record: nothing was tried
         QVERIFY(f.status(2).isEmpty());
         QCOMPARE(f.board.nextBellRow(), 2);
         // The clock is re-armed 2 ms after the next wall-clock second.
