@@ -32,9 +32,11 @@ QString SheetExport::withSuffix(const QString &chosen)
 QList<QStringList> SheetExport::sheetRows() const
 {
     QList<QStringList> rows{BellListSheet::header()};
-    // An entry without a name is still an entry.
-    for (int i = 0; i < m_bells.size(); ++i) {
-        const BellEntry &e = m_bells.entry(i);
+    // A copy: a reload while the window handles its events between rows
+    // must not mix two lists. An entry without a name is still an entry.
+    const QList<BellEntry> entries = m_bells.entries();
+    for (int i = 0; i < entries.size(); ++i) {
+        const BellEntry &e = entries[i];
         const QString time = e.hasValidTime() ? inttotime(e.time) : QString();
         rows.append({QString::number(i + 1), QStringLiteral(" ") + time, e.name,
                      e.music, e.weekdays, e.duration, e.remark});
