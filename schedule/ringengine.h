@@ -1,9 +1,11 @@
 #pragma once
 // The bell clock: ticks just after every wall-clock second, switches to
-// running mode on its first tick, rings each of today's entries at its
-// second, blinks the playing and the next entry, and reloads the list after
-// midnight. Every bell ends with an honest status (完成, 失败, 错过, 中断) and
-// a record in the ring history.
+// running mode on its first tick, rings each of today's bells at its second
+// from the day's list, blinks the playing and the next bell, and reloads the
+// list after midnight. Every bell it tries ends with an honest status (完成,
+// 失败, 错过, 中断), a record in the ring history and a daling.ring log line.
+// It learns of a bell's end from its player's signals, and its message
+// boxes open from the event loop after the tick, never inside it.
 #include "audioplayer.h"
 #include "bellboard.h"
 
@@ -11,8 +13,8 @@
 #include <QHash>
 #include <QObject>
 #include <QSet>
-#include <QTimer>
 #include <QStringList>
+#include <QTimer>
 #include <optional>
 
 class RingHistory;
