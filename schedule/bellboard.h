@@ -92,8 +92,11 @@ public:
     qint64 lastEditedIndex() const { return m_lastEditedIndex; }
     void setLastEditedIndex(qint64 n) { m_lastEditedIndex = n; }
 
-    // Reloads the grid for the current mode; in running mode the entries
-    // earlier than LabelNowTime are past. Store failures propagate.
+    // Reloads the day's list for the current mode: every entry in stopped
+    // mode, today's in running mode, where the entries earlier than
+    // LabelNowTime are past (完成 if they sounded, their fault if they did
+    // not sound as they should, else 已过) and a time that is no second of
+    // the day reads 时间无效. Store failures propagate; the list stays.
     void Refresh();
     // The same with another second as the limit of the past (the engine's
     // reload just after midnight, or while a bell's start is still retried).
