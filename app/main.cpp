@@ -1,5 +1,8 @@
 #include "appicon.h"
+#include "autostart.h"
+#include "instance.h"
 #include "mpvplayer.h"
+#include "quitsignals.h"
 #include "qtseams.h"
 #include "tformmain.h"
 
@@ -32,11 +35,21 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(title);
 
-    SystemClock clock;
     QtMessages messages(title);
+    const AppPaths paths = AppPaths::besideExecutable();
+    // One engine per desktop: a second start shows the running window.
+    Instance instance(paths.dataFolder());
+    if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
+        if (claim == Instance::Claim::Refused)
+            messages.typedOk(Messages::Kind::Warning, instance.refusalText());
+        return claim == Instance::Claim::Refused ? 1 : 0;
+    }
+    QuitOnSignals quitOnSignals;
+
+    SystemClock clock;
     QtFileDialogs dialogs;
     MainContext ctx;
-    ctx.paths = AppPaths::besideExecutable();
+    ctx.paths = paths;
     ctx.clock = &clock;
     ctx.messages = &messages;
     ctx.dialogs = &dialogs;
@@ -44,6 +57,7 @@ int main(int argc, char *argv[])
         return std::make_unique<MpvPlayer>(MpvPlayer::Output::System, device);
     };
     ctx.executablePath = QCoreApplication::applicationFilePath();
+    ctx.autostartFolder = Autostart::userFolder();
 
     TFormMain FormMain(ctx);
     messages.setOwner(&FormMain);
@@ -52,5 +66,11 @@ int main(int argc, char *argv[])
     if (QScreen *s = FormMain.screen())
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
+    instance.handle("raise", [&FormMain](const QByteArray &) {
+        FormMain.showNormal();
+        FormMain.raise();
+        FormMain.activateWindow();
+        return QByteArray("ok");
+    });
     return app.exec();
 }
