@@ -72,5 +72,5 @@ int main(int argc, char *argv[])
         FormMain.activateWindow();
         return QByteArray("ok");
     });
-    return app.exec();
+    return quitOnSignals.received() ? 0 : app.exec();
 }

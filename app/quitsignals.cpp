@@ -32,7 +32,8 @@ QuitOnSignals::QuitOnSignals(QObject *parent) : QObject(parent)
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
-    connect(m_notifier, &QSocketNotifier::activated, this, [] {
+    connect(m_notifier, &QSocketNotifier::activated, this, [this] {
+        m_received = true;
         char sig = 0;
         while (::read(g_pipe[0], &sig, 1) == 1)
             qCInfo(lcSignals) << "signal" << int(sig) << "received: the program ends";

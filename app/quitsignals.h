@@ -16,6 +16,11 @@ public:
     // Back to the default actions: a signal during the teardown ends the process.
     ~QuitOnSignals() override;
 
+    // A signal came: also one that came before the main event loop ran
+    // (inside a start-up box), which that loop must then not enter.
+    bool received() const { return m_received; }
+
 private:
     QSocketNotifier *m_notifier = nullptr;
+    bool m_received = false;
 };
