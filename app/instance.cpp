@@ -205,8 +205,8 @@ void Instance::serve(QLocalSocket *socket)
         if (end < 0 && pending->text.size() <= kMaxLine)
             return;
         pending->answered = true;
-        const QByteArray reply =
-            end < 0 ? QByteArray("error line too long") : answer(pending->text.left(end));
+        const QByteArray reply = end < 0 || end > kMaxLine ? QByteArray("error line too long")
+                                                           : answer(pending->text.left(end));
         socket->write(reply + '\n');
         socket->disconnectFromServer();
     };
