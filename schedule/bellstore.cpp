@@ -131,6 +131,13 @@ QString notAPlainFile(const QString &path)
 
 QString checkStoreFile(const QString &path, bool create, FileId &id)
 {
+    // SQLite opens its journal files beside the store by path as well.
+    for (const char *suffix : {"-wal", "-shm", "-journal"}) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path + QLatin1String(suffix)).constData(), &st) == 0
+            && !S_ISREG(st.st_mode))
+            return notAPlainFile(path + QLatin1String(suffix));
+    }
     const QByteArray p = QFile::encodeName(path);
     const int flags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(p.constData(), O_RDONLY | flags);

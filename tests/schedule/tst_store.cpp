@@ -171,6 +171,12 @@ private slots:
         QVERIFY(QFile::remove(home.db()));
         QCOMPARE(::mkfifo(QFile::encodeName(home.db()).constData(), 0600), 0);
         QVERIFY(store.open(home.db()).contains("符号链接或特殊文件"));
+
+        // Nor through the journal that SQLite opens beside it.
+        QVERIFY(QFile::remove(home.db()));
+        QVERIFY(QFile::link(other + "-wal", home.db() + "-wal"));
+        QVERIFY(store.open(home.db()).contains("-wal"));
+        QVERIFY(!QFile::exists(other + "-wal"));
     }
 
     // The store the program makes is writable by the operators' group
