@@ -8,6 +8,7 @@
 
 #include <QApplication>
 #include <QFont>
+#include <QPointer>
 #include <QScreen>
 #include <clocale>
 #include <malloc.h>
@@ -45,6 +46,19 @@ int main(int argc, char *argv[])
         return claim == Instance::Claim::Refused ? 1 : 0;
     }
     QuitOnSignals quitOnSignals;
+    // Asked by a later start; a window still being made (a start-up box is
+    // open) shows itself anyway.
+    QPointer<QWidget> window;
+    instance.handle("raise", [&window](const QByteArray &) {
+        for (QWidget *w : {window.data(), QApplication::activeModalWidget()}) {
+            if (w) {
+                w->showNormal();
+                w->raise();
+                w->activateWindow();
+            }
+        }
+        return QByteArray("ok");
+    });
 
     SystemClock clock;
     QtFileDialogs dialogs;
@@ -66,11 +80,6 @@ int main(int argc, char *argv[])
     if (QScreen *s = FormMain.screen())
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
-    instance.handle("raise", [&FormMain](const QByteArray &) {
-        FormMain.showNormal();
-        FormMain.raise();
-        FormMain.activateWindow();
-        return QByteArray("ok");
-    });
+    window = &FormMain;
     return quitOnSignals.received() ? 0 : app.exec();
 }
