@@ -8,6 +8,8 @@
 #include <QLoggingCategory>
 #include <QThread>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <fcntl.h>
 #include <memory>
 #include <pwd.h>
