@@ -71,9 +71,11 @@ check "the store 0664, group daling" sh -c "stat -c %a:%g '$app/data/dbDaLing.db
 
 # Accounts: an operator (in group daling) and a guest, made in the root and
 # seen only inside a private mount namespace, never on this machine.
-if useradd --root "$root" -m -U -G daling teacher 2>"$root/useradd.log" \
-   && useradd --root "$root" -m -U guest 2>>"$root/useradd.log" \
-   && unshare -m true 2>/dev/null; then
+why=
+unshare -m true 2>/dev/null || why="no private mount namespace here (unshare -m; a chroot has none)"
+[ -n "$why" ] || { useradd --root "$root" -m -U -G daling teacher && useradd --root "$root" -m -U guest; } \
+  2>"$root/useradd.log" || why="useradd --root failed: $(head -1 "$root/useradd.log")"
+if [ -z "$why" ]; then
   as() { # as <user> <command…>: runs as that account of the root (AS_EXEC=1: in place of this shell)
     local user=$1; shift
     local uid gid
@@ -115,7 +117,7 @@ if useradd --root "$root" -m -U -G daling teacher 2>"$root/useradd.log" \
   check "the link's target keeps its mode" sh -c "stat -c %a '$root/private.db' | grep -qx 600"
   rm "$app/data/dbDaLing.db"; mv "$root/list.db" "$app/data/dbDaLing.db"
 else
-  echo "  skip accounts: useradd --root or unshare -m is not available here ($(head -1 "$root/useradd.log"))"
+  echo "  SKIP accounts and permissions: $why"
 fi
 
 printf '[Desktop Entry]\nExec="/opt/daling/daling"\n' >"$root/etc/xdg/autostart/QuorlinDaling.desktop"
