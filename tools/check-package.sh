@@ -26,6 +26,8 @@ printf 'root:x:0:\n' >"$root/etc/group"
 printf 'root:*:19000:0:99999:7:::\n' >"$root/etc/shadow"
 printf 'root:*::\n' >"$root/etc/gshadow"
 chmod 755 "$root" # the accounts below reach /opt/daling inside it
+# The program's command socket: not the one of a copy running on this machine.
+export XDG_RUNTIME_DIR="$root/run/root"; mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 # The root holds only this package: its dependencies are the host's.
 dpk() { dpkg --root="$root" --force-script-chrootless --force-depends --force-not-root \
              --log=/dev/null "$@"; }
