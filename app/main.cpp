@@ -1,10 +1,14 @@
 #include "appicon.h"
+#include "autostart.h"
+#include "instance.h"
 #include "mpvplayer.h"
+#include "quitsignals.h"
 #include "qtseams.h"
 #include "tformmain.h"
 
 #include <QApplication>
 #include <QFont>
+#include <QPointer>
 #include <QScreen>
 #include <clocale>
 #include <malloc.h>
@@ -32,11 +36,34 @@ int main(int argc, char *argv[])
     QApplication::setApplicationDisplayName(QString());
     QApplication::setApplicationName(title);
 
-    SystemClock clock;
     QtMessages messages(title);
+    const AppPaths paths = AppPaths::besideExecutable();
+    // One engine per desktop: a second start shows the running window.
+    Instance instance(paths.dataFolder());
+    if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
+        if (claim == Instance::Claim::Refused)
+            messages.typedOk(Messages::Kind::Warning, instance.refusalText());
+        return claim == Instance::Claim::Refused ? 1 : 0;
+    }
+    QuitOnSignals quitOnSignals;
+    // Asked by a later start; a window still being made (a start-up box is
+    // open) shows itself anyway.
+    QPointer<QWidget> window;
+    instance.handle("raise", [&window](const QByteArray &) {
+        for (QWidget *w : {window.data(), QApplication::activeModalWidget()}) {
+            if (w) {
+                w->showNormal();
+                w->raise();
+                w->activateWindow();
+            }
+        }
+        return QByteArray("ok");
+    });
+
+    SystemClock clock;
     QtFileDialogs dialogs;
     MainContext ctx;
-    ctx.paths = AppPaths::besideExecutable();
+    ctx.paths = paths;
     ctx.clock = &clock;
     ctx.messages = &messages;
     ctx.dialogs = &dialogs;
@@ -44,6 +71,7 @@ int main(int argc, char *argv[])
         return std::make_unique<MpvPlayer>(MpvPlayer::Output::System, device);
     };
     ctx.executablePath = QCoreApplication::applicationFilePath();
+    ctx.autostartFolder = Autostart::userFolder();
 
     TFormMain FormMain(ctx);
     messages.setOwner(&FormMain);
@@ -52,5 +80,6 @@ int main(int argc, char *argv[])
     if (QScreen *s = FormMain.screen())
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
-    return app.exec();
+    window = &FormMain;
+    return quitOnSignals.received() ? 0 : app.exec();
 }

@@ -5,7 +5,10 @@
 #include <QAtomicInt>
 #include <QFile>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QUrl>
+#include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -106,6 +109,61 @@ bool writable(const QString &path)
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 
+Q_LOGGING_CATEGORY(lcStoreFile, "daling.store")
+
+// SQLite opens the store by its path and would follow a symbolic link there:
+// a link planted as data/dbDaLing.db would lead our tables into another
+// file. So the path is checked first, a new store is made here without
+// following a link and given its mode on its descriptor, and once SQLite has
+// opened it the path must still name the same file.
+struct FileId {
+    dev_t dev = 0;
+    ino_t ino = 0;
+    bool known = false;
+};
+
+QString notAPlainFile(const QString &path)
+{
+    qCWarning(lcStoreFile).noquote() << "refused: not a regular file (a symbolic link?):" << path;
+    return QStringLiteral("数据库文件 %1 是符号链接或特殊文件，为安全起见没有打开。"
+                          "请管理员检查 data 文件夹：其中只应有普通文件。")
+        .arg(path);
+}
+
+QString checkStoreFile(const QString &path, bool create, FileId &id)
+{
+    // SQLite opens its journal files beside the store by path as well.
+    for (const char *suffix : {"-wal", "-shm", "-journal"}) {
+        struct stat st {};
+        if (::lstat(QFile::encodeName(path + QLatin1String(suffix)).constData(), &st) == 0
+            && !S_ISREG(st.st_mode))
+            return notAPlainFile(path + QLatin1String(suffix));
+    }
+    const QByteArray p = QFile::encodeName(path);
+    const int flags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
+    int fd = ::open(p.constData(), O_RDONLY | flags);
+    if (fd < 0 && errno == ENOENT && create) {
+        fd = ::open(p.constData(), O_RDWR | O_CREAT | O_EXCL | flags, 0664);
+        if (fd >= 0)
+            ::fchmod(fd, 0664); // the umask would keep the other operators from writing
+    }
+    if (fd < 0) // missing or not ours to read: SQLite's own open says why
+        return errno == ELOOP ? notAPlainFile(path) : QString();
+    struct stat st {};
+    const bool regular = ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode);
+    ::close(fd);
+    id = {st.st_dev, st.st_ino, true};
+    return regular ? QString() : notAPlainFile(path);
+}
+
+bool stillSameFile(const QString &path, const FileId &id)
+{
+    struct stat st {};
+    return !id.known
+        || (::lstat(QFile::encodeName(path).constData(), &st) == 0 && S_ISREG(st.st_mode)
+            && st.st_dev == id.dev && st.st_ino == id.ino);
+}
+
 } // namespace
 
 QString BellStore::open(const QString &databasePath)
@@ -151,6 +209,9 @@ QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
         db.close();
         return m_openError;
     };
+    FileId id;
+    if (const QString refused = checkStoreFile(databasePath, !readOnly, id); !refused.isEmpty())
+        return failWith(refused);
     if (!db.open())
         return failWith(db.lastError().databaseText());
 
@@ -158,6 +219,8 @@ QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
     // Reading the schema fails at once for a file that is not a database.
     if (!q.exec(QStringLiteral("select count(*) from sqlite_master")))
         return failWith(q.lastError().databaseText());
+    if (!stillSameFile(databasePath, id))
+        return failWith(notAPlainFile(databasePath));
     if (!m_readOnly) {
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
             return failWith(q.lastError().databaseText());

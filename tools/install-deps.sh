@@ -1,5 +1,7 @@
 #!/usr/bin/env bash
-# Installs every Debian package the program, its tests and benchmarks need.
+# Installs every Debian package the program, its tests, benchmarks and
+# package need: every tool that the README's commands call, also those a
+# minimal Debian 12 (debootstrap) lacks.
 set -euo pipefail
 export DEBIAN_FRONTEND=noninteractive
 pkgs=(
@@ -10,6 +12,14 @@ pkgs=(
   xvfb xauth x11-utils xdotool trayer imagemagick
   pulseaudio pulseaudio-utils libpulse-dev ffmpeg
   python3 python3-xlrd python3-xlwt python3-openpyxl
+  # The package: CPack's dependency scan runs `file`; the package check runs
+  # lintian, makes accounts (passwd) and runs them in a mount namespace
+  # (util-linux, mount); the postinst makes a group (adduser) and sets modes
+  # through perl.
+  file lintian adduser passwd mount util-linux perl-base
+  # gio starts the autostart entry in its test; LibreOffice and gnumeric read
+  # our spreadsheets in the tests and are the benchmarks' reference.
+  libglib2.0-bin libreoffice-calc-nogui gnumeric
 )
 missing=()
 for p in "${pkgs[@]}"; do

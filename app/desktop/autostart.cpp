@@ -11,7 +11,18 @@
 #include <QStringConverter>
 #include <QTextStream>
 
-Autostart::Autostart(QString folder) : m_folder(std::move(folder)) {}
+Autostart::Autostart(QString folder, QString systemFolder)
+    : m_folder(std::move(folder)), m_systemFolder(std::move(systemFolder))
+{
+}
+
+QString Autostart::userFolder()
+{
+    // The base directory specification: an unset or relative value is ignored.
+    const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
+    const QString base = QDir::isAbsolutePath(config) ? config : QDir::homePath() + QStringLiteral("/.config");
+    return base + QStringLiteral("/autostart");
+}
 
 QString Autostart::entryPath() const
 {
@@ -20,7 +31,17 @@ QString Autostart::entryPath() const
 
 bool Autostart::isOn() const
 {
-    QFile f(entryPath());
+    if (const std::optional<bool> own = entryState(entryPath()))
+        return *own;
+    return m_systemFolder.isEmpty() ? false
+                                    : entryState(QDir(m_systemFolder).filePath(entryName())).value_or(false);
+}
+
+std::optional<bool> Autostart::entryState(const QString &path)
+{
+    QFile f(path);
+    if (!f.exists())
+        return std::nullopt;
     if (!f.open(QIODevice::ReadOnly | QIODevice::Text))
         return false;
     QTextStream in(&f);
@@ -64,17 +85,20 @@ bool Autostart::turnOn(const QString &exePath)
     const QByteArray bytes = entryText(exePath).toUtf8();
     if (f.write(bytes) != bytes.size())
         return false;
-    if (!f.commit())
-        return false;
-    // Entries in the machine-wide folder must be readable by every user.
-    QFile::setPermissions(entryPath(), QFileDevice::ReadOwner | QFileDevice::WriteOwner
-                                           | QFileDevice::ReadGroup | QFileDevice::ReadOther);
-    return true;
+    return f.commit();
 }
 
 void Autostart::turnOff()
 {
     QFile::remove(entryPath());
+    if (!isOn())
+        return;
+    // The machine's entry starts it: the desktop skips it for this user when
+    // the user's own entry of the same name is hidden.
+    QSaveFile f(entryPath());
+    if (QDir().mkpath(m_folder) && f.open(QIODevice::WriteOnly | QIODevice::Text)
+        && f.write("[Desktop Entry]\nType=Application\nName=Quorlin校园铃声广播系统\nHidden=true\n") > 0)
+        f.commit();
 }
 
 QString Autostart::execValue(const QString &exePath)

@@ -1,28 +1,36 @@
 #pragma once
-// Start with the operating system: an XDG autostart entry in the machine-wide
-// autostart folder stands for the start-up registry value "QuorlinDaling".
-// Present with a non-empty Exec means on.
+// Start with the operating system: an XDG autostart entry stands for the
+// start-up registry value "QuorlinDaling". The program writes the user's own
+// entry (~/.config/autostart), which needs no root; the machine-wide entry in
+// /etc/xdg/autostart is the administrator's. As desktops read them, the
+// user's entry of the same name overrides the machine's: present with a
+// non-empty Exec and not Hidden means on.
 #include <QObject>
 #include <QString>
+#include <optional>
 
 class Messages;
 class QAction;
 
 class Autostart {
 public:
-    static QString defaultFolder() { return QStringLiteral("/etc/xdg/autostart"); }
+    // $XDG_CONFIG_HOME/autostart, by default ~/.config/autostart.
+    static QString userFolder();
+    static QString systemFolder() { return QStringLiteral("/etc/xdg/autostart"); }
     static QString entryName() { return QStringLiteral("QuorlinDaling.desktop"); }
 
-    explicit Autostart(QString folder = defaultFolder());
+    explicit Autostart(QString folder = userFolder(), QString machineFolder = systemFolder());
 
     QString folder() const { return m_folder; }
-    QString entryPath() const;
+    QString entryPath() const; // the user's own entry
 
-    // Any error reading the entry counts as off.
+    // Any error reading an entry counts as off.
     bool isOn() const;
-    // Writes the entry atomically; false when it cannot be written.
+    // Writes the user's entry atomically; false when it cannot be written.
     bool turnOn(const QString &exePath);
-    // Failures are not reported: an entry that cannot be removed stays.
+    // Removes the user's entry; where the machine's entry starts the program,
+    // a Hidden entry of the user's switches it off for this user alone.
+    // Failures are not reported: an entry that cannot be changed stays.
     void turnOff();
 
     // The Exec value that starts exePath, quoted and escaped as desktop
@@ -32,7 +40,11 @@ public:
     static QString entryText(const QString &exePath);
 
 private:
+    // On, off, or no entry there at all.
+    static std::optional<bool> entryState(const QString &path);
+
     QString m_folder;
+    QString m_systemFolder;
 };
 
 // The menu item "开机启动启动" (NZiDong): a radio-style mark that follows the

@@ -11,6 +11,9 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/nu
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=:$(cat "$work/display")
 mkdir -p "$work/data" "$work/音乐"; cp "$bin" "$work/daling"
+# A runtime folder of its own: a copy already running for this user would
+# otherwise take each start over (one program per desktop).
+export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 -p "$XDG_RUNTIME_DIR"
 times=()
 for _ in $(seq "$runs"); do
   t0=$(date +%s%N)

@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # The real program, end to end: a temporary home with data/ and 音乐/, a
 # private PulseAudio server with a null sink and an X server; a bell due a
-# few seconds after start must sound at its second, and the program must
-# still run afterwards with its list stored.
+# few seconds after start must sound at its second, once, although the
+# program was started twice on the same data folder; it must still run
+# afterwards with its list stored, and a SIGTERM (logout) ends it cleanly
+# with the ring record that was still waiting written.
 set -euo pipefail
 bin=${1:?daling}; seed=${2:?e2e_seed}
 for tool in Xvfb pulseaudio parecord pactl xdotool ffmpeg; do
@@ -33,14 +35,35 @@ Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp 3>"$work/display" >/dev/nu
 for _ in $(seq 100); do [ -s "$work/display" ] && break; sleep 0.05; done
 export DISPLAY=:$(cat "$work/display")
 
-due=$("$seed" "$home/data/dbDaLing.db" 8 e2e.wav)
+due=$("$seed" "$home/data/dbDaLing.db" 10 e2e.wav)
 start=$(date +%s.%N)
 parecord -d e2e_null.monitor --raw --format=s16le --rate=8000 --channels=1 --latency-msec=10 "$work/rec.raw" & pids+=($!)
-(cd "$home" && QT_QPA_PLATFORM=xcb ./daling >"$work/daling.log" 2>&1) & app=$!; pids+=($app)
+QT_QPA_PLATFORM=xcb "$home/daling" >"$work/daling.log" 2>&1 & app=$!; pids+=($app)
 
 title="Quorlin校园铃声广播系统3.12"
 timeout 15 xdotool search --sync --onlyvisible --name "$title" >/dev/null || { echo "FAIL: no main window"; cat "$work/daling.log"; exit 1; }
 echo "main window up after $(python3 -c "print(round($(date +%s.%N)-$start,2))") s"
+
+# A second start (autostart plus a click) shows the first window and ends.
+rc=0; QT_QPA_PLATFORM=xcb timeout 20 "$home/daling" >"$work/second.log" 2>&1 || rc=$?
+[ "$rc" = 0 ] && grep -q "already running" "$work/second.log" \
+  || { echo "FAIL: the second start did not hand over (rc $rc)"; cat "$work/second.log"; exit 1; }
+windows=$(xdotool search --onlyvisible --name "$title" | wc -l)
+[ "$windows" = 1 ] || { echo "FAIL: $windows main windows"; exit 1; }
+echo "second start handed over to the first and ended"
+
+# Another program holds the store while the bell rings: its record waits
+# in the queue (a busy store is retried only 5 s later).
+/usr/bin/python3 - "$home/data/dbDaLing.db" "$work/locked" "$work/release" <<'PY' & pids+=($!)
+import os, sqlite3, sys, time
+c = sqlite3.connect(sys.argv[1], isolation_level=None, timeout=5)
+c.execute("begin immediate")
+open(sys.argv[2], "w").close()
+while not os.path.exists(sys.argv[3]):
+    time.sleep(0.02)
+c.execute("rollback")
+PY
+for _ in $(seq 100); do [ -e "$work/locked" ] && break; sleep 0.05; done
 
 while [ "$(date +%s)" -lt $((due + 3)) ]; do sleep 0.2; done
 kill -0 "$app" 2>/dev/null || { echo "FAIL: the program ended"; cat "$work/daling.log"; exit 1; }
@@ -48,6 +71,17 @@ kill -0 "$app" 2>/dev/null || { echo "FAIL: the program ended"; cat "$work/dalin
 # known time; its last one is (nearly) the moment it is stopped.
 stopped=$(date +%s.%N)
 kill "${pids[1]}" 2>/dev/null || true; sleep 0.3
+
+queued=$(/usr/bin/python3 -c "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); t=c.execute(\"select count(*) from sqlite_master where name='jilu'\").fetchone()[0]; print(c.execute('select count(*) from jilu').fetchone()[0] if t else 0)" "$home/data/dbDaLing.db")
+[ "$queued" = 0 ] || { echo "FAIL: the record was written while the store was held"; exit 1; }
+# Logout: the store is free again and the session sends SIGTERM at once.
+touch "$work/release"; sleep 0.1
+kill -TERM "$app"
+for _ in $(seq 100); do kill -0 "$app" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$app" 2>/dev/null && { echo "FAIL: SIGTERM did not end the program"; exit 1; }
+rc=0; wait "$app" || rc=$?
+[ "$rc" = 0 ] || { echo "FAIL: the program ended with $rc on SIGTERM"; tail -5 "$work/daling.log"; exit 1; }
+echo "SIGTERM: the program ended cleanly"
 
 /usr/bin/python3 - "$work/rec.raw" "$stopped" "$due" "$home/data/dbDaLing.db" <<'PY'
 import array, sqlite3, sys
@@ -61,13 +95,20 @@ late = at - due
 print(f"bell due at {due}, sound from {at:.3f} ({late*1000:+.0f} ms, recorder latency included)")
 if not (-0.2 <= late <= 0.8):
     sys.exit("FAIL: the bell did not sound at its second")
+# One sound: two players a few ms apart would cancel or double the level of
+# the 1000 Hz tone (amplitude 1/8 of full scale, so an RMS of 4096/sqrt 2).
+win = a[onset + 800:onset + 8800]
+rms = (sum(v * v for v in win) / len(win)) ** 0.5
+print(f"level {rms / (4096 / 2 ** 0.5):.2f} of one tone")
+if not (0.7 <= rms / (4096 / 2 ** 0.5) <= 1.4):
+    sys.exit("FAIL: the bell's level is not that of one sound")
 rows = sqlite3.connect(db).execute("select 名称, 音乐 from daling").fetchall()
 if rows != [("端到端", "e2e.wav")]:
     sys.exit(f"FAIL: stored list is {rows}")
 # The ring history holds the bell, rung.
 hist = sqlite3.connect(db).execute("select 名称, 结果, 延迟 from jilu").fetchall()
 if len(hist) != 1 or hist[0][:2] != ("端到端", "完成") or hist[0][2] is None:
-    sys.exit(f"FAIL: ring history is {hist}")
+    sys.exit(f"FAIL: ring history is {hist} (the waiting record must be written at SIGTERM)")
 print(f"history: {hist[0][1]}, {hist[0][2]} ms after the second")
 print("PASS")
 PY

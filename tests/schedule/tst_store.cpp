@@ -7,6 +7,7 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QTest>
+#include <sys/stat.h>
 
 class StoreTest : public QObject {
     Q_OBJECT
@@ -146,6 +147,51 @@ private slots:
         // A folder that does not exist.
         BellStore other;
         QVERIFY(!other.open(home.path() + "missing/sub/db.db").isEmpty());
+    }
+
+    // Whoever can put a link or a pipe where the store belongs must not lead
+    // our tables into another file, nor hold the start.
+    void aStoreThatIsNotAPlainFileIsRefused()
+    {
+        TempHome home;
+        const QString other = home.path() + "someone-elses.db";
+        {
+            BellStore target;
+            QVERIFY(target.open(other).isEmpty());
+        }
+        const QByteArray before = [&] { QFile f(other); f.open(QIODevice::ReadOnly); return f.readAll(); }();
+        QVERIFY(QFile::link(other, home.db()));
+        BellStore store;
+        QVERIFY(store.open(home.db()).contains("符号链接"));
+        QVERIFY(!store.isOpen());
+        QFile f(other);
+        QVERIFY(f.open(QIODevice::ReadOnly));
+        QCOMPARE(f.readAll(), before);
+
+        QVERIFY(QFile::remove(home.db()));
+        QCOMPARE(::mkfifo(QFile::encodeName(home.db()).constData(), 0600), 0);
+        QVERIFY(store.open(home.db()).contains("符号链接或特殊文件"));
+
+        // Nor through the journal that SQLite opens beside it.
+        QVERIFY(QFile::remove(home.db()));
+        QVERIFY(QFile::link(other + "-wal", home.db() + "-wal"));
+        QVERIFY(store.open(home.db()).contains("-wal"));
+        QVERIFY(!QFile::exists(other + "-wal"));
+    }
+
+    // The store the program makes is writable by the operators' group
+    // whatever the umask of the session that made it.
+    void aNewStoreIsGroupWritable()
+    {
+        TempHome home;
+        const mode_t old = ::umask(022);
+        BellStore store;
+        const QString err = store.open(home.db());
+        ::umask(old);
+        QVERIFY(err.isEmpty());
+        struct stat st {};
+        QCOMPARE(::stat(QFile::encodeName(home.db()).constData(), &st), 0);
+        QCOMPARE(st.st_mode & 0777, mode_t(0664));
     }
 
     void playlistOrder()

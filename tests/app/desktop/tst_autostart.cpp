@@ -69,6 +69,38 @@ private slots:
         QVERIFY(!a.isOn());
     }
 
+    // The administrator's entry starts it for everyone; one user's own
+    // choice overrides it for that user alone.
+    void machineEntryAndUsersOwn()
+    {
+        QTemporaryDir dir;
+        const QString machine = dir.path() + "/etc/xdg/autostart";
+        QVERIFY(QDir().mkpath(machine));
+        writeFile(machine + "/QuorlinDaling.desktop", "[Desktop Entry]\nExec=/opt/daling/daling\n");
+        Autostart a(dir.path() + "/home/.config/autostart", machine);
+        QVERIFY(a.isOn());
+        a.turnOff();
+        QVERIFY(!a.isOn());
+        QVERIFY(QFile::exists(machine + "/QuorlinDaling.desktop"));
+        QVERIFY(a.turnOn("/opt/daling/daling"));
+        QVERIFY(a.isOn());
+        // Without the machine's entry, off removes the user's entry.
+        QFile::remove(machine + "/QuorlinDaling.desktop");
+        a.turnOff();
+        QVERIFY(!a.isOn());
+        QVERIFY(!QFile::exists(a.entryPath()));
+    }
+
+    void userFolderFollowsXdgConfigHome()
+    {
+        const QByteArray saved = qgetenv("XDG_CONFIG_HOME");
+        qputenv("XDG_CONFIG_HOME", "/srv/学校/cfg");
+        QCOMPARE(Autostart::userFolder(), QString("/srv/学校/cfg/autostart"));
+        qputenv("XDG_CONFIG_HOME", "relative/cfg"); // ignored, as the desktops do
+        QCOMPARE(Autostart::userFolder(), QDir::homePath() + "/.config/autostart");
+        qputenv("XDG_CONFIG_HOME", saved);
+    }
+
     void execQuoting()
     {
         QCOMPARE(Autostart::execValue("/opt/daling/daling"), QString("/opt/daling/daling"));
