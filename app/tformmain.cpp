@@ -11,6 +11,9 @@
 #include "statusbar.h"
 #include "trayicon.h"
 #include "listcommands.h"
+#include "noticeband.h"
+#include "storehealth.h"
+#include "storekeeper.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "schedulemodel.h"
@@ -29,6 +32,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -172,13 +176,21 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
-    const QString error = m_app->storeError();
-    if (error.isEmpty())
-        return;
-    if (store().isOpen()) // open for reading only: a warning, the bells ring
-        m_app->messages().typedOk(Messages::Kind::Warning, error);
-    else
-        m_app->messages().generalError(error);
+    // A store that cannot be used (or only read) is told in the band, never
+    // in a box: a box before the window would hold the clock until someone
+    // clicks it, and at autostart nobody does.
+    connect(&m_app->storeHealth(), &StoreHealth::changed, this, &TFormMain::showStoreHealth);
+    connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
+    showStoreHealth();
+}
+
+void TFormMain::showStoreHealth()
+{
+    const StoreHealth &h = m_app->storeHealth();
+    const QColor colour = h.level() == StoreHealth::Level::Fault ? NoticeBand::kFault
+        : h.level() == StoreHealth::Level::Warning               ? NoticeBand::kWarning
+                                                                 : NoticeBand::kNotice;
+    m_storeBand->showNotice(h.bandText(), colour, h.dismissable() ? QStringLiteral("知道了") : QString());
 }
 
 void TFormMain::buildFrame()
@@ -219,9 +231,16 @@ void TFormMain::buildFrame()
     connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
 
     auto *central = new QWidget(this);
-    auto *row = new QHBoxLayout(central);
+    auto *column = new QVBoxLayout(central);
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_storeBand = new NoticeBand(central);
+    m_storeBand->setObjectName(QStringLiteral("StoreBand"));
+    column->addWidget(m_storeBand);
+    auto *row = new QHBoxLayout;
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
+    column->addLayout(row, 1);
 
     StringGridshow = new QTableView(central);
     StringGridshow->setObjectName(QStringLiteral("StringGridshow"));

@@ -1,5 +1,6 @@
 #include "bellstore.h"
 #include "storesql.h"
+#include "logging.h"
 
 #include <QAtomicInt>
 #include <QFile>
@@ -124,6 +125,45 @@ QString BellStore::open(const QString &databasePath)
     return error;
 }
 
+QString BellStore::openCopy(const QString &copyPath)
+{
+    return tryOpen(copyPath, true);
+}
+
+void BellStore::close()
+{
+    m_open = false;
+    m_openError = QStringLiteral("数据库未打开");
+    QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    if (db.isValid())
+        db.close();
+}
+
+void BellStore::copyTo(const QString &path) const
+{
+    requireOpen();
+    // VACUUM INTO rather than the backup API: it runs over Qt's own
+    // connection (no second handle to the engine, whose library Qt may
+    // carry inside), reads one consistent snapshot, and also works from a
+    // connection to a file that was deleted while open.
+    QSqlQuery q(QSqlDatabase::database(m_name));
+    if (!q.prepare(QStringLiteral("VACUUM INTO :path")))
+        fail(q);
+    q.bindValue(QStringLiteral(":path"), path);
+    exec(q);
+}
+
+void BellStore::listAboutToBeReplaced()
+{
+    if (!m_beforeReplace)
+        return;
+    try {
+        m_beforeReplace();
+    } catch (const std::exception &e) {
+        qCWarning(lcStore) << "copy before replacing the list failed:" << e.what();
+    }
+}
+
 QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
 {
     m_path = databasePath;
@@ -187,7 +227,8 @@ QSqlDatabase BellStore::database() const
 void BellStore::requireOpen() const
 {
     if (!m_open)
-        throw StoreError(m_openError.isEmpty() ? QStringLiteral("数据库未打开") : m_openError);
+        throw StoreError(m_openError.isEmpty() ? QStringLiteral("数据库未打开")
+                                               : storetext::describe(m_openError));
 }
 
 QList<BellEntry> BellStore::list(const QString &xingqi) const
@@ -262,6 +303,7 @@ qint64 BellStore::countBefore(qint64 time) const
 void BellStore::clear()
 {
     requireOpen();
+    listAboutToBeReplaced();
     QSqlQuery q(QSqlDatabase::database(m_name));
     if (!q.exec(QStringLiteral("delete  from daling")))
         fail(q);
@@ -271,6 +313,7 @@ void BellStore::replaceAll(const QList<BellEntry> &entries,
                            const std::function<void(int)> &perRow)
 {
     requireOpen();
+    listAboutToBeReplaced();
     QSqlDatabase db = QSqlDatabase::database(m_name);
     storesql::Transaction tx(db);
     QSqlQuery del(db);
