@@ -220,6 +220,59 @@ private slots:
         QVERIFY(keeper.health().bandText().isEmpty());
     }
 
+    void fullDiskKeepsTheRecordsAndTheStoreComesBack()
+    {
+        const QString home = qEnvironmentVariable("DALING_FULL_HOME");
+        if (home.isEmpty())
+            QSKIP("run through storefull.sh");
+        const AppPaths paths(home);
+        FakeClock clock;
+        QVERIFY(QDir().mkpath(paths.dataFolder()));
+        QFile filler(home + "/filler");
+        const auto fillTheDisk = [&] {
+            QVERIFY(filler.open(QIODevice::WriteOnly));
+            const QByteArray block(4096, 'f');
+            while (filler.write(block) == block.size() && filler.flush()) {
+            }
+            filler.close();
+        };
+        const RingRecord rec{0, clock.now().date(), 8 * 3600, "上课", "a.mp3", BellStatus::Done, 3, {}};
+        {
+            BellStore store;
+            StoreKeeper keeper(store, paths, clock);
+            QVERIFY(keeper.openAtStart().isEmpty());
+            store.insert({0, 8 * 3600, "上课", "a.mp3", "日一二三四五六", "", ""});
+            keeper.check(); // the day's copy, while there is room
+            RingHistory history(store);
+            keeper.setHistory(&history);
+            fillTheDisk();
+            for (int i = 0; i < 40; ++i)
+                history.record(rec);
+            keeper.check();
+            QCOMPARE(history.queued(), 40);
+            const QString band = keeper.health().bandText();
+            QVERIFY2(band.startsWith(u"打铃记录暂时无法保存：40 条") && band.contains("full"), qPrintable(band));
+            QVERIFY(QFile::remove(filler.fileName()));
+            keeper.check();
+            QCOMPARE(history.queued(), 0);
+            QCOMPARE(keeper.health().level(), StoreHealth::Level::None);
+            QCOMPARE(history.day(rec.date).size(), 40);
+        }
+        // A start on the full disk rings from the copy and opens the store
+        // once there is room again.
+        fillTheDisk();
+        BellStore store;
+        StoreKeeper keeper(store, paths, clock);
+        QCOMPARE(keeper.openAtStart(), QStringLiteral("disk I/O error")); // no room for its shared memory
+        QCOMPARE(keeper.source(), StoreKeeper::Source::Copy);
+        QVERIFY(keeper.health().bandText().startsWith(u"磁盘读写出错"));
+        QCOMPARE(store.list("%").size(), 1);
+        QVERIFY(QFile::remove(filler.fileName()));
+        keeper.check();
+        QCOMPARE(keeper.source(), StoreKeeper::Source::Store);
+        QCOMPARE(keeper.health().level(), StoreHealth::Level::None);
+    }
+
     void bellsRingAfterTheStoreIsCorrupted()
     {
         RingFixture f;
