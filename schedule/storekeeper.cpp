@@ -36,8 +36,11 @@ bool moveInto(const QString &from, const QString &to)
 StoreKeeper::StoreKeeper(BellStore &store, const AppPaths &paths, const Clock &clock, QObject *parent)
     : QObject(parent), m_store(store), m_paths(paths), m_clock(clock), m_backup(paths.backupFolder())
 {
-    timer.setInterval(kCheckMs);
-    connect(&timer, &QTimer::timeout, this, &StoreKeeper::check);
+    timer.setSingleShot(true);
+    connect(&timer, &QTimer::timeout, this, [this] {
+        check();
+        armNext(1000);
+    });
     m_store.setBeforeListReplaced([this] { takeCopy(); });
 }
 
@@ -69,8 +72,16 @@ QString StoreKeeper::openAtStart()
 
 void StoreKeeper::start()
 {
-    QTimer::singleShot(kFirstCheckMs, this, &StoreKeeper::check);
-    timer.start();
+    armNext(kFirstCheckMs);
+}
+
+void StoreKeeper::armNext(int minMs)
+{
+    const QTime t = m_clock.now().time();
+    int ms = ((kCheckSecond - t.second() + 60) % 60) * 1000 + kCheckMsec - t.msec();
+    while (ms < minMs)
+        ms += 60 * 1000;
+    timer.start(ms);
 }
 
 bool StoreKeeper::openStore()

@@ -20,9 +20,13 @@ class RingHistory;
 class StoreKeeper : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kCheckMs = 60 * 1000;
-    // The first check (and the day's first copy) comes this long after the
-    // start, once the window and the clock are up.
+    // The check runs once a minute at this second and millisecond: bells are
+    // set on whole minutes mostly, and a tick is due just after each second,
+    // so a copy taken here never sits in front of a bell's tick.
+    static constexpr int kCheckSecond = 30;
+    static constexpr int kCheckMsec = 500;
+    // The first check (and the day's first copy) comes at least this long
+    // after the start, once the window and the clock are up.
     static constexpr int kFirstCheckMs = 5 * 1000;
 
     StoreKeeper(BellStore &store, const AppPaths &paths, const Clock &clock, QObject *parent = nullptr);
@@ -42,7 +46,8 @@ public:
     // reading. Returns the store's own message, empty when it opened for
     // writing.
     QString openAtStart();
-    // Arms the minute's check.
+    // Arms the minute's check (a single shot, re-armed from the clock after
+    // each check, so that it does not drift off its moment).
     void start();
     // The minute's work: retries a store that could not be used, notices a
     // store deleted or replaced, takes the day's copy, reports queued ring
@@ -65,6 +70,7 @@ private:
     void probe();
     void watchHistory();
     void rememberIdentity();
+    void armNext(int minMs);
 
     BellStore &m_store;
     AppPaths m_paths;
