@@ -17,9 +17,9 @@ const QString kPrefix = QStringLiteral("dbDaLing-");
 const QString kSuffix = QStringLiteral(".db");
 const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 
-// A copy counts only when SQLite finds its pages sound and both tables
-// readable.
-QString checkCopy(const QString &path)
+} // namespace
+
+QString StoreBackup::check(const QString &path)
 {
     const QString name = QStringLiteral("daling-check-") + QUuid::createUuid().toString(QUuid::Id128);
     QString error;
@@ -44,8 +44,6 @@ QString checkCopy(const QString &path)
     return error;
 }
 
-} // namespace
-
 QString StoreBackup::fileFor(const QDate &date) const
 {
     return m_folder + kPrefix + date.toString(kDateFormat) + kSuffix;
@@ -69,7 +67,7 @@ void StoreBackup::take(const BellStore &store, const QDate &date)
         QFile::remove(part);
         throw StoreError(storetext::copyFailed(e.text()));
     }
-    const QString bad = checkCopy(part);
+    const QString bad = check(part);
     if (!bad.isEmpty()) {
         QFile::remove(part);
         throw StoreError(storetext::copyFailed(bad));

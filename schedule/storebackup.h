@@ -26,6 +26,10 @@ public:
         QString path;
         QDate date;
     };
+    // Empty when SQLite finds the file's pages sound and its list readable,
+    // else the engine's text. Opens the file for reading only.
+    static QString check(const QString &path);
+
     // The copies, newest first.
     QList<Copy> copies() const;
     std::optional<Copy> newest() const;

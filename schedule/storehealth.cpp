@@ -4,7 +4,7 @@ StoreHealth::Level StoreHealth::levelOf(Problem p)
 {
     switch (p) {
     case Problem::Unavailable:
-    case Problem::Damaged:
+    case Problem::NotWrittenBack:
     case Problem::History:
         return Level::Fault;
     case Problem::ReadOnly:

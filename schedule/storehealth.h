@@ -12,7 +12,7 @@ class StoreHealth : public QObject {
 public:
     enum class Problem {
         Unavailable, // the store cannot be used: ringing from a copy, or from nothing
-        Damaged,     // the store broke while the program ran: ringing from memory
+        NotWrittenBack, // a deleted store could not be written back: ringing from memory
         ReadOnly,
         History,     // ring records kept in memory
         BackupFailed,

@@ -86,14 +86,24 @@ void StoreKeeper::armNext(int minMs)
 
 bool StoreKeeper::openStore()
 {
-    m_openMessage = m_store.open(m_paths.databaseFile());
+    const QString path = m_paths.databaseFile();
+    // Looked at for reading first: opening a damaged file for writing could
+    // change it, and the operator may want it examined as it is.
+    if (QFile::exists(path)) {
+        const QString bad = StoreBackup::check(path);
+        if (storetext::classify(bad) == storetext::Fault::Damaged) {
+            m_openMessage = bad;
+            fallBackToCopy(bad);
+            return false;
+        }
+    }
+    m_openMessage = m_store.open(path);
     if (!m_store.isOpen()) {
         fallBackToCopy(m_openMessage);
         return false;
     }
     m_source = Source::Store;
     m_health.clear(StoreHealth::Problem::Unavailable);
-    m_health.clear(StoreHealth::Problem::Damaged);
     if (m_store.isReadOnly())
         m_health.set(StoreHealth::Problem::ReadOnly, storetext::kReadOnly);
     else
@@ -173,8 +183,8 @@ void StoreKeeper::checkStore()
         return;
     }
     probe();
-    if (!m_backup.hasCopyOf(m_clock.now().date()) && !m_health.has(StoreHealth::Problem::Damaged))
-        takeCopy();
+    if (!m_backup.hasCopyOf(m_clock.now().date()))
+        takeCopy(); // only from a store that is open and sound
 }
 
 void StoreKeeper::writeBack()
@@ -189,7 +199,7 @@ void StoreKeeper::writeBack()
     } catch (const StoreError &e) {
         QFile::remove(part);
         qCWarning(lcStore) << "deleted store not written back:" << e.text();
-        m_health.set(StoreHealth::Problem::Damaged, storetext::damagedWhileRunning(e.text()));
+        m_health.set(StoreHealth::Problem::NotWrittenBack, storetext::notWrittenBack(e.text()));
         return;
     }
     // Closed first: its journal files belong to the deleted file.
@@ -201,6 +211,7 @@ void StoreKeeper::writeBack()
         QFile::remove(part);
     }
     qCWarning(lcStore) << "store file was deleted while running; written back from memory:" << path;
+    m_health.clear(StoreHealth::Problem::NotWrittenBack);
     if (openStore())
         m_health.set(StoreHealth::Problem::Restored, storetext::writtenBackFromMemory());
 }
@@ -208,14 +219,14 @@ void StoreKeeper::writeBack()
 void StoreKeeper::probe()
 {
     QSqlQuery q(m_store.database());
-    if (q.exec(QStringLiteral("select count(*) from daling"))) {
-        m_health.clear(StoreHealth::Problem::Damaged);
+    if (q.exec(QStringLiteral("select count(*) from daling")))
         return;
-    }
     const QString error = q.lastError().databaseText();
     if (storetext::classify(error) == storetext::Fault::Damaged) {
+        // Today's bells ring on from the list in memory; the next reload
+        // reads the copy.
         qCWarning(lcStore) << "store damaged while running:" << error;
-        m_health.set(StoreHealth::Problem::Damaged, storetext::damagedWhileRunning(error));
+        fallBackToCopy(error);
     }
 }
 

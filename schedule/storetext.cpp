@@ -96,10 +96,9 @@ QString historyQueued(int records, const QString &engineText)
                       engineText);
 }
 
-QString damagedWhileRunning(const QString &engineText)
+QString notWrittenBack(const QString &engineText)
 {
-    return withDetail(faultText(classify(engineText))
-                          + QStringLiteral("：铃声按程序内存中的列表继续打铃，修改不会保存"),
+    return withDetail(QStringLiteral("铃声列表文件被删除，没能写回：铃声按程序内存中的列表继续打铃，修改不会保存"),
                       engineText);
 }
 

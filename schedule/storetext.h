@@ -31,7 +31,7 @@ QString noCopy(Fault fault, const QString &engineText);
 QString restoredFromCopy(const QString &copyDate);
 QString writtenBackFromMemory();
 QString historyQueued(int records, const QString &engineText);
-QString damagedWhileRunning(const QString &engineText);
+QString notWrittenBack(const QString &engineText);
 QString copyFailed(const QString &engineText);
 
 } // namespace storetext

@@ -273,6 +273,29 @@ private slots:
         QCOMPARE(keeper.health().level(), StoreHealth::Level::None);
     }
 
+    void storeDamagedWhileRunningRingsOnAndSwitchesToItsCopy()
+    {
+        RingFixture f;
+        f.add(RingFixture::at(8, 0, 5), "first");
+        f.add(RingFixture::at(8, 0, 9), "second");
+        StoreKeeper keeper(f.store, f.paths, f.clock);
+        QVERIFY(keeper.openAtStart().isEmpty());
+        keeper.check(); // the morning's copy
+        f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 6));
+        corrupt(f.home.db());
+        const QByteArray damaged = bytesOf(f.home.db());
+        keeper.check();
+        QCOMPARE(keeper.source(), StoreKeeper::Source::Copy);
+        QVERIFY(keeper.health().bandText().startsWith(u"铃声列表文件已损坏"));
+        f.tickRange(RingFixture::at(8, 0, 7), RingFixture::at(8, 0, 10));
+        QCOMPARE(f.played(), QStringList({"first.mp3", "second.mp3"}));
+        keeper.check();
+        QCOMPARE(bytesOf(f.home.db()), damaged);
+        // The next day's list comes from the copy.
+        f.tickAt(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 1, 2)));
+        QCOMPARE(f.board.day().size(), 2);
+    }
+
     void bellsRingAfterTheStoreIsCorrupted()
     {
         RingFixture f;
