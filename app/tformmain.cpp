@@ -231,16 +231,18 @@ void TFormMain::buildFrame()
     connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
 
     auto *central = new QWidget(this);
-    auto *column = new QVBoxLayout(central);
+    auto *row = new QHBoxLayout(central);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(0);
+    // The band sits over the grid only: the right-hand panel's boxes have
+    // fixed places and must stay whole.
+    auto *column = new QVBoxLayout;
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
     m_storeBand = new NoticeBand(central);
     m_storeBand->setObjectName(QStringLiteral("StoreBand"));
     column->addWidget(m_storeBand);
-    auto *row = new QHBoxLayout;
-    row->setContentsMargins(0, 0, 0, 0);
-    row->setSpacing(0);
-    column->addLayout(row, 1);
+    row->addLayout(column, 1);
 
     StringGridshow = new QTableView(central);
     StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
@@ -256,7 +258,7 @@ void TFormMain::buildFrame()
     StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGridshow->horizontalHeader()->setHighlightSections(false);
     StringGridshow->setWordWrap(false);
-    row->addWidget(StringGridshow, 1);
+    column->addWidget(StringGridshow, 1);
     connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &cur) {
                 if (cur.isValid())

@@ -28,8 +28,9 @@ public:
     // The band: every problem's text, one a line, most serious first.
     QString bandText() const;
     Level level() const;
-    // Only notices are shown: the operator may dismiss them.
-    bool dismissable() const { return level() == Level::Notice; }
+    // A notice is shown: the operator may dismiss it (the other lines stay
+    // until their causes are gone).
+    bool dismissable() const { return has(Problem::Restored); }
     void dismiss() { clear(Problem::Restored); }
 
     static Level levelOf(Problem p);
