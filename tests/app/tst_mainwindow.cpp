@@ -202,6 +202,8 @@ private slots:
         f.make();
         QCOMPARE(f.form->storeBand().text(), storetext::restoredFromCopy("2026-12-09"));
         QVERIFY(f.form->store().list("%").isEmpty());
+        f.form->storeBand().button()->click(); // 知道了
+        QVERIFY(f.form->storeBand().isHidden());
     }
 
     void missingDataFolderIsCreated()
