@@ -9,6 +9,8 @@
 #include <QSqlQuery>
 #include <cerrno>
 #include <cstdio>
+#include <cstring>
+#include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -140,7 +142,7 @@ void StoreKeeper::rememberIdentity()
     struct stat st {};
     m_identity = {};
     if (::stat(QFile::encodeName(m_paths.databaseFile()).constData(), &st) == 0)
-        m_identity = {st.st_dev, st.st_ino, true};
+        m_identity = {st.st_dev, st.st_ino, st.st_mode, true};
 }
 
 void StoreKeeper::check()
@@ -201,6 +203,16 @@ void StoreKeeper::writeBack()
         qCWarning(lcStore) << "deleted store not written back:" << e.text();
         m_health.set(StoreHealth::Problem::NotWrittenBack, storetext::notWrittenBack(e.text()));
         return;
+    }
+    // The operators who could change the list still can: the deleted file's
+    // permissions, set on the new file's descriptor.
+    if (m_identity.valid) {
+        const int fd = ::open(QFile::encodeName(part).constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC);
+        if (fd >= 0) {
+            if (::fchmod(fd, m_identity.mode & 07777) != 0)
+                qCWarning(lcStore) << "written-back store keeps its default permissions:" << strerror(errno);
+            ::close(fd);
+        }
     }
     // Closed first: its journal files belong to the deleted file.
     m_store.close();

@@ -83,6 +83,7 @@ private:
     struct Identity {
         dev_t dev = 0;
         ino_t ino = 0;
+        mode_t mode = 0; // given to a store written back
         bool valid = false;
     } m_identity;
 };

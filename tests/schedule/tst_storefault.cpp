@@ -147,12 +147,16 @@ private slots:
         RingFixture f;
         f.add(RingFixture::at(8, 0, 5), "first");
         f.add(RingFixture::at(8, 0, 9), "second");
+        const auto mode = QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadGroup
+            | QFileDevice::WriteGroup | QFileDevice::ReadOther;
+        QVERIFY(QFile::setPermissions(f.home.db(), mode));
         StoreKeeper keeper(f.store, f.paths, f.clock);
         QVERIFY(keeper.openAtStart().isEmpty());
         f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 6));
         QVERIFY(QDir(f.home.path() + "data").removeRecursively()); // the copies go too
         keeper.check();
         QCOMPARE(namesIn(f.home.db()), QStringList({"first", "second"}));
+        QCOMPARE(QFile::permissions(f.home.db()) & ~(QFileDevice::ReadUser | QFileDevice::WriteUser), mode);
         QCOMPARE(keeper.health().bandText(), storetext::writtenBackFromMemory());
         QVERIFY(keeper.health().dismissable());
         f.tickRange(RingFixture::at(8, 0, 7), RingFixture::at(8, 0, 10));
