@@ -219,8 +219,13 @@ void StoreKeeper::writeBack()
     QFile::remove(path + QStringLiteral("-wal"));
     QFile::remove(path + QStringLiteral("-shm"));
     if (!moveInto(part, path)) {
-        qCWarning(lcStore) << "deleted store not written back: rename failed";
+        // Never a new, empty store in its place: the newest copy rings.
+        const QString why = QString::fromLocal8Bit(strerror(errno));
+        qCWarning(lcStore) << "deleted store not written back: rename failed:" << why;
         QFile::remove(part);
+        fallBackToCopy(why);
+        m_health.set(StoreHealth::Problem::NotWrittenBack, storetext::notWrittenBack(why));
+        return;
     }
     qCWarning(lcStore) << "store file was deleted while running; written back from memory:" << path;
     m_health.clear(StoreHealth::Problem::NotWrittenBack);
