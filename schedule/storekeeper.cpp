@@ -106,6 +106,7 @@ bool StoreKeeper::openStore()
     }
     m_source = Source::Store;
     m_health.clear(StoreHealth::Problem::Unavailable);
+    m_health.clear(StoreHealth::Problem::NotWrittenBack);
     if (m_store.isReadOnly())
         m_health.set(StoreHealth::Problem::ReadOnly, storetext::kReadOnly);
     else
@@ -228,7 +229,6 @@ void StoreKeeper::writeBack()
         return;
     }
     qCWarning(lcStore) << "store file was deleted while running; written back from memory:" << path;
-    m_health.clear(StoreHealth::Problem::NotWrittenBack);
     if (openStore())
         m_health.set(StoreHealth::Problem::Restored, storetext::writtenBackFromMemory());
 }
