@@ -173,11 +173,12 @@ void StoreKeeper::checkStore()
         return;
     }
     struct stat st {};
-    if (::stat(QFile::encodeName(path).constData(), &st) != 0 && errno == ENOENT) {
+    const bool seen = ::stat(QFile::encodeName(path).constData(), &st) == 0;
+    if (!seen && errno == ENOENT) {
         writeBack();
         return;
     }
-    if (m_identity.valid && (st.st_dev != m_identity.dev || st.st_ino != m_identity.ino)) {
+    if (seen && m_identity.valid && (st.st_dev != m_identity.dev || st.st_ino != m_identity.ino)) {
         // Someone put another file in its place (a technician's restore):
         // that one is the list now.
         qCWarning(lcStore) << "store file replaced while running; opening the new one:" << path;

@@ -31,10 +31,19 @@ QString faultText(Fault fault)
     return QStringLiteral("铃声列表文件读写失败");
 }
 
+bool isOurs(const QString &text)
+{
+    return !text.isEmpty() && text.front().unicode() >= 0x2E80;
+}
+
+// The engine's text in brackets; a text of ours (already described) follows
+// after a colon instead.
 QString withDetail(const QString &chinese, const QString &engineText)
 {
     const QString detail = engineText.trimmed();
-    return detail.isEmpty() ? chinese : chinese + QStringLiteral("（%1）").arg(detail);
+    if (detail.isEmpty())
+        return chinese;
+    return isOurs(detail) ? chinese + u'：' + detail : chinese + QStringLiteral("（%1）").arg(detail);
 }
 
 } // namespace
@@ -61,7 +70,7 @@ Fault classify(const QString &t)
 QString describe(const QString &engineText)
 {
     // Our own messages (Chinese, or already described) pass unchanged.
-    if (!engineText.isEmpty() && engineText.front().unicode() >= 0x2E80)
+    if (isOurs(engineText))
         return engineText;
     return withDetail(faultText(classify(engineText)), engineText);
 }
