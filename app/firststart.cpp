@@ -2,6 +2,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QLoggingCategory>
 #include <cerrno>
 #include <cstdio>
@@ -41,7 +42,10 @@ bool seedStoreFromSample(const AppPaths &paths)
     const QString store = paths.databaseFile();
     struct stat st {};
     // lstat: a dangling link in the store's place is not "no store" either.
-    if (::lstat(QFile::encodeName(store).constData(), &st) == 0 || !QFile::exists(sample))
+    // The copies' folder says a school's list existed here: a store that is
+    // gone now is never replaced by the sample.
+    if (::lstat(QFile::encodeName(store).constData(), &st) == 0
+        || QFileInfo::exists(paths.backupFolder()) || !QFile::exists(sample))
         return false;
     QDir().mkpath(paths.dataFolder());
     // Copied under another name and renamed, so that a start cut short
