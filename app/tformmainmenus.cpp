@@ -20,8 +20,14 @@ void TFormMain::NJiLuClick()
 {
     guarded([this] {
         // Made on first use: the start of the program does not wait for it.
-        if (!m_historyDialog)
+        if (!m_historyDialog) {
             m_historyDialog = new HistoryDialog(m_app->historyReport(), m_app->messages(), this);
+            // Bells that ring while it is open appear in it.
+            history().onWritten = [this] {
+                if (m_historyDialog->isVisible())
+                    m_historyDialog->refresh();
+            };
+        }
         m_historyDialog->showDay(m_app->clock().now().date());
         m_historyDialog->exec();
     });
@@ -32,6 +38,7 @@ void TFormMain::NCalendarClick()
     guarded([this] {
         CalendarDialog dialog(calendar(), m_app->calendarCommands(), m_app->clock().now().date(), this);
         dialog.exec();
+        showTimetableNote(); // it may have saved, switched or renamed one
     });
 }
 void TFormMain::NOutputClick()

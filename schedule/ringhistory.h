@@ -9,6 +9,7 @@
 
 #include <QDate>
 #include <QMap>
+#include <functional>
 #include <optional>
 
 struct RingRecord {
@@ -39,6 +40,9 @@ public:
     // still queued (the store was busy, read-only or closed).
     bool flush();
     int queued() const;
+    // Called after a flush wrote at least one record (a window that shows
+    // the records reads them again).
+    std::function<void()> onWritten;
 
     // One day's records by scheduled time, and a range of days (both ends
     // included). No table yet: no records. Store failures throw StoreError.
