@@ -51,6 +51,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
                                             nullptr, m_sparePlayer.get());
     m_engine->setHistory(m_history.get());
+    m_engine->outputLabel = [this](const QString &device) { return SoundOutputs(*m_settings).label(device); };
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell
