@@ -34,6 +34,8 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
+#include <QKeyEvent>
+#include <QShortcut>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -86,6 +88,39 @@ public:
     }
 };
 
+// Alt pressed and released alone (no other key between) opens the menu, in
+// every style, not only in those that ask for it.
+class AltOpensMenu : public QObject {
+public:
+    AltOpensMenu(QWidget *window, std::function<void()> open)
+        : QObject(window), m_window(window), m_open(std::move(open))
+    {
+        qApp->installEventFilter(this);
+    }
+
+protected:
+    bool eventFilter(QObject *obj, QEvent *e) override
+    {
+        if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease)
+            return false;
+        auto *w = qobject_cast<QWidget *>(obj);
+        if (!w || w->window() != m_window)
+            return false;
+        const auto *k = static_cast<QKeyEvent *>(e);
+        if (e->type() == QEvent::KeyPress)
+            m_armed = k->key() == Qt::Key_Alt && !k->isAutoRepeat()
+                      && (k->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier)) == 0;
+        else if (k->key() == Qt::Key_Alt && !k->isAutoRepeat() && std::exchange(m_armed, false))
+            m_open();
+        return false;
+    }
+
+private:
+    QWidget *m_window;
+    std::function<void()> m_open;
+    bool m_armed = false;
+};
+
 QPushButton *menuButton(QWidget *panel, const char *name, const QString &caption, int top)
 {
     auto *b = new QPushButton(caption, panel);
@@ -120,12 +155,13 @@ QLabel *panelLabel(QWidget *parent, const char *name, const QString &text, const
     return l;
 }
 
-// A marked day's kind ("按周一上课") does not fit the panel at 21 pixels:
-// it goes onto a second line, in a smaller face.
+// A marked day's kind ("按周一上课", "放假 国庆节") does not fit the panel
+// at 21 pixels: it goes onto a second line, in a smaller face.
 void showDateText(QLabel *panel, const QString &text)
 {
     const QFont normal = pixelFont(QStringLiteral("黑体"), 21, true);
-    const int cut = text.lastIndexOf(u' ');
+    // The cut follows the weekday (" 10月1日 周四"), not the last space.
+    const int cut = text.indexOf(u' ', text.indexOf(u'周'));
     if (QFontMetrics(normal).horizontalAdvance(text) <= panel->width() || cut <= 0) {
         panel->setFont(normal);
         panel->setText(text);
@@ -158,6 +194,12 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     setUpDucking();
     m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),
                                                 app.player(), app.messages());
+    // The timetable in use, and a switch by date, on the status bar; a
+    // switch comes inside the clock's tick: named once the tick is done.
+    calendar().onSwitched = [this](const QString &) {
+        QTimer::singleShot(0, this, &TFormMain::showTimetableNote);
+    };
+    showTimetableNote();
     syncFromBoard();
 }
 
@@ -166,6 +208,8 @@ TFormMain::~TFormMain()
     // Stop the clock before the parts it drives go away; the windows go
     // first: their players belong to the program's parts.
     m_app->stopClocks();
+    history().onWritten = nullptr; // the history window goes with this one
+    calendar().onSwitched = nullptr;
     delete FormEditDaLing;
     delete FormLinShiGuangBo;
 }
@@ -190,8 +234,13 @@ void TFormMain::buildFrame()
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
 
-    N1 = menuBar()->addMenu(QStringLiteral("系统"));
+    N1 = menuBar()->addMenu(kSystemMenuTitle);
     N1->setObjectName(QStringLiteral("N1"));
+    // The menu is reached from the keyboard as on the school's other
+    // programs: Alt+S, F10, or Alt pressed and released alone.
+    const auto openMenu = [this] { menuBar()->setActiveAction(N1->menuAction()); };
+    new AltOpensMenu(this, openMenu);
+    connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, openMenu);
     NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
     NZiDong->setObjectName(QStringLiteral("NZiDong"));
     // The menu item reads and flips the autostart entry itself.
@@ -237,6 +286,8 @@ void TFormMain::buildFrame()
     StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGridshow->horizontalHeader()->setHighlightSections(false);
     StringGridshow->setWordWrap(false);
+    // Tab moves on to the buttons; the arrows move within the list.
+    StringGridshow->setTabKeyNavigation(false);
     row->addWidget(StringGridshow, 1);
     connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &cur) {
@@ -245,10 +296,14 @@ void TFormMain::buildFrame()
             });
     connect(&board(), &BellBoard::selectedRowChanged, this, [this](int r) {
         const QModelIndex idx = m_model->index(r - 1, 1);
-        if (StringGridshow->currentIndex().row() != r - 1) {
+        if (StringGridshow->currentIndex().row() != r - 1)
             StringGridshow->setCurrentIndex(idx);
-            StringGridshow->scrollTo(idx);
-        }
+        // Also when the row did not move: a reload (midnight's among them)
+        // rebuilt the rows. In running mode the next bell is in view too,
+        // however far down the operator had scrolled.
+        StringGridshow->scrollTo(idx);
+        if (board().running())
+            StringGridshow->scrollTo(m_model->index(board().nextBellRow() - 1, 1));
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         StringGridshow->setCurrentIndex(m_model->index(board().selectedRow() - 1, 1));
@@ -305,7 +360,18 @@ void TFormMain::buildFrame()
 
     setWindowIcon(appIcon());
     CoolTrayIcon1 = new TCoolTrayIcon(this, {}, this);
+    CoolTrayIcon1->setUpMenu([this] { return board().running(); },
+                             [this] {
+                                 if (board().playEnabled()) // not during test playback
+                                     ButtonPlayClick();
+                             });
     m_closeGuard = new CloseGuard(this, m_app->messages(), this);
+}
+
+void TFormMain::showTimetableNote()
+{
+    m_noteDate = m_app->clock().now().date();
+    StatusBar1->setNote(calendar().timetableNote(m_noteDate));
 }
 
 void TFormMain::setUpGrid()
@@ -343,6 +409,8 @@ void TFormMain::syncFromBoard()
     for (QPushButton *btn : {ButtonADD, ButtonEdit, ButtonDel, ButtonOutExcel, ButtonIntExcel})
         btn->setEnabled(b.editingEnabled());
     showDateText(PanelDate, b.dateText());
+    if (m_noteDate.isValid() && m_noteDate != m_app->clock().now().date())
+        showTimetableNote(); // a day's switch is news for that day only
     PanelShowTime->setText(b.clockText());
     LabelYunXing->setText(b.yunXing());
     LabelNowTime->setText(b.labelNowTime());

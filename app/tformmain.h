@@ -27,6 +27,7 @@ class TFormLinShiGuangBo;
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
+    static inline const QString kSystemMenuTitle = QStringLiteral("系统(&S)");
     // Builds the program's parts (DalingApp) and the window over them.
     explicit TFormMain(MainContext ctx, QWidget *parent = nullptr);
     ~TFormMain() override;
@@ -66,6 +67,8 @@ public slots:
     void NOutputClick();   // 系统 → 声音输出…
     // Mirrors the board into the widgets.
     void syncFromBoard();
+    // Names the timetable in use (or today's switch) on the status bar.
+    void showTimetableNote();
 
 protected:
     void showEvent(QShowEvent *e) override;
@@ -85,6 +88,7 @@ private:
     TFormLinShiGuangBo *FormLinShiGuangBo = nullptr;
     std::unique_ptr<ListCommands> m_commands;
     bool m_clockStarted = false;
+    QDate m_noteDate; // the day the status bar's timetable note is for
 
     QTableView *StringGridshow = nullptr;
     QWidget *PanelMenu = nullptr;
