@@ -34,8 +34,6 @@
 #include <QMenuBar>
 #include <QPainter>
 #include <QProgressBar>
-#include <QKeyEvent>
-#include <QShortcut>
 #include <QPushButton>
 #include <QScreen>
 #include <QSignalBlocker>
@@ -86,39 +84,6 @@ public:
         p->setFont(option.font);
         p->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data().toString());
     }
-};
-
-// Alt pressed and released alone (no other key between) opens the menu, in
-// every style, not only in those that ask for it.
-class AltOpensMenu : public QObject {
-public:
-    AltOpensMenu(QWidget *window, std::function<void()> open)
-        : QObject(window), m_window(window), m_open(std::move(open))
-    {
-        qApp->installEventFilter(this);
-    }
-
-protected:
-    bool eventFilter(QObject *obj, QEvent *e) override
-    {
-        if (e->type() != QEvent::KeyPress && e->type() != QEvent::KeyRelease)
-            return false;
-        auto *w = qobject_cast<QWidget *>(obj);
-        if (!w || w->window() != m_window)
-            return false;
-        const auto *k = static_cast<QKeyEvent *>(e);
-        if (e->type() == QEvent::KeyPress)
-            m_armed = k->key() == Qt::Key_Alt && !k->isAutoRepeat()
-                      && (k->modifiers() & ~(Qt::AltModifier | Qt::KeypadModifier)) == 0;
-        else if (k->key() == Qt::Key_Alt && !k->isAutoRepeat() && std::exchange(m_armed, false))
-            m_open();
-        return false;
-    }
-
-private:
-    QWidget *m_window;
-    std::function<void()> m_open;
-    bool m_armed = false;
 };
 
 QPushButton *menuButton(QWidget *panel, const char *name, const QString &caption, int top)
@@ -234,38 +199,7 @@ void TFormMain::buildFrame()
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
 
-    N1 = menuBar()->addMenu(kSystemMenuTitle);
-    N1->setObjectName(QStringLiteral("N1"));
-    // The menu is reached from the keyboard as on the school's other
-    // programs: Alt+S, F10, or Alt pressed and released alone.
-    const auto openMenu = [this] { menuBar()->setActiveAction(N1->menuAction()); };
-    new AltOpensMenu(this, openMenu);
-    connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, openMenu);
-    NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
-    NZiDong->setObjectName(QStringLiteral("NZiDong"));
-    // The menu item reads and flips the autostart entry itself.
-    m_autostart = new AutostartMenu(NZiDong, m_app->messages(), Autostart(m_app->context().autostartFolder),
-                                    m_app->context().executablePath, this);
-    NDuck = N1->addAction(Ducking::kSetting);
-    NDuck->setObjectName(QStringLiteral("NDuck"));
-    NDuck->setCheckable(true);
-    N1->addSeparator();
-    N6 = N1->addAction(QStringLiteral("清除打铃列表"));
-    N6->setObjectName(QStringLiteral("N6"));
-    NJiLu = N1->addAction(QStringLiteral("打铃记录…"));
-    NJiLu->setObjectName(QStringLiteral("NJiLu"));
-    connect(NJiLu, &QAction::triggered, this, &TFormMain::NJiLuClick);
-    NCalendar = N1->addAction(QStringLiteral("校历与作息方案…"));
-    NCalendar->setObjectName(QStringLiteral("NCalendar"));
-    connect(NCalendar, &QAction::triggered, this, &TFormMain::NCalendarClick);
-    NOutput = N1->addAction(OutputDialog::kMenuText);
-    NOutput->setObjectName(QStringLiteral("NOutput"));
-    connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
-    N1->addSeparator();
-    N9 = N1->addAction(QStringLiteral("Quorlin官网"));
-    N9->setObjectName(QStringLiteral("N9"));
-    connect(N6, &QAction::triggered, this, &TFormMain::N6Click);
-    connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
+    buildMenu();
 
     auto *central = new QWidget(this);
     auto *row = new QHBoxLayout(central);

@@ -79,6 +79,7 @@ private:
     void guarded(const std::function<void()> &fn) { m_app->guarded(fn); }
     void FormCreate();
     void buildFrame();
+    void buildMenu(); // the menu 系统 and its keys
     void setUpGrid();
 
     std::unique_ptr<DalingApp> m_app;
