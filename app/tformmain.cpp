@@ -232,15 +232,15 @@ void TFormMain::buildFrame()
         const QModelIndex idx = m_model->index(r - 1, 1);
         if (StringGridshow->currentIndex().row() != r - 1)
             StringGridshow->setCurrentIndex(idx);
-        // Also when the row did not move: a reload (midnight's among them)
-        // rebuilt the rows. In running mode the next bell is in view too,
-        // however far down the operator had scrolled.
+        // Also when the row did not move: a reload rebuilt the rows.
         StringGridshow->scrollTo(idx);
-        if (board().running())
-            StringGridshow->scrollTo(m_model->index(board().nextBellRow() - 1, 1));
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         StringGridshow->setCurrentIndex(m_model->index(board().selectedRow() - 1, 1));
+        // After a reload (midnight's among them) the next bell is in view,
+        // however far down the operator had scrolled.
+        if (board().running())
+            StringGridshow->scrollTo(m_model->index(board().nextBellRow() - 1, 1));
     });
     connect(StringGridshow, &QTableView::doubleClicked, this, &TFormMain::StringGridshowDblClick);
 
