@@ -68,6 +68,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
             qCWarning(lcStore) << "reload after the store came back failed:" << e.what();
         }
     });
+    m_engine->outputLabel = [this](const QString &device) { return SoundOutputs(*m_settings).label(device); };
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell

@@ -5,7 +5,9 @@
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
+#include <QCalendarWidget>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -17,6 +19,11 @@ QDateEdit *dateEdit(QWidget *parent, const char *name)
     d->setObjectName(QString::fromLatin1(name));
     d->setCalendarPopup(true);
     d->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    // The month pop-up in Chinese, weeks from Monday, whatever LANG says.
+    const QLocale chinese(QLocale::Chinese, QLocale::China);
+    d->setLocale(chinese);
+    d->calendarWidget()->setLocale(chinese);
+    d->calendarWidget()->setFirstDayOfWeek(Qt::Monday);
     return d;
 }
 
@@ -58,6 +65,10 @@ HistoryDialog::HistoryDialog(HistoryReport &report, Messages &messages, QWidget 
     bottom->addWidget(new QLabel(QStringLiteral("到"), this));
     m_to = dateEdit(this, "DateTo");
     bottom->addWidget(m_to);
+    // Excel first: LibreOffice cannot tell the encoding of a .csv by itself.
+    auto *exportXls = new QPushButton(QStringLiteral("导出Excel…"), this);
+    exportXls->setObjectName(QStringLiteral("ButtonExportXls"));
+    bottom->addWidget(exportXls);
     auto *exportButton = new QPushButton(QStringLiteral("导出CSV…"), this);
     exportButton->setObjectName(QStringLiteral("ButtonExport"));
     bottom->addWidget(exportButton);
@@ -68,7 +79,8 @@ HistoryDialog::HistoryDialog(HistoryReport &report, Messages &messages, QWidget 
     col->addLayout(bottom);
 
     connect(m_day, &QDateEdit::dateChanged, this, [this] { reload(); });
-    connect(exportButton, &QPushButton::clicked, this, &HistoryDialog::exportClick);
+    connect(exportXls, &QPushButton::clicked, this, [this] { exportClick(HistoryReport::Format::Xls); });
+    connect(exportButton, &QPushButton::clicked, this, [this] { exportClick(HistoryReport::Format::Csv); });
     connect(close, &QPushButton::clicked, this, &QDialog::accept);
 }
 
@@ -112,10 +124,21 @@ void HistoryDialog::reload()
     }
 }
 
-void HistoryDialog::exportClick()
+void HistoryDialog::refresh()
+{
+    // Where the operator had scrolled to stays, unless that was the end:
+    // then the newest record shows.
+    QScrollBar *bar = m_table->verticalScrollBar();
+    const bool atEnd = bar->value() == bar->maximum();
+    const int at = bar->value();
+    reload();
+    bar->setValue(atEnd ? bar->maximum() : at);
+}
+
+void HistoryDialog::exportClick(HistoryReport::Format format)
 {
     try {
-        m_report.exportCsv(m_from->date(), m_to->date());
+        m_report.exportRange(m_from->date(), m_to->date(), format);
     } catch (const std::exception &e) {
         m_messages.generalError(QString::fromUtf8(e.what()));
     }

@@ -16,10 +16,12 @@ public:
     // Shows the day's records (the chooser moves to it).
     void showDay(const QDate &day);
     QTableWidget *table() const { return m_table; }
+    // Reads the shown day again (a bell has rung meanwhile).
+    void refresh();
 
 private:
     void reload();
-    void exportClick();
+    void exportClick(HistoryReport::Format format);
 
     HistoryReport &m_report;
     Messages &m_messages;

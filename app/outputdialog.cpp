@@ -79,7 +79,7 @@ void OutputDialog::refresh()
 void OutputDialog::preview(SoundOutputs::Role role)
 {
     try {
-        m_preview.play(m_choice.device(role));
+        m_preview.play(m_choice.device(role), m_choice.description(m_choice.chosen(role)));
     } catch (const AppError &e) {
         m_messages.typedOk(Messages::Kind::Warning, QStringLiteral("试听失败：") + e.text());
     }

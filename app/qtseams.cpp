@@ -2,7 +2,10 @@
 
 #include <QApplication>
 #include <QFileDialog>
+#include <QDir>
 #include <QFileInfo>
+#include <QGridLayout>
+#include <QStandardPaths>
 #include <QLibraryInfo>
 #include <QTranslator>
 #include <QMessageBox>
@@ -41,10 +44,24 @@ QString captionOf(Messages::Kind k)
     return {};
 }
 
+// A box as narrow as a short text gets its caption cut by the window
+// manager ("Infor…tion"): it is made wide enough for the caption, the title
+// bar's icon and buttons.
+void fitCaption(QMessageBox &box)
+{
+    QFont titleFont = QApplication::font("QMdiSubWindowTitleBar");
+    titleFont.setBold(true);
+    const int want = QFontMetrics(titleFont).horizontalAdvance(box.windowTitle()) + 160;
+    if (auto *grid = qobject_cast<QGridLayout *>(box.layout()))
+        grid->addItem(new QSpacerItem(want, 0, QSizePolicy::Minimum, QSizePolicy::Expanding),
+                      grid->rowCount(), 0, 1, grid->columnCount());
+}
+
 void okOnly(QWidget *owner, QMessageBox::Icon icon, const QString &caption, const QString &text)
 {
     QMessageBox box(icon, caption, shown(text), QMessageBox::NoButton, owner);
     box.setObjectName(QStringLiteral("MessageBox"));
+    fitCaption(box);
     box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     box.exec();
 }
@@ -80,13 +97,14 @@ void QtMessages::typedOk(Kind kind, const QString &text)
     okOnly(owner(), iconOf(kind), captionOf(kind), text);
 }
 
-Messages::Answer QtMessages::yesNo(Kind kind, const QString &text)
+Messages::Answer QtMessages::question(Kind kind, const QString &text, bool yesDefault)
 {
     QMessageBox box(iconOf(kind), captionOf(kind), shown(text), QMessageBox::NoButton, owner());
     box.setObjectName(QStringLiteral("MessageBox"));
+    fitCaption(box);
     QPushButton *yes = box.addButton(QStringLiteral("&Yes"), QMessageBox::YesRole);
     QPushButton *no = box.addButton(QStringLiteral("&No"), QMessageBox::NoRole);
-    box.setDefaultButton(yes);
+    box.setDefaultButton(yesDefault ? yes : no);
     box.setEscapeButton(no);
     box.exec();
     return box.clickedButton() == yes ? Answer::Yes : Answer::No;
@@ -101,6 +119,7 @@ Messages::Answer QtMessages::okCancel(const QString &caption, const QString &tex
 {
     QMessageBox box(QMessageBox::Information, caption, shown(text), QMessageBox::NoButton, owner());
     box.setObjectName(QStringLiteral("MessageBox"));
+    fitCaption(box);
     QPushButton *ok = box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
     QPushButton *cancel = box.addButton(QStringLiteral("Cancel"), QMessageBox::RejectRole);
     box.setDefaultButton(ok);
@@ -139,9 +158,19 @@ QStringList QtFileDialogs::openFiles()
     return files;
 }
 
+QString QtFileDialogs::documentsFolder()
+{
+    // Exports are the operator's documents, not sounds: never the music
+    // folder the editor's open dialog last visited.
+    const QString docs = QStandardPaths::writableLocation(QStandardPaths::DocumentsLocation);
+    return !docs.isEmpty() && QFileInfo(docs).isDir() ? docs : QDir::homePath();
+}
+
 std::optional<QString> QtFileDialogs::saveFile(const QString &proposedName)
 {
-    QFileDialog dlg(dialogOwner(m_owner), QString(), m_lastFolder);
+    if (m_lastSaveFolder.isEmpty())
+        m_lastSaveFolder = documentsFolder();
+    QFileDialog dlg(dialogOwner(m_owner), QString(), m_lastSaveFolder);
     dlg.setObjectName(QStringLiteral("SaveDialog"));
     dlg.setAcceptMode(QFileDialog::AcceptSave);
     dlg.setFileMode(QFileDialog::AnyFile);
@@ -150,7 +179,7 @@ std::optional<QString> QtFileDialogs::saveFile(const QString &proposedName)
     if (dlg.exec() != QDialog::Accepted || dlg.selectedFiles().isEmpty())
         return std::nullopt;
     const QString f = dlg.selectedFiles().first();
-    m_lastFolder = QFileInfo(f).absolutePath();
+    m_lastSaveFolder = QFileInfo(f).absolutePath();
     return f;
 }
 

@@ -16,11 +16,13 @@ public:
 
     void plain(const QString &text) override;
     void typedOk(Kind kind, const QString &text) override;
-    Answer yesNo(Kind kind, const QString &text) override;
+    Answer yesNo(Kind kind, const QString &text) override { return question(kind, text, true); }
+    Answer noYes(Kind kind, const QString &text) override { return question(kind, text, false); }
     void generalError(const QString &text) override;
     Answer okCancel(const QString &caption, const QString &text) override;
 
 private:
+    Answer question(Kind kind, const QString &text, bool yesDefault);
     QWidget *owner() const;
     QString m_title;
     QPointer<QWidget> m_owner;
@@ -32,10 +34,14 @@ public:
     std::optional<QString> openFile(const QString &startPath) override;
     QStringList openFiles() override;
     std::optional<QString> saveFile(const QString &proposedName) override;
+    // Where the first save dialog opens: the user's documents folder (the
+    // home folder where there is none).
+    static QString documentsFolder();
 
 private:
     QPointer<QWidget> m_owner;
-    QString m_lastFolder;
+    QString m_lastFolder;     // of the open dialogs
+    QString m_lastSaveFolder; // of the save dialogs
 };
 
 // The executable's file name up to its first full stop, every letter after

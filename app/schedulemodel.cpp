@@ -11,7 +11,7 @@ QColor background(BellStatus s)
     switch (s) {
     case BellStatus::Done: return QColor(192, 220, 192); // money green
     case BellStatus::Waiting: return QColor(255, 255, 0);
-    case BellStatus::Playing: return QColor(255, 0, 0);
+    case BellStatus::Playing: return QColor(204, 0, 0); // red, dark enough for white text
     case BellStatus::Failed:
     case BellStatus::Missed:
     case BellStatus::Interrupted:
@@ -25,8 +25,8 @@ QColor background(BellStatus s)
 QColor foreground(BellStatus s)
 {
     switch (s) {
-    case BellStatus::None:
-    case BellStatus::Playing: return QColor(0, 0, 255);
+    case BellStatus::None: return QColor(0, 0, 255);
+    case BellStatus::Playing: return QColor(255, 255, 255); // blue on red could not be read
     case BellStatus::Failed:
     case BellStatus::Missed:
     case BellStatus::Interrupted:

@@ -5,9 +5,47 @@
 
 #include <cmath>
 
+QString SoundOutputs::label(const QString &device) const
+{
+    for (Role role : {Bells, Broadcast})
+        if (this->device(role) == device) {
+            const QString d = m_settings.value(descriptionSettingName(role));
+            if (!d.isEmpty())
+                return d;
+        }
+    return device;
+}
+
 OutputChoice::OutputChoice(Settings &settings) : m_settings(settings)
 {
     rebuild({});
+}
+
+QList<AudioOutputDevice> OutputChoice::usable(const QList<AudioOutputDevice> &offered)
+{
+    // A card's ALSA devices, best first: its default route (with rate and
+    // format conversion), then the plain converted device.
+    static const QStringList cardRoutes{QStringLiteral("alsa/sysdefault:CARD="),
+                                        QStringLiteral("alsa/default:CARD="),
+                                        QStringLiteral("alsa/plughw:CARD=")};
+    QList<AudioOutputDevice> out;
+    QStringList cards;
+    for (const QString &route : cardRoutes)
+        for (const AudioOutputDevice &d : offered) {
+            if (!d.name.startsWith(route))
+                continue;
+            const QString card = d.name.mid(route.size()).section(u',', 0, 0);
+            if (!cards.contains(card)) {
+                cards << card;
+                out << d;
+            }
+        }
+    QList<AudioOutputDevice> servers;
+    for (const AudioOutputDevice &d : offered)
+        if (d.name.startsWith(QStringLiteral("pulse/")) || d.name.startsWith(QStringLiteral("pipewire/"))
+            || d.name.startsWith(QStringLiteral("alsa/hdmi:CARD="))) // a projector's or a screen's speaker
+            servers << d;
+    return servers + out;
 }
 
 void OutputChoice::rebuild(const QList<AudioOutputDevice> &offered)
@@ -15,10 +53,12 @@ void OutputChoice::rebuild(const QList<AudioOutputDevice> &offered)
     const SoundOutputs outputs(m_settings);
     const QString kept[2] = {outputs.device(SoundOutputs::Bells),
                              outputs.device(SoundOutputs::Broadcast)};
+    const QString keptText[2] = {m_settings.value(SoundOutputs::descriptionSettingName(SoundOutputs::Bells)),
+                                 m_settings.value(SoundOutputs::descriptionSettingName(SoundOutputs::Broadcast))};
+    // libmpv's own word for the default ("auto") is not usable(): the
+    // default is listed once, first.
     m_entries = {AudioOutputDevice{QString(), kDefaultText}};
-    for (const AudioOutputDevice &d : offered)
-        if (d.name != u"auto") // libmpv's own word for the default: listed once, first
-            m_entries.append(d);
+    m_entries.append(usable(offered));
     m_absent.clear();
     for (int role = 0; role < 2; ++role) {
         int at = -1;
@@ -26,7 +66,7 @@ void OutputChoice::rebuild(const QList<AudioOutputDevice> &offered)
             if (m_entries[i].name == kept[role])
                 at = i;
         if (at < 0) { // a choice is never dropped because its device is unplugged
-            m_entries.append({kept[role], QString()});
+            m_entries.append({kept[role], keptText[role]});
             m_absent << kept[role];
             at = int(m_entries.size()) - 1;
         }
@@ -50,7 +90,7 @@ QString OutputChoice::text(int index) const
     if (d.name.isEmpty())
         return d.description;
     if (m_absent.contains(d.name))
-        return QStringLiteral("%1（当前不存在）").arg(d.name);
+        return QStringLiteral("%1（当前不存在）").arg(d.description.isEmpty() ? d.name : d.description);
     return d.description.isEmpty() ? d.name : QStringLiteral("%1（%2）").arg(d.description, d.name);
 }
 
@@ -63,8 +103,9 @@ void OutputChoice::choose(Role role, int index)
 void OutputChoice::save()
 {
     SoundOutputs outputs(m_settings);
-    outputs.setDevice(SoundOutputs::Bells, device(SoundOutputs::Bells));
-    outputs.setDevice(SoundOutputs::Broadcast, device(SoundOutputs::Broadcast));
+    for (Role role : {SoundOutputs::Bells, SoundOutputs::Broadcast})
+        outputs.setDevice(role, device(role), device(role).isEmpty() ? QString()
+                                                  : m_entries.value(m_chosen[role]).description);
 }
 
 AudioPlayer &OutputPreview::player()
@@ -74,7 +115,7 @@ AudioPlayer &OutputPreview::player()
     return *m_player;
 }
 
-void OutputPreview::play(const QString &device)
+void OutputPreview::play(const QString &device, const QString &label)
 {
     AudioPlayer &p = player();
     p.close();
@@ -82,7 +123,8 @@ void OutputPreview::play(const QString &device)
     p.setFileName(toneFile());
     p.open();
     if (!p.missingOutput().isEmpty())
-        throw AudioError(QStringLiteral("声音输出「%1」不存在。").arg(device), AudioError::Cause::Output);
+        throw AudioError(QStringLiteral("声音输出「%1」不存在。").arg(label.isEmpty() ? device : label),
+                         AudioError::Cause::Output);
     p.play();
 }
 

@@ -19,9 +19,21 @@ public:
     {
         return role == Bells ? QStringLiteral("铃声输出") : QStringLiteral("广播输出");
     }
+    // The description the operator picked it by, kept beside it.
+    static QString descriptionSettingName(Role role)
+    {
+        return role == Bells ? QStringLiteral("铃声输出名称") : QStringLiteral("广播输出名称");
+    }
     QString device(Role role) const { return m_settings.value(settingName(role)); }
     // Throws StoreError when it cannot be kept.
-    void setDevice(Role role, const QString &name) { m_settings.setValue(settingName(role), name); }
+    void setDevice(Role role, const QString &name, const QString &description = {})
+    {
+        m_settings.setValue(settingName(role), name);
+        m_settings.setValue(descriptionSettingName(role), description);
+    }
+    // How the operator knows an output: the description it was chosen by,
+    // else its device name.
+    QString label(const QString &device) const;
 
 private:
     Settings &m_settings;
@@ -35,6 +47,11 @@ public:
 
     explicit OutputChoice(Settings &settings);
 
+    // Whether the dialog lists an output the server offers: the sound
+    // server's outputs and each real sound card once, not the ALSA plugins
+    // (jack, lavrate, dmix …) nor the other backends' devices.
+    static QList<AudioOutputDevice> usable(const QList<AudioOutputDevice> &offered);
+
     // Reads the outputs the server offers through `lister`; the list keeps
     // the system default first and a chosen output the server does not
     // offer now. Returns the reason when the server could not tell.
@@ -42,6 +59,7 @@ public:
     int count() const { return int(m_entries.size()); }
     QString text(int index) const;
     QString name(int index) const { return m_entries.value(index).name; }
+    QString description(int index) const { return m_entries.value(index).description; }
 
     int chosen(Role role) const { return m_chosen[role]; }
     void choose(Role role, int index);
@@ -66,8 +84,9 @@ public:
 
     // The player the dialog also lists the outputs with.
     AudioPlayer &player();
-    // Plays the tone on `device`; throws AudioError with the reason.
-    void play(const QString &device);
+    // Plays the tone on `device`; throws AudioError with the reason, which
+    // names the output by `label` when given.
+    void play(const QString &device, const QString &label = {});
     void stop();
     // The tone's file, written on first use: 0.6 s of 880 Hz, 16-bit mono.
     QString toneFile();

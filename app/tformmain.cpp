@@ -124,12 +124,13 @@ QLabel *panelLabel(QWidget *parent, const char *name, const QString &text, const
     return l;
 }
 
-// A marked day's kind ("按周一上课") does not fit the panel at 21 pixels:
-// it goes onto a second line, in a smaller face.
+// A marked day's kind ("按周一上课", "放假 国庆节") does not fit the panel
+// at 21 pixels: it goes onto a second line, in a smaller face.
 void showDateText(QLabel *panel, const QString &text)
 {
     const QFont normal = pixelFont(QStringLiteral("黑体"), 21, true);
-    const int cut = text.lastIndexOf(u' ');
+    // The cut follows the weekday (" 10月1日 周四"), not the last space.
+    const int cut = text.indexOf(u' ', text.indexOf(u'周'));
     if (QFontMetrics(normal).horizontalAdvance(text) <= panel->width() || cut <= 0) {
         panel->setFont(normal);
         panel->setText(text);
@@ -162,6 +163,12 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     setUpDucking();
     m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),
                                                 app.player(), app.messages());
+    // The timetable in use, and a switch by date, on the status bar; a
+    // switch comes inside the clock's tick: named once the tick is done.
+    calendar().onSwitched = [this](const QString &) {
+        QTimer::singleShot(0, this, &TFormMain::showTimetableNote);
+    };
+    showTimetableNote();
     syncFromBoard();
 }
 
@@ -170,6 +177,8 @@ TFormMain::~TFormMain()
     // Stop the clock before the parts it drives go away; the windows go
     // first: their players belong to the program's parts.
     m_app->stopClocks();
+    history().onWritten = nullptr; // the history window goes with this one
+    calendar().onSwitched = nullptr;
     delete FormEditDaLing;
     delete FormLinShiGuangBo;
 }
@@ -202,33 +211,7 @@ void TFormMain::buildFrame()
     pal.setColor(QPalette::Window, pal.color(QPalette::Button));
     setPalette(pal);
 
-    N1 = menuBar()->addMenu(QStringLiteral("系统"));
-    N1->setObjectName(QStringLiteral("N1"));
-    NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
-    NZiDong->setObjectName(QStringLiteral("NZiDong"));
-    // The menu item reads and flips the autostart entry itself.
-    m_autostart = new AutostartMenu(NZiDong, m_app->messages(), Autostart(m_app->context().autostartFolder),
-                                    m_app->context().executablePath, this);
-    NDuck = N1->addAction(Ducking::kSetting);
-    NDuck->setObjectName(QStringLiteral("NDuck"));
-    NDuck->setCheckable(true);
-    N1->addSeparator();
-    N6 = N1->addAction(QStringLiteral("清除打铃列表"));
-    N6->setObjectName(QStringLiteral("N6"));
-    NJiLu = N1->addAction(QStringLiteral("打铃记录…"));
-    NJiLu->setObjectName(QStringLiteral("NJiLu"));
-    connect(NJiLu, &QAction::triggered, this, &TFormMain::NJiLuClick);
-    NCalendar = N1->addAction(QStringLiteral("校历与作息方案…"));
-    NCalendar->setObjectName(QStringLiteral("NCalendar"));
-    connect(NCalendar, &QAction::triggered, this, &TFormMain::NCalendarClick);
-    NOutput = N1->addAction(OutputDialog::kMenuText);
-    NOutput->setObjectName(QStringLiteral("NOutput"));
-    connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
-    N1->addSeparator();
-    N9 = N1->addAction(QStringLiteral("Quorlin官网"));
-    N9->setObjectName(QStringLiteral("N9"));
-    connect(N6, &QAction::triggered, this, &TFormMain::N6Click);
-    connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
+    buildMenu();
 
     auto *central = new QWidget(this);
     auto *row = new QHBoxLayout(central);
@@ -258,6 +241,8 @@ void TFormMain::buildFrame()
     StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGridshow->horizontalHeader()->setHighlightSections(false);
     StringGridshow->setWordWrap(false);
+    // Tab moves on to the buttons; the arrows move within the list.
+    StringGridshow->setTabKeyNavigation(false);
     column->addWidget(StringGridshow, 1);
     connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &cur) {
@@ -266,13 +251,17 @@ void TFormMain::buildFrame()
             });
     connect(&board(), &BellBoard::selectedRowChanged, this, [this](int r) {
         const QModelIndex idx = m_model->index(r - 1, 1);
-        if (StringGridshow->currentIndex().row() != r - 1) {
+        if (StringGridshow->currentIndex().row() != r - 1)
             StringGridshow->setCurrentIndex(idx);
-            StringGridshow->scrollTo(idx);
-        }
+        // Also when the row did not move: a reload rebuilt the rows.
+        StringGridshow->scrollTo(idx);
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
         StringGridshow->setCurrentIndex(m_model->index(board().selectedRow() - 1, 1));
+        // After a reload (midnight's among them) the next bell is in view,
+        // however far down the operator had scrolled.
+        if (board().running())
+            StringGridshow->scrollTo(m_model->index(board().nextBellRow() - 1, 1));
     });
     connect(StringGridshow, &QTableView::doubleClicked, this, &TFormMain::StringGridshowDblClick);
 
@@ -326,7 +315,18 @@ void TFormMain::buildFrame()
 
     setWindowIcon(appIcon());
     CoolTrayIcon1 = new TCoolTrayIcon(this, {}, this);
+    CoolTrayIcon1->setUpMenu([this] { return board().running(); },
+                             [this] {
+                                 if (board().playEnabled()) // not during test playback
+                                     ButtonPlayClick();
+                             });
     m_closeGuard = new CloseGuard(this, m_app->messages(), this);
+}
+
+void TFormMain::showTimetableNote()
+{
+    m_noteDate = m_app->clock().now().date();
+    StatusBar1->setNote(calendar().timetableNote(m_noteDate));
 }
 
 void TFormMain::setUpGrid()
@@ -364,6 +364,8 @@ void TFormMain::syncFromBoard()
     for (QPushButton *btn : {ButtonADD, ButtonEdit, ButtonDel, ButtonOutExcel, ButtonIntExcel})
         btn->setEnabled(b.editingEnabled());
     showDateText(PanelDate, b.dateText());
+    if (m_noteDate.isValid() && m_noteDate != m_app->clock().now().date())
+        showTimetableNote(); // a day's switch is news for that day only
     PanelShowTime->setText(b.clockText());
     LabelYunXing->setText(b.yunXing());
     LabelNowTime->setText(b.labelNowTime());

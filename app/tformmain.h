@@ -28,6 +28,7 @@ class TFormLinShiGuangBo;
 class TFormMain : public QMainWindow {
     Q_OBJECT
 public:
+    static inline const QString kSystemMenuTitle = QStringLiteral("系统(&S)");
     // Builds the program's parts (DalingApp) and the window over them.
     explicit TFormMain(MainContext ctx, QWidget *parent = nullptr);
     ~TFormMain() override;
@@ -69,6 +70,8 @@ public slots:
     void NOutputClick();   // 系统 → 声音输出…
     // Mirrors the board into the widgets.
     void syncFromBoard();
+    // Names the timetable in use (or today's switch) on the status bar.
+    void showTimetableNote();
 
 protected:
     void showEvent(QShowEvent *e) override;
@@ -79,6 +82,7 @@ private:
     void guarded(const std::function<void()> &fn) { m_app->guarded(fn); }
     void FormCreate();
     void buildFrame();
+    void buildMenu(); // the menu 系统 and its keys
     void setUpGrid();
     void showStoreHealth();
 
@@ -89,6 +93,7 @@ private:
     TFormLinShiGuangBo *FormLinShiGuangBo = nullptr;
     std::unique_ptr<ListCommands> m_commands;
     bool m_clockStarted = false;
+    QDate m_noteDate; // the day the status bar's timetable note is for
 
     QTableView *StringGridshow = nullptr;
     QWidget *PanelMenu = nullptr;

@@ -1,8 +1,10 @@
-// The 系统 menu's windows beyond the bell list (ring history, school
+// The 系统 menu, its windows beyond the bell list (ring history, school
 // calendar, sound outputs) and the menu item that lowers the broadcast
 // under a bell: the frame's wiring for them, apart from the frame itself.
 #include "tformmain.h"
 
+#include "altmenu.h"
+#include "autostart.h"
 #include "calendarcommands.h"
 #include "calendardialog.h"
 #include "ducking.h"
@@ -14,14 +16,58 @@
 #include "soundoutputs.h"
 
 #include <QAction>
+#include <QMenuBar>
+#include <QShortcut>
 #include <QSignalBlocker>
+
+void TFormMain::buildMenu()
+{
+    N1 = menuBar()->addMenu(kSystemMenuTitle);
+    N1->setObjectName(QStringLiteral("N1"));
+    // The menu is reached from the keyboard as on the school's other
+    // programs: Alt+S, F10, or Alt pressed and released alone.
+    const auto openMenu = [this] { menuBar()->setActiveAction(N1->menuAction()); };
+    new AltOpensMenu(this, openMenu);
+    connect(new QShortcut(QKeySequence(Qt::Key_F10), this), &QShortcut::activated, this, openMenu);
+    NZiDong = N1->addAction(QStringLiteral("开机启动启动"));
+    NZiDong->setObjectName(QStringLiteral("NZiDong"));
+    // The menu item reads and flips the autostart entry itself.
+    m_autostart = new AutostartMenu(NZiDong, m_app->messages(), Autostart(m_app->context().autostartFolder),
+                                    m_app->context().executablePath, this);
+    NDuck = N1->addAction(Ducking::kSetting);
+    NDuck->setObjectName(QStringLiteral("NDuck"));
+    NDuck->setCheckable(true);
+    N1->addSeparator();
+    N6 = N1->addAction(QStringLiteral("清除打铃列表"));
+    N6->setObjectName(QStringLiteral("N6"));
+    NJiLu = N1->addAction(QStringLiteral("打铃记录…"));
+    NJiLu->setObjectName(QStringLiteral("NJiLu"));
+    connect(NJiLu, &QAction::triggered, this, &TFormMain::NJiLuClick);
+    NCalendar = N1->addAction(QStringLiteral("校历与作息方案…"));
+    NCalendar->setObjectName(QStringLiteral("NCalendar"));
+    connect(NCalendar, &QAction::triggered, this, &TFormMain::NCalendarClick);
+    NOutput = N1->addAction(OutputDialog::kMenuText);
+    NOutput->setObjectName(QStringLiteral("NOutput"));
+    connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
+    N1->addSeparator();
+    N9 = N1->addAction(QStringLiteral("Quorlin官网"));
+    N9->setObjectName(QStringLiteral("N9"));
+    connect(N6, &QAction::triggered, this, &TFormMain::N6Click);
+    connect(N9, &QAction::triggered, this, &TFormMain::N9Click);
+}
 
 void TFormMain::NJiLuClick()
 {
     guarded([this] {
         // Made on first use: the start of the program does not wait for it.
-        if (!m_historyDialog)
+        if (!m_historyDialog) {
             m_historyDialog = new HistoryDialog(m_app->historyReport(), m_app->messages(), this);
+            // Bells that ring while it is open appear in it.
+            history().onWritten = [this] {
+                if (m_historyDialog->isVisible())
+                    m_historyDialog->refresh();
+            };
+        }
         m_historyDialog->showDay(m_app->clock().now().date());
         m_historyDialog->exec();
     });
@@ -32,6 +78,7 @@ void TFormMain::NCalendarClick()
     guarded([this] {
         CalendarDialog dialog(calendar(), m_app->calendarCommands(), m_app->clock().now().date(), this);
         dialog.exec();
+        showTimetableNote(); // it may have saved, switched or renamed one
     });
 }
 void TFormMain::NOutputClick()

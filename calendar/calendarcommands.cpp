@@ -98,7 +98,24 @@ bool CalendarCommands::unmark(const QString &first, const QString &last)
 bool CalendarCommands::saveCurrentAs(const QString &name)
 {
     return run([&] {
-        m_calendar.timetables().saveCurrentAs(name);
+        // The saved timetable is the list that rings: without the mark the
+        // next switch would keep the list under a name of its own and the
+        // saved one would miss every bell added after it. Where another one
+        // is current, the operator chooses which one the list belongs to.
+        m_calendar.timetables().checkName(name, -1); // before any question
+        const std::optional<Timetable> cur = m_calendar.timetables().current();
+        bool becomeCurrent = true;
+        if (cur) {
+            const QString text =
+                QStringLiteral("把现在的打铃列表另存为“%1”，并改用“%1”作为正在使用的作息方案吗？\n"
+                               "选“是”：“%2”保留现在的列表，以后的修改随“%1”保存。\n"
+                               "选“否”：只保存一份副本，“%2”仍是正在使用的作息方案。")
+                    .arg(name.trimmed(), cur->name);
+            becomeCurrent = m_messages.yesNo(Kind::Confirm, text) == Messages::Answer::Yes;
+        }
+        m_calendar.timetables().saveCurrentAs(name, becomeCurrent);
+        if (becomeCurrent)
+            m_refresh(); // the window names the timetable in use
         return true;
     });
 }
@@ -196,8 +213,10 @@ bool CalendarCommands::exportSheet()
         const std::optional<QString> chosen = m_dialogs.saveFile(CalendarSheet::proposedFileName());
         if (!chosen)
             return false;
-        writeBiff8File(SheetExport::withSuffix(*chosen), CalendarSheet::sheetName(),
-                       CalendarSheet::rows(days));
+        const QList<QStringList> rows = CalendarSheet::rows(days);
+        writeBiff8File(SheetExport::withSuffix(*chosen), CalendarSheet::sheetName(), rows);
+        // Told as the list's export tells it.
+        m_messages.plain(SheetExport::savedText(rows));
         return true;
     });
 }

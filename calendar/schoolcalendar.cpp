@@ -17,6 +17,9 @@ DayPlan::Day SchoolCalendar::planOf(const QDate &date, const std::optional<Calen
     if (day.rings)
         day.weekday = mark->weekday;
     day.dateText += u' ' + mark->panelText();
+    // A holiday says which one (" 10月1日 周四 放假 国庆节").
+    if (!day.rings && !mark->remark.isEmpty())
+        day.dateText += u' ' + mark->remark;
     return day;
 }
 
@@ -25,8 +28,11 @@ DayPlan::Day SchoolCalendar::dayOf(const QDate &date)
     if (date != m_checked) {
         m_checked = date;
         try {
-            if (const std::optional<Timetable> t = m_switch.check(date); t && onSwitched)
-                onSwitched(t->name);
+            if (const std::optional<Timetable> t = m_switch.check(date)) {
+                m_switched = {date, t->name};
+                if (onSwitched)
+                    onSwitched(t->name);
+            }
         } catch (const AppError &e) {
             qCWarning(lcCalendar) << "timetable not switched by its start day:" << e.text();
             if (onSwitchFailed)
@@ -42,4 +48,19 @@ DayPlan::Day SchoolCalendar::dayOf(const QDate &date)
         qCWarning(lcCalendar) << "calendar marks not read, the plain week rings:" << e.text();
     }
     return planOf(date, mark);
+}
+
+QString SchoolCalendar::timetableNote(const QDate &today)
+{
+    // Said on the day of a switch by date (at start or at midnight), so
+    // that the operator knows why the list changed.
+    if (m_switched.first == today && !m_switched.second.isEmpty())
+        return QStringLiteral("已切换到%1").arg(m_switched.second);
+    try {
+        if (const std::optional<Timetable> t = m_timetables.current())
+            return QStringLiteral("作息方案：%1").arg(t->name);
+    } catch (const AppError &e) {
+        qCWarning(lcCalendar) << "current timetable not read:" << e.text();
+    }
+    return {};
 }

@@ -22,6 +22,11 @@ public:
     TimetableStore &timetables() { return m_timetables; }
     SeasonalSwitch &seasons() { return m_switch; }
 
+    // What the main window says of the timetables: "已切换到冬季作息" on
+    // the day of a switch by date, else "作息方案：冬季作息", or nothing
+    // while no timetable is in use.
+    QString timetableNote(const QDate &today);
+
     // Told after a switch by date (the timetable's name), or when it failed
     // (the store's text); the list that rang before stays.
     std::function<void(const QString &)> onSwitched;
@@ -33,4 +38,5 @@ private:
     Settings m_settings;
     SeasonalSwitch m_switch;
     QDate m_checked; // the date whose switch check has run in this process
+    std::pair<QDate, QString> m_switched; // the last switch by date: its day, the timetable
 };

@@ -71,7 +71,7 @@ void TimetableStore::checkName(const QString &name, qint64 except) const
             throw CalendarError(nameUsed(name.trimmed()));
 }
 
-qint64 TimetableStore::saveCurrentAs(const QString &name)
+qint64 TimetableStore::saveCurrentAs(const QString &name, bool becomeCurrent)
 {
     ensureTables();
     checkName(name, -1);
@@ -86,6 +86,21 @@ qint64 TimetableStore::saveCurrentAs(const QString &name)
                                       .arg(kTimetableColumns));
     copy.bindValue(QStringLiteral(":id"), id);
     exec(copy);
+    if (becomeCurrent) {
+        // The timetable current so far keeps the list it rang until now.
+        for (const QString &sql :
+             {QStringLiteral("delete from fangan_ling where 方案 in (select id from fangan where 当前 = 1)"),
+              QStringLiteral("insert into fangan_ling (方案, %1) select (select id from fangan where "
+                             "当前 = 1), %1 from daling where exists (select 1 from fangan where 当前 = 1) "
+                             "order by 时间, id")
+                  .arg(kTimetableColumns),
+              QStringLiteral("update fangan set 当前 = case when id = :id then 1 else 0 end")}) {
+            QSqlQuery q = prepared(db, sql);
+            if (sql.contains(QStringLiteral(":id")))
+                q.bindValue(QStringLiteral(":id"), id);
+            exec(q);
+        }
+    }
     tx.commit();
     return id;
 }

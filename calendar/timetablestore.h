@@ -26,8 +26,10 @@ public:
     std::optional<Timetable> current() const;
 
     // A new timetable holding a copy of daling; returns its id. Throws
-    // CalendarError for an empty or used name.
-    qint64 saveCurrentAs(const QString &name);
+    // CalendarError for an empty or used name. becomeCurrent: the new one
+    // is the current timetable from now on (later edits of the list go
+    // with it); the one current before keeps the list as it is now.
+    qint64 saveCurrentAs(const QString &name, bool becomeCurrent = false);
     void rename(qint64 id, const QString &name);
     // Throws CalendarError for the current timetable.
     void remove(qint64 id);
@@ -45,8 +47,11 @@ public:
     // has that day.
     static QString normalStartDay(const QString &text);
 
+    // Throws CalendarError for an empty name or one another timetable
+    // (not `except`) has.
+    void checkName(const QString &name, qint64 except) const;
+
 private:
     void ensureTables() const;
-    void checkName(const QString &name, qint64 except) const;
     BellStore &m_store;
 };

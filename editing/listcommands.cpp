@@ -71,7 +71,7 @@ void ListCommands::ButtonDelClick()
 
 void ListCommands::N6Click()
 {
-    if (m_messages.yesNo(Messages::Kind::Confirm, kClearQuestion) != Messages::Answer::Yes)
+    if (m_messages.noYes(Messages::Kind::Confirm, kClearQuestion) != Messages::Answer::Yes)
         return;
     m_board.store().clear();
     m_board.Refresh();

@@ -128,13 +128,18 @@ void TFormEditDaLing::buildControls()
     S = button(this, "S", QStringLiteral("全选"), 474, 118, 39, 25);
     for (QPushButton *b : {S0, S1, S2, S3, S4, S5, S6, S}) {
         b->setCheckable(true); // each toggles on its own; none excludes another
-        b->setFocusPolicy(Qt::NoFocus);
+        // Reached with Tab and toggled with Space; a click still leaves the
+        // focus in the field being typed. A pressed day is filled so that it
+        // reads at a glance in every style.
+        b->setFocusPolicy(Qt::TabFocus);
+        b->setStyleSheet(QStringLiteral("QPushButton:checked { background: #1c4f9c; color: white; "
+                                        "font-weight: bold; border: 1px solid #0b2a57; }"));
     }
 
     Label3 = label(this, "Label3", QStringLiteral("音乐"), 42, 172);
     EditYinYue = edit(this, "EditYinYue", 96, 168, 389, 24);
     SpeedButton8 = button(this, "SpeedButton8", QStringLiteral("…"), 486, 166, 27, 26);
-    SpeedButton8->setFocusPolicy(Qt::NoFocus);
+    SpeedButton8->setFocusPolicy(Qt::TabFocus);
     Label5 = label(this, "Label5", QStringLiteral("时长"), 42, 222);
     EditTimeLong = edit(this, "EditTimeLong", 96, 216, 181, 24);
     EditTimeLong->setEnabled(false); // filled only from the store or by measuring

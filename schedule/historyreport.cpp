@@ -2,6 +2,8 @@
 // a few lines of quoting (RFC 4180); no packaged C++ library is worth a
 // dependency for it.
 #include "historyreport.h"
+#include "biff8writer.h"
+#include "logging.h"
 #include "secondsofday.h"
 
 #include <QSaveFile>
@@ -32,20 +34,36 @@ QStringList HistoryReport::cells(const RingRecord &r)
             r.delayMs ? QString::number(*r.delayMs) : QString(), r.reason};
 }
 
-QString HistoryReport::proposedName(const QDate &from, const QDate &to)
+namespace {
+
+QString suffixOf(HistoryReport::Format format)
+{
+    return format == HistoryReport::Format::Xls ? QStringLiteral(".xls") : QStringLiteral(".csv");
+}
+
+} // namespace
+
+QString HistoryReport::proposedName(const QDate &from, const QDate &to, Format format)
 {
     const QString f = from.toString(QStringLiteral("yyyyMMdd"));
     const QString t = to.toString(QStringLiteral("yyyyMMdd"));
-    return QStringLiteral("打铃记录") + f + (f == t ? QString() : u'-' + t) + QStringLiteral(".csv");
+    return QStringLiteral("打铃记录") + f + (f == t ? QString() : u'-' + t) + suffixOf(format);
+}
+
+QList<QStringList> HistoryReport::rows(const QList<RingRecord> &records)
+{
+    QList<QStringList> out{QStringList{QStringLiteral("日期")} + columnTitles()};
+    for (const RingRecord &r : records)
+        out << QStringList{RingHistory::dateText(r.date)} + cells(r);
+    return out;
 }
 
 QByteArray HistoryReport::csv(const QList<RingRecord> &records)
 {
     QStringList lines;
-    lines << (QStringList{QStringLiteral("日期")} + columnTitles()).join(u',');
-    for (const RingRecord &r : records) {
-        QStringList fields{RingHistory::dateText(r.date)};
-        for (const QString &c : cells(r))
+    for (const QStringList &row : rows(records)) {
+        QStringList fields;
+        for (const QString &c : row)
             fields << quoted(c);
         lines << fields.join(u',');
     }
@@ -53,19 +71,28 @@ QByteArray HistoryReport::csv(const QList<RingRecord> &records)
     return QByteArray("\xEF\xBB\xBF") + lines.join(QStringLiteral("\r\n")).toUtf8() + "\r\n";
 }
 
-int HistoryReport::exportCsv(QDate from, QDate to)
+int HistoryReport::exportRange(QDate from, QDate to, Format format)
 {
     if (from > to)
         std::swap(from, to);
     const QList<RingRecord> records = m_history.between(from, to);
-    std::optional<QString> chosen = m_dialogs.saveFile(proposedName(from, to));
+    std::optional<QString> chosen = m_dialogs.saveFile(proposedName(from, to, format));
     if (!chosen || chosen->isEmpty())
         return -1;
     QString path = *chosen;
-    if (!path.endsWith(QStringLiteral(".csv"), Qt::CaseInsensitive))
-        path += QStringLiteral(".csv");
-    QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly) || file.write(csv(records)) < 0 || !file.commit()) {
+    if (!path.endsWith(suffixOf(format), Qt::CaseInsensitive))
+        path += suffixOf(format);
+    if (format == Format::Xls) {
+        try {
+            writeBiff8File(path, QStringLiteral("打铃记录"), rows(records));
+        } catch (const AppError &e) {
+            qCWarning(lcStore) << "ring history not exported:" << e.text();
+            m_messages.plain(QStringLiteral("无法写入文件：") + path + QStringLiteral("\r\r") + e.text());
+            return -1;
+        }
+    } else if (QSaveFile file(path);
+               !file.open(QIODevice::WriteOnly) || file.write(csv(records)) < 0 || !file.commit()) {
+        qCWarning(lcStore) << "ring history not exported:" << path << file.errorString();
         m_messages.plain(QStringLiteral("无法写入文件：") + path);
         return -1;
     }

@@ -298,7 +298,8 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
     m_active = p == m_players[1] ? 1 : 0;
     // It rang, on the default output: 完成, and the record says where.
     const QString missing = p->missingOutput();
-    const QString note = missing.isEmpty() ? QString() : missingOutputText(missing);
+    const QString note = missing.isEmpty() ? QString()
+                                           : missingOutputText(outputLabel ? outputLabel(missing) : missing);
     int record = 0;
     if (m_history) {
         record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), bell.key.seconds,

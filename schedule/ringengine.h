@@ -12,6 +12,7 @@
 #include <QDate>
 #include <QHash>
 #include <QObject>
+#include <functional>
 #include <QSet>
 #include <QStringList>
 #include <QTimer>
@@ -63,6 +64,10 @@ public:
     {
         return QStringLiteral("指定的声音输出「%1」不存在，铃声已改用系统默认输出。").arg(device);
     }
+
+    // How the operator knows an output by its device name: the fallback
+    // message and the record name it so (unset: the device name).
+    std::function<QString(const QString &device)> outputLabel;
 
     // spare, when given, is a second player: a bell due while the previous
     // one still plays is opened on it ahead of its second.

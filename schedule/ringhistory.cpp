@@ -81,8 +81,13 @@ bool RingHistory::write(Item &item)
 
 bool RingHistory::flush()
 {
-    if (queued() == 0)
+    const int before = queued();
+    if (before == 0)
         return true;
+    const auto tell = qScopeGuard([&] {
+        if (queued() < before && onWritten)
+            onWritten();
+    });
     try {
         ensureTable();
         QSqlQuery pragma(m_store.database());

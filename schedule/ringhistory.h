@@ -9,6 +9,7 @@
 
 #include <QDate>
 #include <QMap>
+#include <functional>
 #include <optional>
 
 struct RingRecord {
@@ -42,6 +43,9 @@ public:
     // The store's text for the last flush that left records queued (empty
     // after one that wrote everything).
     QString lastError() const { return m_lastError; }
+    // Called after a flush wrote at least one record (a window that shows
+    // the records reads them again).
+    std::function<void()> onWritten;
 
     // One day's records by scheduled time, and a range of days (both ends
     // included). No table yet: no records. Store failures throw StoreError.

@@ -33,6 +33,9 @@ public:
     virtual void typedOk(Kind kind, const QString &text) = 0;
     // Typed box with "&Yes" (default) and "&No" (also Escape).
     virtual Answer yesNo(Kind kind, const QString &text) = 0;
+    // The same with "&No" the default: a question whose Yes cannot be
+    // undone, so that a stray Enter keeps what is there.
+    virtual Answer noYes(Kind kind, const QString &text) { return yesNo(kind, text); }
     // The general error box: a full stop is appended when the last
     // character sorts after it.
     virtual void generalError(const QString &text) = 0;

@@ -18,6 +18,12 @@ void DaLingStatusBar::setText(const QString &text)
     update();
 }
 
+void DaLingStatusBar::setNote(const QString &note)
+{
+    m_note = note;
+    update();
+}
+
 void DaLingStatusBar::paintEvent(QPaintEvent *)
 {
     // The whole bar is ours to draw (no temporary messages, no item frames);
@@ -40,6 +46,16 @@ void DaLingStatusBar::StatusBar1DrawPanel(QPainter &p, const QRect &panel)
     const QRect textRect(textOffset(outerWidth), panel.top() + 2, panel.width(),
                          panel.height() - 2);
     p.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, m_text);
+    if (!m_note.isEmpty()) {
+        // Clear of the size grip, over the end of the link's text if the
+        // window is narrow: the timetable matters more.
+        p.setClipping(false);
+        const QRect noteRect(0, 2, width() - 24, height() - 2);
+        const int w = p.fontMetrics().horizontalAdvance(m_note) + 16;
+        p.fillRect(QRect(noteRect.right() - w, 0, w + 1, height()), palette().color(QPalette::Button));
+        p.setPen(QColor(0, 0, 128));
+        p.drawText(noteRect, Qt::AlignRight | Qt::AlignTop | Qt::TextSingleLine, m_note);
+    }
 }
 
 void DaLingStatusBar::mousePressEvent(QMouseEvent *event)

@@ -23,6 +23,9 @@ public:
 
     QString text() const { return m_text; }
     void setText(const QString &text);
+    // A second text at the right end, in navy (the timetable in use).
+    QString note() const { return m_note; }
+    void setNote(const QString &note);
 
 signals:
     void clicked();
@@ -37,5 +40,6 @@ private:
 
     QPointer<QWidget> m_mainWindow;
     QString m_text = defaultText();
+    QString m_note;
     bool m_pressed = false;
 };

@@ -4,14 +4,18 @@
 
 #include <QApplication>
 #include <QEvent>
+#include <QMenu>
 #include <QTimer>
 #include <QWidget>
 
 TCoolTrayIcon::TCoolTrayIcon(QWidget *window, std::function<void()> formShow, QObject *parent)
     : QObject(parent), m_window(window), m_formShow(std::move(formShow)),
-      m_icon(new QSystemTrayIcon(trayPicture(), this))
+      m_icon(new QSystemTrayIcon(trayPicture(), this)), m_trayCheck(new QTimer(this))
 {
-    m_icon->setToolTip(tipText());
+    m_icon->setToolTip(window->windowTitle());
+    connect(window, &QWidget::windowTitleChanged, m_icon, &QSystemTrayIcon::setToolTip);
+    m_trayCheck->setInterval(kTrayCheckMs);
+    connect(m_trayCheck, &QTimer::timeout, this, &TCoolTrayIcon::checkTray);
     connect(m_icon, &QSystemTrayIcon::activated, this, &TCoolTrayIcon::activated);
     // Deleted with the program, not left behind in the notification area.
     connect(qApp, &QCoreApplication::aboutToQuit, m_icon, &QSystemTrayIcon::hide);
@@ -22,6 +26,7 @@ TCoolTrayIcon::TCoolTrayIcon(QWidget *window, std::function<void()> formShow, QO
 TCoolTrayIcon::~TCoolTrayIcon()
 {
     m_icon->hide();
+    delete m_menu;
     if (m_window)
         m_window->removeEventFilter(this);
 }
@@ -52,6 +57,55 @@ void TCoolTrayIcon::CoolTrayIcon1Click()
         m_formShow();
 }
 
+void TCoolTrayIcon::setUpMenu(std::function<bool()> running, std::function<void()> toggle)
+{
+    if (m_menu)
+        return;
+    m_menu = new QMenu; // a menu is a window: it has no QObject parent here
+    m_menu->setObjectName(QStringLiteral("TrayMenu"));
+    QAction *show = m_menu->addAction(QStringLiteral("显示主窗口"));
+    connect(show, &QAction::triggered, this, &TCoolTrayIcon::CoolTrayIcon1Click);
+    QAction *ring = m_menu->addAction(QString());
+    ring->setObjectName(QStringLiteral("TrayRing"));
+    connect(ring, &QAction::triggered, this, [toggle] { toggle(); });
+    // The text follows the mode each time the menu opens.
+    const auto caption = [ring, running] {
+        ring->setText(running() ? QStringLiteral("停止打铃") : QStringLiteral("开始打铃"));
+    };
+    caption();
+    connect(m_menu, &QMenu::aboutToShow, this, caption);
+    m_menu->addSeparator();
+    m_quit = m_menu->addAction(QStringLiteral("退出"));
+    m_quit->setObjectName(QStringLiteral("TrayQuit"));
+    connect(m_quit, &QAction::triggered, this, [this] {
+        // The operator sees what is closing; the window asks before it goes.
+        CoolTrayIcon1Click();
+        if (m_window)
+            m_window->close();
+    });
+    m_icon->setContextMenu(m_menu);
+}
+
+void TCoolTrayIcon::insertCommand(QAction *action)
+{
+    if (m_menu)
+        m_menu->insertAction(m_quit, action);
+}
+
+void TCoolTrayIcon::checkTray()
+{
+    if (!m_window || m_window->isVisible()) {
+        m_trayCheck->stop();
+        return;
+    }
+    if (!trayAvailable()) {
+        m_trayCheck->stop();
+        m_window->showNormal();
+        m_window->raise();
+        m_window->activateWindow();
+    }
+}
+
 bool TCoolTrayIcon::eventFilter(QObject *watched, QEvent *event)
 {
     if (watched == m_window && event->type() == QEvent::WindowStateChange
@@ -66,7 +120,8 @@ bool TCoolTrayIcon::eventFilter(QObject *watched, QEvent *event)
 void TCoolTrayIcon::hideIfMinimised()
 {
     // Asked at each minimise: a notification area may come and go.
-    if (m_window && m_window->isMinimized() && m_icon->isVisible()
-        && QSystemTrayIcon::isSystemTrayAvailable())
+    if (m_window && m_window->isMinimized() && m_icon->isVisible() && trayAvailable()) {
         m_window->hide();
+        m_trayCheck->start();
+    }
 }

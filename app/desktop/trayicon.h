@@ -2,18 +2,26 @@
 // The notification-area icon (CoolTrayIcon1): minimising the main window
 // takes it into the notification area, a left click on the icon gives it
 // back. Where the desktop has no notification area the window minimises
-// normally, so that it can always be found again.
+// normally, and a window hidden there comes back by itself when the
+// notification area goes away (a panel restarting), so that it can always
+// be found again. Its tip names the program as the window's title does.
 #include <QObject>
 #include <QPointer>
 #include <QSystemTrayIcon>
 #include <functional>
+
+class QAction;
+class QMenu;
+class QTimer;
 
 class QWidget;
 
 class TCoolTrayIcon : public QObject {
     Q_OBJECT
 public:
-    static QString tipText() { return QStringLiteral("Quorlin学校铃声广播系统3.0"); }
+    // How often a hidden window asks whether the notification area is
+    // still there.
+    static constexpr int kTrayCheckMs = 2000;
 
     // window: the main window. formShow runs each time a click brings the
     // window back (pass {} when the window's show event already runs it).
@@ -21,6 +29,18 @@ public:
     ~TCoolTrayIcon() override;
 
     QSystemTrayIcon *icon() const { return m_icon; }
+
+    // The icon's menu: 显示主窗口, 开始打铃 or 停止打铃 (as running() says;
+    // toggle() switches), 退出 (closes the window, which asks first).
+    // Other commands go in before 退出 (insertCommand).
+    void setUpMenu(std::function<bool()> running, std::function<void()> toggle);
+    QMenu *menu() const { return m_menu; }
+    void insertCommand(QAction *action);
+    // Whether a notification area is there; tests replace it.
+    std::function<bool()> trayAvailable = [] { return QSystemTrayIcon::isSystemTrayAvailable(); };
+    // Shows the window again when it is hidden and the notification area is
+    // gone; runs every kTrayCheckMs while the window is hidden.
+    void checkTray();
 
     // A left click on the icon: bring the main window back unless it is
     // already the active window.
@@ -37,4 +57,7 @@ private:
     QPointer<QWidget> m_window;
     std::function<void()> m_formShow;
     QSystemTrayIcon *m_icon;
+    QMenu *m_menu = nullptr;
+    QAction *m_quit = nullptr;
+    QTimer *m_trayCheck;
 };

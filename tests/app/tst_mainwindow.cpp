@@ -3,7 +3,12 @@
 #include "tformmain.h"
 #include "historydialog.h"
 #include "ringhistory.h"
+#include "schoolcalendar.h"
+#include "statusbar.h"
+#include "settings.h"
 
+#include <QCalendarWidget>
+#include <QDateEdit>
 #include <QTableWidget>
 #include "ducking.h"
 #include "formlinshiguangbo.h"
@@ -24,6 +29,7 @@
 #include <QTimer>
 #include <QFile>
 #include <QLabel>
+#include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
@@ -73,6 +79,8 @@ private slots:
         f.make();
         QVERIFY(f.form->history().between(QDate(2000, 1, 1), QDate(2100, 1, 1)).size() == 2);
         QStringList seen;
+        int rowsAfterABell = 0;
+        bool mondayFirst = false, chinese = false;
         QTimer::singleShot(0, [&] {
             HistoryDialog *d = f.form->historyDialog();
             QTableWidget *t = d->table();
@@ -80,10 +88,20 @@ private slots:
                 seen << t->item(r, 0)->text() + " " + t->item(r, 3)->text() + " "
                             + (t->item(r, 3)->background().color() == statuscolours::background(BellStatus::Failed)
                                    ? "orange" : "plain");
+            // A bell rings while it is open: it appears.
+            f.form->history().record({0, f.clock.now().date(), 10 * 3600, "课间操", "c.mp3", BellStatus::Done, 2, {}});
+            f.form->history().flush();
+            rowsAfterABell = t->rowCount();
+            // The month pop-up: Chinese, from Monday, whatever LANG says.
+            auto *day = d->findChild<QDateEdit *>("DateJiLu");
+            mondayFirst = day->calendarWidget()->firstDayOfWeek() == Qt::Monday;
+            chinese = day->calendarWidget()->locale().language() == QLocale::Chinese;
             d->reject();
         });
         f.form->NJiLuClick();
         QCOMPARE(seen, (QStringList{"08:00:00 完成 plain", "09:00:00 错过 orange"}));
+        QCOMPARE(rowsAfterABell, 3);
+        QVERIFY(mondayFirst && chinese);
         QVERIFY(f.messages.shown.isEmpty());
     }
 
@@ -116,7 +134,7 @@ private slots:
         QStringList items;
         for (QAction *a : w.menuBar()->actions().first()->menu()->actions())
             items << (a->isSeparator() ? QStringLiteral("-") : a->text());
-        QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统"));
+        QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统(&S)"));
         QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
         QVERIFY(f.messages.shown.isEmpty());
@@ -336,22 +354,28 @@ private slots:
             std::function<void()> show;
             QString caption;
             QStringList buttons;
+            QString dflt = {}; // the default button, where it matters
         };
         const QList<Case> cases = {
             {"plain", [&] { messages.plain("x"); }, "daling", {"OK"}},
             {"typed", [&] { messages.typedOk(Messages::Kind::Warning, "x"); }, "Warning", {"OK"}},
-            {"yesNo", [&] { messages.yesNo(Messages::Kind::Confirm, "x"); }, "Confirm", {"&Yes", "&No"}},
+            {"yesNo", [&] { messages.yesNo(Messages::Kind::Confirm, "x"); }, "Confirm", {"&Yes", "&No"}, "&Yes"},
+            {"noYes", [&] { messages.noYes(Messages::Kind::Confirm, "x"); }, "Confirm", {"&Yes", "&No"}, "&No"},
+            {"Information", [&] { messages.typedOk(Messages::Kind::Information, "x"); }, "Information", {"OK"}},
             {"general", [&] { messages.generalError("x"); }, "daling", {"OK"}},
             {"okCancel", [&] { messages.okCancel("系统提示 ", "x"); }, "系统提示 ", {"OK", "Cancel"}},
         };
         for (const Case &c : cases) {
-            QString caption;
+            QString caption, dflt;
             QStringList buttons;
+            int width = 0;
             QTimer::singleShot(50, [&] {
                 auto *box = qobject_cast<QMessageBox *>(QApplication::activeModalWidget());
                 if (!box)
                     return;
                 caption = box->windowTitle();
+                width = box->width();
+                dflt = box->defaultButton() ? box->defaultButton()->text() : QString();
                 for (QAbstractButton *b : box->buttons())
                     buttons << b->text();
                 box->buttons().first()->click();
@@ -362,7 +386,144 @@ private slots:
             QStringList expected = c.buttons;
             expected.sort();
             QVERIFY2(buttons == expected, c.name);
+            if (!c.dflt.isEmpty())
+                QCOMPARE(dflt, c.dflt);
+            // Wide enough that the title bar shows the whole caption.
+            QVERIFY2(width >= QFontMetrics(QApplication::font()).horizontalAdvance(caption) + 100, c.name);
         }
+    }
+
+    void keyboardReachesTheMenuAndLeavesTheList()
+    {
+        Fixture f;
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        QVERIFY(QTest::qWaitForWindowActive(&w));
+        auto *grid = f.find<QTableView>("StringGridshow");
+        QVERIFY(!grid->tabKeyNavigation()); // Tab moves on, the arrows move within
+        auto *n1 = f.find<QMenu>("N1");
+        const auto opens = [&](auto press) {
+            press();
+            const bool open = QTest::qWaitFor([&] { return n1->isVisible(); }, 2000);
+            n1->close();
+            w.menuBar()->setActiveAction(nullptr);
+            w.activateWindow(); // the popup had taken it
+            return QTest::qWaitForWindowActive(&w) && open;
+        };
+        grid->setFocus();
+        QList<bool> open;
+        open << opens([&] { QTest::keyClick(grid, Qt::Key_S, Qt::AltModifier); });
+        grid->setFocus();
+        open << opens([&] { QTest::keyClick(grid, Qt::Key_F10); });
+        grid->setFocus();
+        open << opens([&] {
+            QTest::keyPress(grid, Qt::Key_Alt, Qt::AltModifier);
+            QTest::keyRelease(grid, Qt::Key_Alt, Qt::NoModifier);
+        });
+        QCOMPARE(open, (QList<bool>{true, true, true}));
+
+        // The editor's weekday buttons and "…" are on the Tab path, and a
+        // pressed day is filled dark.
+        for (const char *name : {"S0", "S1", "S2", "S3", "S4", "S5", "S6", "S", "SpeedButton8"})
+            QVERIFY2(w.editor().findChild<QPushButton *>(name)->focusPolicy() & Qt::TabFocus, name);
+        auto *monday = w.editor().findChild<QPushButton *>("S1");
+        monday->setChecked(false);
+        const QColor up = monday->grab().toImage().pixelColor(monday->width() / 5, monday->height() / 2);
+        monday->setChecked(true);
+        const QColor down = monday->grab().toImage().pixelColor(monday->width() / 5, monday->height() / 2);
+        QVERIFY2(up.lightness() - down.lightness() > 100, qPrintable(up.name() + " " + down.name()));
+    }
+
+    void clearingAsksWithNoAsTheDefault()
+    {
+        Fixture f;
+        f.make();
+        f.messages.answers = {Messages::Answer::No};
+        f.form->store().insert({0, 8 * 3600, "a", "a.mp3", "一", "", ""});
+        f.form->N6Click();
+        QCOMPARE(f.messages.shown.last().caption, QStringLiteral("&No"));
+        QCOMPARE(f.form->store().list("%").size(), 1);
+    }
+
+    void saveDialogsStartInTheDocumentsFolder()
+    {
+        TempHome home;
+        QtFileDialogs dialogs;
+        QDir().mkpath(home.music());
+        QStringList seen;
+        const auto answer = [&](bool accept, const QString &file = {}) {
+            QTimer::singleShot(50, [&, accept, file] {
+                auto *d = qobject_cast<QFileDialog *>(QApplication::activeModalWidget());
+                if (!d)
+                    return;
+                seen << QDir(d->directory()).absolutePath();
+                if (accept) {
+                    d->selectFile(file);
+                    QMetaObject::invokeMethod(d, "accept");
+                } else {
+                    d->reject();
+                }
+            });
+        };
+        // The editor's open dialog has been in the music folder …
+        answer(true, home.music() + "a.mp3");
+        QVERIFY(dialogs.openFile(home.music() + "a.mp3"));
+        // … the exports still start among the operator's documents.
+        answer(false);
+        QVERIFY(!dialogs.saveFile("打铃记录.xls"));
+        QCOMPARE(seen.size(), 2);
+        QCOMPARE(seen[1], QDir(QtFileDialogs::documentsFolder()).absolutePath());
+        QVERIFY(seen[1] != QDir(home.music()).absolutePath());
+    }
+
+    void statusBarNamesTheTimetableAndMidnightScrollsToTheNextBell()
+    {
+        Fixture f;
+        f.clock.set(QDateTime(QDate(2026, 10, 31), QTime(23, 59, 58)));
+        {
+            BellStore store;
+            QVERIFY(store.open(f.home.db()).isEmpty());
+            for (int i = 0; i < 40; ++i) // a long autumn list, its last bells late at night
+                store.insert({0, 12 * 3600 + i * 900, QString("秋%1").arg(i), "a.mp3", "日一二三四五六", "", ""});
+            SchoolCalendar cal(store);
+            const qint64 autumn = cal.timetables().saveCurrentAs("秋季作息");
+            store.clear();
+            for (int i = 0; i < 40; ++i)
+                store.insert({0, 6 * 3600 + i * 600, QString("冬%1").arg(i), "a.mp3", "日一二三四五六", "", ""});
+            const qint64 winter = cal.timetables().saveCurrentAs("冬季作息");
+            cal.timetables().setStartDay(winter, "11-01");
+            cal.timetables().switchTo(autumn); // rings today
+            Settings(store).setValue(SeasonalSwitch::kCheckedKey, "2026-10-31");
+            cal.days().put({CalendarDay::fromTexts("2026-11-01", "放假", "", "运动会")});
+        }
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        auto *bar = w.findChild<DaLingStatusBar *>();
+        QCOMPARE(bar->note(), QStringLiteral("作息方案：秋季作息"));
+        w.ButtonPlayClick(); // running
+        auto *grid = f.find<QTableView>("StringGridshow");
+        grid->scrollToTop();
+        for (const QTime t : {QTime(23, 59, 59, 2), QTime(0, 0, 0, 2), QTime(0, 0, 1, 2)}) {
+            f.clock.set(QDateTime(t.hour() ? QDate(2026, 10, 31) : QDate(2026, 11, 1), t));
+            w.engine().TimerShiJianTimer();
+        }
+        QTest::qWait(20); // the note follows the tick
+        QCOMPARE(bar->note(), QStringLiteral("已切换到冬季作息"));
+        QCOMPARE(w.board().dateText(), QStringLiteral(" 11月1日 周日 放假 运动会"));
+        QCOMPARE(f.find<QLabel>("PanelDate")->text(), QStringLiteral(" 11月1日 周日\n放假 运动会"));
+        // Nothing rings on the holiday. At the next midnight the list is
+        // read again: the view follows the cursor, wherever it was left.
+        grid->scrollToBottom();
+        for (const QTime t : {QTime(23, 59, 59, 2), QTime(0, 0, 0, 2), QTime(0, 0, 1, 2)}) {
+            f.clock.set(QDateTime(t.hour() ? QDate(2026, 11, 1) : QDate(2026, 11, 2), t));
+            w.engine().TimerShiJianTimer();
+        }
+        QTest::qWait(20);
+        QCOMPARE(bar->note(), QStringLiteral("作息方案：冬季作息"));
+        QCOMPARE(w.board().entryAtRow(w.board().nextBellRow())->name, QStringLiteral("冬0"));
+        QVERIFY(grid->viewport()->rect().intersects(grid->visualRect(grid->model()->index(0, 1))));
     }
 
     void applicationTitleRule()

@@ -4,6 +4,7 @@
 #include "mpvplayer.h"
 #include "outputdialog.h"
 #include "soundoutputs.h"
+#include "ringengine.h"
 #include "tformmain.h"
 
 #include <QComboBox>
@@ -92,6 +93,41 @@ private slots:
         c.save();
         QCOMPARE(s.settings->value("铃声输出"), QStringLiteral("pulse/halls"));
         QCOMPARE(s.settings->value("广播输出", "unset"), QString()); // the default: empty
+        // The operator knows it by the description picked, also once unplugged.
+        const QString halls = QStringLiteral("Simultaneous output to hall_a, hall_b");
+        QCOMPARE(SoundOutputs(*s.settings).label("pulse/halls"), halls);
+        QCOMPARE(SoundOutputs(*s.settings).label("pulse/other"), QStringLiteral("pulse/other"));
+        lister.listFails = true;
+        OutputChoice later(*s.settings);
+        later.load(lister);
+        QCOMPARE(later.text(later.chosen(SoundOutputs::Bells)), halls + QStringLiteral("（当前不存在）"));
+    }
+
+    // What a school can use: the sound server's outputs and each real card
+    // once, never ALSA's plugins or the other backends' devices.
+    void onlyUsableOutputsAreListed()
+    {
+        const QList<AudioOutputDevice> offered = {
+            {"auto", "Autoselect device"},
+            {"pulse/alsa_output.pci-0000_00_1f.3.analog-stereo", "内置音频 模拟立体声"},
+            {"alsa/jack", "JACK Audio Connection Kit"},
+            {"alsa/lavrate", "Rate Converter Plugin Using Libav/FFmpeg Library"},
+            {"alsa/pulse", "PulseAudio Sound Server"},
+            {"alsa/default", "Default ALSA Output (currently PulseAudio Sound Server)"},
+            {"alsa/front:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog/Front output"},
+            {"alsa/plughw:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog/Hardware with conversions"},
+            {"alsa/sysdefault:CARD=PCH", "HDA Intel PCH, ALC892 Analog/Default Audio Device"},
+            {"alsa/dmix:CARD=PCH,DEV=0", "HDA Intel PCH, ALC892 Analog/Direct sample mixing device"},
+            {"alsa/hdmi:CARD=NVidia,DEV=0", "HDA NVidia, HDMI 0/HDMI Audio Output"},
+            {"alsa/plughw:CARD=Device,DEV=0", "USB Audio Device/Hardware with conversions"},
+            {"jack", "Default (jack)"},
+            {"sdl", "Default (sdl)"},
+        };
+        QStringList names;
+        for (const AudioOutputDevice &d : OutputChoice::usable(offered))
+            names << d.name;
+        QCOMPARE(names, (QStringList{"pulse/alsa_output.pci-0000_00_1f.3.analog-stereo", "alsa/hdmi:CARD=NVidia,DEV=0",
+                                     "alsa/sysdefault:CARD=PCH", "alsa/plughw:CARD=Device,DEV=0"}));
     }
 
     // The tone is a real file libmpv plays, about 0.6 s long, on the output asked for.
@@ -121,7 +157,7 @@ private slots:
             BellStore store;
             QVERIFY(store.open(home.db()).isEmpty());
             Settings settings(store);
-            SoundOutputs(settings).setDevice(SoundOutputs::Bells, "pulse/usb_card");
+            SoundOutputs(settings).setDevice(SoundOutputs::Bells, "pulse/usb_card", "USB Audio");
         }
         FakeClock clock{QDateTime(QDate(2026, 12, 9), QTime(8, 0, 0))};
         FakeMessages messages;
@@ -145,6 +181,8 @@ private slots:
         TFormMain form(c);
         // The two bell players, the editor's, the broadcast's.
         QCOMPARE(madeFor, (QStringList{"pulse/usb_card", "pulse/usb_card", "pulse/usb_card", ""}));
+        // A bell's fallback message names the output as the operator picked it.
+        QCOMPARE(form.engine().outputLabel("pulse/usb_card"), QStringLiteral("USB Audio"));
         const std::vector<FakePlayer *> windowPlayers = players;
 
         QTimer::singleShot(0, [&] {

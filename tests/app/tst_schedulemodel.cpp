@@ -1,5 +1,6 @@
 // StringGridshow's model over the day's bells: what each cell reads and its
 // colours, the spare rows, and which changes it announces.
+#include <cmath>
 #include "fakes.h"
 #include "schedulemodel.h"
 
@@ -64,8 +65,15 @@ private slots:
         QCOMPARE(f.colour(1, 1, Qt::BackgroundRole), QColor(255, 200, 120));
         QCOMPARE(f.colour(1, 1, Qt::ForegroundRole), QColor(128, 0, 0));
         QCOMPARE(statuscolours::background(BellStatus::InvalidTime), QColor(255, 200, 120));
-        QCOMPARE(statuscolours::background(BellStatus::Playing), QColor(255, 0, 0));
-        QCOMPARE(statuscolours::foreground(BellStatus::Playing), QColor(0, 0, 255));
+        // Every status row reads: text against its ground at least 4.5 : 1.
+        const auto luminance = [](const QColor &c) {
+            const auto lin = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+            return 0.2126 * lin(c.redF()) + 0.7152 * lin(c.greenF()) + 0.0722 * lin(c.blueF());
+        };
+        for (BellStatus s : {BellStatus::Done, BellStatus::Waiting, BellStatus::Playing, BellStatus::Failed}) {
+            const double a = luminance(statuscolours::background(s)), b = luminance(statuscolours::foreground(s));
+            QVERIFY2((std::max(a, b) + 0.05) / (std::min(a, b) + 0.05) >= 4.5, qPrintable(bellstatus::text(s)));
+        }
 
         // Stopped mode: no status colours at all.
         f.board.setRunning(false);

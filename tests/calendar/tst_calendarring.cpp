@@ -13,9 +13,9 @@ struct CalendarFixture : RingFixture {
     {
         board.setDayPlan(&calendar);
     }
-    void mark(const QDate &d, const QString &kind, const QString &weekday = {})
+    void mark(const QDate &d, const QString &kind, const QString &weekday = {}, const QString &remark = {})
     {
-        calendar.days().put({CalendarDay::fromTexts(d.toString(Qt::ISODate), kind, weekday, {})});
+        calendar.days().put({CalendarDay::fromTexts(d.toString(Qt::ISODate), kind, weekday, remark)});
     }
     QStringList listed() const
     {
@@ -87,7 +87,7 @@ private slots:
         QTest::addColumn<QString>("weekday");
         QTest::addColumn<QStringList>("rung");
         QTest::addColumn<QString>("date");
-        QTest::newRow("into a holiday") << "放假" << "" << QStringList{} << " 10月10日 周六 放假";
+        QTest::newRow("into a holiday") << "放假" << "" << QStringList{} << " 10月10日 周六 放假 国庆节";
         QTest::newRow("into a make-up day") << "上课" << "一"
             << QStringList{"midnight mon.mp3", "monday.mp3"} << " 10月10日 周六 按周一上课";
         QTest::newRow("into an ordinary Saturday") << "" << ""
@@ -102,8 +102,8 @@ private slots:
         CalendarFixture f(QDateTime(kFri, QTime(23, 59, 58)));
         f.addWeek();
         f.add(F::at(23, 59, 59), "friday", "五");
-        if (!kind.isEmpty())
-            f.mark(kSat, kind, weekday);
+        if (!kind.isEmpty()) // the holiday's remark is shown, a make-up day's is not
+            f.mark(kSat, kind, weekday, "国庆节");
         f.tickAt(QDateTime(kFri, QTime(23, 59, 58, 2)));
         f.tickAt(QDateTime(kFri, QTime(23, 59, 59, 2)));
         QCOMPARE(f.board.dateText(), QStringLiteral(" 10月9日 周五"));

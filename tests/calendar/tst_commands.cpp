@@ -93,27 +93,46 @@ private slots:
     {
         Fixture f;
         f.store.insert({0, 3600, "早铃", "a.mp3", "一", "", ""});
+        // With none in use the saved timetable is the list that rings: no
+        // question, and a later switch keeps no list under 当前作息.
         QVERIFY(f.cmd.saveCurrentAs("夏季作息"));
+        QVERIFY(f.messages.shown.isEmpty());
+        QCOMPARE(f.calendar.timetables().current()->name, QStringLiteral("夏季作息"));
         QVERIFY(!f.cmd.saveCurrentAs("夏季作息"));
         QCOMPARE(f.lastText(), QStringLiteral("作息方案名称“夏季作息”已经使用，请换一个名称。"));
-        QCOMPARE(f.calendar.timetables().list().size(), 1);
+        const qint64 summer = f.calendar.timetables().current()->id;
+
+        // Another one in use: the operator chooses; No saves a copy only.
+        f.messages.answers = {Messages::Answer::No};
+        QVERIFY(f.cmd.saveCurrentAs("冬季作息"));
+        QCOMPARE(f.calendar.timetables().current()->name, QStringLiteral("夏季作息"));
+        const qint64 winter = f.calendar.timetables().list().first().id; // 冬 sorts first
+        QCOMPARE(f.calendar.timetables().byId(winter)->name, QStringLiteral("冬季作息"));
+
+        // Yes: the new one is current and 夏季作息 keeps the list as it was.
+        f.store.insert({0, 7200, "午铃", "b.mp3", "一", "", ""});
+        QVERIFY(f.cmd.saveCurrentAs("春季作息"));
+        QVERIFY(f.lastText().startsWith(QStringLiteral("把现在的打铃列表另存为“春季作息”")));
+        QCOMPARE(f.calendar.timetables().current()->name, QStringLiteral("春季作息"));
+        QCOMPARE(f.calendar.timetables().byId(summer)->entries, 2);
         f.store.clear();
-        const qint64 summer = f.calendar.timetables().list().first().id;
 
         f.messages.answers = {Messages::Answer::No};
-        QVERIFY(!f.cmd.switchNow(summer));
-        QCOMPARE(f.lastText(), QStringLiteral("确定从“当前作息”切换到“夏季作息”吗？\n"
-                                              "现在的打铃列表保存到“当前作息”，换成“夏季作息”的 1 条铃声。"));
+        QVERIFY(!f.cmd.switchNow(winter));
+        QCOMPARE(f.lastText(), QStringLiteral("确定从“春季作息”切换到“冬季作息”吗？\n"
+                                              "现在的打铃列表保存到“春季作息”，换成“冬季作息”的 1 条铃声。"));
         QVERIFY(f.store.list("%").isEmpty());
-        QVERIFY(f.cmd.switchNow(summer));
+        const int refreshed = f.refreshed;
+        QVERIFY(f.cmd.switchNow(winter));
         QCOMPARE(f.store.list("%").size(), 1);
-        QCOMPARE(f.refreshed, 1);
-        QVERIFY(!f.cmd.switchNow(summer)); // already current
-        QVERIFY(!f.cmd.remove(summer));
+        QCOMPARE(f.refreshed, refreshed + 1);
+        QCOMPARE(f.calendar.timetables().list().size(), 3); // no 当前作息
+        QVERIFY(!f.cmd.switchNow(winter)); // already current
+        QVERIFY(!f.cmd.remove(winter));
         QVERIFY(f.lastText().contains(QStringLiteral("不能删除")));
-        QVERIFY(!f.cmd.setStartDay(summer, "02-30"));
-        QVERIFY(f.cmd.setStartDay(summer, "5月1日"));
-        QCOMPARE(f.calendar.timetables().byId(summer)->startDay, QStringLiteral("05-01"));
+        QVERIFY(!f.cmd.setStartDay(winter, "02-30"));
+        QVERIFY(f.cmd.setStartDay(winter, "5月1日"));
+        QCOMPARE(f.calendar.timetables().byId(winter)->startDay, QStringLiteral("05-01"));
     }
 
     void exportAndImportAgree()
@@ -126,6 +145,7 @@ private slots:
         QVERIFY(f.cmd.exportSheet());
         QCOMPARE(f.dialogs.proposedNames, QStringList{"Quorlin校历"});
         QVERIFY(QFile::exists(file + ".xls"));
+        QCOMPARE(f.lastText(), QStringLiteral("数据已经成功保存")); // told as the list's export
 
         // An independent reader sees the same cells.
         QProcess py;

@@ -1,10 +1,14 @@
 // The ring history store and its report: pruning, reading a day, and the
-// .csv export read back by an independent reader.
+// .xls and .csv exports read back by independent readers (LibreOffice for
+// the .xls: its own CTest entry, skipped with 77 where it is missing).
 #include "fakes.h"
 #include "historyreport.h"
 #include "ringhistory.h"
 
 #include <QFile>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+#include <cstdio>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
@@ -105,6 +109,48 @@ private slots:
         // Cancelled: nothing written, nothing said.
         QCOMPARE(f.report.exportCsv(mon, mon), -1);
         QCOMPARE(f.messages.shown.size(), 1);
+    }
+
+    // LibreOffice, as an operator opens the file: no filter options. (It
+    // takes a UTF-8 .csv with its byte order mark for Latin-1, which is
+    // why .xls is the history's default export.)
+    void xlsExportReadsAsChineseInLibreOffice()
+    {
+        if (qEnvironmentVariableIsEmpty("DALING_SOFFICE_RUN"))
+            QSKIP("run alone by schedule.history_soffice");
+        const QString soffice = QStandardPaths::findExecutable("soffice");
+        if (soffice.isEmpty()) {
+            std::printf("SKIP: LibreOffice (soffice) is not installed\n");
+            std::exit(77);
+        }
+        Fixture f;
+        const QDate d(2026, 12, 7);
+        f.add(d, 8 * 3600, "第一节上课", BellStatus::Done, 4);
+        f.add(d, 9 * 3600, "课间操", BellStatus::Missed, std::nullopt, "铃声时刻已过，没有播放。");
+        QVERIFY(f.history.flush());
+        f.dialogs.saveAnswers.push_back(f.home.path() + "记录");
+        QCOMPARE(f.report.exportRange(d, d, HistoryReport::Format::Xls), 2);
+        QCOMPARE(f.dialogs.proposedNames, QStringList{"打铃记录20261207.xls"});
+
+        QTemporaryDir profile;
+        QProcess lo;
+        lo.start(soffice, {"-env:UserInstallation=file://" + profile.path(), "--headless",
+                           "--convert-to", "xlsx", "--outdir", f.home.path(), f.home.path() + "记录.xls"});
+        QVERIFY(lo.waitForFinished(90000));
+        QVERIFY2(QFile::exists(f.home.path() + "记录.xlsx"), lo.readAllStandardError().constData());
+        QProcess py;
+        py.start("/usr/bin/python3", {"-c", "import sys,json,openpyxl\n"
+                                            "s=openpyxl.load_workbook(sys.argv[1]).active\n"
+                                            "print(json.dumps([[c or '' for c in r] for r in s.iter_rows(values_only=True)]))",
+                                      f.home.path() + "记录.xlsx"});
+        if (!py.waitForFinished(20000) || py.exitCode() != 0)
+            QSKIP("no python3 with openpyxl to read the converted file");
+        const QJsonArray rows = QJsonDocument::fromJson(py.readAllStandardOutput()).array();
+        QCOMPARE(rows.size(), 3);
+        QCOMPARE(rows[0].toArray().toVariantList(),
+                 (QVariantList{"日期", "时间", "名称", "音乐", "结果", "延迟(毫秒)", "说明"}));
+        QCOMPARE(rows[2].toArray().toVariantList(),
+                 (QVariantList{"2026-12-07", "09:00:00", "课间操", "课间操.mp3", "错过", "", "铃声时刻已过，没有播放。"}));
     }
 };
 

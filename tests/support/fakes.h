@@ -43,6 +43,12 @@ public:
         record({kindName(kind), text, {}});
         return next(Answer::Yes);
     }
+    // Recorded with the caption "&No": the box's default button.
+    Answer noYes(Kind kind, const QString &text) override
+    {
+        record({kindName(kind), text, "&No"});
+        return next(Answer::Yes);
+    }
     void generalError(const QString &text) override { record({"general", errorText(text), {}}); }
     Answer okCancel(const QString &caption, const QString &text) override
     {

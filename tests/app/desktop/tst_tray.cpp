@@ -4,6 +4,7 @@
 #include "trayicon.h"
 
 #include <QApplication>
+#include <QMenu>
 #include <QWidget>
 #include <QtTest>
 
@@ -13,8 +14,12 @@ private slots:
     void iconAndTip()
     {
         QWidget w;
+        w.setWindowTitle("Quorlin校园铃声广播系统3.12");
         TCoolTrayIcon tray(&w, {});
-        QCOMPARE(tray.icon()->toolTip(), QString("Quorlin学校铃声广播系统3.0"));
+        // The tip names the program as the title does, and follows it.
+        QCOMPARE(tray.icon()->toolTip(), w.windowTitle());
+        w.setWindowTitle("Quorlin校园铃声广播系统3.13");
+        QCOMPARE(tray.icon()->toolTip(), w.windowTitle());
         QVERIFY(!tray.icon()->icon().isNull());
         QVERIFY(tray.icon()->isVisible());
         QVERIFY(trayPicture().availableSizes().contains(QSize(16, 16)));
@@ -44,6 +49,54 @@ private slots:
         QVERIFY(!w.isMinimized());
         QCOMPARE(shows, 1);
         QTRY_VERIFY(w.isActiveWindow());
+    }
+
+    void hiddenWindowComesBackWhenTheTrayGoes()
+    {
+        QWidget w;
+        bool available = true;
+        TCoolTrayIcon tray(&w, {});
+        tray.trayAvailable = [&] { return available; };
+        w.show();
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible()); // hidden into the notification area
+        tray.checkTray();
+        QVERIFY(!w.isVisible()); // still there: stays hidden
+        available = false;       // the panel restarts
+        QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), TCoolTrayIcon::kTrayCheckMs * 3);
+        QVERIFY(!w.isMinimized());
+    }
+
+    void menuShowsRingsAndQuits()
+    {
+        QWidget w;
+        bool running = false;
+        TCoolTrayIcon tray(&w, {});
+        tray.setUpMenu([&] { return running; }, [&] { running = !running; });
+        QMenu *menu = tray.menu();
+        QCOMPARE(tray.icon()->contextMenu(), menu);
+        auto *ring = menu->findChild<QAction *>("TrayRing");
+        QVERIFY(ring);
+        QCOMPARE(ring->text(), QString("开始打铃"));
+        ring->trigger();
+        QVERIFY(running);
+        emit menu->aboutToShow();
+        QCOMPARE(ring->text(), QString("停止打铃"));
+        // A later command goes in before 退出, which stays last.
+        auto *later = new QAction("紧急广播", menu);
+        tray.insertCommand(later);
+        QStringList texts;
+        for (QAction *a : menu->actions())
+            if (!a->isSeparator())
+                texts << a->text();
+        QCOMPARE(texts, (QStringList{"显示主窗口", "停止打铃", "紧急广播", "退出"}));
+
+        w.show();
+        w.hide();
+        menu->actions().first()->trigger(); // 显示主窗口
+        QVERIFY(w.isVisible());
+        menu->actions().last()->trigger(); // 退出 closes the window (which may ask first)
+        QVERIFY(!w.isVisible());
     }
 
     void clickOnActiveWindowDoesNothing()

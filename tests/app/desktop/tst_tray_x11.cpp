@@ -14,6 +14,7 @@
 #include <QThread>
 #include <QWidget>
 #include <QtTest>
+#include <csignal>
 #include <cstdio>
 
 namespace {
@@ -110,6 +111,23 @@ private slots:
         QTest::qWait(300);
         QCOMPARE(shows, 0);
     }
+
+    // Last: it ends the notification area, as a panel restarting does.
+    void hiddenWindowComesBackWhenTheTrayGoes()
+    {
+        QWidget w;
+        w.resize(400, 300);
+        TCoolTrayIcon tray(&w, {});
+        w.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&w));
+        QTRY_VERIFY_WITH_TIMEOUT(!tray.icon()->geometry().isEmpty(), 5000);
+        w.showMinimized();
+        QTRY_VERIFY(!w.isVisible());
+        const int trayer = qEnvironmentVariableIntValue("DALING_TRAYER_PID");
+        QVERIFY(trayer > 0);
+        QCOMPARE(::kill(trayer, SIGTERM), 0);
+        QTRY_VERIFY_WITH_TIMEOUT(w.isVisible(), TCoolTrayIcon::kTrayCheckMs * 4);
+    }
 };
 
 static int runOnXvfb(int argc, char **argv)
@@ -156,6 +174,7 @@ static int runOnXvfb(int argc, char **argv)
                             "--height", "32", "--SetDockType", "true"});
     trayer.waitForStarted(5000);
 
+    env.insert("DALING_TRAYER_PID", QString::number(trayer.processId()));
     env.insert("QT_QPA_PLATFORM", "xcb");
     env.insert("DALING_TRAY_CHILD", "1");
     QProcess test;
