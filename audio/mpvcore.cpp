@@ -64,6 +64,17 @@ void MpvCore::start()
         {"load-auto-profiles", "no"},
         {"input-default-bindings", "no"},
         {"resume-playback", "no"},
+        // A sound file plays only itself: no playlists, EDL, chapters or
+        // references that name other files, and libavformat may open
+        // nothing but local files for what it reads inside one.
+        {"demuxer", "lavf"},
+        {"load-unsafe-playlists", "no"},
+        {"access-references", "no"},
+        {"ordered-chapters", "no"},
+        {"demuxer-lavf-o", "protocol_whitelist=file"},
+        {"sub-auto", "no"},
+        {"audio-file-auto", "no"},
+        {"cover-art-auto", "no"},
         {"volume", volume.constData()},
     };
     for (const auto &o : options)
@@ -180,6 +191,8 @@ void MpvCore::startSounding()
 {
     setPause(false);
     m_s.posStampNs = steadyNs();
+    m_soundingSinceNs = m_s.posStampNs;
+    m_soundingFromSec = m_s.posSec;
     m_s.mode = AudioPlayer::Mode::Playing;
     if (readString("current-ao").isEmpty()) {
         setPause(true);
@@ -200,11 +213,27 @@ void MpvCore::unload()
 
 void MpvCore::failLoad(const QString &text, bool isOutputFailure)
 {
-    m_outputFailed = isOutputFailure;
+    failLoad(text, isOutputFailure ? AudioError::Cause::Output : AudioError::Cause::File);
+}
+
+void MpvCore::failLoad(const QString &text, AudioError::Cause cause)
+{
+    m_outputFailed = cause == AudioError::Cause::Output;
     unload();
     m_entry = -1;
     resetOpenState();
-    throw AudioError(text, isOutputFailure ? AudioError::Cause::Output : AudioError::Cause::File);
+    throw AudioError(text, cause);
+}
+
+bool MpvCore::onlyDummyOutput()
+{
+    bool dummy = false, other = false;
+    for (const AudioOutputDevice &d : devices()) {
+        if (!d.name.startsWith(u"pulse/"))
+            continue;
+        (d.name == u"pulse/auto_null" ? dummy : other) = true;
+    }
+    return dummy && !other;
 }
 
 // Loads `path` paused and returns when it is ready to sound, with the length
@@ -219,6 +248,8 @@ void MpvCore::load(const QString &path)
     setPause(true);
     m_s.missingDevice.clear();
     applyDevice();
+    if (m_system && onlyDummyOutput())
+        failLoad(LoadErrors::dummyOutputOnly(path), true);
 
     const QByteArray local = QFile::encodeName(path);
     mpv_node args[3];
@@ -250,8 +281,12 @@ void MpvCore::load(const QString &path)
         failLoad(LoadErrors::notAccepted(path));
     m_loaded = true; // until an END_FILE says otherwise
 
-    if (!waitUntil(kOpenTimeoutSec, [this] { return m_sawRestart || m_sawEnd; }))
+    if (!waitUntil(kOpenTimeoutSec, [this] { return m_sawRestart || m_sawEnd; })) {
+        // Read but never ready to sound: the output did not answer.
+        if (m_sawLoaded)
+            failLoad(LoadErrors::noResponse(int(kOpenTimeoutSec * 1000), path), AudioError::Cause::NoResponse);
         failLoad(LoadErrors::openTimedOut(kOpenTimeoutSec, path));
+    }
     if (m_sawEnd || !m_loaded) {
         bool isOutput = false;
         const QString text = LoadErrors::endedWhileLoading(m_endError, path, m_logErrors, &isOutput);
@@ -305,13 +340,13 @@ void MpvCore::ensureLoaded()
     markPosition(at);
 }
 
-void MpvCore::open(const QString &path)
+void MpvCore::open(const QString &path, const QString &confinedTo)
 {
     // Until mpv has read the file, a wait is the file's (a hung network
     // share), not the output's.
     m_readingFile = true;
     const auto done = qScopeGuard([this] { m_readingFile = false; });
-    if (const QString refused = LoadErrors::checkFile(path); !refused.isEmpty()) {
+    if (const QString refused = LoadErrors::checkFile(path, confinedTo); !refused.isEmpty()) {
         close();
         throw AudioError(refused);
     }
@@ -406,10 +441,10 @@ void MpvCore::seek(qint64 ms)
         m_s.mode = AudioPlayer::Mode::Stopped;
         setPause(true);
         double sec = double(target) / 1000.0;
-        m_waitingRestart = true;
-        if (mpv_set_property(m_h, "time-pos", MPV_FORMAT_DOUBLE, &sec) >= 0)
-            waitUntil(kSeekTimeoutSec, [this] { return !m_waitingRestart || !m_loaded; });
-        m_waitingRestart = false;
+        // Not waited for (a seek far into a long file takes a while on a
+        // loaded machine): the position reads the target at once, and mpv's
+        // own until it has arrived there are ignored.
+        m_waitingRestart = mpv_set_property(m_h, "time-pos", MPV_FORMAT_DOUBLE, &sec) >= 0;
     }
     m_s.mode = AudioPlayer::Mode::Stopped;
     m_atEnd = false;
