@@ -68,7 +68,7 @@ bool AdhocPlayer::openSelectedItem(const std::function<void()> &then,
     if (k < 0)
         return false;
     const PlaylistLine line = m_list.lines().at(k);
-    const std::optional<PlaylistItem> item = m_list.store().playlistItem(line.id);
+    const std::optional<PlaylistItem> item = m_list.store().item(line.id);
     // Without a row the line's own text is the best name to report.
     const QString path = item ? item->path() : line.text;
     try {
