@@ -1,6 +1,7 @@
 #include "mpvcore.h"
 
 #include "audiofilefacts.h"
+#include "audiolog.h"
 #include "loaderrors.h"
 
 #include <QFile>
@@ -385,10 +386,12 @@ void MpvCore::play(std::optional<qint64> target)
     pump();
     try {
         ensureLoaded();
-    } catch (const AudioError &) {
+    } catch (const AudioError &e) {
         if (m_outputFailed)
             throw;
-        return; // a refusal: Mode stays other than Playing
+        // A refusal: Mode stays other than Playing, which the caller reads.
+        qCWarning(lcAudio).noquote() << "the dropped file could not be loaded again:" << e.text();
+        return;
     }
     if (!target && m_atEnd)
         target = 0;
