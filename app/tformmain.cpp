@@ -147,6 +147,10 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     // A bell due while the previous one plays is opened ahead on this one.
     m_sparePlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
+    // A bell sounds only a file of the music folder, never one a link there
+    // leads to elsewhere.
+    m_player->setConfinedTo(m_ctx.paths.musicFolder());
+    m_sparePlayer->setConfinedTo(m_ctx.paths.musicFolder());
     m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
     // --- school calendar ---
     m_calendar = std::make_unique<SchoolCalendar>(m_store);
