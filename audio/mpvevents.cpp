@@ -88,7 +88,7 @@ void MpvCore::handle(const mpv_event *e)
                 // Read once per start, when the output has settled.
                 const double heard = m_s.posSec - m_soundingFromSec;
                 const qint64 since = (m_s.posStampNs - m_soundingSinceNs) / 1000000;
-                if (m_soundingSinceNs > 0 && since >= 150 && heard > 0) {
+                if (m_soundingSinceNs > 0 && since >= 500 && heard > 0.05) {
                     m_s.outputLatencyMs = std::max<qint64>(0, since - qint64(std::llround(heard * 1000.0)));
                     m_soundingSinceNs = 0;
                 }
