@@ -181,9 +181,12 @@ void MpvCore::load(const QString &path)
     m_sawStart = m_sawLoaded = m_sawRestart = m_sawEnd = false;
     setPause(true);
     m_s.missingDevice.clear();
+    // Asking the server for its outputs waits on the server, not the file.
+    const bool reading = m_readingFile.exchange(false);
     applyDevice();
     if (m_system && onlyDummyOutput())
         failLoad(LoadErrors::dummyOutputOnly(path), true);
+    m_readingFile = reading;
 
     const QByteArray local = QFile::encodeName(path);
     mpv_node args[3];

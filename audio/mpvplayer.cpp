@@ -4,6 +4,7 @@
 #include "loaderrors.h"
 #include "mpvworker.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
 #include <QTimer>
 
@@ -29,6 +30,7 @@ struct MpvPlayer::Impl {
     bool pending = false;
     quint64 seq = 0;
     QTimer pendingLimit;
+    QElapsedTimer pendingSince;
     QString device; // the chosen output, empty: the default
     QString file; // what the next open() opens
     QString path; // the absolute path of the last open()
@@ -133,7 +135,6 @@ MpvPlayer::MpvPlayer(Output output, const QString &device) : d(std::make_unique<
 {
     d->self = this;
     d->pendingLimit.setSingleShot(true);
-    d->pendingLimit.setInterval(kPendingLimitMs);
     QObject::connect(&d->pendingLimit, &QTimer::timeout, this, [this] { pendingTimedOut(); });
     d->output = output;
     d->device = device;
@@ -226,7 +227,8 @@ void MpvPlayer::startOpen(bool async)
         break;
     }
     d->pending = true;
-    d->pendingLimit.start();
+    d->pendingSince.start();
+    d->pendingLimit.start(kServerWaitLimitMs);
     qCDebug(lcAudio) << "open goes on in the background:" << path;
     throw AudioError(LoadErrors::stillOpening(path), AudioError::Cause::Pending);
 }
@@ -236,11 +238,16 @@ void MpvPlayer::pendingTimedOut()
     if (!d->pending || !d->worker)
         return;
     const bool readingFile = d->worker->readingFile();
+    const qint64 waited = d->pendingSince.elapsed();
+    if (readingFile && waited < kPendingLimitMs) {
+        d->pendingLimit.start(int(kPendingLimitMs - waited)); // a slow file: it may take longer
+        return;
+    }
     if (!d->worker->giveUpPending())
         return; // it has just finished: its notice is on its way
     d->pending = false;
-    const AudioError e = d->noResponse(readingFile, kPendingLimitMs);
-    qCWarning(lcAudio).noquote() << "an open still going on after" << kPendingLimitMs << "ms is given up:" << e.text();
+    const AudioError e = d->noResponse(readingFile, readingFile ? kPendingLimitMs : kServerWaitLimitMs);
+    qCWarning(lcAudio).noquote() << "an open still going on after" << waited << "ms is given up:" << e.text();
     emit openFailed(e.text(), e.cause());
 }
 

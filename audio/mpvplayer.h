@@ -45,8 +45,9 @@ class MpvWorker;
 // - An open that outlasts the bound while the sound server answers (a
 //   large or slow file on a loaded machine) is not given up: open() throws
 //   Cause::Pending and the open goes on; opened() or openFailed() follows,
-//   at the latest after kPendingLimitMs (then as NoResponse, the server
-//   having stalled meanwhile). While one is pending the player reads as
+//   at the latest after kPendingLimitMs, or after kServerWaitLimitMs when
+//   by then the open waits on the sound server rather than on its file
+//   (both then as NoResponse: the server or the disk stalled meanwhile). While one is pending the player reads as
 //   having nothing open. Where a call of any player is already stuck in
 //   the server, an open is given up at the bound as before (NoResponse).
 // - The worker's news (an open finished, a file ended or was dropped)
@@ -71,6 +72,10 @@ public:
     // The longest an open may go on in the background. Beyond the core's
     // own limit for a load, so that a slow file is reported as what it is.
     static constexpr int kPendingLimitMs = 8000;
+    // A sound server answers within milliseconds even on a loaded machine
+    // (it runs at a raised priority); an open waiting on it this long
+    // meets a stalled one.
+    static constexpr int kServerWaitLimitMs = 2000;
 
     enum class Output {
         System, // the system's default output (PulseAudio/PipeWire, else ALSA)
