@@ -1,3 +1,4 @@
+#include "../audio/audiotestutil.h"
 #include "editorfixture.h"
 #include "weekdayset.h"
 
@@ -366,7 +367,7 @@ private slots:
             QSKIP("ffmpeg is missing");
         try {
             player.setFileName(tone);
-            player.open();
+            openWaiting(player);
             player.close();
         } catch (const AudioError &e) {
             QSKIP(qPrintable(QStringLiteral("the player cannot open a good file yet: ") + e.text()));
