@@ -189,14 +189,13 @@ void MpvPlayer::openAsync()
 
 bool MpvPlayer::opening() const { return d->pending; }
 
-void MpvPlayer::cancelPending()
+bool MpvPlayer::cancelPending()
 {
     if (!d->pending)
-        return;
+        return false;
     d->pending = false;
     d->pendingLimit.stop();
-    if (d->worker)
-        d->worker->cancelPending();
+    return d->worker && d->worker->cancelPending();
 }
 
 void MpvPlayer::startOpen(bool async)
@@ -253,10 +252,8 @@ void MpvPlayer::pendingTimedOut()
 
 void MpvPlayer::close()
 {
-    if (d->pending) {
-        cancelPending(); // the worker closes what it opens
-        return;
-    }
+    if (cancelPending())
+        return; // the worker closes what it was opening
     if (!d->worker)
         return;
     // After a call given up on, the worker closes the file by itself.

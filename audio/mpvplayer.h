@@ -126,7 +126,8 @@ private:
     // Hands the open over; waits up to the bound unless `async`. Throws as
     // open() does (Pending included).
     void startOpen(bool async);
-    void cancelPending();
+    // True when an open was still going on (the worker closes what it opens).
+    bool cancelPending();
     void pendingTimedOut();
     struct Impl;
     std::unique_ptr<Impl> d;

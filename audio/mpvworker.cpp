@@ -71,7 +71,7 @@ void MpvWorker::loop()
         m_endsSeen = ends;
     };
     for (;;) {
-        m_wakeCv.wait(lk, [&] { return m_quit || m_undoDue || m_mpvWoke || !m_tasks.empty(); });
+        m_wakeCv.wait(lk, [&] { return m_quit || m_undoDue || m_discardDue || m_mpvWoke || !m_tasks.empty(); });
         if (m_quit)
             break;
         if ((m_undoDue || m_discardDue) && !m_current) {
@@ -188,16 +188,17 @@ void MpvWorker::post(Job job)
     m_wakeCv.notify_one();
 }
 
-void MpvWorker::cancelPending()
+bool MpvWorker::cancelPending()
 {
     std::lock_guard lk(m_mutex);
     if (!m_pending)
-        return;
+        return false;
     if (m_pending->started)
         m_pending->cancelled = true;
     else
         m_pending->givenUp = true; // skipped: nothing to undo
     m_pending.reset();
+    return true;
 }
 
 bool MpvWorker::giveUpPending()

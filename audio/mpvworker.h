@@ -58,8 +58,9 @@ public:
     // Queues `job` without waiting for it; a failure is only logged.
     void post(Job job);
     // The pending job's outcome is no longer wanted: it is skipped if it has
-    // not started, else its file is closed after it. Not a stall.
-    void cancelPending();
+    // not started, else its file is closed after it. Not a stall. False
+    // when it had already finished (its file is then open).
+    bool cancelPending();
     // The pending job took too long: it is given up as a stalled call is.
     // False when it had already finished (its notice is on its way).
     bool giveUpPending();
