@@ -281,6 +281,7 @@ void MpvCore::open(const QString &path, const QString &confinedTo)
 {
     // Until mpv has read the file, a wait is the file's (a hung network
     // share), not the output's.
+    ++m_loads;
     m_readingFile = true;
     const auto done = qScopeGuard([this] { m_readingFile = false; });
     if (const QString refused = LoadErrors::checkFile(path, confinedTo); !refused.isEmpty()) {
@@ -299,6 +300,7 @@ void MpvCore::open(const QString &path, const QString &confinedTo)
 
 void MpvCore::close()
 {
+    ++m_loads;
     if (!m_h || (!m_s.isOpen && !m_loaded)) {
         resetOpenState();
         return;

@@ -76,6 +76,8 @@ public:
     // Counts the files that stopped sounding by themselves (at their end, or
     // dropped by their output or decoder), and how the last one stopped.
     quint64 endsSoFar() const { return m_ends; }
+    // Counts opens and closes: tells which file an end belonged to.
+    quint64 loadsSoFar() const { return m_loads; }
     bool lastEndInterrupted() const { return m_lastEndInterrupted; }
 
     static qint64 steadyNs()
@@ -135,6 +137,7 @@ private:
     qint64 m_soundingSinceNs = 0;  // when play() last un-paused, for the latency
     double m_soundingFromSec = 0;
     quint64 m_ends = 0;
+    quint64 m_loads = 0;
     bool m_lastEndInterrupted = false;
     // Events seen by waits.
     bool m_sawStart = false, m_sawLoaded = false, m_sawRestart = false, m_sawEnd = false;

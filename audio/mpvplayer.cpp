@@ -88,6 +88,10 @@ struct MpvPlayer::Impl {
         if (from != worker.get())
             return; // a core given up on since
         if (n.kind == MpvWorker::Notice::Kind::Ended) {
+            // An end that arrives after the next open or a close belongs to
+            // a file no longer there.
+            if (pending || n.load != worker->loadId())
+                return;
             if (n.interrupted)
                 qCWarning(lcAudio) << "the output or decoder dropped" << path << "while it sounded";
             emit self->ended(n.interrupted);

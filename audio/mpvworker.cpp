@@ -61,12 +61,14 @@ void MpvWorker::loop()
         const CoreState s = core->state();
         const quint64 ends = core->endsSoFar();
         const bool interrupted = core->lastEndInterrupted();
+        const quint64 loads = core->loadsSoFar();
         lk.lock();
         m_busySinceNs = 0;
         if (!hidden()) {
             m_state = s;
+            m_loadId = loads;
             if (ends != m_endsSeen && m_notifier)
-                m_notifier({Notice::Kind::Ended, 0, {}, interrupted});
+                m_notifier({Notice::Kind::Ended, 0, {}, interrupted, loads});
         }
         m_endsSeen = ends;
     };
@@ -88,6 +90,7 @@ void MpvWorker::loop()
                 --s_unanswered;
             m_undoDue = m_discardDue = false;
             m_state = core->state();
+            m_loadId = core->loadsSoFar();
             continue;
         }
         if (!m_tasks.empty()) {
@@ -221,6 +224,12 @@ CoreState MpvWorker::state() const
 {
     std::lock_guard lk(m_mutex);
     return hidden() ? CoreState{} : m_state;
+}
+
+quint64 MpvWorker::loadId() const
+{
+    std::lock_guard lk(m_mutex);
+    return m_loadId;
 }
 
 bool MpvWorker::unanswered() const

@@ -37,6 +37,7 @@ public:
         quint64 seq = 0;            // OpenDone: the pending job's number
         std::exception_ptr error;   // OpenDone: what the open threw, if it did
         bool interrupted = false;   // Ended: dropped by its output or decoder
+        quint64 load = 0;           // Ended: the open the file belonged to
     };
     using Notifier = std::function<void(const Notice &)>;
     enum class Outcome { Done, GivenUp, Pending };
@@ -71,6 +72,8 @@ public:
     // The core's state as last published. While a job given up on is not
     // yet undone, the state of a closed player.
     CoreState state() const;
+    // The core's count of opens and closes as last published.
+    quint64 loadId() const;
     // A job was given up on and the thread has not come back from it yet.
     bool unanswered() const;
     // How long the thread has been inside one job or event (0 when idle).
@@ -125,6 +128,7 @@ private:
     std::shared_ptr<Task> m_pending;
     Notifier m_notifier;
     quint64 m_endsSeen = 0;
+    quint64 m_loadId = 0;
     qint64 m_busySinceNs = 0;
     CoreState m_state;
 };

@@ -450,6 +450,18 @@ private slots:
         p->close();
         QTest::qWait(1300);
         QCOMPARE(ended.count(), 1);
+        // An end not yet delivered when the next file opens is not that
+        // file's end.
+        ended.clear();
+        p->setFileName(path("tone1.wav"));
+        openWaiting(*p);
+        p->play();
+        QVERIFY(pollUntil([&] { return p->mode() == Mode::Stopped; }, 5000)); // no event loop: held back
+        p->setFileName(path("tone2.wav"));
+        openWaiting(*p);
+        QTest::qWait(300);
+        QCOMPARE(ended.count(), 0);
+        QCOMPARE(p->mode(), Mode::Stopped);
     }
 
     // A sound file plays only itself: whatever could make the player read
