@@ -1,6 +1,8 @@
 #include "adhocplayer.h"
 #include "guarded.h"
 
+#include "audiolog.h"
+
 #include <algorithm>
 
 QString AdhocPlayer::fileMessage(const QString &path)
@@ -15,8 +17,48 @@ AdhocPlayer::AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &mes
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setParent(this);
     Timer1.setInterval(1000);
-    connect(&Timer1, &QTimer::timeout, this, &AdhocPlayer::Timer1Timer);
     Timer1.start();
+    m_moveOn.setSingleShot(true);
+    m_moveOn.setInterval(Timer1.interval());
+    connect(&m_moveOn, &QTimer::timeout, this, &AdhocPlayer::playerEnded);
+    connect(&m_player, &AudioPlayer::ended, this, &AdhocPlayer::playerEnded);
+    connect(&m_player, &AudioPlayer::opened, this, &AdhocPlayer::backgroundOpened);
+    connect(&m_player, &AudioPlayer::openFailed, this,
+            [this](const QString &, AudioError::Cause cause) { backgroundOpenFailed(cause); });
+}
+
+void AdhocPlayer::playerEnded()
+{
+    // A disabled advance (paused, or stopped after a failure) stays put.
+    if (Timer1.isActive())
+        Timer1Timer();
+}
+
+void AdhocPlayer::backgroundOpened()
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    const auto then = std::move(m_afterOpen);
+    m_beforeFailure = nullptr;
+    // Paused meanwhile: the file waits, open, for "继  续".
+    if (then && m_pauseCaption != kContinue)
+        guarded(then);
+}
+
+void AdhocPlayer::backgroundOpenFailed(AudioError::Cause cause)
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    m_afterOpen = nullptr;
+    if (const auto before = std::move(m_beforeFailure))
+        before();
+    const bool output = cause == AudioError::Cause::Output || cause == AudioError::Cause::NoResponse;
+    if (playMode())
+        m_moveOn.start();
+    message(output ? kNoOutput : fileMessage(m_openingPath));
+    emit changed();
 }
 
 void AdhocPlayer::guarded(const std::function<void()> &body)
@@ -61,21 +103,36 @@ bool AdhocPlayer::openSelectedItem(const std::function<void()> &then,
     if (k < 0)
         return false;
     const PlaylistLine line = m_list.lines().at(k);
-    const std::optional<PlaylistItem> item = m_list.store().playlistItem(line.id);
+    const std::optional<PlaylistItem> item = m_list.store().item(line.id);
     // Without a row the line's own text is the best name to report.
     const QString path = item ? item->path() : line.text;
+    m_opening = false; // a new open supersedes one still going on
     try {
         m_player.close();
         if (!item)
             throw AudioError(path);
         m_player.setFileName(path);
-        m_player.open();
+        try {
+            m_player.open();
+        } catch (const AudioError &e) {
+            if (!e.isPending())
+                throw;
+            // A slow file on a loaded machine: what follows waits for it.
+            m_opening = true;
+            m_afterOpen = then;
+            m_beforeFailure = beforeMessage;
+            m_openingPath = path;
+            return true;
+        }
         if (then)
             then();
         return true;
     } catch (const std::exception &e) {
+        qCWarning(lcAudio) << "the ad-hoc broadcast could not play" << path << ":" << e.what();
         if (beforeMessage)
             beforeMessage();
+        if (playMode())
+            m_moveOn.start();
         const auto *audio = dynamic_cast<const AudioError *>(&e);
         message(audio && audio->isOutputFailure() ? kNoOutput : fileMessage(path));
         return false;
@@ -105,8 +162,18 @@ void AdhocPlayer::startPlayMode(bool fromBar)
     }
 }
 
+void AdhocPlayer::cancelOpening()
+{
+    if (!m_opening)
+        return;
+    m_opening = false;
+    m_afterOpen = m_beforeFailure = nullptr;
+    m_player.close();
+}
+
 void AdhocPlayer::stopPlayMode()
 {
+    cancelOpening();
     m_playCaption = kPlay;
     if (playerHasFile())
         m_player.stop();
@@ -179,8 +246,9 @@ void AdhocPlayer::ButtonPausedClick()
 
 void AdhocPlayer::Timer1Timer()
 {
-    // A box this tick opened lets further ticks run; they wait for it.
-    if (m_inAdvance)
+    // A box this tick opened lets further ticks run; they wait for it. An
+    // open still going on is the advance's own.
+    if (m_inAdvance || m_opening)
         return;
     m_inAdvance = true;
     guarded([this] {
@@ -207,7 +275,12 @@ void AdhocPlayer::TimerPostionTimer()
         const qint64 len = m_player.length();
         const qint64 pos = m_player.position();
         setBar(int(std::clamp<qint64>(len > 0 ? pos * 100 / len : 0, 0, 100)));
-    } catch (const std::exception &) {
+        m_lastBarError.clear();
+    } catch (const std::exception &e) {
+        const QString text = QString::fromLocal8Bit(e.what());
+        if (text != m_lastBarError)
+            qCWarning(lcAudio).noquote() << "the ad-hoc position bar:" << text;
+        m_lastBarError = text;
     }
 }
 
@@ -237,6 +310,7 @@ void AdhocPlayer::FormShow()
 
 void AdhocPlayer::FormClose()
 {
+    cancelOpening();
     guarded([this] {
         if (m_player.mode() == AudioPlayer::Mode::Playing) {
             m_player.stop();

@@ -39,7 +39,9 @@ public:
     int bar() const { return m_bar; }
     void setBar(int value);
 
-    // Automatic advance: 1000 ms, running from creation.
+    // Automatic advance: 1000 ms, running from creation. Its state says
+    // whether the advance is on; the advance itself runs when the player
+    // tells that its file ended (nothing looks at the player in between).
     QTimer Timer1;
 
     // The window's handlers. Each ends at a failure it does not handle and
@@ -73,6 +75,12 @@ private:
     // After a failed open nothing is open; stopping or pausing it is nothing.
     bool playerHasFile() const { return m_player.mode() != AudioPlayer::Mode::NotReady; }
     void message(const QString &text);
+    // The player's news: a file ended, an open left to the background
+    // finished or failed.
+    void playerEnded();
+    void backgroundOpened();
+    void backgroundOpenFailed(AudioError::Cause cause);
+    void cancelOpening();
 
     AdhocPlaylist &m_list;
     AudioPlayer &m_player;
@@ -83,4 +91,13 @@ private:
     int m_bar = 0;
     bool m_inAdvance = false;
     int m_barAtPause = -1; // bar value when "暂  停" paused a playing file
+    // An open of the selected line still going on in the background: what
+    // follows it, and the path to name should it fail.
+    std::function<void()> m_afterOpen, m_beforeFailure;
+    QString m_openingPath;
+    bool m_opening = false;
+    QString m_lastBarError; // logged once, not ten times a second
+    // After a line failed to start in play mode, the advance moves on to
+    // the next line a tick later, as if the file had ended.
+    QTimer m_moveOn;
 };

@@ -25,7 +25,7 @@ void AdhocPlaylist::select(int row)
 
 void AdhocPlaylist::Refresh()
 {
-    const QList<PlaylistItem> items = m_store.refreshPlaylist();
+    const QList<PlaylistItem> items = m_store.refresh();
     m_lines.clear();
     m_lines.reserve(items.size());
     for (const PlaylistItem &it : items)
@@ -39,7 +39,7 @@ void AdhocPlaylist::addFiles()
     const QStringList files = m_dialogs.openFiles();
     if (files.isEmpty())
         return;
-    m_store.addPlaylistFiles(files);
+    m_store.addFiles(files);
     Refresh();
 }
 
@@ -53,13 +53,13 @@ void AdhocPlaylist::deleteSelected()
         m_messages.plain(kChoose);
         return;
     }
-    m_store.deletePlaylistItem(m_lines[m_selected].id);
+    m_store.remove(m_lines[m_selected].id);
     Refresh();
 }
 
 void AdhocPlaylist::clear()
 {
-    m_store.clearPlaylist();
+    m_store.clear();
     Refresh();
 }
 
@@ -75,5 +75,5 @@ void AdhocPlaylist::dropOn(int row)
 
 void AdhocPlaylist::saveOrder()
 {
-    m_store.savePlaylistOrder(lineIds());
+    m_store.saveOrder(lineIds());
 }

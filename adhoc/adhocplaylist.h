@@ -2,7 +2,7 @@
 // The ad-hoc playlist without widgets: the lines read from table linshi, the
 // selected line, and the commands that add, delete, clear and reorder them.
 // The window shows it; the ad-hoc player plays its selected line.
-#include "bellstore.h"
+#include "playliststore.h"
 #include "seams.h"
 
 #include <QObject>
@@ -21,7 +21,7 @@ public:
     AdhocPlaylist(BellStore &store, Messages &messages, FileDialogs &dialogs,
                   QObject *parent = nullptr);
 
-    BellStore &store() { return m_store; }
+    PlaylistStore &store() { return m_store; }
     const QList<PlaylistLine> &lines() const { return m_lines; }
     int count() const { return int(m_lines.size()); }
     QList<qint64> lineIds() const;
@@ -51,7 +51,7 @@ signals:
     void selectionChanged(int row);
 
 private:
-    BellStore &m_store;
+    PlaylistStore m_store;
     Messages &m_messages;
     FileDialogs &m_dialogs;
     QList<PlaylistLine> m_lines;

@@ -69,45 +69,58 @@ void Ducking::setLevel(int v)
         m_broadcast.setVolume(v);
 }
 
-BellSoundWatch::BellSoundWatch(const AudioPlayer &bell, QObject *parent)
+BellSoundWatch::BellSoundWatch(AudioPlayer &bell, QObject *parent)
     : QObject(parent), m_bell(bell)
 {
-    poll.setParent(this);
-    poll.setInterval(kPollMs);
-    connect(&poll, &QTimer::timeout, this, &BellSoundWatch::look);
+    check.setParent(this);
+    check.setInterval(kCheckMs);
+    connect(&check, &QTimer::timeout, this, &BellSoundWatch::look);
+    connect(&bell, &AudioPlayer::ended, this, &BellSoundWatch::bellFileEnded);
+}
+
+void BellSoundWatch::setSounding(bool on)
+{
+    if (on == m_sounding)
+        return;
+    m_sounding = on;
+    on ? emit started() : emit ended();
 }
 
 void BellSoundWatch::bellRang()
 {
-    m_graceLeft = kStartGraceMs / kPollMs;
-    if (!m_sounding) {
-        m_sounding = true;
-        emit started();
-    }
-    poll.start();
+    m_graceLooks = (kStartGraceMs + kCheckMs - 1) / kCheckMs;
+    setSounding(true);
+    check.start();
 }
 
 void BellSoundWatch::watchWhile(std::function<bool()> cond)
 {
     m_while = std::move(cond);
-    poll.start();
-    look();
+    check.start();
+    update();
+}
+
+void BellSoundWatch::bellFileEnded()
+{
+    m_graceLooks = 0; // it did sound, and is over
+    update();
 }
 
 void BellSoundWatch::look()
 {
-    const bool playing = m_bell.isPlaying();
-    if (playing)
-        m_graceLeft = 0;
-    else if (m_graceLeft > 0)
-        --m_graceLeft; // an announced bell may take a moment to sound
-    const bool sounding = playing || m_graceLeft > 0;
-    if (sounding != m_sounding) {
-        m_sounding = sounding;
-        sounding ? emit started() : emit ended();
-    }
+    // An announced bell may take a moment to sound.
+    if (m_graceLooks > 0 && !m_bell.isPlaying())
+        --m_graceLooks;
+    update();
+}
+
+void BellSoundWatch::update()
+{
     if (m_while && !m_while())
         m_while = nullptr;
-    if (!m_sounding && !m_while)
-        poll.stop();
+    if (m_bell.isPlaying())
+        m_graceLooks = 0;
+    setSounding(m_bell.isPlaying() || m_graceLooks > 0 || m_while);
+    if (!m_sounding)
+        check.stop();
 }

@@ -52,27 +52,32 @@ private:
     int m_step = 0;
 };
 
-// Tells when the bell player sounds, by looking at it: a bell that the
-// engine announces is watched until it stops; while watchWhile() holds
-// (test playback), every file it plays counts as a bell. Looks only while
-// there is something to watch, so an idle program does not wake for it.
+// Tells when the bell player sounds: a bell that the engine announces
+// (bellRang) sounds until the player says its file ended; while
+// watchWhile() holds (test playback), the whole test counts as one bell.
+// The player's signals carry the ends. A file stopped by a caller sends
+// none, so while something sounds the watch also looks once a second
+// (kCheckMs): an idle program never wakes for it, a bell never leaves the
+// broadcast lowered for good.
 class BellSoundWatch : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPollMs = 50;
+    static constexpr int kCheckMs = 1000;
     // A started bell that has not reached Playing by then is over.
     static constexpr int kStartGraceMs = 1500;
 
-    explicit BellSoundWatch(const AudioPlayer &bell, QObject *parent = nullptr);
+    explicit BellSoundWatch(AudioPlayer &bell, QObject *parent = nullptr);
 
     // A bell was just started through the bell player.
     void bellRang();
     // Watch while cond() is true (for example while a test plays the list).
     void watchWhile(std::function<bool()> cond);
     bool sounding() const { return m_sounding; }
-    QTimer poll;
+    // Runs every kCheckMs while something sounds or a test runs.
+    QTimer check;
 
 public slots:
+    // Looks whether the bell still sounds (the check's tick).
     void look();
 
 signals:
@@ -80,8 +85,12 @@ signals:
     void ended();
 
 private:
+    void bellFileEnded();
+    void update();
+    void setSounding(bool on);
+
     const AudioPlayer &m_bell;
     std::function<bool()> m_while;
     bool m_sounding = false;
-    int m_graceLeft = 0; // polls before an announced bell counts as over
+    int m_graceLooks = 0; // looks before an announced bell counts as over
 };

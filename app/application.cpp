@@ -37,6 +37,10 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     // A bell due while the previous one plays is opened ahead on this one.
     m_sparePlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
+    // A bell sounds only a file of the music folder, never one a link there
+    // leads to elsewhere.
+    m_player->setConfinedTo(m_ctx.paths.musicFolder());
+    m_sparePlayer->setConfinedTo(m_ctx.paths.musicFolder());
     // The editor's playback is a test of the bells' sound: their output.
     m_editorPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     m_adhocPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast));

@@ -28,6 +28,18 @@ struct Facts {
 // the kind of check is chosen from it and from the file's magic bytes.
 Facts inspect(const QString &path, const QString &format);
 
+// What a file's first bytes say it is, before any player sees it: the
+// format's short name ("mp3", "wav", "flac", "ogg", "wma", "m4a", "aiff",
+// "aac", "ape", "wavpack", "amr", "mka"), empty when it is not a sound file
+// this program plays (a text file, a playlist, a picture). The length where
+// the header tells it (mp3, wav, flac, ogg/vorbis/opus), so that the
+// editor can fill in 时长 without opening a sound output.
+struct Kind {
+    QString format;
+    std::optional<qint64> lengthMs;
+};
+Kind sniff(const QString &path);
+
 // Exposed for tests: length of an mp3 file in samples and its sample rate,
 // counted by walking every frame header (no Xing header needed).
 struct Mp3Scan {

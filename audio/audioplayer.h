@@ -101,6 +101,14 @@ public:
     // cannot tell within the player's bound.
     virtual QList<AudioOutputDevice> outputDevices() { return {}; }
 
+    // Only files inside this folder open (after following every symbolic
+    // link); empty: any folder. The bell player is confined to 音乐/.
+    virtual void setConfinedTo(const QString &folder) { (void)folder; }
+    // The output's own latency as the player learns it once a file has
+    // sounded for a moment (what lies between "started" and "heard"); 0 when
+    // unknown.
+    virtual qint64 outputLatencyMs() const { return 0; }
+
     bool isPlaying() const { return mode() == Mode::Playing; }
 
 signals:

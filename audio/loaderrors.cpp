@@ -1,12 +1,15 @@
 #include "loaderrors.h"
 
+#include "audiofilefacts.h"
+
+#include <QDir>
 #include <QFile>
 #include <QFileInfo>
 #include <mpv/client.h>
 
 namespace LoadErrors {
 
-QString checkFile(const QString &path)
+QString checkFile(const QString &path, const QString &confinedTo)
 {
     if (path.isEmpty())
         return QStringLiteral("没有指定要打开的文件。");
@@ -17,10 +20,37 @@ QString checkFile(const QString &path)
         return QStringLiteral("不是文件：%1").arg(path);
     if (info.size() == 0)
         return QStringLiteral("文件是空的（0 字节）：%1").arg(path);
+    if (!confinedTo.isEmpty()) {
+        // Followed to its end: a link in the folder may not lead out of it.
+        const QString folder = QFileInfo(confinedTo).canonicalFilePath();
+        const QString real = info.canonicalFilePath();
+        if (folder.isEmpty() || !real.startsWith(folder + u'/'))
+            return QStringLiteral("声音文件不在音乐文件夹 %1 里（或是指向别处的链接），不能播放：%2")
+                .arg(QDir::toNativeSeparators(confinedTo), path);
+    }
     QFile probe(path);
     if (!probe.open(QIODevice::ReadOnly))
         return QStringLiteral("无法读取文件：%1（%2）").arg(path, probe.errorString());
+    probe.close();
+    // Text files (an mpv EDL, a playlist) and anything else that is not
+    // sound never reach libmpv: they could name other files or addresses.
+    if (AudioFileFacts::sniff(path).format.isEmpty())
+        return QStringLiteral("不是可以播放的音频文件（文件开头不是已知的声音格式，"
+                              "也可能是播放列表或文本文件）：%1")
+            .arg(path);
     return {};
+}
+
+QString dummyOutputOnly(const QString &path)
+{
+    return QStringLiteral("没有声音输出设备：声音服务只有一个虚拟输出（auto_null），"
+                          "这台电脑上没有可用的声卡，不能播放：%1")
+        .arg(path);
+}
+
+QString stillOpening(const QString &path)
+{
+    return QStringLiteral("正在读取…（%1）").arg(path);
 }
 
 QString details(const QStringList &mpvErrorLines)

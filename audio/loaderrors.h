@@ -8,8 +8,17 @@
 namespace LoadErrors {
 
 // Checks that can be made before libmpv sees the file (it exists, is a
-// non-empty regular file, can be read). Empty when the file passes.
-QString checkFile(const QString &path);
+// non-empty regular file, can be read, and its header is a sound format the
+// program's own reader knows; with `confinedTo`, it lies inside that folder
+// once every symbolic link is followed). Empty when the file passes.
+QString checkFile(const QString &path, const QString &confinedTo = {});
+
+// The only output the sound server offers is its stand-in for a PC without
+// a sound card.
+QString dummyOutputOnly(const QString &path);
+
+// The open takes longer than the caller waits; it goes on.
+QString stillOpening(const QString &path);
 
 // mpv's own error lines, for the technically minded reader of a message;
 // empty when there are none.

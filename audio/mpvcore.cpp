@@ -1,6 +1,7 @@
 #include "mpvcore.h"
 
 #include "audiofilefacts.h"
+#include "audiolog.h"
 #include "loaderrors.h"
 
 #include <QFile>
@@ -64,6 +65,17 @@ void MpvCore::start()
         {"load-auto-profiles", "no"},
         {"input-default-bindings", "no"},
         {"resume-playback", "no"},
+        // A sound file plays only itself: no playlists, EDL, chapters or
+        // references that name other files, and libavformat may open
+        // nothing but local files for what it reads inside one.
+        {"demuxer", "lavf"},
+        {"load-unsafe-playlists", "no"},
+        {"access-references", "no"},
+        {"ordered-chapters", "no"},
+        {"demuxer-lavf-o", "protocol_whitelist=file"},
+        {"sub-auto", "no"},
+        {"audio-file-auto", "no"},
+        {"cover-art-auto", "no"},
         {"volume", volume.constData()},
     };
     for (const auto &o : options)
@@ -79,62 +91,6 @@ void MpvCore::start()
     m_h = h;
     if (m_wakeup)
         mpv_set_wakeup_callback(m_h, m_wakeup, m_wakeupCtx);
-}
-
-QList<AudioOutputDevice> MpvCore::devices()
-{
-    if (!m_h)
-        start();
-    QList<AudioOutputDevice> out;
-    mpv_node node;
-    if (mpv_get_property(m_h, "audio-device-list", MPV_FORMAT_NODE, &node) < 0)
-        return out;
-    const auto freeNode = qScopeGuard([&] { mpv_free_node_contents(&node); });
-    if (node.format != MPV_FORMAT_NODE_ARRAY)
-        return out;
-    for (int i = 0; i < node.u.list->num; ++i) {
-        const mpv_node &entry = node.u.list->values[i];
-        if (entry.format != MPV_FORMAT_NODE_MAP)
-            continue;
-        AudioOutputDevice d;
-        for (int k = 0; k < entry.u.list->num; ++k) {
-            const mpv_node &v = entry.u.list->values[k];
-            if (v.format != MPV_FORMAT_STRING)
-                continue;
-            if (std::strcmp(entry.u.list->keys[k], "name") == 0)
-                d.name = QString::fromUtf8(v.u.string);
-            else if (std::strcmp(entry.u.list->keys[k], "description") == 0)
-                d.description = QString::fromUtf8(v.u.string);
-        }
-        // mpv lists the devices of every output driver it has; this core
-        // opens only PulseAudio's and ALSA's (and "auto", the default).
-        const QString driver = d.name.section(u'/', 0, 0);
-        if (d.name == u"auto" || driver == u"pulse" || driver == u"alsa")
-            out.append(d);
-    }
-    return out;
-}
-
-// Decided from the server's own list before the load: mpv given a device
-// that is gone quietly opens another output of its list, so its success
-// would not tell. A bell rings on the default output rather than not at all.
-void MpvCore::applyDevice()
-{
-    QString want = QStringLiteral("auto");
-    if (!m_device.isEmpty() && m_system) {
-        bool offered = false;
-        for (const AudioOutputDevice &d : devices())
-            offered = offered || d.name == m_device;
-        if (offered)
-            want = m_device;
-        else
-            m_s.missingDevice = m_device;
-    }
-    if (want == m_appliedDevice)
-        return;
-    const QByteArray name = want.toUtf8();
-    if (mpv_set_property_string(m_h, "audio-device", name.constData()) >= 0)
-        m_appliedDevice = want;
 }
 
 void MpvCore::resetOpenState()
@@ -180,6 +136,8 @@ void MpvCore::startSounding()
 {
     setPause(false);
     m_s.posStampNs = steadyNs();
+    m_soundingSinceNs = m_s.posStampNs;
+    m_soundingFromSec = m_s.posSec;
     m_s.mode = AudioPlayer::Mode::Playing;
     if (readString("current-ao").isEmpty()) {
         setPause(true);
@@ -200,11 +158,16 @@ void MpvCore::unload()
 
 void MpvCore::failLoad(const QString &text, bool isOutputFailure)
 {
-    m_outputFailed = isOutputFailure;
+    failLoad(text, isOutputFailure ? AudioError::Cause::Output : AudioError::Cause::File);
+}
+
+void MpvCore::failLoad(const QString &text, AudioError::Cause cause)
+{
+    m_outputFailed = cause == AudioError::Cause::Output;
     unload();
     m_entry = -1;
     resetOpenState();
-    throw AudioError(text, isOutputFailure ? AudioError::Cause::Output : AudioError::Cause::File);
+    throw AudioError(text, cause);
 }
 
 // Loads `path` paused and returns when it is ready to sound, with the length
@@ -218,7 +181,12 @@ void MpvCore::load(const QString &path)
     m_sawStart = m_sawLoaded = m_sawRestart = m_sawEnd = false;
     setPause(true);
     m_s.missingDevice.clear();
+    // Asking the server for its outputs waits on the server, not the file.
+    const bool reading = m_readingFile.exchange(false);
     applyDevice();
+    if (m_system && onlyDummyOutput())
+        failLoad(LoadErrors::dummyOutputOnly(path), true);
+    m_readingFile = reading;
 
     const QByteArray local = QFile::encodeName(path);
     mpv_node args[3];
@@ -250,8 +218,12 @@ void MpvCore::load(const QString &path)
         failLoad(LoadErrors::notAccepted(path));
     m_loaded = true; // until an END_FILE says otherwise
 
-    if (!waitUntil(kOpenTimeoutSec, [this] { return m_sawRestart || m_sawEnd; }))
+    if (!waitUntil(kOpenTimeoutSec, [this] { return m_sawRestart || m_sawEnd; })) {
+        // Read but never ready to sound: the output did not answer.
+        if (m_sawLoaded)
+            failLoad(LoadErrors::noResponse(int(kOpenTimeoutSec * 1000), path), AudioError::Cause::NoResponse);
         failLoad(LoadErrors::openTimedOut(kOpenTimeoutSec, path));
+    }
     if (m_sawEnd || !m_loaded) {
         bool isOutput = false;
         const QString text = LoadErrors::endedWhileLoading(m_endError, path, m_logErrors, &isOutput);
@@ -305,13 +277,14 @@ void MpvCore::ensureLoaded()
     markPosition(at);
 }
 
-void MpvCore::open(const QString &path)
+void MpvCore::open(const QString &path, const QString &confinedTo)
 {
     // Until mpv has read the file, a wait is the file's (a hung network
     // share), not the output's.
+    ++m_loads;
     m_readingFile = true;
     const auto done = qScopeGuard([this] { m_readingFile = false; });
-    if (const QString refused = LoadErrors::checkFile(path); !refused.isEmpty()) {
+    if (const QString refused = LoadErrors::checkFile(path, confinedTo); !refused.isEmpty()) {
         close();
         throw AudioError(refused);
     }
@@ -327,6 +300,7 @@ void MpvCore::open(const QString &path)
 
 void MpvCore::close()
 {
+    ++m_loads;
     if (!m_h || (!m_s.isOpen && !m_loaded)) {
         resetOpenState();
         return;
@@ -350,10 +324,12 @@ void MpvCore::play(std::optional<qint64> target)
     pump();
     try {
         ensureLoaded();
-    } catch (const AudioError &) {
+    } catch (const AudioError &e) {
         if (m_outputFailed)
             throw;
-        return; // a refusal: Mode stays other than Playing
+        // A refusal: Mode stays other than Playing, which the caller reads.
+        qCWarning(lcAudio).noquote() << "the dropped file could not be loaded again:" << e.text();
+        return;
     }
     if (!target && m_atEnd)
         target = 0;
@@ -406,10 +382,10 @@ void MpvCore::seek(qint64 ms)
         m_s.mode = AudioPlayer::Mode::Stopped;
         setPause(true);
         double sec = double(target) / 1000.0;
-        m_waitingRestart = true;
-        if (mpv_set_property(m_h, "time-pos", MPV_FORMAT_DOUBLE, &sec) >= 0)
-            waitUntil(kSeekTimeoutSec, [this] { return !m_waitingRestart || !m_loaded; });
-        m_waitingRestart = false;
+        // Not waited for (a seek far into a long file takes a while on a
+        // loaded machine): the position reads the target at once, and mpv's
+        // own until it has arrived there are ignored.
+        m_waitingRestart = mpv_set_property(m_h, "time-pos", MPV_FORMAT_DOUBLE, &sec) >= 0;
     }
     m_s.mode = AudioPlayer::Mode::Stopped;
     m_atEnd = false;

@@ -33,6 +33,7 @@ struct CoreState {
     bool interrupted = false;
     QString currentAo;      // the output the open file loaded with
     QString missingDevice;  // the chosen device, missing when the file loaded
+    qint64 outputLatencyMs = 0; // measured after the last start; 0: not yet
 };
 
 class MpvCore {
@@ -54,7 +55,8 @@ public:
     // The operations behind the player's, without the "no file open"
     // check; open() checks the file and starts the core first if needed.
     // Throw AudioError.
-    void open(const QString &path);
+    // `confinedTo`: a folder the file must lie in (empty: anywhere).
+    void open(const QString &path, const QString &confinedTo = {});
     void close();
     void play(std::optional<qint64> startMs);
     void stop();
@@ -71,6 +73,12 @@ public:
     CoreState state() const { return m_s; }
     // True while open() has not yet read its file: read on any thread.
     bool readingFile() const { return m_readingFile; }
+    // Counts the files that stopped sounding by themselves (at their end, or
+    // dropped by their output or decoder), and how the last one stopped.
+    quint64 endsSoFar() const { return m_ends; }
+    // Counts opens and closes: tells which file an end belonged to.
+    quint64 loadsSoFar() const { return m_loads; }
+    bool lastEndInterrupted() const { return m_lastEndInterrupted; }
 
     static qint64 steadyNs()
     {
@@ -96,7 +104,11 @@ private:
     // Points mpv at m_device when the server offers it, else at the default
     // output (noted in the state as missingDevice).
     void applyDevice();
+    // The sound server offers only its stand-in for a PC without a sound
+    // card (PipeWire's and PulseAudio's "auto_null").
+    bool onlyDummyOutput();
     [[noreturn]] void failLoad(const QString &text, bool isOutputFailure = false);
+    [[noreturn]] void failLoad(const QString &text, AudioError::Cause cause);
     // Un-pauses and checks that the output the file loaded with is still
     // there: a bell that cannot sound must never read as playing.
     void startSounding();
@@ -122,6 +134,11 @@ private:
     QStringList m_logErrors;   // mpv's error lines since the last load
     int m_endError = 0;        // error of an END_FILE for the open entry
     bool m_outputFailed = false; // the last load failed for want of an output
+    qint64 m_soundingSinceNs = 0;  // when play() last un-paused, for the latency
+    double m_soundingFromSec = 0;
+    quint64 m_ends = 0;
+    quint64 m_loads = 0;
+    bool m_lastEndInterrupted = false;
     // Events seen by waits.
     bool m_sawStart = false, m_sawLoaded = false, m_sawRestart = false, m_sawEnd = false;
 };

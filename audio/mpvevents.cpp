@@ -71,6 +71,8 @@ void MpvCore::handle(const mpv_event *e)
             markPosition(double(currentMs()) / 1000.0);
             m_s.mode = Mode::Stopped;
             m_s.interrupted = true;
+            ++m_ends;
+            m_lastEndInterrupted = true;
         }
         break;
     }
@@ -81,6 +83,15 @@ void MpvCore::handle(const mpv_event *e)
                 && m_s.mode == Mode::Playing) {
                 m_s.posSec = *static_cast<const double *>(p->data);
                 m_s.posStampNs = steadyNs();
+                // libmpv's position is what has left the output; the time
+                // since the un-pause beyond it is the output's own latency.
+                // Read once per start, when the output has settled.
+                const double heard = m_s.posSec - m_soundingFromSec;
+                const qint64 since = (m_s.posStampNs - m_soundingSinceNs) / 1000000;
+                if (m_soundingSinceNs > 0 && since >= 500 && heard > 0.05) {
+                    m_s.outputLatencyMs = std::max<qint64>(0, since - qint64(std::llround(heard * 1000.0)));
+                    m_soundingSinceNs = 0;
+                }
             }
         } else if (e->reply_userdata == kObsPause) {
             const bool paused = p->format == MPV_FORMAT_FLAG && *static_cast<const int *>(p->data);
@@ -93,6 +104,8 @@ void MpvCore::handle(const mpv_event *e)
                     m_atEnd = readFlag("eof-reached", true);
                     markPosition(m_atEnd ? double(m_s.lengthMs) / 1000.0
                                          : readDouble("time-pos", m_s.posSec));
+                    ++m_ends;
+                    m_lastEndInterrupted = false;
                 }
             }
         }

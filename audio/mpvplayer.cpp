@@ -1,9 +1,12 @@
 #include "mpvplayer.h"
 
+#include "audiolog.h"
 #include "loaderrors.h"
 #include "mpvworker.h"
 
+#include <QElapsedTimer>
 #include <QFileInfo>
+#include <QTimer>
 
 #include <algorithm>
 #include <chrono>
@@ -20,7 +23,14 @@ double mpvVolume(int percent) { return 100.0 * std::cbrt(double(percent) / 100.0
 } // namespace
 
 struct MpvPlayer::Impl {
+    MpvPlayer *self = nullptr;
     Output output = Output::System;
+    QString confinedTo;
+    // The open going on in the background, by its number.
+    bool pending = false;
+    quint64 seq = 0;
+    QTimer pendingLimit;
+    QElapsedTimer pendingSince;
     QString device; // the chosen output, empty: the default
     QString file; // what the next open() opens
     QString path; // the absolute path of the last open()
@@ -43,17 +53,68 @@ struct MpvPlayer::Impl {
     MpvWorker &ready()
     {
         if (!worker)
-            worker = MpvWorker::start(output == Output::System, mpvVolume(volume));
+            worker = startWorker();
         if (worker->unanswered() && worker->busyForMs() > 0) {
             const bool mayReplace = worker->busyForMs() >= kAbandonAfterMs
                                     && (!abandoned || abandoned->ended());
             if (!mayReplace)
                 throw noResponse();
+            qCWarning(lcAudio) << "a player core stuck for" << worker->busyForMs()
+                               << "ms is replaced by a fresh one";
+            worker->setNotifier({});
             worker->abandon();
             abandoned = std::move(worker);
-            worker = MpvWorker::start(output == Output::System, mpvVolume(volume));
+            worker = startWorker();
         }
         return *worker;
+    }
+
+    std::shared_ptr<MpvWorker> startWorker()
+    {
+        auto w = MpvWorker::start(output == Output::System, mpvVolume(volume));
+        // Runs on the worker's thread, with its lock held: only a post.
+        MpvPlayer *player = self;
+        const MpvWorker *from = w.get();
+        w->setNotifier([player, from](const MpvWorker::Notice &n) {
+            QMetaObject::invokeMethod(player, [player, from, n] { player->d->arrived(from, n); },
+                                      Qt::QueuedConnection);
+        });
+        return w;
+    }
+
+    // A notice from a worker, now on the player's thread.
+    void arrived(const MpvWorker *from, const MpvWorker::Notice &n)
+    {
+        if (from != worker.get())
+            return; // a core given up on since
+        if (n.kind == MpvWorker::Notice::Kind::Ended) {
+            // An end that arrives after the next open or a close belongs to
+            // a file no longer there.
+            if (pending || n.load != worker->loadId())
+                return;
+            if (n.interrupted)
+                qCWarning(lcAudio) << "the output or decoder dropped" << path << "while it sounded";
+            emit self->ended(n.interrupted);
+            return;
+        }
+        if (!pending || n.seq != seq)
+            return; // cancelled, or superseded by a later open
+        pending = false;
+        pendingLimit.stop();
+        if (!n.error) {
+            qCDebug(lcAudio) << "opened in the background:" << path;
+            emit self->opened();
+            return;
+        }
+        try {
+            std::rethrow_exception(n.error);
+        } catch (const AudioError &e) {
+            qCWarning(lcAudio).noquote() << "open failed:" << e.text();
+            emit self->openFailed(e.text(), e.cause());
+        } catch (const std::exception &e) {
+            qCWarning(lcAudio) << "open failed:" << e.what();
+            emit self->openFailed(QString::fromLocal8Bit(e.what()), AudioError::Cause::File);
+        }
     }
 
     void call(const MpvWorker::Job &job)
@@ -64,17 +125,21 @@ struct MpvPlayer::Impl {
             throw noResponse(w.readingFile(), bound);
     }
 
-    CoreState state() const { return worker ? worker->state() : CoreState{}; }
+    // While an open is pending the player holds nothing yet.
+    CoreState state() const { return worker && !pending ? worker->state() : CoreState{}; }
 
     void requireOpen() const
     {
-        if (!state().isOpen)
+        if (pending || !state().isOpen)
             throw AudioError(QString::fromLatin1(kNoDeviceOpen));
     }
 };
 
 MpvPlayer::MpvPlayer(Output output, const QString &device) : d(std::make_unique<Impl>())
 {
+    d->self = this;
+    d->pendingLimit.setSingleShot(true);
+    QObject::connect(&d->pendingLimit, &QTimer::timeout, this, [this] { pendingTimedOut(); });
     d->output = output;
     d->device = device;
     // mpv_create() returns NULL under any LC_NUMERIC but "C". Set here, on
@@ -88,36 +153,127 @@ MpvPlayer::MpvPlayer(Output output, const QString &device) : d(std::make_unique<
 MpvPlayer::~MpvPlayer()
 {
     // A core stuck in the sound server is left to its thread, never waited for.
-    if (d->worker)
+    if (d->worker) {
+        d->worker->setNotifier({});
+        d->worker->cancelPending();
         d->worker->finish(kCallBoundMs);
+    }
+    if (d->abandoned)
+        d->abandoned->setNotifier({});
 }
 
 void MpvPlayer::setFileName(const QString &path) { d->file = path; }
 QString MpvPlayer::fileName() const { return d->file; }
 
-void MpvPlayer::open()
+void MpvPlayer::open() { startOpen(false); }
+
+void MpvPlayer::openAsync()
 {
+    const quint64 before = d->seq;
+    // The outcome is always sent from the event loop, never from in here.
+    auto later = [this, before](auto emitIt) {
+        const quint64 mine = before + 1;
+        QMetaObject::invokeMethod(this, [this, mine, emitIt] {
+            if (d->seq == mine && !d->pending)
+                emitIt();
+        }, Qt::QueuedConnection);
+    };
+    try {
+        startOpen(true);
+        later([this] { emit opened(); });
+    } catch (const AudioError &e) {
+        if (e.isPending())
+            return;
+        qCWarning(lcAudio).noquote() << "open failed:" << e.text();
+        const QString text = e.text();
+        const AudioError::Cause cause = e.cause();
+        later([this, text, cause] { emit openFailed(text, cause); });
+    }
+}
+
+bool MpvPlayer::opening() const { return d->pending; }
+
+bool MpvPlayer::cancelPending()
+{
+    if (!d->pending)
+        return false;
+    d->pending = false;
+    d->pendingLimit.stop();
+    return d->worker && d->worker->cancelPending();
+}
+
+void MpvPlayer::startOpen(bool async)
+{
+    cancelPending(); // a new open replaces one still going on
     const QString path = d->file.isEmpty() ? QString() : QFileInfo(d->file).absoluteFilePath();
     d->path = path;
+    const quint64 seq = ++d->seq;
+    MpvWorker &w = d->ready();
+    // A call of some player already stuck in the server: this open would
+    // only get stuck too.
+    const bool stalled = MpvWorker::unansweredAnywhere() > 0;
+    const int bound = async ? 0 : stalled ? kStalledBoundMs : kCallBoundMs;
     // Its checks touch the disk, which may be a hung network share: they
     // run on the worker too.
-    d->call([path, device = d->device](MpvCore &core) {
-        core.setDevice(device);
-        core.open(path);
-    });
+    const auto outcome = w.run(
+        [path, device = d->device, confined = d->confinedTo](MpvCore &core) {
+            core.setDevice(device);
+            core.open(path, confined);
+        },
+        bound, !stalled, seq);
+    switch (outcome) {
+    case MpvWorker::Outcome::Done:
+        return;
+    case MpvWorker::Outcome::GivenUp:
+        throw d->noResponse(w.readingFile(), bound);
+    case MpvWorker::Outcome::Pending:
+        break;
+    }
+    d->pending = true;
+    d->pendingSince.start();
+    d->pendingLimit.start(kServerWaitLimitMs);
+    qCDebug(lcAudio) << "open goes on in the background:" << path;
+    throw AudioError(LoadErrors::stillOpening(path), AudioError::Cause::Pending);
+}
+
+void MpvPlayer::pendingTimedOut()
+{
+    if (!d->pending || !d->worker)
+        return;
+    const bool readingFile = d->worker->readingFile();
+    const qint64 waited = d->pendingSince.elapsed();
+    if (readingFile && waited < kPendingLimitMs) {
+        d->pendingLimit.start(int(kPendingLimitMs - waited)); // a slow file: it may take longer
+        return;
+    }
+    if (!d->worker->giveUpPending())
+        return; // it has just finished: its notice is on its way
+    d->pending = false;
+    const AudioError e = d->noResponse(readingFile, readingFile ? kPendingLimitMs : kServerWaitLimitMs);
+    qCWarning(lcAudio).noquote() << "an open still going on after" << waited << "ms is given up:" << e.text();
+    emit openFailed(e.text(), e.cause());
 }
 
 void MpvPlayer::close()
 {
+    if (cancelPending())
+        return; // the worker closes what it was opening
     if (!d->worker)
         return;
     // After a call given up on, the worker closes the file by itself.
     if (d->worker->unanswered())
         return;
+    // Closing never fails for the caller and is never given up on: one
+    // that outlasts the bound (a loaded machine) finishes in the background,
+    // the player reading as closed meanwhile. A stalled server shows at the
+    // next call instead.
     try {
-        d->call([](MpvCore &core) { core.close(); });
-    } catch (...) {
-        // Closing never fails for the caller; a stuck core is undone later.
+        MpvWorker &w = d->ready();
+        if (w.run([](MpvCore &core) { core.close(); }, kCallBoundMs, true, 0)
+            == MpvWorker::Outcome::Pending)
+            w.cancelPending();
+    } catch (const std::exception &e) {
+        qCWarning(lcAudio) << "close:" << e.what();
     }
 }
 
@@ -188,8 +344,10 @@ void MpvPlayer::setVolume(int percent)
     d->volume = std::clamp(percent, 0, 100);
     if (!d->worker)
         return; // the core starts with it
+    // Not waited for: a level change must never hold a ramp (or find the
+    // worker busy with an open going on in the background).
     const double v = mpvVolume(d->volume);
-    d->call([v](MpvCore &core) { core.setVolume(v); });
+    d->worker->post([v](MpvCore &core) { core.setVolume(v); });
 }
 
 int MpvPlayer::volume() const { return d->volume; }
@@ -203,6 +361,8 @@ QString MpvPlayer::currentOutput() const
 int MpvPlayer::coresAwaitingCleanup() { return MpvWorker::abandonedAlive(); }
 
 void MpvPlayer::setOutputDevice(const QString &name) { d->device = name; }
+void MpvPlayer::setConfinedTo(const QString &folder) { d->confinedTo = folder; }
+qint64 MpvPlayer::outputLatencyMs() const { return d->state().outputLatencyMs; }
 QString MpvPlayer::outputDevice() const { return d->device; }
 
 QString MpvPlayer::missingOutput() const

@@ -42,6 +42,17 @@ class MpvWorker;
 // - mpv refuses to start under a non-"C" LC_NUMERIC: the constructor sets
 //   LC_NUMERIC to "C" for the process if it is not; should libmpv still
 //   fail to start, open() throws with the reason.
+// - An open that outlasts the bound while the sound server answers (a
+//   large or slow file on a loaded machine) is not given up: open() throws
+//   Cause::Pending and the open goes on; opened() or openFailed() follows,
+//   at the latest after kPendingLimitMs, or after kServerWaitLimitMs when
+//   by then the open waits on the sound server rather than on its file
+//   (both then as NoResponse: the server or the disk stalled meanwhile). While one is pending the player reads as
+//   having nothing open. Where a call of any player is already stuck in
+//   the server, an open is given up at the bound as before (NoResponse).
+// - The worker's news (an open finished, a file ended or was dropped)
+//   reaches this object on its own thread as queued calls, and leaves as
+//   AudioPlayer's signals.
 class MpvPlayer : public AudioPlayer {
 public:
     // The longest a caller waits for any operation.
@@ -58,6 +69,13 @@ public:
     // caller one bound; a stopped server, once it answers, releases the old
     // core by itself.
     static constexpr int kAbandonAfterMs = 5000;
+    // The longest an open may go on in the background. Beyond the core's
+    // own limit for a load, so that a slow file is reported as what it is.
+    static constexpr int kPendingLimitMs = 8000;
+    // A sound server answers within milliseconds even on a loaded machine
+    // (it runs at a raised priority); an open waiting on it this long
+    // meets a stalled one.
+    static constexpr int kServerWaitLimitMs = 2000;
 
     enum class Output {
         System, // the system's default output (PulseAudio/PipeWire, else ALSA)
@@ -73,6 +91,8 @@ public:
     void setFileName(const QString &path) override;
     QString fileName() const override;
     void open() override;
+    void openAsync() override;
+    bool opening() const override;
     void close() override;
     void play() override;
     void stop() override;
@@ -93,6 +113,8 @@ public:
     QString outputDevice() const override;
     QString missingOutput() const override;
     QList<AudioOutputDevice> outputDevices() override;
+    void setConfinedTo(const QString &folder) override;
+    qint64 outputLatencyMs() const override;
 
     // The audio output mpv opened for the current file ("pulse", "alsa",
     // "null"), empty when none. For diagnostics and tests.
@@ -101,6 +123,12 @@ public:
     static int coresAwaitingCleanup();
 
 private:
+    // Hands the open over; waits up to the bound unless `async`. Throws as
+    // open() does (Pending included).
+    void startOpen(bool async);
+    // True when an open was still going on (the worker closes what it opens).
+    bool cancelPending();
+    void pendingTimedOut();
     struct Impl;
     std::unique_ptr<Impl> d;
 };

@@ -1,5 +1,7 @@
 #include "mpvworker.h"
 
+#include "audiolog.h"
+
 #include <atomic>
 #include <chrono>
 #include <pthread.h>
@@ -57,27 +59,38 @@ void MpvWorker::loop()
         lk.unlock();
         fn();
         const CoreState s = core->state();
+        const quint64 ends = core->endsSoFar();
+        const bool interrupted = core->lastEndInterrupted();
+        const quint64 loads = core->loadsSoFar();
         lk.lock();
         m_busySinceNs = 0;
-        if (!m_undoDue)
+        if (!hidden()) {
             m_state = s;
+            m_loadId = loads;
+            if (ends != m_endsSeen && m_notifier)
+                m_notifier({Notice::Kind::Ended, 0, {}, interrupted, loads});
+        }
+        m_endsSeen = ends;
     };
     for (;;) {
-        m_wakeCv.wait(lk, [&] { return m_quit || m_undoDue || m_mpvWoke || !m_tasks.empty(); });
+        m_wakeCv.wait(lk, [&] { return m_quit || m_undoDue || m_discardDue || m_mpvWoke || !m_tasks.empty(); });
         if (m_quit)
             break;
-        if (m_undoDue && !m_current) {
+        if ((m_undoDue || m_discardDue) && !m_current) {
             // Whatever a given-up task did, its caller was told it failed
             // and sees nothing open: make that true before the next task.
             busy([&] {
                 try {
                     core->close();
-                } catch (...) {
+                } catch (const std::exception &e) {
+                    qCWarning(lcAudio) << "closing after an abandoned call failed:" << e.what();
                 }
             });
-            m_undoDue = false;
-            --s_unanswered;
+            if (m_undoDue)
+                --s_unanswered;
+            m_undoDue = m_discardDue = false;
             m_state = core->state();
+            m_loadId = core->loadsSoFar();
             continue;
         }
         if (!m_tasks.empty()) {
@@ -98,6 +111,20 @@ void MpvWorker::loop()
             task->error = error;
             task->done = true;
             m_current.reset();
+            if (task->cancelled)
+                m_discardDue = true;
+            if (task == m_pending) {
+                m_pending.reset();
+                if (!task->cancelled && !task->givenUp && m_notifier)
+                    m_notifier({Notice::Kind::OpenDone, task->seq, error, false});
+            }
+            if (task->detached && error) {
+                try {
+                    std::rethrow_exception(error);
+                } catch (const std::exception &e) {
+                    qCWarning(lcAudio) << "a queued player call failed:" << e.what();
+                }
+            }
             m_doneCv.notify_all();
             continue;
         }
@@ -119,29 +146,90 @@ void MpvWorker::loop()
 
 bool MpvWorker::run(Job job, int boundMs)
 {
+    return run(std::move(job), boundMs, false, 0) == Outcome::Done;
+}
+
+void MpvWorker::giveUp(Task &task)
+{
+    // Never started: it is skipped. Started: it is undone when it
+    // returns. Either way the caller now sees nothing open.
+    task.givenUp = true;
+    if (!m_undoDue)
+        ++s_unanswered;
+    m_undoDue = true;
+}
+
+MpvWorker::Outcome MpvWorker::run(Job job, int boundMs, bool mayPend, quint64 seq)
+{
     auto task = std::make_shared<Task>();
     task->job = std::move(job);
+    task->seq = seq;
     std::unique_lock lk(m_mutex);
     m_tasks.push_back(task);
     m_wakeCv.notify_one();
     if (!m_doneCv.wait_for(lk, std::chrono::milliseconds(boundMs), [&] { return task->done; })) {
-        // Never started: it is skipped. Started: it is undone when it
-        // returns. Either way the caller now sees nothing open.
-        task->givenUp = true;
-        if (!m_undoDue)
-            ++s_unanswered;
-        m_undoDue = true;
-        return false;
+        if (mayPend) {
+            task->pending = true;
+            m_pending = task;
+            return Outcome::Pending;
+        }
+        giveUp(*task);
+        return Outcome::GivenUp;
     }
     if (task->error)
         std::rethrow_exception(task->error);
+    return Outcome::Done;
+}
+
+void MpvWorker::post(Job job)
+{
+    auto task = std::make_shared<Task>();
+    task->job = std::move(job);
+    task->detached = true;
+    std::lock_guard lk(m_mutex);
+    m_tasks.push_back(task);
+    m_wakeCv.notify_one();
+}
+
+bool MpvWorker::cancelPending()
+{
+    std::lock_guard lk(m_mutex);
+    if (!m_pending)
+        return false;
+    if (m_pending->started)
+        m_pending->cancelled = true;
+    else
+        m_pending->givenUp = true; // skipped: nothing to undo
+    m_pending.reset();
     return true;
+}
+
+bool MpvWorker::giveUpPending()
+{
+    std::lock_guard lk(m_mutex);
+    if (!m_pending)
+        return false;
+    giveUp(*m_pending);
+    m_pending.reset();
+    return true;
+}
+
+void MpvWorker::setNotifier(Notifier notifier)
+{
+    std::lock_guard lk(m_mutex);
+    m_notifier = std::move(notifier);
 }
 
 CoreState MpvWorker::state() const
 {
     std::lock_guard lk(m_mutex);
-    return m_undoDue ? CoreState{} : m_state;
+    return hidden() ? CoreState{} : m_state;
+}
+
+quint64 MpvWorker::loadId() const
+{
+    std::lock_guard lk(m_mutex);
+    return m_loadId;
 }
 
 bool MpvWorker::unanswered() const

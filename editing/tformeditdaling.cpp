@@ -1,4 +1,5 @@
 #include "tformeditdaling.h"
+#include "audiolog.h"
 #include "guarded.h"
 #include "secondsofday.h"
 #include "weekdayset.h"
@@ -12,28 +13,6 @@
 #include <limits>
 
 namespace {
-
-const QString kNoMusic = QStringLiteral("必须选择音乐文件");
-const QString kCannotPlay = QStringLiteral("系统不支持该音乐文件！");
-const QString kTimeTooLarge = QStringLiteral("时间的数字太大，无法保存，请重新输入");
-
-// An empty field is stored as the empty text, never as NULL: the list's
-// "like" would not match NULL and the entry would vanish from the grid.
-QString stored(const QString &text)
-{
-    return text.isNull() ? QStringLiteral("") : text;
-}
-
-// hours × 3600 + minutes × 60 + seconds without overflow: nullopt when the
-// result does not fit in 64 bits.
-std::optional<qint64> checkedTime(qint64 h, qint64 m, qint64 s)
-{
-    qint64 a, b, t;
-    if (__builtin_mul_overflow(h, qint64(3600), &a) || __builtin_mul_overflow(m, qint64(60), &b)
-        || __builtin_add_overflow(a, b, &t) || __builtin_add_overflow(t, s, &t))
-        return std::nullopt;
-    return t;
-}
 
 // Nothing may escape a Qt slot: a failure ends the handler and is shown in
 // the general error box.
@@ -76,7 +55,8 @@ TFormEditDaLing::TFormEditDaLing(BellStore &store, BellBoard &board, AudioPlayer
                                  Messages &messages, FileDialogs &dialogs, QWidget *parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint
                           | Qt::WindowSystemMenuHint | Qt::WindowCloseButtonHint),
-      m_store(store), m_board(board), m_player(player), m_messages(messages), m_dialogs(dialogs)
+      m_store(store), m_board(board), m_messages(messages), m_dialogs(dialogs),
+      m_editor(store, player, board.paths().musicFolder())
 {
     setObjectName(QStringLiteral("FormEditDaLing"));
     setWindowTitle(QStringLiteral("编辑铃声内容"));
@@ -100,6 +80,13 @@ TFormEditDaLing::TFormEditDaLing(BellStore &store, BellBoard &board, AudioPlayer
     // Leaving a time field for another control of this dialog runs its check;
     // focus going to a message box or another window does not.
     connect(qApp, &QApplication::focusChanged, this, &TFormEditDaLing::onFocusChanged);
+    // A length the player measured after the chooser returned.
+    connect(&m_editor, &EntryEditor::measured, EditTimeLong, &QLineEdit::setText);
+    connect(&m_editor, &EntryEditor::measureFailed, this, [this](const QString &message) {
+        EditYinYue->clear();
+        EditTimeLong->clear();
+        m_messages.plain(message);
+    });
 }
 
 TFormEditDaLing::~TFormEditDaLing()
@@ -169,25 +156,16 @@ void TFormEditDaLing::buildControls()
 
 // --- the record --------------------------------------------------------
 
-void TFormEditDaLing::beginInsert()
-{
-    // Asks the store for no row, so that a dead database is reported before
-    // the operator types a whole entry.
-    m_record = m_store.entry(QString());
-    m_state = RecordState::Insert;
-}
+void TFormEditDaLing::beginInsert() { m_editor.beginInsert(); }
 
 const std::optional<BellEntry> &TFormEditDaLing::locate(const QString &idText)
 {
-    m_state = RecordState::Browse;
-    m_record.reset();
-    m_record = m_store.entry(idText);
-    return m_record;
+    return m_editor.locate(idText);
 }
 
 void TFormEditDaLing::fillFromRecord()
 {
-    const BellEntry e = m_record.value_or(BellEntry{});
+    const BellEntry e = record().value_or(BellEntry{});
     EditHour->setText(twoDigits(e.time / 3600));
     EditMin->setText(twoDigits((e.time % 3600) / 60));
     EditSec->setText(twoDigits(e.time % 60));
@@ -202,12 +180,7 @@ void TFormEditDaLing::fillFromRecord()
     EditBeiZhu->setText(e.remark);
 }
 
-void TFormEditDaLing::deleteRecord(const QString &idText)
-{
-    m_state = RecordState::Browse;
-    m_record.reset();
-    m_store.remove(idText);
-}
+void TFormEditDaLing::deleteRecord(const QString &idText) { m_editor.deleteRecord(idText); }
 
 void TFormEditDaLing::clearedit()
 {
@@ -226,57 +199,30 @@ void TFormEditDaLing::SClick()
 
 qint64 TFormEditDaLing::fieldValue(const TimeField &field) const
 {
-    bool ok = false;
-    const qint64 v = field.edit->text().toLongLong(&ok);
-    if (!ok)
-        throw AppError(QStringLiteral("%1的数字太大，无法换算，请重新输入").arg(field.what));
-    return v;
+    return EntryEditor::fieldValue(field.edit->text(), field.what);
+}
+
+EntryFields TFormEditDaLing::fields() const
+{
+    EntryFields f{EditHour->text(), EditMin->text(), EditSec->text(), EditName->text(),
+                  EditYinYue->text(), EditTimeLong->text(), EditBeiZhu->text(), {}};
+    const auto buttons = days();
+    for (int i = 0; i < 7; ++i)
+        f.days[i] = buttons[i]->isChecked();
+    return f;
 }
 
 void TFormEditDaLing::Button1Click()
 {
     guarded(m_messages, [&] {
-        for (const TimeField &f : m_fields) {
-            if (f.edit->text().isEmpty()) {
-                m_messages.typedOk(Messages::Kind::Error, f.required);
-                f.edit->setFocus();
-                return;
-            }
-        }
-        if (EditYinYue->text().isEmpty()) {
-            m_messages.typedOk(Messages::Kind::Error, kNoMusic);
-            EditYinYue->setFocus();
+        const auto refusal = m_editor.save(fields());
+        if (!refusal) {
+            done(QDialog::Accepted);
             return;
         }
-        std::array<bool, 7> down{};
-        const auto buttons = days();
-        for (int i = 0; i < 7; ++i)
-            down[i] = buttons[i]->isChecked();
-
-        // A located entry is changed; with none the save adds a new one.
-        if (m_state == RecordState::Browse)
-            m_state = m_record ? RecordState::Edit : RecordState::Insert;
-
-        BellEntry e;
-        const auto time = checkedTime(fieldValue(m_fields[0]), fieldValue(m_fields[1]),
-                                      fieldValue(m_fields[2]));
-        if (!time)
-            throw AppError(kTimeTooLarge);
-        e.time = *time;
-        e.name = stored(EditName->text());
-        e.weekdays = stored(WeekdaySet::fromDays(down));
-        e.music = stored(EditYinYue->text());
-        e.duration = stored(EditTimeLong->text());
-        e.remark = stored(EditBeiZhu->text());
-        if (m_state == RecordState::Insert) {
-            e.id = m_store.insert(e);
-        } else {
-            e.id = m_record->id;
-            m_store.update(e);
-        }
-        m_record = e;
-        m_state = RecordState::Browse;
-        done(QDialog::Accepted);
+        m_messages.typedOk(Messages::Kind::Error, refusal->text);
+        QLineEdit *const edits[] = {EditHour, EditMin, EditSec, EditYinYue};
+        edits[int(refusal->field)]->setFocus();
     });
 }
 
@@ -285,44 +231,30 @@ void TFormEditDaLing::Button2Click()
     done(QDialog::Rejected);
 }
 
+void TFormEditDaLing::applyChoice(const EntryEditor::Choice &choice)
+{
+    EditYinYue->setText(choice.music);
+    if (choice.duration)
+        EditTimeLong->setText(*choice.duration);
+    if (!choice.message.isEmpty())
+        m_messages.plain(choice.message);
+}
+
 void TFormEditDaLing::SpeedButton8Click()
 {
     guarded(m_messages, [&] {
         const std::optional<QString> chosen = m_dialogs.openFile(m_lastChosen);
         if (!chosen)
             return;
-        const QString path = *chosen;
-        m_lastChosen = path;
-        const qsizetype cut = path.lastIndexOf(u'/') + 1;
-        EditYinYue->setText(path.mid(cut));
-        const QString folder = m_board.paths().musicFolder();
-        if (path.left(cut) != folder) {
-            EditYinYue->clear();
-            m_messages.plain(QStringLiteral("为了方便管理，请先把 \r\r") + path
-                             + QStringLiteral("\r\r复制到：\r\r") + folder);
-            return;
-        }
-        try {
-            m_player.close();
-            m_player.setFileName(path);
-            m_player.open();
-            EditTimeLong->setText(QString::number(m_player.length() / 1000));
-        } catch (const std::exception &) {
-            m_player.close();
-            m_messages.plain(kCannotPlay);
-            EditYinYue->clear();
-            return;
-        }
-        m_player.close();
+        m_lastChosen = *chosen;
+        applyChoice(m_editor.choose(*chosen));
     });
 }
 
 bool TFormEditDaLing::FormClose()
 {
     // An unsaved change or new entry is dropped.
-    if (m_state == RecordState::Insert)
-        m_record.reset();
-    m_state = RecordState::Browse;
+    m_editor.close();
 
     if (EditHour->text().isEmpty() || EditMin->text().isEmpty() || EditSec->text().isEmpty())
         return true;
@@ -337,7 +269,7 @@ bool TFormEditDaLing::FormClose()
         return false;
     }
     // Beyond the end of any day the time sorts after every entry.
-    const qint64 time = checkedTime(h, m, s).value_or(std::numeric_limits<qint64>::max());
+    const qint64 time = EntryEditor::checkedTime(h, m, s).value_or(std::numeric_limits<qint64>::max());
     try {
         m_board.setLastEditedIndex(m_store.countBefore(time));
     } catch (const AppError &e) {

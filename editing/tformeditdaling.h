@@ -6,6 +6,7 @@
 #include "audioplayer.h"
 #include "bellboard.h"
 #include "bellstore.h"
+#include "entryeditor.h"
 #include "seams.h"
 
 #include <QDialog>
@@ -24,12 +25,11 @@ public:
                     FileDialogs &dialogs, QWidget *parent = nullptr);
     ~TFormEditDaLing() override;
 
-    // The one record the dialog writes, held here until it is posted. Browse:
-    // nothing pending (the located entry, if any, as stored). Edit: a change
-    // of the located entry is being saved. Insert: a new entry.
-    enum class RecordState { Browse, Edit, Insert };
-    RecordState recordState() const { return m_state; }
-    const std::optional<BellEntry> &record() const { return m_record; }
+    // The one record the dialog writes, held by the editor until posted.
+    using RecordState = EntryEditor::RecordState;
+    RecordState recordState() const { return m_editor.recordState(); }
+    const std::optional<BellEntry> &record() const { return m_editor.record(); }
+    EntryEditor &editor() { return m_editor; }
 
     // For the list commands. A new entry: no row, record in insert state;
     // store failures throw.
@@ -92,15 +92,15 @@ private:
     qint64 fieldValue(const TimeField &field) const;
     std::array<QPushButton *, 7> days() const { return {S0, S1, S2, S3, S4, S5, S6}; }
     void buildControls();
+    EntryFields fields() const;
+    void applyChoice(const EntryEditor::Choice &choice);
 
     BellStore &m_store;
     BellBoard &m_board;
-    AudioPlayer &m_player;
     Messages &m_messages;
     FileDialogs &m_dialogs;
+    EntryEditor m_editor;
     TimeField m_fields[3];
-    RecordState m_state = RecordState::Browse;
-    std::optional<BellEntry> m_record;
     QString m_lastChosen;
     bool m_inExit = false;
 };

@@ -73,16 +73,6 @@ const QString kInsertEntry = QStringLiteral(
     "insert into daling (时间, 名称, 音乐, 周期, 时长, 备注) "
     "values (:t, :name, :music, :days, :dur, :remark)");
 
-PlaylistItem readItem(const QSqlQuery &q)
-{
-    PlaylistItem it;
-    it.id = q.value(QStringLiteral("id")).toLongLong();
-    it.order = q.value(QStringLiteral("序号")).toLongLong();
-    it.folder = q.value(QStringLiteral("路径")).toString();
-    it.music = q.value(QStringLiteral("音乐")).toString();
-    return it;
-}
-
 } // namespace
 
 BellStore::BellStore()
@@ -361,93 +351,6 @@ void BellStore::replaceAll(const QList<BellEntry> &entries,
         exec(q);
         if (perRow)
             perRow(i);
-    }
-    tx.commit();
-}
-
-QList<PlaylistItem> BellStore::refreshPlaylist()
-{
-    requireOpen();
-    QSqlDatabase db = QSqlDatabase::database(m_name);
-    QList<PlaylistItem> items;
-    {
-        QSqlQuery q(db);
-        if (!q.exec(QStringLiteral("select * from linshi order by 序号")))
-            fail(q);
-        while (q.next())
-            items.append(readItem(q));
-    }
-    if (m_readOnly)
-        return items;
-    storesql::Transaction tx(db);
-    QSqlQuery up = prepared(db, QStringLiteral("update linshi set 序号=:n where id=:id"));
-    for (int i = 0; i < items.size(); ++i) {
-        items[i].order = i + 1;
-        up.bindValue(QStringLiteral(":n"), i + 1);
-        up.bindValue(QStringLiteral(":id"), items[i].id);
-        exec(up);
-    }
-    tx.commit();
-    return items;
-}
-
-void BellStore::addPlaylistFiles(const QStringList &fullPaths)
-{
-    requireOpen();
-    QSqlDatabase db = QSqlDatabase::database(m_name);
-    storesql::Transaction tx(db);
-    QSqlQuery q = prepared(db, QStringLiteral(
-        "insert into linshi (序号, 路径, 音乐) values (:n, :folder, :music)"));
-    for (int i = 0; i < fullPaths.size(); ++i) {
-        const QString &p = fullPaths[i];
-        const int cut = std::max(p.lastIndexOf(u'/'), p.lastIndexOf(u'\\')) + 1;
-        q.bindValue(QStringLiteral(":n"), 1000 + i);
-        q.bindValue(QStringLiteral(":folder"), text(p.left(cut)));
-        q.bindValue(QStringLiteral(":music"), text(p.mid(cut)));
-        exec(q);
-    }
-    tx.commit();
-}
-
-std::optional<PlaylistItem> BellStore::playlistItem(qint64 id) const
-{
-    requireOpen();
-    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
-                           QStringLiteral("select * from linshi  where id=:id"));
-    q.bindValue(QStringLiteral(":id"), id);
-    exec(q);
-    if (!q.next())
-        return std::nullopt;
-    return readItem(q);
-}
-
-void BellStore::deletePlaylistItem(qint64 id)
-{
-    requireOpen();
-    QSqlQuery q = prepared(QSqlDatabase::database(m_name),
-                           QStringLiteral("delete  from linshi  where id=:id"));
-    q.bindValue(QStringLiteral(":id"), id);
-    exec(q);
-}
-
-void BellStore::clearPlaylist()
-{
-    requireOpen();
-    QSqlQuery q(QSqlDatabase::database(m_name));
-    if (!q.exec(QStringLiteral("delete  from linshi")))
-        fail(q);
-}
-
-void BellStore::savePlaylistOrder(const QList<qint64> &ids)
-{
-    requireOpen();
-    QSqlDatabase db = QSqlDatabase::database(m_name);
-    storesql::Transaction tx(db);
-    QSqlQuery up = prepared(db, QStringLiteral("update linshi set 序号=:n where id=:id"));
-    for (int i = 0; i < ids.size(); ++i) {
-        up.bindValue(QStringLiteral(":n"), i);
-        up.bindValue(QStringLiteral(":id"), ids[i]);
-        exec(up);
     }
     tx.commit();
 }

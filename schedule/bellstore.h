@@ -1,6 +1,7 @@
 #pragma once
-// The bell store: tables daling (bell entries) and linshi (the ad-hoc
-// playlist) in one SQLite file. Every statement binds its parameters; a
+// The bell store: table daling (bell entries) in one SQLite file, which it
+// creates with the ad-hoc playlist's table linshi beside it (adhoc/ reads
+// and writes that one). Every statement binds its parameters; a
 // failing statement throws StoreError with the engine's text.
 #include "seams.h"
 #include "storesql.h"
@@ -25,13 +26,6 @@ struct BellEntry {
     bool operator==(const BellEntry &) const = default;
 };
 
-struct PlaylistItem {
-    qint64 id = 0;
-    qint64 order = 0; // 序号
-    QString folder;   // 路径, ends in a path separator
-    QString music;    // 音乐
-    QString path() const { return folder + music; }
-};
 
 
 class BellStore {
@@ -78,19 +72,6 @@ public:
     // may throw to abandon the whole replacement.
     void replaceAll(const QList<BellEntry> &entries,
                     const std::function<void(int row)> &perRow = {});
-
-    // --- linshi ---
-    // Reads the list by 序号, writes 序号 1 … N in that order (one
-    // transaction) and returns the items renumbered.
-    QList<PlaylistItem> refreshPlaylist();
-    // Appends the files with 序号 1000 + i, in one transaction.
-    void addPlaylistFiles(const QStringList &fullPaths);
-    std::optional<PlaylistItem> playlistItem(qint64 id) const;
-    void deletePlaylistItem(qint64 id);
-    void clearPlaylist();
-    // Writes 序号 0 … N−1 for the ids in that order; ids no longer stored
-    // are skipped. One transaction.
-    void savePlaylistOrder(const QList<qint64> &ids);
 
     // Writes a consistent copy of the whole store to a new file (which must
     // not exist yet) from the open connection: it works also when the file

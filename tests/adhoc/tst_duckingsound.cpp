@@ -5,6 +5,7 @@
 // frequency, so the bell does not count as broadcast.
 // Exits 77 (skipped) without a PulseAudio server, and while the real player
 // cannot change its volume.
+#include "../audio/audiotestutil.h"
 #include "ducking.h"
 #include "fakes.h"
 #include "mpvplayer.h"
@@ -93,11 +94,11 @@ private slots:
         connect(&watch, &BellSoundWatch::started, &ducking, &Ducking::bellStarted);
         connect(&watch, &BellSoundWatch::ended, &ducking, &Ducking::bellEnded);
         broadcast.setFileName(talk);
-        broadcast.open();
+        openWaiting(broadcast);
         broadcast.play();
         QTest::qWait(1500);
         bell.setFileName(ring);
-        bell.open();
+        openWaiting(bell);
         bell.play();
         watch.bellRang();
         QTest::qWait(2500); // the bell, and the way back

@@ -16,6 +16,7 @@ private slots:
     void reorderIsLostOnAddButKeptOnClose();
     void thousandsOfItems();
     void storeFailuresGoToTheErrorBox();
+    void storedOrder();
 };
 
 void TestPlaylist::windowAndControls()
@@ -63,7 +64,7 @@ void TestPlaylist::addsFilesAfterTheListInDialogOrder()
     QCOMPARE(f.stored(), QStringList({"1 b1.wav", "2 b2.wav", "3 新 三.wav", "4 a.mp3.wav", "5 c.wav"}));
     QCOMPARE(f.form->selectedIndex(), -1);
     // 路径 ends in the separator and 路径 + 音乐 is the chosen path.
-    const QList<PlaylistItem> items = f.store.refreshPlaylist();
+    const QList<PlaylistItem> items = PlaylistStore(f.store).refresh();
     QStringList paths;
     for (const auto &it : items) {
         QVERIFY(it.folder.endsWith(u'/'));
@@ -252,6 +253,33 @@ void TestPlaylist::storeFailuresGoToTheErrorBox()
         QCOMPARE(s.text, QStringLiteral("数据库未打开."));
     }
     QVERIFY(!form.isVisible());
+}
+
+void TestPlaylist::storedOrder()
+{
+    TempHome home;
+    BellStore bells;
+    QVERIFY(bells.open(home.db()).isEmpty());
+    PlaylistStore store(bells);
+    store.addFiles({"/x/a.mp3", "/x/b.mp3"});
+    auto items = store.refresh();
+    QCOMPARE(items.size(), 2);
+    QCOMPARE(items[0].path(), QStringLiteral("/x/a.mp3"));
+    QCOMPARE(items[0].folder, QStringLiteral("/x/"));
+    store.addFiles({"/y/c.mp3", "/y/d.mp3", "/y/e.mp3"});
+    items = store.refresh();
+    QStringList names;
+    for (const auto &it : items)
+        names << it.music;
+    QCOMPARE(names, QStringList({"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}));
+    QCOMPARE(items.last().order, 5);
+    store.saveOrder({items[4].id, 999999, items[0].id});
+    items = store.refresh();
+    QCOMPARE(items[0].music, QStringLiteral("e.mp3"));
+    store.remove(items[0].id);
+    QCOMPARE(store.refresh().size(), 4);
+    store.clear();
+    QVERIFY(store.refresh().isEmpty());
 }
 
 QTEST_MAIN(TestPlaylist)

@@ -42,6 +42,7 @@ private slots:
     void duckingRampsDownAndBack();
     void duckingSettingAndSwitchingOff();
     void bellWatchFollowsTheBellPlayer();
+    void advanceFollowsThePlayersNews();
 };
 
 void TestWithoutWindow::playsAdvancesAndEndsWithoutWidgets()
@@ -219,31 +220,88 @@ void TestWithoutWindow::bellWatchFollowsTheBellPlayer()
     bell.open();
     bell.play();
     w.look();
+    QCOMPARE(ended.count(), 0);
+    // The player tells the end: over at once, and nothing left to look at.
     clock.advanceMs(2500);
-    w.look();
+    emit bell.ended(false);
     QCOMPARE(ended.count(), 1);
-    QVERIFY(!w.poll.isActive()); // nothing left to watch
+    QVERIFY(!w.check.isActive());
 
-    // A bell announced that never sounds is over after the grace time.
+    // A bell announced that never sounds is over after the grace time; one
+    // stopped by a caller (no signal) at the next look.
     w.bellRang();
-    for (int i = 0; i < BellSoundWatch::kStartGraceMs / BellSoundWatch::kPollMs; ++i)
+    for (int i = 0; i < (BellSoundWatch::kStartGraceMs + BellSoundWatch::kCheckMs - 1) / BellSoundWatch::kCheckMs; ++i)
         w.look();
     QCOMPARE(ended.count(), 2);
-
-    // Test playback: each file the bell player plays counts while it runs.
-    bool testing = true;
-    w.watchWhile([&] { return testing; });
-    QCOMPARE(started.count(), 2);
-    QVERIFY(w.poll.isActive());
+    w.bellRang();
     bell.play();
     w.look();
-    QCOMPARE(started.count(), 3);
-    clock.advanceMs(2500);
+    bell.stop();
     w.look();
+    QCOMPARE(ended.count(), 3);
+
+    // Test playback: the whole test counts, across the ends of its files.
+    bool testing = true;
+    w.watchWhile([&] { return testing; });
+    QCOMPARE(started.count(), 4);
+    QVERIFY(w.check.isActive());
+    bell.play();
+    clock.advanceMs(2500);
+    emit bell.ended(false);
     QCOMPARE(ended.count(), 3);
     testing = false;
     w.look();
-    QVERIFY(!w.poll.isActive());
+    QCOMPARE(ended.count(), 4);
+    QVERIFY(!w.check.isActive());
+}
+
+// The advance runs when the player tells its file ended, not by looking;
+// a slow open (going on in the background) plays when it is read.
+void TestWithoutWindow::advanceFollowsThePlayersNews()
+{
+    struct SlowPlayer : FakePlayer {
+        using FakePlayer::FakePlayer;
+        bool slow = false;
+        void open() override
+        {
+            FakePlayer::open();
+            if (slow)
+                throw AudioError(QStringLiteral("正在读取…"), AudioError::Cause::Pending);
+        }
+    };
+    AdhocFakes f;
+    QVERIFY(f.store.open(f.home.db()).isEmpty());
+    SlowPlayer player(&f.clock);
+    AdhocPlaylist list(f.store, f.msgs, f.dialogs);
+    AdhocPlayer adhoc(list, player, f.msgs);
+    f.dialogs.openManyAnswers.push_back({f.home.touchMusic("a.wav"), f.home.touchMusic("b.wav")});
+    list.addFiles();
+    player.lengths = {{"a.wav", 2000}, {"b.wav", 2000}};
+    adhoc.FormShow();
+    adhoc.ButtonPlayClick();
+    // Nothing here calls the advance: only the player's news moves it.
+    f.clock.advanceMs(2500);
+    if (list.selected() == 0) // a fake that does not tell the end by itself
+        emit player.ended(false);
+    QCOMPARE(list.selected(), 1);
+    QCOMPARE(player.played, QStringList({"a.wav", "b.wav"}));
+
+    adhoc.ButtonPlayClick(); // stop
+    list.select(0);
+    player.slow = true;
+    adhoc.ButtonPlayClick();
+    QVERIFY(f.msgs.shown.isEmpty()); // no "系统不支持" for a file still being read
+    QCOMPARE(player.played.size(), 2);
+    emit player.opened();
+    QCOMPARE(player.played.last(), QStringLiteral("a.wav"));
+    QCOMPARE(player.playCount, 3);
+
+    // One that turns out bad names its file, as a failed open at once does.
+    adhoc.ButtonPlayClick();
+    adhoc.ButtonPlayClick();
+    emit player.openFailed(QStringLiteral("坏"), AudioError::Cause::File);
+    QCOMPARE(f.msgs.texts(), QStringList({AdhocPlayer::fileMessage(f.home.music() + "a.wav")}));
+    QCOMPARE(player.playCount, 3);
 }
 
 QTEST_MAIN(TestWithoutWindow)

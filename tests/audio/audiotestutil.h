@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QProcess>
 #include <QProcessEnvironment>
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <QTemporaryDir>
@@ -45,6 +46,25 @@ bool pollUntil(F done, int timeoutMs)
         QThread::msleep(5);
     }
     return true;
+}
+
+// Opens as a caller that can wait does: an open that goes on in the
+// background (a loaded machine) is waited for; a failure throws as open()
+// would.
+inline void openWaiting(AudioPlayer &p, int timeoutMs = 20000)
+{
+    QSignalSpy ok(&p, &AudioPlayer::opened), failed(&p, &AudioPlayer::openFailed);
+    try {
+        p.open();
+        return;
+    } catch (const AudioError &e) {
+        if (!e.isPending())
+            throw;
+    }
+    if (!QTest::qWaitFor([&] { return !ok.isEmpty() || !failed.isEmpty(); }, timeoutMs))
+        throw AudioError(QStringLiteral("no outcome of a background open"), AudioError::Cause::NoResponse);
+    if (!failed.isEmpty())
+        throw AudioError(failed.first().at(0).toString(), failed.first().at(1).value<AudioError::Cause>());
 }
 
 // Copies the first `bytes` bytes of `src` to `dst`.

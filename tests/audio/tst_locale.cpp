@@ -53,7 +53,7 @@ private:
         QVERIFY2(before != "C", before.constData());
         MpvPlayer p(MpvPlayer::Output::Null);
         p.setFileName(m_tone);
-        p.open();
+        openWaiting(p);
         QVERIFY2(qAbs(p.length() - 2000) <= 5, qPrintable(QString::number(p.length())));
         p.seek(1500); // 1.5 s must not be read as 1 s under a decimal comma
         QCOMPARE(p.position(), qint64(1500));
@@ -111,7 +111,7 @@ private slots:
             std::setlocale(LC_NUMERIC, std::setlocale(LC_CTYPE, nullptr));
             players.push_back(std::make_unique<MpvPlayer>(MpvPlayer::Output::Null));
             players.back()->setFileName(m_tone);
-            players.back()->open();
+            openWaiting(*players.back());
         }
         for (auto &p : players)
             p->play();

@@ -34,7 +34,7 @@ private slots:
         p.setFileName(m_tone);
         QString text;
         try {
-            p.open();
+            openWaiting(p);
             p.play();
         } catch (const AudioError &e) {
             text = e.text();
@@ -49,7 +49,7 @@ private slots:
         for (int i = 0; i < 2; ++i) {
             bool threw = false;
             try {
-                p.open();
+                openWaiting(p);
                 p.play();
             } catch (const AudioError &) {
                 threw = true;
@@ -69,7 +69,7 @@ private slots:
         {
             MpvPlayer p(MpvPlayer::Output::System);
             p.setFileName(m_tone);
-            p.open();
+            openWaiting(p);
             QCOMPARE(p.currentOutput(), QStringLiteral("pulse"));
             p.play();
             QCOMPARE(p.mode(), Mode::Playing);
@@ -91,7 +91,7 @@ private slots:
     {
         MpvPlayer p(MpvPlayer::Output::Null);
         p.setFileName(m_tone);
-        p.open();
+        openWaiting(p);
         p.play();
         QCOMPARE(p.mode(), Mode::Playing);
         QVERIFY(pollUntil([&] { return p.position() > 100; }, 3000));

@@ -6,6 +6,7 @@
 #include "mpvplayer.h"
 
 #include <QDir>
+#include <QSignalSpy>
 #include <QTemporaryDir>
 #include <QTest>
 #include <memory>
@@ -22,7 +23,7 @@ private:
     {
         auto p = std::make_unique<MpvPlayer>(MpvPlayer::Output::Null);
         p->setFileName(path(name));
-        p->open();
+        openWaiting(*p);
         return p;
     }
     static QString noDevice() { return QString::fromLatin1(kNoDeviceOpen); }
@@ -91,7 +92,7 @@ private slots:
 
         // The same once a file was opened and closed again.
         p.setFileName(path("tone1.wav"));
-        p.open();
+        openWaiting(p);
         QCOMPARE(p.mode(), Mode::Stopped);
         p.close();
         QCOMPARE(p.mode(), Mode::NotReady);
@@ -274,7 +275,7 @@ private slots:
         MpvPlayer p(MpvPlayer::Output::Null);
         p.setStartPosition(1200); // before open: kept for the next play
         p.setFileName(path("tone2.ogg"));
-        p.open();
+        openWaiting(p);
         QCOMPARE(p.position(), qint64(0));
         p.play();
         QVERIFY2(p.position() >= 1200 && p.position() < 1250, qPrintable(QString::number(p.position())));
@@ -325,12 +326,12 @@ private slots:
         // Something good is open (and playing) before: the failed open
         // leaves nothing open.
         p.setFileName(path("tone2.wav"));
-        p.open();
+        openWaiting(p);
         p.play();
         p.setFileName(file.isEmpty() ? QString() : path(file));
         QString text;
         try {
-            p.open();
+            openWaiting(p);
         } catch (const AudioError &e) {
             text = e.text();
         }
@@ -347,7 +348,7 @@ private slots:
         QVERIFY_THROWS_EXCEPTION(AudioError, p.length());
         // The player is still usable.
         p.setFileName(path("tone1.flac"));
-        p.open();
+        openWaiting(p);
         p.play();
         QCOMPARE(p.mode(), Mode::Playing);
     }
@@ -358,7 +359,7 @@ private slots:
         p->play();
         QThread::msleep(100);
         p->setFileName(path("tone1.mp3"));
-        p->open();
+        openWaiting(*p);
         QCOMPARE(p->mode(), Mode::Stopped);
         QCOMPARE(p->position(), qint64(0));
         QVERIFY(qAbs(p->length() - 1000) <= 5);
@@ -391,6 +392,143 @@ private slots:
         QCOMPARE(a->position(), a->length());
         QCOMPARE(c->position(), c->length());
         QCOMPARE(b->position(), bAt);
+    }
+    // An open left to the background reports exactly once, on the player's
+    // thread; a later open or a close silences the earlier one.
+    void backgroundOpensReportOnce()
+    {
+        MpvPlayer p(MpvPlayer::Output::Null);
+        QSignalSpy ok(&p, &AudioPlayer::opened), failed(&p, &AudioPlayer::openFailed);
+        p.setFileName(path("tone2.flac"));
+        p.openAsync();
+        QVERIFY(ok.isEmpty() && failed.isEmpty()); // never from inside the call
+        QVERIFY(QTest::qWaitFor([&] { return !ok.isEmpty(); }, 20000));
+        QVERIFY(!p.opening());
+        QCOMPARE(p.mode(), Mode::Stopped);
+        QVERIFY(qAbs(p.length() - 2000) <= 5);
+
+        p.setFileName(path("text.mp3"));
+        p.openAsync();
+        QVERIFY(QTest::qWaitFor([&] { return !failed.isEmpty(); }, 20000));
+        QVERIFY(failed.first().at(0).toString().contains("text.mp3"));
+        QCOMPARE(failed.first().at(1).value<AudioError::Cause>(), AudioError::Cause::File);
+        QCOMPARE(p.mode(), Mode::NotReady);
+
+        // Superseded and closed opens say nothing; the last one reports.
+        ok.clear();
+        failed.clear();
+        p.setFileName(path("text.mp3"));
+        p.openAsync();
+        p.close();
+        QCOMPARE(p.mode(), Mode::NotReady);
+        p.setFileName(path("text.mp3"));
+        p.openAsync();
+        p.setFileName(path("tone1.wav"));
+        p.openAsync();
+        QVERIFY(QTest::qWaitFor([&] { return !ok.isEmpty(); }, 20000));
+        QTest::qWait(300);
+        QCOMPARE(ok.count(), 1);
+        QCOMPARE(failed.count(), 0);
+        QVERIFY(qAbs(p.length() - 1000) <= 5);
+        p.play();
+        QCOMPARE(p.mode(), Mode::Playing);
+    }
+
+    // The end of a file is told, once; stop() and close() tell nothing.
+    void endIsSignalled()
+    {
+        auto p = opened("tone1.wav");
+        QSignalSpy ended(p.get(), &AudioPlayer::ended);
+        p->play();
+        QVERIFY(QTest::qWaitFor([&] { return !ended.isEmpty(); }, 5000));
+        QCOMPARE(p->mode(), Mode::Stopped);
+        QCOMPARE(ended.first().at(0).toBool(), false);
+        p->play();
+        QTest::qWait(200);
+        p->stop();
+        p->play();
+        p->close();
+        QTest::qWait(1300);
+        QCOMPARE(ended.count(), 1);
+        // An end not yet delivered when the next file opens is not that
+        // file's end.
+        ended.clear();
+        p->setFileName(path("tone1.wav"));
+        openWaiting(*p);
+        p->play();
+        QVERIFY(pollUntil([&] { return p->mode() == Mode::Stopped; }, 5000)); // no event loop: held back
+        p->setFileName(path("tone2.wav"));
+        openWaiting(*p);
+        QTest::qWait(300);
+        QCOMPARE(ended.count(), 0);
+        QCOMPARE(p->mode(), Mode::Stopped);
+    }
+
+    // A sound file plays only itself: whatever could make the player read
+    // another file or an address never reaches it.
+    void onlySoundFilesOpen_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<bool>("confined");
+        QTest::addColumn<QString>("says"); // empty: it opens
+        QTest::newRow("mpv EDL named .mp3") << "music/edl.mp3" << false << "不是可以播放的音频文件";
+        QTest::newRow("playlist named .mp3") << "music/list.mp3" << false << "不是可以播放的音频文件";
+        QTest::newRow("HLS named .wav") << "music/hls.wav" << false << "不是可以播放的音频文件";
+        QTest::newRow("link out of the folder") << "music/out.wav" << true << "不在音乐文件夹";
+        QTest::newRow("path out of the folder") << "tone1.wav" << true << "不在音乐文件夹";
+        QTest::newRow("link out, unconfined") << "music/out.wav" << false << "";
+        QTest::newRow("link inside the folder") << "music/in.mp3" << true << "";
+        QTest::newRow("file inside the folder") << "music/bell.ogg" << true << "";
+    }
+    void onlySoundFilesOpen()
+    {
+        QFETCH(QString, file);
+        QFETCH(bool, confined);
+        QFETCH(QString, says);
+        QDir(m_dir.path()).mkpath("music");
+        const QString elsewhere = path("tone1.wav");
+        writeBytes(path("music/edl.mp3"), "# mpv EDL v0\n" + elsewhere.toUtf8() + ",0,1\nhttp://127.0.0.1:9/x.mp3\n");
+        writeBytes(path("music/list.mp3"), "#EXTM3U\n" + elsewhere.toUtf8() + "\nhttp://127.0.0.1:9/x.mp3\n");
+        writeBytes(path("music/hls.wav"), "#EXTM3U\n#EXT-X-TARGETDURATION:1\n#EXTINF:1,\nhttp://127.0.0.1:9/a.ts\n");
+        QFile::link(elsewhere, path("music/out.wav"));
+        QFile::copy(path("tone1.mp3"), path("music/bell.mp3"));
+        QFile::copy(path("tone1.ogg"), path("music/bell.ogg"));
+        QFile::link(path("music/bell.mp3"), path("music/in.mp3"));
+
+        MpvPlayer p(MpvPlayer::Output::Null);
+        if (confined)
+            p.setConfinedTo(path("music"));
+        p.setFileName(path(file));
+        QString text;
+        try {
+            openWaiting(p);
+        } catch (const AudioError &e) {
+            text = e.text();
+            QCOMPARE(e.cause(), AudioError::Cause::File);
+        }
+        if (says.isEmpty()) {
+            QVERIFY2(text.isEmpty(), qPrintable(text));
+            QVERIFY(qAbs(p.length() - 1000) <= 5);
+        } else {
+            QVERIFY2(text.contains(says) && text.contains(path(file)), qPrintable(text));
+            QCOMPARE(p.mode(), Mode::NotReady);
+        }
+    }
+
+    // The header reader knows the formats by their bytes, and the length
+    // where the header tells it, without a player.
+    void headersTellFormatAndLength()
+    {
+        for (const char *ext : {"wav", "mp3", "ogg", "flac"}) {
+            const auto k = AudioFileFacts::sniff(path(QStringLiteral("tone2.%1").arg(ext)));
+            QCOMPARE(k.format, QString::fromLatin1(ext));
+            QVERIFY2(k.lengthMs && qAbs(*k.lengthMs - 2000) <= 30, ext);
+        }
+        QCOMPARE(AudioFileFacts::sniff(path("cover.mp3")).format, QStringLiteral("mp3"));
+        QVERIFY(runFfmpeg({"-i", path("tone1.wav"), "-c:a", "aac", path("tone1.m4a")}));
+        QCOMPARE(AudioFileFacts::sniff(path("tone1.m4a")).format, QStringLiteral("m4a"));
+        for (const char *notSound : {"text.mp3", "empty.wav", "stub.mp3", "cover.png", "nothere.mp3"})
+            QVERIFY2(AudioFileFacts::sniff(path(notSound)).format.isEmpty(), notSound);
     }
 };
 

@@ -81,7 +81,7 @@ private slots:
         const int64_t t0 = now();
         MpvPlayer p(MpvPlayer::Output::System);
         p.setFileName(path(file));
-        p.open();
+        openWaiting(p);
         QCOMPARE(p.currentOutput(), QStringLiteral("pulse"));
         QThread::msleep(300); // opened, not playing: silence
         const int64_t played = now();
@@ -100,7 +100,7 @@ private slots:
     {
         MpvPlayer p(MpvPlayer::Output::System);
         p.setFileName(path("bell.mp3"));
-        p.open();
+        openWaiting(p);
         m_rec->waitQuiet(200, 5000);
         const int64_t played = now();
         p.play();
@@ -126,7 +126,7 @@ private slots:
     {
         MpvPlayer one(MpvPlayer::Output::System);
         one.setFileName(path("bell.wav"));
-        one.open();
+        openWaiting(one);
         m_rec->waitQuiet(200, 5000);
         int64_t t0 = now();
         one.play();
@@ -139,7 +139,7 @@ private slots:
         for (const char *f : {"bell.wav", "bell.mp3", "low.ogg"}) {
             players.push_back(std::make_unique<MpvPlayer>(MpvPlayer::Output::System));
             players.back()->setFileName(path(f));
-            players.back()->open();
+            openWaiting(*players.back());
         }
         m_rec->waitQuiet(200, 5000);
         t0 = now();

@@ -7,6 +7,7 @@
 #include "mpvplayer.h"
 #include "onsetrecorder.h"
 
+#include <QSignalSpy>
 #include <QStandardPaths>
 #include <QTest>
 #include <functional>
@@ -64,7 +65,7 @@ private:
             return -1;
         }
         p.setFileName(m_dir.filePath(file));
-        p.open();
+        openWaiting(p);
         const int64_t t0 = OnsetRecorder::wallNs();
         p.play();
         if (p.mode() != Mode::Playing
@@ -92,10 +93,10 @@ private slots:
     {
         MpvPlayer p(MpvPlayer::Output::System);
         p.setFileName(m_dir.filePath("a.wav"));
-        p.open();
+        openWaiting(p);
         auto stuck = std::make_unique<MpvPlayer>(MpvPlayer::Output::System);
         stuck->setFileName(m_dir.filePath("b.mp3"));
-        stuck->open();
+        openWaiting(*stuck);
 
         m_server.signal(SIGSTOP);
         auto resume = qScopeGuard([&] { m_server.signal(SIGCONT); });
@@ -159,7 +160,7 @@ private slots:
         QVERIFY(pollUntil([&] {
             try {
                 p.setFileName(m_dir.filePath("a.wav"));
-                p.open();
+                openWaiting(p);
                 return true;
             } catch (const AudioError &) {
                 return false;
@@ -167,6 +168,32 @@ private slots:
         }, 5000));
         QVERIFY(heardPeak(p, "b.mp3") > 1000);
         QVERIFY(!p.interrupted());
+    }
+
+    // An open left to the background while the server stops answering
+    // still ends, with one openFailed() as NoResponse (the server's, not the
+    // file's), and the call itself never waited.
+    void backgroundOpenEndsWhenTheServerStalls()
+    {
+        MpvPlayer p(MpvPlayer::Output::System);
+        QSignalSpy ok(&p, &AudioPlayer::opened), failed(&p, &AudioPlayer::openFailed);
+        m_server.signal(SIGSTOP);
+        auto resume = qScopeGuard([&] { m_server.signal(SIGCONT); });
+        p.setFileName(m_dir.filePath("a.wav"));
+        const Outcome call = timed([&] { p.openAsync(); });
+        QVERIFY2(call.ms < kReturnsWithinMs && !call.threw, qPrintable(QString::number(call.ms)));
+        QVERIFY(QTest::qWaitFor([&] { return !failed.isEmpty(); }, MpvPlayer::kPendingLimitMs + 3000));
+        QCOMPARE(failed.first().at(1).value<AudioError::Cause>(), AudioError::Cause::NoResponse);
+        QVERIFY2(failed.first().at(0).toString().contains(QStringLiteral("声音输出没有响应")),
+                 qPrintable(failed.first().at(0).toString()));
+        QVERIFY(!p.opening());
+        QCOMPARE(p.mode(), Mode::NotReady);
+        resume.dismiss();
+        m_server.signal(SIGCONT);
+        QTest::qWait(500);
+        QCOMPARE(ok.count(), 0);
+        QCOMPARE(failed.count(), 1);
+        QVERIFY(pollUntil([] { return MpvPlayer::coresAwaitingCleanup() == 0; }, 10000));
     }
 
     // Volume is the amplitude in percent, kept by the player across files

@@ -1,3 +1,4 @@
+#include "../audio/audiotestutil.h"
 #include "editorfixture.h"
 #include "weekdayset.h"
 
@@ -22,6 +23,32 @@ public:
         QMessageBox::critical(QApplication::activeWindow(), QStringLiteral("Error"), text);
     }
 };
+
+namespace {
+
+// A WAV header announcing `ms` milliseconds at 1000 bytes a second (the
+// samples themselves are not needed to tell the length).
+QByteArray wavHeader(quint32 ms)
+{
+    QByteArray b;
+    auto le32 = [&](quint32 v) { for (int i = 0; i < 4; ++i) b.append(char(v >> (8 * i))); };
+    auto le16 = [&](quint16 v) { b.append(char(v)); b.append(char(v >> 8)); };
+    b.append("RIFF");
+    le32(36 + ms);
+    b.append("WAVEfmt ");
+    le32(16);
+    le16(1);
+    le16(1);
+    le32(1000);
+    le32(1000);
+    le16(1);
+    le16(8);
+    b.append("data");
+    le32(ms);
+    return b;
+}
+
+} // namespace
 
 class EditorTest : public QObject {
     Q_OBJECT
@@ -125,6 +152,7 @@ private slots:
     void enterWalksTheTabOrderAndPressesButtons()
     {
         F f;
+        f.home.touchMusic(QStringLiteral("a.mp3"));
         f.dlg.beginInsert();
         QVERIFY(f.show(f.dlg.EditHour));
         const QList<QWidget *> order{f.dlg.EditMin, f.dlg.EditSec, f.dlg.EditName,
@@ -193,7 +221,8 @@ private slots:
         F::key(Qt::Key_Return);
         F::type(QStringLiteral("早读 铃"));
         F::key(Qt::Key_Return);
-        F::type(QStringLiteral("不存在的.mp3")); // typed, never measured
+        f.home.touchMusic(QStringLiteral("上课 铃.mp3"));
+        F::type(QStringLiteral("上课 铃.mp3")); // typed, never measured
         F::key(Qt::Key_Return);
         F::type(QStringLiteral("备注"));
         F::click(f.dlg.Button1);
@@ -205,7 +234,7 @@ private slots:
         const BellEntry e = all[1];
         QCOMPARE(e.time, 7 * 3600 + 30 * 60 + 5);
         QCOMPARE(e.name, QStringLiteral("早读 铃"));
-        QCOMPARE(e.music, QStringLiteral("不存在的.mp3"));
+        QCOMPARE(e.music, QStringLiteral("上课 铃.mp3"));
         QCOMPARE(e.weekdays, QString()); // no day down
         QCOMPARE(e.duration, QString());
         QCOMPARE(e.remark, QStringLiteral("备注"));
@@ -219,6 +248,7 @@ private slots:
     {
         F f;
         const qint64 id = f.add(8 * 3600, "x", QStringLiteral(""));
+        f.home.touchMusic(QStringLiteral("a.mp3"));
         f.dlg.clearedit();
         f.dlg.beginInsert();
         QVERIFY(f.show(f.dlg.EditHour));
@@ -276,8 +306,9 @@ private slots:
             e->setText(QStringLiteral("08"));
         f.dlg.EditYinYue->setText(QStringLiteral("old.mp3"));
         f.dlg.EditTimeLong->setText(QStringLiteral("7"));
-        const QString good = f.home.touchMusic(QStringLiteral("上课.mp3"));
-        f.editorPlayer.lengths[QStringLiteral("上课.mp3")] = 185600;
+        // 185.6 s by its header; measured without any sound output.
+        const QString good = f.home.touchMusic(QStringLiteral("上课.mp3"), wavHeader(185600));
+        f.editorPlayer.outputDown = true;
         QDir(f.home.music()).mkpath(QStringLiteral("sub"));
         const QString sub = f.home.touchMusic(QStringLiteral("sub/b.mp3"));
         const QString outside = f.home.path() + QStringLiteral("c.mp3");
@@ -308,8 +339,8 @@ private slots:
         QCOMPARE(f.dlg.EditYinYue->text(), QStringLiteral("上课.mp3"));
         QCOMPARE(f.dlg.EditTimeLong->text(), QStringLiteral("185"));
         QVERIFY(f.messages.shown.isEmpty());
-        QCOMPARE(f.editorPlayer.mode(), AudioPlayer::Mode::NotReady); // closed again
-        QCOMPARE(f.editorPlayer.playCount, 0);
+        QCOMPARE(f.editorPlayer.mode(), AudioPlayer::Mode::NotReady);
+        QVERIFY(f.editorPlayer.log.isEmpty());
 
         // A file the player cannot open.
         const QString broken = f.home.touchMusic(QStringLiteral("broken.mp3"), QByteArray());
@@ -336,12 +367,20 @@ private slots:
             QSKIP("ffmpeg is missing");
         try {
             player.setFileName(tone);
-            player.open();
+            openWaiting(player);
             player.close();
         } catch (const AudioError &e) {
             QSKIP(qPrintable(QStringLiteral("the player cannot open a good file yet: ") + e.text()));
         }
-        f.dialogs.openAnswers = {tone, f.home.touchMusic(QStringLiteral("text.mp3"), "not audio\n")};
+        // An m4a's header gives no length: the player measures it, in the
+        // background where the machine is slow ("正在读取…" meanwhile).
+        const QString m4a = makeTone(f.home.music() + QStringLiteral("tone.m4a"), 3.5);
+        f.dialogs.openAnswers = {m4a, tone, f.home.touchMusic(QStringLiteral("text.mp3"), "not audio\n")};
+        dlg.SpeedButton8Click();
+        QCOMPARE(dlg.EditYinYue->text(), QStringLiteral("tone.m4a"));
+        QVERIFY(dlg.EditTimeLong->text() == QStringLiteral("3") || dlg.EditTimeLong->text() == EntryEditor::kReading);
+        QVERIFY(QTest::qWaitFor([&] { return dlg.EditTimeLong->text() == QStringLiteral("3"); }, 20000));
+        QVERIFY(f.messages.shown.isEmpty());
         dlg.SpeedButton8Click();
         QCOMPARE(dlg.EditYinYue->text(), QStringLiteral("tone.wav"));
         QCOMPARE(dlg.EditTimeLong->text(), QStringLiteral("2"));
@@ -387,6 +426,7 @@ private slots:
     {
         F f;
         const qint64 id = f.add(12 * 3600, "c");
+        f.home.touchMusic(QStringLiteral("c.mp3"));
         f.dlg.locate(QString::number(id));
         f.dlg.fillFromRecord();
         QVERIFY(f.show(f.dlg.EditName));
@@ -418,6 +458,7 @@ private slots:
     {
         F f;
         f.add(6 * 3600, "a");
+        f.home.touchMusic(QStringLiteral("a.mp3"));
         f.dlg.clearedit();
         f.dlg.beginInsert();
         QVERIFY(f.show(f.dlg.EditHour));
@@ -465,6 +506,59 @@ private slots:
         f.fill(f.dlg.EditHour, QString(30, u'0') + QStringLiteral("7"));
         F::click(f.dlg.Button1);
         QCOMPARE(f.all().last().time, 7 * 3600);
+    }
+
+    // The save refuses what the day could never ring and any file but one
+    // of the music folder, naming the field to correct.
+    void saveRefusesWhatCannotRing_data()
+    {
+        QTest::addColumn<QStringList>("time");
+        QTest::addColumn<QString>("music");
+        QTest::addColumn<QString>("says"); // empty: saved
+        QTest::addColumn<int>("field");
+        const auto past = EntryEditor::kPastMidnight;
+        const int hour = int(EntryEditor::Field::Hour), music = int(EntryEditor::Field::Music);
+        QTest::newRow("24:30:00") << QStringList{"24", "30", "00"} << "a.mp3" << past << hour;
+        QTest::newRow("24:00:00") << QStringList{"24", "0", "0"} << "a.mp3" << past << hour;
+        QTest::newRow("99 hours") << QStringList{"99", "0", "0"} << "a.mp3" << past << hour;
+        QTest::newRow("minute 60") << QStringList{"10", "60", "0"} << "a.mp3" << "不能大于59分"
+                                   << int(EntryEditor::Field::Minute);
+        QTest::newRow("second 75") << QStringList{"10", "0", "75"} << "a.mp3" << "不能大于59秒"
+                                   << int(EntryEditor::Field::Second);
+        const QString notThere = EntryEditor::notInMusicFolder(QStringLiteral("%1"));
+        for (const char *name : {"../../etc/passwd", "nosuch.mp3", "sub", "sub/b.mp3", "..", "/etc/passwd"})
+            QTest::addRow("music %s", name) << QStringList{"8", "0", "0"} << name << notThere.arg(name) << music;
+        QTest::newRow("23:59:59") << QStringList{"23", "59", "59"} << "a.mp3" << "" << 0;
+    }
+    void saveRefusesWhatCannotRing()
+    {
+        QFETCH(QStringList, time);
+        QFETCH(QString, music);
+        QFETCH(QString, says);
+        QFETCH(int, field);
+        TempHome home;
+        BellStore store;
+        QVERIFY(store.open(home.db()).isEmpty());
+        FakeClock clock;
+        FakePlayer player(&clock);
+        home.touchMusic(QStringLiteral("a.mp3"));
+        QDir(home.music()).mkpath(QStringLiteral("sub"));
+        home.touchMusic(QStringLiteral("sub/b.mp3"));
+        EntryEditor editor(store, player, home.music());
+        editor.beginInsert();
+        EntryFields fields{time[0], time[1], time[2], "铃", music, "", "", {}};
+        const auto refusal = editor.save(fields);
+        if (says.isEmpty()) {
+            QVERIFY(!refusal);
+            QCOMPARE(store.list("%").size(), 1);
+            QCOMPARE(store.list("%").first().time, 86399);
+            return;
+        }
+        QVERIFY(refusal);
+        QCOMPARE(refusal->text, says);
+        QCOMPARE(int(refusal->field), field);
+        QVERIFY(store.list("%").isEmpty());
+        QCOMPARE(editor.recordState(), EntryEditor::RecordState::Insert);
     }
 };
 

@@ -37,6 +37,7 @@ private slots:
         F f;
         f.add(6 * 3600, "a");
         f.add(9 * 3600, "c");
+        f.home.touchMusic(QStringLiteral("b.mp3"));
         f.board.Refresh();
         f.dlg.EditName->setText(QStringLiteral("left from last time"));
         f.operatorActs = [&] {
@@ -75,6 +76,8 @@ private slots:
         F f;
         f.add(6 * 3600, "a");
         const qint64 id = f.store.insert({0, 9 * 3600 + 7, "c", "c.mp3", "", "12", "rem"});
+        f.home.touchMusic(QStringLiteral("c.mp3"));
+        f.home.touchMusic(QStringLiteral("new.mp3"));
         f.board.Refresh();
         f.select(2);
         f.operatorActs = [&] {

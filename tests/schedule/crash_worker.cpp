@@ -1,6 +1,7 @@
 // Runs one store command against a database and waits to be killed. The
 // crash test kills it at random moments and then looks at what was stored.
 #include "bellstore.h"
+#include "playliststore.h"
 
 #include <QCoreApplication>
 #include <QThread>
@@ -29,7 +30,7 @@ int main(int argc, char *argv[])
         const auto all = store.list(QStringLiteral("%"));
         store.remove(QString::number(all.first().id));
     } else if (op == "renumber") {
-        store.refreshPlaylist();
+        PlaylistStore(store).refresh();
     }
     std::printf("done\n");
     std::fflush(stdout);

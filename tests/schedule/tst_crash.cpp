@@ -1,6 +1,7 @@
 // A kill at any moment of a command must leave the stored list either as it
 // was or as the command makes it: never a mix, never nothing.
 #include "bellstore.h"
+#include "playliststore.h"
 #include "fakes.h"
 
 #include <QFile>
@@ -29,7 +30,7 @@ class CrashTest : public QObject {
         QStringList files;
         for (int i = 0; i < 500; ++i)
             files << QStringLiteral("/music/f%1.mp3").arg(i);
-        s.addPlaylistFiles(files); // 序号 1000 …
+        PlaylistStore(s).addFiles(files); // 序号 1000 …
     }
 
     // Kills the worker somewhere inside its command (or just before/after).

@@ -193,32 +193,6 @@ private slots:
         QCOMPARE(::stat(QFile::encodeName(home.db()).constData(), &st), 0);
         QCOMPARE(st.st_mode & 0777, mode_t(0664));
     }
-
-    void playlistOrder()
-    {
-        TempHome home;
-        BellStore store;
-        QVERIFY(store.open(home.db()).isEmpty());
-        store.addPlaylistFiles({"/x/a.mp3", "/x/b.mp3"});
-        auto items = store.refreshPlaylist();
-        QCOMPARE(items.size(), 2);
-        QCOMPARE(items[0].path(), QStringLiteral("/x/a.mp3"));
-        QCOMPARE(items[0].folder, QStringLiteral("/x/"));
-        store.addPlaylistFiles({"/y/c.mp3", "/y/d.mp3", "/y/e.mp3"});
-        items = store.refreshPlaylist();
-        QStringList names;
-        for (const auto &it : items)
-            names << it.music;
-        QCOMPARE(names, QStringList({"a.mp3", "b.mp3", "c.mp3", "d.mp3", "e.mp3"}));
-        QCOMPARE(items.last().order, 5);
-        store.savePlaylistOrder({items[4].id, 999999, items[0].id});
-        items = store.refreshPlaylist();
-        QCOMPARE(items[0].music, QStringLiteral("e.mp3"));
-        store.deletePlaylistItem(items[0].id);
-        QCOMPARE(store.refreshPlaylist().size(), 4);
-        store.clearPlaylist();
-        QVERIFY(store.refreshPlaylist().isEmpty());
-    }
 };
 
 QTEST_GUILESS_MAIN(StoreTest)

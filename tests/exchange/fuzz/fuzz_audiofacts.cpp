@@ -25,5 +25,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     const AudioFileFacts::Facts facts = AudioFileFacts::inspect(path, QStringLiteral("mp3"));
     (void)facts.truncated.size();
     (void)AudioFileFacts::scanMp3(path);
+    // What decides whether a file may reach the player at all.
+    (void)AudioFileFacts::sniff(path).lengthMs;
     return 0;
 }

@@ -1,0 +1,3 @@
+#include "audiolog.h"
+
+Q_LOGGING_CATEGORY(lcAudio, "daling.audio", QtInfoMsg)
