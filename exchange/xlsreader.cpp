@@ -61,7 +61,17 @@ QByteArray workbookStream(const QByteArray &file)
             g_error_free(err);
         throw SheetError(damaged());
     }
-    auto child = [ole](const char *name) { return gsf_infile_child_by_name(ole, name); };
+    // Stream names are compared without regard to case, as Excel,
+    // LibreOffice and xlrd do: some writers store "WORKBOOK" or "BOOK".
+    auto child = [ole](const char *name) -> GsfInput * {
+        const int n = gsf_infile_num_children(ole);
+        for (int i = 0; i < n; ++i) {
+            const char *got = gsf_infile_name_by_index(ole, i);
+            if (got && g_ascii_strcasecmp(got, name) == 0)
+                return gsf_infile_child_by_index(ole, i);
+        }
+        return nullptr;
+    };
     GsfInput *book = child("Workbook");
     if (!book)
         book = child("Book");
@@ -96,8 +106,8 @@ public:
 
     SheetData read()
     {
-        const qint64 sheetAt = readGlobals();
-        if (sheetAt < 0 || sheetAt >= m_s.size())
+        const qint64 sheetAt = bofNear(readGlobals());
+        if (sheetAt < 0)
             throw SheetError(SheetTexts::noWorksheet());
         return readWorksheet(sheetAt);
     }
@@ -147,11 +157,43 @@ private:
         return t == Rec::Bof || t == Rec::Bof4 || t == Rec::Bof3 || t == Rec::Bof2;
     }
 
+    // The worksheet's BOF at the offset BOUNDSHEET gives, or a few bytes
+    // from it: some writers get the offset slightly wrong, and LibreOffice
+    // finds the sheet all the same. -1 when there is none.
+    qint64 bofNear(qint64 at) const
+    {
+        constexpr qint64 kSlack = 16;
+        if (at < 0)
+            return -1;
+        for (qint64 d = 0; d <= kSlack; ++d)
+            for (const qint64 p : {at + d, at - d})
+                if (p >= 0 && p + 8 <= m_s.size() && u16(m_s.constData() + p) == Rec::Bof) {
+                    const quint16 size = u16(m_s.constData() + p + 2);
+                    const quint16 version = u16(m_s.constData() + p + 4);
+                    if ((size == 8 || size == 16) && (version == 0x0600 || version == 0x0500))
+                        return p;
+                }
+        return -1;
+    }
+
+    // Past a substream inside the worksheet (an embedded chart's BOF … EOF,
+    // whose cached series values would overwrite real cells).
+    static void skipSubstream(Records &recs)
+    {
+        Record r;
+        for (int depth = 1; depth > 0 && recs.next(&r);) {
+            if (isBof(r.type))
+                ++depth;
+            else if (r.type == Rec::Eof)
+                --depth;
+        }
+    }
+
     void readBof(const Record &r)
     {
         const quint16 version = r.size >= 2 ? u16(r.data) : 0;
         if (r.type != Rec::Bof || (version != 0x0600 && version != 0x0500))
-            throw SheetError(QStringLiteral("这个Excel文件的版本太旧（Excel 5.0 以前），请在表格程序中另存为新格式后再导入"));
+            throw SheetError(SheetTexts::tooOld());
         m_biff8 = version == 0x0600;
     }
 
@@ -257,6 +299,10 @@ private:
             const int n = r.size;
             const int row = n >= 4 ? u16(d) : 0, col = n >= 4 ? u16(d + 2) : 0;
             const quint16 xf = n >= 6 ? u16(d + 4) : 0;
+            if (isBof(r.type)) {
+                skipSubstream(recs);
+                continue;
+            }
             switch (r.type) {
             case Rec::Eof: return data;
             case Rec::LabelSst:
@@ -357,8 +403,12 @@ private:
 
 SheetData XlsReader::read(const QByteArray &bytes) const
 {
-    const QByteArray stream = workbookStream(bytes);
+    // Excel 2.x-4.0 saved a worksheet as a bare BIFF stream, and a BIFF5 or
+    // BIFF8 stream may be met outside its compound file too.
+    const QByteArray stream = isBareBiff(bytes) ? bytes : workbookStream(bytes);
     try {
+        if (stream.size() >= 2 && u16(stream.constData()) != Rec::Bof)
+            return readOldBiffSheet(stream);
         return Workbook(stream).read();
     } catch (const std::bad_alloc &) {
         throw SheetError(SheetTexts::tooLarge());

@@ -6,11 +6,13 @@
 #include "schedulegrid.h"
 #include "secondsofday.h"
 #include "sheetexport.h"
+#include "sheetcheck.h"
 #include "sheetimport.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 namespace {
 
@@ -68,6 +70,9 @@ private slots:
     void sheetWithoutEntriesChangesNothing();
     void realFilesImportTheirEntries_data();
     void realFilesImportTheirEntries();
+    void realFilesRefusedWithTheirReason_data();
+    void realFilesRefusedWithTheirReason();
+    void checkSheetFromTheCommandLine();
     void failureDuringInsertionKeepsOldList();
     void lockedDatabaseKeepsOldList();
     void unreadableFileIsAnError();
@@ -163,13 +168,19 @@ void TstCommands::exportOfAnEmptyListAndCancel()
 void TstCommands::exportSaysWhichTextsWereCut()
 {
     ScheduleGrid grid;
-    fillGrid(grid, {entry(1, "短", "a.mp3", ""), entry(2, "长", "a.mp3", "", "", QString(70000, u'长'))});
+    // Excel's cell limit; a pair of surrogates at the limit is not halved.
+    const QString pairAtLimit = QString(32766, u'长') + QStringLiteral("𠮷尾");
+    fillGrid(grid, {entry(1, "短", "a.mp3", ""), entry(2, "长", "a.mp3", "", "", QString(40000, u'长')),
+                    entry(3, "刚好", "a.mp3", "", "", QString(32767, u'长')), entry(4, "对", "a.mp3", "", "", pairAtLimit)});
     const QString file = m_home->path() + "cut.xls";
     m_dialogs.saveAnswers = {file};
     SheetExport(grid, m_messages, m_dialogs, {}).run();
     QCOMPARE(m_messages.texts(),
-             QStringList{"数据已经成功保存，但第2条铃声的文字超过65535个字，表格中只保存了前65535个字。"});
-    QCOMPARE(readSheetFile(file).cell(2, 6), QString(65535, u'长'));
+             QStringList{"数据已经成功保存，但第2、4条铃声的文字超过32767个字，表格中只保存了前32767个字。"});
+    const SheetData sheet = readSheetFile(file);
+    QCOMPARE(sheet.cell(2, 6), QString(32767, u'长'));
+    QCOMPARE(sheet.cell(3, 6), QString(32767, u'长'));
+    QCOMPARE(sheet.cell(4, 6), QString(32766, u'长'));
 }
 
 void TstCommands::exportThenImportRestoresEveryField()
@@ -180,7 +191,7 @@ void TstCommands::exportThenImportRestoresEveryField()
                                 entry(27000, "上课", "上课.mp3", "一二三四五", "", "含,逗号\"引号\""),
                                 entry(27000, "", "下课 铃.wav", "", "45", ""),
                                 entry(86399, " 前后空格 ", "c.mp3", "六", "120", "  "),
-                                entry(3600, "长备注", "c.mp3", "一", "", QString(50000, u'长'))};
+                                entry(3600, "长备注𠮷😀", "c.mp3", "一", "", QString(32765, u'长') + "𠮷")};
     m_store->replaceAll(list);
     const QList<BellEntry> stored = m_store->list("%");
     ScheduleGrid grid;
@@ -193,7 +204,7 @@ void TstCommands::exportThenImportRestoresEveryField()
     m_dialogs.openAnswers = {file + ".xls"};
     SheetImport imp = makeImport();
     imp.run();
-    QCOMPARE(m_messages.texts().last(), QStringLiteral("数据已经成功导入到数据库"));
+    QCOMPARE(m_messages.texts().last(), QStringLiteral("数据已经成功导入到数据库，共 5 条铃声。"));
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(stored));
     QCOMPARE(m_events, int(list.size()));
     QCOMPARE(m_refreshes, 1);
@@ -206,13 +217,13 @@ void TstCommands::importReadsOtherSheetsTheOldWay()
     // Column 6 is the remark, 7 is not read; any text in column 1 goes on.
     writeCsv(file, "编号,时间,名称,音乐,周期,说明,多余\n"
                    "x,下午 1:00,午休,a.mp3,一二,备注六,忽略\n"
-                   "1,2024/3/5 08:00:00,,a.mp3,随便写,,\n"
+                   "1,2024/3/5 08:00:00,,a.mp3,\"三,一\",,\n"
                    ",09:00,不读,missing.mp3,,,\n"
                    "5,bad,不读,missing.mp3,,,\n");
     m_dialogs.openAnswers = {file};
     makeImport().run();
     QCOMPARE(withoutIds(m_store->list("%")),
-             (QList<BellEntry>{entry(28800, "", "a.mp3", "随便写"),
+             (QList<BellEntry>{entry(28800, "", "a.mp3", "一三"),
                                entry(46800, "午休", "a.mp3", "一二", "", "备注六")}));
 }
 
@@ -258,7 +269,9 @@ void TstCommands::bareNamesOnly()
         m_dialogs.openAnswers = {file};
         m_messages.shown.clear();
         makeImport().run();
-        QCOMPARE(m_messages.texts(), QStringList{makeImport().missingFileMessage(music)});
+        const QString expected = music.isEmpty() ? BellSheetReader::emptyMusicMessage(2)
+                                                 : makeImport().sheetReader().missingFileMessage(music);
+        QCOMPARE(m_messages.texts(), QStringList{expected});
     }
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
 }
@@ -274,7 +287,7 @@ void TstCommands::noAnswerAndCancelChangeNothing()
     imp.run();
     QCOMPARE(m_messages.shown.size(), 1);
     QCOMPARE(m_messages.shown[0].kind, QStringLiteral("Confirm"));
-    QCOMPARE(m_messages.shown[0].text, QStringLiteral("原来数据会被清除，你确定导入铃声广播列表吗？"));
+    QCOMPARE(m_messages.shown[0].text, QStringLiteral("将导入 1 条铃声。原来数据会被清除，你确定导入铃声广播列表吗？"));
     imp.run(); // cancelled dialog
     QCOMPARE(m_messages.shown.size(), 1);
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
@@ -300,7 +313,7 @@ void TstCommands::sheetWithoutEntriesChangesNothing()
     m_dialogs.openAnswers = {xls};
     m_messages.shown.clear();
     makeImport().run();
-    QCOMPARE(m_messages.texts(), QStringList{SheetImport::noEntriesMessage()});
+    QCOMPARE(m_messages.texts(), QStringList{BellSheetReader::noEntriesMessage()});
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
     QCOMPARE(m_refreshes, 0);
 }
@@ -312,25 +325,48 @@ void TstCommands::realFilesImportTheirEntries_data()
     // and inline strings, booleans, the 1904 calendar, a long text.
     QTest::addColumn<QString>("file");
     QTest::addColumn<QList<BellEntry>>("expected");
+    QTest::addColumn<QString>("summary"); // empty: the count alone
     const QList<BellEntry> lo{entry(27000, "起床", "起床.mp3", "一二三四五", "", "早操"),
                               entry(29100, "上课", "上课.mp3", "", "", "第一节"),
-                              entry(45000, "午饭", "午饭.mp3", "一二三四五六日", "", "饭前  洗手慢走"),
+                              entry(45000, "午饭", "午饭.mp3", "日一二三四五六", "", "饭前  洗手慢走"),
                               entry(86399, "晚安", "晚安.mp3", "日六", "", "晚安")};
     for (const char *ext : {"xls", "xlsx", "ods"})
-        QTest::newRow(ext) << QStringLiteral("bells-lo.%1").arg(ext) << lo;
+        QTest::newRow(ext) << QStringLiteral("bells-lo.%1").arg(ext) << lo << QString();
     QTest::newRow("openpyxl") << "bells-openpyxl.xlsx"
                               << QList<BellEntry>{entry(24600, "早读", "起床.mp3", "一二三四五", "", "备注"),
                                                   entry(28800, "上课", "上课.mp3", "一二三四五", "", ""),
                                                   entry(45000, "午饭", "午饭.mp3", "日六", "", "5"),
-                                                  entry(86399, "晚安", "晚安.mp3", "日", "", "")};
+                                                  entry(86399, "晚安", "晚安.mp3", "日", "", "")}
+                              << "将导入 4 条铃声。第6行的序号为空，导入到此为止；第7行还有内容，不会导入。";
     QTest::newRow("xlwt") << "bells-xlwt.xls"
                           << QList<BellEntry>{entry(25200, "起床", "起床.mp3", "一二三四五", "", QString(9000, u'长')),
                                               entry(29100, "上课", "上课.mp3", "一二三四五", "", "第一节"),
-                                              entry(45000, "午饭", "午饭.mp3", "日六", "", "True")};
+                                              entry(45000, "午饭", "午饭.mp3", "日六", "", "True")}
+                          << QString();
     QTest::newRow("hand xlsx") << "hand-bells.xlsx"
                                << QList<BellEntry>{entry(29100, "上课", "上课.mp3", "一二三四五", "", "True"),
                                                    entry(43200, "午饭", "午饭.mp3", "", "", "False"),
-                                                   entry(86399, "晚安", "晚安.mp3", "", "", "")};
+                                                   entry(86399, "晚安", "晚安.mp3", "", "", "")}
+                               << QString();
+    // A school's timetable: a merged title above headers of its own
+    // wording and order, a blank row between morning and afternoon, and
+    // times and weekdays as people type them.
+    const QList<BellEntry> school{entry(23400, "起床", "起床.mp3", "一二三四五", "30", "早操前"),
+                                  entry(25800, "早读", "上课.mp3", "一二三四五"),
+                                  entry(28800, "上课", "上课.mp3", "一二三四五", "45", "第一节"),
+                                  entry(31500, "课间", "午饭.mp3", "一三五")};
+    const QString below = QStringLiteral("将导入 4 条铃声。第8行的序号为空，导入到此为止；第9–11行还有内容，不会导入。");
+    for (const char *file : {"timetable-openpyxl.xlsx", "timetable-lo.xls", "timetable-lo.ods",
+                             "timetable-lo-utf16.txt", "timetable-lo-utf16.csv"})
+        QTest::newRow(file) << file << school << below;
+    // Excel 2.x-4.0 worksheets, a workbook stream named in capitals, a
+    // part name in other letter case.
+    const QList<BellEntry> old{entry(27000, "起床", "起床.mp3", "一二三四五"), entry(43200, "午饭", "午饭.mp3", "日六")};
+    for (const char *file : {"biff2-excel2.xls", "biff3-excel3.xls", "biff4-excel4.xls"})
+        QTest::newRow(file) << file << old << QString();
+    QTest::newRow("WORKBOOK") << "upper-stream.xls" << lo << QString();
+    QTest::newRow("SharedStrings.xml") << "casefold-xlsxwriter.xlsx"
+                                       << QList<BellEntry>{entry(25800, "上课", "上课.mp3", "一二三四五")} << QString();
 }
 
 void TstCommands::realFilesImportTheirEntries()
@@ -341,8 +377,87 @@ void TstCommands::realFilesImportTheirEntries()
         m_home->touchMusic(QString::fromUtf8(music));
     m_dialogs.openAnswers = {qEnvironmentVariable("DALING_TEST_DATA") + "/" + file};
     makeImport().run();
-    QCOMPARE(m_messages.texts(), (QStringList{SheetImport::question(), "数据已经成功导入到数据库"}));
+    QFETCH(QString, summary);
+    BellSheetPlan plan;
+    plan.entries = expected;
+    QCOMPARE(m_messages.texts(), (QStringList{(summary.isEmpty() ? plan.summary() : summary)
+                                                  + "原来数据会被清除，你确定导入铃声广播列表吗？",
+                                              plan.doneText()}));
     QCOMPARE(withoutIds(m_store->list("%")), expected);
+}
+
+void TstCommands::realFilesRefusedWithTheirReason_data()
+{
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<QString>("message");
+    QTest::newRow("weekday text") << "refuse-weekday.xlsx"
+                                  << "第3行的【周期】“隔周一”看不懂，请写成“一二三四五”这样的星期几。";
+    QTest::newRow("empty music") << "refuse-music.xlsx" << BellSheetReader::emptyMusicMessage(3);
+    QTest::newRow("tab in a time") << "refuse-time.xlsx" << BellSheetReader::badTimeMessage(3, "7:30\t分");
+    QTest::newRow("XlsxWriter's placeholder results") << "formula-xlsxwriter.xlsx"
+                                                      << BellSheetReader::uncalculatedMessage(2, "序号");
+    QTest::newRow("openpyxl's formulas") << "formula-openpyxl.xlsx" << BellSheetReader::uncalculatedMessage(3, "时间");
+}
+
+void TstCommands::realFilesRefusedWithTheirReason()
+{
+    QFETCH(QString, file);
+    QFETCH(QString, message);
+    for (const char *music : {"起床.mp3", "上课.mp3"})
+        m_home->touchMusic(QString::fromUtf8(music));
+    m_dialogs.openAnswers = {qEnvironmentVariable("DALING_TEST_DATA") + "/" + file};
+    makeImport().run();
+    QCOMPARE(m_messages.texts(), QStringList{message});
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
+    QVERIFY(message.contains(u'第') || message.startsWith(u'3')); // names its row
+}
+
+void TstCommands::checkSheetFromTheCommandLine()
+{
+    const QString data = qEnvironmentVariable("DALING_TEST_DATA") + "/";
+    const QString music = m_paths->musicFolder();
+    auto check = [&](const QStringList &args, QString *out = nullptr, QString *err = nullptr) {
+        QString o, e;
+        QTextStream os(&o), es(&e);
+        const int code = SheetCheck::run(args, music, os, es);
+        os.flush();
+        es.flush();
+        if (out)
+            *out = o;
+        if (err)
+            *err = e;
+        return code;
+    };
+    QString out, err;
+    // The music folder of the program: 上课.mp3 is there, 起床.mp3 is not.
+    m_home->touchMusic("上课.mp3");
+    QCOMPARE(check({"--check-sheet", data + "biff3-excel3.xls"}, &out), 1);
+    QCOMPARE(out, makeImport().sheetReader().missingFileMessage("起床.mp3").replace(u'\r', u'\n') + "\n");
+    QCOMPARE(check({"--no-music-check", "--check-sheet", data + "timetable-lo.xls"}, &out), 0);
+    QCOMPARE(out, QStringLiteral("06:30:00\t起床\t起床.mp3\t一二三四五\t30\t早操前\n"
+                                 "07:10:00\t早读\t上课.mp3\t一二三四五\t\t\n"
+                                 "08:00:00\t上课\t上课.mp3\t一二三四五\t45\t第一节\n"
+                                 "08:45:00\t课间\t午饭.mp3\t一三五\t\t\n"
+                                 "将导入 4 条铃声。第8行的序号为空，导入到此为止；第9–11行还有内容，不会导入。\n"));
+    // Another music folder; texts with tabs and line breaks stay one line.
+    QTemporaryDir other;
+    for (const char *name : {"起床.mp3", "午饭.mp3"})
+        QFile(other.filePath(QString::fromUtf8(name))).open(QIODevice::WriteOnly);
+    const QString csv = other.filePath("t.csv");
+    writeCsv(csv, "序,时间,名称,音乐,周期,备注\n1,7:00,早\t读,起床.mp3,工作日,\"两\n行\"\n");
+    QCOMPARE(check({"--check-sheet", csv, "--music-dir", other.path()}, &out), 0);
+    QCOMPARE(out, QStringLiteral("07:00:00\t早\\t读\t起床.mp3\t一二三四五\t\t两\\n行\n将导入 1 条铃声。\n"));
+    QCOMPARE(check({"--check-sheet", data + "formula-openpyxl.xlsx", "--no-music-check"}, &out), 1);
+    QCOMPARE(check({"--check-sheet", other.filePath("missing.xls")}, &out), 1);
+    QVERIFY(out.startsWith("无法打开文件"));
+    // Usage errors.
+    for (const QStringList &args : {QStringList{"--check-sheet"}, QStringList{"--check-sheet", csv, "--bogus"},
+                                    QStringList{"--check-sheet", csv, "--music-dir"},
+                                    QStringList{"--check-sheet", csv, "extra.xls"}}) {
+        QCOMPARE(check(args, &out, &err), 2);
+        QVERIFY(err.startsWith("用法："));
+    }
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old)); // nothing changed
 }
 
 void TstCommands::failureDuringInsertionKeepsOldList()
@@ -368,7 +483,7 @@ void TstCommands::failureDuringInsertionKeepsOldList()
         QCOMPARE(e.text(), QStringLiteral("程序被中断，原来的铃声列表没有改变"));
     }
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
-    QCOMPARE(m_messages.texts(), QStringList{SheetImport::question()});
+    QCOMPARE(m_messages.texts(), QStringList{"将导入 10 条铃声。原来数据会被清除，你确定导入铃声广播列表吗？"});
     QCOMPARE(m_refreshes, 0);
 }
 

@@ -37,8 +37,19 @@ void writeBytes(const QString &path, const QByteArray &b)
     f.write(b);
 }
 
+// A text of the most characters a cell holds, full of surrogate pairs
+// (𠮷, an emoji) so that some fall where a record ends.
+QString longestPairedText()
+{
+    QString s;
+    while (s.size() + 5 <= 32767)
+        s += QStringLiteral("长𠮷😀");
+    return s + QString(32767 - s.size(), u'尾');
+}
+
 // A list that exercises the writer: Chinese text, blanks, quotes, repeated
-// and unique strings, and texts long enough to be split across records.
+// and unique strings, non-BMP characters, and texts long enough to be split
+// across records.
 QList<QStringList> sampleRows(int entries)
 {
     QList<QStringList> rows{{"序", "时间", "名称", "音乐", "周期", "时长", "备注"}};
@@ -46,7 +57,7 @@ QList<QStringList> sampleRows(int entries)
         rows.append({QString::number(i), QStringLiteral(" %1").arg(QTime(0, 0).addSecs(i * 7).toString("HH:mm:ss")),
                      QStringLiteral("第%1节 \"上课\"").arg(i), QStringLiteral("上课铃%1.mp3").arg(i % 5),
                      QStringLiteral("一二三四五"), i % 3 ? QString::number(i % 60) : QString(),
-                     i == 2 ? QString(5000, QChar(u'长')) : i == 3 ? QString(50000, QChar(u'长')) : QStringLiteral("备注")});
+                     i == 2 ? QString(5000, QChar(u'长')) : i == 3 ? longestPairedText() : QStringLiteral("备注𠮷")});
     return rows;
 }
 
@@ -103,6 +114,9 @@ private slots:
     void ssconvertReadsOurFile();
     void hostileXlsFilesAreRefused();
     void libreOfficeReadsOurFile();
+    void realFilesReadAsSpreadsheetProgramsDo_data();
+    void realFilesReadAsSpreadsheetProgramsDo();
+    void textFileThatIsNoTextSaysSo();
 
 private:
     QTemporaryDir m_dir;
@@ -457,6 +471,50 @@ void TstSheets::hostileXlsFilesAreRefused()
         }
     }
     QVERIFY_THROWS_EXCEPTION(SheetError, readSheet(QByteArray::fromHex("d0cf11e0a1b11ae1") + QByteArray(600, '\xff')));
+}
+
+void TstSheets::realFilesReadAsSpreadsheetProgramsDo_data()
+{
+    // Cells of files made by other programs (make-timetables.sh) that were
+    // read wrongly or not at all.
+    QTest::addColumn<QString>("file");
+    QTest::addColumn<int>("row");
+    QTest::addColumn<int>("col");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("chart: first cell") << "chart-lo.xls" << 0 << 0 << "Etude du portefeuille";
+    QTest::newRow("chart: a value") << "chart-lo.xls" << 5 << 1 << "50";
+    QTest::newRow("chart: below the chart") << "chart-lo.xls" << 7 << 0 << "图表下面";
+    QTest::newRow("shared string escape") << "escapes-xlsxwriter.xlsx" << 0 << 0 << "ABC\r\nDEF";
+    QTest::newRow("escaped underscore") << "escapes-xlsxwriter.xlsx" << 0 << 1 << "x_x0041_y";
+    QTest::newRow("inline string escape") << "escapes-xlsxwriter.xlsx" << 0 << 2 << "tab\there";
+    QTest::newRow("BOF a few bytes off, odd byte in SST") << "biff8-tolerant.xls" << 0 << 0 << "起床早读";
+    QTest::newRow("string after the odd byte") << "biff8-tolerant.xls" << 0 << 1 << "上课.mp3";
+    QTest::newRow("number after the odd byte") << "biff8-tolerant.xls" << 1 << 0 << "42";
+    QTest::newRow("[Magenta]0 is no time") << "timetable-openpyxl.xlsx" << 3 << 0 << "1";
+    QTest::newRow("1904 dates beside x15:workbookPr") << "calendar-1904.xlsx" << 1 << 0 << "2026/10/1";
+}
+
+void TstSheets::realFilesReadAsSpreadsheetProgramsDo()
+{
+    QFETCH(QString, file);
+    QFETCH(int, row);
+    QFETCH(int, col);
+    QFETCH(QString, text);
+    QCOMPARE(readSheetFile(qEnvironmentVariable("DALING_TEST_DATA") + "/" + file).cell(row, col), text);
+}
+
+void TstSheets::textFileThatIsNoTextSaysSo()
+{
+    // The notice that .csv files are accepted is no help for a .csv.
+    for (const QString name : {QStringLiteral("bin.csv"), QStringLiteral("bin.dat")}) {
+        writeBytes(path(name), QByteArray("\x01\x02\0\x03", 4));
+        try {
+            readSheetFile(path(name));
+            QFAIL("accepted");
+        } catch (const SheetError &e) {
+            QCOMPARE(e.text(), name.endsWith(u"csv") ? SheetTexts::notAText() : SheetTexts::notASheet());
+        }
+    }
 }
 
 QTEST_GUILESS_MAIN(TstSheets)
