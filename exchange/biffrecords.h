@@ -73,6 +73,10 @@ Pieces withContinues(const Record &first, Records &recs);
 // stream, not inside a compound file).
 bool isBareBiff(const QByteArray &bytes);
 
+// The workbook stream of an .xls's compound file ("Workbook" for BIFF8,
+// "Book" for BIFF5, in any letter case); throws SheetError.
+QByteArray workbookStream(const QByteArray &file);
+
 // An Excel 2.x, 3.0 or 4.0 worksheet (BIFF2-4): the cells of its one sheet.
 SheetData readOldBiffSheet(const QByteArray &stream);
 

@@ -2,6 +2,7 @@
 // (tried first) skips inline strings and absolute part names, both of which
 // common generators (openpyxl among them) write, and would then import an
 // empty sheet without a word.
+#include "exchangelog.h"
 #include "numberformats.h"
 #include "sheetreader.h"
 #include "xmlcursor.h"
@@ -72,7 +73,8 @@ Rels readRels(const ZipPackage &zip, const QString &part)
             const QString type = x.attribute("Type");
             rels.byType.insert(type.mid(type.lastIndexOf(u'/') + 1), target);
         }
-    } catch (const SheetError &) {
+    } catch (const SheetError &e) {
+        qCInfo(lcExchange) << "relationships of" << part << "unreadable, usual part names used:" << e.text();
     }
     return rels;
 }

@@ -10,6 +10,7 @@ pkgs=(
   xvfb xauth x11-utils xdotool trayer imagemagick
   pulseaudio pulseaudio-utils libpulse-dev ffmpeg
   python3 python3-xlrd python3-xlwt python3-openpyxl
+  python3-xlsxwriter libreoffice-calc-nogui gnumeric
 )
 missing=()
 for p in "${pkgs[@]}"; do

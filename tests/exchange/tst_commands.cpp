@@ -1,59 +1,13 @@
-#include "apppaths.h"
+// The export and import commands on sheets made here.
 #include "biff8writer.h"
-#include "bellstore.h"
-#include "fakes.h"
-#include "pyhelper.h"
-#include "schedulegrid.h"
-#include "secondsofday.h"
+#include "importfixture.h"
 #include "sheetexport.h"
-#include "sheetcheck.h"
-#include "sheetimport.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
 #include <QSqlQuery>
-#include <QTemporaryDir>
 
-namespace {
-
-QList<BellEntry> withoutIds(QList<BellEntry> l)
-{
-    for (auto &e : l)
-        e.id = 0;
-    return l;
-}
-
-BellEntry entry(qint64 t, const QString &name, const QString &music, const QString &days,
-                const QString &duration = {}, const QString &remark = {})
-{
-    BellEntry e;
-    e.time = t;
-    e.name = name;
-    e.music = music;
-    e.weekdays = days;
-    e.duration = duration;
-    e.remark = remark;
-    return e;
-}
-
-// The grid as a Refresh in stopped mode leaves it: the entries, then empty rows.
-void fillGrid(ScheduleGrid &g, const QList<BellEntry> &entries)
-{
-    g.setGridRowCount(int(entries.size()) + 6);
-    g.clearDataRows();
-    for (int r = 1; r <= entries.size(); ++r) {
-        const BellEntry &e = entries[r - 1];
-        const QStringList cells{QString::number(r), inttotime(e.time), e.name, e.music, e.weekdays,
-                                e.duration, e.remark, QString(), QString::number(e.id),
-                                QString::number(e.time)};
-        for (int c = 0; c < cells.size(); ++c)
-            g.setCell(c, r, cells[c]);
-    }
-}
-
-} // namespace
-
-class TstCommands : public QObject {
+class TstCommands : public QObject, protected ImportFixture {
     Q_OBJECT
 private slots:
     void init();
@@ -68,59 +22,20 @@ private slots:
     void bareNamesOnly();
     void noAnswerAndCancelChangeNothing();
     void sheetWithoutEntriesChangesNothing();
-    void realFilesImportTheirEntries_data();
-    void realFilesImportTheirEntries();
-    void realFilesRefusedWithTheirReason_data();
-    void realFilesRefusedWithTheirReason();
-    void checkSheetFromTheCommandLine();
     void failureDuringInsertionKeepsOldList();
     void lockedDatabaseKeepsOldList();
     void unreadableFileIsAnError();
 
-private:
-    SheetImport makeImport();
-    void writeCsv(const QString &path, const QByteArray &utf8);
-
-    std::unique_ptr<TempHome> m_home;
-    std::unique_ptr<AppPaths> m_paths;
-    std::unique_ptr<BellStore> m_store;
-    FakeMessages m_messages;
-    FakeFileDialogs m_dialogs;
-    int m_events = 0;
-    int m_refreshes = 0;
-    QList<BellEntry> m_old;
 };
 
 void TstCommands::init()
 {
-    m_home = std::make_unique<TempHome>();
-    m_paths = std::make_unique<AppPaths>(m_home->path());
-    m_store = std::make_unique<BellStore>();
-    QCOMPARE(m_store->open(m_home->db()), QString());
-    m_messages = FakeMessages();
-    m_dialogs = FakeFileDialogs();
-    m_events = m_refreshes = 0;
-    m_old = {entry(27000, "旧的", "old.mp3", "一"), entry(30000, "旧的二", "old.mp3", "二")};
-    m_home->touchMusic("old.mp3");
-    m_store->replaceAll(m_old);
+    setUp();
 }
 
 void TstCommands::cleanup()
 {
-    m_store.reset();
-}
-
-SheetImport TstCommands::makeImport()
-{
-    return SheetImport(*m_store, *m_paths, m_messages, m_dialogs, [this] { ++m_events; },
-                       [this] { ++m_refreshes; });
-}
-
-void TstCommands::writeCsv(const QString &path, const QByteArray &utf8)
-{
-    QFile f(path);
-    QVERIFY(f.open(QIODevice::WriteOnly));
-    f.write(utf8);
+    tearDown();
 }
 
 void TstCommands::exportWritesEveryEntryWithOneSuffix()
@@ -316,148 +231,6 @@ void TstCommands::sheetWithoutEntriesChangesNothing()
     QCOMPARE(m_messages.texts(), QStringList{BellSheetReader::noEntriesMessage()});
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
     QCOMPARE(m_refreshes, 0);
-}
-
-void TstCommands::realFilesImportTheirEntries_data()
-{
-    // Workbooks saved by other programs (tests/exchange/data/make-corpus.sh):
-    // formula columns, time cells, a merged 周期 cell, text formulas, rich
-    // and inline strings, booleans, the 1904 calendar, a long text.
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QList<BellEntry>>("expected");
-    QTest::addColumn<QString>("summary"); // empty: the count alone
-    const QList<BellEntry> lo{entry(27000, "起床", "起床.mp3", "一二三四五", "", "早操"),
-                              entry(29100, "上课", "上课.mp3", "", "", "第一节"),
-                              entry(45000, "午饭", "午饭.mp3", "日一二三四五六", "", "饭前  洗手慢走"),
-                              entry(86399, "晚安", "晚安.mp3", "日六", "", "晚安")};
-    for (const char *ext : {"xls", "xlsx", "ods"})
-        QTest::newRow(ext) << QStringLiteral("bells-lo.%1").arg(ext) << lo << QString();
-    QTest::newRow("openpyxl") << "bells-openpyxl.xlsx"
-                              << QList<BellEntry>{entry(24600, "早读", "起床.mp3", "一二三四五", "", "备注"),
-                                                  entry(28800, "上课", "上课.mp3", "一二三四五", "", ""),
-                                                  entry(45000, "午饭", "午饭.mp3", "日六", "", "5"),
-                                                  entry(86399, "晚安", "晚安.mp3", "日", "", "")}
-                              << "将导入 4 条铃声。第6行的序号为空，导入到此为止；第7行还有内容，不会导入。";
-    QTest::newRow("xlwt") << "bells-xlwt.xls"
-                          << QList<BellEntry>{entry(25200, "起床", "起床.mp3", "一二三四五", "", QString(9000, u'长')),
-                                              entry(29100, "上课", "上课.mp3", "一二三四五", "", "第一节"),
-                                              entry(45000, "午饭", "午饭.mp3", "日六", "", "True")}
-                          << QString();
-    QTest::newRow("hand xlsx") << "hand-bells.xlsx"
-                               << QList<BellEntry>{entry(29100, "上课", "上课.mp3", "一二三四五", "", "True"),
-                                                   entry(43200, "午饭", "午饭.mp3", "", "", "False"),
-                                                   entry(86399, "晚安", "晚安.mp3", "", "", "")}
-                               << QString();
-    // A school's timetable: a merged title above headers of its own
-    // wording and order, a blank row between morning and afternoon, and
-    // times and weekdays as people type them.
-    const QList<BellEntry> school{entry(23400, "起床", "起床.mp3", "一二三四五", "30", "早操前"),
-                                  entry(25800, "早读", "上课.mp3", "一二三四五"),
-                                  entry(28800, "上课", "上课.mp3", "一二三四五", "45", "第一节"),
-                                  entry(31500, "课间", "午饭.mp3", "一三五")};
-    const QString below = QStringLiteral("将导入 4 条铃声。第8行的序号为空，导入到此为止；第9–11行还有内容，不会导入。");
-    for (const char *file : {"timetable-openpyxl.xlsx", "timetable-lo.xls", "timetable-lo.ods",
-                             "timetable-lo-utf16.txt", "timetable-lo-utf16.csv"})
-        QTest::newRow(file) << file << school << below;
-    // Excel 2.x-4.0 worksheets, a workbook stream named in capitals, a
-    // part name in other letter case.
-    const QList<BellEntry> old{entry(27000, "起床", "起床.mp3", "一二三四五"), entry(43200, "午饭", "午饭.mp3", "日六")};
-    for (const char *file : {"biff2-excel2.xls", "biff3-excel3.xls", "biff4-excel4.xls"})
-        QTest::newRow(file) << file << old << QString();
-    QTest::newRow("WORKBOOK") << "upper-stream.xls" << lo << QString();
-    QTest::newRow("SharedStrings.xml") << "casefold-xlsxwriter.xlsx"
-                                       << QList<BellEntry>{entry(25800, "上课", "上课.mp3", "一二三四五")} << QString();
-}
-
-void TstCommands::realFilesImportTheirEntries()
-{
-    QFETCH(QString, file);
-    QFETCH(QList<BellEntry>, expected);
-    for (const char *music : {"起床.mp3", "上课.mp3", "午饭.mp3", "晚安.mp3"})
-        m_home->touchMusic(QString::fromUtf8(music));
-    m_dialogs.openAnswers = {qEnvironmentVariable("DALING_TEST_DATA") + "/" + file};
-    makeImport().run();
-    QFETCH(QString, summary);
-    BellSheetPlan plan;
-    plan.entries = expected;
-    QCOMPARE(m_messages.texts(), (QStringList{(summary.isEmpty() ? plan.summary() : summary)
-                                                  + "原来数据会被清除，你确定导入铃声广播列表吗？",
-                                              plan.doneText()}));
-    QCOMPARE(withoutIds(m_store->list("%")), expected);
-}
-
-void TstCommands::realFilesRefusedWithTheirReason_data()
-{
-    QTest::addColumn<QString>("file");
-    QTest::addColumn<QString>("message");
-    QTest::newRow("weekday text") << "refuse-weekday.xlsx"
-                                  << "第3行的【周期】“隔周一”看不懂，请写成“一二三四五”这样的星期几。";
-    QTest::newRow("empty music") << "refuse-music.xlsx" << BellSheetReader::emptyMusicMessage(3);
-    QTest::newRow("tab in a time") << "refuse-time.xlsx" << BellSheetReader::badTimeMessage(3, "7:30\t分");
-    QTest::newRow("XlsxWriter's placeholder results") << "formula-xlsxwriter.xlsx"
-                                                      << BellSheetReader::uncalculatedMessage(2, "序号");
-    QTest::newRow("openpyxl's formulas") << "formula-openpyxl.xlsx" << BellSheetReader::uncalculatedMessage(3, "时间");
-}
-
-void TstCommands::realFilesRefusedWithTheirReason()
-{
-    QFETCH(QString, file);
-    QFETCH(QString, message);
-    for (const char *music : {"起床.mp3", "上课.mp3"})
-        m_home->touchMusic(QString::fromUtf8(music));
-    m_dialogs.openAnswers = {qEnvironmentVariable("DALING_TEST_DATA") + "/" + file};
-    makeImport().run();
-    QCOMPARE(m_messages.texts(), QStringList{message});
-    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
-    QVERIFY(message.contains(u'第') || message.startsWith(u'3')); // names its row
-}
-
-void TstCommands::checkSheetFromTheCommandLine()
-{
-    const QString data = qEnvironmentVariable("DALING_TEST_DATA") + "/";
-    const QString music = m_paths->musicFolder();
-    auto check = [&](const QStringList &args, QString *out = nullptr, QString *err = nullptr) {
-        QString o, e;
-        QTextStream os(&o), es(&e);
-        const int code = SheetCheck::run(args, music, os, es);
-        os.flush();
-        es.flush();
-        if (out)
-            *out = o;
-        if (err)
-            *err = e;
-        return code;
-    };
-    QString out, err;
-    // The music folder of the program: 上课.mp3 is there, 起床.mp3 is not.
-    m_home->touchMusic("上课.mp3");
-    QCOMPARE(check({"--check-sheet", data + "biff3-excel3.xls"}, &out), 1);
-    QCOMPARE(out, makeImport().sheetReader().missingFileMessage("起床.mp3").replace(u'\r', u'\n') + "\n");
-    QCOMPARE(check({"--no-music-check", "--check-sheet", data + "timetable-lo.xls"}, &out), 0);
-    QCOMPARE(out, QStringLiteral("06:30:00\t起床\t起床.mp3\t一二三四五\t30\t早操前\n"
-                                 "07:10:00\t早读\t上课.mp3\t一二三四五\t\t\n"
-                                 "08:00:00\t上课\t上课.mp3\t一二三四五\t45\t第一节\n"
-                                 "08:45:00\t课间\t午饭.mp3\t一三五\t\t\n"
-                                 "将导入 4 条铃声。第8行的序号为空，导入到此为止；第9–11行还有内容，不会导入。\n"));
-    // Another music folder; texts with tabs and line breaks stay one line.
-    QTemporaryDir other;
-    for (const char *name : {"起床.mp3", "午饭.mp3"})
-        QFile(other.filePath(QString::fromUtf8(name))).open(QIODevice::WriteOnly);
-    const QString csv = other.filePath("t.csv");
-    writeCsv(csv, "序,时间,名称,音乐,周期,备注\n1,7:00,早\t读,起床.mp3,工作日,\"两\n行\"\n");
-    QCOMPARE(check({"--check-sheet", csv, "--music-dir", other.path()}, &out), 0);
-    QCOMPARE(out, QStringLiteral("07:00:00\t早\\t读\t起床.mp3\t一二三四五\t\t两\\n行\n将导入 1 条铃声。\n"));
-    QCOMPARE(check({"--check-sheet", data + "formula-openpyxl.xlsx", "--no-music-check"}, &out), 1);
-    QCOMPARE(check({"--check-sheet", other.filePath("missing.xls")}, &out), 1);
-    QVERIFY(out.startsWith("无法打开文件"));
-    // Usage errors.
-    for (const QStringList &args : {QStringList{"--check-sheet"}, QStringList{"--check-sheet", csv, "--bogus"},
-                                    QStringList{"--check-sheet", csv, "--music-dir"},
-                                    QStringList{"--check-sheet", csv, "extra.xls"}}) {
-        QCOMPARE(check(args, &out, &err), 2);
-        QVERIFY(err.startsWith("用法："));
-    }
-    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old)); // nothing changed
 }
 
 void TstCommands::failureDuringInsertionKeepsOldList()
