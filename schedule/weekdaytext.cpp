@@ -56,8 +56,8 @@ public:
     }
     bool takeText(const char16_t *text)
     {
-        const QString t = QString::fromUtf16(text);
-        if (QStringView(s).mid(i, t.size()) != t)
+        const QStringView t(text);
+        if (!QStringView(s).mid(i).startsWith(t))
             return false;
         i += t.size();
         return true;
