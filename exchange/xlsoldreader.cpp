@@ -148,12 +148,16 @@ public:
 private:
     void setCodePage(quint16 cp)
     {
+        if (cp == m_codePage)
+            return; // a file may repeat the record; looking a codec up is slow
+        m_codePage = cp;
         const QByteArray name = cp == 936 ? QByteArray("GB18030")
                                 : cp == 950 ? QByteArray("Big5")
                                 : cp == 0x8000 ? QByteArray("macintosh")
                                 : "windows-" + QByteArray::number(cp);
-        if (QStringDecoder(name.constData()).isValid())
-            m_codec = name;
+        QStringDecoder d(name.constData(), QStringDecoder::Flag::Stateless);
+        if (d.isValid())
+            m_decoder = std::move(d);
     }
 
     // A count of 'countBytes' bytes, then that many bytes of text.
@@ -165,10 +169,9 @@ private:
         if (len > n - countBytes)
             return std::nullopt;
         const QByteArrayView bytes(d + countBytes, len);
-        if (m_codec.isEmpty())
+        if (!m_decoder.isValid())
             return QString::fromLatin1(bytes);
-        QStringDecoder dec(m_codec.constData());
-        return QString(dec.decode(bytes));
+        return QString(m_decoder.decode(bytes));
     }
 
     // The number format of a cell: BIFF2 names it in the cell's attribute
@@ -193,7 +196,8 @@ private:
 
     const QByteArray &m_s;
     bool m_biff2 = false;
-    QByteArray m_codec; // empty = Latin-1
+    int m_codePage = -1;
+    mutable QStringDecoder m_decoder; // none: Latin-1
     QDate m_origin{1899, 12, 30};
     std::vector<bool> m_formats;    // by format index: a date or time
     std::vector<int> m_xfFormats;   // by XF: its format index
