@@ -6,6 +6,7 @@
 #include "weekdaytext.h"
 
 #include <QHash>
+#include <algorithm>
 #include <array>
 
 namespace {

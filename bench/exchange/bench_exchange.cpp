@@ -19,6 +19,7 @@
 #include <QProcess>
 #include <QStandardPaths>
 #include <algorithm>
+#include <sys/resource.h>
 #include <cstdio>
 
 namespace {
@@ -155,16 +156,25 @@ int main(int argc, char **argv)
             status = 1;
         if (QLatin1String(k.name) == QLatin1String("xlsx")) {
             QByteArray out;
+            double cpuMs = 1e300;
             const double checkMs = bestMs(3, [&] {
+                rusage before{}, after{};
+                getrusage(RUSAGE_CHILDREN, &before);
                 QProcess p;
                 p.start(QString::fromUtf8(DALING_EXE), {QStringLiteral("--check-sheet"), k.file, QStringLiteral("--music-dir"),
                                                      paths.musicFolder()});
                 p.waitForFinished(60000);
                 out = p.readAllStandardOutput();
+                getrusage(RUSAGE_CHILDREN, &after);
+                // The child's own processor time: on a busy machine the
+                // wall time is mostly waiting for a core.
+                auto ms = [](const timeval &t) { return t.tv_sec * 1e3 + t.tv_usec / 1e3; };
+                cpuMs = std::min(cpuMs, ms(after.ru_utime) - ms(before.ru_utime) + ms(after.ru_stime) - ms(before.ru_stime));
             });
             const bool counted = out.contains(QStringLiteral("将导入 %1 条铃声。").arg(n).toUtf8());
             printf("daling --check-sheet (.xlsx) %7.1f ms   (target <= 300 ms, whole process; LibreOffice %.0f ms)%s\n",
                    checkMs, loMs, counted ? "" : "  WRONG OUTPUT");
+            printf("  of which processor time    %7.1f ms\n", cpuMs);
             if (!counted)
                 status = 1;
         }
