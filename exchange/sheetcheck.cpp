@@ -6,6 +6,7 @@
 
 #include <QCoreApplication>
 #include <QFileInfo>
+#include <QLoggingCategory>
 #include <QTextStream>
 #include <cstdio>
 #include <cstring>
@@ -97,6 +98,9 @@ int run(const QStringList &args, const QString &defaultMusicFolder, QTextStream 
 int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
+    // The refusal is the command's own output; its info line in the log
+    // would only repeat it on standard error. Warnings still show.
+    QLoggingCategory::setFilterRules(QStringLiteral("daling.exchange.info=false"));
     QTextStream out(stdout), err(stderr);
     return run(QCoreApplication::arguments().mid(1), AppPaths::besideExecutable().musicFolder(), out, err);
 }
