@@ -122,6 +122,12 @@ QString rowRanges(const QList<int> &rows)
 QString BellSheetPlan::summary() const
 {
     QString s = QStringLiteral("将导入 %1 条铃声。").arg(entries.size());
+    // A bell without a weekday never rings on its own: say so, as a sheet
+    // without a 周期 column would otherwise silence its whole list.
+    const qsizetype silent = std::count_if(entries.cbegin(), entries.cend(),
+                                           [](const BellEntry &e) { return e.weekdays.isEmpty(); });
+    if (silent > 0)
+        s += QStringLiteral("其中 %1 条的周期为空，不会自动打铃。").arg(silent);
     if (endRow > 0 && !rowsBelow.isEmpty())
         s += QStringLiteral("第%1行的序号为空，导入到此为止；%2还有内容，不会导入。")
                  .arg(endRow)

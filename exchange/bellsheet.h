@@ -15,7 +15,8 @@ struct BellSheetPlan {
     int endRow = 0;        // sheet row (from 1) whose 序号 is empty; 0 when the sheet ends the list
     QList<int> rowsBelow;  // sheet rows below endRow that still hold something
 
-    // "将导入 6 条铃声。第8行的序号为空，导入到此为止；第9–14行还有内容，不会导入。"
+    // "将导入 6 条铃声。第8行的序号为空，导入到此为止；第9–14行还有内容，不会导入。",
+    // with the count of bells whose 周期 is empty after the first sentence.
     QString summary() const;
     // The summary, then the question before the list is replaced.
     QString question() const;

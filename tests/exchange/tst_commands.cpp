@@ -202,7 +202,7 @@ void TstCommands::noAnswerAndCancelChangeNothing()
     imp.run();
     QCOMPARE(m_messages.shown.size(), 1);
     QCOMPARE(m_messages.shown[0].kind, QStringLiteral("Confirm"));
-    QCOMPARE(m_messages.shown[0].text, QStringLiteral("将导入 1 条铃声。原来数据会被清除，你确定导入铃声广播列表吗？"));
+    QCOMPARE(m_messages.shown[0].text, QStringLiteral("将导入 1 条铃声。其中 1 条的周期为空，不会自动打铃。原来数据会被清除，你确定导入铃声广播列表吗？"));
     imp.run(); // cancelled dialog
     QCOMPARE(m_messages.shown.size(), 1);
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
@@ -256,7 +256,7 @@ void TstCommands::failureDuringInsertionKeepsOldList()
         QCOMPARE(e.text(), QStringLiteral("程序被中断，原来的铃声列表没有改变"));
     }
     QCOMPARE(withoutIds(m_store->list("%")), withoutIds(m_old));
-    QCOMPARE(m_messages.texts(), QStringList{"将导入 10 条铃声。原来数据会被清除，你确定导入铃声广播列表吗？"});
+    QCOMPARE(m_messages.texts(), QStringList{"将导入 10 条铃声。其中 10 条的周期为空，不会自动打铃。原来数据会被清除，你确定导入铃声广播列表吗？"});
     QCOMPARE(m_refreshes, 0);
 }
 
