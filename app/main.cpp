@@ -4,6 +4,7 @@
 #include "mpvplayer.h"
 #include "quitsignals.h"
 #include "qtseams.h"
+#include "sheetcheck.h"
 #include "tformmain.h"
 
 #include <QApplication>
@@ -15,6 +16,9 @@
 
 int main(int argc, char *argv[])
 {
+    // A check from the command line: no window, no sound.
+    if (SheetCheck::wanted(argc, argv))
+        return SheetCheck::main(argc, argv);
     // Each audio thread would otherwise get a malloc arena of its own, which
     // costs tens of MB of resident memory for nothing on a machine that only
     // plays a bell now and then.

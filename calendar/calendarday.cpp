@@ -1,5 +1,5 @@
 #include "calendarday.h"
-#include "weekdayset.h"
+#include "weekdaytext.h"
 
 #include <QRegularExpression>
 
@@ -57,16 +57,11 @@ CalendarDay CalendarDay::fromTexts(const QString &dateText, const QString &kindT
         d.kind = Kind::Holiday;
     } else if (kind == CalendarTexts::kMakeUp) {
         d.kind = Kind::MakeUp;
-        QString w = weekdayText.trimmed();
-        for (const QString &prefix : {QStringLiteral("星期"), QStringLiteral("周")})
-            if (w.startsWith(prefix))
-                w = w.mid(prefix.size());
-        if (w == u"天")
-            w = QStringLiteral("日");
-        const QString all = WeekdaySet::fromDays({true, true, true, true, true, true, true});
-        if (w.size() != 1 || !all.contains(w))
+        // One weekday, written as schools write it ("周一", "星期天", "1").
+        const auto days = WeekdayText::read(weekdayText);
+        if (!days || days->size() != 1)
             throw CalendarError(CalendarTexts::makeUpWithoutWeekday(d.date));
-        d.weekday = w[0];
+        d.weekday = days->at(0);
     } else {
         throw CalendarError(CalendarTexts::unknownKind(kind));
     }

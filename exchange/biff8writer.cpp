@@ -101,6 +101,17 @@ QByteArray xf(bool style, quint16 format, quint8 verticalAlign, quint8 usedAttri
     return d;
 }
 
+// A text cut to what a cell holds, never inside a surrogate pair.
+QString cellText(const QString &text)
+{
+    if (text.size() <= Biff8::kMaxTextLength)
+        return text;
+    qsizetype n = Biff8::kMaxTextLength;
+    if (text.at(n - 1).isHighSurrogate())
+        --n;
+    return text.left(n);
+}
+
 // The shared string table, split into SST and CONTINUE records where a
 // record would exceed its size; a string's characters may go on over any
 // number of CONTINUE records, each starting with the option byte again.
@@ -120,9 +131,10 @@ void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
         type = Rec::Continue;
     };
     for (int i = 0; i < strings.size(); ++i) {
-        const QString s = strings[i].left(Biff8::kMaxTextLength);
-        // The count and option byte, and the first character, never part.
-        if (rec.size() + 5 > kMaxRecordData)
+        const QString s = cellText(strings[i]);
+        // The count and option byte, and the first character (maybe a
+        // surrogate pair), never part.
+        if (rec.size() + 7 > kMaxRecordData)
             flush();
         if (i % perBucket == 0) {
             Stream::u32(ext, quint32(out.pos() + 4 + rec.size()));
@@ -139,7 +151,16 @@ void writeSst(Stream &out, const QStringList &strings, quint32 totalRefs)
                 Stream::u8(rec, 0x01);
                 continue;
             }
-            const qsizetype take = qMin(room, s.size() - done);
+            qsizetype take = qMin(room, s.size() - done);
+            // Never between the two halves of a surrogate pair (𠮷, an
+            // emoji): readers decode each record's characters on their own.
+            if (done + take < s.size() && s.at(done + take - 1).isHighSurrogate())
+                --take;
+            if (take == 0) {
+                flush();
+                Stream::u8(rec, 0x01);
+                continue;
+            }
             Stream::utf16(rec, s.mid(done, take));
             done += take;
         }

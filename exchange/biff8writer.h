@@ -13,9 +13,10 @@
 namespace Biff8 {
 constexpr int kMaxRows = 65536;
 constexpr int kMaxColumns = 256;
-// A BIFF8 string counts its characters in 16 bits: a longer text is
+// Excel's limit for the text of a cell (UTF-16 code units), and what
+// LibreOffice keeps when it saves an .xls or .xlsx: a longer text is
 // written up to this length.
-constexpr int kMaxTextLength = 65535;
+constexpr int kMaxTextLength = 32767;
 }
 
 // The whole file. rows[r][c] become the cells (r, c); empty texts leave the

@@ -141,8 +141,12 @@ std::optional<QString> Pieces::unicode(bool byteCount)
         const int left = count - int(s.size());
         if (wide) {
             const int n = qMin(left, (p.n - m_off) / 2);
-            if (n == 0) // half a character before a boundary
-                return std::nullopt;
+            if (n == 0) {
+                // One odd byte before the boundary: no character, skipped
+                // as LibreOffice does; the string goes on in the CONTINUE.
+                m_off = p.n;
+                continue;
+            }
             for (int i = 0; i < n; ++i)
                 s.append(QChar(u16(p.d + m_off + 2 * i)));
             m_off += 2 * n;
@@ -156,6 +160,19 @@ std::optional<QString> Pieces::unicode(bool byteCount)
     if (!skip(qint64(runs) * 4 + ext))
         return std::nullopt;
     return s;
+}
+
+bool isBareBiff(const QByteArray &bytes)
+{
+    if (bytes.size() < 8)
+        return false;
+    const quint16 type = u16(bytes.constData()), size = u16(bytes.constData() + 2);
+    switch (type) {
+    case 0x0009: return size == 4;                  // BIFF2
+    case 0x0209: case 0x0409: return size == 6;     // BIFF3, BIFF4
+    case 0x0809: return size == 8 || size == 16;    // BIFF5, BIFF8
+    default: return false;
+    }
 }
 
 Pieces withContinues(const Record &first, Records &recs)

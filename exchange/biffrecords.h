@@ -5,6 +5,8 @@
 // that are there; nothing here trusts a length from the file.
 #include <QString>
 #include <optional>
+
+struct SheetData;
 #include <vector>
 
 namespace Biff {
@@ -66,5 +68,16 @@ private:
 
 // A record together with the CONTINUE records that follow it.
 Pieces withContinues(const Record &first, Records &recs);
+
+// Whether the bytes start with a BIFF BOF record of any version (a bare
+// stream, not inside a compound file).
+bool isBareBiff(const QByteArray &bytes);
+
+// The workbook stream of an .xls's compound file ("Workbook" for BIFF8,
+// "Book" for BIFF5, in any letter case); throws SheetError.
+QByteArray workbookStream(const QByteArray &file);
+
+// An Excel 2.x, 3.0 or 4.0 worksheet (BIFF2-4): the cells of its one sheet.
+SheetData readOldBiffSheet(const QByteArray &stream);
 
 } // namespace Biff

@@ -11,6 +11,16 @@ namespace {
 
 QString decode(const QByteArray &bytes)
 {
+    // UTF-16 after its byte-order mark: Excel's "Unicode 文本" and the
+    // UTF-16 CSV of other programs.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF")) {
+        QStringDecoder utf16(bytes.startsWith("\xFF") ? QStringDecoder::Utf16LE : QStringDecoder::Utf16BE,
+                             QStringDecoder::Flag::Stateless);
+        QString text = utf16.decode(bytes.mid(2));
+        if (bytes.size() % 2 != 0 || utf16.hasError() || text.contains(QChar(0)))
+            throw SheetError(SheetTexts::notASheet());
+        return text;
+    }
     QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
     QString text = utf8.decode(bytes);
     if (utf8.hasError()) {

@@ -82,9 +82,12 @@ bool isDateFormatCode(std::string_view code)
             const size_t close = code.find(']', i);
             if (close == std::string_view::npos)
                 return false;
-            // [h], [mm], [ss] are elapsed times; colours and locales are not.
-            const char k = i + 1 < code.size() ? char(std::tolower(uchar(code[i + 1]))) : 0;
-            if (k == 'h' || k == 'm' || k == 's')
+            // [h], [mm], [ss] are elapsed times; colours ([Magenta]),
+            // conditions ([>=100]) and locales ([$-804]) are not.
+            const std::string_view inside = code.substr(i + 1, close - i - 1);
+            const bool elapsed = !inside.empty() && inside.find_first_not_of("hHmMsS") == std::string_view::npos
+                                 && inside.find_first_not_of(inside[0]) == std::string_view::npos;
+            if (elapsed)
                 return true;
             i = close;
             break;

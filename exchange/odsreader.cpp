@@ -114,7 +114,7 @@ public:
     SheetData read()
     {
         while (x.next()) {
-            if (x.isStart() && x.is("table")) {
+            if (x.isStart() && x.is("table", kTableNs)) {
                 readTable();
                 return std::move(m_data);
             }
@@ -131,9 +131,9 @@ private:
             if (x.isEnd()) {
                 --depth;
             } else if (x.isStart()) {
-                if (x.is("table-row"))
+                if (x.is("table-row", kTableNs))
                     readRow();
-                else if (x.is("table-row-group") || x.is("table-header-rows") || x.is("table-rows"))
+                else if (x.is("table-row-group", kTableNs) || x.is("table-header-rows", kTableNs) || x.is("table-rows", kTableNs))
                     ++depth;
                 else
                     x.skipElement();
@@ -152,8 +152,8 @@ private:
                 break;
             if (!x.isStart())
                 continue;
-            const bool cell = x.is("table-cell");
-            if (!cell && !x.is("covered-table-cell")) {
+            const bool cell = x.is("table-cell", kTableNs);
+            if (!cell && !x.is("covered-table-cell", kTableNs)) {
                 x.skipElement();
                 continue;
             }
@@ -221,9 +221,9 @@ private:
             if (x.isEnd()) {
                 --depth;
             } else if (x.isStart()) {
-                if (x.is("annotation")) {
+                if (x.is("annotation", kOfficeNs)) {
                     x.skipElement();
-                } else if (depth == 1 && (x.is("p") || x.is("h"))) {
+                } else if (depth == 1 && (x.is("p", kTextNs) || x.is("h", kTextNs))) {
                     if (paras++ > 0)
                         text += u'\n';
                     inline_(text);
@@ -245,18 +245,18 @@ private:
             } else if (x.isEnd()) {
                 --depth;
             } else if (x.isStart()) {
-                if (x.is("s")) {
+                if (x.is("s", kTextNs)) {
                     bool ok = false;
                     const int c = x.attribute("c", kTextNs).toInt(&ok);
                     text += QString(ok ? qBound(1, c, 1000) : 1, u' ');
                     x.skipElement();
-                } else if (x.is("tab")) {
+                } else if (x.is("tab", kTextNs)) {
                     text += u'\t';
                     x.skipElement();
-                } else if (x.is("line-break")) {
+                } else if (x.is("line-break", kTextNs)) {
                     text += u'\n';
                     x.skipElement();
-                } else if (x.is("annotation") || x.is("note")) {
+                } else if (x.is("annotation", kOfficeNs) || x.is("note", kTextNs)) {
                     x.skipElement();
                 } else {
                     ++depth;

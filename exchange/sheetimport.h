@@ -3,6 +3,7 @@
 // checking every row and asking the operator. All or nothing: a failure
 // while replacing leaves the old list as it was, and a sheet that holds no
 // entry changes nothing.
+#include "bellsheet.h"
 #include "bellstore.h"
 #include "seams.h"
 #include "sheetreader.h"
@@ -19,16 +20,10 @@ public:
     // error box. Remembers the chosen file for the next open dialog.
     void run();
 
-    // The entries a sheet stands for. A header row with "时长" in column 6
-    // and "备注" in column 7 (the export's layout) is read by that layout.
-    // Stops at the first bad row: its message goes to 'problem' and the
-    // result is empty.
-    QList<BellEntry> entriesOf(const SheetData &sheet, QString *problem) const;
-
-    QString missingFileMessage(const QString &musicCell) const;
-    static QString badTimeMessage(int sheetRow, const QString &timeCell);
-    static QString question();
-    static QString noEntriesMessage();
+    // What the import would do with a sheet, the music files checked in
+    // the program's music folder (bellsheet.h).
+    BellSheetPlan planOf(const SheetData &sheet) const;
+    BellSheetReader sheetReader() const;
 
     QString lastFile() const { return m_lastFile; }
 

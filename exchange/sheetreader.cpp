@@ -1,5 +1,8 @@
 #include "sheetreader.h"
 
+#include "biffrecords.h"
+#include "exchangelog.h"
+
 #include <QFile>
 #include <QFileInfo>
 
@@ -17,6 +20,14 @@ QString noWorksheet() { return QStringLiteral("表格文件中没有工作表");
 QString tooLarge(qint64 boundBytes)
 {
     return QStringLiteral("表格文件太大（超过%1MB），无法导入").arg(boundBytes >> 20);
+}
+QString tooOld()
+{
+    return QStringLiteral("这个.xls文件的版本太旧（Excel 5.0 以前的部分格式），请在表格程序中另存为新格式后再导入");
+}
+QString notAText()
+{
+    return QStringLiteral("这个文件的名字是文本表格（.csv 或 .txt），但内容不是文字，可能已损坏或改过名字，无法导入");
 }
 QString encrypted()
 {
@@ -49,6 +60,11 @@ SheetKind sheetKindOf(const QByteArray &bytes)
         return SheetKind::Xls;
     if (bytes.startsWith("PK\x03\x04") || bytes.startsWith("PK\x05\x06"))
         return SheetKind::Zip;
+    if (Biff::isBareBiff(bytes))
+        return SheetKind::Xls;
+    // UTF-16 text ("Unicode 文本" of Excel, UTF-16 CSV) begins with its BOM.
+    if (bytes.startsWith("\xFF\xFE") || bytes.startsWith("\xFE\xFF"))
+        return SheetKind::Csv;
     // A text never holds NUL bytes; other binary files are not sheets.
     if (bytes.contains('\0'))
         throw SheetError(SheetTexts::notASheet());
@@ -79,5 +95,15 @@ SheetData readSheetFile(const QString &path)
         throw SheetError(QStringLiteral("无法打开文件 %1：%2").arg(path, f.errorString()));
     if (f.size() > SheetLimits::kMaxFileBytes)
         throw SheetError(SheetTexts::tooLarge(SheetLimits::kMaxFileBytes));
-    return readSheet(f.readAll());
+    try {
+        return readSheet(f.readAll());
+    } catch (const SheetError &e) {
+        qCInfo(lcExchange) << "cannot read" << path << ":" << e.text();
+        // Telling the operator that .csv files can be imported is no help
+        // when the file is one.
+        const QString suffix = QFileInfo(path).suffix().toLower();
+        if (e.text() == SheetTexts::notASheet() && (suffix == u"csv" || suffix == u"txt"))
+            throw SheetError(SheetTexts::notAText());
+        throw;
+    }
 }

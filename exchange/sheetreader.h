@@ -4,14 +4,16 @@
 // Cell texts: an empty cell is the empty text, a text cell its text, typed
 // values as numberformats.h writes them, a boolean True or False; a formula
 // cell gives its stored result, an error value (#N/A in an .xls) the empty
-// text. The reader is chosen by the file's
-// content, never by its name: a compound file is an .xls, a zip archive an
-// .xlsx or .ods, anything else a CSV text in UTF-8 (or GB18030, which
-// Chinese spreadsheet programs save, when the bytes are not UTF-8).
+// text. The reader is chosen by the file's content, never by its name: a
+// compound file or a bare BIFF stream is an .xls, a zip archive an .xlsx or
+// .ods, anything else a CSV text in UTF-8, in UTF-16 after its byte-order
+// mark, or in GB18030 (which Chinese spreadsheet programs save) when the
+// bytes are not UTF-8.
 #include "seams.h"
 
 #include <QByteArray>
 #include <QList>
+#include <QSet>
 #include <QString>
 #include <QStringList>
 #include <memory>
@@ -44,6 +46,25 @@ struct SheetData {
     }
     // Grows the rows as needed; columns past the bound are dropped.
     void set(int row, int col, const QString &text);
+
+    // Formula cells whose file holds no calculated result (or one the file
+    // itself says is stale): their text says nothing about the value.
+    void markUncalculated(int row, int col) { m_uncalculated.insert(key(row, col)); }
+    bool isUncalculated(int row, int col) const
+    {
+        return !m_uncalculated.isEmpty() && m_uncalculated.contains(key(row, col));
+    }
+    bool hasUncalculatedFormula(int row) const
+    {
+        for (qint64 k : m_uncalculated)
+            if (k >> 16 == row)
+                return true;
+        return false;
+    }
+
+private:
+    static qint64 key(int row, int col) { return qint64(row) << 16 | (col & 0xFFFF); }
+    QSet<qint64> m_uncalculated;
 };
 
 class SheetReader {
@@ -53,7 +74,7 @@ public:
     virtual SheetData read(const QByteArray &bytes) const = 0;
 };
 
-// .xls: BIFF8 or BIFF5 in a compound file.
+// .xls: BIFF8 or BIFF5 in a compound file, or a bare BIFF2-8 stream.
 class XlsReader : public SheetReader {
 public:
     SheetData read(const QByteArray &bytes) const override;
@@ -86,4 +107,7 @@ QString noWorksheet();
 QString tooManyRows();
 QString tooLarge(qint64 boundBytes = SheetLimits::kMaxUnpackedBytes);
 QString encrypted();
+QString tooOld();
+// A file named .csv or .txt whose bytes are no text.
+QString notAText();
 }

@@ -4,6 +4,12 @@
 
 namespace {
 
+// What people type between the parts: blanks of every width, and tabs.
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == QChar(0x00A0) || c == QChar(0x3000);
+}
+
 class Scanner {
 public:
     explicit Scanner(const QString &t) : s(t) {}
@@ -20,7 +26,7 @@ public:
     bool skipBlanks()
     {
         const qsizetype from = i;
-        while (!atEnd() && s.at(i) == u' ')
+        while (!atEnd() && isBlank(s.at(i)))
             ++i;
         return i > from;
     }
@@ -126,7 +132,8 @@ std::optional<qint64> parseTimeText(const QString &text)
     auto separator = [&sc](QChar c) {
         const qsizetype at = sc.i;
         sc.skipBlanks();
-        if (sc.take(c)) {
+        // The full-width colon of a Chinese input method reads as ":".
+        if (sc.take(c) || (c == u':' && sc.take(QChar(0xFF1A)))) {
             sc.skipBlanks();
             return true;
         }

@@ -14,12 +14,6 @@
 #include <QDate>
 #include <QHash>
 #include <QStringDecoder>
-#include <gsf/gsf-infile-msole.h>
-#include <gsf/gsf-infile.h>
-#include <gsf/gsf-input-memory.h>
-#include <gsf/gsf-utils.h>
-
-#include <mutex>
 
 using namespace Biff;
 
@@ -37,67 +31,14 @@ constexpr quint16 Formula = 0x0006, Eof = 0x000A, FilePass = 0x002F, DateMode = 
 
 QString damaged() { return SheetTexts::damaged(); }
 
-// The workbook stream of the compound file ("Workbook" for BIFF8, "Book"
-// for BIFF5).
-QByteArray workbookStream(const QByteArray &file)
-{
-    static std::once_flag once;
-    std::call_once(once, [] {
-        gsf_init();
-        // A damaged file is reported to the operator; libgsf's own warnings
-        // about it would only fill the terminal.
-        g_log_set_handler("libgsf:msole", GLogLevelFlags(G_LOG_LEVEL_CRITICAL | G_LOG_LEVEL_WARNING | G_LOG_LEVEL_MESSAGE),
-                          [](const gchar *, GLogLevelFlags, const gchar *, gpointer) {}, nullptr);
-    });
-    GsfInput *mem = gsf_input_memory_new(reinterpret_cast<const guint8 *>(file.constData()),
-                                         gsf_off_t(file.size()), FALSE);
-    if (!mem)
-        throw SheetError(damaged());
-    GError *err = nullptr;
-    GsfInfile *ole = gsf_infile_msole_new(mem, &err);
-    g_object_unref(mem);
-    if (!ole) {
-        if (err)
-            g_error_free(err);
-        throw SheetError(damaged());
-    }
-    auto child = [ole](const char *name) { return gsf_infile_child_by_name(ole, name); };
-    GsfInput *book = child("Workbook");
-    if (!book)
-        book = child("Book");
-    if (!book) {
-        // An encrypted .xlsx is a compound file holding the encrypted package.
-        GsfInput *enc = child("EncryptedPackage");
-        g_object_unref(ole);
-        if (enc) {
-            g_object_unref(enc);
-            throw SheetError(SheetTexts::encrypted());
-        }
-        throw SheetError(SheetTexts::noWorksheet());
-    }
-    const gsf_off_t size = gsf_input_size(book);
-    QByteArray bytes;
-    bool ok = size >= 0 && size <= SheetLimits::kMaxUnpackedBytes;
-    if (ok) {
-        bytes.resize(qsizetype(size));
-        ok = size == 0
-             || gsf_input_read(book, size_t(size), reinterpret_cast<guint8 *>(bytes.data())) != nullptr;
-    }
-    g_object_unref(book);
-    g_object_unref(ole);
-    if (!ok)
-        throw SheetError(size > SheetLimits::kMaxUnpackedBytes ? SheetTexts::tooLarge() : damaged());
-    return bytes;
-}
-
 class Workbook {
 public:
     explicit Workbook(const QByteArray &stream) : m_s(stream) {}
 
     SheetData read()
     {
-        const qint64 sheetAt = readGlobals();
-        if (sheetAt < 0 || sheetAt >= m_s.size())
+        const qint64 sheetAt = bofNear(readGlobals());
+        if (sheetAt < 0)
             throw SheetError(SheetTexts::noWorksheet());
         return readWorksheet(sheetAt);
     }
@@ -147,11 +88,43 @@ private:
         return t == Rec::Bof || t == Rec::Bof4 || t == Rec::Bof3 || t == Rec::Bof2;
     }
 
+    // The worksheet's BOF at the offset BOUNDSHEET gives, or a few bytes
+    // from it: some writers get the offset slightly wrong, and LibreOffice
+    // finds the sheet all the same. -1 when there is none.
+    qint64 bofNear(qint64 at) const
+    {
+        constexpr qint64 kSlack = 16;
+        if (at < 0)
+            return -1;
+        for (qint64 d = 0; d <= kSlack; ++d)
+            for (const qint64 p : {at + d, at - d})
+                if (p >= 0 && p + 8 <= m_s.size() && u16(m_s.constData() + p) == Rec::Bof) {
+                    const quint16 size = u16(m_s.constData() + p + 2);
+                    const quint16 version = u16(m_s.constData() + p + 4);
+                    if ((size == 8 || size == 16) && (version == 0x0600 || version == 0x0500))
+                        return p;
+                }
+        return -1;
+    }
+
+    // Past a substream inside the worksheet (an embedded chart's BOF … EOF,
+    // whose cached series values would overwrite real cells).
+    static void skipSubstream(Records &recs)
+    {
+        Record r;
+        for (int depth = 1; depth > 0 && recs.next(&r);) {
+            if (isBof(r.type))
+                ++depth;
+            else if (r.type == Rec::Eof)
+                --depth;
+        }
+    }
+
     void readBof(const Record &r)
     {
         const quint16 version = r.size >= 2 ? u16(r.data) : 0;
         if (r.type != Rec::Bof || (version != 0x0600 && version != 0x0500))
-            throw SheetError(QStringLiteral("这个Excel文件的版本太旧（Excel 5.0 以前），请在表格程序中另存为新格式后再导入"));
+            throw SheetError(SheetTexts::tooOld());
         m_biff8 = version == 0x0600;
     }
 
@@ -257,6 +230,10 @@ private:
             const int n = r.size;
             const int row = n >= 4 ? u16(d) : 0, col = n >= 4 ? u16(d + 2) : 0;
             const quint16 xf = n >= 6 ? u16(d + 4) : 0;
+            if (isBof(r.type)) {
+                skipSubstream(recs);
+                continue;
+            }
             switch (r.type) {
             case Rec::Eof: return data;
             case Rec::LabelSst:
@@ -357,8 +334,12 @@ private:
 
 SheetData XlsReader::read(const QByteArray &bytes) const
 {
-    const QByteArray stream = workbookStream(bytes);
+    // Excel 2.x-4.0 saved a worksheet as a bare BIFF stream, and a BIFF5 or
+    // BIFF8 stream may be met outside its compound file too.
+    const QByteArray stream = isBareBiff(bytes) ? bytes : workbookStream(bytes);
     try {
+        if (stream.size() >= 2 && u16(stream.constData()) != Rec::Bof)
+            return readOldBiffSheet(stream);
         return Workbook(stream).read();
     } catch (const std::bad_alloc &) {
         throw SheetError(SheetTexts::tooLarge());

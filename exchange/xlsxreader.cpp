@@ -2,6 +2,7 @@
 // (tried first) skips inline strings and absolute part names, both of which
 // common generators (openpyxl among them) write, and would then import an
 // empty sheet without a word.
+#include "exchangelog.h"
 #include "numberformats.h"
 #include "sheetreader.h"
 #include "xmlcursor.h"
@@ -15,6 +16,17 @@
 namespace {
 
 const char kRelNs[] = "http://schemas.openxmlformats.org/officeDocument/2006/relationships";
+const char kStrictRelNs[] = "http://purl.oclc.org/ooxml/officeDocument/relationships";
+const char kPackageRelNs[] = "http://schemas.openxmlformats.org/package/2006/relationships";
+const char kMainNs[] = "http://schemas.openxmlformats.org/spreadsheetml/2006/main";
+const char kStrictMainNs[] = "http://purl.oclc.org/ooxml/spreadsheetml/main";
+
+// An element of SpreadsheetML itself (transitional or strict), not of an
+// extension that reuses its local name.
+bool isMain(const XmlCursor &x, const char *localName)
+{
+    return x.is(localName, kMainNs, kStrictMainNs);
+}
 
 // A part name relative to the folder of 'from', or absolute with a "/".
 QString resolvePart(const QString &from, const QString &target)
@@ -52,7 +64,7 @@ Rels readRels(const ZipPackage &zip, const QString &part)
     XmlCursor x(bytes);
     try {
         while (x.next()) {
-            if (!x.isStart() || !x.is("Relationship"))
+            if (!x.isStart() || !x.is("Relationship", kPackageRelNs))
                 continue;
             if (x.attribute("TargetMode") == QStringLiteral("External"))
                 continue;
@@ -61,9 +73,35 @@ Rels readRels(const ZipPackage &zip, const QString &part)
             const QString type = x.attribute("Type");
             rels.byType.insert(type.mid(type.lastIndexOf(u'/') + 1), target);
         }
-    } catch (const SheetError &) {
+    } catch (const SheetError &e) {
+        qCInfo(lcExchange) << "relationships of" << part << "unreadable, usual part names used:" << e.text();
     }
     return rels;
+}
+
+bool isTrue(const QString &v) { return v == QStringLiteral("1") || v == QStringLiteral("true"); }
+
+// OOXML writes characters XML cannot hold as _xHHHH_ (UTF-16 code unit in
+// hex), and a literal "_x" that would read so as _x005F_x.
+QString decodeEscapes(const QString &t)
+{
+    if (!t.contains(QStringLiteral("_x")))
+        return t;
+    QString out;
+    out.reserve(t.size());
+    for (qsizetype i = 0; i < t.size(); ++i) {
+        if (t.at(i) == u'_' && i + 6 < t.size() && t.at(i + 1) == u'x' && t.at(i + 6) == u'_') {
+            bool ok = false;
+            const ushort unit = QStringView(t).mid(i + 2, 4).toUShort(&ok, 16);
+            if (ok) {
+                out += QChar(unit);
+                i += 6;
+                continue;
+            }
+        }
+        out += t.at(i);
+    }
+    return out;
 }
 
 // The text of an <si> or <is>: every <t>, phonetic runs left out.
@@ -73,14 +111,14 @@ QString richText(XmlCursor &x)
     int phonetic = 0;
     for (int depth = 1; depth > 0 && x.next();) {
         if (x.isStart()) {
-            if (x.is("rPh"))
+            if (isMain(x, "rPh"))
                 ++phonetic;
-            if (x.is("t") && phonetic == 0)
-                text += x.elementText();
+            if (isMain(x, "t") && phonetic == 0)
+                text += decodeEscapes(x.elementText());
             else
                 ++depth;
         } else if (x.isEnd()) {
-            if (x.is("rPh"))
+            if (isMain(x, "rPh"))
                 --phonetic;
             --depth;
         }
@@ -95,7 +133,7 @@ QStringList readSharedStrings(const ZipPackage &zip, const QString &part)
         return strings;
     XmlCursor x(zip.part(part));
     while (x.next())
-        if (x.isStart() && x.is("si"))
+        if (x.isStart() && isMain(x, "si"))
             strings.append(richText(x));
     return strings;
 }
@@ -111,16 +149,16 @@ std::vector<bool> readDateXfs(const ZipPackage &zip, const QString &part)
     XmlCursor x(zip.part(part));
     while (x.next()) {
         if (x.isStart()) {
-            if (x.is("numFmt")) {
+            if (isMain(x, "numFmt")) {
                 custom.insert(x.attribute("numFmtId").toInt(),
                               isDateFormatCode(x.attribute("formatCode").toStdString()));
-            } else if (x.is("cellXfs")) {
+            } else if (isMain(x, "cellXfs")) {
                 inCellXfs = true;
-            } else if (inCellXfs && x.is("xf")) {
+            } else if (inCellXfs && isMain(x, "xf")) {
                 const int id = x.attribute("numFmtId").toInt();
                 xfs.push_back(custom.contains(id) ? custom.value(id) : isBuiltinDateFormat(size_t(id)));
             }
-        } else if (x.isEnd() && x.is("cellXfs")) {
+        } else if (x.isEnd() && isMain(x, "cellXfs")) {
             inCellXfs = false;
         }
     }
@@ -174,16 +212,23 @@ SheetData readXlsxSheet(const ZipPackage &zip)
 
     QString firstSheetId;
     bool date1904 = false;
+    bool staleResults = false;
     {
         XmlCursor x(zip.part(workbook));
         while (x.next()) {
             if (!x.isStart())
                 continue;
-            if (x.is("workbookPr")) {
-                const QString v = x.attribute("date1904");
-                date1904 = v == QStringLiteral("1") || v == QStringLiteral("true");
-            } else if (x.is("sheet") && firstSheetId.isEmpty()) {
+            if (isMain(x, "workbookPr")) {
+                date1904 = isTrue(x.attribute("date1904"));
+            } else if (isMain(x, "calcPr")) {
+                // The writer asks for every formula to be calculated on
+                // opening: the stored results are placeholders (XlsxWriter
+                // stores 0, openpyxl nothing).
+                staleResults = isTrue(x.attribute("fullCalcOnLoad"));
+            } else if (isMain(x, "sheet") && firstSheetId.isEmpty()) {
                 firstSheetId = x.attribute("id", kRelNs);
+                if (firstSheetId.isEmpty())
+                    firstSheetId = x.attribute("id", kStrictRelNs);
                 if (firstSheetId.isEmpty()) // a prefix bound to another namespace
                     firstSheetId = x.attributeInAnyNamespace("id");
             }
@@ -204,14 +249,14 @@ SheetData readXlsxSheet(const ZipPackage &zip)
     while (x.next()) {
         if (!x.isStart())
             continue;
-        if (x.is("row")) {
+        if (isMain(x, "row")) {
             bool ok = false;
             const qint64 r = x.attribute("r").toLongLong(&ok);
             row = ok && r > 0 ? int(qMin<qint64>(r - 1, INT_MAX)) : row + 1;
             col = -1;
             continue;
         }
-        if (!x.is("c"))
+        if (!isMain(x, "c"))
             continue;
         int r = row, c = col + 1;
         const QString ref = x.attribute("r");
@@ -224,11 +269,15 @@ SheetData readXlsxSheet(const ZipPackage &zip)
         const QString type = x.attribute("t");
         const int xf = x.attribute("s").toInt();
         QString value, inlineText;
-        bool hasInline = false;
+        bool hasInline = false, hasValue = false, hasFormula = false;
         for (int depth = 1; depth > 0 && x.next();) {
-            if (x.isStart() && x.is("v")) {
+            if (x.isStart() && isMain(x, "v")) {
                 value = x.elementText();
-            } else if (x.isStart() && x.is("is")) {
+                hasValue = true;
+            } else if (x.isStart() && isMain(x, "f")) {
+                hasFormula = true;
+                ++depth;
+            } else if (x.isStart() && isMain(x, "is")) {
                 inlineText = richText(x);
                 hasInline = true;
             } else if (x.isStart()) {
@@ -264,6 +313,9 @@ SheetData readXlsxSheet(const ZipPackage &zip)
         if (r >= SheetLimits::kMaxRows && !text.isEmpty())
             throw SheetError(SheetTexts::tooManyRows());
         data.set(r, c, text);
+        // An empty text result is a result; an empty number is none.
+        if (hasFormula && (staleResults || !hasValue || (value.isEmpty() && type != QStringLiteral("str"))))
+            data.markUncalculated(r, c);
     }
     return data;
 }

@@ -92,12 +92,15 @@ bool XmlCursor::next()
     }
 }
 
-bool XmlCursor::is(const char *localName) const
+bool XmlCursor::is(const char *localName, const char *ns, const char *altNs) const
 {
     if (m_token != Token::Start && m_token != Token::End)
         return false;
     const xmlChar *name = xmlTextReaderConstLocalName(m_reader);
-    return name && std::strcmp(reinterpret_cast<const char *>(name), localName) == 0;
+    if (!name || std::strcmp(reinterpret_cast<const char *>(name), localName) != 0)
+        return false;
+    const char *uri = reinterpret_cast<const char *>(xmlTextReaderConstNamespaceUri(m_reader));
+    return uri && (std::strcmp(uri, ns) == 0 || (altNs && std::strcmp(uri, altNs) == 0));
 }
 
 QString XmlCursor::attribute(const char *name, const char *ns) const

@@ -4,7 +4,9 @@
 // tokenizing the 8 MB sheet of a 10,000-row workbook; libxml2, already
 // loaded for libgsf, reads it in about a third of that.
 //
-// Elements are matched by local name, as both formats allow any prefix.
+// Elements are matched by local name and namespace URI, as both formats
+// allow any prefix and extensions reuse local names (Excel's
+// x15:workbookPr beside the main workbookPr).
 // A document type declaration is refused (no workbook part has one; it is
 // the door to entity bombs), and so is any malformed document: both throw
 // SheetError with the damaged-file text.
@@ -26,8 +28,9 @@ public:
     bool isStart() const { return m_token == Token::Start; }
     bool isEnd() const { return m_token == Token::End; }
     bool isText() const { return m_token == Token::Text; }
-    // A start or end tag of this local name.
-    bool is(const char *localName) const;
+    // A start or end tag of this local name in the namespace 'ns' (or in
+    // 'altNs', where a format has two, as OOXML's transitional and strict).
+    bool is(const char *localName, const char *ns, const char *altNs = nullptr) const;
 
     // Attributes of the current start tag; the empty text when absent.
     // 'ns' is a namespace URI; without one the name is matched as written.

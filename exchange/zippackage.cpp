@@ -100,7 +100,22 @@ ZipPackage::ZipPackage(const QByteArray &bytes) : m_bytes(bytes)
         if (entry.data + entry.packed > n || (entry.method != 0 && entry.method != 8))
             throw SheetError(SheetTexts::damaged());
         m_entries.insert(name, entry);
+        m_folded.insert(name.toCaseFolded(), name);
     }
+}
+
+const ZipPackage::Entry *ZipPackage::find(const QString &name) const
+{
+    auto it = m_entries.constFind(name);
+    if (it == m_entries.constEnd()) {
+        // OPC compares part names without regard to case: a relationship
+        // to sharedStrings.xml names xl/SharedStrings.xml as well.
+        const auto folded = m_folded.constFind(name.toCaseFolded());
+        if (folded == m_folded.constEnd())
+            return nullptr;
+        it = m_entries.constFind(*folded);
+    }
+    return &*it;
 }
 
 void ZipPackage::checkBounds() const
@@ -121,8 +136,8 @@ void ZipPackage::checkBounds() const
 
 QByteArray ZipPackage::part(const QString &name) const
 {
-    const auto it = m_entries.constFind(name);
-    if (it == m_entries.constEnd())
+    const Entry *it = find(name);
+    if (!it)
         return {};
     if (it->method == 0)
         return m_bytes.mid(it->data, it->packed);

@@ -14,7 +14,8 @@ public:
     // Inflates every part once and throws SheetError when all of them
     // together exceed the bound or one of them is broken.
     void checkBounds() const;
-    bool contains(const QString &name) const { return m_entries.contains(name); }
+    // Part names are matched without regard to case, as OPC asks.
+    bool contains(const QString &name) const { return find(name) != nullptr; }
     // The inflated part; an empty array when there is no such part.
     QByteArray part(const QString &name) const;
 
@@ -25,8 +26,11 @@ private:
         qint64 packed = 0;
         qint64 unpacked = 0;
     };
+    const Entry *find(const QString &name) const;
+
     const QByteArray &m_bytes;
     QHash<QString, Entry> m_entries;
+    QHash<QString, QString> m_folded; // case-folded name → stored name
 };
 
 struct SheetData;

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer targets of every parser of operator-supplied files
-# (the sheet readers, the time-text parser, the audio header reader) in
+# (the sheet readers, the time-text and weekday-text readers, the audio
+# header reader) in
 # build-fuzz (clang) and runs each for N seconds (default 10):
 #   tools/fuzz.sh        a short run, as the test command does
 #   tools/fuzz.sh 600    ten minutes each, by hand
@@ -13,7 +14,7 @@ set -euo pipefail
 seconds="${1:-10}"
 root="$(cd "$(dirname "$0")/.." && pwd)"
 build="${DALING_FUZZ_BUILD:-$root/build-fuzz}"
-targets=(${DALING_FUZZ_TARGETS:-xls zip csv timetext audiofacts})
+targets=(${DALING_FUZZ_TARGETS:-xls zip csv timetext weekdays audiofacts})
 
 if [ ! -f "$build/build.ninja" ]; then
   CC=clang CXX=clang++ cmake -S "$root" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo \

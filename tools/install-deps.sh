@@ -19,7 +19,7 @@ pkgs=(
   file lintian adduser passwd mount util-linux perl-base
   # gio starts the autostart entry in its test; LibreOffice and gnumeric read
   # our spreadsheets in the tests and are the benchmarks' reference.
-  libglib2.0-bin libreoffice-calc-nogui gnumeric
+  libglib2.0-bin libreoffice-calc-nogui gnumeric python3-xlsxwriter
 )
 missing=()
 for p in "${pkgs[@]}"; do

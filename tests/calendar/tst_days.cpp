@@ -2,6 +2,7 @@
 #include "calendarsheet.h"
 #include "fakes.h"
 
+#include <QDir>
 #include <QTest>
 
 class DaysTest : public QObject {
@@ -19,6 +20,9 @@ private slots:
         QTest::newRow("make-up") << "2026-10-10" << "上课" << "一" << "按周一上课";
         QTest::newRow("周 prefix") << "2026-10-10" << " 上课 " << "周五" << "按周五上课";
         QTest::newRow("星期 prefix") << "2026/10/10" << "上课" << "星期日" << "按周日上课";
+        QTest::newRow("礼拜天") << "2026-10-10" << "上课" << "礼拜天" << "按周日上课";
+        QTest::newRow("a digit") << "2026-10-10" << "上课" << "6" << "按周六上课";
+        QTest::newRow("a range") << "2026-10-10" << "上课" << "周六至周日" << "";
         QTest::newRow("make-up without weekday") << "2026-10-10" << "上课" << "" << "";
         QTest::newRow("two weekdays") << "2026-10-10" << "上课" << "一二" << "";
         QTest::newRow("no such weekday") << "2026-10-10" << "上课" << "周八" << "";
@@ -69,6 +73,12 @@ private slots:
             {{{"2026-10-01", "放假"}, {"2026/10/1", "放假"}}, "两次"},
             {{{"日期", "类型"}}, "没有校历日期"},
         };
+        // A calendar from a workbook in the 1904 date system that also
+        // holds Excel's extension workbookPr (which has no date1904).
+        const QList<CalendarDay> mac = CalendarSheet::parse(
+            readSheetFile(QDir::cleanPath(qEnvironmentVariable("DALING_TEST_DATA") + "/../../exchange/data/calendar-1904.xlsx")));
+        QCOMPARE(CalendarSheet::rows(mac).value(1), (QStringList{"2026-10-01", "放假", "", "国庆节"}));
+
         for (const auto &b : bad) {
             SheetData s;
             s.rows = b.rows;

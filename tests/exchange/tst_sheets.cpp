@@ -37,8 +37,19 @@ void writeBytes(const QString &path, const QByteArray &b)
     f.write(b);
 }
 
+// A text of the most characters a cell holds, full of surrogate pairs
+// (𠮷, an emoji) so that some fall where a record ends.
+QString longestPairedText()
+{
+    QString s;
+    while (s.size() + 5 <= 32767)
+        s += QStringLiteral("长𠮷😀");
+    return s + QString(32767 - s.size(), u'尾');
+}
+
 // A list that exercises the writer: Chinese text, blanks, quotes, repeated
-// and unique strings, and texts long enough to be split across records.
+// and unique strings, non-BMP characters, and texts long enough to be split
+// across records.
 QList<QStringList> sampleRows(int entries)
 {
     QList<QStringList> rows{{"序", "时间", "名称", "音乐", "周期", "时长", "备注"}};
@@ -46,7 +57,7 @@ QList<QStringList> sampleRows(int entries)
         rows.append({QString::number(i), QStringLiteral(" %1").arg(QTime(0, 0).addSecs(i * 7).toString("HH:mm:ss")),
                      QStringLiteral("第%1节 \"上课\"").arg(i), QStringLiteral("上课铃%1.mp3").arg(i % 5),
                      QStringLiteral("一二三四五"), i % 3 ? QString::number(i % 60) : QString(),
-                     i == 2 ? QString(5000, QChar(u'长')) : i == 3 ? QString(50000, QChar(u'长')) : QStringLiteral("备注")});
+                     i == 2 ? QString(5000, QChar(u'长')) : i == 3 ? longestPairedText() : QStringLiteral("备注𠮷")});
     return rows;
 }
 
@@ -103,6 +114,7 @@ private slots:
     void ssconvertReadsOurFile();
     void hostileXlsFilesAreRefused();
     void libreOfficeReadsOurFile();
+
 
 private:
     QTemporaryDir m_dir;
@@ -358,6 +370,9 @@ void TstSheets::refusesBadInput_data()
     QTest::newRow("cfb header only") << xls.left(512) << SheetTexts::damaged();
     QTest::newRow("zip signature only") << QByteArray("PK\x03\x04garbage") << SheetTexts::damaged();
     QTest::newRow("invalid text") << QByteArray("\xff\xfe\xfd,\x80\x80\n") << SheetTexts::notASheet();
+    QTest::newRow("Excel 4.0 workbook") << QByteArray("\x09\x04\x06\x00\x00\x04\x00\x01\x00\x00", 10)
+                                        << SheetTexts::tooOld();
+    QTest::newRow("UTF-16 with NUL") << QByteArray("\xff\xfea\0\0\0", 6) << SheetTexts::notASheet();
 }
 
 void TstSheets::refusesBadInput()

@@ -1,4 +1,5 @@
 #include "timetext.h"
+#include "weekdaytext.h"
 
 #include <QtTest>
 
@@ -7,6 +8,8 @@ class TstTimeText : public QObject {
 private slots:
     void rules_data();
     void rules();
+    void weekdays_data();
+    void weekdays();
 };
 
 void TstTimeText::rules_data()
@@ -35,7 +38,8 @@ void TstTimeText::rules_data()
     QTest::newRow("blanks around decimal") << "8:05:00 . 5" << 29100ll;
     QTest::newRow("blank is no separator") << "12 30" << -1ll;
     QTest::newRow("blanks then no number") << "12 : " << -1ll;
-    QTest::newRow("tab is no blank") << "\t07:30" << -1ll;
+    QTest::newRow("tab, no-break and ideographic blanks") << "\t07\u00a0:\u300030\t" << 27000ll;
+    QTest::newRow("full-width colons") << "12：30：05" << 45005ll;
     QTest::newRow("empty") << "" << -1ll;
     QTest::newRow("blanks only") << "   " << -1ll;
     // Ranges.
@@ -75,12 +79,11 @@ void TstTimeText::rules_data()
     QTest::newRow("month 13") << "2024/13/1" << -1ll;
     // Characters that are not digits or separators.
     QTest::newRow("full-width digits") << "１２:３０:００" << -1ll;
-    QTest::newRow("full-width colon") << "12：30" << -1ll;
     QTest::newRow("Chinese words") << "十二点" << -1ll;
     QTest::newRow("sign") << "-1:00" << -1ll;
     QTest::newRow("plus") << "+1:00" << -1ll;
     QTest::newRow("decimal number") << "0.5" << -1ll;
-    QTest::newRow("ideographic blank") << "\u300007:30" << -1ll;
+    QTest::newRow("full-width decimal point") << "12:30:00．5" << -1ll;
 }
 
 void TstTimeText::rules()
@@ -92,6 +95,51 @@ void TstTimeText::rules()
         QVERIFY2(!got, qPrintable(QStringLiteral("accepted as %1").arg(got.value_or(0))));
     else
         QCOMPARE(got.value_or(-1), seconds);
+}
+
+void TstTimeText::weekdays_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("days"); // "x": refused
+    QTest::newRow("canonical") << "日一二三四五六" << "日一二三四五六";
+    QTest::newRow("any order, twice") << "五一一" << "一五";
+    QTest::newRow("blank") << "  " << "";
+    QTest::newRow("prefixes and separators") << "周一、星期三，礼拜五/周六, 日" << "日一三五六";
+    QTest::newRow("周日 and 星期天") << "周天 星期天 礼拜日" << "日";
+    QTest::newRow("至") << "周一至周五" << "一二三四五";
+    QTest::newRow("到, no prefix") << "一到五" << "一二三四五";
+    QTest::newRow("hyphen and blanks") << "一 - 五" << "一二三四五";
+    QTest::newRow("tilde, em dash") << "一~三、五—六" << "一二三五六";
+    QTest::newRow("over the weekend") << "五至一" << "日一五六";
+    QTest::newRow("周六至周日") << "周六至周日" << "日六";
+    QTest::newRow("工作日") << "工作日" << "一二三四五";
+    QTest::newRow("每天") << "每天" << "日一二三四五六";
+    QTest::newRow("每日, 天天, 全周") << "每日天天全周" << "日一二三四五六";
+    QTest::newRow("周末, 双休日") << "周末" << "日六";
+    QTest::newRow("word and day") << "双休日、三" << "日三六";
+    QTest::newRow("digits") << "135" << "一三五";
+    QTest::newRow("digit range") << "1-5" << "一二三四五";
+    QTest::newRow("7 is Sunday") << "周7" << "日";
+    QTest::newRow("full-width digits") << "１－５" << "一二三四五";
+    QTest::newRow("隔周一") << "隔周一" << "x";
+    QTest::newRow("8") << "8" << "x";
+    QTest::newRow("0") << "0" << "x";
+    QTest::newRow("天 alone") << "天" << "x";
+    QTest::newRow("prefix alone") << "周" << "x";
+    QTest::newRow("open range") << "一至" << "x";
+    QTest::newRow("range from nothing") << "-五" << "x";
+    QTest::newRow("other text") << "随便写" << "x";
+}
+
+void TstTimeText::weekdays()
+{
+    QFETCH(QString, text);
+    QFETCH(QString, days);
+    const auto got = WeekdayText::read(text);
+    if (days == u"x")
+        QVERIFY2(!got, qPrintable(QStringLiteral("accepted as ") + got.value_or(QString())));
+    else
+        QCOMPARE(got.value_or(QStringLiteral("refused")), days);
 }
 
 QTEST_APPLESS_MAIN(TstTimeText)
