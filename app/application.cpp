@@ -12,6 +12,7 @@
 #include "sheetexport.h"
 #include "sheetimport.h"
 #include "soundoutputs.h"
+#include "storekeeper.h"
 #include "testplayback.h"
 
 #include <QCoreApplication>
@@ -22,10 +23,13 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
 {
     // The store comes first: the players are made for the outputs it keeps.
     // A fresh copy of the program may come without its data folder; an
-    // installed one starts with the sample timetable it came with.
+    // installed one starts with the sample timetable it came with. A store
+    // that cannot be used never holds up the start: the keeper rings from
+    // its last good copy and the window's band says so.
     QDir().mkpath(m_ctx.paths.dataFolder());
     seedStoreFromSample(m_ctx.paths);
-    m_storeError = m_store.open(m_ctx.paths.databaseFile());
+    m_keeper = std::make_unique<StoreKeeper>(m_store, m_ctx.paths, *m_ctx.clock);
+    m_storeError = m_keeper->openAtStart();
     if (!m_storeError.isEmpty())
         qCWarning(lcStore).noquote() << m_ctx.paths.databaseFile() << m_storeError;
     m_settings = std::make_unique<Settings>(m_store);
@@ -55,6 +59,15 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
                                             nullptr, m_sparePlayer.get());
     m_engine->setHistory(m_history.get());
+    m_keeper->setHistory(m_history.get());
+    QObject::connect(m_keeper.get(), &StoreKeeper::listReplaced, m_board.get(), [this] {
+        try {
+            m_board->Refresh();
+        } catch (const std::exception &e) {
+            // The list shown stays and rings; the band tells what is wrong.
+            qCWarning(lcStore) << "reload after the store came back failed:" << e.what();
+        }
+    });
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell
@@ -77,6 +90,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
                                              processEvents, [this] { m_board->Refresh(); });
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());
+    m_keeper->start();
 }
 
 DalingApp::~DalingApp()
@@ -94,6 +108,12 @@ void DalingApp::stopClocks()
     m_engine->TimerShan.stop();
     m_engine->TimerPrepare.stop();
     m_test->TimerCheck.stop();
+    m_keeper->timer.stop();
+}
+
+StoreHealth &DalingApp::storeHealth()
+{
+    return m_keeper->health();
 }
 
 HistoryReport &DalingApp::historyReport()

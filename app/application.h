@@ -23,6 +23,8 @@ class SchoolCalendar;
 class Settings;
 class SheetExport;
 class SheetImport;
+class StoreHealth;
+class StoreKeeper;
 class TestPlayback;
 
 // What the program needs from outside; tests pass fakes.
@@ -56,6 +58,9 @@ public:
     BellStore &store() { return m_store; }
     // The store's error from opening, empty when it opened for writing.
     QString storeError() const { return m_storeError; }
+    // Retries, copies and watches the store; its health drives the band.
+    StoreKeeper &storeKeeper() { return *m_keeper; }
+    StoreHealth &storeHealth();
     Settings &settings() { return *m_settings; }
     BellBoard &board() { return *m_board; }
     RingEngine &engine() { return *m_engine; }
@@ -86,6 +91,7 @@ private:
     MainContext m_ctx;
     BellStore m_store;
     QString m_storeError;
+    std::unique_ptr<StoreKeeper> m_keeper;
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<AudioPlayer> m_player;
     std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player

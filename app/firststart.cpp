@@ -2,12 +2,15 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 
 bool seedStoreFromSample(const AppPaths &paths)
 {
     const QString sample = paths.home() + QStringLiteral("sample/dbDaLing.db");
     const QString store = paths.databaseFile();
-    if (QFile::exists(store) || !QFile::exists(sample))
+    // The copies' folder says a school's list existed here: a store that
+    // is gone now is never replaced by the sample.
+    if (QFile::exists(store) || QFileInfo::exists(paths.backupFolder()) || !QFile::exists(sample))
         return false;
     QDir().mkpath(paths.dataFolder());
     // Copied under another name and renamed, so that a start cut short

@@ -11,6 +11,9 @@
 #include "statusbar.h"
 #include "trayicon.h"
 #include "listcommands.h"
+#include "noticeband.h"
+#include "storehealth.h"
+#include "storekeeper.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "schedulemodel.h"
@@ -29,6 +32,7 @@
 #include <QDir>
 #include <QFrame>
 #include <QHBoxLayout>
+#include <QVBoxLayout>
 #include <QHeaderView>
 #include <QLabel>
 #include <QMenuBar>
@@ -172,13 +176,21 @@ TFormMain::~TFormMain()
 
 void TFormMain::FormCreate()
 {
-    const QString error = m_app->storeError();
-    if (error.isEmpty())
-        return;
-    if (store().isOpen()) // open for reading only: a warning, the bells ring
-        m_app->messages().typedOk(Messages::Kind::Warning, error);
-    else
-        m_app->messages().generalError(error);
+    // A store that cannot be used (or only read) is told in the band, never
+    // in a box: a box before the window would hold the clock until someone
+    // clicks it, and at autostart nobody does.
+    connect(&m_app->storeHealth(), &StoreHealth::changed, this, &TFormMain::showStoreHealth);
+    connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
+    showStoreHealth();
+}
+
+void TFormMain::showStoreHealth()
+{
+    const StoreHealth &h = m_app->storeHealth();
+    const QColor colour = h.level() == StoreHealth::Level::Fault ? NoticeBand::kFault
+        : h.level() == StoreHealth::Level::Warning               ? NoticeBand::kWarning
+                                                                 : NoticeBand::kNotice;
+    m_storeBand->showNotice(h.bandText(), colour, h.dismissable() ? QStringLiteral("知道了") : QString());
 }
 
 void TFormMain::buildFrame()
@@ -222,6 +234,15 @@ void TFormMain::buildFrame()
     auto *row = new QHBoxLayout(central);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(0);
+    // The band sits over the grid only: the right-hand panel's boxes have
+    // fixed places and must stay whole.
+    auto *column = new QVBoxLayout;
+    column->setContentsMargins(0, 0, 0, 0);
+    column->setSpacing(0);
+    m_storeBand = new NoticeBand(central);
+    m_storeBand->setObjectName(QStringLiteral("StoreBand"));
+    column->addWidget(m_storeBand);
+    row->addLayout(column, 1);
 
     StringGridshow = new QTableView(central);
     StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
@@ -237,7 +258,7 @@ void TFormMain::buildFrame()
     StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGridshow->horizontalHeader()->setHighlightSections(false);
     StringGridshow->setWordWrap(false);
-    row->addWidget(StringGridshow, 1);
+    column->addWidget(StringGridshow, 1);
     connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
             [this](const QModelIndex &cur) {
                 if (cur.isValid())

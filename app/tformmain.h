@@ -19,6 +19,7 @@ class CloseGuard;
 class DaLingStatusBar;
 class HistoryDialog;
 class ListCommands;
+class NoticeBand;
 class ScheduleModel;
 class TCoolTrayIcon;
 class TFormEditDaLing;
@@ -43,6 +44,8 @@ public:
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
     ListCommands &commands() { return *m_commands; }
     SchoolCalendar &calendar() { return m_app->calendar(); }
+    // The band across the top that says what is wrong with the store.
+    NoticeBand &storeBand() { return *m_storeBand; }
     // StringGridshow's model.
     ScheduleModel &scheduleModel() { return *m_model; }
 
@@ -77,6 +80,7 @@ private:
     void FormCreate();
     void buildFrame();
     void setUpGrid();
+    void showStoreHealth();
 
     std::unique_ptr<DalingApp> m_app;
     ScheduleModel *m_model = nullptr;
@@ -103,6 +107,7 @@ private:
     TCoolTrayIcon *CoolTrayIcon1 = nullptr; // the icon in the notification area
     CloseGuard *m_closeGuard = nullptr;
     AutostartMenu *m_autostart = nullptr;
+    NoticeBand *m_storeBand = nullptr;
 
     // Bells cut through the ad-hoc broadcast (menu item NDuck).
     void setUpDucking();

@@ -153,6 +153,7 @@ void TimetableStore::switchTo(qint64 id)
         throw CalendarError(QStringLiteral("该作息方案已不存在。"));
     if (target->current)
         return;
+    m_store.listAboutToBeReplaced();
     const QSqlDatabase db = m_store.database();
     Transaction tx(db);
     const auto run = [&](const QString &sql, const QVariantMap &bind = {}) {

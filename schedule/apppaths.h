@@ -11,6 +11,8 @@ public:
     QString home() const { return m_home; }              // ends in '/'
     QString dataFolder() const { return m_home + QStringLiteral("data/"); }
     QString databaseFile() const { return dataFolder() + QStringLiteral("dbDaLing.db"); }
+    // The store's daily copies; its presence also says that a list existed.
+    QString backupFolder() const { return dataFolder() + QStringLiteral("备份/"); }
     QString musicFolder() const { return m_home + QStringLiteral("音乐/"); } // ends in '/'
     // The full path of a bell's file: the music folder, then the bare name.
     QString musicFile(const QString &bareName) const { return musicFolder() + bareName; }

@@ -188,7 +188,8 @@ QSqlDatabase BellStore::database() const
 void BellStore::requireOpen() const
 {
     if (!m_open)
-        throw StoreError(m_openError.isEmpty() ? QStringLiteral("数据库未打开") : m_openError);
+        throw StoreError(m_openError.isEmpty() ? QStringLiteral("数据库未打开")
+                                               : storetext::describe(m_openError));
 }
 
 QList<BellEntry> BellStore::list(const QString &xingqi) const
@@ -275,6 +276,7 @@ qint64 BellStore::countBefore(qint64 time) const
 void BellStore::clear()
 {
     requireOpen();
+    listAboutToBeReplaced();
     QSqlQuery q(QSqlDatabase::database(m_name));
     if (!q.exec(QStringLiteral("delete  from daling")))
         fail(q);
@@ -284,6 +286,7 @@ void BellStore::replaceAll(const QList<BellEntry> &entries,
                            const std::function<void(int)> &perRow)
 {
     requireOpen();
+    listAboutToBeReplaced();
     QSqlDatabase db = QSqlDatabase::database(m_name);
     storesql::Transaction tx(db);
     QSqlQuery del(db);

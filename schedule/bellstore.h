@@ -48,6 +48,11 @@ public:
     // that may only be read (read-only file, folder or mount) is opened for
     // reading: isOpen() is then true and the text says what that means.
     QString open(const QString &databasePath);
+    // Opens a copy (a backup) for reading only, as the list to ring from
+    // while the store itself cannot be used. Returns the engine's error text.
+    QString openCopy(const QString &copyPath);
+    // Closes the connection; every statement throws until the next open.
+    void close();
     bool isOpen() const { return m_open; }
     bool isReadOnly() const { return m_readOnly; }
     QString databasePath() const { return m_path; }
@@ -87,6 +92,16 @@ public:
     // are skipped. One transaction.
     void savePlaylistOrder(const QList<qint64> &ids);
 
+    // Writes a consistent copy of the whole store to a new file (which must
+    // not exist yet) from the open connection: it works also when the file
+    // itself was deleted while open. Throws StoreError.
+    void copyTo(const QString &path) const;
+    // Runs before the list is replaced as a whole (clear, replaceAll, a
+    // timetable switch), so that a copy of the old list can be kept first.
+    // What it throws is logged, never stops the change.
+    void setBeforeListReplaced(std::function<void()> hook) { m_beforeReplace = std::move(hook); }
+    void listAboutToBeReplaced();
+
     // The open connection, for the tables that live beside daling and linshi
     // (settings, history, calendar). Throws StoreError when not open.
     QSqlDatabase database() const;
@@ -101,4 +116,5 @@ private:
     QString m_openError;
     bool m_open = false;
     bool m_readOnly = false;
+    std::function<void()> m_beforeReplace;
 };

@@ -69,8 +69,10 @@ bool RingHistory::write(Item &item)
     q.bindValue(QStringLiteral(":r"), bellstatus::text(r.result));
     q.bindValue(QStringLiteral(":s"), r.reason);
     // One statement in autocommit: its own short transaction.
-    if (!q.exec())
+    if (!q.exec()) {
+        m_lastError = q.lastError().databaseText();
         return false;
+    }
     if (r.id == 0)
         r.id = q.lastInsertId().toLongLong();
     item.dirty = false;
@@ -94,9 +96,12 @@ bool RingHistory::flush()
     } catch (const std::exception &e) {
         // Store closed or read-only: the records stay queued.
         qCWarning(lcStore) << "ring history not written, kept queued:" << e.what();
+        m_lastError = QString::fromUtf8(e.what());
     }
     for (auto it = m_items.begin(); it != m_items.end();)
         it = !it->dirty && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it) : std::next(it);
+    if (queued() == 0)
+        m_lastError.clear();
     return queued() == 0;
 }
 

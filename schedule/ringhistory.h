@@ -39,6 +39,9 @@ public:
     // still queued (the store was busy, read-only or closed).
     bool flush();
     int queued() const;
+    // The store's text for the last flush that left records queued (empty
+    // after one that wrote everything).
+    QString lastError() const { return m_lastError; }
 
     // One day's records by scheduled time, and a range of days (both ends
     // included). No table yet: no records. Store failures throw StoreError.
@@ -60,4 +63,5 @@ private:
     BellStore &m_store;
     QMap<int, Item> m_items; // queued, and the last few written (they may still be amended)
     int m_nextHandle = 1;
+    QString m_lastError;
 };

@@ -1,8 +1,10 @@
 #pragma once
 // The few steps every statement of the store takes: prepare with bound
-// parameters, run, and turn a failure into StoreError with the engine's text.
+// parameters, run, and turn a failure into StoreError: a Chinese text with
+// the engine's own after it.
 // Shared by the bell store and the tables that sit beside it.
 #include "seams.h"
+#include "storetext.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -20,7 +22,7 @@ namespace storesql {
     QString text = q.lastError().databaseText();
     if (text.isEmpty())
         text = q.lastError().text();
-    throw StoreError(text);
+    throw StoreError(storetext::describe(text));
 }
 
 inline void exec(QSqlQuery &q)
@@ -45,9 +47,9 @@ public:
     explicit Transaction(QSqlDatabase db) : m_db(std::move(db))
     {
         if (!m_db.transaction())
-            throw StoreError(m_db.lastError().databaseText().isEmpty()
-                                 ? m_db.lastError().text()
-                                 : m_db.lastError().databaseText());
+            throw StoreError(storetext::describe(m_db.lastError().databaseText().isEmpty()
+                                                     ? m_db.lastError().text()
+                                                     : m_db.lastError().databaseText()));
     }
     ~Transaction()
     {
@@ -62,7 +64,7 @@ public:
             const QString text = m_db.lastError().text();
             m_db.rollback();
             m_done = true;
-            throw StoreError(text);
+            throw StoreError(storetext::describe(text));
         }
         m_done = true;
     }

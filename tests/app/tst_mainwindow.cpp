@@ -10,6 +10,9 @@
 #include "ringengine.h"
 #include "schedulemodel.h"
 #include "tformeditdaling.h"
+#include "noticeband.h"
+#include "storekeeper.h"
+#include "storetext.h"
 
 #include <QFileDialog>
 #include <QLineEdit>
@@ -133,21 +136,39 @@ private slots:
         QCOMPARE(grid->model()->columnCount(), 8);
     }
 
-    void unopenableStoreIsReportedOnceAndTheWindowStillComesUp()
+    void unusableStoreIsToldInTheBandWhileTheClockRuns()
     {
         Fixture f;
+        const QByteArray junk("this is not a database, and it must stay so");
         QFile bad(f.home.db());
         QVERIFY(bad.open(QIODevice::WriteOnly));
-        bad.write("this is not a database, and it must stay so");
+        bad.write(junk);
         bad.close();
         f.make();
-        QCOMPARE(f.messages.shown.size(), 1);
-        QCOMPARE(f.messages.shown[0].kind, QStringLiteral("general"));
+        // No box before the window: it would hold the clock until clicked.
+        QVERIFY(f.messages.shown.isEmpty());
         QVERIFY(!f.form->store().isOpen());
         f.form->show();
+        QVERIFY(f.form->engine().TimerShiJian.isActive());
+        auto *band = f.find<NoticeBand>("StoreBand");
+        QVERIFY(band->isVisible());
+        QVERIFY2(band->text().startsWith(u"铃声列表文件已损坏") && band->text().contains("file is not a database"),
+                 qPrintable(band->text()));
+        QVERIFY(band->button()->isHidden());
         QFile again(f.home.db());
         QVERIFY(again.open(QIODevice::ReadOnly));
-        QCOMPARE(again.readAll(), QByteArray("this is not a database, and it must stay so"));
+        QCOMPARE(again.readAll(), junk);
+        again.close();
+        // A good file put in its place is found at the minute's retry.
+        QVERIFY(QFile::remove(f.home.db()));
+        {
+            BellStore good;
+            QVERIFY(good.open(f.home.db()).isEmpty());
+            good.insert({0, 9 * 3600, "上课", "a.mp3", "一二三四五六日", "", ""});
+        }
+        f.form->app().storeKeeper().check();
+        QVERIFY(band->isHidden());
+        QCOMPARE(f.form->board().day().size(), 1);
     }
 
     void firstStartCopiesTheSampleOnce()
@@ -173,6 +194,16 @@ private slots:
         f.form.reset();
         f.make();
         QVERIFY(f.form->store().list("%").isEmpty());
+        // A school's list that is gone is never replaced by the sample.
+        f.form->app().storeKeeper().takeCopy();
+        f.form->store().close();
+        QVERIFY(QFile::remove(f.home.db()));
+        f.form.reset();
+        f.make();
+        QCOMPARE(f.form->storeBand().text(), storetext::restoredFromCopy("2026-12-09"));
+        QVERIFY(f.form->store().list("%").isEmpty());
+        f.form->storeBand().button()->click(); // 知道了
+        QVERIFY(f.form->storeBand().isHidden());
     }
 
     void missingDataFolderIsCreated()

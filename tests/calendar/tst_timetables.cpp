@@ -67,15 +67,22 @@ private slots:
 
         // Edits made while summer is current go with it.
         s.store.insert({0, 9 * 3600, "summer 3", "s3.mp3", "一", "", ""});
+        // The store's copy is taken before a switch replaces the list.
+        QStringList copied;
+        s.store.setBeforeListReplaced([&] { copied = s.listed(); });
         t.switchTo(winter);
+        QCOMPARE(copied, (QStringList{"summer 1", "summer 2", "summer 3"}));
         QCOMPARE(s.listed(), QStringList{"winter"});
         t.switchTo(summer);
         QCOMPARE(s.listed(), (QStringList{"summer 1", "summer 2", "summer 3"}));
         const BellEntry e = s.store.list("%").first();
         QCOMPARE(e.music, QStringLiteral("summer 1.mp3"));
         QCOMPARE(e.weekdays, QStringLiteral("一二三四五"));
+        copied.clear();
         t.switchTo(summer); // to the current one: nothing
         QCOMPARE(s.listed().size(), 3);
+        QVERIFY(copied.isEmpty());
+        s.store.setBeforeListReplaced({});
     }
 
     void failedSwitchChangesNothing_data()

@@ -3,10 +3,14 @@
 // still read, so the bells ring; nothing is written, and a write fails with
 // the engine's message instead of passing for done.
 #include "bellstore.h"
+#include "fakes.h"
+#include "storekeeper.h"
+#include "storetext.h"
 
 #include <QCryptographicHash>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTest>
 
 class ReadOnlyTest : public QObject {
@@ -48,6 +52,26 @@ private slots:
             QVERIFY(!e.text().isEmpty());
         }
         QCOMPARE(digestOf(data), before);
+    }
+
+    void bandSaysReadOnlyUntilTheStoreMayBeWritten()
+    {
+        const QString home = qEnvironmentVariable("DALING_RO_HOME");
+        if (home.isEmpty())
+            QSKIP("run through readonly.sh");
+        const AppPaths paths(home);
+        FakeClock clock;
+        BellStore store;
+        StoreKeeper keeper(store, paths, clock);
+        keeper.openAtStart();
+        QCOMPARE(keeper.health().bandText(), storetext::kReadOnly);
+        keeper.check(); // no copy on a read-only disk, and no second line for it
+        QCOMPARE(keeper.health().bandText(), storetext::kReadOnly);
+        // The mount made writable again (this process's own namespace).
+        QCOMPARE(QProcess::execute("mount", {"-o", "remount,bind,rw", home}), 0);
+        keeper.check();
+        QVERIFY(!store.isReadOnly());
+        QCOMPARE(keeper.health().bandText(), QString());
     }
 };
 
