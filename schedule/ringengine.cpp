@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include "logging.h"
+#include "ringalerts.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 
@@ -24,6 +25,13 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     for (AudioPlayer *p : m_players)
         if (p)
             watch(p);
+    // An edit, an import or a timetable switch changes today's bells.
+    connect(&m_day, &DaySchedule::listChanged, this, [this] { m_today.reset(); });
+}
+
+void RingEngine::setCatchUpSeconds(int seconds)
+{
+    m_catchUp = std::clamp(seconds, 0, kMaxCatchUpSeconds);
 }
 
 void RingEngine::watch(AudioPlayer *p)
@@ -171,6 +179,8 @@ void RingEngine::tick()
 
     if (m_board.running())
         TimerPrepare.start(kPrepareDelayMs);
+    else
+        stoppedCheck(nowAbs, prevAbs, dayStart);
 
     if (!m_board.testing()) {
         // The box names the file that sounds: with two entries at one second
@@ -206,7 +216,7 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
             || (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart);
         // Of several entries due at once only the latest sounds (it would cut
         // the others at once anyway); of equal times, the first in the list.
-        if ((abs > prevAbs || held) && nowAbs - abs <= kCatchUpSeconds && t > candidateTime
+        if ((abs > prevAbs || held) && nowAbs - abs <= m_catchUp && t > candidateTime
             && !wasRung(dayStart, key)) {
             candidate = i;
             candidateTime = t;
@@ -323,7 +333,7 @@ void RingEngine::startFailed(const Bell &bell, const AudioError *audio, const QS
                              qint64 nowAbs)
 {
     if (audio && audio->isOutputFailure()
-        && nowAbs - (bell.dayStart + bell.key.seconds) < kCatchUpSeconds) {
+        && nowAbs - (bell.dayStart + bell.key.seconds) < m_catchUp) {
         // The output may be back a moment later: the next ticks try again
         // while the window lasts; the cursor stays on the bell.
         m_retry = Retry{bell, message};
@@ -393,4 +403,33 @@ void RingEngine::ButtonPlayClick()
     m_prepared.reset();
     m_prepareTried.reset();
     m_board.Refresh();
+    // The band comes (or goes) with the click, not a second later.
+    const qint64 nowAbs = nowAbsSeconds();
+    stoppedCheck(nowAbs, nowAbs, nowAbs - nowAbs % 86400);
+}
+
+void RingEngine::stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
+{
+    if (m_board.running()) {
+        if (m_alerts)
+            m_alerts->setNextSkipped(std::nullopt);
+        return;
+    }
+    if (!m_today || m_today->dayStart != dayStart)
+        m_today = Today{dayStart, m_board.todaysBells()};
+    std::optional<RingAlerts::Bell> next;
+    for (const BellEntry &e : std::as_const(m_today->bells)) {
+        if (!e.hasValidTime())
+            continue;
+        const qint64 abs = dayStart + e.time;
+        if (abs > nowAbs) {
+            next = RingAlerts::Bell{e.time, e.name, kStoppedReason};
+            break; // the list is ordered by time
+        }
+        const BellKey key{e.id, e.time};
+        if (abs > prevAbs && !wasRung(dayStart, key))
+            recordFailure({key, dayStart, e.name, e.music}, BellStatus::Missed, kStoppedReason);
+    }
+    if (m_alerts)
+        m_alerts->setNextSkipped(next);
 }
