@@ -14,6 +14,7 @@
 #include "noticeband.h"
 #include "storehealth.h"
 #include "storekeeper.h"
+#include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "schedulemodel.h"
@@ -182,6 +183,17 @@ void TFormMain::FormCreate()
     connect(&m_app->storeHealth(), &StoreHealth::changed, this, &TFormMain::showStoreHealth);
     connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
     showStoreHealth();
+    connect(&m_app->ringAlerts(), &RingAlerts::changed, this, &TFormMain::showRingAlerts);
+    connect(m_notRungBand, &NoticeBand::buttonClicked, &m_app->ringAlerts(), &RingAlerts::dismiss);
+    showRingAlerts();
+}
+
+void TFormMain::showRingAlerts()
+{
+    const RingAlerts &a = m_app->ringAlerts();
+    m_stoppedBand->showNotice(a.stoppedText(), NoticeBand::kFault);
+    m_notRungBand->showNotice(a.notRungText(), NoticeBand::kFault, QStringLiteral("知道了"));
+    CoolTrayIcon1->showStopped(a.stoppedText());
 }
 
 void TFormMain::showStoreHealth()
@@ -224,6 +236,9 @@ void TFormMain::buildFrame()
     NOutput = N1->addAction(OutputDialog::kMenuText);
     NOutput->setObjectName(QStringLiteral("NOutput"));
     connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
+    NCatchUp = N1->addAction(QStringLiteral("补打时限…"));
+    NCatchUp->setObjectName(QStringLiteral("NCatchUp"));
+    connect(NCatchUp, &QAction::triggered, this, &TFormMain::NCatchUpClick);
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
@@ -242,6 +257,12 @@ void TFormMain::buildFrame()
     m_storeBand = new NoticeBand(central);
     m_storeBand->setObjectName(QStringLiteral("StoreBand"));
     column->addWidget(m_storeBand);
+    m_stoppedBand = new NoticeBand(central);
+    m_stoppedBand->setObjectName(QStringLiteral("StoppedBand"));
+    column->addWidget(m_stoppedBand);
+    m_notRungBand = new NoticeBand(central);
+    m_notRungBand->setObjectName(QStringLiteral("NotRungBand"));
+    column->addWidget(m_notRungBand);
     row->addLayout(column, 1);
 
     StringGridshow = new QTableView(central);

@@ -14,6 +14,7 @@
 #include "soundoutputs.h"
 
 #include <QAction>
+#include <QInputDialog>
 #include <QSignalBlocker>
 
 void TFormMain::NJiLuClick()
@@ -42,6 +43,20 @@ void TFormMain::NOutputClick()
         if (dialog.exec() != QDialog::Accepted)
             return;
         m_app->applyOutputs();
+    });
+}
+
+void TFormMain::NCatchUpClick()
+{
+    guarded([this] {
+        bool ok = false;
+        const int seconds = QInputDialog::getInt(
+            this, QStringLiteral("补打时限"),
+            QStringLiteral("铃声时刻过后多少秒内仍然补打（0–%1 秒，0 为不补打）：")
+                .arg(RingEngine::kMaxCatchUpSeconds),
+            engine().catchUpSeconds(), 0, RingEngine::kMaxCatchUpSeconds, 1, &ok);
+        if (ok)
+            m_app->setCatchUpSeconds(seconds);
     });
 }
 

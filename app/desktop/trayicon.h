@@ -21,6 +21,9 @@ public:
     ~TCoolTrayIcon() override;
 
     QSystemTrayIcon *icon() const { return m_icon; }
+    // While the bells are stopped: the icon in grey with that text as its
+    // tooltip; an empty text restores both.
+    void showStopped(const QString &text);
 
     // A left click on the icon: bring the main window back unless it is
     // already the active window.
