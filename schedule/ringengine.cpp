@@ -415,8 +415,16 @@ void RingEngine::stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
             m_alerts->setNextSkipped(std::nullopt);
         return;
     }
-    if (!m_today || m_today->dayStart != dayStart)
-        m_today = Today{dayStart, m_board.todaysBells()};
+    if (!m_today || m_today->dayStart != dayStart) {
+        m_today = Today{dayStart, {}};
+        try {
+            m_today->bells = m_board.todaysBells();
+        } catch (const std::exception &e) {
+            // Read again with the next list (the store keeper reloads it
+            // once the store is back); the band stays silent meanwhile.
+            qCWarning(lcRing) << "today's bells not read in stopped mode:" << e.what();
+        }
+    }
     std::optional<RingAlerts::Bell> next;
     for (const BellEntry &e : std::as_const(m_today->bells)) {
         if (!e.hasValidTime())
