@@ -14,7 +14,6 @@
 #include "noticeband.h"
 #include "storehealth.h"
 #include "storekeeper.h"
-#include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "schedulemodel.h"
@@ -183,17 +182,7 @@ void TFormMain::FormCreate()
     connect(&m_app->storeHealth(), &StoreHealth::changed, this, &TFormMain::showStoreHealth);
     connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
     showStoreHealth();
-    connect(&m_app->ringAlerts(), &RingAlerts::changed, this, &TFormMain::showRingAlerts);
-    connect(m_notRungBand, &NoticeBand::buttonClicked, &m_app->ringAlerts(), &RingAlerts::dismiss);
-    showRingAlerts();
-}
-
-void TFormMain::showRingAlerts()
-{
-    const RingAlerts &a = m_app->ringAlerts();
-    m_stoppedBand->showNotice(a.stoppedText(), NoticeBand::kFault);
-    m_notRungBand->showNotice(a.notRungText(), NoticeBand::kFault, QStringLiteral("知道了"));
-    CoolTrayIcon1->showStopped(a.stoppedText());
+    setUpRingAlerts();
 }
 
 void TFormMain::showStoreHealth()

@@ -85,6 +85,7 @@ private:
     void buildFrame();
     void setUpGrid();
     void showStoreHealth();
+    void setUpRingAlerts();
     void showRingAlerts();
 
     std::unique_ptr<DalingApp> m_app;

@@ -1,6 +1,7 @@
 // The 系统 menu's windows beyond the bell list (ring history, school
-// calendar, sound outputs) and the menu item that lowers the broadcast
-// under a bell: the frame's wiring for them, apart from the frame itself.
+// calendar, sound outputs, 补打时限), the menu item that lowers the broadcast
+// under a bell, and the bell bands: the frame's wiring for them, apart from
+// the frame itself.
 #include "tformmain.h"
 
 #include "calendarcommands.h"
@@ -8,10 +9,13 @@
 #include "ducking.h"
 #include "historydialog.h"
 #include "outputdialog.h"
+#include "noticeband.h"
+#include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "settings.h"
 #include "soundoutputs.h"
+#include "trayicon.h"
 
 #include <QAction>
 #include <QInputDialog>
@@ -68,4 +72,20 @@ void TFormMain::setUpDucking()
         const QSignalBlocker block(NDuck); // not kept: the item shows what holds
         NDuck->setChecked(ducking().enabled());
     });
+}
+
+void TFormMain::setUpRingAlerts()
+{
+    connect(&m_app->ringAlerts(), &RingAlerts::changed, this, &TFormMain::showRingAlerts);
+    connect(m_notRungBand, &NoticeBand::buttonClicked, &m_app->ringAlerts(), &RingAlerts::dismiss);
+    showRingAlerts();
+}
+
+void TFormMain::showRingAlerts()
+{
+    // The stopped band has no button: it goes when the bells ring again.
+    const RingAlerts &a = m_app->ringAlerts();
+    m_stoppedBand->showNotice(a.stoppedText(), NoticeBand::kFault);
+    m_notRungBand->showNotice(a.notRungText(), NoticeBand::kFault, QStringLiteral("知道了"));
+    CoolTrayIcon1->showStopped(a.stoppedText());
 }

@@ -1,7 +1,8 @@
-// An operator's morning replayed against the fake clock: stopped mode, an
-// edit, bells that pass while stopped, a failed bell, a timetable switch,
-// a clock stepped over a bell and a restart. Every bell ends with one
-// record, and the day's list says what the record says.
+// The operator's day against the fake clock: what stopped mode says and
+// records, and a morning replayed (stopped mode, an edit, bells that pass
+// while stopped, a failed bell, a timetable switch, a clock stepped over a
+// bell and a restart) in which every bell ends with one record, and the
+// day's list says what the record says.
 #include "ringfixture.h"
 #include "timetablestore.h"
 
@@ -38,6 +39,46 @@ class WeekTest : public QObject {
     Q_OBJECT
 
 private slots:
+    // Stopped mode keeps its meaning, but says so while bells are still to
+    // come today, and every bell it skips is recorded 错过 with its reason.
+    void stoppedModeSaysSoAndRecordsWhatItSkips()
+    {
+        F f;
+        f.add(F::at(8, 0, 5), "a");
+        f.add(F::at(8, 0, 5), "a twin");
+        f.add(F::at(8, 0, 8), "b");
+        f.add(F::at(8, 0, 9), "sunday", "日");
+        f.add(F::at(8, 0, 12), "c");
+        f.tickAt(8, 0, 1);
+        QVERIFY(f.alerts.stoppedText().isEmpty());
+        f.engine.ButtonPlayClick(); // stopped: the band comes with the click
+        QCOMPARE(f.alerts.stoppedText(), RingAlerts::kStopped + QStringLiteral("（下一个不会响的铃声：08:00:05 a）"));
+        f.tickRange(F::at(8, 0, 2), F::at(8, 0, 8));
+        QVERIFY(f.played().isEmpty());
+        QVERIFY(f.alerts.stoppedText().endsWith(QStringLiteral("08:00:12 c）")));
+        const QString skipped = QStringLiteral(" 错过 - ") + RingEngine::kStoppedReason;
+        QCOMPARE(f.records(), (QStringList{"08:00:05 a" + skipped, "08:00:05 a twin" + skipped,
+                                           "08:00:08 b" + skipped}));
+        QCOMPARE(f.alerts.notRungText(),
+                 QStringLiteral("08:00:08 b 没有响：停止打铃期间，没有播放（共 3 个铃声没有响，详见 系统 → 打铃记录…）"));
+        // Started again: the day's list shows them 错过; the band goes.
+        f.engine.ButtonPlayClick();
+        QVERIFY(f.alerts.stoppedText().isEmpty());
+        f.tickAt(8, 0, 9);
+        QStringList shown;
+        for (int r = 1; r <= 4; ++r)
+            shown << f.status(r);
+        QCOMPARE(shown, (QStringList{"错过", "错过", "错过", ""}));
+        f.alerts.dismiss();
+        QVERIFY(f.alerts.notRungText().isEmpty());
+        // Stopped after the day's last bell: nothing left to skip, no band.
+        f.tickRange(F::at(8, 0, 10), F::at(8, 0, 13));
+        f.engine.ButtonPlayClick();
+        QVERIFY(f.alerts.stoppedText().isEmpty());
+        QCOMPARE(f.played(), QStringList{"c.mp3"});
+        QCOMPARE(f.records().size(), 4);
+    }
+
     void everyBellEndsWithARecordAndAStatusThatAgree()
     {
         F f(QDateTime(QDate(2026, 12, 7), QTime(7, 59, 58)));
