@@ -139,19 +139,19 @@ void BellBoard::load(std::optional<qint64> cutoff)
     QList<BellStatus> statuses(rows.size(), BellStatus::None);
     // Read only when a past bell is unknown to the list's own marks.
     std::optional<DayOutcomes> records;
-    const auto recorded = [&](const BellEntry &e) {
+    const auto recorded = [&](const BellEntry &bell) {
         if (!m_history)
             return BellStatus::Passed;
         if (!records) {
             try {
                 records = m_history->outcomes(today);
-            } catch (const std::exception &e) {
+            } catch (const std::exception &err) {
                 // The marks kept in memory still hold; the rest reads 已过.
-                qCWarning(lcRing) << "today's ring records not read for the list:" << e.what();
+                qCWarning(lcRing) << "today's ring records not read for the list:" << err.what();
                 records = DayOutcomes{};
             }
         }
-        return records->of(e.time, e.name);
+        return records->of(bell.time, bell.name);
     };
     int next = 0;
     for (int i = 0; i < rows.size(); ++i) {
