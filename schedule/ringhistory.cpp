@@ -47,7 +47,7 @@ void RingHistory::ensureTable()
             "create table if not exists jilu (id integer primary key autoincrement, 日期 text, "
             "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text)")))
         storesql::fail(q);
-    // Every reload of the day's list reads the day's records.
+    // A reload of the day's list may read the day's records.
     if (!q.exec(QStringLiteral("create index if not exists jilu_riqi on jilu (日期)")))
         storesql::fail(q);
 }
