@@ -6,6 +6,7 @@
 #include "guarded.h"
 #include "historyreport.h"
 #include "logging.h"
+#include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "settings.h"
@@ -63,6 +64,10 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
                                             nullptr, m_sparePlayer.get());
     m_engine->setHistory(m_history.get());
+    m_board->setHistory(m_history.get());
+    m_alerts = std::make_unique<RingAlerts>();
+    m_engine->setAlerts(m_alerts.get());
+    m_engine->setCatchUpSeconds(m_settings->catchUpSeconds());
     m_keeper->setHistory(m_history.get());
     QObject::connect(m_keeper.get(), &StoreKeeper::listReplaced, m_board.get(), [this] {
         try {
@@ -132,6 +137,13 @@ HistoryReport &DalingApp::historyReport()
 void DalingApp::guarded(const std::function<void()> &fn)
 {
     runGuarded(*m_ctx.messages, fn);
+}
+
+void DalingApp::setCatchUpSeconds(int seconds)
+{
+    // Checked and kept first: a value the store refuses changes nothing.
+    m_settings->setCatchUpSeconds(seconds);
+    m_engine->setCatchUpSeconds(seconds);
 }
 
 void DalingApp::applyOutputs()

@@ -17,6 +17,7 @@ class BellSoundWatch;
 class CalendarCommands;
 class Ducking;
 class HistoryReport;
+class RingAlerts;
 class RingEngine;
 class RingHistory;
 class SchoolCalendar;
@@ -66,6 +67,10 @@ public:
     RingEngine &engine() { return *m_engine; }
     TestPlayback &testPlayback() { return *m_test; }
     RingHistory &history() { return *m_history; }
+    // What the bell bands (stopped mode, bells that did not ring) say.
+    RingAlerts &ringAlerts() { return *m_alerts; }
+    // 补打时限: kept in the settings and handed to the engine.
+    void setCatchUpSeconds(int seconds);
     // Made on first use: the start of the program does not wait for it.
     HistoryReport &historyReport();
     SchoolCalendar &calendar() { return *m_calendar; }
@@ -104,6 +109,7 @@ private:
     std::unique_ptr<CalendarCommands> m_calendarCommands;
     std::unique_ptr<RingHistory> m_history;
     std::unique_ptr<HistoryReport> m_historyReport;
+    std::unique_ptr<RingAlerts> m_alerts;
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
     std::unique_ptr<Ducking> m_ducking;

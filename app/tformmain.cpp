@@ -191,6 +191,7 @@ void TFormMain::FormCreate()
     connect(&m_app->storeHealth(), &StoreHealth::changed, this, &TFormMain::showStoreHealth);
     connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
     showStoreHealth();
+    setUpRingAlerts();
 }
 
 void TFormMain::showStoreHealth()
@@ -225,6 +226,12 @@ void TFormMain::buildFrame()
     m_storeBand = new NoticeBand(central);
     m_storeBand->setObjectName(QStringLiteral("StoreBand"));
     column->addWidget(m_storeBand);
+    m_stoppedBand = new NoticeBand(central);
+    m_stoppedBand->setObjectName(QStringLiteral("StoppedBand"));
+    column->addWidget(m_stoppedBand);
+    m_notRungBand = new NoticeBand(central);
+    m_notRungBand->setObjectName(QStringLiteral("NotRungBand"));
+    column->addWidget(m_notRungBand);
     row->addLayout(column, 1);
 
     StringGridshow = new QTableView(central);

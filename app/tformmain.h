@@ -47,6 +47,9 @@ public:
     SchoolCalendar &calendar() { return m_app->calendar(); }
     // The band across the top that says what is wrong with the store.
     NoticeBand &storeBand() { return *m_storeBand; }
+    // The bands that say the bells are stopped, and which bell did not ring.
+    NoticeBand &stoppedBand() { return *m_stoppedBand; }
+    NoticeBand &notRungBand() { return *m_notRungBand; }
     // StringGridshow's model.
     ScheduleModel &scheduleModel() { return *m_model; }
 
@@ -68,6 +71,7 @@ public slots:
     void StringGridshowDblClick();
     void NCalendarClick(); // 系统 → 校历与作息方案…
     void NOutputClick();   // 系统 → 声音输出…
+    void NCatchUpClick();  // 系统 → 补打时限…
     // Mirrors the board into the widgets.
     void syncFromBoard();
     // Names the timetable in use (or today's switch) on the status bar.
@@ -85,6 +89,8 @@ private:
     void buildMenu(); // the menu 系统 and its keys
     void setUpGrid();
     void showStoreHealth();
+    void setUpRingAlerts();
+    void showRingAlerts();
 
     std::unique_ptr<DalingApp> m_app;
     ScheduleModel *m_model = nullptr;
@@ -113,6 +119,9 @@ private:
     CloseGuard *m_closeGuard = nullptr;
     AutostartMenu *m_autostart = nullptr;
     NoticeBand *m_storeBand = nullptr;
+    NoticeBand *m_stoppedBand = nullptr;
+    NoticeBand *m_notRungBand = nullptr;
+    QAction *NCatchUp = nullptr;
 
     // Bells cut through the ad-hoc broadcast (menu item NDuck).
     void setUpDucking();

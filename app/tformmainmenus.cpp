@@ -1,6 +1,7 @@
-// The 系统 menu, its windows beyond the bell list (ring history, school
-// calendar, sound outputs) and the menu item that lowers the broadcast
-// under a bell: the frame's wiring for them, apart from the frame itself.
+// The 系统 menu's windows beyond the bell list (ring history, school
+// calendar, sound outputs, 补打时限), the menu item that lowers the broadcast
+// under a bell, and the bell bands: the frame's wiring for them, apart from
+// the frame itself.
 #include "tformmain.h"
 
 #include "altmenu.h"
@@ -10,14 +11,18 @@
 #include "ducking.h"
 #include "historydialog.h"
 #include "outputdialog.h"
+#include "noticeband.h"
+#include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "settings.h"
 #include "soundoutputs.h"
+#include "trayicon.h"
 
 #include <QAction>
 #include <QMenuBar>
 #include <QShortcut>
+#include <QInputDialog>
 #include <QSignalBlocker>
 
 void TFormMain::buildMenu()
@@ -49,6 +54,9 @@ void TFormMain::buildMenu()
     NOutput = N1->addAction(OutputDialog::kMenuText);
     NOutput->setObjectName(QStringLiteral("NOutput"));
     connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
+    NCatchUp = N1->addAction(QStringLiteral("补打时限…"));
+    NCatchUp->setObjectName(QStringLiteral("NCatchUp"));
+    connect(NCatchUp, &QAction::triggered, this, &TFormMain::NCatchUpClick);
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));
@@ -92,6 +100,20 @@ void TFormMain::NOutputClick()
     });
 }
 
+void TFormMain::NCatchUpClick()
+{
+    guarded([this] {
+        bool ok = false;
+        const int seconds = QInputDialog::getInt(
+            this, QStringLiteral("补打时限"),
+            QStringLiteral("铃声时刻过后多少秒内仍然补打（0–%1 秒，0 为不补打）：")
+                .arg(RingEngine::kMaxCatchUpSeconds),
+            engine().catchUpSeconds(), 0, RingEngine::kMaxCatchUpSeconds, 1, &ok);
+        if (ok)
+            m_app->setCatchUpSeconds(seconds);
+    });
+}
+
 void TFormMain::setUpDucking()
 {
     NDuck->setChecked(ducking().enabled());
@@ -100,4 +122,20 @@ void TFormMain::setUpDucking()
         const QSignalBlocker block(NDuck); // not kept: the item shows what holds
         NDuck->setChecked(ducking().enabled());
     });
+}
+
+void TFormMain::setUpRingAlerts()
+{
+    connect(&m_app->ringAlerts(), &RingAlerts::changed, this, &TFormMain::showRingAlerts);
+    connect(m_notRungBand, &NoticeBand::buttonClicked, &m_app->ringAlerts(), &RingAlerts::dismiss);
+    showRingAlerts();
+}
+
+void TFormMain::showRingAlerts()
+{
+    // The stopped band has no button: it goes when the bells ring again.
+    const RingAlerts &a = m_app->ringAlerts();
+    m_stoppedBand->showNotice(a.stoppedText(), NoticeBand::kFault);
+    m_notRungBand->showNotice(a.notRungText(), NoticeBand::kFault, QStringLiteral("知道了"));
+    CoolTrayIcon1->showStopped(a.stoppedText());
 }

@@ -1,5 +1,7 @@
 #include "bellboard.h"
 #include "audioplayer.h"
+#include "logging.h"
+#include "ringhistory.h"
 #include "secondsofday.h"
 #include "weekdayset.h"
 
@@ -108,6 +110,12 @@ void BellBoard::refreshAt(qint64 cutoffSeconds)
     load(cutoffSeconds);
 }
 
+QList<BellEntry> BellBoard::todaysBells() const
+{
+    const DayPlan::Day day = m_dayPlan->dayOf(m_clock.now().date());
+    return day.rings ? m_store.list(WeekdaySet::dayPattern(day.weekday)) : QList<BellEntry>{};
+}
+
 void BellBoard::load(std::optional<qint64> cutoff)
 {
     // The store is read first: when it fails, the grid keeps the list it has,
@@ -129,6 +137,22 @@ void BellBoard::load(std::optional<qint64> cutoff)
         return;
     }
     QList<BellStatus> statuses(rows.size(), BellStatus::None);
+    // Read only when a past bell is unknown to the list's own marks.
+    std::optional<DayOutcomes> records;
+    const auto recorded = [&](const BellEntry &bell) {
+        if (!m_history)
+            return BellStatus::Passed;
+        if (!records) {
+            try {
+                records = m_history->outcomes(today);
+            } catch (const std::exception &err) {
+                // The marks kept in memory still hold; the rest reads 已过.
+                qCWarning(lcRing) << "today's ring records not read for the list:" << err.what();
+                records = DayOutcomes{};
+            }
+        }
+        return records->of(bell.time, bell.name);
+    };
     int next = 0;
     for (int i = 0; i < rows.size(); ++i) {
         const BellEntry &e = rows[i];
@@ -143,7 +167,7 @@ void BellBoard::load(std::optional<qint64> cutoff)
         const BellStatus fault = m_day.faultOf(key);
         statuses[i] = fault != BellStatus::None ? fault
             : m_day.sounded(key)                ? BellStatus::Done
-                                                : BellStatus::Passed;
+                                                : recorded(e);
         next = i + 1;
     }
     const int count = int(rows.size());

@@ -14,6 +14,8 @@
 #include <QObject>
 #include <optional>
 
+class RingHistory;
+
 class BellBoard : public QObject {
     Q_OBJECT
 public:
@@ -101,6 +103,13 @@ public:
     // The same with another second as the limit of the past (the engine's
     // reload just after midnight, or while a bell's start is still retried).
     void refreshAt(qint64 cutoffSeconds);
+    // Today's entries as running mode lists them (none on a day off), in
+    // either mode. Store failures propagate.
+    QList<BellEntry> todaysBells() const;
+    // The day's ring records tell a reload how today's past bells went when
+    // the list's own marks do not know them (a timetable switch or an import
+    // gave the entries new ids, the program was restarted).
+    void setHistory(const RingHistory *history) { m_history = history; }
     // " 9月30日 周三" for a date.
     static QString dateTextOf(const QDate &date);
 
@@ -149,6 +158,7 @@ private:
         field = value;
         emit changed();
     }
+    const RingHistory *m_history = nullptr;
     DayPlan m_plainWeek;
     DayPlan *m_dayPlan = &m_plainWeek;
 };

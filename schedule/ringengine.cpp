@@ -24,6 +24,13 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     for (AudioPlayer *p : m_players)
         if (p)
             watch(p);
+    // An edit, an import or a timetable switch changes today's bells.
+    connect(&m_day, &DaySchedule::listChanged, this, [this] { m_today.reset(); });
+}
+
+void RingEngine::setCatchUpSeconds(int seconds)
+{
+    m_catchUp = std::clamp(seconds, 0, kMaxCatchUpSeconds);
 }
 
 void RingEngine::watch(AudioPlayer *p)
@@ -171,6 +178,8 @@ void RingEngine::tick()
 
     if (m_board.running())
         TimerPrepare.start(kPrepareDelayMs);
+    else
+        stoppedCheck(nowAbs, prevAbs, dayStart);
 
     if (!m_board.testing()) {
         // The box names the file that sounds: with two entries at one second
@@ -206,7 +215,7 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
             || (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart);
         // Of several entries due at once only the latest sounds (it would cut
         // the others at once anyway); of equal times, the first in the list.
-        if ((abs > prevAbs || held) && nowAbs - abs <= kCatchUpSeconds && t > candidateTime
+        if ((abs > prevAbs || held) && nowAbs - abs <= m_catchUp && t > candidateTime
             && !wasRung(dayStart, key)) {
             candidate = i;
             candidateTime = t;
@@ -324,7 +333,7 @@ void RingEngine::startFailed(const Bell &bell, const AudioError *audio, const QS
                              qint64 nowAbs)
 {
     if (audio && audio->isOutputFailure()
-        && nowAbs - (bell.dayStart + bell.key.seconds) < kCatchUpSeconds) {
+        && nowAbs - (bell.dayStart + bell.key.seconds) < m_catchUp) {
         // The output may be back a moment later: the next ticks try again
         // while the window lasts; the cursor stays on the bell.
         m_retry = Retry{bell, message};
@@ -357,41 +366,4 @@ void RingEngine::TimerPrepareTimer()
         // Not opened ahead: the bell's second opens it.
         qCWarning(lcRing) << "opening ahead abandoned:" << e.what();
     }
-}
-
-void RingEngine::TimerShanTimer()
-{
-    if (!m_board.running())
-        return;
-    armBlink();
-    // The bell sounding flashes 播放; when none does, the next one 等待.
-    const int sounding = m_sounding && m_sounding->player->isPlaying()
-        ? m_day.indexOf(m_sounding->key) : -1;
-    if (sounding >= 0)
-        m_board.blink(sounding, BellStatus::Playing);
-    else
-        m_board.blink(m_day.next(), BellStatus::Waiting);
-}
-
-void RingEngine::ButtonPlayClick()
-{
-    if (m_board.testing())
-        return;
-    if (m_board.running()) {
-        m_board.setRunning(false);
-        TimerShan.stop();
-    } else {
-        m_board.setRunning(true);
-        armBlink();
-    }
-    abandonRetry();
-    abandonWaiting();
-    for (AudioPlayer *p : m_players)
-        if (p && p->isPlaying())
-            p->stop();
-    if (m_sounding)
-        endSounding(BellStatus::Done);
-    m_prepared.reset();
-    m_prepareTried.reset();
-    m_board.Refresh();
 }

@@ -18,6 +18,7 @@
 #include <QTimer>
 #include <optional>
 
+class RingAlerts;
 class RingHistory;
 
 // Rings one file of the music folder through a player: Close, FileName :=
@@ -34,9 +35,11 @@ class RingEngine : public QObject {
     Q_OBJECT
 public:
     // An entry whose second came at most this long ago still rings (a tick
-    // delayed by a busy machine, an output back after a moment); older ones
-    // are marked past.
-    static constexpr qint64 kCatchUpSeconds = 3;
+    // delayed by a busy machine, a clock stepped after a suspend, an output
+    // back after a moment); older ones are marked past. The operator sets it
+    // (补打时限) within these bounds: a bell a little late beats no bell.
+    static constexpr int kDefaultCatchUpSeconds = 60;
+    static constexpr int kMaxCatchUpSeconds = 300;
     // The next bell's file is opened this many seconds ahead, so that its
     // tick only has to start it.
     static constexpr qint64 kPrepareAheadSeconds = 2;
@@ -51,6 +54,7 @@ public:
     // output died while it played.
     static inline const QString kMissedReason =
         QStringLiteral("铃声时刻已过（时钟跳变或程序繁忙），没有播放。");
+    static inline const QString kStoppedReason = QStringLiteral("停止打铃期间，没有播放");
     static inline const QString kInterruptedReason =
         QStringLiteral("声音输出在播放中途中断，铃声没有播完。");
     // 说明 and message of a bell whose file was still loading when its
@@ -77,6 +81,12 @@ public:
     // Where each bell's record goes (none: no records). Records are written
     // from the event loop after the tick that made them.
     void setHistory(RingHistory *history) { m_history = history; }
+    // Where the bands learn of stopped mode and of bells that did not ring.
+    void setAlerts(RingAlerts *alerts) { m_alerts = alerts; }
+
+    // Clamped to 0 … kMaxCatchUpSeconds.
+    void setCatchUpSeconds(int seconds);
+    int catchUpSeconds() const { return m_catchUp; }
 
     // How many entries the engine remembers as rung: only today's and
     // yesterday's are kept, so a program that runs for months does not grow.
@@ -159,6 +169,9 @@ private:
     // retryNow: a bell whose start failed for want of output is tried again
     // here (after the tick); otherwise it only keeps its place.
     void ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow = false);
+    // Stopped mode: today's bells due since the previous tick are recorded
+    // 错过, and the band learns which bell is skipped next.
+    void stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart);
     void ringAt(int index, qint64 dayStart, qint64 nowAbs);
     // Starts the bell: only play() when it was opened ahead, else the whole
     // ringFile sequence. Returns the player that sounds, or nullptr when its
@@ -207,7 +220,16 @@ private:
     Messages &m_messages;
     const Clock &m_clock;
     RingHistory *m_history = nullptr;
+    RingAlerts *m_alerts = nullptr;
     bool m_flushQueued = false;
+    int m_catchUp = kDefaultCatchUpSeconds;
+    // Today's bells as running mode would list them, read once per stopped
+    // spell (again after the list or the date changed).
+    struct Today {
+        qint64 dayStart = 0;
+        QList<BellEntry> bells;
+    };
+    std::optional<Today> m_today;
 
     int m_tickCount = 0;
     std::optional<qint64> m_prevAbs; // the previous tick's local second (day * 86400 + second)

@@ -47,6 +47,9 @@ void RingHistory::ensureTable()
             "create table if not exists jilu (id integer primary key autoincrement, 日期 text, "
             "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text)")))
         storesql::fail(q);
+    // A reload of the day's list may read the day's records.
+    if (!q.exec(QStringLiteral("create index if not exists jilu_riqi on jilu (日期)")))
+        storesql::fail(q);
 }
 
 bool RingHistory::write(Item &item)
@@ -134,6 +137,40 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
             r.delayMs = q.value(6).toLongLong();
         r.reason = q.value(7).toString();
         out << r;
+    }
+    return out;
+}
+
+BellStatus DayOutcomes::of(qint64 seconds, const QString &name) const
+{
+    const auto it = byBell.constFind({seconds, name});
+    if (it != byBell.constEnd())
+        return *it;
+    return soundedSeconds.contains(seconds) ? BellStatus::Done : BellStatus::Passed;
+}
+
+DayOutcomes RingHistory::outcomes(const QDate &date) const
+{
+    QList<RingRecord> records = day(date);
+    // Queued records hold what the store does not have yet: new ones, and
+    // the amended outcome of a written one.
+    QHash<qint64, int> byId;
+    for (int i = 0; i < records.size(); ++i)
+        byId.insert(records[i].id, i);
+    for (const Item &item : m_items) {
+        if (!item.dirty || item.rec.date != date)
+            continue;
+        const int at = item.rec.id ? int(byId.value(item.rec.id, -1)) : -1;
+        if (at >= 0)
+            records[at] = item.rec;
+        else
+            records << item.rec;
+    }
+    DayOutcomes out;
+    for (const RingRecord &r : std::as_const(records)) {
+        out.byBell.insert({r.time, r.name}, r.result);
+        if (r.result == BellStatus::Done || r.result == BellStatus::Interrupted)
+            out.soundedSeconds.insert(r.time);
     }
     return out;
 }

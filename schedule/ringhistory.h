@@ -8,8 +8,10 @@
 #include "bellstore.h"
 
 #include <QDate>
+#include <QHash>
 #include <QMap>
 #include <functional>
+#include <QSet>
 #include <optional>
 
 struct RingRecord {
@@ -21,6 +23,15 @@ struct RingRecord {
     BellStatus result = BellStatus::Done; // 结果
     std::optional<qint64> delayMs; // 延迟: scheduled second to sound; none when it did not sound
     QString reason;               // 说明; for 完成 only where it rang elsewhere than chosen
+};
+
+// What one day's records say of its bells, for the day's list.
+struct DayOutcomes {
+    QHash<QPair<qint64, QString>, BellStatus> byBell; // (second, name) → the latest result
+    QSet<qint64> soundedSeconds;                      // seconds at which a bell sounded
+    // A bell without a record of its own sounded with its twin of the same
+    // second, if one did; else it was never tried (已过).
+    BellStatus of(qint64 seconds, const QString &name) const;
 };
 
 class RingHistory {
@@ -51,6 +62,9 @@ public:
     // included). No table yet: no records. Store failures throw StoreError.
     QList<RingRecord> day(const QDate &date) const { return between(date, date); }
     QList<RingRecord> between(const QDate &from, const QDate &to) const;
+    // The day's outcomes from its stored records and from those still
+    // queued (not yet written, or amended since). Store failures throw.
+    DayOutcomes outcomes(const QDate &date) const;
     // Removes the records older than kKeepDays before today; returns how
     // many, or -1 when the store could not be written.
     int prune(const QDate &today);

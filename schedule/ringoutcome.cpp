@@ -4,6 +4,7 @@
 #include "ringengine.h"
 
 #include "logging.h"
+#include "ringalerts.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 
@@ -23,6 +24,8 @@ void RingEngine::recordFailure(const Bell &bell, BellStatus result, const QStrin
     }
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
                              << shownText(bell.music) << bellstatus::text(result) << "-" << reason;
+    if (m_alerts)
+        m_alerts->bellNotRung({bell.key.seconds, shownText(bell.name), reason});
     emit ringFailed(index, result);
 }
 

@@ -152,7 +152,7 @@ void RingEngine::onOpened(AudioPlayer *p)
     const qint64 nowAbs = nowAbsSeconds();
     if (!m_board.running())
         return;
-    if (nowAbs - (w.bell.dayStart + w.bell.key.seconds) > kCatchUpSeconds) {
+    if (nowAbs - (w.bell.dayStart + w.bell.key.seconds) > m_catchUp) {
         // Loaded too late to be of use: the bell did not sound.
         recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
         postBox(kSlowOpenReason);

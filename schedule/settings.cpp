@@ -1,5 +1,6 @@
 #include "settings.h"
 #include "logging.h"
+#include "ringengine.h"
 
 #include <QVariant>
 
@@ -40,4 +41,18 @@ void Settings::setValue(const QString &name, const QString &value)
     q.bindValue(QStringLiteral(":n"), name);
     q.bindValue(QStringLiteral(":v"), value);
     storesql::exec(q);
+}
+
+int Settings::catchUpSeconds() const
+{
+    bool ok = false;
+    const int n = value(kCatchUp).trimmed().toInt(&ok);
+    return ok && n >= 0 && n <= RingEngine::kMaxCatchUpSeconds ? n : RingEngine::kDefaultCatchUpSeconds;
+}
+
+void Settings::setCatchUpSeconds(int seconds)
+{
+    if (seconds < 0 || seconds > RingEngine::kMaxCatchUpSeconds)
+        throw AppError(QStringLiteral("补打时限应为 0 到 %1 秒之间的整数").arg(RingEngine::kMaxCatchUpSeconds));
+    setValue(kCatchUp, QString::number(seconds));
 }

@@ -16,6 +16,14 @@ public:
     void setValue(const QString &name, const QString &value);
     void setFlag(const QString &name, bool on) { setValue(name, on ? QStringLiteral("1") : QStringLiteral("0")); }
 
+    // 补打时限: how many seconds after its second a bell still rings. A
+    // stored value that is no whole number within the bounds reads as the
+    // default.
+    static inline const QString kCatchUp = QStringLiteral("补打时限");
+    int catchUpSeconds() const;
+    // Throws AppError (with the message the operator sees) out of bounds.
+    void setCatchUpSeconds(int seconds);
+
 private:
     void ensureTable() const;
     BellStore &m_store;

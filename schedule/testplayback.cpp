@@ -37,9 +37,11 @@ void TestPlayback::ButtonCheckClick()
     m_board.setTesting(starting);
     if (!starting) {
         TimerCheck.stop();
-        m_player.stop(); // with nothing open this throws "No MCI device open"
+        m_loading = false;
+        stopPlayer();
         return;
     }
+    m_goOn = false;
     TimerCheck.start();
     m_board.setYunXing(selectedMusic());
     playSelected();
@@ -60,11 +62,43 @@ void TestPlayback::playSelected()
     }
 }
 
+QString TestPlayback::goOnQuestion(int row, const QString &music, const QString &failure)
+{
+    return QStringLiteral("第 %1 行（%2）：%3\n\n是否继续测试后面的铃声？")
+        .arg(row)
+        .arg(music.isEmpty() ? QStringLiteral("没有音乐文件") : shownText(music), failure);
+}
+
+void TestPlayback::stopPlayer()
+{
+    // After a failed row nothing is open, and the player's "No MCI device
+    // open" means nothing to the operator.
+    try {
+        if (m_player.mode() != AudioPlayer::Mode::NotReady)
+            m_player.stop();
+    } catch (const std::exception &e) {
+        qCDebug(lcRing) << "test playback: stopping the player:" << e.what();
+    }
+}
+
 void TestPlayback::showFailure(const std::exception &e)
 {
+    const int row = m_board.selectedRow();
+    const QString text = BellBoard::ringFailureText(e);
+    qCInfo(lcRing).noquote() << "test playback: row" << row << shownText(selectedMusic()) << text;
+    if (m_goOn)
+        return;
     m_boxOpen = true;
     const auto close = qScopeGuard([this] { m_boxOpen = false; });
-    m_messages.plain(BellBoard::ringFailureText(e));
+    const Messages::Answer a =
+        m_messages.yesNo(Messages::Kind::Confirm, goOnQuestion(row, selectedMusic(), text));
+    // The operator may have stopped the test while the box was open.
+    if (!m_board.testing())
+        return;
+    if (a == Messages::Answer::Yes)
+        m_goOn = true;
+    else
+        endTest();
 }
 
 QString TestPlayback::selectedMusic() const
@@ -75,10 +109,10 @@ QString TestPlayback::selectedMusic() const
 
 void TestPlayback::endTest()
 {
-    // As if "停止测试" were pressed; nothing sounds at this point, so there is
-    // nothing to stop (and no error to show when the last open failed).
+    // As if "停止测试" were pressed.
     m_board.setTesting(false);
     TimerCheck.stop();
+    stopPlayer();
 }
 
 void TestPlayback::TimerCheckTimer()

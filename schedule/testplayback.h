@@ -15,19 +15,22 @@ public:
     QTimer TimerCheck;
 
 public slots:
-    // Starts or stops a test (does nothing in running mode). Throws what the
-    // general error box shows (for instance the player's "No MCI device
-    // open" when the test ends after a failed open).
+    // Starts or stops a test (does nothing in running mode). Stopping
+    // after a failed row has nothing to stop: no error reaches the operator.
     void ButtonCheckClick();
     // Moves on when the player has fallen silent; ends the test by itself
     // once the selection has passed the last entry.
     void TimerCheckTimer();
+
+    // Asked at the first row of a test that cannot be played.
+    static QString goOnQuestion(int row, const QString &music, const QString &failure);
 
 private:
     void playSelected();
     void showFailure(const std::exception &e);
     QString selectedMusic() const;
     void endTest();
+    void stopPlayer();
 
     BellBoard &m_board;
     AudioPlayer &m_player;
@@ -36,4 +39,7 @@ private:
     // instead of walking on (and stacking boxes) underneath it.
     bool m_boxOpen = false;
     bool m_loading = false; // the selected row's file still loads
+    // The operator chose to go on past a failed row: later ones are only
+    // logged, not asked about again.
+    bool m_goOn = false;
 };

@@ -31,6 +31,12 @@ TCoolTrayIcon::~TCoolTrayIcon()
         m_window->removeEventFilter(this);
 }
 
+void TCoolTrayIcon::showStopped(const QString &text)
+{
+    m_icon->setIcon(text.isEmpty() ? trayPicture() : QIcon(trayPicture().pixmap(64, QIcon::Disabled)));
+    m_icon->setToolTip(text.isEmpty() ? tipText() : text);
+}
+
 void TCoolTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)
 {
     if (reason == QSystemTrayIcon::Trigger)

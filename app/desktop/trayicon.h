@@ -29,6 +29,9 @@ public:
     ~TCoolTrayIcon() override;
 
     QSystemTrayIcon *icon() const { return m_icon; }
+    // While the bells are stopped: the icon in grey with that text as its
+    // tooltip; an empty text restores both.
+    void showStopped(const QString &text);
 
     // The icon's menu: 显示主窗口, 开始打铃 or 停止打铃 (as running() says;
     // toggle() switches), 退出 (closes the window, which asks first).

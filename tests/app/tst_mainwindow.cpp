@@ -16,6 +16,11 @@
 #include "schedulemodel.h"
 #include "tformeditdaling.h"
 #include "noticeband.h"
+#include "ringalerts.h"
+#include "settings.h"
+#include "trayicon.h"
+#include <QApplication>
+#include <QInputDialog>
 #include "storekeeper.h"
 #include "storetext.h"
 
@@ -135,7 +140,7 @@ private slots:
         for (QAction *a : w.menuBar()->actions().first()->menu()->actions())
             items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统(&S)"));
-        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "-", "Quorlin官网"}));
+        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "补打时限…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
         QVERIFY(f.messages.shown.isEmpty());
     }
@@ -187,6 +192,58 @@ private slots:
         f.form->app().storeKeeper().check();
         QVERIFY(band->isHidden());
         QCOMPARE(f.form->board().day().size(), 1);
+    }
+
+    // The stopped band, the band of bells that did not ring (until 知道了)
+    // and the grey tray icon follow the engine; 补打时限… keeps its value.
+    void bellBandsTrayAndCatchUpSetting()
+    {
+        Fixture f;
+        {
+            BellStore store;
+            QVERIFY(store.open(f.home.db()).isEmpty());
+            store.insert({0, 8 * 3600 + 5, "第一节上课", "a.mp3", "一二三四五六日", "", ""});
+        }
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        auto *stopped = f.find<NoticeBand>("StoppedBand");
+        auto *notRung = f.find<NoticeBand>("NotRungBand");
+        QSystemTrayIcon *tray = w.findChild<TCoolTrayIcon *>()->icon();
+        w.engine().TimerShiJianTimer(); // the first tick: running mode
+        QVERIFY(stopped->isHidden() && notRung->isHidden());
+        w.ButtonPlayClick();
+        QVERIFY(stopped->isVisible() && stopped->button()->isHidden());
+        QCOMPARE(stopped->text(), RingAlerts::kStopped + QStringLiteral("（下一个不会响的铃声：08:00:05 第一节上课）"));
+        QCOMPARE(tray->toolTip(), stopped->text());
+
+        f.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 5, 2)));
+        w.engine().TimerShiJianTimer();
+        QVERIFY(stopped->isHidden()); // nothing left to skip today
+        QCOMPARE(tray->toolTip(), TCoolTrayIcon::tipText());
+        QVERIFY(notRung->isVisible());
+        QCOMPARE(notRung->text(), QStringLiteral("08:00:05 第一节上课 没有响：停止打铃期间，没有播放"));
+        QCOMPARE(notRung->button()->text(), QStringLiteral("知道了"));
+        notRung->button()->click();
+        QVERIFY(notRung->isHidden());
+
+        QCOMPARE(w.engine().catchUpSeconds(), 60);
+        QString label;
+        QTimer::singleShot(0, [&] {
+            auto *d = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+            QVERIFY(d);
+            label = d->labelText();
+            QCOMPARE(d->intMaximum(), 300);
+            d->setIntValue(25);
+            d->accept();
+        });
+        w.findChild<QAction *>("NCatchUp")->trigger();
+        QVERIFY(label.contains(u"补打"));
+        QCOMPARE(w.engine().catchUpSeconds(), 25);
+        f.form.reset();
+        f.make();
+        QCOMPARE(f.form->engine().catchUpSeconds(), 25);
+        QVERIFY(f.messages.shown.isEmpty());
     }
 
     void firstStartCopiesTheSampleOnce()

@@ -3,6 +3,7 @@
 // temporary home and store, the fake clock, player and message boxes.
 #include "bellboard.h"
 #include "fakes.h"
+#include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
@@ -61,6 +62,7 @@ struct RingFixture {
     TimedPlayer spare{&clock, &player};
     FakeMessages messages;
     RingHistory history{store};
+    RingAlerts alerts;
     RingEngine engine{board, player, messages, clock, nullptr, &spare};
     TestPlayback test{board, player, messages};
 
@@ -71,6 +73,8 @@ struct RingFixture {
         if (!store.open(home.db()).isEmpty())
             qFatal("store did not open");
         engine.setHistory(&history);
+        engine.setAlerts(&alerts);
+        board.setHistory(&history);
     }
 
     // An entry with a file of the same name (".mp3" appended), unless

@@ -27,6 +27,7 @@ private slots:
         RingFixture f;
         UnpluggedPlayer player(&f.clock);
         RingEngine engine(f.board, player, f.messages, f.clock);
+        engine.setCatchUpSeconds(3); // a short window: told after three seconds of retries
         f.add(RingFixture::at(8, 0, 5), "first");
         f.add(RingFixture::at(8, 0, 9), "second");
         for (int s = 0; s <= 12; ++s) {
@@ -54,6 +55,7 @@ private slots:
             QSKIP("ffmpeg is missing");
         MpvPlayer player(MpvPlayer::Output::System);
         RingEngine engine(f.board, player, f.messages, f.clock);
+        engine.setCatchUpSeconds(3);
         f.store.insert({0, RingFixture::at(8, 0, 3), "铃", "tone.wav", RingFixture::allDays(), "", ""});
         for (int s = 0; s <= 7; ++s) {
             f.clock.setTime(QTime(8, 0, s, 2));

@@ -1,6 +1,7 @@
 #include "bellstore.h"
 #include "fakes.h"
 #include "secondsofday.h"
+#include "settings.h"
 #include "weekdayset.h"
 
 #include <QFile>
@@ -147,6 +148,35 @@ private slots:
         // A folder that does not exist.
         BellStore other;
         QVERIFY(!other.open(home.path() + "missing/sub/db.db").isEmpty());
+    }
+
+    // 补打时限 as stored by hand or by an older version: only a whole number
+    // of seconds within 0-300 counts; anything else is the default.
+    void catchUpSetting_data()
+    {
+        QTest::addColumn<QString>("stored");
+        QTest::addColumn<int>("seconds");
+        QTest::newRow("none") << QString() << 60;
+        QTest::newRow("zero") << "0" << 0;
+        QTest::newRow("upper bound, spaces") << " 300 " << 300;
+        QTest::newRow("too large") << "301" << 60;
+        QTest::newRow("negative") << "-1" << 60;
+        QTest::newRow("fraction") << "2.5" << 60;
+        QTest::newRow("text") << "六十" << 60;
+    }
+    void catchUpSetting()
+    {
+        QFETCH(QString, stored);
+        QFETCH(int, seconds);
+        TempHome home;
+        BellStore store;
+        QVERIFY(store.open(home.db()).isEmpty());
+        Settings settings(store);
+        if (!stored.isNull())
+            settings.setValue(Settings::kCatchUp, stored);
+        QCOMPARE(settings.catchUpSeconds(), seconds);
+        QVERIFY_THROWS_EXCEPTION(AppError, settings.setCatchUpSeconds(301));
+        QCOMPARE(settings.catchUpSeconds(), seconds); // a refused value changes nothing
     }
 
     // Whoever can put a link or a pipe where the store belongs must not lead

@@ -1,0 +1,81 @@
+// The mode switch, the blink, and what stopped mode does each second: it
+// rings nothing, but records every bell it skips and tells the bands which
+// bell is skipped next.
+#include "ringengine.h"
+
+#include "logging.h"
+#include "ringalerts.h"
+
+void RingEngine::TimerShanTimer()
+{
+    if (!m_board.running())
+        return;
+    armBlink();
+    // The bell sounding flashes 播放; when none does, the next one 等待.
+    const int sounding = m_sounding && m_sounding->player->isPlaying()
+        ? m_day.indexOf(m_sounding->key) : -1;
+    if (sounding >= 0)
+        m_board.blink(sounding, BellStatus::Playing);
+    else
+        m_board.blink(m_day.next(), BellStatus::Waiting);
+}
+
+void RingEngine::ButtonPlayClick()
+{
+    if (m_board.testing())
+        return;
+    if (m_board.running()) {
+        m_board.setRunning(false);
+        TimerShan.stop();
+    } else {
+        m_board.setRunning(true);
+        armBlink();
+    }
+    abandonRetry();
+    abandonWaiting();
+    for (AudioPlayer *p : m_players)
+        if (p && p->isPlaying())
+            p->stop();
+    if (m_sounding)
+        endSounding(BellStatus::Done);
+    m_prepared.reset();
+    m_prepareTried.reset();
+    m_board.Refresh();
+    // The band comes (or goes) with the click, not a second later.
+    const qint64 nowAbs = nowAbsSeconds();
+    stoppedCheck(nowAbs, nowAbs, nowAbs - nowAbs % 86400);
+}
+
+void RingEngine::stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
+{
+    if (m_board.running()) {
+        if (m_alerts)
+            m_alerts->setNextSkipped(std::nullopt);
+        return;
+    }
+    if (!m_today || m_today->dayStart != dayStart) {
+        m_today = Today{dayStart, {}};
+        try {
+            m_today->bells = m_board.todaysBells();
+        } catch (const std::exception &e) {
+            // Read again with the next list (the store keeper reloads it
+            // once the store is back); the band stays silent meanwhile.
+            qCWarning(lcRing) << "today's bells not read in stopped mode:" << e.what();
+        }
+    }
+    std::optional<RingAlerts::Bell> next;
+    for (const BellEntry &e : std::as_const(m_today->bells)) {
+        if (!e.hasValidTime())
+            continue;
+        const qint64 abs = dayStart + e.time;
+        if (abs > nowAbs) {
+            next = RingAlerts::Bell{e.time, e.name, kStoppedReason};
+            break; // the list is ordered by time
+        }
+        const BellKey key{e.id, e.time};
+        if (abs > prevAbs && !wasRung(dayStart, key))
+            recordFailure({key, dayStart, e.name, e.music}, BellStatus::Missed, kStoppedReason);
+    }
+    if (m_alerts)
+        m_alerts->setNextSkipped(next);
+}
