@@ -13,7 +13,11 @@ TCoolTrayIcon::TCoolTrayIcon(QWidget *window, std::function<void()> formShow, QO
       m_icon(new QSystemTrayIcon(trayPicture(), this)), m_trayCheck(new QTimer(this))
 {
     m_icon->setToolTip(window->windowTitle());
-    connect(window, &QWidget::windowTitleChanged, m_icon, &QSystemTrayIcon::setToolTip);
+    // The title, unless the bells are stopped: then the stopped text.
+    connect(window, &QWidget::windowTitleChanged, this, [this](const QString &title) {
+        if (m_stoppedText.isEmpty())
+            m_icon->setToolTip(title);
+    });
     m_trayCheck->setInterval(kTrayCheckMs);
     connect(m_trayCheck, &QTimer::timeout, this, &TCoolTrayIcon::checkTray);
     connect(m_icon, &QSystemTrayIcon::activated, this, &TCoolTrayIcon::activated);
@@ -34,7 +38,8 @@ TCoolTrayIcon::~TCoolTrayIcon()
 void TCoolTrayIcon::showStopped(const QString &text)
 {
     m_icon->setIcon(text.isEmpty() ? trayPicture() : QIcon(trayPicture().pixmap(64, QIcon::Disabled)));
-    m_icon->setToolTip(text.isEmpty() ? tipText() : text);
+    m_stoppedText = text;
+    m_icon->setToolTip(text.isEmpty() && m_window ? m_window->windowTitle() : text);
 }
 
 void TCoolTrayIcon::activated(QSystemTrayIcon::ActivationReason reason)

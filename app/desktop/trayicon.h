@@ -63,4 +63,5 @@ private:
     QMenu *m_menu = nullptr;
     QAction *m_quit = nullptr;
     QTimer *m_trayCheck;
+    QString m_stoppedText; // the tooltip while the bells are stopped
 };

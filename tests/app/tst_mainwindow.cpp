@@ -220,7 +220,7 @@ private slots:
         f.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 5, 2)));
         w.engine().TimerShiJianTimer();
         QVERIFY(stopped->isHidden()); // nothing left to skip today
-        QCOMPARE(tray->toolTip(), TCoolTrayIcon::tipText());
+        QCOMPARE(tray->toolTip(), w.windowTitle());
         QVERIFY(notRung->isVisible());
         QCOMPARE(notRung->text(), QStringLiteral("08:00:05 第一节上课 没有响：停止打铃期间，没有播放"));
         QCOMPARE(notRung->button()->text(), QStringLiteral("知道了"));
