@@ -316,6 +316,8 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
         flushSoon();
     }
     m_sounding = Sounding{bell.key, p, record};
+    if (m_history)
+        addOutputLatencySoon(p, record, delayMs);
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
                              << shownText(bell.music) << bellstatus::text(BellStatus::Done) << delayMs
                              << "ms" << (note.isEmpty() ? QString() : QStringLiteral("- ") + note);
@@ -366,4 +368,24 @@ void RingEngine::TimerPrepareTimer()
         // Not opened ahead: the bell's second opens it.
         qCWarning(lcRing) << "opening ahead abandoned:" << e.what();
     }
+}
+
+void RingEngine::addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs)
+{
+    QTimer::singleShot(kLatencyReadMs, this, [this, p, record, delayMs] {
+        // Only while this bell still sounds: after it, the player may hold
+        // another file's figure.
+        if (!m_history || !m_sounding || m_sounding->record != record)
+            return;
+        const qint64 latency = p->outputLatencyMs();
+        if (latency <= 0)
+            return;
+        if (latency > kMaxOutputLatencyMs) {
+            qCDebug(lcRing) << "output latency" << latency << "ms not added to the delay";
+            return;
+        }
+        m_history->amendDelay(record, delayMs + latency);
+        flushSoon();
+        qCDebug(lcRing) << "delay with the output's latency:" << delayMs + latency << "ms";
+    });
 }

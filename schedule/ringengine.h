@@ -50,6 +50,13 @@ public:
     // a sound server that stopped answering costs such a call its bound,
     // and the clock on screen must not wait for it.
     static constexpr int kPrepareDelayMs = 50;
+    // The output's own latency (what the sound server still holds when the
+    // player has let the sound go) is known a moment after the start; the
+    // bell's record then gets it added to its delay. A figure above the
+    // bound is no speaker's buffer but a sink that renders ahead of real
+    // time (a null sink reports over a second): it is logged, not added.
+    static constexpr int kLatencyReadMs = 800;
+    static constexpr qint64 kMaxOutputLatencyMs = 500;
     // 说明 of the history for a bell that never started, and for one whose
     // output died while it played.
     static inline const QString kMissedReason =
@@ -181,6 +188,8 @@ private:
     void playPrepared(AudioPlayer *p, qint64 length);
     // The bookkeeping of a bell that sounds: rung, history, log, signals.
     void started(AudioPlayer *p, const Bell &bell, qint64 dayStart);
+    // Adds the output's latency to the record's delay once the player knows it.
+    void addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs);
     // A start that failed: tried again while the output may come back,
     // else marked failed with its box.
     void startFailed(const Bell &bell, const AudioError *audio, const QString &message, qint64 nowAbs);

@@ -32,6 +32,15 @@ void RingHistory::amend(int handle, BellStatus result, const QString &reason)
     it->dirty = true;
 }
 
+void RingHistory::amendDelay(int handle, qint64 delayMs)
+{
+    const auto it = m_items.find(handle);
+    if (it == m_items.end())
+        return;
+    it->rec.delayMs = delayMs;
+    it->dirty = true;
+}
+
 int RingHistory::queued() const
 {
     int n = 0;
@@ -59,16 +68,16 @@ bool RingHistory::write(Item &item)
     QSqlQuery q = storesql::prepared(
         db, r.id == 0 ? QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明) "
                                        "values (:d, :t, :n, :m, :r, :y, :s)")
-                      : QStringLiteral("update jilu set 结果 = :r, 说明 = :s where id = :id"));
+                      : QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s where id = :id"));
     if (r.id == 0) {
         q.bindValue(QStringLiteral(":d"), dateText(r.date));
         q.bindValue(QStringLiteral(":t"), r.time);
         q.bindValue(QStringLiteral(":n"), r.name);
         q.bindValue(QStringLiteral(":m"), r.music);
-        q.bindValue(QStringLiteral(":y"), r.delayMs ? QVariant(*r.delayMs) : QVariant());
     } else {
         q.bindValue(QStringLiteral(":id"), r.id);
     }
+    q.bindValue(QStringLiteral(":y"), r.delayMs ? QVariant(*r.delayMs) : QVariant());
     q.bindValue(QStringLiteral(":r"), bellstatus::text(r.result));
     q.bindValue(QStringLiteral(":s"), r.reason);
     // One statement in autocommit: its own short transaction.

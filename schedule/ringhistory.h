@@ -47,6 +47,9 @@ public:
     int record(const RingRecord &r);
     // Changes the outcome of a queued or written record (a bell cut off).
     void amend(int handle, BellStatus result, const QString &reason);
+    // Changes the delay of a queued or written record (the output's own
+    // latency, known a moment after the start).
+    void amendDelay(int handle, qint64 delayMs);
     // Writes what is queued. Never throws; returns false when something is
     // still queued (the store was busy, read-only or closed).
     bool flush();

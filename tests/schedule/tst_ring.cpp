@@ -78,6 +78,29 @@ private slots:
         QCOMPARE(f.messages.shown.size(), 0);
     }
 
+    // The record's delay is what is heard: the output's own latency is added
+    // once the player knows it, unless the figure is no real output's.
+    void theRecordedDelayAddsTheOutputsLatency_data()
+    {
+        QTest::addColumn<qint64>("latency");
+        QTest::addColumn<QString>("record");
+        QTest::newRow("a sound card") << qint64(40) << "08:00:05 a 完成 42";
+        QTest::newRow("not known") << qint64(0) << "08:00:05 a 完成 2";
+        QTest::newRow("a sink ahead of real time") << qint64(1500) << "08:00:05 a 完成 2";
+    }
+    void theRecordedDelayAddsTheOutputsLatency()
+    {
+        QFETCH(qint64, latency);
+        QFETCH(QString, record);
+        F f;
+        f.add(F::at(8, 0, 5), "a");
+        f.player.lengths["a.mp3"] = 10000;
+        f.player.latencyMs = f.spare.latencyMs = latency;
+        f.tickRange(F::at(8, 0, 3), F::at(8, 0, 5));
+        QTest::qWait(RingEngine::kLatencyReadMs + 200);
+        QCOMPARE(f.records(), QStringList{record});
+    }
+
     void aBellDueWhileAnotherPlaysIsOpenedAheadOnTheSecondPlayer()
     {
         F f;

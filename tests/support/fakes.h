@@ -165,6 +165,9 @@ public:
     bool interrupted() const override { return m_interrupted; }
     void setVolume(int percent) override { m_volume = std::clamp(percent, 0, 100); volumes << m_volume; }
     int volume() const override { return m_volume; }
+    // What the output's own latency reads (0: not known).
+    qint64 latencyMs = 0;
+    qint64 outputLatencyMs() const override { return latencyMs; }
     // Names (not paths) of the files played, in order.
     QStringList played;
     // Every volume set, in order.
