@@ -10,6 +10,9 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -54,10 +57,28 @@ bool StoreBackup::hasCopyOf(const QDate &date) const
     return QFile::exists(fileFor(date));
 }
 
+namespace {
+
+// The copies are the operators' as the store is: the folder setgid and
+// group-writable, each copy 0664, whatever the umask of the session that
+// made them. Set on the opened folder or file, never by path, and never
+// through a symbolic link.
+void shareWithOperators(const QString &path, int flags, mode_t mode)
+{
+    const int fd = ::open(QFile::encodeName(path).constData(), flags | O_NOFOLLOW | O_CLOEXEC);
+    if (fd < 0 || ::fchmod(fd, mode) != 0)
+        qCDebug(lcStore) << "modes of" << path << "left as they are:" << strerror(errno);
+    if (fd >= 0)
+        ::close(fd);
+}
+
+} // namespace
+
 void StoreBackup::take(const BellStore &store, const QDate &date)
 {
     if (!QDir().mkpath(m_folder))
         throw StoreError(storetext::copyFailed(QStringLiteral("cannot create %1").arg(m_folder)));
+    shareWithOperators(m_folder, O_RDONLY | O_DIRECTORY, 02775);
     const QString target = fileFor(date);
     const QString part = target + QStringLiteral(".part");
     QFile::remove(part);
@@ -72,6 +93,7 @@ void StoreBackup::take(const BellStore &store, const QDate &date)
         QFile::remove(part);
         throw StoreError(storetext::copyFailed(bad));
     }
+    shareWithOperators(part, O_RDONLY, 0664);
     // rename() replaces the day's earlier copy in one step.
     if (::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) != 0) {
         const QString why = QString::fromLocal8Bit(strerror(errno));

@@ -9,6 +9,7 @@
 
 #include <QDir>
 #include <QFile>
+#include <QFileInfo>
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
@@ -206,6 +207,9 @@ private slots:
         QCOMPARE(copies.first().date, start.addDays(StoreBackup::kKeep + 1));
         QCOMPARE(copies.last().date, start.addDays(2));
         QVERIFY(copies.first().path.endsWith("data/备份/dbDaLing-2026-12-22.db"));
+        // The other operators may read and replace the copies too.
+        QCOMPARE(int(QFileInfo(copies.first().path).permissions() & 0x0666), 0x0664);
+        QCOMPARE(int(QFileInfo(f.paths.backupFolder()).permissions() & 0x0777), 0x0775);
         // Once a day: a later check the same day keeps the morning's copy.
         f.add(RingFixture::at(9, 0, 0), "second");
         keeper.check();
