@@ -25,11 +25,11 @@ public:
     AdhocPlaylist &playlist() { return m_list; }
     AdhocPlayer &adhocPlayer() { return m_player; }
 
-    PlaylistBox *ListBox1;
-    PositionBar *TrackBar1;
-    QPushButton *ButtonPlay;
-    QPushButton *ButtonPaused;
-    QPushButton *ButtonOpen;
+    PlaylistBox *ListBox1;     // the playlist's lines
+    PositionBar *TrackBar1;    // how far the line that plays has got, 0–100
+    QPushButton *ButtonPlay;   // 播放 / 停止
+    QPushButton *ButtonPaused; // 暂停 / 继续
+    QPushButton *ButtonOpen;   // 添加文件
     QPushButton *Button1; // 删除文件: deletes the selected line
     QPushButton *Button2; // 清空文件: clears the whole list
     QTimer *Timer1;       // the player's advance
@@ -48,7 +48,7 @@ public:
 
 public slots:
     void Refresh();
-    void ButtonOpenClick();
+    void ButtonOpenClick(); // 添加文件
     void Button1Click(); // 删除文件
     void Button2Click(); // 清空文件
     // pos in the coordinates of ListBox1's viewport.
