@@ -49,8 +49,11 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
 
     playTime = new QLabel(this);
     playTime->setObjectName(QStringLiteral("playTime"));
-    playTime->setGeometry(492, 376, 124, 27);
+    playTime->setGeometry(488, 376, 134, 27); // "1:02:03 / 2:00:00" fits too
     playTime->setAlignment(Qt::AlignCenter);
+    QFont small = font();
+    small.setPixelSize(14);
+    playTime->setFont(small);
     duckedNote = new QLabel(Ducking::kDuckedNote, this);
     duckedNote->setObjectName(QStringLiteral("duckedNote"));
     duckedNote->setGeometry(16, 410, 465, 24);
