@@ -311,7 +311,6 @@ void TestWithoutWindow::timeShownAndCloseAskedWhilePlaying()
     QCOMPARE(AdhocPlayer::timeText(83'000, 296'000), QStringLiteral("01:23 / 04:56"));
     QCOMPARE(AdhocPlayer::timeText(-40, 999), QStringLiteral("00:00 / 00:00"));
     QCOMPARE(AdhocPlayer::timeText(3'723'000, 7'200'000), QStringLiteral("1:02:03 / 2:00:00"));
-    QCOMPARE(AdhocPlayer::timeText(6'000'000, 3'000'000), QStringLiteral("100:00 / 50:00"));
 
     Bare f;
     QVERIFY(f.ok);
@@ -323,11 +322,6 @@ void TestWithoutWindow::timeShownAndCloseAskedWhilePlaying()
     f.tick(83'000);
     QCOMPARE(f.adhoc.playTime(), QStringLiteral("01:23 / 04:56"));
 
-    f.msgs.answers = {Messages::Answer::No, Messages::Answer::Yes};
-    QVERIFY(!f.adhoc.mayClose());
-    QVERIFY(f.adhoc.mayClose());
-    QCOMPARE(f.msgs.texts(), QStringList(2, AdhocPlayer::kCloseWhilePlaying));
-    QCOMPARE(f.msgs.shown[0].caption, QStringLiteral("&No")); // a stray Enter keeps it playing
 
     // Paused, the time stays and closing loses no sound; stopped, it goes.
     f.adhoc.ButtonPausedClick();
@@ -336,7 +330,7 @@ void TestWithoutWindow::timeShownAndCloseAskedWhilePlaying()
     QVERIFY(f.adhoc.mayClose());
     f.adhoc.ButtonPlayClick();
     QVERIFY(f.adhoc.playTime().isEmpty());
-    QCOMPARE(f.msgs.texts().size(), 2);
+    QVERIFY(f.msgs.shown.isEmpty());
 }
 
 void TestWithoutWindow::windowShowsTimeDuckingAndKeepsPlayingOnNo()
@@ -362,10 +356,13 @@ void TestWithoutWindow::windowShowsTimeDuckingAndKeepsPlayingOnNo()
     form.close();
     QVERIFY(form.isVisible());
     QCOMPARE(f.player.mode(), AudioPlayer::Mode::Playing);
+    QCOMPARE(f.msgs.texts(), QStringList{AdhocPlayer::kCloseWhilePlaying});
+    QCOMPARE(f.msgs.shown[0].caption, QStringLiteral("&No")); // a stray Enter keeps it playing
     f.msgs.answers = {Messages::Answer::Yes};
-    form.close();
+    form.close(); // asked once more, and only once
     QVERIFY(!form.isVisible());
     QVERIFY(f.player.mode() != AudioPlayer::Mode::Playing);
+    QCOMPARE(f.msgs.shown.size(), 2);
     ducking.setEnabled(false); // back at once, the note goes with it
     QVERIFY(form.duckedNote->isHidden());
 }
