@@ -10,6 +10,19 @@ QString AdhocPlayer::fileMessage(const QString &path)
     return QStringLiteral("找不到    ") + path + QStringLiteral("，  或系统不支持该音乐文件！");
 }
 
+QString AdhocPlayer::timeText(qint64 elapsedMs, qint64 totalMs)
+{
+    const bool hours = totalMs >= 3600 * 1000;
+    auto clock = [hours](qint64 ms) {
+        const qint64 s = std::max<qint64>(ms, 0) / 1000;
+        const QString mmss = QStringLiteral("%1:%2")
+                                 .arg(hours ? s / 60 % 60 : s / 60, 2, 10, QChar(u'0'))
+                                 .arg(s % 60, 2, 10, QChar(u'0'));
+        return hours ? QString::number(s / 3600) + u':' + mmss : mmss;
+    };
+    return clock(elapsedMs) + QStringLiteral(" / ") + clock(totalMs);
+}
+
 AdhocPlayer::AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &messages,
                          QObject *parent)
     : QObject(parent), m_list(list), m_player(player), m_messages(messages)
@@ -81,6 +94,28 @@ void AdhocPlayer::setBar(int value)
         return;
     m_bar = value;
     emit changed();
+}
+
+void AdhocPlayer::setPlayTime(const QString &text)
+{
+    if (text == m_playTime)
+        return;
+    m_playTime = text;
+    emit changed();
+}
+
+bool AdhocPlayer::mayClose()
+{
+    bool playing = m_opening && playMode();
+    try {
+        playing = playing || m_player.mode() == AudioPlayer::Mode::Playing;
+    } catch (const std::exception &e) {
+        // Nothing can be said to play; closing stops whatever might.
+        qCWarning(lcAudio) << "the ad-hoc player's state before closing:" << e.what();
+    }
+    if (!playing)
+        return true;
+    return m_messages.noYes(Messages::Kind::Confirm, kCloseWhilePlaying) == Messages::Answer::Yes;
 }
 
 void AdhocPlayer::enableTimer1()
@@ -175,6 +210,7 @@ void AdhocPlayer::stopPlayMode()
 {
     cancelOpening();
     m_playCaption = kPlay;
+    m_playTime.clear();
     if (playerHasFile())
         m_player.stop();
     m_pauseEnabled = false;
@@ -270,11 +306,16 @@ void AdhocPlayer::TimerPostionTimer()
     // Ten times a second: a failure here would flood the operator with
     // boxes, and the next tick tries again anyway.
     try {
-        if (m_player.mode() != AudioPlayer::Mode::Playing)
+        const AudioPlayer::Mode mode = m_player.mode();
+        if (mode != AudioPlayer::Mode::Playing) {
+            if (mode != AudioPlayer::Mode::Paused)
+                setPlayTime({});
             return;
+        }
         const qint64 len = m_player.length();
         const qint64 pos = m_player.position();
         setBar(int(std::clamp<qint64>(len > 0 ? pos * 100 / len : 0, 0, 100)));
+        setPlayTime(timeText(pos, len));
         m_lastBarError.clear();
     } catch (const std::exception &e) {
         const QString text = QString::fromLocal8Bit(e.what());

@@ -25,6 +25,12 @@ public:
     static inline const QString kNoOutput =
         QStringLiteral("没有可用的声音输出设备，临时广播没有播出！请检查音箱、声卡和音量设置。");
 
+    // Asked when the window is closed while a line plays: closing stops it.
+    static inline const QString kCloseWhilePlaying =
+        QStringLiteral("正在播放，确定关闭并停止广播吗？");
+    // "01:23 / 04:56"; hours are shown only when the file has some.
+    static QString timeText(qint64 elapsedMs, qint64 totalMs);
+
     AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &messages,
                 QObject *parent = nullptr);
 
@@ -38,6 +44,12 @@ public:
     // The position bar, 0–100. The operator moves it through setBar().
     int bar() const { return m_bar; }
     void setBar(int value);
+    // Elapsed and total time of the line that plays (kept while paused),
+    // empty when nothing plays. Follows the bar's tick.
+    QString playTime() const { return m_playTime; }
+    // Whether the window may close: while a line plays (or is still being
+    // opened to play) the operator is asked once, No being the default.
+    bool mayClose();
 
     // Automatic advance: 1000 ms, running from creation. Its state says
     // whether the advance is on; the advance itself runs when the player
@@ -81,6 +93,7 @@ private:
     void backgroundOpened();
     void backgroundOpenFailed(AudioError::Cause cause);
     void cancelOpening();
+    void setPlayTime(const QString &text);
 
     AdhocPlaylist &m_list;
     AudioPlayer &m_player;
@@ -89,6 +102,7 @@ private:
     QString m_pauseCaption = kPause;
     bool m_pauseEnabled = false;
     int m_bar = 0;
+    QString m_playTime;
     bool m_inAdvance = false;
     int m_barAtPause = -1; // bar value when "暂  停" paused a playing file
     // An open of the selected line still going on in the background: what

@@ -20,7 +20,7 @@ void Ducking::setEnabled(bool on)
         m_settings->setFlag(kSetting, on);
     m_enabled = on;
     if (!on && m_ducked) {
-        m_ducked = false;
+        setDucked(false);
         ramp.stop();
         setLevel(m_level);
     }
@@ -34,7 +34,7 @@ void Ducking::bellStarted()
     // ramp back from the last bell is still under way.
     if (!ramp.isActive())
         m_level = m_broadcast.volume();
-    m_ducked = true;
+    setDucked(true);
     rampTo(m_level * kDuckPercent / 100);
 }
 
@@ -42,8 +42,14 @@ void Ducking::bellEnded()
 {
     if (!m_ducked)
         return;
-    m_ducked = false;
+    setDucked(false);
     rampTo(m_level);
+}
+
+void Ducking::setDucked(bool on)
+{
+    m_ducked = on;
+    emit duckedChanged(on);
 }
 
 void Ducking::rampTo(int target)

@@ -19,6 +19,8 @@ public:
     static constexpr int kDuckPercent = 20; // of the level before the bell
     static constexpr int kRampMs = 200;
     static constexpr int kRampSteps = 10;
+    // What the ad-hoc window shows while the broadcast is lowered.
+    static inline const QString kDuckedNote = QStringLiteral("铃声响时已压低");
 
     // settings may be null (nothing kept, on).
     Ducking(AudioPlayer &broadcast, Settings *settings, QObject *parent = nullptr);
@@ -32,6 +34,10 @@ public:
     // The ramp's timer; a step runs every kRampMs / kRampSteps.
     QTimer ramp;
 
+signals:
+    // The broadcast went down under a bell (true) or is on its way back.
+    void duckedChanged(bool ducked);
+
 public slots:
     void bellStarted();
     void bellEnded();
@@ -41,6 +47,7 @@ public slots:
 private:
     void rampTo(int target);
     void setLevel(int v);
+    void setDucked(bool on);
 
     AudioPlayer &m_broadcast;
     Settings *m_settings;

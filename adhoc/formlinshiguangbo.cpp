@@ -1,6 +1,8 @@
 #include "formlinshiguangbo.h"
+#include "ducking.h"
 #include "guarded.h"
 
+#include <QCloseEvent>
 #include <QKeyEvent>
 #include <QShowEvent>
 
@@ -42,6 +44,21 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
     Button1 = button("Button1", QStringLiteral(" 删除文件"), 176);
     Button2 = button("Button2", QStringLiteral("清空文件"), 216);
     ButtonPaused->setEnabled(false);
+    // Room below the buttons (y 256–330) is kept for a button that cuts in
+    // with an emergency broadcast.
+
+    playTime = new QLabel(this);
+    playTime->setObjectName(QStringLiteral("playTime"));
+    playTime->setGeometry(488, 376, 134, 27); // "1:02:03 / 2:00:00" fits too
+    playTime->setAlignment(Qt::AlignCenter);
+    QFont small = font();
+    small.setPixelSize(14);
+    playTime->setFont(small);
+    duckedNote = new QLabel(Ducking::kDuckedNote, this);
+    duckedNote->setObjectName(QStringLiteral("duckedNote"));
+    duckedNote->setGeometry(16, 410, 465, 24);
+    duckedNote->setStyleSheet(QStringLiteral("color: #a05a00;"));
+    duckedNote->hide();
 
     Timer1 = &m_player.Timer1;
     TimerPostion = new QTimer(this);
@@ -118,6 +135,7 @@ void TFormLinShiGuangBo::showPlayer()
     ButtonPaused->setText(m_player.pauseCaption());
     ButtonPaused->setEnabled(m_player.pauseEnabled());
     TrackBar1->setValue(m_player.bar());
+    playTime->setText(m_player.playTime());
     m_showing = false;
 }
 
@@ -162,6 +180,22 @@ void TFormLinShiGuangBo::done(int result)
         FormClose();
     TimerPostion->stop();
     QDialog::done(result);
+}
+
+void TFormLinShiGuangBo::closeEvent(QCloseEvent *event)
+{
+    // The close box stops the broadcast: asked once while a line plays.
+    if (isVisible() && !m_player.mayClose()) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
+}
+
+void TFormLinShiGuangBo::watchDucking(const Ducking &ducking)
+{
+    duckedNote->setVisible(ducking.ducked());
+    connect(&ducking, &Ducking::duckedChanged, duckedNote, &QWidget::setVisible);
 }
 
 void TFormLinShiGuangBo::keyPressEvent(QKeyEvent *event)

@@ -8,8 +8,11 @@
 #include "playlistbox.h"
 
 #include <QDialog>
+#include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+
+class Ducking;
 
 class TFormLinShiGuangBo : public QDialog {
     Q_OBJECT
@@ -22,16 +25,21 @@ public:
     AdhocPlaylist &playlist() { return m_list; }
     AdhocPlayer &adhocPlayer() { return m_player; }
 
-    PlaylistBox *ListBox1;
-    PositionBar *TrackBar1;
-    QPushButton *ButtonPlay;
-    QPushButton *ButtonPaused;
-    QPushButton *ButtonOpen;
-    QPushButton *Button1;
-    QPushButton *Button2;
+    PlaylistBox *ListBox1;     // the playlist's lines
+    PositionBar *TrackBar1;    // how far the line that plays has got, 0–100
+    QPushButton *ButtonPlay;   // 播放 / 停止
+    QPushButton *ButtonPaused; // 暂停 / 继续
+    QPushButton *ButtonOpen;   // 添加文件
+    QPushButton *Button1; // 删除文件: deletes the selected line
+    QPushButton *Button2; // 清空文件: clears the whole list
     QTimer *Timer1;       // the player's advance
     QTimer *TimerPostion; // the bar, while the window is seen
     AudioPlayer &MediaPlayer1;
+    QLabel *playTime;   // "01:23 / 04:56" of the line that plays
+    QLabel *duckedNote; // shown while a bell lowers the broadcast
+
+    // Shows the ducking's state while the window is open.
+    void watchDucking(const Ducking &ducking);
 
     // The selected line's index, −1 when none is selected.
     int selectedIndex() const { return m_list.selected(); }
@@ -40,9 +48,9 @@ public:
 
 public slots:
     void Refresh();
-    void ButtonOpenClick();
-    void Button1Click();
-    void Button2Click();
+    void ButtonOpenClick(); // 添加文件
+    void Button1Click(); // 删除文件
+    void Button2Click(); // 清空文件
     // pos in the coordinates of ListBox1's viewport.
     void ListBox1DragDrop(const QPoint &pos);
     bool ListBox1DragOver(QObject *source, const QPoint &pos);
@@ -59,6 +67,7 @@ public slots:
 protected:
     void showEvent(QShowEvent *event) override;
     void done(int result) override;
+    void closeEvent(QCloseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
 
 private:

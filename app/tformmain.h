@@ -101,13 +101,15 @@ private:
     bool m_clockStarted = false;
     QDate m_noteDate; // the day the status bar's timetable note is for
 
-    QTableView *StringGridshow = nullptr;
-    QWidget *PanelMenu = nullptr;
+    QTableView *StringGridshow = nullptr; // the day's bells
+    QWidget *PanelMenu = nullptr;         // the column of buttons on the right
     QPushButton *ButtonPlay = nullptr, *ButtonLinShi = nullptr, *ButtonCheck = nullptr,
                 *ButtonADD = nullptr, *ButtonEdit = nullptr, *ButtonDel = nullptr,
                 *ButtonOutExcel = nullptr, *ButtonIntExcel = nullptr;
-    QLabel *PanelDate = nullptr, *PanelShowTime = nullptr, *LabelYunXing = nullptr,
-           *LabelNowTime = nullptr; // the hidden label with the current second
+    QLabel *PanelDate = nullptr;     // today's date, weekday and calendar mark
+    QLabel *PanelShowTime = nullptr; // the large clock
+    QLabel *LabelYunXing = nullptr;  // the name of the file that sounds now
+    QLabel *LabelNowTime = nullptr;  // the hidden label with the current second
     QProgressBar *ProgressBar1 = nullptr; // how far the file playing has got
     QMenu *N1 = nullptr;                  // the menu 系统
     // 开机启动启动, 清除打铃列表, Quorlin官网, 打铃记录…

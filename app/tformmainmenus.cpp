@@ -9,6 +9,7 @@
 #include "calendarcommands.h"
 #include "calendardialog.h"
 #include "ducking.h"
+#include "formlinshiguangbo.h"
 #include "historydialog.h"
 #include "outputdialog.h"
 #include "noticeband.h"
@@ -116,6 +117,7 @@ void TFormMain::NCatchUpClick()
 
 void TFormMain::setUpDucking()
 {
+    FormLinShiGuangBo->watchDucking(ducking());
     NDuck->setChecked(ducking().enabled());
     connect(NDuck, &QAction::toggled, this, [this](bool on) {
         guarded([this, on] { ducking().setEnabled(on); });

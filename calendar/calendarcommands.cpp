@@ -36,7 +36,12 @@ QList<QDate> CalendarCommands::range(const QString &first, const QString &last) 
         if (!b.isValid())
             throw CalendarError(CalendarTexts::noSuchDate(last.trimmed()));
     }
-    const QDate from = std::min(a, b), to = std::max(a, b);
+    // A range typed backwards is most likely a slip in one of the dates:
+    // marking whatever lies between could touch days nobody meant.
+    if (b < a)
+        throw CalendarError(QStringLiteral("结束日期 %1 早于开始日期 %2，没有标记。请把较早的一天填在“从”，较晚的一天填在“到”。")
+                                .arg(CalendarTexts::dateKey(b), CalendarTexts::dateKey(a)));
+    const QDate from = a, to = b;
     if (from.daysTo(to) >= kMaxRangeDays)
         throw CalendarError(QStringLiteral("一次最多标记 %1 天。").arg(kMaxRangeDays));
     QList<QDate> out;

@@ -5,14 +5,37 @@
 
 namespace CalendarTexts {
 
-QDate parseDate(const QString &text)
+namespace {
+// 2027-05-01, 2027/5/1, 2027.5.1, 2027年5月1日; a
+// date cell may add its time, which must then be midnight.
+const QRegularExpression &fullDate()
 {
-    static const QRegularExpression re(QStringLiteral("^\\s*(\\d{4})[-/.](\\d{1,2})[-/.](\\d{1,2})\\s*$"));
-    const auto m = re.match(text);
-    if (!m.hasMatch())
-        return {};
-    return QDate(m.captured(1).toInt(), m.captured(2).toInt(), m.captured(3).toInt());
+    static const QRegularExpression re(QStringLiteral(
+        "^\\s*(\\d{4})(?:([-/.])(\\d{1,2})[-/.](\\d{1,2})(?:\\s+0{1,2}:00(?::00)?)?"
+        "|\\s*年\\s*(\\d{1,2})\\s*月\\s*(\\d{1,2})\\s*[日号]?)\\s*$"));
+    return re;
 }
+const QRegularExpression &monthDay()
+{
+    static const QRegularExpression re(
+        QStringLiteral("^\\s*(\\d{1,2})\\s*月\\s*(\\d{1,2})\\s*[日号]?\\s*$"));
+    return re;
+}
+} // namespace
+
+QDate parseDate(const QString &text, int yearIfMissing)
+{
+    if (const auto m = fullDate().match(text); m.hasMatch()) {
+        const bool dashed = !m.captured(2).isEmpty();
+        return QDate(m.captured(1).toInt(), m.captured(dashed ? 3 : 5).toInt(),
+                     m.captured(dashed ? 4 : 6).toInt());
+    }
+    if (const auto m = monthDay().match(text); m.hasMatch() && yearIfMissing > 0)
+        return QDate(yearIfMissing, m.captured(1).toInt(), m.captured(2).toInt());
+    return {};
+}
+
+bool lacksYear(const QString &text) { return monthDay().match(text).hasMatch(); }
 
 QString dateKey(const QDate &date) { return date.toString(QStringLiteral("yyyy-MM-dd")); }
 
@@ -29,7 +52,13 @@ QString makeUpWithoutWeekday(const QDate &date)
 
 QString unknownKind(const QString &text)
 {
-    return QStringLiteral("类型“%1”无法识别，只能是“放假”或“上课”。").arg(text);
+    return QStringLiteral("类型“%1”无法识别，只能是“放假”或“上课”（“调休”也算上课）。").arg(text);
+}
+
+QString yearUnknown(const QString &text)
+{
+    return QStringLiteral("日期“%1”没有写年份，从表中其他行的日期也看不出是哪一年，请写成“2027年5月1日”的样子。")
+        .arg(text);
 }
 
 } // namespace CalendarTexts
@@ -46,16 +75,20 @@ QString CalendarDay::panelText() const
 }
 
 CalendarDay CalendarDay::fromTexts(const QString &dateText, const QString &kindText,
-                                   const QString &weekdayText, const QString &remark)
+                                   const QString &weekdayText, const QString &remark,
+                                   int yearIfMissing)
 {
     CalendarDay d;
-    d.date = CalendarTexts::parseDate(dateText);
+    d.date = CalendarTexts::parseDate(dateText, yearIfMissing);
     if (!d.date.isValid())
-        throw CalendarError(CalendarTexts::noSuchDate(dateText.trimmed()));
+        throw CalendarError(yearIfMissing == 0 && CalendarTexts::lacksYear(dateText)
+                                ? CalendarTexts::yearUnknown(dateText.trimmed())
+                                : CalendarTexts::noSuchDate(dateText.trimmed()));
     const QString kind = kindText.trimmed();
     if (kind == CalendarTexts::kHoliday) {
         d.kind = Kind::Holiday;
-    } else if (kind == CalendarTexts::kMakeUp) {
+    } else if (kind == CalendarTexts::kMakeUp || kind == QStringLiteral("调休")
+               || kind == QStringLiteral("调休上课")) {
         d.kind = Kind::MakeUp;
         // One weekday, written as schools write it ("周一", "星期天", "1").
         const auto days = WeekdayText::read(weekdayText);

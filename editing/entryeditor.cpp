@@ -3,6 +3,7 @@
 #include "audiofilefacts.h"
 #include "audiolog.h"
 #include "weekdayset.h"
+#include "weekdaytext.h"
 
 #include <QFileInfo>
 
@@ -212,4 +213,10 @@ EntryEditor::Choice EntryEditor::choose(const QString &path)
         }
     }
     return c;
+}
+
+std::array<bool, 7> EntryEditor::storedDays(const QString &weekdays)
+{
+    const std::optional<QString> read = WeekdayText::read(weekdays);
+    return WeekdaySet::toDays(read ? *read : weekdays);
 }

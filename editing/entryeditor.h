@@ -74,6 +74,11 @@ public:
     Choice choose(const QString &path);
     bool measuring() const { return m_measuring; }
 
+    // The day buttons for a stored 周期. Read as schools write it first, so
+    // that "工作日" or "周一至周五" left by an older import shows its days; a
+    // text that cannot be read shows the weekday characters it holds.
+    static std::array<bool, 7> storedDays(const QString &weekdays);
+
     // The digits of a time field as a number; throws AppError naming the
     // field (`what`) when they do not fit in 64 bits.
     static qint64 fieldValue(const QString &digits, const QString &what);

@@ -171,7 +171,7 @@ void TFormEditDaLing::fillFromRecord()
     EditSec->setText(twoDigits(e.time % 60));
     EditName->setText(e.name);
     S->setChecked(false);
-    const auto down = WeekdaySet::toDays(e.weekdays);
+    const auto down = EntryEditor::storedDays(e.weekdays);
     const auto buttons = days();
     for (int i = 0; i < 7; ++i)
         buttons[i]->setChecked(down[i]);

@@ -55,16 +55,21 @@ public:
     // may keep the dialog open while a time field cannot be read.
     void done(int result) override;
 
+    // The captions 时间 星期 音乐 名称 时长 备注 (Label1–Label6) and the two
+    // colons between hour, minute and second (Label7, Label8).
     QLabel *Label1, *Label2, *Label3, *Label4, *Label5, *Label6, *Label7, *Label8;
+    // 音乐 is EditYinYue, 时长 EditTimeLong, 备注 EditBeiZhu.
     QLineEdit *EditHour, *EditMin, *EditSec, *EditName, *EditYinYue, *EditTimeLong, *EditBeiZhu;
+    // The weekday toggles 日 一 … 六 (S0 is Sunday) and S, "全选" for all seven.
     QPushButton *S0, *S1, *S2, *S3, *S4, *S5, *S6, *S;
+    // "…" opens the file chooser; Button1 is "保 存", Button2 "关 闭".
     QPushButton *SpeedButton8, *Button1, *Button2;
 
 public slots:
-    void Button1Click();
-    void Button2Click();
-    void SClick();
-    void SpeedButton8Click();
+    void Button1Click();      // 保 存
+    void Button2Click();      // 关 闭
+    void SClick();            // 全选: every weekday up or down
+    void SpeedButton8Click(); // "…": choose the music file
 
 protected:
     bool eventFilter(QObject *watched, QEvent *event) override;

@@ -219,7 +219,15 @@ void CalendarDialog::paintMonth()
 void CalendarDialog::dateClicked(const QDate &date)
 {
     if (QApplication::keyboardModifiers() & Qt::ShiftModifier) {
-        m_last->setText(CalendarTexts::dateKey(date));
+        // Clicked days are shown in order: only a range typed backwards is
+        // refused, never one picked on the calendar.
+        const QDate first = CalendarTexts::parseDate(m_first->text());
+        if (first.isValid() && date < first) {
+            m_last->setText(CalendarTexts::dateKey(first));
+            m_first->setText(CalendarTexts::dateKey(date));
+        } else {
+            m_last->setText(CalendarTexts::dateKey(date));
+        }
         return;
     }
     m_first->setText(CalendarTexts::dateKey(date));

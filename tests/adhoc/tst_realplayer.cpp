@@ -88,9 +88,10 @@ void TestRealPlayer::removedFileGivesTheMessageAndMovesOn()
     QCOMPARE(f.msgs.shown.size(), 2);
     QTRY_COMPARE_WITH_TIMEOUT(f.real->selectedIndex(), 1, 3000);
     QTRY_COMPARE_WITH_TIMEOUT(f.mpv.mode(), AudioPlayer::Mode::Playing, 2000);
-    f.real->close();
+    f.real->close(); // asked once, answered Yes
     QVERIFY(!f.mpv.isPlaying());
-    QCOMPARE(f.msgs.shown.size(), 2);
+    QCOMPARE(f.msgs.shown.size(), 3);
+    QCOMPARE(f.msgs.texts().last(), AdhocPlayer::kCloseWhilePlaying);
 }
 
 QTEST_MAIN(TestRealPlayer)

@@ -43,6 +43,8 @@ private slots:
     void duckingSettingAndSwitchingOff();
     void bellWatchFollowsTheBellPlayer();
     void advanceFollowsThePlayersNews();
+    void timeShownAndCloseAskedWhilePlaying();
+    void windowShowsTimeDuckingAndKeepsPlayingOnNo();
 };
 
 void TestWithoutWindow::playsAdvancesAndEndsWithoutWidgets()
@@ -302,6 +304,67 @@ void TestWithoutWindow::advanceFollowsThePlayersNews()
     emit player.openFailed(QStringLiteral("坏"), AudioError::Cause::File);
     QCOMPARE(f.msgs.texts(), QStringList({AdhocPlayer::fileMessage(f.home.music() + "a.wav")}));
     QCOMPARE(player.playCount, 3);
+}
+
+void TestWithoutWindow::timeShownAndCloseAskedWhilePlaying()
+{
+    QCOMPARE(AdhocPlayer::timeText(83'000, 296'000), QStringLiteral("01:23 / 04:56"));
+    QCOMPARE(AdhocPlayer::timeText(-40, 999), QStringLiteral("00:00 / 00:00"));
+    QCOMPARE(AdhocPlayer::timeText(3'723'000, 7'200'000), QStringLiteral("1:02:03 / 2:00:00"));
+
+    Bare f;
+    QVERIFY(f.ok);
+    f.fill({"a.wav"});
+    f.player.lengths = {{"a.wav", 296'000}};
+    f.adhoc.FormShow();
+    QVERIFY(f.adhoc.mayClose()); // nothing plays: no question
+    f.adhoc.ButtonPlayClick();
+    f.tick(83'000);
+    QCOMPARE(f.adhoc.playTime(), QStringLiteral("01:23 / 04:56"));
+
+
+    // Paused, the time stays and closing loses no sound; stopped, it goes.
+    f.adhoc.ButtonPausedClick();
+    f.tick();
+    QCOMPARE(f.adhoc.playTime(), QStringLiteral("01:23 / 04:56"));
+    QVERIFY(f.adhoc.mayClose());
+    f.adhoc.ButtonPlayClick();
+    QVERIFY(f.adhoc.playTime().isEmpty());
+    QVERIFY(f.msgs.shown.isEmpty());
+}
+
+void TestWithoutWindow::windowShowsTimeDuckingAndKeepsPlayingOnNo()
+{
+    AdhocFixture f;
+    QVERIFY(f.ok());
+    TFormLinShiGuangBo &form = *f.form;
+    f.dialogs.openManyAnswers.push_back({f.home.touchMusic("a.wav")});
+    f.player.lengths = {{"a.wav", 60'000}};
+    Ducking ducking(f.player, nullptr);
+    form.watchDucking(ducking);
+    form.ButtonOpenClick();
+    form.show(); // selects and opens the first line
+    QVERIFY(form.duckedNote->isHidden());
+    ducking.bellStarted();
+    QVERIFY(!form.duckedNote->isHidden());
+    QCOMPARE(form.duckedNote->text(), Ducking::kDuckedNote);
+
+    form.ButtonPlayClick();
+    f.tick(5'000);
+    QCOMPARE(form.playTime->text(), QStringLiteral("00:05 / 01:00"));
+    f.msgs.answers = {Messages::Answer::No};
+    form.close();
+    QVERIFY(form.isVisible());
+    QCOMPARE(f.player.mode(), AudioPlayer::Mode::Playing);
+    QCOMPARE(f.msgs.texts(), QStringList{AdhocPlayer::kCloseWhilePlaying});
+    QCOMPARE(f.msgs.shown[0].caption, QStringLiteral("&No")); // a stray Enter keeps it playing
+    f.msgs.answers = {Messages::Answer::Yes};
+    form.close(); // asked once more, and only once
+    QVERIFY(!form.isVisible());
+    QVERIFY(f.player.mode() != AudioPlayer::Mode::Playing);
+    QCOMPARE(f.msgs.shown.size(), 2);
+    ducking.setEnabled(false); // back at once, the note goes with it
+    QVERIFY(form.duckedNote->isHidden());
 }
 
 QTEST_MAIN(TestWithoutWindow)

@@ -43,6 +43,8 @@ private slots:
         QTest::newRow("no such end") << "2026-02-01" << "2026-02-31" << "放假" << "" << "不存在";
         QTest::newRow("make-up without weekday") << "2026-10-10" << "" << "上课" << "" << "没有写按星期";
         QTest::newRow("range too long") << "2026-01-01" << "2027-06-01" << "放假" << "" << "一次最多";
+        QTest::newRow("reversed range") << "2026-10-07" << "2026-10-01" << "放假" << ""
+                                        << "结束日期 2026-10-01 早于开始日期 2026-10-07";
     }
     void badMarksChangeNothing()
     {
@@ -65,7 +67,7 @@ private slots:
     {
         Fixture f;
         QVERIFY(f.days().isEmpty()); // no table yet: no marks
-        QVERIFY(f.cmd.mark("2026-10-07", "2026-10-01", "放假", "", "国庆"));
+        QVERIFY(f.cmd.mark("2026-10-01", "2026-10-07", "放假", "", "国庆"));
         QCOMPARE(f.days().size(), 7);
         QCOMPARE(f.refreshed, 1);
         QVERIFY(f.messages.shown.isEmpty());

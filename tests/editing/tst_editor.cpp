@@ -422,6 +422,26 @@ private slots:
         QVERIFY(f.messages.shown.isEmpty());
     }
 
+    void storedWeekdayTextsShowTheirDays()
+    {
+        const struct { const char *stored, *down; } cases[] = {
+            {"一二三四五", "0111110"}, {"工作日", "0111110"}, {"周一至周五", "0111110"},
+            {"周末", "1000001"}, {"日六", "1000001"}, {"", "0000000"},
+            {"一？三", "0101000"}, // unreadable: the characters it holds, as before
+        };
+        for (const auto &c : cases) {
+            QString down;
+            for (bool d : EntryEditor::storedDays(QString::fromUtf8(c.stored)))
+                down += d ? u'1' : u'0';
+            QCOMPARE(down, QString::fromLatin1(c.down));
+        }
+        F f;
+        const qint64 id = f.add(8 * 3600, "a", QStringLiteral("周一至周五"));
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(f.dlg.S3->isChecked() && !f.dlg.S6->isChecked() && !f.dlg.S0->isChecked());
+    }
+
     void changeIsSavedAndAFailedSaveStaysOpen()
     {
         F f;
