@@ -1,4 +1,5 @@
 #include "firststart.h"
+#include "logging.h"
 
 #include <QDir>
 #include <QFile>
@@ -10,7 +11,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcFirstStart, "daling.store")
 
 namespace {
 
@@ -57,7 +57,7 @@ bool seedStoreFromSample(const AppPaths &paths)
         && ::renameat2(AT_FDCWD, part.constData(), AT_FDCWD, QFile::encodeName(store).constData(),
                        RENAME_NOREPLACE) == 0;
     if (!ok) {
-        qCWarning(lcFirstStart) << "the sample timetable was not copied:" << ::strerror(errno);
+        qCWarning(lcStore) << "the sample timetable was not copied:" << ::strerror(errno);
         ::unlink(part.constData());
     }
     return ok;

@@ -1,4 +1,5 @@
 #include "instance.h"
+#include "logging.h"
 
 #include <QDir>
 #include <QElapsedTimer>
@@ -17,7 +18,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcInstance, "daling.app")
 
 namespace {
 
@@ -67,7 +67,7 @@ QString Instance::defaultSocketPath()
     ::mkdir(own.constData(), 0700);
     if (privateFolder(own))
         return QFile::decodeName(own) + QStringLiteral("/daling.sock");
-    qCWarning(lcInstance) << "no private folder for the command socket; a second start cannot"
+    qCWarning(lcApp) << "no private folder for the command socket; a second start cannot"
                              " reach this one";
     return {};
 }
@@ -81,7 +81,7 @@ Instance::Claim Instance::claim(int waitMs)
         return reply && reply->startsWith("ok");
     };
     if (raised(2000)) {
-        qCInfo(lcInstance) << "already running: asked it to show its window";
+        qCInfo(lcApp) << "already running: asked it to show its window";
         return Claim::AlreadyRunning;
     }
     QElapsedTimer waited;
@@ -90,7 +90,7 @@ Instance::Claim Instance::claim(int waitMs)
         // The same user may be starting it this very moment: give that copy
         // time to open its channel. Another account's copy never answers here.
         if (m_holderUid != qint64(::geteuid()) || waited.elapsed() > waitMs) {
-            qCWarning(lcInstance).noquote() << refusalText();
+            qCWarning(lcApp).noquote() << refusalText();
             return Claim::Refused;
         }
         QThread::msleep(100);
@@ -114,7 +114,7 @@ bool Instance::takeLock()
         fd = ::open(path.constData(), O_RDONLY | flags); // a lock needs no write right
     struct stat st {};
     if (fd < 0 || ::fstat(fd, &st) != 0 || !S_ISREG(st.st_mode)) {
-        qCWarning(lcInstance).noquote()
+        qCWarning(lcApp).noquote()
             << QStringLiteral("cannot use the lock file %1 (%2); runs without it")
                    .arg(QFile::decodeName(path), QString::fromLocal8Bit(::strerror(errno)));
         if (fd >= 0)
@@ -135,7 +135,7 @@ bool Instance::takeLock()
                                 .arg(::getpid())
                                 .toUtf8();
     if (::ftruncate(fd, 0) != 0 || ::pwrite(fd, line.constData(), line.size(), 0) != line.size())
-        qCInfo(lcInstance) << "lock taken, but the holder's name could not be written";
+        qCInfo(lcApp) << "lock taken, but the holder's name could not be written";
     m_lockFd = fd;
     m_holderName = userName(::geteuid());
     m_holderUid = ::geteuid();
@@ -175,7 +175,7 @@ bool Instance::listen()
     // it above, and the data folder's lock is ours.
     QLocalServer::removeServer(m_socketPath);
     if (!m_server->listen(m_socketPath)) {
-        qCWarning(lcInstance) << "cannot listen on" << m_socketPath << m_server->errorString();
+        qCWarning(lcApp) << "cannot listen on" << m_socketPath << m_server->errorString();
         return false;
     }
     connect(m_server, &QLocalServer::newConnection, this, [this] {
@@ -225,13 +225,13 @@ QByteArray Instance::answer(const QByteArray &line) const
     const QByteArray argument = space < 0 ? QByteArray() : text.mid(space + 1);
     const auto it = m_handlers.constFind(word);
     if (it == m_handlers.constEnd()) {
-        qCInfo(lcInstance) << "unknown command on the socket:" << word.left(64);
+        qCInfo(lcApp) << "unknown command on the socket:" << word.left(64);
         return "error unknown command";
     }
     try {
         return (*it)(argument);
     } catch (const std::exception &e) {
-        qCWarning(lcInstance) << "command" << word << "failed:" << e.what();
+        qCWarning(lcApp) << "command" << word << "failed:" << e.what();
         return QByteArray("error ") + e.what();
     }
 }

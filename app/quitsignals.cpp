@@ -1,4 +1,5 @@
 #include "quitsignals.h"
+#include "logging.h"
 
 #include <QCoreApplication>
 #include <QLoggingCategory>
@@ -8,7 +9,6 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-Q_LOGGING_CATEGORY(lcSignals, "daling.app")
 
 namespace {
 
@@ -28,7 +28,7 @@ extern "C" void onSignal(int sig)
 QuitOnSignals::QuitOnSignals(QObject *parent) : QObject(parent)
 {
     if (::pipe2(g_pipe, O_CLOEXEC | O_NONBLOCK) != 0) {
-        qCWarning(lcSignals) << "no pipe for signals; SIGTERM ends the program at once";
+        qCWarning(lcApp) << "no pipe for signals; SIGTERM ends the program at once";
         return;
     }
     m_notifier = new QSocketNotifier(g_pipe[0], QSocketNotifier::Read, this);
@@ -36,7 +36,7 @@ QuitOnSignals::QuitOnSignals(QObject *parent) : QObject(parent)
         m_received = true;
         char sig = 0;
         while (::read(g_pipe[0], &sig, 1) == 1)
-            qCInfo(lcSignals) << "signal" << int(sig) << "received: the program ends";
+            qCInfo(lcApp) << "signal" << int(sig) << "received: the program ends";
         // exit(), not quit(): quit() asks the windows, and the close
         // confirmation would hold a logout until someone answered it.
         QCoreApplication::exit(0);

@@ -1,3 +1,3 @@
 #include "exchangelog.h"
 
-Q_LOGGING_CATEGORY(lcExchange, "daling.exchange")
+Q_LOGGING_CATEGORY(lcExchange, "daling.exchange", QtInfoMsg)

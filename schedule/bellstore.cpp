@@ -1,4 +1,6 @@
 #include "bellstore.h"
+#include "logging.h"
+#include "weekdaytext.h"
 #include "entryreader.h"
 #include "storesql.h"
 
@@ -99,7 +101,6 @@ bool writable(const QString &path)
     return ::access(QFile::encodeName(path).constData(), W_OK) == 0;
 }
 
-Q_LOGGING_CATEGORY(lcStoreFile, "daling.store")
 
 // SQLite opens the store by its path and would follow a symbolic link there:
 // a link planted as data/dbDaLing.db would lead our tables into another
@@ -114,7 +115,7 @@ struct FileId {
 
 QString notAPlainFile(const QString &path)
 {
-    qCWarning(lcStoreFile).noquote() << "refused: not a regular file (a symbolic link?):" << path;
+    qCWarning(lcStore).noquote() << "refused: not a regular file (a symbolic link?):" << path;
     return QStringLiteral("数据库文件 %1 是符号链接或特殊文件，为安全起见没有打开。"
                           "请管理员检查 data 文件夹：其中只应有普通文件。")
         .arg(path);
@@ -229,7 +230,51 @@ QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
         return failWith(q.lastError().databaseText());
     m_openError.clear();
     m_open = true;
+    if (!m_readOnly)
+        canonicalWeekdays();
     return {};
+}
+
+void BellStore::canonicalWeekdays()
+{
+    // Lists imported by older versions kept 周期 as typed ("工作日",
+    // "周一至周五"), and a day's bells are found by its character anywhere
+    // in the text: "工作日" rang on Sundays, "周一至周五" on two days only.
+    // Such texts are rewritten once as the days they name; a text that
+    // cannot be read stays as it is.
+    const QSqlDatabase db = QSqlDatabase::database(m_name, false);
+    QSqlQuery q(db);
+    if (!q.exec(QStringLiteral("select id, 周期 from daling"))) {
+        qCWarning(lcStore) << "weekday texts not checked:" << q.lastError().databaseText();
+        return;
+    }
+    QList<std::pair<qint64, QString>> rewrites;
+    while (q.next()) {
+        const QString stored = q.value(1).toString();
+        const std::optional<QString> days = WeekdayText::read(stored);
+        if (days && *days != stored)
+            rewrites.append({q.value(0).toLongLong(), *days});
+    }
+    if (rewrites.isEmpty())
+        return;
+    QSqlDatabase tx = db;
+    tx.transaction();
+    QSqlQuery u(db);
+    u.prepare(QStringLiteral("update daling set 周期 = :days where id = :id"));
+    for (const auto &[id, days] : rewrites) {
+        u.bindValue(QStringLiteral(":days"), days);
+        u.bindValue(QStringLiteral(":id"), id);
+        if (!u.exec()) {
+            qCWarning(lcStore) << "weekday texts not rewritten:" << u.lastError().databaseText();
+            tx.rollback();
+            return;
+        }
+    }
+    if (!tx.commit()) {
+        qCWarning(lcStore) << "weekday texts not rewritten:" << tx.lastError().databaseText();
+        return;
+    }
+    qCInfo(lcStore) << "weekday texts of" << rewrites.size() << "entries rewritten as the days they name";
 }
 
 QSqlDatabase BellStore::database() const

@@ -90,6 +90,8 @@ public:
     QString connectionName() const { return m_name; }
 
 private:
+    // Rewrites 周期 texts that name days in words ("工作日") as the days.
+    void canonicalWeekdays();
     QString tryOpen(const QString &databasePath, bool readOnly);
     void requireOpen() const;
     QString m_name;

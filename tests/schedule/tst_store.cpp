@@ -150,6 +150,29 @@ private slots:
         QVERIFY(!other.open(home.path() + "missing/sub/db.db").isEmpty());
     }
 
+    // Weekday texts kept as typed by an older import are stored as the days
+    // they name when the store opens, so that "工作日" no longer rings on
+    // Sundays; a text that names no days stays as it was.
+    void weekdayWordsAreStoredAsDays()
+    {
+        TempHome home;
+        {
+            BellStore store;
+            QVERIFY(store.open(home.db()).isEmpty());
+            QSqlQuery q(store.database());
+            for (const char *days : {"工作日", "周一至周五", "隔周一", "一二三四五", "五 三"})
+                QVERIFY(q.exec(QStringLiteral("insert into daling (时间, 名称, 音乐, 周期) values (1, 'x', 'x.mp3', '%1')")
+                                   .arg(QString::fromUtf8(days))));
+        }
+        BellStore store;
+        QVERIFY(store.open(home.db()).isEmpty());
+        QStringList stored;
+        for (const BellEntry &e : store.list("%"))
+            stored << e.weekdays;
+        QCOMPARE(stored, (QStringList{"一二三四五", "一二三四五", "隔周一", "一二三四五", "三五"}));
+        QCOMPARE(store.list("%日%").size(), 0);
+    }
+
     // 补打时限 as stored by hand or by an older version: only a whole number
     // of seconds within 0-300 counts; anything else is the default.
     void catchUpSetting_data()
