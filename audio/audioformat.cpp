@@ -7,6 +7,7 @@
 
 #include <QFile>
 #include <cstring>
+#include <limits>
 
 namespace AudioFileFacts {
 namespace {
@@ -96,7 +97,12 @@ std::optional<qint64> oggLength(const QString &path, const QByteArray &head)
         const qint64 granule = qint64(le64(u(tail, q + 6)));
         if (granule <= preSkip)
             return std::nullopt;
-        return (granule - preSkip) * 1000 / rate;
+        // The granule is whatever the file says: split before scaling, so
+        // that a damaged one cannot overflow the milliseconds.
+        const qint64 samples = granule - preSkip;
+        if (samples / rate > std::numeric_limits<qint64>::max() / 1000 - 1)
+            return std::nullopt;
+        return samples / rate * 1000 + samples % rate * 1000 / rate;
     }
     return std::nullopt;
 }
