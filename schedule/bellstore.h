@@ -23,6 +23,7 @@ struct BellEntry {
     QString weekdays; // 周期
     QString duration; // 时长: whole seconds as text, or empty
     QString remark;   // 备注
+    QList<qint64> zones = {}; // 分区: ids, sorted; none rings on 铃声输出
     bool operator==(const BellEntry &) const = default;
 };
 
@@ -90,6 +91,7 @@ public:
     QString connectionName() const { return m_name; }
 
 private:
+    QList<BellEntry> withZones(QList<BellEntry> entries) const;
     QString tryOpen(const QString &databasePath, bool readOnly);
     void requireOpen() const;
     QString m_name;
