@@ -15,6 +15,7 @@ QColor background(BellStatus s)
     case BellStatus::Failed:
     case BellStatus::Missed:
     case BellStatus::Interrupted:
+    case BellStatus::PartlyRung:
     case BellStatus::InvalidTime: return QColor(255, 200, 120); // a bell that did not sound
     case BellStatus::Passed: return QColor(224, 224, 224);       // neutral: nothing was tried
     case BellStatus::None: break;
@@ -30,6 +31,7 @@ QColor foreground(BellStatus s)
     case BellStatus::Failed:
     case BellStatus::Missed:
     case BellStatus::Interrupted:
+    case BellStatus::PartlyRung:
     case BellStatus::InvalidTime: return QColor(128, 0, 0);
     case BellStatus::Passed: return QColor(96, 96, 96);
     default: return QColor(0, 0, 0);

@@ -36,6 +36,7 @@ void RingEngine::ButtonPlayClick()
     for (AudioPlayer *p : m_players)
         if (p && p->isPlaying())
             p->stop();
+    stopZones();
     if (m_sounding)
         endSounding(BellStatus::Done);
     m_prepared.reset();
