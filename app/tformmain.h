@@ -55,6 +55,8 @@ public:
 
 public slots:
     void FormShow();
+    // Hands the zones' names to the list (after they changed).
+    void showZones();
     void ButtonPlayClick();
     void ButtonCheckClick();
     void ButtonLinShiClick();
