@@ -281,7 +281,9 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     if (m_sounding)
         endSounding(BellStatus::Done);
     stopZones();
-    if (!bell.zones.isEmpty()) {
+    // Zones the engine does not know (deleted since, or read from a copy
+    // while the store is away) leave the bell on 铃声输出 rather than silent.
+    if (std::any_of(bell.zones.begin(), bell.zones.end(), [this](qint64 z) { return m_zones.contains(z); })) {
         ringZones(bell, dayStart, nowAbs);
         return;
     }
