@@ -164,6 +164,7 @@ void RingEngine::tick()
         for (auto it = m_rung.begin(); it != m_rung.end();)
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
+        m_zonePrepared.reset();
         if (mayReload) {
             reload(forward ? 0 : nowSec, dayStart);
             reloaded = true;
@@ -280,10 +281,12 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     // The bell sounding now is cut by this one.
     if (m_sounding)
         endSounding(BellStatus::Done);
-    stopZones();
+    const bool ahead = m_zonePrepared && m_zonePrepared->key == bell.key
+        && m_zonePrepared->dayStart == dayStart;
+    stopZones(ahead ? m_zonePrepared->early : QSet<AudioPlayer *>{});
     // Zones the engine does not know (deleted since, or read from a copy
     // while the store is away) leave the bell on 铃声输出 rather than silent.
-    if (std::any_of(bell.zones.begin(), bell.zones.end(), [this](qint64 z) { return m_zones.contains(z); })) {
+    if (hasKnownZone(bell.zones)) {
         ringZones(bell, dayStart, nowAbs);
         return;
     }

@@ -206,8 +206,22 @@ private:
     // silent is named in its record.
     void ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs);
     AudioPlayer *playerOfZone(const Zone &zone);
-    // Cuts the zones of the bell before, as a new bell does.
-    void stopZones();
+    bool hasKnownZone(const QList<qint64> &zones) const;
+    // Cuts the zones of the bell before, as a new bell does (keep: the
+    // players of the bell about to ring that its 提前 started already).
+    void stopZones(const QSet<AudioPlayer *> &keep = {});
+    // Opens the bell's file ahead on every zone's idle player, and starts
+    // each zone with a 提前 that much before the second.
+    void prepareZones(const BellKey &key, qint64 dayStart, const QString &path);
+    void startEarly(const BellKey &key, qint64 dayStart, qint64 zone);
+    struct ZonePrepared {
+        BellKey key;
+        qint64 dayStart = 0;
+        QString path;
+        QHash<qint64, AudioPlayer *> opened; // by zone
+        QSet<AudioPlayer *> early;           // started by their 提前
+    };
+    std::optional<ZonePrepared> m_zonePrepared;
     // Adds the output's latency to the record's delay once the player knows it.
     void addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs);
     // A start that failed: tried again while the output may come back,

@@ -34,10 +34,15 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
     return p;
 }
 
-void RingEngine::stopZones()
+bool RingEngine::hasKnownZone(const QList<qint64> &zones) const
+{
+    return std::any_of(zones.begin(), zones.end(), [this](qint64 z) { return m_zones.contains(z); });
+}
+
+void RingEngine::stopZones(const QSet<AudioPlayer *> &keep)
 {
     for (AudioPlayer *p : std::as_const(m_zonePlayers)) {
-        if (!p->isPlaying())
+        if (!p->isPlaying() || keep.contains(p))
             continue;
         try {
             p->stop();
@@ -47,8 +52,63 @@ void RingEngine::stopZones()
     }
 }
 
+void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString &path)
+{
+    m_zonePrepared = ZonePrepared{key, dayStart, path, {}, {}};
+    const int index = m_day.indexOf(key);
+    if (index < 0)
+        return;
+    const QDateTime now = m_clock.now();
+    const qint64 nowMs = now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
+    const qint64 dueMs = (dayStart + key.seconds) * 1000;
+    for (qint64 id : m_day.entry(index).zones) {
+        const auto zone = m_zones.constFind(id);
+        if (zone == m_zones.constEnd())
+            continue;
+        AudioPlayer *p = playerOfZone(*zone);
+        // A zone still sounding the bell before keeps it to the second.
+        if (!p || p->mode() == AudioPlayer::Mode::Playing || p->mode() == AudioPlayer::Mode::Paused)
+            continue;
+        try {
+            p->close();
+            p->setFileName(path);
+            p->open();
+        } catch (const std::exception &e) {
+            // Tried again at the bell's second, which names the zone if it fails.
+            qCDebug(lcRing) << "opening ahead in zone" << zone->name << "failed:" << e.what();
+            continue;
+        }
+        m_zonePrepared->opened.insert(id, p);
+        if (zone->leadMs > 0)
+            QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs)), Qt::PreciseTimer,
+                               this, [this, key, dayStart, id] { startEarly(key, dayStart, id); });
+    }
+}
+
+void RingEngine::startEarly(const BellKey &key, qint64 dayStart, qint64 zone)
+{
+    if (!m_zonePrepared || m_zonePrepared->key != key || m_zonePrepared->dayStart != dayStart
+        || !m_board.running())
+        return;
+    AudioPlayer *p = m_zonePrepared->opened.value(zone);
+    if (!p || p->fileName() != m_zonePrepared->path || p->mode() != AudioPlayer::Mode::Stopped)
+        return;
+    try {
+        p->play();
+        if (p->isPlaying())
+            m_zonePrepared->early.insert(p);
+    } catch (const std::exception &e) {
+        // The bell's second tries this zone again.
+        qCDebug(lcRing) << "early start of a zone failed:" << e.what();
+    }
+}
+
 void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
 {
+    std::optional<ZonePrepared> prep = std::exchange(m_zonePrepared, std::nullopt);
+    if (prep && (prep->key != bell.key || prep->dayStart != dayStart))
+        prep.reset();
+    const QString path = m_board.paths().musicFile(bell.music);
     QList<AudioPlayer *> heard;
     QStringList silent;
     std::optional<AudioError> outputError;
@@ -62,7 +122,17 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
             continue;
         }
         try {
-            ringFile(m_board, *p, bell.music);
+            if (prep && prep->early.contains(p) && p->isPlaying()) {
+                // Started by its 提前.
+            } else if (prep && prep->opened.value(id) == p && p->fileName() == path
+                       && p->mode() == AudioPlayer::Mode::Stopped && p->position() == 0) {
+                m_board.setProgressMax(p->length());
+                p->play();
+                if (!p->isPlaying())
+                    throw AudioError(QStringLiteral("the player did not start ") + path);
+            } else {
+                ringFile(m_board, *p, bell.music);
+            }
             // Played on the default output instead: heard in the wrong place.
             if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
                 p->stop();

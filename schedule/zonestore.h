@@ -47,7 +47,9 @@ public:
     // The zone's bells lose it (and ring on 铃声输出 when it was their only one).
     void remove(qint64 id);
 
-    static constexpr int kMaxLeadMs = 5000;
+    // Bells are opened two seconds ahead of their second: a zone can start
+    // at most this much early.
+    static constexpr int kMaxLeadMs = 1500;
 
 private:
     void check(const Zone &zone) const;

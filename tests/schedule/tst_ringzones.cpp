@@ -45,14 +45,15 @@ private slots:
         f.add(f.at(8, 0, 3), "plain");
         f.addIn(f.at(8, 0, 5), "jia only", {f.jia});
         f.addIn(f.at(8, 0, 8), "both", {f.jia, f.yi});
-        f.tickRange(f.at(8, 0, 1), f.at(8, 0, 4));
-        // A list's bells without zones ring as ever; no zone player made yet.
+        f.tickRange(f.at(8, 0, 1), f.at(8, 0, 2));
+        QVERIFY(f.players.empty()); // made when first needed: to open a bell ahead
+        f.tickRange(f.at(8, 0, 3), f.at(8, 0, 4));
+        // A list's bells without zones ring as ever.
         QCOMPARE(f.played(), QStringList{"plain.mp3"});
-        QVERIFY(f.players.empty());
 
         f.tickRange(f.at(8, 0, 5), f.at(8, 0, 7));
         QCOMPARE(f.of("pulse/jia")->played, QStringList{"jia only.mp3"});
-        QVERIFY(!f.of("pulse/yi"));
+        QVERIFY(f.of("pulse/yi")->played.isEmpty()); // opened ahead for the next bell only
         QCOMPARE(f.played(), QStringList{"plain.mp3"});
 
         f.tickRange(f.at(8, 0, 8), f.at(8, 0, 9));
@@ -63,6 +64,26 @@ private slots:
         }
         QCOMPARE(f.records(), (QStringList{"08:00:03 plain 完成 2", "08:00:05 jia only 完成 2",
                                            "08:00:08 both 完成 2"}));
+    }
+
+    void zonesAreOpenedAheadAndStartedByTheirLead()
+    {
+        ZoneFixture f;
+        f.zoneStore.update({f.yi, "乙", "pulse/yi", 400});
+        f.engine.setZones(f.zoneStore.list());
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        f.tickRange(f.at(8, 0, 1), f.at(8, 0, 4)); // opened ahead at 08:00:04
+        TimedPlayer *jia = f.of("pulse/jia"), *yi = f.of("pulse/yi");
+        QVERIFY(jia && yi);
+        QCOMPARE(jia->log, QStringList{"open both.mp3"});
+        // 乙 starts on its own timer, before the second's tick.
+        QTRY_COMPARE_WITH_TIMEOUT(yi->playCount, 1, 5000);
+        QCOMPARE(jia->playCount, 0);
+        f.tickAt(8, 0, 5);
+        QCOMPARE(jia->log, (QStringList{"open both.mp3", "play"}));
+        QCOMPARE(yi->playCount, 1); // not cut, not started twice
+        QVERIFY(yi->isPlaying());
+        QCOMPARE(f.records(), QStringList{"08:00:05 both 完成 2"});
     }
 
     void aSilentZoneIsNamedAndTheOthersRing()
