@@ -78,6 +78,10 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
             qCDebug(lcRing) << "opening ahead in zone" << zone->name << "failed:" << e.what();
             continue;
         }
+        if (!p->missingOutput().isEmpty()) {
+            p->close(); // never started on the default output: its second names it
+            continue;
+        }
         m_zonePrepared->opened.insert(id, p);
         if (zone->leadMs > 0)
             QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs)), Qt::PreciseTimer,
@@ -122,23 +126,30 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
             continue;
         }
         try {
-            if (prep && prep->early.contains(p) && p->isPlaying()) {
-                // Started by its 提前.
-            } else if (prep && prep->opened.value(id) == p && p->fileName() == path
-                       && p->mode() == AudioPlayer::Mode::Stopped && p->position() == 0) {
+            const bool early = prep && prep->early.contains(p) && p->isPlaying(); // by its 提前
+            const bool opened = prep && prep->opened.value(id) == p && p->fileName() == path
+                && p->mode() == AudioPlayer::Mode::Stopped && p->position() == 0;
+            if (!early && !opened) {
+                p->close();
+                p->setFileName(path);
+                if (!AppPaths::isBareFileName(bell.music))
+                    throw AudioError(QStringLiteral("not a file of the music folder: ") + bell.music);
+                p->open();
+            }
+            // It would sound on the default output, in the wrong place: the
+            // zone stays silent (checked before the start, so not a moment
+            // of it is heard elsewhere).
+            if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
+                p->close();
+                silent << QStringLiteral("%1（声音输出「%2」不存在）")
+                              .arg(zone->name, outputLabel ? outputLabel(missing) : missing);
+                continue;
+            }
+            if (!early) {
                 m_board.setProgressMax(p->length());
                 p->play();
                 if (!p->isPlaying())
                     throw AudioError(QStringLiteral("the player did not start ") + path);
-            } else {
-                ringFile(m_board, *p, bell.music);
-            }
-            // Played on the default output instead: heard in the wrong place.
-            if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
-                p->stop();
-                silent << QStringLiteral("%1（声音输出「%2」不存在）")
-                              .arg(zone->name, outputLabel ? outputLabel(missing) : missing);
-                continue;
             }
             heard << p;
         } catch (const AudioError &e) {
