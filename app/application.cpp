@@ -70,6 +70,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_engine->setCatchUpSeconds(m_settings->catchUpSeconds());
     m_keeper->setHistory(m_history.get());
     QObject::connect(m_keeper.get(), &StoreKeeper::listReplaced, m_board.get(), [this] {
+        applyZones();
         try {
             m_board->Refresh();
         } catch (const std::exception &e) {
@@ -78,6 +79,16 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
         }
     });
     m_engine->outputLabel = [this](const QString &device) { return SoundOutputs(*m_settings).label(device); };
+    m_engine->zonePlayer = [this](const Zone &zone) -> AudioPlayer * {
+        std::unique_ptr<AudioPlayer> &p = m_zonePlayers[QString::number(zone.id) + u'\n' + zone.output];
+        if (!p) {
+            p = m_ctx.makePlayer(zone.output);
+            if (p)
+                p->setConfinedTo(m_ctx.paths.musicFolder());
+        }
+        return p.get();
+    };
+    applyZones();
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell
@@ -108,6 +119,9 @@ DalingApp::~DalingApp()
     stopClocks();
     m_history->flush();
     for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
+        if (p)
+            p->close();
+    for (auto &[key, p] : m_zonePlayers)
         if (p)
             p->close();
 }
@@ -154,4 +168,15 @@ void DalingApp::applyOutputs()
     for (AudioPlayer *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get()})
         p->setOutputDevice(outputs.device(SoundOutputs::Bells));
     m_adhocPlayer->setOutputDevice(outputs.device(SoundOutputs::Broadcast));
+}
+
+void DalingApp::applyZones()
+{
+    try {
+        m_zones = ZoneStore(m_store).list();
+        m_engine->setZones(m_zones);
+    } catch (const std::exception &e) {
+        // Bells keep ringing: those whose zones are unknown go to 铃声输出.
+        qCWarning(lcStore) << "zones not read:" << e.what();
+    }
 }

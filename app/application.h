@@ -11,6 +11,9 @@
 #include "seams.h"
 
 #include <functional>
+#include "zonestore.h"
+
+#include <map>
 #include <memory>
 
 class BellSoundWatch;
@@ -88,6 +91,10 @@ public:
     void guarded(const std::function<void()> &fn);
     // Hands the outputs the settings keep to the players.
     void applyOutputs();
+    // Hands the zones the store keeps to the engine (after a change of them).
+    void applyZones();
+    // The zones as last read from the store.
+    const QList<Zone> &zones() const { return m_zones; }
     // Stops the clocks before the parts they drive go away (the windows
     // first, whose players live here).
     void stopClocks();
@@ -102,6 +109,10 @@ private:
     std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
     std::unique_ptr<AudioPlayer> m_editorPlayer;
     std::unique_ptr<AudioPlayer> m_adhocPlayer;
+    // One per zone and output, made when a bell first needs it and kept to
+    // the end: the engine holds on to them.
+    std::map<QString, std::unique_ptr<AudioPlayer>> m_zonePlayers;
+    QList<Zone> m_zones;
     std::unique_ptr<BellBoard> m_board;
     // The school calendar decides which entries ring on a date (the board's
     // day plan) and switches the seasonal timetables.

@@ -15,6 +15,7 @@ QColor background(BellStatus s)
     case BellStatus::Failed:
     case BellStatus::Missed:
     case BellStatus::Interrupted:
+    case BellStatus::PartlyRung:
     case BellStatus::InvalidTime: return QColor(255, 200, 120); // a bell that did not sound
     case BellStatus::Passed: return QColor(224, 224, 224);       // neutral: nothing was tried
     case BellStatus::None: break;
@@ -30,6 +31,7 @@ QColor foreground(BellStatus s)
     case BellStatus::Failed:
     case BellStatus::Missed:
     case BellStatus::Interrupted:
+    case BellStatus::PartlyRung:
     case BellStatus::InvalidTime: return QColor(128, 0, 0);
     case BellStatus::Passed: return QColor(96, 96, 96);
     default: return QColor(0, 0, 0);
@@ -80,7 +82,17 @@ QString ScheduleModel::cellText(int column, int row) const
     case ColMusic: return shownText(e->music);
     case ColDays: return shownText(e->weekdays);
     case ColDuration: return shownText(e->duration);
-    case ColRemark: return shownText(e->remark);
+    case ColRemark: {
+        if (e->zones.isEmpty() || m_zoneNames.isEmpty())
+            return shownText(e->remark);
+        QStringList names;
+        for (qint64 z : e->zones)
+            if (const auto it = m_zoneNames.constFind(z); it != m_zoneNames.constEnd())
+                names << *it;
+        const QString zones = names.isEmpty() ? QString()
+                                              : QStringLiteral("【%1】").arg(names.join(u'、'));
+        return zones + shownText(e->remark);
+    }
     case ColStatus: return m_board.statusText(row);
     default: return {};
     }
@@ -129,4 +141,11 @@ QVariant ScheduleModel::headerData(int section, Qt::Orientation o, int role) con
     if (o == Qt::Vertical && role == Qt::DisplayRole)
         return section + 1;
     return {};
+}
+
+void ScheduleModel::setZoneNames(QHash<qint64, QString> names)
+{
+    beginResetModel();
+    m_zoneNames = std::move(names);
+    endResetModel();
 }

@@ -6,6 +6,7 @@
 #include "bellboard.h"
 
 #include <QAbstractTableModel>
+#include <QHash>
 #include <QColor>
 
 // Row colours in running mode; an invalid background is the window colour.
@@ -24,6 +25,9 @@ public:
 
     explicit ScheduleModel(const BellBoard &board, QObject *parent = nullptr);
 
+    // The zones' names by id: a bell's zones show in front of its 备注.
+    void setZoneNames(QHash<qint64, QString> names);
+
     // The text of a grid cell (row 0 is the header row).
     QString cellText(int column, int row) const;
 
@@ -37,4 +41,5 @@ private:
     const BellBoard &m_board;
     int m_rows = 0;         // data rows as last announced
     bool m_running = false; // colours as last announced
+    QHash<qint64, QString> m_zoneNames;
 };

@@ -160,6 +160,7 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     // answers while one of them is open.
     FormEditDaLing->setWindowModality(Qt::WindowModal);
     FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
+    FormEditDaLing->setZones(app.zones());
     setUpDucking();
     m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),
                                                 app.player(), app.messages());
@@ -237,6 +238,7 @@ void TFormMain::buildFrame()
     StringGridshow = new QTableView(central);
     StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
     m_model = new ScheduleModel(board(), this);
+    showZones();
     StringGridshow->setModel(m_model);
     StringGridshow->setItemDelegate(new CellDelegate(StringGridshow));
     StringGridshow->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -410,4 +412,14 @@ void TFormMain::StringGridshowDblClick()
 void TFormMain::closeEvent(QCloseEvent *e)
 {
     m_closeGuard->FormCloseQuery(e);
+}
+
+void TFormMain::showZones()
+{
+    QHash<qint64, QString> names;
+    for (const Zone &z : m_app->zones())
+        names.insert(z.id, z.name);
+    m_model->setZoneNames(std::move(names));
+    if (FormEditDaLing) // made after the grid
+        FormEditDaLing->setZones(m_app->zones());
 }

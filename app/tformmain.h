@@ -55,6 +55,8 @@ public:
 
 public slots:
     void FormShow();
+    // Hands the zones' names to the list (after they changed).
+    void showZones();
     void ButtonPlayClick();
     void ButtonCheckClick();
     void ButtonLinShiClick();
@@ -71,6 +73,7 @@ public slots:
     void StringGridshowDblClick();
     void NCalendarClick(); // 系统 → 校历与作息方案…
     void NOutputClick();   // 系统 → 声音输出…
+    void NZonesClick();    // 系统 → 分区设置…
     void NCatchUpClick();  // 系统 → 补打时限…
     // Mirrors the board into the widgets.
     void syncFromBoard();
@@ -116,6 +119,7 @@ private:
     QAction *NZiDong = nullptr, *N6 = nullptr, *N9 = nullptr, *NJiLu = nullptr;
     QAction *NCalendar = nullptr;
     QAction *NOutput = nullptr;
+    QAction *NZones = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr; // the icon in the notification area
     CloseGuard *m_closeGuard = nullptr;

@@ -12,6 +12,7 @@
 #include "formlinshiguangbo.h"
 #include "historydialog.h"
 #include "outputdialog.h"
+#include "zonedialog.h"
 #include "noticeband.h"
 #include "ringalerts.h"
 #include "ringengine.h"
@@ -55,6 +56,9 @@ void TFormMain::buildMenu()
     NOutput = N1->addAction(OutputDialog::kMenuText);
     NOutput->setObjectName(QStringLiteral("NOutput"));
     connect(NOutput, &QAction::triggered, this, &TFormMain::NOutputClick);
+    NZones = N1->addAction(ZoneDialog::kMenuText);
+    NZones->setObjectName(QStringLiteral("NZones"));
+    connect(NZones, &QAction::triggered, this, &TFormMain::NZonesClick);
     NCatchUp = N1->addAction(QStringLiteral("补打时限…"));
     NCatchUp->setObjectName(QStringLiteral("NCatchUp"));
     connect(NCatchUp, &QAction::triggered, this, &TFormMain::NCatchUpClick);
@@ -98,6 +102,21 @@ void TFormMain::NOutputClick()
         if (dialog.exec() != QDialog::Accepted)
             return;
         m_app->applyOutputs();
+    });
+}
+
+void TFormMain::NZonesClick()
+{
+    guarded([this] {
+        ZoneStore zones(store());
+        OutputChoice outputs(m_app->settings());
+        ZoneDialog dialog(zones, outputs, m_app->context().makePlayer, m_app->messages(), this);
+        dialog.exec();
+        if (!dialog.changed())
+            return;
+        m_app->applyZones();
+        showZones();
+        board().Refresh(); // a deleted zone leaves its bells
     });
 }
 

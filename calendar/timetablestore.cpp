@@ -1,6 +1,9 @@
 #include "timetablestore.h"
 
+#include "zonestore.h"
+
 #include <QRegularExpression>
+#include <QSqlRecord>
 #include <QVariant>
 
 using namespace storesql;
@@ -8,6 +11,10 @@ using namespace storesql;
 namespace {
 
 const QString kTimetableColumns = QStringLiteral("时间, 名称, 音乐, 周期, 时长, 备注");
+// A copy of the list keeps each bell's zones as text in 分区 ("1,3").
+const QString kKeptColumns = kTimetableColumns + QStringLiteral(", 分区");
+const QString kFromDaling = kTimetableColumns
+    + QStringLiteral(", (select group_concat(分区) from ling_fenqu where 铃声 = daling.id)");
 
 QString nameUsed(const QString &name)
 {
@@ -23,8 +30,13 @@ void TimetableStore::ensureTables() const
                                "autoincrement, 名称 text unique, 启用日 text, 当前 integer)"))
         || !q.exec(QStringLiteral("create table if not exists fangan_ling (id integer primary key "
                                   "autoincrement, 方案 integer, 时间 integer, 名称 text, 音乐 text, "
-                                  "周期 text, 时长 text, 备注 text)")))
+                                  "周期 text, 时长 text, 备注 text, 分区 text)")))
         fail(q);
+    // Made before bells had zones: the copies get their column.
+    if (!m_store.database().record(QStringLiteral("fangan_ling")).contains(QStringLiteral("分区"))
+        && !q.exec(QStringLiteral("alter table fangan_ling add column 分区 text")))
+        fail(q);
+    zonestore::ensureTables(m_store.database());
 }
 
 QList<Timetable> TimetableStore::list() const
@@ -81,9 +93,9 @@ qint64 TimetableStore::saveCurrentAs(const QString &name, bool becomeCurrent)
     ins.bindValue(QStringLiteral(":n"), name.trimmed());
     exec(ins);
     const qint64 id = ins.lastInsertId().toLongLong();
-    QSqlQuery copy = prepared(db, QStringLiteral("insert into fangan_ling (方案, %1) select :id, %1 "
+    QSqlQuery copy = prepared(db, QStringLiteral("insert into fangan_ling (方案, %1) select :id, %2 "
                                                  "from daling order by 时间, id")
-                                      .arg(kTimetableColumns));
+                                      .arg(kKeptColumns, kFromDaling));
     copy.bindValue(QStringLiteral(":id"), id);
     exec(copy);
     if (becomeCurrent) {
@@ -91,9 +103,9 @@ qint64 TimetableStore::saveCurrentAs(const QString &name, bool becomeCurrent)
         for (const QString &sql :
              {QStringLiteral("delete from fangan_ling where 方案 in (select id from fangan where 当前 = 1)"),
               QStringLiteral("insert into fangan_ling (方案, %1) select (select id from fangan where "
-                             "当前 = 1), %1 from daling where exists (select 1 from fangan where 当前 = 1) "
+                             "当前 = 1), %2 from daling where exists (select 1 from fangan where 当前 = 1) "
                              "order by 时间, id")
-                  .arg(kTimetableColumns),
+                  .arg(kKeptColumns, kFromDaling),
               QStringLiteral("update fangan set 当前 = case when id = :id then 1 else 0 end")}) {
             QSqlQuery q = prepared(db, sql);
             if (sql.contains(QStringLiteral(":id")))
@@ -192,13 +204,20 @@ void TimetableStore::switchTo(qint64 id)
                   .toLongLong();
     }
     run(QStringLiteral("delete from fangan_ling where 方案 = :id"), {{":id", cur}});
-    run(QStringLiteral("insert into fangan_ling (方案, %1) select :id, %1 from daling order by 时间, id")
-            .arg(kTimetableColumns),
+    run(QStringLiteral("insert into fangan_ling (方案, %1) select :id, %2 from daling order by 时间, id")
+            .arg(kKeptColumns, kFromDaling),
         {{":id", cur}});
     run(QStringLiteral("delete from daling"));
     run(QStringLiteral("insert into daling (%1) select %1 from fangan_ling where 方案 = :id order by id")
             .arg(kTimetableColumns),
         {{":id", id}});
+    // daling was emptied above: its new rows came in the copies' order, so
+    // the n-th new bell is the n-th copy.
+    QSqlQuery kept = run(QStringLiteral("select 分区 from fangan_ling where 方案 = :id order by id"), {{":id", id}});
+    QSqlQuery bells = run(QStringLiteral("select id from daling order by id"));
+    while (kept.next() && bells.next())
+        if (const QList<qint64> zones = zonestore::zonesFromText(kept.value(0).toString()); !zones.isEmpty())
+            zonestore::setBellZones(db, bells.value(0).toLongLong(), zones);
     run(QStringLiteral("update fangan set 当前 = case when id = :id then 1 else 0 end"), {{":id", id}});
     tx.commit();
 }

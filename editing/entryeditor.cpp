@@ -1,5 +1,7 @@
 #include "entryeditor.h"
 
+#include <algorithm>
+
 #include "audiofilefacts.h"
 #include "audiolog.h"
 #include "weekdayset.h"
@@ -140,6 +142,8 @@ std::optional<EntryEditor::Refusal> EntryEditor::save(const EntryFields &f)
     // A length still being read is not known yet.
     e.duration = stored(m_measuring || f.duration == kReading ? QString() : f.duration);
     e.remark = stored(f.remark);
+    e.zones = f.zones;
+    std::sort(e.zones.begin(), e.zones.end());
     if (m_state == RecordState::Insert) {
         e.id = m_store.insert(e);
     } else {

@@ -14,6 +14,7 @@
 struct EntryFields {
     QString hour, minute, second, name, music, duration, remark;
     std::array<bool, 7> days{}; // 日 … 六
+    QList<qint64> zones = {};   // the zones checked, by id
 };
 
 class EntryEditor : public QObject {

@@ -1,4 +1,6 @@
 #include "tformeditdaling.h"
+
+#include <QCheckBox>
 #include "audiolog.h"
 #include "guarded.h"
 #include "secondsofday.h"
@@ -178,6 +180,37 @@ void TFormEditDaLing::fillFromRecord()
     EditYinYue->setText(e.music);
     EditTimeLong->setText(e.duration);
     EditBeiZhu->setText(e.remark);
+    for (QCheckBox *b : std::as_const(zoneBoxes))
+        b->setChecked(e.zones.contains(b->property("zone").toLongLong()));
+}
+
+void TFormEditDaLing::setZones(const QList<Zone> &zones)
+{
+    qDeleteAll(zoneBoxes);
+    zoneBoxes.clear();
+    delete m_zoneLabel;
+    m_zoneLabel = nullptr;
+    if (zones.isEmpty()) {
+        setFixedSize(563, 363);
+        return;
+    }
+    m_zoneLabel = label(this, "LabelZones", QStringLiteral("分区"), 42, 322);
+    m_zoneLabel->show();
+    int x = 96, y = 318;
+    for (const Zone &z : zones) {
+        auto *b = new QCheckBox(z.name, this);
+        b->setProperty("zone", z.id);
+        b->adjustSize();
+        if (x + b->width() > 540 && x > 96) {
+            x = 96;
+            y += 30;
+        }
+        b->move(x, y);
+        b->show();
+        x += b->width() + 12;
+        zoneBoxes << b;
+    }
+    setFixedSize(563, y + 45);
 }
 
 void TFormEditDaLing::deleteRecord(const QString &idText) { m_editor.deleteRecord(idText); }
@@ -209,6 +242,9 @@ EntryFields TFormEditDaLing::fields() const
     const auto buttons = days();
     for (int i = 0; i < 7; ++i)
         f.days[i] = buttons[i]->isChecked();
+    for (const QCheckBox *b : zoneBoxes)
+        if (b->isChecked())
+            f.zones << b->property("zone").toLongLong();
     return f;
 }
 

@@ -7,11 +7,13 @@
 #include "bellboard.h"
 #include "bellstore.h"
 #include "entryeditor.h"
+#include "zonestore.h"
 #include "seams.h"
 
 #include <QDialog>
 #include <optional>
 
+class QCheckBox;
 class QLabel;
 class QLineEdit;
 class QPushButton;
@@ -45,6 +47,10 @@ public:
     // no row has it.
     void deleteRecord(const QString &idText);
 
+    // One check box per zone, below 备注; none (and the dialog's own size)
+    // when the school has no zones.
+    void setZones(const QList<Zone> &zones);
+
     // Empties the seven edits; every weekday button takes the state of "全选".
     void clearedit();
 
@@ -64,6 +70,7 @@ public:
     QPushButton *S0, *S1, *S2, *S3, *S4, *S5, *S6, *S;
     // "…" opens the file chooser; Button1 is "保 存", Button2 "关 闭".
     QPushButton *SpeedButton8, *Button1, *Button2;
+    QList<QCheckBox *> zoneBoxes; // each with its zone's id as property "zone"
 
 public slots:
     void Button1Click();      // 保 存
@@ -78,6 +85,7 @@ protected:
     void keyPressEvent(QKeyEvent *event) override;
 
 private:
+    QLabel *m_zoneLabel = nullptr;
     struct TimeField {
         QLineEdit *edit;
         qint64 bound;

@@ -13,6 +13,7 @@ QString text(BellStatus s)
     case BellStatus::Interrupted: return QStringLiteral("中断");
     case BellStatus::Passed: return QStringLiteral("已过");
     case BellStatus::InvalidTime: return QStringLiteral("时间无效");
+    case BellStatus::PartlyRung: return QStringLiteral("部分播出");
     case BellStatus::None: break;
     }
     return {};
@@ -22,7 +23,7 @@ BellStatus fromText(const QString &t)
 {
     for (BellStatus s : {BellStatus::Done, BellStatus::Waiting, BellStatus::Playing,
                          BellStatus::Failed, BellStatus::Missed, BellStatus::Interrupted,
-                         BellStatus::Passed, BellStatus::InvalidTime})
+                         BellStatus::Passed, BellStatus::InvalidTime, BellStatus::PartlyRung})
         if (t == text(s))
             return s;
     return BellStatus::None;

@@ -6,12 +6,13 @@
 
 // Passed: past before the program could ring it (started late, stopped
 // mode). InvalidTime: its 时间 is not a second of the day; never rung.
+// PartlyRung: heard in some of its zones only.
 enum class BellStatus { None, Done, Waiting, Playing, Failed, Missed, Interrupted, Passed,
-                        InvalidTime };
+                        InvalidTime, PartlyRung };
 
 namespace bellstatus {
 
-// "完成", "等待", "播放", "失败", "错过", "中断", "已过", "时间无效"; empty for None.
+// "完成", "等待", "播放", "失败", "错过", "中断", "已过", "时间无效", "部分播出"; empty for None.
 QString text(BellStatus s);
 // Any other text is None.
 BellStatus fromText(const QString &text);
@@ -20,7 +21,7 @@ BellStatus fromText(const QString &text);
 inline bool isFault(BellStatus s)
 {
     return s == BellStatus::Failed || s == BellStatus::Missed || s == BellStatus::Interrupted
-        || s == BellStatus::InvalidTime;
+        || s == BellStatus::InvalidTime || s == BellStatus::PartlyRung;
 }
 inline bool isFault(const QString &text) { return isFault(fromText(text)); }
 } // namespace bellstatus

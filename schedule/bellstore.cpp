@@ -1,6 +1,7 @@
 #include "bellstore.h"
 #include "logging.h"
 #include "weekdaytext.h"
+#include "zonestore.h"
 #include "entryreader.h"
 #include "storesql.h"
 
@@ -223,6 +224,11 @@ QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
                 "create table if not exists linshi (id integer primary key autoincrement, "
                 "序号 integer, 路径 text, 音乐 text)")))
             return failWith(q.lastError().databaseText());
+        try {
+            zonestore::ensureTables(db);
+        } catch (const StoreError &e) {
+            return failWith(e.text());
+        }
     }
     // Both tables must be there, also in a file we may only read.
     if (!q.exec(QStringLiteral("select count(*) from daling"))
@@ -296,7 +302,7 @@ QList<BellEntry> BellStore::list(const QString &xingqi) const
     // A null text binds as NULL, which the like of the statement never matches.
     if (!xingqi.isNull())
         if (std::optional<QList<BellEntry>> fast = readEntriesDirect(QSqlDatabase::database(m_name), xingqi))
-            return *std::move(fast);
+            return withZones(*std::move(fast));
     QSqlQuery q = prepared(QSqlDatabase::database(m_name),
                            QStringLiteral("select * from daling  where  周期  like :xingqi  order by 时间"));
     q.bindValue(QStringLiteral(":xingqi"), xingqi);
@@ -313,7 +319,16 @@ QList<BellEntry> BellStore::list(const QString &xingqi) const
         if (!integral || !out.last().hasValidTime())
             out.last().time = BellEntry::kInvalidTime;
     }
-    return out;
+    return withZones(std::move(out));
+}
+
+QList<BellEntry> BellStore::withZones(QList<BellEntry> entries) const
+{
+    const QHash<qint64, QList<qint64>> zones = zonestore::bellZones(QSqlDatabase::database(m_name));
+    if (!zones.isEmpty())
+        for (BellEntry &e : entries)
+            e.zones = zones.value(e.id);
+    return entries;
 }
 
 std::optional<BellEntry> BellStore::entry(const QString &idText) const
@@ -325,7 +340,9 @@ std::optional<BellEntry> BellStore::entry(const QString &idText) const
     exec(q);
     if (!q.next())
         return std::nullopt;
-    return EntryColumns(q).read(q);
+    BellEntry e = EntryColumns(q).read(q);
+    e.zones = zonestore::bellZones(QSqlDatabase::database(m_name)).value(e.id);
+    return e;
 }
 
 qint64 BellStore::insert(const BellEntry &entry)
@@ -334,7 +351,10 @@ qint64 BellStore::insert(const BellEntry &entry)
     QSqlQuery q = prepared(QSqlDatabase::database(m_name), kInsertEntry);
     bindEntry(q, entry);
     exec(q);
-    return q.lastInsertId().toLongLong();
+    const qint64 id = q.lastInsertId().toLongLong();
+    if (!entry.zones.isEmpty())
+        zonestore::setBellZones(QSqlDatabase::database(m_name), id, entry.zones);
+    return id;
 }
 
 void BellStore::update(const BellEntry &entry)
@@ -348,6 +368,7 @@ void BellStore::update(const BellEntry &entry)
     exec(q);
     if (q.numRowsAffected() < 1)
         throw StoreError(QStringLiteral("该铃声记录已不存在，无法保存修改"));
+    zonestore::setBellZones(QSqlDatabase::database(m_name), entry.id, entry.zones);
 }
 
 void BellStore::remove(const QString &idText)
@@ -394,6 +415,8 @@ void BellStore::replaceAll(const QList<BellEntry> &entries,
     for (int i = 0; i < entries.size(); ++i) {
         bindEntry(q, entries[i]);
         exec(q);
+        if (!entries[i].zones.isEmpty())
+            zonestore::setBellZones(db, q.lastInsertId().toLongLong(), entries[i].zones);
         if (perRow)
             perRow(i);
     }

@@ -23,6 +23,7 @@ struct BellEntry {
     QString weekdays; // 周期
     QString duration; // 时长: whole seconds as text, or empty
     QString remark;   // 备注
+    QList<qint64> zones = {}; // 分区: ids, sorted; none rings on 铃声输出
     bool operator==(const BellEntry &) const = default;
 };
 
@@ -92,6 +93,7 @@ public:
 private:
     // Rewrites 周期 texts that name days in words ("工作日") as the days.
     void canonicalWeekdays();
+    QList<BellEntry> withZones(QList<BellEntry> entries) const;
     QString tryOpen(const QString &databasePath, bool readOnly);
     void requireOpen() const;
     QString m_name;

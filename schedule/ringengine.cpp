@@ -22,8 +22,10 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     TimerPrepare.setSingleShot(true);
     connect(&TimerPrepare, &QTimer::timeout, this, &RingEngine::TimerPrepareTimer);
     for (AudioPlayer *p : m_players)
-        if (p)
+        if (p) {
             watch(p);
+            m_watched.insert(p);
+        }
     // An edit, an import or a timetable switch changes today's bells.
     connect(&m_day, &DaySchedule::listChanged, this, [this] { m_today.reset(); });
 }
@@ -101,7 +103,7 @@ int RingEngine::rungEntriesHeld() const
 RingEngine::Bell RingEngine::bellAt(int index, qint64 dayStart) const
 {
     const BellEntry &e = m_day.entry(index);
-    return {m_day.key(index), dayStart, e.name, e.music};
+    return {m_day.key(index), dayStart, e.name, e.music, e.zones};
 }
 
 void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
@@ -162,6 +164,7 @@ void RingEngine::tick()
         for (auto it = m_rung.begin(); it != m_rung.end();)
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
+        m_zonePrepared.reset();
         if (mayReload) {
             reload(forward ? 0 : nowSec, dayStart);
             reloaded = true;
@@ -278,6 +281,15 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     // The bell sounding now is cut by this one.
     if (m_sounding)
         endSounding(BellStatus::Done);
+    const bool ahead = m_zonePrepared && m_zonePrepared->key == bell.key
+        && m_zonePrepared->dayStart == dayStart;
+    stopZones(ahead ? m_zonePrepared->early : QSet<AudioPlayer *>{});
+    // Zones the engine does not know (deleted since, or read from a copy
+    // while the store is away) leave the bell on 铃声输出 rather than silent.
+    if (hasKnownZone(bell.zones)) {
+        ringZones(bell, dayStart, nowAbs);
+        return;
+    }
     try {
         AudioPlayer *loading = nullptr;
         AudioPlayer *p = startBell(index, dayStart, &loading);
@@ -295,7 +307,7 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     }
 }
 
-void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
+void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent)
 {
     // Measured right after play() returned: the delay the operator hears.
     const QDateTime at = m_clock.now();
@@ -306,22 +318,32 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart)
     m_retry.reset();
     m_active = p == m_players[1] ? 1 : 0;
     // It rang, on the default output: 完成, and the record says where.
-    const QString missing = p->missingOutput();
-    const QString note = missing.isEmpty() ? QString()
+    // A zone's player never falls back (ringZones counts that zone silent).
+    const QString missing = bell.zones.isEmpty() ? p->missingOutput() : QString();
+    const BellStatus result = silent.isEmpty() ? BellStatus::Done : BellStatus::PartlyRung;
+    const QString note = !silent.isEmpty() ? silentZonesText(silent)
+        : missing.isEmpty()                ? QString()
                                            : missingOutputText(outputLabel ? outputLabel(missing) : missing);
+    if (result != BellStatus::Done) {
+        m_day.setFault(bell.key, result);
+        m_day.setStatus(m_day.indexOf(bell.key), result);
+    }
     int record = 0;
     if (m_history) {
         record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), bell.key.seconds,
-                                    bell.name, bell.music, BellStatus::Done, delayMs, note});
+                                    bell.name, bell.music, result, delayMs, note});
         flushSoon();
     }
     m_sounding = Sounding{bell.key, p, record};
     if (m_history)
         addOutputLatencySoon(p, record, delayMs);
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
-                             << shownText(bell.music) << bellstatus::text(BellStatus::Done) << delayMs
+                             << shownText(bell.music) << bellstatus::text(result) << delayMs
                              << "ms" << (note.isEmpty() ? QString() : QStringLiteral("- ") + note);
     emit rang(m_day.indexOf(bell.key));
+    if (!silent.isEmpty())
+        postBox(QStringLiteral("铃声“%1”（%2）只在部分分区播出。%3")
+                    .arg(shownText(bell.name), inttotime(bell.key.seconds), note));
     // Once per missing output, not at every bell of the day; again after it
     // was back in between.
     if (missing != m_warnedMissing) {

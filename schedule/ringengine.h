@@ -8,6 +8,7 @@
 // boxes open from the event loop after the tick, never inside it.
 #include "audioplayer.h"
 #include "bellboard.h"
+#include "zonestore.h"
 
 #include <QDate>
 #include <QHash>
@@ -74,6 +75,17 @@ public:
     static QString missingOutputText(const QString &device)
     {
         return QStringLiteral("指定的声音输出「%1」不存在，铃声已改用系统默认输出。").arg(device);
+    }
+
+    // Zones: a bell with zones rings on one player per zone, never on the
+    // main player. zonePlayer makes (or returns the kept) player of a zone's
+    // output when first needed; nullptr when it cannot.
+    std::function<AudioPlayer *(const Zone &zone)> zonePlayer;
+    void setZones(const QList<Zone> &zones);
+    // 说明 of a bell heard in some zones only: the silent ones and why.
+    static QString silentZonesText(const QStringList &zonesAndReasons)
+    {
+        return QStringLiteral("以下分区没有播出：%1").arg(zonesAndReasons.join(QStringLiteral("；")));
     }
 
     // How the operator knows an output by its device name: the fallback
@@ -152,6 +164,7 @@ private:
         BellKey key;
         qint64 dayStart = 0;
         QString name, music;
+        QList<qint64> zones;
     };
     // A start that failed for want of output, tried again on each tick
     // until the catch-up window has passed.
@@ -187,7 +200,28 @@ private:
     // Plays a file opened ahead, stopping the bell that still sounds.
     void playPrepared(AudioPlayer *p, qint64 length);
     // The bookkeeping of a bell that sounds: rung, history, log, signals.
-    void started(AudioPlayer *p, const Bell &bell, qint64 dayStart);
+    // silent: the zones that stayed silent and why (the bell is 部分播出).
+    void started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent = {});
+    // A bell with zones: started on every zone's player at once; what stayed
+    // silent is named in its record.
+    void ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs);
+    AudioPlayer *playerOfZone(const Zone &zone);
+    bool hasKnownZone(const QList<qint64> &zones) const;
+    // Cuts the zones of the bell before, as a new bell does (keep: the
+    // players of the bell about to ring that its 提前 started already).
+    void stopZones(const QSet<AudioPlayer *> &keep = {});
+    // Opens the bell's file ahead on every zone's idle player, and starts
+    // each zone with a 提前 that much before the second.
+    void prepareZones(const BellKey &key, qint64 dayStart, const QString &path);
+    void startEarly(const BellKey &key, qint64 dayStart, qint64 zone);
+    struct ZonePrepared {
+        BellKey key;
+        qint64 dayStart = 0;
+        QString path;
+        QHash<qint64, AudioPlayer *> opened; // by zone
+        QSet<AudioPlayer *> early;           // started by their 提前
+    };
+    std::optional<ZonePrepared> m_zonePrepared;
     // Adds the output's latency to the record's delay once the player knows it.
     void addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs);
     // A start that failed: tried again while the output may come back,
@@ -260,4 +294,7 @@ private:
     bool m_boxPosted = false;
     bool m_boxOpen = false;
     QString m_warnedMissing; // the missing output already warned about
+    QHash<qint64, Zone> m_zones;
+    QHash<qint64, AudioPlayer *> m_zonePlayers; // by zone id, made when first needed
+    QSet<AudioPlayer *> m_watched;
 };

@@ -36,6 +36,8 @@ void RingEngine::ButtonPlayClick()
     for (AudioPlayer *p : m_players)
         if (p && p->isPlaying())
             p->stop();
+    m_zonePrepared.reset();
+    stopZones();
     if (m_sounding)
         endSounding(BellStatus::Done);
     m_prepared.reset();

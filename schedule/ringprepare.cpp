@@ -121,6 +121,10 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
         if (!AppPaths::isBareFileName(name))
             return; // it fails at its own second, with its message
         const QString path = m_board.paths().musicFile(name);
+        if (hasKnownZone(m_day.entry(i).zones)) {
+            prepareZones(key, dayStart, path);
+            return;
+        }
         m_prepared.reset();
         try {
             target->close();

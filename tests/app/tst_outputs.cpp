@@ -6,8 +6,11 @@
 #include "soundoutputs.h"
 #include "ringengine.h"
 #include "tformmain.h"
+#include "zonedialog.h"
 
 #include <QComboBox>
+#include <QLineEdit>
+#include <QSpinBox>
 #include <QMenuBar>
 #include <QTest>
 #include <QTimer>
@@ -147,6 +150,44 @@ private slots:
         check.setFileName(preview.toneFile());
         check.open();
         QVERIFY2(qAbs(check.length() - 600) <= 30, qPrintable(QString::number(check.length())));
+    }
+
+    // Zones are added, renamed and deleted in their dialog; the output list
+    // is 声音输出's without the system default; 试听 plays on the zone's output.
+    void zoneDialogAddsRenamesListensAndDeletes()
+    {
+        Store s;
+        FakeClock clock;
+        FakeMessages messages;
+        std::vector<FakePlayer *> made;
+        ZoneStore zones(s.store);
+        OutputChoice outputs(*s.settings);
+        ZoneDialog dlg(zones, outputs, [&](const QString &) {
+            auto p = std::make_unique<FakePlayer>(&clock);
+            p->offered = offered();
+            made.push_back(p.get());
+            return p;
+        }, messages);
+        QCOMPARE(dlg.output->count(), 2);
+        dlg.name->setText("操场");
+        dlg.addZone();
+        dlg.output->setCurrentIndex(1);
+        dlg.lead->setValue(400);
+        dlg.name->setText("操场 ");
+        dlg.saveZone(); // the same zone, its output and 提前 changed
+        dlg.addZone(); // a second 操场 is refused
+        QCOMPARE(messages.shown.size(), 1);
+        QVERIFY(messages.shown[0].text.contains("已经使用"));
+        QCOMPARE(zones.list(), (QList<Zone>{{zones.list()[0].id, "操场", "pulse/halls", 400}}));
+        dlg.listen();
+        QCOMPARE(made.back()->device, QStringLiteral("pulse/halls"));
+        messages.answers.push_back(Messages::Answer::No);
+        dlg.deleteZone();
+        QCOMPARE(zones.list().size(), 1);
+        messages.answers.push_back(Messages::Answer::Yes);
+        dlg.deleteZone();
+        QVERIFY(zones.list().isEmpty());
+        QVERIFY(dlg.changed());
     }
 
     // Made for the kept outputs; re-pointed when the dialog is accepted.

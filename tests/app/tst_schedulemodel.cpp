@@ -3,6 +3,7 @@
 #include <cmath>
 #include "fakes.h"
 #include "schedulemodel.h"
+#include "zonestore.h"
 
 #include <QBrush>
 #include <QSignalSpy>
@@ -81,6 +82,23 @@ private slots:
     }
 
     // Huge texts are shown cut; the entry keeps them whole.
+    void zonesShowBeforeTheRemark()
+    {
+        Fixture f;
+        QCOMPARE(f.text(ScheduleModel::ColRemark, 1), QStringLiteral("备"));
+        ZoneStore zones(f.store);
+        const qint64 a = zones.add({0, "操场", "pulse/a", 0});
+        const qint64 b = zones.add({0, "宿舍", "pulse/b", 0});
+        BellEntry e = f.store.list("%").first();
+        e.zones = {a, b};
+        f.store.update(e);
+        f.board.Refresh();
+        QCOMPARE(f.text(ScheduleModel::ColRemark, 1), QStringLiteral("备")); // names not known yet
+        f.model.setZoneNames({{a, "操场"}, {b, "宿舍"}});
+        QCOMPARE(f.text(ScheduleModel::ColRemark, 1), QStringLiteral("【操场、宿舍】备"));
+        QCOMPARE(f.text(ScheduleModel::ColRemark, 2), QString());
+    }
+
     void longTextsAreCut()
     {
         Fixture f;

@@ -3,6 +3,7 @@
 #include "bellboard.h"
 #include "fakes.h"
 #include "schoolcalendar.h"
+#include "zonestore.h"
 
 #include <QSqlQuery>
 #include <QTest>
@@ -83,6 +84,27 @@ private slots:
         QCOMPARE(s.listed().size(), 3);
         QVERIFY(copied.isEmpty());
         s.store.setBeforeListReplaced({});
+    }
+
+    void switchKeepsEachBellsZones()
+    {
+        Store s;
+        TimetableStore t(s.store);
+        ZoneStore zones(s.store);
+        const qint64 a = zones.add({0, "甲", "pulse/a", 0});
+        const qint64 b = zones.add({0, "乙", "pulse/b", 0});
+        s.store.insert({0, 100, "summer", "s.mp3", "一", "", "", {a, b}});
+        s.store.insert({0, 200, "plain", "s.mp3", "一", "", ""});
+        const qint64 summer = t.saveCurrentAs("夏季作息");
+        s.list({"winter"});
+        const qint64 winter = t.saveCurrentAs("冬季作息");
+        t.switchTo(summer);
+        t.switchTo(winter);
+        t.switchTo(summer);
+        const QList<BellEntry> back = s.store.list("%");
+        QCOMPARE(back.size(), 2);
+        QCOMPARE(back[0].zones, (QList<qint64>{a, b}));
+        QVERIFY(back[1].zones.isEmpty());
     }
 
     void failedSwitchChangesNothing_data()

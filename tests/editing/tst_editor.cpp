@@ -1,5 +1,7 @@
 #include "../audio/audiotestutil.h"
 #include "editorfixture.h"
+
+#include <QCheckBox>
 #include "weekdayset.h"
 
 #include "mpvplayer.h"
@@ -203,6 +205,31 @@ private slots:
         }
         QVERIFY(f.dlg.isVisible());
         QVERIFY(f.all().isEmpty());
+    }
+
+    void zoneBoxesShowAndSaveTheBellsZones()
+    {
+        F f;
+        ZoneStore zones(f.store);
+        const qint64 a = zones.add({0, "操场", "pulse/a", 0});
+        const qint64 b = zones.add({0, "宿舍", "pulse/b", 0});
+        const qint64 id = f.add(7 * 3600, "bell");
+        f.home.touchMusic(QStringLiteral("bell.mp3"));
+        f.store.update({id, 7 * 3600, "bell", "bell.mp3", "一", "3", "r", {b}});
+        f.dlg.setZones(zones.list());
+        QCOMPARE(f.dlg.zoneBoxes.size(), 2);
+        f.dlg.locate(QString::number(id));
+        f.dlg.fillFromRecord();
+        QVERIFY(f.show(f.dlg.EditName));
+        // Listed by name: 宿舍 before 操场.
+        QVERIFY(f.dlg.zoneBoxes[0]->isChecked() && !f.dlg.zoneBoxes[1]->isChecked());
+        F::click(f.dlg.zoneBoxes[1]);
+        F::click(f.dlg.Button1);
+        QCOMPARE(f.all().first().zones, (QList<qint64>{a, b}));
+        // Without zones the dialog has its own size and no boxes.
+        f.dlg.setZones({});
+        QVERIFY(f.dlg.zoneBoxes.isEmpty());
+        QCOMPARE(f.dlg.height(), 363);
     }
 
     void newEntryIsSavedAsTyped()

@@ -3,6 +3,7 @@
 #include "secondsofday.h"
 #include "settings.h"
 #include "weekdayset.h"
+#include "zonestore.h"
 
 #include <QFile>
 #include <QSqlDatabase>
@@ -82,6 +83,37 @@ private slots:
         QVERIFY(!all.last().weekdays.isNull());
         QCOMPARE(all[4].weekdays, QString()); // the empty 周期 is listed among all entries only
         QCOMPARE(all.first().time, 50);
+    }
+
+    void zonesGoWithTheirBells()
+    {
+        TempHome home;
+        BellStore store;
+        QCOMPARE(store.open(home.db()), QString());
+        ZoneStore zones(store);
+        const qint64 a = zones.add({0, "教学楼A", "pulse/a", 0});
+        const qint64 b = zones.add({0, "宿舍", "pulse/b", 400});
+        // Bad input is refused with a message, nothing stored.
+        for (const Zone &bad : {Zone{0, " ", "pulse/x", 0}, Zone{0, "宿舍", "pulse/x", 0},
+                                Zone{0, "操场", "", 0}, Zone{0, "操场", "pulse/x", -1}})
+            QVERIFY_THROWS_EXCEPTION(StoreError, zones.add(bad));
+        QCOMPARE(zones.list().size(), 2);
+
+        const qint64 both = store.insert({0, 100, "both", "a.mp3", "一", "", "", {a, b}});
+        const qint64 none = store.insert({0, 200, "none", "a.mp3", "一", "", ""});
+        QCOMPARE(store.entry(QString::number(both))->zones, (QList<qint64>{a, b}));
+        QVERIFY(store.entry(QString::number(none))->zones.isEmpty());
+
+        // Every copy of the list through its entries keeps the zones.
+        const QList<BellEntry> before = store.list("%");
+        store.replaceAll(before);
+        QCOMPARE(store.list("%").first().zones, (QList<qint64>{a, b}));
+
+        // A deleted zone leaves its bells; a deleted bell leaves no rows.
+        zones.remove(a);
+        QCOMPARE(store.list("%").first().zones, QList<qint64>{b});
+        store.clear();
+        QVERIFY(zonestore::bellZones(store.database()).isEmpty());
     }
 
     void entryByIdTextAndCounting()

@@ -1,0 +1,140 @@
+// Bells with zones on the fake clock: one fake player per zone, made when
+// first needed; each zone heard or named silent in the bell's record.
+#include "ringfixture.h"
+
+#include <memory>
+
+namespace {
+
+struct ZoneFixture : RingFixture {
+    ZoneStore zoneStore{store};
+    std::map<QString, std::unique_ptr<TimedPlayer>> players; // by output
+    qint64 jia = 0, yi = 0;
+    ZoneFixture()
+    {
+        jia = zoneStore.add({0, "甲", "pulse/jia", 0});
+        yi = zoneStore.add({0, "乙", "pulse/yi", 0});
+        engine.setZones(zoneStore.list());
+        engine.zonePlayer = [this](const Zone &z) -> AudioPlayer * {
+            auto &p = players[z.output];
+            p = std::make_unique<TimedPlayer>(&clock);
+            p->device = z.output;
+            return p.get();
+        };
+    }
+    TimedPlayer *of(const QString &output)
+    {
+        const auto it = players.find(output);
+        return it == players.end() ? nullptr : it->second.get();
+    }
+    qint64 addIn(qint64 t, const QString &name, const QList<qint64> &zones)
+    {
+        home.touchMusic(name + ".mp3");
+        return store.insert({0, t, name, name + ".mp3", allDays(), "5", "", zones});
+    }
+};
+
+} // namespace
+
+class RingZonesTest : public QObject {
+    Q_OBJECT
+private slots:
+    void eachZoneRingsOnItsOwnPlayerAtTheSecond()
+    {
+        ZoneFixture f;
+        f.add(f.at(8, 0, 3), "plain");
+        f.addIn(f.at(8, 0, 5), "jia only", {f.jia});
+        f.addIn(f.at(8, 0, 8), "both", {f.jia, f.yi});
+        f.tickRange(f.at(8, 0, 1), f.at(8, 0, 2));
+        QVERIFY(f.players.empty()); // made when first needed: to open a bell ahead
+        f.tickRange(f.at(8, 0, 3), f.at(8, 0, 4));
+        // A list's bells without zones ring as ever.
+        QCOMPARE(f.played(), QStringList{"plain.mp3"});
+
+        f.tickRange(f.at(8, 0, 5), f.at(8, 0, 7));
+        QCOMPARE(f.of("pulse/jia")->played, QStringList{"jia only.mp3"});
+        QVERIFY(f.of("pulse/yi")->played.isEmpty()); // opened ahead for the next bell only
+        QCOMPARE(f.played(), QStringList{"plain.mp3"});
+
+        f.tickRange(f.at(8, 0, 8), f.at(8, 0, 9));
+        const QDateTime second(QDate(2026, 12, 7), QTime(8, 0, 8, 2));
+        for (const char *out : {"pulse/jia", "pulse/yi"}) {
+            QCOMPARE(f.of(out)->played.last(), QStringLiteral("both.mp3"));
+            QCOMPARE(f.of(out)->playTimes.last(), second);
+        }
+        QCOMPARE(f.records(), (QStringList{"08:00:03 plain 完成 2", "08:00:05 jia only 完成 2",
+                                           "08:00:08 both 完成 2"}));
+    }
+
+    void zonesAreOpenedAheadAndStartedByTheirLead()
+    {
+        ZoneFixture f;
+        f.zoneStore.update({f.yi, "乙", "pulse/yi", 400});
+        f.engine.setZones(f.zoneStore.list());
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        f.tickRange(f.at(8, 0, 1), f.at(8, 0, 4)); // opened ahead at 08:00:04
+        TimedPlayer *jia = f.of("pulse/jia"), *yi = f.of("pulse/yi");
+        QVERIFY(jia && yi);
+        QCOMPARE(jia->log, QStringList{"open both.mp3"});
+        // 乙 starts on its own timer, before the second's tick.
+        QTRY_COMPARE_WITH_TIMEOUT(yi->playCount, 1, 5000);
+        QCOMPARE(jia->playCount, 0);
+        f.tickAt(8, 0, 5);
+        QCOMPARE(jia->log, (QStringList{"open both.mp3", "play"}));
+        QCOMPARE(yi->playCount, 1); // not cut, not started twice
+        QVERIFY(yi->isPlaying());
+        QCOMPARE(f.records(), QStringList{"08:00:05 both 完成 2"});
+    }
+
+    void aSilentZoneIsNamedAndTheOthersRing()
+    {
+        ZoneFixture g;
+        g.addIn(g.at(8, 0, 5), "both", {g.jia, g.yi});
+        g.engine.zonePlayer = [&g, down = QStringLiteral("pulse/yi")](const Zone &z) -> AudioPlayer * {
+            auto &p = g.players[z.output];
+            p = std::make_unique<TimedPlayer>(&g.clock);
+            p->outputDown = z.output == down;
+            return p.get();
+        };
+        g.tickRange(g.at(8, 0, 1), g.at(8, 0, 6));
+        QCOMPARE(g.of("pulse/jia")->played, QStringList{"both.mp3"});
+        QVERIFY(g.of("pulse/yi")->played.isEmpty());
+        QCOMPARE(g.status(1), QStringLiteral("部分播出"));
+        g.tickRange(g.at(8, 0, 7), g.at(8, 0, 31)); // its end and a reload keep the mark
+        QCOMPARE(g.status(1), QStringLiteral("部分播出"));
+        const QStringList r = g.records();
+        QCOMPARE(r.size(), 1);
+        QVERIFY2(r[0].startsWith("08:00:05 both 部分播出 2 以下分区没有播出：乙（"), qPrintable(r[0]));
+        QCOMPARE(g.messages.shown.size(), 1);
+        QVERIFY(g.messages.shown[0].text.contains("只在部分分区播出"));
+    }
+
+    void heardNowhereIsRetriedThenFails()
+    {
+        ZoneFixture f;
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        f.addIn(f.at(8, 2, 0), "later", {f.jia});
+        bool down = true;
+        f.engine.zonePlayer = [&f, &down](const Zone &z) -> AudioPlayer * {
+            auto &p = f.players[z.output];
+            p = std::make_unique<TimedPlayer>(&f.clock);
+            p->outputDown = down;
+            return p.get();
+        };
+        f.tickRange(f.at(8, 0, 4), f.at(8, 0, 6));
+        QVERIFY(f.of("pulse/jia")->played.isEmpty());
+        QVERIFY(f.records().isEmpty()); // still retried within the window
+        f.of("pulse/jia")->outputDown = false;
+        f.tickAt(8, 0, 7);
+        QCOMPARE(f.of("pulse/jia")->played, QStringList{"both.mp3"});
+        QVERIFY(f.records().first().startsWith("08:00:05 both 部分播出"));
+
+        f.of("pulse/jia")->outputDown = true;
+        f.tickRange(f.at(8, 2, 0), f.at(8, 3, 2));
+        QCOMPARE(f.records().last().section(' ', 0, 2), QStringLiteral("08:02:00 later 失败"));
+        QVERIFY(f.records().last().contains("甲"));
+    }
+};
+
+QTEST_GUILESS_MAIN(RingZonesTest)
+#include "tst_ringzones.moc"
