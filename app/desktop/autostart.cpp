@@ -18,7 +18,7 @@ Autostart::Autostart(QString folder, QString systemFolder)
 
 QString Autostart::userFolder()
 {
-    // The base directory specification: an unset or relative value is ignored.
+    // As desktops read it: an unset or relative XDG_CONFIG_HOME means ~/.config.
     const QString config = qEnvironmentVariable("XDG_CONFIG_HOME");
     const QString base = QDir::isAbsolutePath(config) ? config : QDir::homePath() + QStringLiteral("/.config");
     return base + QStringLiteral("/autostart");
