@@ -25,7 +25,8 @@ QString AdhocPlayer::timeText(qint64 elapsedMs, qint64 totalMs)
 
 AdhocPlayer::AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &messages,
                          QObject *parent)
-    : QObject(parent), m_list(list), m_player(player), m_messages(messages)
+    : QObject(parent), m_list(list), m_player(player),
+      m_zoned(qobject_cast<BroadcastPlayer *>(&player)), m_messages(messages)
 {
     Timer1.setObjectName(QStringLiteral("Timer1"));
     Timer1.setParent(this);
@@ -316,6 +317,9 @@ void AdhocPlayer::TimerPostionTimer()
         const qint64 pos = m_player.position();
         setBar(int(std::clamp<qint64>(len > 0 ? pos * 100 / len : 0, 0, 100)));
         setPlayTime(timeText(pos, len));
+        // Zones drift apart slowly, if at all: this pace is enough.
+        if (m_zoned)
+            m_zoned->keepInStep();
         m_lastBarError.clear();
     } catch (const std::exception &e) {
         const QString text = QString::fromLocal8Bit(e.what());

@@ -7,6 +7,7 @@
 // window mirrors it whenever changed() fires and forwards its handlers here.
 #include "adhocplaylist.h"
 #include "audioplayer.h"
+#include "broadcastplayer.h"
 
 #include <QObject>
 #include <QTimer>
@@ -36,6 +37,8 @@ public:
 
     AdhocPlaylist &list() { return m_list; }
     AudioPlayer &audio() { return m_player; }
+    // The player when it can play in zones, else nullptr.
+    BroadcastPlayer *zoned() { return m_zoned; }
 
     QString playCaption() const { return m_playCaption; }
     QString pauseCaption() const { return m_pauseCaption; }
@@ -97,6 +100,7 @@ private:
 
     AdhocPlaylist &m_list;
     AudioPlayer &m_player;
+    BroadcastPlayer *m_zoned;
     Messages &m_messages;
     QString m_playCaption = kPlay;
     QString m_pauseCaption = kPause;

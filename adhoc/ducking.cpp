@@ -1,17 +1,22 @@
 #include "ducking.h"
 
+#include "broadcastplayer.h"
 #include "settings.h"
 
 #include <algorithm>
 
 Ducking::Ducking(AudioPlayer &broadcast, Settings *settings, QObject *parent)
-    : QObject(parent), m_broadcast(broadcast), m_settings(settings)
+    : QObject(parent), m_broadcast(broadcast), m_zoned(qobject_cast<BroadcastPlayer *>(&broadcast)),
+      m_settings(settings)
 {
     ramp.setParent(this);
     ramp.setInterval(kRampMs / kRampSteps);
     connect(&ramp, &QTimer::timeout, this, &Ducking::rampStep);
     if (m_settings)
         m_enabled = m_settings->flag(kSetting, true);
+    // A zone that joins while a bell sounds there goes down with it.
+    if (m_zoned)
+        connect(m_zoned, &BroadcastPlayer::outputsChanged, this, &Ducking::apply);
 }
 
 void Ducking::setEnabled(bool on)
@@ -19,31 +24,89 @@ void Ducking::setEnabled(bool on)
     if (m_settings)
         m_settings->setFlag(kSetting, on);
     m_enabled = on;
-    if (!on && m_ducked) {
-        setDucked(false);
-        ramp.stop();
-        setLevel(m_level);
+    if (on) {
+        apply();
+        return;
     }
+    // Back at once, not over a ramp.
+    for (auto it = m_lanes.begin(); it != m_lanes.end(); ++it) {
+        if (it->lowered || it->ramping)
+            setLevel(it.key(), it->level);
+        it->lowered = it->ramping = false;
+    }
+    ramp.stop();
+    setDucked(false);
+}
+
+bool Ducking::lowered(const AudioPlayer *player) const
+{
+    const auto it = m_lanes.constFind(const_cast<AudioPlayer *>(player));
+    return it != m_lanes.constEnd() && it->lowered;
 }
 
 void Ducking::bellStarted()
 {
-    if (!m_enabled || m_ducked)
-        return;
-    // The level to come back to is the one before this bell, even when a
-    // ramp back from the last bell is still under way.
-    if (!ramp.isActive())
-        m_level = m_broadcast.volume();
-    setDucked(true);
-    rampTo(m_level * kDuckPercent / 100);
+    m_sounding = m_everywhere = true;
+    apply();
+}
+
+void Ducking::bellStartedIn(const QList<qint64> &zones)
+{
+    m_sounding = true;
+    if (zones.isEmpty())
+        m_everywhere = true;
+    for (qint64 z : zones)
+        m_bellZones.insert(z);
+    apply();
 }
 
 void Ducking::bellEnded()
 {
-    if (!m_ducked)
-        return;
-    setDucked(false);
-    rampTo(m_level);
+    m_sounding = m_everywhere = false;
+    m_bellZones.clear();
+    apply();
+}
+
+void Ducking::apply()
+{
+    QList<BroadcastPlayer::Output> outputs;
+    if (m_zoned)
+        outputs = m_zoned->outputs();
+    else
+        outputs.append({0, &m_broadcast});
+    QSet<AudioPlayer *> inUse;
+    bool any = false;
+    for (const BroadcastPlayer::Output &o : std::as_const(outputs)) {
+        inUse.insert(o.player);
+        // 广播输出 (zone 0) is where every bell is heard.
+        const bool want = m_enabled && m_sounding
+            && (m_everywhere || o.zone == 0 || m_bellZones.contains(o.zone));
+        Lane &lane = m_lanes[o.player];
+        if (want && !lane.lowered) {
+            // The level to come back to is the one before this bell, even
+            // when a ramp back from the last bell is still under way.
+            if (!lane.ramping)
+                lane.level = o.player->volume();
+            lane.lowered = true;
+            rampTo(o.player, lane, lane.level * kDuckPercent / 100);
+        } else if (!want && lane.lowered) {
+            lane.lowered = false;
+            rampTo(o.player, lane, lane.level);
+        }
+        any = any || lane.lowered;
+    }
+    // A player the broadcast no longer uses keeps its own level for later.
+    for (auto it = m_lanes.begin(); it != m_lanes.end();) {
+        if (inUse.contains(it.key())) {
+            ++it;
+            continue;
+        }
+        if (it->lowered || it->ramping)
+            setLevel(it.key(), it->level);
+        it = m_lanes.erase(it);
+    }
+    if (any != m_ducked)
+        setDucked(any);
 }
 
 void Ducking::setDucked(bool on)
@@ -52,29 +115,37 @@ void Ducking::setDucked(bool on)
     emit duckedChanged(on);
 }
 
-void Ducking::rampTo(int target)
+void Ducking::rampTo(AudioPlayer *player, Lane &lane, int target)
 {
-    m_from = m_broadcast.volume();
-    m_target = target;
-    m_step = 0;
+    lane.from = player->volume();
+    lane.target = target;
+    lane.step = 0;
+    lane.ramping = true;
     if (!ramp.isActive())
         ramp.start();
 }
 
 void Ducking::rampStep()
 {
-    ++m_step;
-    setLevel(m_from + (m_target - m_from) * m_step / kRampSteps);
-    if (m_step >= kRampSteps)
+    bool more = false;
+    for (auto it = m_lanes.begin(); it != m_lanes.end(); ++it) {
+        Lane &l = *it;
+        if (!l.ramping)
+            continue;
+        ++l.step;
+        setLevel(it.key(), l.from + (l.target - l.from) * l.step / kRampSteps);
+        l.ramping = l.step < kRampSteps;
+        more = more || l.ramping;
+    }
+    if (!more)
         ramp.stop();
 }
 
-void Ducking::setLevel(int v)
+void Ducking::setLevel(AudioPlayer *player, int v)
 {
-    if (m_broadcast.volume() != v)
-        m_broadcast.setVolume(v);
+    if (player->volume() != v)
+        player->setVolume(v);
 }
-
 BellSoundWatch::BellSoundWatch(AudioPlayer &bell, QObject *parent)
     : QObject(parent), m_bell(bell)
 {

@@ -20,7 +20,7 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
     QFont f(QStringLiteral("宋体"));
     f.setPixelSize(16);
     setFont(f);
-    setFixedSize(624, 438);
+    setFixedSize(624, kHeight);
 
     ListBox1 = new PlaylistBox(this);
     ListBox1->setObjectName(QStringLiteral("ListBox1"));
@@ -59,6 +59,30 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
     duckedNote->setGeometry(16, 410, 465, 24);
     duckedNote->setStyleSheet(QStringLiteral("color: #a05a00;"));
     duckedNote->hide();
+
+    // Below the window as it always was: the window grows only where zones exist.
+    zoneLabel = new QLabel(QStringLiteral("播出位置："), this);
+    zoneLabel->setObjectName(QStringLiteral("zoneLabel"));
+    zoneLabel->setGeometry(16, kHeight + 8, 100, 24);
+    ListFenQu = new QListWidget(this);
+    ListFenQu->setObjectName(QStringLiteral("ListFenQu"));
+    ListFenQu->setGeometry(16, kHeight + 34, 592, 34);
+    ListFenQu->setFlow(QListView::LeftToRight);
+    ListFenQu->setWrapping(false);
+    ListFenQu->setSpacing(2);
+    ListFenQu->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    zoneNote = new QLabel(this);
+    zoneNote->setObjectName(QStringLiteral("zoneNote"));
+    zoneNote->setGeometry(16, kHeight + 70, 592, 24);
+    zoneNote->setStyleSheet(QStringLiteral("color: #c00000;"));
+    for (QWidget *w : {static_cast<QWidget *>(zoneLabel), static_cast<QWidget *>(ListFenQu),
+                       static_cast<QWidget *>(zoneNote)})
+        w->hide();
+    if (BroadcastPlayer *zoned = m_player.zoned()) {
+        m_zones = std::make_unique<BroadcastZones>(store, *zoned);
+        connect(zoned, &BroadcastPlayer::outputsChanged, this, &TFormLinShiGuangBo::showZoneNote);
+        connect(ListFenQu, &QListWidget::itemChanged, this, &TFormLinShiGuangBo::zoneItemChanged);
+    }
 
     Timer1 = &m_player.Timer1;
     TimerPostion = new QTimer(this);
@@ -136,7 +160,55 @@ void TFormLinShiGuangBo::showPlayer()
     ButtonPaused->setEnabled(m_player.pauseEnabled());
     TrackBar1->setValue(m_player.bar());
     playTime->setText(m_player.playTime());
+    // The choice holds from one start to the next: not while a file plays.
+    ListFenQu->setEnabled(!m_player.playMode());
     m_showing = false;
+}
+
+void TFormLinShiGuangBo::showZones()
+{
+    const bool any = m_zones && !m_zones->zones().isEmpty();
+    for (QWidget *w : {static_cast<QWidget *>(zoneLabel), static_cast<QWidget *>(ListFenQu)})
+        w->setVisible(any);
+    setFixedSize(624, any ? kHeight + 100 : kHeight);
+    if (!any)
+        return;
+    m_showing = true;
+    const QList<qint64> chosen = m_zones->chosen();
+    ListFenQu->clear();
+    auto add = [this](const QString &text, qint64 id, bool on) {
+        auto *item = new QListWidgetItem(text, ListFenQu);
+        item->setData(Qt::UserRole, id);
+        item->setFlags(Qt::ItemIsUserCheckable | Qt::ItemIsEnabled);
+        item->setCheckState(on ? Qt::Checked : Qt::Unchecked);
+    };
+    add(BroadcastZones::kBroadcastOutput, 0, chosen.isEmpty());
+    for (const Zone &z : m_zones->zones())
+        add(z.name, z.id, chosen.contains(z.id));
+    m_showing = false;
+}
+
+void TFormLinShiGuangBo::zoneItemChanged(QListWidgetItem *item)
+{
+    if (m_showing || !m_zones)
+        return;
+    QList<qint64> ids;
+    // Checking 广播输出 clears the zones; otherwise the zones checked.
+    if (!(item->data(Qt::UserRole).toLongLong() == 0 && item->checkState() == Qt::Checked))
+        for (int i = 1; i < ListFenQu->count(); ++i)
+            if (ListFenQu->item(i)->checkState() == Qt::Checked)
+                ids << ListFenQu->item(i)->data(Qt::UserRole).toLongLong();
+    // Shown as it holds even when it could not be kept.
+    QTimer::singleShot(0, this, &TFormLinShiGuangBo::showZones);
+    guarded([this, ids] { m_zones->choose(ids); });
+}
+
+void TFormLinShiGuangBo::showZoneNote()
+{
+    const QString text = m_zones ? BroadcastPlayer::noteText(m_player.zoned()->skipped()) : QString();
+    zoneNote->setText(text);
+    zoneNote->setToolTip(text);
+    zoneNote->setVisible(!text.isEmpty() && ListFenQu->isVisibleTo(this));
 }
 
 int TFormLinShiGuangBo::rowAt(const QPoint &pos) const
@@ -209,7 +281,15 @@ void TFormLinShiGuangBo::keyPressEvent(QKeyEvent *event)
     QDialog::keyPressEvent(event);
 }
 
-void TFormLinShiGuangBo::FormShow() { m_player.FormShow(); }
+void TFormLinShiGuangBo::FormShow()
+{
+    if (m_zones) {
+        guarded([this] { m_zones->refresh(); });
+        showZones();
+        showZoneNote();
+    }
+    m_player.FormShow();
+}
 void TFormLinShiGuangBo::FormClose() { m_player.FormClose(); }
 
 // -------------------------------------------------------------------- player

@@ -5,18 +5,21 @@
 // It closes only by its close box: Escape does not cut a live broadcast.
 #include "adhocplayer.h"
 #include "adhocplaylist.h"
+#include "broadcastzones.h"
 #include "playlistbox.h"
 
 #include <QDialog>
 #include <QLabel>
 #include <QPushButton>
 #include <QTimer>
+#include <memory>
 
 class Ducking;
 
 class TFormLinShiGuangBo : public QDialog {
     Q_OBJECT
 public:
+    static constexpr int kHeight = 438; // without the row of zones
     // The player is the window's own MediaPlayer1, owned by the caller; the
     // store, boxes and dialogs are shared with the main window.
     TFormLinShiGuangBo(BellStore &store, AudioPlayer &player, Messages &messages,
@@ -37,6 +40,13 @@ public:
     AudioPlayer &MediaPlayer1;
     QLabel *playTime;   // "01:23 / 04:56" of the line that plays
     QLabel *duckedNote; // shown while a bell lowers the broadcast
+    // Where it plays: 广播输出 or zones, one check box each. Shown only when
+    // zones exist and the player can play in them.
+    QLabel *zoneLabel;
+    QListWidget *ListFenQu;
+    QLabel *zoneNote; // the zones that stay silent, and why
+    // Null when the player cannot play in zones.
+    BroadcastZones *zoneChoice() { return m_zones.get(); }
 
     // Shows the ducking's state while the window is open.
     void watchDucking(const Ducking &ducking);
@@ -76,9 +86,15 @@ private:
     void showLines();
     void showSelection(int row);
     void showPlayer();
+    void showZones();
+    void showZoneNote();
+    // A check box of ListFenQu changed: the choice follows the rule that
+    // 广播输出 is checked exactly when no zone is.
+    void zoneItemChanged(QListWidgetItem *item);
 
     AdhocPlaylist m_list;
     AdhocPlayer m_player;
     Messages &m_messages;
+    std::unique_ptr<BroadcastZones> m_zones;
     bool m_showing = false; // the widgets are being set from the state
 };

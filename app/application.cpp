@@ -1,5 +1,6 @@
 #include "application.h"
 
+#include "broadcastplayer.h"
 #include "calendarcommands.h"
 #include "ducking.h"
 #include "firststart.h"
@@ -19,6 +20,7 @@
 #include <QCoreApplication>
 #include <QDir>
 #include <QTimer>
+#include <algorithm>
 
 DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
 {
@@ -44,7 +46,11 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_sparePlayer->setConfinedTo(m_ctx.paths.musicFolder());
     // The editor's playback is a test of the bells' sound: their output.
     m_editorPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
-    m_adhocPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast));
+    // The broadcast plays on 广播输出 or in zones, each zone's player made
+    // when the broadcast first plays there.
+    m_adhocPlayer = std::make_unique<BroadcastPlayer>(
+        m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast)),
+        [this](const Zone &zone) { return m_ctx.makePlayer(zone.output); });
 
     m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
     m_calendar = std::make_unique<SchoolCalendar>(m_store);
@@ -97,8 +103,16 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_ducking = std::make_unique<Ducking>(*m_adhocPlayer, m_settings.get());
     m_bellWatch = std::make_unique<BellSoundWatch>(*m_player);
     Ducking *ducking = m_ducking.get();
-    QObject::connect(m_engine.get(), &RingEngine::rang, ducking,
-                     [ducking] { ducking->bellStarted(); });
+    // Lowered only in the zones the bell rings in; a bell on 铃声输出 (no
+    // zone the engine knows) is heard everywhere.
+    QObject::connect(m_engine.get(), &RingEngine::rang, ducking, [this, ducking](int index) {
+        QList<qint64> zones;
+        if (m_board->day().contains(index))
+            for (qint64 id : m_board->day().entry(index).zones)
+                if (std::any_of(m_zones.begin(), m_zones.end(), [id](const Zone &z) { return z.id == id; }))
+                    zones << id;
+        ducking->bellStartedIn(zones);
+    });
     QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking,
                      [ducking] { ducking->bellEnded(); });
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::started, ducking, &Ducking::bellStarted);

@@ -1,0 +1,354 @@
+#include "broadcastplayer.h"
+
+#include "audiolog.h"
+
+#include <algorithm>
+#include <utility>
+
+QString BroadcastPlayer::noteText(const QStringList &zonesAndReasons)
+{
+    if (zonesAndReasons.isEmpty())
+        return {};
+    return QStringLiteral("以下分区没有播出：%1").arg(zonesAndReasons.join(QStringLiteral("；")));
+}
+
+BroadcastPlayer::BroadcastPlayer(std::unique_ptr<AudioPlayer> broadcastOutput,
+                                 ZonePlayerFactory makeZonePlayer, QObject *parent)
+    : AudioPlayer(parent), m_main(std::move(broadcastOutput)),
+      m_makeZonePlayer(std::move(makeZonePlayer))
+{
+    m_live.append(Live{Zone{}, m_main.get()});
+    // 广播输出 is one player as it always was: its news passes unchanged.
+    connect(m_main.get(), &AudioPlayer::opened, this, [this] {
+        if (!inZones())
+            emit opened();
+    });
+    connect(m_main.get(), &AudioPlayer::openFailed, this,
+            [this](const QString &text, AudioError::Cause cause) {
+                if (!inZones())
+                    emit openFailed(text, cause);
+            });
+    watch(m_main.get());
+}
+
+BroadcastPlayer::~BroadcastPlayer()
+{
+    // The zones' players go first: none of their news may reach a half-gone
+    // object.
+    for (auto &[key, p] : m_zonePlayers)
+        p->disconnect(this);
+    m_main->disconnect(this);
+}
+
+void BroadcastPlayer::watch(AudioPlayer *p)
+{
+    connect(p, &AudioPlayer::ended, this, [this, p](bool interrupted) { playerEnded(p, interrupted); });
+}
+
+void BroadcastPlayer::setZones(const QList<Zone> &zones)
+{
+    m_zones = zones;
+}
+
+QList<BroadcastPlayer::Output> BroadcastPlayer::outputs() const
+{
+    QList<Output> list;
+    for (const Live &l : m_live)
+        list.append({l.zone.id, l.player});
+    return list;
+}
+
+AudioPlayer *BroadcastPlayer::playerOf(const Zone &zone)
+{
+    std::unique_ptr<AudioPlayer> &p = m_zonePlayers[{zone.id, zone.output}];
+    if (!p && m_makeZonePlayer) {
+        p = m_makeZonePlayer(zone);
+        if (!p)
+            return nullptr;
+        p->setVolume(m_volume);
+        AudioPlayer *raw = p.get();
+        watch(raw);
+        connect(raw, &AudioPlayer::opened, this, [this, raw] { playerOpened(raw); });
+        connect(raw, &AudioPlayer::openFailed, this,
+                [this, raw](const QString &text, AudioError::Cause cause) {
+                    playerOpenFailed(raw, text, cause);
+                });
+    }
+    return p.get();
+}
+
+void BroadcastPlayer::skip(const Zone &zone, const QString &reason)
+{
+    qCWarning(lcAudio).noquote() << "the broadcast is silent in zone" << zone.name << ":" << reason;
+    m_skipped.append(QStringLiteral("%1（%2）").arg(zone.name, reason));
+}
+
+void BroadcastPlayer::admit(const Zone &zone, AudioPlayer *p)
+{
+    const QString missing = p->missingOutput();
+    if (!missing.isEmpty()) {
+        p->close();
+        m_failure = AudioError(missingOutputReason(missing), AudioError::Cause::Output);
+        skip(zone, missingOutputReason(missing));
+        return;
+    }
+    // In the order the zones were chosen: the first is the one shown.
+    const auto order = [this](qint64 id) {
+        return std::find_if(m_zones.begin(), m_zones.end(), [id](const Zone &z) { return z.id == id; })
+            - m_zones.begin();
+    };
+    auto at = std::find_if(m_live.begin(), m_live.end(),
+                           [&](const Live &l) { return order(l.zone.id) > order(zone.id); });
+    m_live.insert(at, Live{zone, p});
+}
+
+void BroadcastPlayer::open()
+{
+    close();
+    m_skipped.clear();
+    m_failure.reset();
+    if (!inZones()) {
+        m_live = {Live{Zone{}, m_main.get()}};
+        emit outputsChanged();
+        m_main->setFileName(m_file);
+        m_main->open();
+        return;
+    }
+    m_live.clear();
+    std::optional<AudioError> fileError;
+    for (const Zone &zone : std::as_const(m_zones)) {
+        AudioPlayer *p = playerOf(zone);
+        if (!p) {
+            m_failure = AudioError(kNoPlayerReason, AudioError::Cause::Output);
+            skip(zone, kNoPlayerReason);
+            continue;
+        }
+        try {
+            p->close();
+            p->setFileName(m_file);
+            p->open();
+        } catch (const AudioError &e) {
+            if (e.isPending()) {
+                m_pending.append({zone, p});
+                continue;
+            }
+            if (!e.isOutputFailure() && !fileError)
+                fileError = e;
+            m_failure = e;
+            skip(zone, e.text());
+            continue;
+        }
+        admit(zone, p);
+    }
+    emit outputsChanged();
+    if (!m_pending.isEmpty())
+        throw AudioError(m_file, AudioError::Cause::Pending);
+    if (m_live.isEmpty()) {
+        // The same file fails everywhere: that is the file, not the zones.
+        if (fileError)
+            throw *fileError;
+        throw AudioError(m_failure ? m_failure->text() : kNoPlayerReason, AudioError::Cause::Output);
+    }
+}
+
+void BroadcastPlayer::playerOpened(AudioPlayer *p)
+{
+    const auto it = std::find_if(m_pending.begin(), m_pending.end(),
+                                 [p](const auto &z) { return z.second == p; });
+    if (it == m_pending.end())
+        return;
+    const Zone zone = it->first;
+    m_pending.erase(it);
+    admit(zone, p);
+    pendingDone();
+}
+
+void BroadcastPlayer::playerOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause)
+{
+    const auto it = std::find_if(m_pending.begin(), m_pending.end(),
+                                 [p](const auto &z) { return z.second == p; });
+    if (it == m_pending.end())
+        return;
+    skip(it->first, text);
+    m_failure = AudioError(text, cause);
+    m_pending.erase(it);
+    pendingDone();
+}
+
+void BroadcastPlayer::pendingDone()
+{
+    if (!m_pending.isEmpty())
+        return;
+    emit outputsChanged();
+    if (!m_live.isEmpty())
+        emit opened();
+    else
+        emit openFailed(m_failure ? m_failure->text() : kNoPlayerReason,
+                        m_failure ? m_failure->cause() : AudioError::Cause::Output);
+}
+
+void BroadcastPlayer::close()
+{
+    for (const auto &[zone, p] : std::as_const(m_pending))
+        p->close();
+    m_pending.clear();
+    for (const Live &l : std::as_const(m_live))
+        l.player->close();
+}
+
+AudioPlayer &BroadcastPlayer::requireOpen() const
+{
+    AudioPlayer *p = reference();
+    if (!p || !m_pending.isEmpty())
+        throw AudioError(QString::fromLatin1(kNoDeviceOpen));
+    return *p;
+}
+
+void BroadcastPlayer::onEach(const std::function<void(AudioPlayer &)> &op)
+{
+    requireOpen();
+    if (!inZones()) {
+        op(*m_main);
+        return;
+    }
+    std::optional<AudioError> last;
+    bool dropped = false;
+    for (int i = 0; i < m_live.size();) {
+        try {
+            op(*m_live[i].player);
+            ++i;
+        } catch (const AudioError &e) {
+            last = e;
+            m_failure = e;
+            skip(m_live[i].zone, e.text());
+            m_live[i].player->close();
+            m_live.removeAt(i);
+            dropped = true;
+        }
+    }
+    if (dropped)
+        emit outputsChanged();
+    if (m_live.isEmpty() && last)
+        throw *last;
+}
+
+void BroadcastPlayer::play()
+{
+    const std::optional<qint64> from = std::exchange(m_start, std::nullopt);
+    onEach([from](AudioPlayer &p) {
+        if (from)
+            p.setStartPosition(*from);
+        p.play();
+    });
+}
+
+void BroadcastPlayer::stop()
+{
+    onEach([](AudioPlayer &p) { p.stop(); });
+}
+
+void BroadcastPlayer::pause()
+{
+    onEach([](AudioPlayer &p) { p.pause(); });
+}
+
+void BroadcastPlayer::seek(qint64 ms)
+{
+    onEach([ms](AudioPlayer &p) { p.seek(ms); });
+}
+
+qint64 BroadcastPlayer::length() const { return requireOpen().length(); }
+
+qint64 BroadcastPlayer::position() const
+{
+    return m_pending.isEmpty() && reference() ? reference()->position() : 0;
+}
+
+AudioPlayer::Mode BroadcastPlayer::mode() const
+{
+    return m_pending.isEmpty() && reference() ? reference()->mode() : Mode::NotReady;
+}
+
+bool BroadcastPlayer::interrupted() const
+{
+    return reference() && reference()->interrupted();
+}
+
+void BroadcastPlayer::setVolume(int percent)
+{
+    m_volume = std::clamp(percent, 0, 100);
+    m_main->setVolume(m_volume);
+    for (auto &[key, p] : m_zonePlayers)
+        p->setVolume(m_volume);
+}
+
+int BroadcastPlayer::volume() const
+{
+    return reference() ? reference()->volume() : m_volume;
+}
+
+QString BroadcastPlayer::missingOutput() const
+{
+    // Only 广播输出 falls back to the default output; a zone never does.
+    return inZones() ? QString() : m_main->missingOutput();
+}
+
+void BroadcastPlayer::setConfinedTo(const QString &folder)
+{
+    m_main->setConfinedTo(folder);
+}
+
+qint64 BroadcastPlayer::outputLatencyMs() const
+{
+    return reference() ? reference()->outputLatencyMs() : 0;
+}
+
+void BroadcastPlayer::playerEnded(AudioPlayer *p, bool interrupted)
+{
+    const auto it = std::find_if(m_live.begin(), m_live.end(), [p](const Live &l) { return l.player == p; });
+    if (it == m_live.end())
+        return;
+    // A zone whose output died goes silent alone while others play on.
+    if (interrupted && inZones() && m_live.size() > 1) {
+        skip(it->zone, kInterruptedReason);
+        m_live.erase(it);
+        emit outputsChanged();
+        return;
+    }
+    // The first zone's end is the file's end: the others end with it.
+    if (it == m_live.begin())
+        emit ended(interrupted);
+}
+
+void BroadcastPlayer::keepInStep()
+{
+    AudioPlayer *first = reference();
+    if (!inZones() || m_live.size() < 2 || !m_pending.isEmpty() || !first->isPlaying())
+        return;
+    const qint64 at = first->position();
+    for (int i = 1; i < m_live.size(); ++i) {
+        Live &l = m_live[i];
+        if (l.settle > 0) {
+            --l.settle;
+            continue;
+        }
+        if (!l.player->isPlaying() || std::abs(l.player->position() - at) <= kStepMs) {
+            l.strikes = 0;
+            continue;
+        }
+        if (++l.strikes < kStepStrikes)
+            continue;
+        const qint64 drift = l.player->position() - at;
+        l.strikes = 0;
+        l.settle = kStepSettleChecks;
+        try {
+            l.player->setStartPosition(first->position());
+            l.player->play();
+            qCInfo(lcAudio).noquote() << "zone" << l.zone.name << "was" << drift
+                                      << "ms out of step with" << m_live[0].zone.name << "and was sought back";
+        } catch (const AudioError &e) {
+            // Its output is failing: the next operation leaves it out.
+            qCWarning(lcAudio).noquote() << "seeking zone" << l.zone.name << "back into step:" << e.text();
+        }
+    }
+}

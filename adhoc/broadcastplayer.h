@@ -1,0 +1,134 @@
+#pragma once
+// The ad-hoc broadcast's player: one AudioPlayer to the window, sounding
+// either on 广播输出 (its own player, as always) or in a set of zones, one
+// player per zone, made when first needed and kept.
+//
+// In zones every operation goes to every zone that plays: all open first,
+// then all start together; stop, pause, seek and the start position act on
+// all. Mode, position, length and the file's end are the first playing
+// zone's. keepInStep(), called at the position bar's pace, brings back a
+// zone that has drifted from the first one by more than kStepMs.
+//
+// A zone whose output is missing, fails or dies is left out with a note
+// (skipped()) and the others play on. It never falls back to the system's
+// default output: that would be another building. Only when no zone can play
+// does an operation throw, as one player would.
+#include "audioplayer.h"
+#include "zonestore.h"
+
+#include <QList>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+class BroadcastPlayer : public AudioPlayer {
+    Q_OBJECT
+public:
+    // Makes the player of a zone's output; nullptr when it cannot.
+    using ZonePlayerFactory = std::function<std::unique_ptr<AudioPlayer>(const Zone &zone)>;
+
+    // A zone drifted further than this from the first is sought back.
+    static constexpr qint64 kStepMs = 40;
+    // Checks a zone must be out of step in a row before it is sought (one
+    // late position report is no drift), and checks left alone after a seek
+    // while the zone's sound settles.
+    static constexpr int kStepStrikes = 2;
+    static constexpr int kStepSettleChecks = 10;
+
+    // Why a zone stayed silent, for the window's note.
+    static QString missingOutputReason(const QString &device)
+    {
+        return QStringLiteral("声音输出「%1」不存在").arg(device);
+    }
+    static inline const QString kNoPlayerReason = QStringLiteral("无法打开声音输出");
+    static inline const QString kInterruptedReason = QStringLiteral("声音输出在播放中途中断");
+    // "以下分区没有播出：乙（…）；丙（…）", empty when every zone plays.
+    static QString noteText(const QStringList &zonesAndReasons);
+
+    BroadcastPlayer(std::unique_ptr<AudioPlayer> broadcastOutput, ZonePlayerFactory makeZonePlayer,
+                    QObject *parent = nullptr);
+    ~BroadcastPlayer() override;
+
+    // Where the next open() plays: these zones, or 广播输出 when empty.
+    void setZones(const QList<Zone> &zones);
+    QList<Zone> zones() const { return m_zones; }
+
+    // A player that sounds the file now: zone 0 is 广播输出.
+    struct Output {
+        qint64 zone = 0;
+        AudioPlayer *player = nullptr;
+    };
+    // Those in use since the last open(), the first zone's first.
+    QList<Output> outputs() const;
+    // The zones of the last open() that stay silent, each "名称（why）".
+    QStringList skipped() const { return m_skipped; }
+    // The player that is 广播输出 (its output is set through setOutputDevice()).
+    AudioPlayer &broadcastOutput() { return *m_main; }
+
+    void keepInStep();
+
+    void setFileName(const QString &path) override { m_file = path; }
+    QString fileName() const override { return m_file; }
+    void open() override;
+    bool opening() const override { return !m_pending.empty(); }
+    void close() override;
+    void play() override;
+    void stop() override;
+    void pause() override;
+    void seek(qint64 ms) override;
+    void setStartPosition(qint64 ms) override { m_start = ms; }
+    qint64 length() const override;
+    qint64 position() const override;
+    Mode mode() const override;
+    bool interrupted() const override;
+    void setVolume(int percent) override;
+    int volume() const override;
+    void setOutputDevice(const QString &name) override { m_main->setOutputDevice(name); }
+    QString outputDevice() const override { return m_main->outputDevice(); }
+    QString missingOutput() const override;
+    QList<AudioOutputDevice> outputDevices() override { return m_main->outputDevices(); }
+    void setConfinedTo(const QString &folder) override;
+    qint64 outputLatencyMs() const override;
+
+signals:
+    // outputs() or skipped() changed.
+    void outputsChanged();
+
+private:
+    struct Live {
+        Zone zone; // id 0: 广播输出
+        AudioPlayer *player = nullptr;
+        int strikes = 0; // checks out of step in a row
+        int settle = 0;  // checks still to leave alone
+    };
+    bool inZones() const { return !m_zones.isEmpty(); }
+    AudioPlayer *reference() const { return m_live.isEmpty() ? nullptr : m_live.first().player; }
+    AudioPlayer &requireOpen() const;
+    AudioPlayer *playerOf(const Zone &zone);
+    void watch(AudioPlayer *p);
+    // A zone's player has its file open: it plays, unless its output is
+    // missing (that would be the default output, another building).
+    void admit(const Zone &zone, AudioPlayer *p);
+    void skip(const Zone &zone, const QString &reason);
+    // Runs op on every zone that plays; a zone that fails is left out. Throws
+    // the last failure when none is left.
+    void onEach(const std::function<void(AudioPlayer &)> &op);
+    void playerOpened(AudioPlayer *p);
+    void playerOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
+    void pendingDone();
+    void playerEnded(AudioPlayer *p, bool interrupted);
+
+    std::unique_ptr<AudioPlayer> m_main;
+    ZonePlayerFactory m_makeZonePlayer;
+    // By zone id and output: a zone whose output changed gets a new one.
+    std::map<std::pair<qint64, QString>, std::unique_ptr<AudioPlayer>> m_zonePlayers;
+    QList<Zone> m_zones;
+    QString m_file;
+    std::optional<qint64> m_start;
+    int m_volume = 100;
+    QList<Live> m_live;
+    QList<std::pair<Zone, AudioPlayer *>> m_pending; // zones whose open goes on
+    std::optional<AudioError> m_failure;             // why the last zone failed
+    QStringList m_skipped;
+};
