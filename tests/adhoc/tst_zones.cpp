@@ -1,0 +1,231 @@
+// The broadcast in zones, with fake players: where it plays and how the
+// choice is kept, every zone following the window's commands, zones that
+// fail left out (never moved to the default output), step keeping, and which
+// players a bell lowers.
+#include "adhocfixture.h"
+#include "broadcastzones.h"
+#include "ducking.h"
+#include "settings.h"
+
+#include <QTest>
+#include <map>
+
+using Mode = AudioPlayer::Mode;
+
+namespace {
+// Zones 甲 乙 丙 on outputs a b c, a broadcast player over fake players and
+// the ad-hoc logic that drives it.
+struct Zoned : AdhocFakes {
+    bool ok = store.open(home.db()).isEmpty();
+    std::map<QString, FakePlayer *> made; // by output
+    QStringList missingOutputs, downOutputs;
+    BroadcastPlayer broadcast{std::make_unique<FakePlayer>(&clock), [this](const Zone &z) {
+                                  auto p = std::make_unique<FakePlayer>(&clock);
+                                  p->missing = missingOutputs.contains(z.output) ? z.output : QString();
+                                  p->outputDown = downOutputs.contains(z.output);
+                                  made[z.output] = p.get();
+                                  return p;
+                              }};
+    FakePlayer &main = static_cast<FakePlayer &>(broadcast.broadcastOutput());
+    AdhocPlaylist list{store, msgs, dialogs};
+    AdhocPlayer adhoc{list, broadcast, msgs};
+    BroadcastZones choice{store, broadcast};
+    qint64 jia = 0, yi = 0, bing = 0;
+
+    Zoned()
+    {
+        ZoneStore zones(store);
+        jia = zones.add({0, "甲", "a", 0});
+        yi = zones.add({0, "乙", "b", 0});
+        bing = zones.add({0, "丙", "c", 0});
+        dialogs.openManyAnswers.push_back({home.touchMusic("one.wav"), home.touchMusic("two.wav")});
+        list.addFiles();
+        choice.refresh();
+    }
+    FakePlayer *of(const char *output) { return made.count(output) ? made[output] : nullptr; }
+    void tick(qint64 ms)
+    {
+        clock.advanceMs(ms);
+        adhoc.TimerPostionTimer();
+        if (adhoc.Timer1.isActive())
+            adhoc.Timer1Timer();
+    }
+};
+} // namespace
+
+class TestZones : public QObject {
+    Q_OBJECT
+private slots:
+    void theChoiceIsKeptAndDropsDeletedZones()
+    {
+        Zoned f;
+        QVERIFY(f.ok);
+        QVERIFY(f.choice.chosen().isEmpty()); // 广播输出 by default
+        f.choice.choose({f.yi, f.jia, 999});
+        QCOMPARE(f.choice.chosen(), (QList<qint64>{f.jia, f.yi}));
+        QCOMPARE(f.broadcast.zones().size(), 2);
+        ZoneStore(f.store).remove(f.yi);
+        BroadcastZones again(f.store, f.broadcast);
+        again.refresh();
+        QCOMPARE(again.chosen(), QList<qint64>{f.jia});
+        QCOMPARE(f.broadcast.zones(), (QList<Zone>{{f.jia, "甲", "a", 0}}));
+    }
+
+    void theWindowShowsTheChoiceOnlyWhereZonesExist()
+    {
+        AdhocFakes plain;
+        QVERIFY(plain.store.open(plain.home.db()).isEmpty());
+        BroadcastPlayer bp(std::make_unique<FakePlayer>(&plain.clock), nullptr);
+        TFormLinShiGuangBo bare(plain.store, bp, plain.msgs, plain.dialogs);
+        bare.show();
+        QVERIFY(bare.ListFenQu->isHidden());
+        QCOMPARE(bare.height(), TFormLinShiGuangBo::kHeight);
+
+        Zoned f;
+        TFormLinShiGuangBo form(f.store, f.broadcast, f.msgs, f.dialogs);
+        form.show();
+        QVERIFY(!form.ListFenQu->isHidden());
+        QCOMPARE(form.ListFenQu->count(), 4);
+        QCOMPARE(form.ListFenQu->item(0)->checkState(), Qt::Checked); // 广播输出
+        form.ListFenQu->item(3)->setCheckState(Qt::Checked);          // 甲 (by name: 丙 乙 甲)
+        QCOMPARE(form.zoneChoice()->chosen(), QList<qint64>{f.jia});
+        QTRY_COMPARE(form.ListFenQu->item(0)->checkState(), Qt::Unchecked);
+        form.ListFenQu->item(0)->setCheckState(Qt::Checked); // back to 广播输出
+        QVERIFY(form.zoneChoice()->chosen().isEmpty());
+        QTRY_COMPARE(form.ListFenQu->item(3)->checkState(), Qt::Unchecked);
+        QCOMPARE(Settings(f.store).value(BroadcastZones::kSetting), QString());
+    }
+
+    void everyZoneFollowsTheCommandsAndAFailedOneIsLeftOut()
+    {
+        Zoned f;
+        f.missingOutputs = {"b"};
+        f.downOutputs = {"c"};
+        f.choice.choose({f.jia, f.yi, f.bing});
+        f.adhoc.FormShow();
+        f.adhoc.ButtonPlayClick();
+        QCOMPARE(f.of("a")->played, QStringList{"one.wav"});
+        // 乙's output is missing: closed, never heard on the default output.
+        QVERIFY(f.of("b")->played.isEmpty());
+        QCOMPARE(f.of("b")->mode(), Mode::NotReady);
+        QVERIFY(f.main.played.isEmpty());
+        const QString note = BroadcastPlayer::noteText(f.broadcast.skipped());
+        QVERIFY2(note.contains("乙（声音输出「b」不存在）") && note.contains("丙（no output）"), qPrintable(note));
+        QVERIFY(f.msgs.shown.isEmpty()); // one zone plays: no box
+
+        f.downOutputs.clear();
+        f.of("c")->outputDown = false;
+        f.adhoc.ButtonPlayClick(); // stop
+        f.adhoc.ButtonPlayClick(); // start again: 丙 is back
+        QCOMPARE(f.of("c")->played, QStringList{"one.wav"});
+        f.tick(2000);
+        f.adhoc.ButtonPausedClick();
+        QCOMPARE(f.of("a")->mode(), Mode::Paused);
+        QCOMPARE(f.of("c")->mode(), Mode::Paused);
+        f.adhoc.ButtonPausedClick();
+        f.tick(4000); // one.wav (5 s) ends in the first zone: both move on
+        QCOMPARE(f.of("a")->played, (QStringList{"one.wav", "one.wav", "two.wav"}));
+        QCOMPARE(f.of("c")->played, (QStringList{"one.wav", "two.wav"}));
+
+        // An output dying under one zone silences it alone.
+        f.of("c")->interruptNow();
+        QCOMPARE(f.broadcast.outputs().size(), 1);
+        QVERIFY(f.broadcast.skipped().join("").contains(BroadcastPlayer::kInterruptedReason));
+        QCOMPARE(f.broadcast.mode(), Mode::Playing);
+
+        // No zone can play: the window says so as it does for one output.
+        f.adhoc.ButtonPlayClick();
+        f.of("a")->outputDown = true;
+        f.of("c")->outputDown = true;
+        f.adhoc.ButtonPlayClick();
+        QCOMPARE(f.msgs.texts(), QStringList{AdhocPlayer::kNoOutput});
+        QVERIFY(f.main.played.isEmpty());
+    }
+
+    void aZoneOutOfStepIsSoughtBack()
+    {
+        Zoned f;
+        f.choice.choose({f.jia, f.yi});
+        f.adhoc.FormShow();
+        f.adhoc.ButtonPlayClick();
+        f.tick(1000);
+        // Zones are shown by name: 乙 comes first, and 甲 follows it.
+        FakePlayer &a = *f.of("b"), &b = *f.of("a");
+        const int plays = b.playCount;
+        b.setStartPosition(b.position() + BroadcastPlayer::kStepMs); // at the bound: left alone
+        b.play();
+        f.tick(100);
+        f.tick(100);
+        QCOMPARE(b.position() - a.position(), BroadcastPlayer::kStepMs);
+        b.setStartPosition(b.position() + 200);
+        b.play();
+        f.tick(100); // one check out of step may be a late report
+        QCOMPARE(b.position() - a.position(), BroadcastPlayer::kStepMs + 200);
+        f.tick(100);
+        QCOMPARE(b.position(), a.position());
+        QCOMPARE(b.playCount, plays + 3);
+    }
+
+    // Which players a bell lowers: the bell's zones against the broadcast's.
+    void aBellLowersTheBroadcastOnlyWhereItRings_data()
+    {
+        QTest::addColumn<QStringList>("bell");      // zones by name; none: 铃声输出
+        QTest::addColumn<QStringList>("broadcast"); // none: 广播输出
+        QTest::addColumn<QStringList>("lowered");   // by name; "main" for 广播输出
+        QTest::newRow("bell everywhere, broadcast in zones") << QStringList{} << QStringList{"甲", "乙"} << QStringList{"乙", "甲"};
+        QTest::newRow("bell in one of them") << QStringList{"甲"} << QStringList{"甲", "乙"} << QStringList{"甲"};
+        QTest::newRow("bell elsewhere") << QStringList{"丙"} << QStringList{"甲", "乙"} << QStringList{};
+        QTest::newRow("bell over both and more") << QStringList{"乙", "丙"} << QStringList{"乙"} << QStringList{"乙"};
+        QTest::newRow("broadcast on its output") << QStringList{"丙"} << QStringList{} << QStringList{"main"};
+        QTest::newRow("both everywhere") << QStringList{} << QStringList{} << QStringList{"main"};
+    }
+    void aBellLowersTheBroadcastOnlyWhereItRings()
+    {
+        QFETCH(QStringList, bell);
+        QFETCH(QStringList, broadcast);
+        QFETCH(QStringList, lowered);
+        Zoned f;
+        const QHash<QString, qint64> id{{"甲", f.jia}, {"乙", f.yi}, {"丙", f.bing}};
+        QList<qint64> chosen, bellZones;
+        for (const QString &z : broadcast)
+            chosen << id[z];
+        for (const QString &z : bell)
+            bellZones << id[z];
+        f.choice.choose(chosen);
+        Ducking ducking(f.broadcast, nullptr);
+        f.adhoc.FormShow();
+        f.adhoc.ButtonPlayClick();
+        ducking.bellStartedIn(bellZones);
+        for (int i = 0; i < Ducking::kRampSteps; ++i)
+            ducking.rampStep();
+        QStringList low;
+        for (const BroadcastPlayer::Output &o : f.broadcast.outputs())
+            if (o.player->volume() == 20 && ducking.lowered(o.player))
+                low << (o.zone ? id.key(o.zone) : QStringLiteral("main"));
+            else
+                QCOMPARE(o.player->volume(), 100);
+        QCOMPARE(low, lowered);
+        QCOMPARE(ducking.ducked(), !lowered.isEmpty());
+        // The broadcast moves on to 甲 alone while the bell sounds: it goes
+        // down there only if the bell rings there.
+        f.adhoc.ButtonPlayClick();
+        f.choice.choose({f.jia});
+        f.adhoc.ButtonPlayClick();
+        for (int i = 0; i < Ducking::kRampSteps; ++i)
+            ducking.rampStep();
+        const bool inJia = bell.isEmpty() || bell.contains("甲");
+        QCOMPARE(f.of("a")->volume(), inJia ? 20 : 100);
+        QCOMPARE(ducking.ducked(), inJia);
+        if (f.of("b"))
+            QCOMPARE(f.of("b")->volume(), 100); // left lowered nowhere
+        QCOMPARE(f.main.volume(), 100);
+        ducking.bellEnded();
+        for (int i = 0; i < Ducking::kRampSteps; ++i)
+            ducking.rampStep();
+        QCOMPARE(f.of("a")->volume(), 100);
+        QVERIFY(!ducking.ducked());
+    }
+};
+
+QTEST_MAIN(TestZones)
+#include "tst_zones.moc"
