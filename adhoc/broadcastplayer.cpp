@@ -332,20 +332,39 @@ void BroadcastPlayer::keepInStep()
             --l.settle;
             continue;
         }
-        if (!l.player->isPlaying() || std::abs(l.player->position() - at) <= kStepMs) {
-            l.strikes = 0;
+        if (!l.player->isPlaying()) {
+            l.drifts.clear();
             continue;
         }
-        if (++l.strikes < kStepStrikes)
+        l.drifts.append(l.player->position() - at);
+        if (l.drifts.size() > kStepSamples)
+            l.drifts.removeFirst();
+        if (l.drifts.size() < kStepSamples)
             continue;
-        const qint64 drift = l.player->position() - at;
-        l.strikes = 0;
+        QList<qint64> sorted = l.drifts;
+        std::sort(sorted.begin(), sorted.end());
+        const qint64 drift = sorted[kStepSamples / 2];
+        if (std::abs(drift) <= kStepMs || l.seeks > kStepMaxSeeks)
+            continue;
+        if (l.seeks == kStepMaxSeeks) {
+            ++l.seeks;
+            qCWarning(lcAudio).noquote() << "zone" << l.zone.name << "stays" << drift << "ms out of step with"
+                                         << m_live[0].zone.name << "after" << kStepMaxSeeks << "seeks; left as it is";
+            continue;
+        }
+        // After a seek of ours, what is left over is how late this zone's
+        // seeks are heard.
+        qint64 &lag = m_seekLag[l.player];
+        if (l.seeks > 0)
+            lag = std::clamp<qint64>(lag - drift, 0, 1000);
+        ++l.seeks;
+        l.drifts.clear();
         l.settle = kStepSettleChecks;
         try {
-            l.player->setStartPosition(first->position());
+            l.player->setStartPosition(first->position() + lag);
             l.player->play();
-            qCInfo(lcAudio).noquote() << "zone" << l.zone.name << "was" << drift
-                                      << "ms out of step with" << m_live[0].zone.name << "and was sought back";
+            qCInfo(lcAudio).noquote() << "zone" << l.zone.name << "was" << drift << "ms out of step with"
+                                      << m_live[0].zone.name << "and was sought back (" << lag << "ms ahead)";
         } catch (const AudioError &e) {
             // Its output is failing: the next operation leaves it out.
             qCWarning(lcAudio).noquote() << "seeking zone" << l.zone.name << "back into step:" << e.text();

@@ -16,6 +16,7 @@
 #include "audioplayer.h"
 #include "zonestore.h"
 
+#include <QHash>
 #include <QList>
 #include <functional>
 #include <map>
@@ -30,11 +31,16 @@ public:
 
     // A zone drifted further than this from the first is sought back.
     static constexpr qint64 kStepMs = 40;
-    // Checks a zone must be out of step in a row before it is sought (one
-    // late position report is no drift), and checks left alone after a seek
-    // while the zone's sound settles.
-    static constexpr int kStepStrikes = 2;
-    static constexpr int kStepSettleChecks = 10;
+    // The drift is the median of this many checks: positions read under a
+    // busy machine jump by tens of milliseconds now and then.
+    static constexpr int kStepSamples = 5;
+    // Checks left alone after a seek, while the zone's sound and the
+    // positions it reports settle.
+    static constexpr int kStepSettleChecks = 20;
+    // Seeks per zone and file. A seek is heard a moment late: what the first
+    // one leaves over is learnt and added to the next. A zone that still
+    // will not keep step is left as it is rather than cut again and again.
+    static constexpr int kStepMaxSeeks = 3;
 
     // Why a zone stayed silent, for the window's note.
     static QString missingOutputReason(const QString &device)
@@ -99,8 +105,9 @@ private:
     struct Live {
         Zone zone; // id 0: 广播输出
         AudioPlayer *player = nullptr;
-        int strikes = 0; // checks out of step in a row
-        int settle = 0;  // checks still to leave alone
+        QList<qint64> drifts; // its position less the first's, last checks
+        int settle = 0;       // checks still to leave alone
+        int seeks = 0;        // brought back into step, with this file
     };
     bool inZones() const { return !m_zones.isEmpty(); }
     AudioPlayer *reference() const { return m_live.isEmpty() ? nullptr : m_live.first().player; }
@@ -131,4 +138,6 @@ private:
     QList<std::pair<Zone, AudioPlayer *>> m_pending; // zones whose open goes on
     std::optional<AudioError> m_failure;             // why the last zone failed
     QStringList m_skipped;
+    // How much later than asked each zone's player is heard after a seek.
+    QHash<AudioPlayer *, qint64> m_seekLag;
 };

@@ -13,14 +13,36 @@
 using Mode = AudioPlayer::Mode;
 
 namespace {
+// A zone's player whose seeks while it plays are heard lateMs late, as a
+// real output's are.
+struct LatePlayer : FakePlayer {
+    using FakePlayer::FakePlayer;
+    qint64 lateMs = 0;
+    std::optional<qint64> asked;
+    void setStartPosition(qint64 ms) override
+    {
+        asked = ms;
+        FakePlayer::setStartPosition(ms);
+    }
+    void play() override
+    {
+        if (asked && mode() == Mode::Playing)
+            FakePlayer::setStartPosition(*asked - lateMs);
+        asked.reset();
+        FakePlayer::play();
+    }
+};
+
 // Zones 甲 乙 丙 on outputs a b c, a broadcast player over fake players and
 // the ad-hoc logic that drives it.
 struct Zoned : AdhocFakes {
     bool ok = store.open(home.db()).isEmpty();
-    std::map<QString, FakePlayer *> made; // by output
+    std::map<QString, LatePlayer *> made; // by output
     QStringList missingOutputs, downOutputs;
+    qint64 fileMs = 5000; // how long each file plays
     BroadcastPlayer broadcast{std::make_unique<FakePlayer>(&clock), [this](const Zone &z) {
-                                  auto p = std::make_unique<FakePlayer>(&clock);
+                                  auto p = std::make_unique<LatePlayer>(&clock);
+                                  p->defaultLength = fileMs;
                                   p->missing = missingOutputs.contains(z.output) ? z.output : QString();
                                   p->outputDown = downOutputs.contains(z.output);
                                   made[z.output] = p.get();
@@ -42,7 +64,7 @@ struct Zoned : AdhocFakes {
         list.addFiles();
         choice.refresh();
     }
-    FakePlayer *of(const char *output) { return made.count(output) ? made[output] : nullptr; }
+    LatePlayer *of(const char *output) { return made.count(output) ? made[output] : nullptr; }
     void tick(qint64 ms)
     {
         clock.advanceMs(ms);
@@ -145,25 +167,34 @@ private slots:
     void aZoneOutOfStepIsSoughtBack()
     {
         Zoned f;
+        f.fileMs = 60'000;
         f.choice.choose({f.jia, f.yi});
         f.adhoc.FormShow();
         f.adhoc.ButtonPlayClick();
-        f.tick(1000);
         // Zones are shown by name: 乙 comes first, and 甲 follows it.
-        FakePlayer &a = *f.of("b"), &b = *f.of("a");
-        const int plays = b.playCount;
-        b.setStartPosition(b.position() + BroadcastPlayer::kStepMs); // at the bound: left alone
-        b.play();
-        f.tick(100);
-        f.tick(100);
-        QCOMPARE(b.position() - a.position(), BroadcastPlayer::kStepMs);
-        b.setStartPosition(b.position() + 200);
-        b.play();
-        f.tick(100); // one check out of step may be a late report
-        QCOMPARE(b.position() - a.position(), BroadcastPlayer::kStepMs + 200);
-        f.tick(100);
-        QCOMPARE(b.position(), a.position());
-        QCOMPARE(b.playCount, plays + 3);
+        FakePlayer &first = *f.of("b");
+        LatePlayer &zone = *f.of("a");
+        const auto off = [&] { return zone.position() - first.position(); };
+        const auto checks = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                f.tick(100);
+        };
+        zone.setStartPosition(zone.position() + BroadcastPlayer::kStepMs); // at the bound: left alone
+        zone.play();
+        checks(BroadcastPlayer::kStepSamples + 1);
+        QCOMPARE(off(), BroadcastPlayer::kStepMs);
+        zone.setStartPosition(zone.position() + 200);
+        zone.play();
+        zone.lateMs = 150;
+        const int plays = zone.playCount;
+        checks(BroadcastPlayer::kStepSamples / 2); // a jump or two is no drift yet
+        QCOMPARE(zone.playCount, plays);
+        checks(1); // most checks agree: sought back, and heard 150 ms late
+        QCOMPARE(off(), -150);
+        checks(BroadcastPlayer::kStepSettleChecks + BroadcastPlayer::kStepSamples);
+        QCOMPARE(off(), 0); // the second seek asks for 150 ms more
+        checks(100);
+        QCOMPARE(zone.playCount, plays + 2);
     }
 
     // Which players a bell lowers: the bell's zones against the broadcast's.
