@@ -164,6 +164,30 @@ private slots:
         QVERIFY(f.main.played.isEmpty());
     }
 
+    void aSlowZoneHoldsTheStartUntilItIsOpen()
+    {
+        Zoned f;
+        f.choice.choose({f.jia, f.yi});
+        f.adhoc.FormShow(); // makes the players
+        f.of("a")->slowOpen = true;
+        f.adhoc.ButtonPlayClick();
+        QVERIFY(f.of("a")->played.isEmpty() && f.of("b")->played.isEmpty()); // started together
+        QCOMPARE(f.broadcast.mode(), Mode::NotReady);
+        f.of("a")->slowOpen = false;
+        f.of("a")->finishOpen();
+        QCOMPARE(f.of("a")->played, QStringList{"one.wav"});
+        QCOMPARE(f.of("b")->played, QStringList{"one.wav"});
+        // A slow zone that fails leaves the other playing, and says why.
+        f.adhoc.ButtonPlayClick();
+        f.of("a")->slowOpen = true;
+        f.adhoc.ButtonPlayClick();
+        f.of("a")->outputDown = true;
+        f.of("a")->finishOpen();
+        QCOMPARE(f.of("b")->played, (QStringList{"one.wav", "one.wav"}));
+        QCOMPARE(f.broadcast.skipped(), QStringList{"甲（no output）"});
+        QVERIFY(f.msgs.shown.isEmpty());
+    }
+
     void aZoneOutOfStepIsSoughtBack()
     {
         Zoned f;
