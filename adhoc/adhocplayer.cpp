@@ -281,6 +281,20 @@ void AdhocPlayer::ButtonPausedClick()
     });
 }
 
+bool AdhocPlayer::pauseIfPlaying()
+{
+    if (!playMode() || m_pauseCaption != kPause)
+        return false;
+    ButtonPausedClick();
+    return m_pauseCaption == kContinue;
+}
+
+void AdhocPlayer::continueIfPaused()
+{
+    if (playMode() && m_pauseCaption == kContinue)
+        ButtonPausedClick();
+}
+
 void AdhocPlayer::Timer1Timer()
 {
     // A box this tick opened lets further ticks run; they wait for it. An

@@ -66,6 +66,11 @@ public:
     void ListBox1DblClick();
     void Timer1Timer();
     void TimerPostionTimer();
+    // For a broadcast that cuts in: pauses what plays, in every zone, as
+    // "暂  停" does, and says whether it did (idle, or already paused by the
+    // operator: nothing). continueIfPaused() is "继  续" when paused.
+    bool pauseIfPlaying();
+    void continueIfPaused();
     // A line dragged over the bar at value: the playing file goes on from there.
     void dragOverBar(int value);
     // The window opens: rebuild the list, select and open the first line.

@@ -164,6 +164,24 @@ private slots:
         QVERIFY(f.main.played.isEmpty());
     }
 
+    void aCutInPausesEveryZoneOnlyWhenItPlays()
+    {
+        Zoned f;
+        f.choice.choose({f.jia, f.yi});
+        f.adhoc.FormShow();
+        QVERIFY(!f.adhoc.pauseIfPlaying()); // idle
+        f.adhoc.ButtonPlayClick();
+        QVERIFY(f.adhoc.pauseIfPlaying());
+        QCOMPARE(f.of("a")->mode(), Mode::Paused);
+        QCOMPARE(f.of("b")->mode(), Mode::Paused);
+        QVERIFY(!f.adhoc.pauseIfPlaying()); // paused already: left to whoever paused it
+        f.adhoc.continueIfPaused();
+        QCOMPARE(f.of("a")->mode(), Mode::Playing);
+        QCOMPARE(f.of("b")->mode(), Mode::Playing);
+        f.adhoc.continueIfPaused(); // playing: nothing
+        QCOMPARE(f.adhoc.pauseCaption(), AdhocPlayer::kPause);
+    }
+
     void aSlowZoneHoldsTheStartUntilItIsOpen()
     {
         Zoned f;
