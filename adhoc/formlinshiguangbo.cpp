@@ -75,8 +75,7 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
     zoneNote->setObjectName(QStringLiteral("zoneNote"));
     zoneNote->setGeometry(16, kHeight + 70, 592, 24);
     zoneNote->setStyleSheet(QStringLiteral("color: #c00000;"));
-    for (QWidget *w : {static_cast<QWidget *>(zoneLabel), static_cast<QWidget *>(ListFenQu),
-                       static_cast<QWidget *>(zoneNote)})
+    for (QWidget *w : std::initializer_list<QWidget *>{zoneLabel, ListFenQu, zoneNote})
         w->hide();
     if (BroadcastPlayer *zoned = m_player.zoned()) {
         m_zones = std::make_unique<BroadcastZones>(store, *zoned);
@@ -168,7 +167,7 @@ void TFormLinShiGuangBo::showPlayer()
 void TFormLinShiGuangBo::showZones()
 {
     const bool any = m_zones && !m_zones->zones().isEmpty();
-    for (QWidget *w : {static_cast<QWidget *>(zoneLabel), static_cast<QWidget *>(ListFenQu)})
+    for (QWidget *w : std::initializer_list<QWidget *>{zoneLabel, ListFenQu})
         w->setVisible(any);
     setFixedSize(624, any ? kHeight + 100 : kHeight);
     if (!any)
