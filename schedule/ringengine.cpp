@@ -333,7 +333,7 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
     int record = 0;
     if (m_history) {
         record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), bell.key.seconds,
-                                    bell.name, bell.music, result, delayMs, note});
+                                    bell.name, bell.music, result, delayMs, note, zoneNames(bell.zones)});
         flushSoon();
     }
     m_sounding = Sounding{bell.key, p, record, {}};

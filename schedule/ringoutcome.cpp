@@ -19,7 +19,7 @@ void RingEngine::recordFailure(const Bell &bell, BellStatus result, const QStrin
     m_day.setStatus(index, result);
     if (m_history) {
         m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds,
-                           bell.name, bell.music, result, std::nullopt, reason});
+                           bell.name, bell.music, result, std::nullopt, reason, zoneNames(bell.zones)});
         flushSoon();
     }
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)

@@ -71,6 +71,10 @@ private slots:
         }
         QCOMPARE(f.records(), (QStringList{"08:00:03 plain 完成 2", "08:00:05 jia only 完成 2",
                                            "08:00:08 both 完成 2"}));
+        QStringList zones; // each record names where its bell rang
+        for (const RingRecord &r : f.history.day(QDate(2026, 12, 7)))
+            zones << r.zones;
+        QCOMPARE(zones, (QStringList{"", "甲", "甲、乙"}));
     }
 
     void zonesAreOpenedAheadAndStartedByTheirLead()
