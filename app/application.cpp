@@ -107,6 +107,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     const auto processEvents = [] { QCoreApplication::processEvents(); };
     m_export = std::make_unique<SheetExport>(m_board->day(), *m_ctx.messages, *m_ctx.dialogs,
                                              processEvents);
+    m_export->zones = [this] { return m_zones; };
     m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
                                              processEvents, [this] { m_board->Refresh(); });
     // The history keeps a little over a year.
