@@ -90,6 +90,9 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     };
     applyZones();
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
+    // A bell with zones is tested where it rings, on the engine's players.
+    m_test->zonePlayer = [this](qint64 zone) { return m_engine->playerOfZone(zone); };
+    m_test->zoneName = [this](qint64 zone) { return m_engine->zoneName(zone); };
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell
     // starts and ends, on either of its players; the watch covers what plays

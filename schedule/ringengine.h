@@ -82,6 +82,10 @@ public:
     // output when first needed; nullptr when it cannot.
     std::function<AudioPlayer *(const Zone &zone)> zonePlayer;
     void setZones(const QList<Zone> &zones);
+    // The kept player of a known zone (made now when first needed), for
+    // test playback: nullptr for a zone the engine does not know.
+    AudioPlayer *playerOfZone(qint64 zone);
+    QString zoneName(qint64 zone) const { return m_zones.value(zone).name; }
     // 说明 of a bell heard in some zones only: the silent ones and why.
     static QString silentZonesText(const QStringList &zonesAndReasons)
     {

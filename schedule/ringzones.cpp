@@ -35,6 +35,12 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
     return p;
 }
 
+AudioPlayer *RingEngine::playerOfZone(qint64 zone)
+{
+    const auto it = m_zones.constFind(zone);
+    return it == m_zones.constEnd() ? nullptr : playerOfZone(*it);
+}
+
 bool RingEngine::hasKnownZone(const QList<qint64> &zones) const
 {
     return std::any_of(zones.begin(), zones.end(), [this](qint64 z) { return m_zones.contains(z); });
