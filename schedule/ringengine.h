@@ -260,7 +260,9 @@ private:
         bool retry = false;
         std::optional<AudioError> error;
     };
-    ZoneStart startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep);
+    // retrying: a file the zone's player has loaded since (a slow one) is
+    // played as it is.
+    ZoneStart startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep, bool retrying);
     // Tries the silent zones of the bell again (after the tick), until its
     // window has passed.
     void retryZones(qint64 nowAbs);

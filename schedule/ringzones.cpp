@@ -114,7 +114,8 @@ void RingEngine::startEarly(const BellKey &key, qint64 dayStart, qint64 zone)
     }
 }
 
-RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep)
+RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep,
+                                            bool retrying)
 {
     ZoneStart out;
     AudioPlayer *p = playerOfZone(zone);
@@ -124,10 +125,17 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
         return out;
     }
     const QString path = m_board.paths().musicFile(bell.music);
+    // A file that loads slowly goes on loading; a later try plays it.
+    if (p->opening() && p->fileName() == path) {
+        out.why = QStringLiteral("铃声文件还在读取");
+        out.retry = true;
+        return out;
+    }
     try {
         const bool early = prep && prep->early.contains(p) && p->isPlaying(); // by its 提前
-        const bool opened = prep && prep->opened.value(zone.id) == p && p->fileName() == path
-            && p->mode() == AudioPlayer::Mode::Stopped && p->position() == 0;
+        const bool loaded = p->fileName() == path && p->mode() == AudioPlayer::Mode::Stopped
+            && p->position() == 0;
+        const bool opened = loaded && (retrying || (prep && prep->opened.value(zone.id) == p));
         if (!early && !opened) {
             p->close();
             p->setFileName(path);
@@ -152,8 +160,8 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
         }
         out.player = p;
     } catch (const AudioError &e) {
-        out.why = BellBoard::ringFailureText(e);
-        out.retry = e.isOutputFailure();
+        out.why = e.isPending() ? QStringLiteral("铃声文件还在读取") : BellBoard::ringFailureText(e);
+        out.retry = e.isOutputFailure() || e.isPending();
         if (e.isOutputFailure())
             out.error = e;
     } catch (const std::exception &e) {
@@ -177,7 +185,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
         const auto zone = m_zones.constFind(id);
         if (zone == m_zones.constEnd())
             continue; // deleted meanwhile: the next reload drops it
-        ZoneStart s = startZone(*zone, bell, prep ? &*prep : nullptr);
+        ZoneStart s = startZone(*zone, bell, prep ? &*prep : nullptr, false);
         if (s.player) {
             heard.insert(s.player, id);
             if (!first)
@@ -227,7 +235,7 @@ void RingEngine::retryZones(qint64 nowAbs)
         // The next bell, opened ahead on this zone, has the player now.
         if (m_zonePrepared && m_zonePrepared->opened.contains(id))
             continue;
-        const ZoneStart s = startZone(*zone, zb.bell, nullptr);
+        const ZoneStart s = startZone(*zone, zb.bell, nullptr, true);
         if (!s.player) {
             const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
             changed |= text != zb.retried.value(id);
