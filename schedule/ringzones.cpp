@@ -156,7 +156,7 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
             m_board.setProgressMax(p->length());
             p->play();
             if (!p->isPlaying())
-                throw AudioError(QStringLiteral("the player did not start ") + path, AudioError::Cause::Output);
+                throw AudioError(QStringLiteral("the player did not start ") + path);
         }
         out.player = p;
     } catch (const AudioError &e) {
