@@ -96,6 +96,9 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     };
     applyZones();
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
+    // A bell with zones is tested where it rings, on the engine's players.
+    m_test->zonePlayer = [this](qint64 zone) { return m_engine->playerOfZone(zone); };
+    m_test->zoneName = [this](qint64 zone) { return m_engine->zoneName(zone); };
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell
     // starts and ends, on either of its players; the watch covers what plays
@@ -121,6 +124,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     const auto processEvents = [] { QCoreApplication::processEvents(); };
     m_export = std::make_unique<SheetExport>(m_board->day(), *m_ctx.messages, *m_ctx.dialogs,
                                              processEvents);
+    m_export->zones = [this] { return m_zones; };
     m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
                                              processEvents, [this] { m_board->Refresh(); });
     // The history keeps a little over a year.

@@ -34,7 +34,7 @@ HistoryDialog::HistoryDialog(HistoryReport &report, Messages &messages, QWidget 
 {
     setObjectName(QStringLiteral("FormJiLu"));
     setWindowTitle(QStringLiteral("打铃记录"));
-    resize(900, 500);
+    resize(1000, 500);
     auto *col = new QVBoxLayout(this);
 
     auto *top = new QHBoxLayout;
@@ -51,11 +51,14 @@ HistoryDialog::HistoryDialog(HistoryReport &report, Messages &messages, QWidget 
     m_table->verticalHeader()->hide();
     m_table->setEditTriggers(QAbstractItemView::NoEditTriggers);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_table->horizontalHeader()->setStretchLastSection(true);
+    // 说明 takes the room that is left; 分区 after it keeps the columns
+    // where exports of older versions had them.
+    m_table->horizontalHeader()->setSectionResizeMode(5, QHeaderView::Stretch);
     for (int c : {0, 3, 4})
         m_table->setColumnWidth(c, 90);
     m_table->setColumnWidth(1, 140);
     m_table->setColumnWidth(2, 140);
+    m_table->setColumnWidth(6, 140);
     col->addWidget(m_table, 1);
 
     auto *bottom = new QHBoxLayout;
@@ -113,7 +116,7 @@ void HistoryDialog::reload()
         for (int c = 0; c < cells.size(); ++c) {
             auto *item = new QTableWidgetItem(cells[c]);
             item->setToolTip(cells[c]); // a long reason is cut in its cell
-            if (c != 1 && c != 2 && c != 5)
+            if (c != 1 && c != 2 && c != 5 && c != 6)
                 item->setTextAlignment(Qt::AlignCenter);
             if (fault) {
                 item->setBackground(faultBg);

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs >/dev/null
+ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
 QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
@@ -25,5 +25,9 @@ pulse_null_stop
 trap - EXIT
 echo "== outputs that reach several places (servers of its own)"
 bash bench/outputs/run.sh $b/bench/outputs/bench_outputs --runs 15
+echo "== zones (a server of its own, one null sink per zone)"
+bash bench/zones/run.sh $b/bench/zones/bench_zones
 echo "== idle program"
 bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60
+echo "== idle program, every bell in 4 zones"
+bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60 4

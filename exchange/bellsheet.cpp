@@ -6,14 +6,15 @@
 #include "weekdaytext.h"
 
 #include <QHash>
+#include <QRegularExpression>
 #include <algorithm>
 #include <array>
 
 namespace {
 
-enum Role { Seq, Time, Name, Music, Days, Duration, Remark, RoleCount };
+enum Role { Seq, Time, Name, Music, Days, Duration, Remark, Zones, RoleCount };
 
-const char16_t *const kRoleNames[RoleCount] = {u"序号", u"时间", u"名称", u"音乐", u"周期", u"时长", u"备注"};
+const char16_t *const kRoleNames[RoleCount] = {u"序号", u"时间", u"名称", u"音乐", u"周期", u"时长", u"备注", u"分区"};
 
 // The header is looked for in this many rows from the top.
 constexpr int kHeaderSearchRows = 10;
@@ -37,6 +38,8 @@ Role roleOf(const QString &cell)
     if (s.isEmpty() || s.size() > kMaxHeaderChars)
         return RoleCount;
     auto has = [&s](const char16_t *t) { return s.contains(QString::fromUtf16(t)); };
+    if (has(u"分区"))
+        return Zones;
     if (has(u"时长"))
         return Duration;
     if (has(u"备注") || s == u"说明")
@@ -56,7 +59,7 @@ Role roleOf(const QString &cell)
 
 struct Layout {
     int header = 0; // the header row, from 0; data follow it
-    std::array<int, RoleCount> col{0, 1, 2, 3, 4, -1, 5};
+    std::array<int, RoleCount> col{0, 1, 2, 3, 4, -1, 5, -1}; // 分区 only by its header
 };
 
 // The first of the top rows that holds 时间 and 音乐 or 名称; without one,
@@ -128,6 +131,17 @@ QString BellSheetPlan::summary() const
                                            [](const BellEntry &e) { return e.weekdays.isEmpty(); });
     if (silent > 0)
         s += QStringLiteral("其中 %1 条的周期为空，不会自动打铃。").arg(silent);
+    if (!unknownZones.isEmpty()) {
+        QStringList parts;
+        for (auto it = unknownZones.cbegin(); it != unknownZones.cend(); ++it) {
+            if (parts.size() == 5) {
+                parts.last() += QStringLiteral("等");
+                break;
+            }
+            parts << QStringLiteral("%1的分区“%2”").arg(rowRanges(it.value()), it.key());
+        }
+        s += QStringLiteral("%1不存在，这些铃声导入后不在这些分区播放。").arg(parts.join(u'、'));
+    }
     if (endRow > 0 && !rowsBelow.isEmpty())
         s += QStringLiteral("第%1行的序号为空，导入到此为止；%2还有内容，不会导入。")
                  .arg(endRow)
@@ -207,6 +221,17 @@ QString BellSheetReader::visible(const QString &text)
     return out;
 }
 
+QStringList BellSheetReader::zoneNamesOf(const QString &cell)
+{
+    // Not blanks: a zone's name may hold one ("教学楼 A").
+    static const QRegularExpression separators(QStringLiteral("[、,，;；]"));
+    QStringList names;
+    for (const QString &part : cell.split(separators))
+        if (const QString name = part.trimmed(); !name.isEmpty())
+            names << name;
+    return names;
+}
+
 BellSheetPlan BellSheetReader::read(const SheetData &sheet) const
 {
     const Layout layout = layoutOf(sheet);
@@ -259,6 +284,17 @@ BellSheetPlan BellSheetReader::read(const SheetData &sheet) const
         e.weekdays = *days;
         e.duration = text(r, layout.col[Duration]);
         e.remark = text(r, layout.col[Remark]);
+        if (m_zones && layout.col[Zones] >= 0) {
+            for (const QString &zone : zoneNamesOf(text(r, layout.col[Zones]))) {
+                if (const auto id = m_zones->constFind(zone); id != m_zones->cend()) {
+                    if (!e.zones.contains(*id))
+                        e.zones << *id;
+                } else if (QList<int> &rows = plan.unknownZones[zone]; !rows.contains(sheetRow)) {
+                    rows << sheetRow;
+                }
+            }
+            std::sort(e.zones.begin(), e.zones.end());
+        }
         plan.entries.append(e);
     }
     if (r < sheet.rowCount()) {

@@ -4,6 +4,9 @@
 #include "dayschedule.h"
 #include "secondsofday.h"
 
+#include <QHash>
+#include <algorithm>
+
 namespace BellListSheet {
 QString sheetName() { return QStringLiteral("广播铃声列表"); }
 QStringList header()
@@ -12,6 +15,7 @@ QStringList header()
             QStringLiteral("音乐"), QStringLiteral("周期"), QStringLiteral("时长"),
             QStringLiteral("备注")};
 }
+QString zonesHeader() { return QStringLiteral("分区"); }
 QString proposedFileName() { return QStringLiteral("Quorlin学校铃声广播列表"); }
 } // namespace BellListSheet
 
@@ -35,11 +39,29 @@ QList<QStringList> SheetExport::sheetRows() const
     // A copy: a reload while the window handles its events between rows
     // must not mix two lists. An entry without a name is still an entry.
     const QList<BellEntry> entries = m_bells.entries();
+    QHash<qint64, QString> zoneNames;
+    if (zones)
+        for (const Zone &z : zones())
+            zoneNames.insert(z.id, z.name);
+    auto namesOf = [&zoneNames](const BellEntry &e) {
+        QStringList names;
+        for (qint64 id : e.zones)
+            if (const auto it = zoneNames.constFind(id); it != zoneNames.cend())
+                names << *it;
+        return names.join(u'、');
+    };
+    // A list without zones keeps the layout older readers know.
+    const bool withZones = std::any_of(entries.cbegin(), entries.cend(),
+                                       [&](const BellEntry &e) { return !namesOf(e).isEmpty(); });
+    if (withZones)
+        rows[0] << BellListSheet::zonesHeader();
     for (int i = 0; i < entries.size(); ++i) {
         const BellEntry &e = entries[i];
         const QString time = e.hasValidTime() ? inttotime(e.time) : QString();
         rows.append({QString::number(i + 1), QStringLiteral(" ") + time, e.name,
                      e.music, e.weekdays, e.duration, e.remark});
+        if (withZones)
+            rows.last() << namesOf(e);
         if (m_processEvents)
             m_processEvents();
     }

@@ -1,6 +1,7 @@
 #include "sheetimport.h"
 
 #include "apppaths.h"
+#include "zonestore.h"
 
 #include <QFileInfo>
 
@@ -15,9 +16,14 @@ SheetImport::SheetImport(BellStore &store, const AppPaths &paths, Messages &mess
 BellSheetReader SheetImport::sheetReader() const
 {
     const AppPaths &paths = m_paths;
-    return BellSheetReader(paths.musicFolder(), [&paths](const QString &bareName) {
+    BellSheetReader reader(paths.musicFolder(), [&paths](const QString &bareName) {
         return QFileInfo(paths.musicFile(bareName)).isFile();
     });
+    QHash<QString, qint64> zones;
+    for (const Zone &z : ZoneStore(m_store).list())
+        zones.insert(z.name, z.id);
+    reader.setZones(std::move(zones));
+    return reader;
 }
 
 BellSheetPlan SheetImport::planOf(const SheetData &sheet) const

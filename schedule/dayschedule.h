@@ -60,6 +60,7 @@ public:
     // that sounded "完成", and one past that was never tried "已过".
     BellStatus faultOf(const BellKey &key) const { return m_faults.value(key, BellStatus::None); }
     void setFault(const BellKey &key, BellStatus s) { m_faults.insert(key, s); }
+    void clearFault(const BellKey &key) { m_faults.remove(key); }
     int faultCount() const { return int(m_faults.size()); }
     bool sounded(const BellKey &key) const { return m_sounded.contains(key); }
     void markSounded(const BellKey &key) { m_sounded.insert(key); }

@@ -25,13 +25,14 @@ QString quoted(const QString &field)
 QStringList HistoryReport::columnTitles()
 {
     return {QStringLiteral("时间"), QStringLiteral("名称"), QStringLiteral("音乐"),
-            QStringLiteral("结果"), QStringLiteral("延迟(毫秒)"), QStringLiteral("说明")};
+            QStringLiteral("结果"), QStringLiteral("延迟(毫秒)"), QStringLiteral("说明"),
+            QStringLiteral("分区")};
 }
 
 QStringList HistoryReport::cells(const RingRecord &r)
 {
     return {inttotime(r.time), r.name, r.music, bellstatus::text(r.result),
-            r.delayMs ? QString::number(*r.delayMs) : QString(), r.reason};
+            r.delayMs ? QString::number(*r.delayMs) : QString(), r.reason, r.zones};
 }
 
 namespace {

@@ -165,6 +165,7 @@ void RingEngine::tick()
             it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
         m_prepared.reset();
         m_zonePrepared.reset();
+        dropZoneBell();
         if (mayReload) {
             reload(forward ? 0 : nowSec, dayStart);
             reloaded = true;
@@ -281,6 +282,7 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     // The bell sounding now is cut by this one.
     if (m_sounding)
         endSounding(BellStatus::Done);
+    dropZoneBell();
     const bool ahead = m_zonePrepared && m_zonePrepared->key == bell.key
         && m_zonePrepared->dayStart == dayStart;
     stopZones(ahead ? m_zonePrepared->early : QSet<AudioPlayer *>{});
@@ -331,10 +333,10 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
     int record = 0;
     if (m_history) {
         record = m_history->record({0, QDate::fromJulianDay(dayStart / 86400), bell.key.seconds,
-                                    bell.name, bell.music, result, delayMs, note});
+                                    bell.name, bell.music, result, delayMs, note, zoneNames(bell.zones)});
         flushSoon();
     }
-    m_sounding = Sounding{bell.key, p, record};
+    m_sounding = Sounding{bell.key, p, record, {}};
     if (m_history)
         addOutputLatencySoon(p, record, delayMs);
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
@@ -384,6 +386,7 @@ void RingEngine::TimerPrepareTimer()
     try {
         if (m_retry && m_retry->bell.dayStart == dayStart && m_prevAbs)
             ringCheck(nowAbs, *m_prevAbs, dayStart, true);
+        retryZones(nowAbs);
         if (m_board.running())
             prepareNext(nowAbs, dayStart);
     } catch (const std::exception &e) {
@@ -398,6 +401,9 @@ void RingEngine::addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs
         // Only while this bell still sounds: after it, the player may hold
         // another file's figure.
         if (!m_history || !m_sounding || m_sounding->record != record)
+            return;
+        // A zone heard late set the bell's delay already.
+        if (m_zoneBell && m_zoneBell->record == record && m_zoneBell->latestMs > 0)
             return;
         const qint64 latency = p->outputLatencyMs();
         if (latency <= 0)

@@ -82,10 +82,25 @@ public:
     // output when first needed; nullptr when it cannot.
     std::function<AudioPlayer *(const Zone &zone)> zonePlayer;
     void setZones(const QList<Zone> &zones);
+    // The kept player of a known zone (made now when first needed), for
+    // test playback: nullptr for a zone the engine does not know.
+    AudioPlayer *playerOfZone(qint64 zone);
+    QString zoneName(qint64 zone) const { return m_zones.value(zone).name; }
     // 说明 of a bell heard in some zones only: the silent ones and why.
     static QString silentZonesText(const QStringList &zonesAndReasons)
     {
         return QStringLiteral("以下分区没有播出：%1").arg(zonesAndReasons.join(QStringLiteral("；")));
+    }
+    // 说明 of zones whose output came back within the catch-up window.
+    static QString lateZonesText(const QStringList &zonesAndDelays)
+    {
+        return QStringLiteral("以下分区的声音输出恢复后补播，晚于铃声时刻：%1")
+            .arg(zonesAndDelays.join(QStringLiteral("；")));
+    }
+    // 说明 of zones whose output died while the bell played there.
+    static QString cutZonesText(const QStringList &zones)
+    {
+        return QStringLiteral("以下分区的声音输出在播放中途中断，铃声没有播完：%1").arg(zones.join(u'、'));
     }
 
     // How the operator knows an output by its device name: the fallback
@@ -153,11 +168,13 @@ private:
         qint64 length = 0;
         bool pending = false; // still loading in the background
     };
-    // The bell sounding now, watched for its end.
+    // The bell sounding now, watched for its end. A bell in zones sounds
+    // until the last of its zones' players has ended.
     struct Sounding {
         BellKey key;
         AudioPlayer *player = nullptr;
         int record = 0;
+        QHash<AudioPlayer *, qint64> zones; // the zone players still sounding, with their zone
     };
     // What the history and the log need of a bell no longer in the list.
     struct Bell {
@@ -222,6 +239,43 @@ private:
         QSet<AudioPlayer *> early;           // started by their 提前
     };
     std::optional<ZonePrepared> m_zonePrepared;
+    // A bell heard in some of its zones: the silent ones are tried again
+    // each second of the catch-up window, and its record follows what each
+    // zone did (silent, late, cut off) until it has ended everywhere.
+    struct ZoneBell {
+        Bell bell;
+        int record = 0;
+        QHash<qint64, QString> retried; // zone → why it is silent so far
+        QStringList gone;               // silent for good: "乙（why）"
+        QStringList late;               // heard late: "乙（3200 毫秒）"
+        QStringList cut;                // their output died mid-bell
+        qint64 latestMs = 0;            // the latest zone's delay
+    };
+    std::optional<ZoneBell> m_zoneBell;
+    // Starts the bell in one zone: the player that sounds, or why the zone
+    // stays silent and whether its output may come back.
+    struct ZoneStart {
+        AudioPlayer *player = nullptr;
+        QString why;
+        bool retry = false;
+        std::optional<AudioError> error;
+    };
+    // retrying: a file the zone's player has loaded since (a slow one) is
+    // played as it is.
+    ZoneStart startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep, bool retrying);
+    // Tries the silent zones of the bell again (after the tick), until its
+    // window has passed.
+    void retryZones(qint64 nowAbs);
+    // The zone bell's status and 说明 from what its zones did, written to
+    // its row and its record.
+    void updateZoneRecord();
+    // A zone player of the bell has ended (cut off when interrupted).
+    void zoneEnded(AudioPlayer *p, bool interrupted);
+    // The zones still tried stay silent for good (a new bell, stopped mode,
+    // a new day, the window's end).
+    void dropZoneBell();
+    // Zone names for the operator, joined with "、" (unknown ids left out).
+    QString zoneNames(const QList<qint64> &zones) const;
     // Adds the output's latency to the record's delay once the player knows it.
     void addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs);
     // A start that failed: tried again while the output may come back,

@@ -2,6 +2,7 @@
 #include "logging.h"
 
 #include <QScopeGuard>
+#include <QSqlRecord>
 #include <QVariant>
 
 namespace {
@@ -49,12 +50,20 @@ int RingHistory::queued() const
     return n;
 }
 
+bool RingHistory::hasZoneColumn() const
+{
+    return m_store.database().record(QStringLiteral("jilu")).contains(QStringLiteral("分区"));
+}
+
 void RingHistory::ensureTable()
 {
     QSqlQuery q(m_store.database());
     if (!q.exec(QStringLiteral(
             "create table if not exists jilu (id integer primary key autoincrement, 日期 text, "
-            "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text)")))
+            "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text, 分区 text)")))
+        storesql::fail(q);
+    // Made before bells had zones: the records get their column.
+    if (!hasZoneColumn() && !q.exec(QStringLiteral("alter table jilu add column 分区 text")))
         storesql::fail(q);
     // A reload of the day's list may read the day's records.
     if (!q.exec(QStringLiteral("create index if not exists jilu_riqi on jilu (日期)")))
@@ -66,14 +75,15 @@ bool RingHistory::write(Item &item)
     RingRecord &r = item.rec;
     const QSqlDatabase db = m_store.database();
     QSqlQuery q = storesql::prepared(
-        db, r.id == 0 ? QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明) "
-                                       "values (:d, :t, :n, :m, :r, :y, :s)")
+        db, r.id == 0 ? QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区) "
+                                       "values (:d, :t, :n, :m, :r, :y, :s, :z)")
                       : QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s where id = :id"));
     if (r.id == 0) {
         q.bindValue(QStringLiteral(":d"), dateText(r.date));
         q.bindValue(QStringLiteral(":t"), r.time);
         q.bindValue(QStringLiteral(":n"), r.name);
         q.bindValue(QStringLiteral(":m"), r.music);
+        q.bindValue(QStringLiteral(":z"), r.zones);
     } else {
         q.bindValue(QStringLiteral(":id"), r.id);
     }
@@ -128,8 +138,9 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
     if (!db.tables().contains(QStringLiteral("jilu")))
         return {};
     QSqlQuery q = storesql::prepared(
-        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明 from jilu "
-                           "where 日期 >= :a and 日期 <= :b order by 日期, 时间, id"));
+        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明, %1 from jilu "
+                           "where 日期 >= :a and 日期 <= :b order by 日期, 时间, id")
+                .arg(hasZoneColumn() ? QStringLiteral("分区") : QStringLiteral("''")));
     q.bindValue(QStringLiteral(":a"), dateText(from));
     q.bindValue(QStringLiteral(":b"), dateText(to));
     storesql::exec(q);
@@ -145,6 +156,7 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
         if (!q.value(6).isNull())
             r.delayMs = q.value(6).toLongLong();
         r.reason = q.value(7).toString();
+        r.zones = q.value(8).toString();
         out << r;
     }
     return out;

@@ -23,6 +23,7 @@ struct RingRecord {
     BellStatus result = BellStatus::Done; // 结果
     std::optional<qint64> delayMs; // 延迟: scheduled second to sound; none when it did not sound
     QString reason;               // 说明; for 完成 only where it rang elsewhere than chosen
+    QString zones = {};           // 分区: the bell's zone names joined with "、"; empty: 铃声输出
 };
 
 // What one day's records say of its bells, for the day's list.
@@ -80,6 +81,9 @@ private:
         bool dirty = true;
     };
     void ensureTable();
+    // Whether jilu has its 分区 column (a file of an older version read
+    // without writing has not).
+    bool hasZoneColumn() const;
     bool write(Item &item);
     BellStore &m_store;
     QMap<int, Item> m_items; // queued, and the last few written (they may still be amended)

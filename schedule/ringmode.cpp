@@ -12,8 +12,11 @@ void RingEngine::TimerShanTimer()
         return;
     armBlink();
     // The bell sounding flashes 播放; when none does, the next one 等待.
-    const int sounding = m_sounding && m_sounding->player->isPlaying()
-        ? m_day.indexOf(m_sounding->key) : -1;
+    const bool plays = m_sounding
+        && (m_sounding->player->isPlaying()
+            || std::any_of(m_sounding->zones.keyBegin(), m_sounding->zones.keyEnd(),
+                           [](const AudioPlayer *p) { return p->isPlaying(); }));
+    const int sounding = plays ? m_day.indexOf(m_sounding->key) : -1;
     if (sounding >= 0)
         m_board.blink(sounding, BellStatus::Playing);
     else
@@ -40,6 +43,7 @@ void RingEngine::ButtonPlayClick()
     stopZones();
     if (m_sounding)
         endSounding(BellStatus::Done);
+    dropZoneBell();
     m_prepared.reset();
     m_prepareTried.reset();
     m_board.Refresh();
@@ -76,7 +80,7 @@ void RingEngine::stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
         }
         const BellKey key{e.id, e.time};
         if (abs > prevAbs && !wasRung(dayStart, key))
-            recordFailure({key, dayStart, e.name, e.music}, BellStatus::Missed, kStoppedReason);
+            recordFailure({key, dayStart, e.name, e.music, e.zones}, BellStatus::Missed, kStoppedReason);
     }
     if (m_alerts)
         m_alerts->setNextSkipped(next);

@@ -19,7 +19,7 @@ void RingEngine::recordFailure(const Bell &bell, BellStatus result, const QStrin
     m_day.setStatus(index, result);
     if (m_history) {
         m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds,
-                           bell.name, bell.music, result, std::nullopt, reason});
+                           bell.name, bell.music, result, std::nullopt, reason, zoneNames(bell.zones)});
         flushSoon();
     }
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
@@ -46,7 +46,11 @@ void RingEngine::abandonWaiting()
 
 void RingEngine::onEnded(AudioPlayer *p, bool interrupted)
 {
-    if (m_sounding && m_sounding->player == p)
+    if (!m_sounding)
+        return;
+    if (m_sounding->zones.contains(p))
+        zoneEnded(p, interrupted);
+    else if (m_sounding->player == p && !(m_zoneBell && m_zoneBell->record == m_sounding->record))
         endSounding(interrupted ? BellStatus::Interrupted : BellStatus::Done);
 }
 
@@ -54,7 +58,9 @@ void RingEngine::endSounding(BellStatus result)
 {
     const Sounding s = *std::exchange(m_sounding, std::nullopt);
     const int index = m_day.indexOf(s.key);
-    if (result == BellStatus::Interrupted) {
+    // A bell in zones has its record told zone by zone (updateZoneRecord).
+    const bool zones = m_zoneBell && m_zoneBell->record == s.record;
+    if (result == BellStatus::Interrupted && !zones) {
         m_day.setFault(s.key, result);
         m_day.setStatus(index, result);
         if (m_history) {

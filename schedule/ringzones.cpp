@@ -5,6 +5,7 @@
 #include "ringengine.h"
 
 #include "logging.h"
+#include "ringhistory.h"
 #include "secondsofday.h"
 
 void RingEngine::setZones(const QList<Zone> &zones)
@@ -32,6 +33,12 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
         watch(p);
     }
     return p;
+}
+
+AudioPlayer *RingEngine::playerOfZone(qint64 zone)
+{
+    const auto it = m_zones.constFind(zone);
+    return it == m_zones.constEnd() ? nullptr : playerOfZone(*it);
 }
 
 bool RingEngine::hasKnownZone(const QList<qint64> &zones) const
@@ -107,65 +114,224 @@ void RingEngine::startEarly(const BellKey &key, qint64 dayStart, qint64 zone)
     }
 }
 
+RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep,
+                                            bool retrying)
+{
+    ZoneStart out;
+    AudioPlayer *p = playerOfZone(zone);
+    if (!p) {
+        out.why = QStringLiteral("声音输出无法使用");
+        out.retry = true; // made again on the next try
+        return out;
+    }
+    const QString path = m_board.paths().musicFile(bell.music);
+    // A file that loads slowly goes on loading; a later try plays it.
+    if (p->opening() && p->fileName() == path) {
+        out.why = QStringLiteral("铃声文件还在读取");
+        out.retry = true;
+        return out;
+    }
+    try {
+        const bool early = prep && prep->early.contains(p) && p->isPlaying(); // by its 提前
+        const bool loaded = p->fileName() == path && p->mode() == AudioPlayer::Mode::Stopped
+            && p->position() == 0;
+        const bool opened = loaded && (retrying || (prep && prep->opened.value(zone.id) == p));
+        if (!early && !opened) {
+            p->close();
+            p->setFileName(path);
+            if (!AppPaths::isBareFileName(bell.music))
+                throw AudioError(QStringLiteral("not a file of the music folder: ") + bell.music);
+            p->open();
+        }
+        // It would sound on the default output, in the wrong place: the
+        // zone stays silent (checked before the start, so not a moment of
+        // it is heard elsewhere) until its own output is back.
+        if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
+            p->close();
+            out.why = QStringLiteral("声音输出「%1」不存在").arg(outputLabel ? outputLabel(missing) : missing);
+            out.retry = true;
+            return out;
+        }
+        if (!early) {
+            m_board.setProgressMax(p->length());
+            p->play();
+            if (!p->isPlaying())
+                throw AudioError(QStringLiteral("the player did not start ") + path);
+        }
+        out.player = p;
+    } catch (const AudioError &e) {
+        out.why = e.isPending() ? QStringLiteral("铃声文件还在读取") : BellBoard::ringFailureText(e);
+        out.retry = e.isOutputFailure() || e.isPending();
+        if (e.isOutputFailure())
+            out.error = e;
+    } catch (const std::exception &e) {
+        out.why = BellBoard::ringFailureText(e);
+    }
+    return out;
+}
+
 void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
 {
     std::optional<ZonePrepared> prep = std::exchange(m_zonePrepared, std::nullopt);
     if (prep && (prep->key != bell.key || prep->dayStart != dayStart))
         prep.reset();
-    const QString path = m_board.paths().musicFile(bell.music);
-    QList<AudioPlayer *> heard;
+    QHash<AudioPlayer *, qint64> heard;
+    AudioPlayer *first = nullptr;
     QStringList silent;
+    QHash<qint64, QString> retried;
+    QStringList gone;
     std::optional<AudioError> outputError;
     for (qint64 id : bell.zones) {
         const auto zone = m_zones.constFind(id);
         if (zone == m_zones.constEnd())
             continue; // deleted meanwhile: the next reload drops it
-        AudioPlayer *p = playerOfZone(*zone);
-        if (!p) {
-            silent << QStringLiteral("%1（声音输出无法使用）").arg(zone->name);
+        ZoneStart s = startZone(*zone, bell, prep ? &*prep : nullptr, false);
+        if (s.player) {
+            heard.insert(s.player, id);
+            if (!first)
+                first = s.player;
             continue;
         }
-        try {
-            const bool early = prep && prep->early.contains(p) && p->isPlaying(); // by its 提前
-            const bool opened = prep && prep->opened.value(id) == p && p->fileName() == path
-                && p->mode() == AudioPlayer::Mode::Stopped && p->position() == 0;
-            if (!early && !opened) {
-                p->close();
-                p->setFileName(path);
-                if (!AppPaths::isBareFileName(bell.music))
-                    throw AudioError(QStringLiteral("not a file of the music folder: ") + bell.music);
-                p->open();
-            }
-            // It would sound on the default output, in the wrong place: the
-            // zone stays silent (checked before the start, so not a moment
-            // of it is heard elsewhere).
-            if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
-                p->close();
-                silent << QStringLiteral("%1（声音输出「%2」不存在）")
-                              .arg(zone->name, outputLabel ? outputLabel(missing) : missing);
-                continue;
-            }
-            if (!early) {
-                m_board.setProgressMax(p->length());
-                p->play();
-                if (!p->isPlaying())
-                    throw AudioError(QStringLiteral("the player did not start ") + path);
-            }
-            heard << p;
-        } catch (const AudioError &e) {
-            if (e.isOutputFailure() && !outputError)
-                outputError = e;
-            silent << QStringLiteral("%1（%2）").arg(zone->name, BellBoard::ringFailureText(e));
-        } catch (const std::exception &e) {
-            silent << QStringLiteral("%1（%2）").arg(zone->name, BellBoard::ringFailureText(e));
-        }
+        const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
+        silent << text;
+        if (s.retry)
+            retried.insert(id, text);
+        else
+            gone << text;
+        if (s.error && !outputError)
+            outputError = s.error;
     }
-    if (heard.isEmpty()) {
+    if (!first) {
         const QString message = silent.isEmpty()
             ? QStringLiteral("铃声的分区都已删除，没有播放。")
             : QStringLiteral("铃声在所有分区都没有播出：%1").arg(silent.join(QStringLiteral("；")));
         startFailed(bell, outputError ? &*outputError : nullptr, message, nowAbs);
         return;
     }
-    started(heard.first(), bell, dayStart, silent);
+    started(first, bell, dayStart, silent);
+    m_sounding->zones = heard;
+    ZoneBell zb{bell, m_sounding->record, retried, gone, {}, {}, 0};
+    m_zoneBell = std::move(zb);
+}
+
+void RingEngine::retryZones(qint64 nowAbs)
+{
+    if (!m_zoneBell || m_zoneBell->retried.isEmpty())
+        return;
+    ZoneBell &zb = *m_zoneBell;
+    const qint64 due = zb.bell.dayStart + zb.bell.key.seconds;
+    if (nowAbs - due > m_catchUp) {
+        dropZoneBell();
+        return;
+    }
+    bool changed = false;
+    for (const qint64 id : zb.retried.keys()) {
+        const auto zone = m_zones.constFind(id);
+        if (zone == m_zones.constEnd()) {
+            zb.gone << zb.retried.take(id); // deleted meanwhile
+            changed = true;
+            continue;
+        }
+        // The next bell, opened ahead on this zone, has the player now.
+        if (m_zonePrepared && m_zonePrepared->opened.contains(id))
+            continue;
+        const ZoneStart s = startZone(*zone, zb.bell, nullptr, true);
+        if (!s.player) {
+            const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
+            changed |= text != zb.retried.value(id);
+            if (s.retry) {
+                zb.retried[id] = text;
+            } else {
+                zb.gone << text;
+                zb.retried.remove(id);
+            }
+            continue;
+        }
+        const QDateTime at = m_clock.now();
+        const qint64 lateMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay() - due * 1000;
+        zb.retried.remove(id);
+        zb.late << QStringLiteral("%1（%2 毫秒）").arg(zone->name).arg(lateMs);
+        zb.latestMs = std::max(zb.latestMs, lateMs);
+        changed = true;
+        qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
+                                 << "heard late in zone" << zone->name << lateMs << "ms";
+        if (m_sounding && m_sounding->record == zb.record) {
+            m_sounding->zones.insert(s.player, id);
+        } else {
+            // The other zones have ended already: the bell sounds again, here.
+            m_sounding = Sounding{zb.bell.key, s.player, zb.record, {{s.player, id}}};
+            emit rang(m_day.indexOf(zb.bell.key));
+        }
+    }
+    if (changed)
+        updateZoneRecord();
+    if (nowAbs - due >= m_catchUp)
+        dropZoneBell();
+}
+
+void RingEngine::updateZoneRecord()
+{
+    const ZoneBell &zb = *m_zoneBell;
+    const QStringList silent = zb.gone + zb.retried.values();
+    QStringList notes;
+    if (!silent.isEmpty())
+        notes << silentZonesText(silent);
+    if (!zb.late.isEmpty())
+        notes << lateZonesText(zb.late);
+    if (!zb.cut.isEmpty())
+        notes << cutZonesText(zb.cut);
+    const BellStatus result = !zb.cut.isEmpty() ? BellStatus::Interrupted
+        : !silent.isEmpty()                     ? BellStatus::PartlyRung
+                                                : BellStatus::Done;
+    const QString note = notes.join(QStringLiteral("。"));
+    if (result == BellStatus::Done)
+        m_day.clearFault(zb.bell.key);
+    else
+        m_day.setFault(zb.bell.key, result);
+    if (const int index = m_day.indexOf(zb.bell.key); index >= 0 && index < m_day.next())
+        m_day.setStatus(index, result);
+    if (m_history) {
+        m_history->amend(zb.record, result, note);
+        if (zb.latestMs > 0)
+            m_history->amendDelay(zb.record, zb.latestMs);
+        flushSoon();
+    }
+    qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
+                             << bellstatus::text(result) << "-" << note;
+}
+
+void RingEngine::zoneEnded(AudioPlayer *p, bool interrupted)
+{
+    const qint64 id = m_sounding->zones.take(p);
+    if (interrupted && m_zoneBell && m_zoneBell->record == m_sounding->record) {
+        m_zoneBell->cut << m_zones.value(id).name;
+        updateZoneRecord();
+    }
+    if (!m_sounding->zones.isEmpty())
+        return;
+    const bool cut = m_zoneBell && m_zoneBell->record == m_sounding->record && !m_zoneBell->cut.isEmpty();
+    endSounding(cut ? BellStatus::Interrupted : BellStatus::Done);
+    // Heard everywhere it could be, and nothing left to try.
+    if (m_zoneBell && m_zoneBell->retried.isEmpty())
+        m_zoneBell.reset();
+}
+
+void RingEngine::dropZoneBell()
+{
+    if (!m_zoneBell)
+        return;
+    m_zoneBell->gone << m_zoneBell->retried.values();
+    m_zoneBell->retried.clear();
+    // Still sounding somewhere: cuts are still to be told.
+    if (!m_sounding || m_sounding->record != m_zoneBell->record)
+        m_zoneBell.reset();
+}
+
+QString RingEngine::zoneNames(const QList<qint64> &zones) const
+{
+    QStringList names;
+    for (qint64 id : zones)
+        if (const auto z = m_zones.constFind(id); z != m_zones.constEnd())
+            names << z->name;
+    return names.join(u'、');
 }

@@ -50,7 +50,11 @@ void TestPlayback::ButtonCheckClick()
 void TestPlayback::playSelected()
 {
     m_loading = false;
+    m_zonePlayers.clear();
+    m_zoneLoading.clear();
     try {
+        if (const BellEntry *e = m_board.entryAtRow(m_board.selectedRow()); e && playInZones(*e))
+            return;
         ringRow(m_board, m_player, m_board.selectedRow());
     } catch (const AudioError &e) {
         if (e.isPending())
@@ -60,6 +64,94 @@ void TestPlayback::playSelected()
     } catch (const std::exception &e) {
         showFailure(e);
     }
+}
+
+bool TestPlayback::playInZones(const BellEntry &e)
+{
+    QList<std::pair<qint64, AudioPlayer *>> zones;
+    if (zonePlayer)
+        for (qint64 id : e.zones)
+            if (AudioPlayer *p = zonePlayer(id))
+                zones.append({id, p});
+    // Zones the engine does not know leave the bell on 铃声输出, as it rings.
+    if (zones.isEmpty())
+        return false;
+    QStringList silent;
+    std::optional<AudioError> firstError;
+    for (const auto &[id, p] : zones) {
+        watchZonePlayer(p);
+        const QString name = zoneName ? zoneName(id) : QString::number(id);
+        try {
+            ringFile(m_board, *p, e.music);
+            // Never on the default output: that is another zone's place.
+            if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
+                p->close();
+                throw AudioError(QStringLiteral("missing output ") + missing, AudioError::Cause::Output);
+            }
+            m_zonePlayers << p;
+        } catch (const AudioError &err) {
+            if (err.isPending()) {
+                m_zonePlayers << p;
+                m_zoneLoading.insert(p);
+                continue;
+            }
+            silent << QStringLiteral("%1（%2）").arg(name, BellBoard::ringFailureText(err));
+            if (!firstError)
+                firstError = err;
+        }
+    }
+    m_loading = !m_zoneLoading.isEmpty() && m_zoneLoading.size() == m_zonePlayers.size();
+    if (m_zonePlayers.isEmpty())
+        showFailure(*firstError);
+    else if (!silent.isEmpty())
+        showFailure(RingEngine::silentZonesText(silent));
+    return true;
+}
+
+void TestPlayback::watchZonePlayer(AudioPlayer *p)
+{
+    if (m_watchedZones.contains(p) || p == &m_player)
+        return;
+    m_watchedZones.insert(p);
+    connect(p, &AudioPlayer::opened, this, [this, p] { zoneOpened(p); });
+    connect(p, &AudioPlayer::openFailed, this, [this, p](const QString &text, AudioError::Cause cause) {
+        if (!m_zoneLoading.remove(p))
+            return;
+        m_zonePlayers.removeOne(p);
+        m_loading = !m_zoneLoading.isEmpty() && m_zoneLoading.size() == m_zonePlayers.size();
+        if (m_zonePlayers.isEmpty() && m_board.testing())
+            showFailure(AudioError(text, cause));
+    });
+}
+
+void TestPlayback::zoneOpened(AudioPlayer *p)
+{
+    if (!m_zoneLoading.remove(p) || !m_board.testing())
+        return;
+    try {
+        m_board.setProgressMax(p->length());
+        p->play();
+        m_loading = false; // it sounds: the test steps on when all have ended
+    } catch (const std::exception &e) {
+        qCInfo(lcRing) << "test playback: a zone did not start:" << e.what();
+        m_zonePlayers.removeOne(p);
+    }
+}
+
+bool TestPlayback::sounding() const
+{
+    if (m_zonePlayers.isEmpty())
+        return m_player.isPlaying();
+    return std::any_of(m_zonePlayers.cbegin(), m_zonePlayers.cend(),
+                       [](const AudioPlayer *p) { return p->isPlaying(); });
+}
+
+AudioPlayer &TestPlayback::shownPlayer() const
+{
+    for (AudioPlayer *p : m_zonePlayers)
+        if (p->isPlaying())
+            return *p;
+    return m_zonePlayers.isEmpty() ? m_player : *m_zonePlayers.first();
 }
 
 QString TestPlayback::goOnQuestion(int row, const QString &music, const QString &failure)
@@ -73,18 +165,27 @@ void TestPlayback::stopPlayer()
 {
     // After a failed row nothing is open, and the player's "No MCI device
     // open" means nothing to the operator.
-    try {
-        if (m_player.mode() != AudioPlayer::Mode::NotReady)
-            m_player.stop();
-    } catch (const std::exception &e) {
-        qCDebug(lcRing) << "test playback: stopping the player:" << e.what();
+    QList<AudioPlayer *> players = std::exchange(m_zonePlayers, {});
+    m_zoneLoading.clear();
+    players.prepend(&m_player);
+    for (AudioPlayer *p : players) {
+        try {
+            if (p->mode() != AudioPlayer::Mode::NotReady)
+                p->stop();
+        } catch (const std::exception &e) {
+            qCDebug(lcRing) << "test playback: stopping the player:" << e.what();
+        }
     }
 }
 
 void TestPlayback::showFailure(const std::exception &e)
 {
+    showFailure(BellBoard::ringFailureText(e));
+}
+
+void TestPlayback::showFailure(const QString &text)
+{
     const int row = m_board.selectedRow();
-    const QString text = BellBoard::ringFailureText(e);
     qCInfo(lcRing).noquote() << "test playback: row" << row << shownText(selectedMusic()) << text;
     if (m_goOn)
         return;
@@ -124,7 +225,7 @@ void TestPlayback::TimerCheckTimer()
     if (m_boxOpen || m_loading)
         return;
     try {
-        if (!m_player.isPlaying()) {
+        if (!sounding()) {
             const int next = m_board.selectedRow() + 1;
             if (!m_board.entryAtRow(next)) {
                 endTest();
@@ -135,7 +236,7 @@ void TestPlayback::TimerCheckTimer()
             if (!m_board.testing())
                 return; // stopped while the box was open
         }
-        m_board.setProgressPos(m_player.position());
+        m_board.setProgressPos(shownPlayer().position());
         m_board.setYunXing(selectedMusic());
     } catch (const std::exception &e) {
         // A timer slot must not throw; the next tick tries again.

@@ -1,11 +1,14 @@
 #pragma once
 // Test playback: in stopped mode, plays the list from the selected row,
-// entry after entry, through the main window's player.
+// entry after entry, through the main window's player; a bell with zones
+// plays in its zones, on their players, as it would ring.
 #include "audioplayer.h"
 #include "bellboard.h"
 
 #include <QObject>
+#include <QSet>
 #include <QTimer>
+#include <functional>
 
 class TestPlayback : public QObject {
     Q_OBJECT
@@ -13,6 +16,10 @@ public:
     TestPlayback(BellBoard &board, AudioPlayer &player, Messages &messages, QObject *parent = nullptr);
 
     QTimer TimerCheck;
+    // The player of a zone (the ring engine's) and its name; nullptr for a
+    // zone that is not known. Unset: every row plays on the main player.
+    std::function<AudioPlayer *(qint64 zone)> zonePlayer;
+    std::function<QString(qint64 zone)> zoneName;
 
 public slots:
     // Starts or stops a test (does nothing in running mode). Stopping
@@ -28,9 +35,17 @@ public slots:
 private:
     void playSelected();
     void showFailure(const std::exception &e);
+    void showFailure(const QString &text);
     QString selectedMusic() const;
     void endTest();
     void stopPlayer();
+    // Plays the row's bell in each of its known zones; false when it has none.
+    bool playInZones(const BellEntry &e);
+    void watchZonePlayer(AudioPlayer *p);
+    void zoneOpened(AudioPlayer *p);
+    // Whether the row's sound still plays (in any of its zones).
+    bool sounding() const;
+    AudioPlayer &shownPlayer() const;
 
     BellBoard &m_board;
     AudioPlayer &m_player;
@@ -42,4 +57,8 @@ private:
     // The operator chose to go on past a failed row: later ones are only
     // logged, not asked about again.
     bool m_goOn = false;
+    // The zones' players of the row that plays, and those still loading it.
+    QList<AudioPlayer *> m_zonePlayers;
+    QSet<AudioPlayer *> m_zoneLoading;
+    QSet<AudioPlayer *> m_watchedZones;
 };

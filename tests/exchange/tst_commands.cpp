@@ -2,6 +2,7 @@
 #include "biff8writer.h"
 #include "importfixture.h"
 #include "sheetexport.h"
+#include "zonestore.h"
 
 #include <QSqlDatabase>
 #include <QSqlError>
@@ -25,6 +26,7 @@ private slots:
     void failureDuringInsertionKeepsOldList();
     void lockedDatabaseKeepsOldList();
     void unreadableFileIsAnError();
+    void zonesTravelByName();
 
 };
 
@@ -295,3 +297,47 @@ void TstCommands::unreadableFileIsAnError()
 
 QTEST_GUILESS_MAIN(TstCommands)
 #include "tst_commands.moc"
+
+// Zones go out by name in an eighth column, only when some bell has one, and
+// come back to the store's zones; a name the store lacks is told per row.
+void TstCommands::zonesTravelByName()
+{
+    m_home->touchMusic("a.mp3");
+    ZoneStore zones(*m_store);
+    const qint64 jia = zones.add({0, "教学楼A", "pulse/a", 0});
+    const qint64 yi = zones.add({0, "操场", "pulse/b", 0});
+    QList<BellEntry> list{entry(27000, "上课", "a.mp3", "一"), entry(28000, "出操", "a.mp3", "二"),
+                          entry(29000, "无分区", "a.mp3", "三")};
+    list[0].zones = {jia, yi};
+    list[1].zones = {yi};
+    m_store->replaceAll(list);
+    const QList<BellEntry> stored = m_store->list("%");
+    DaySchedule grid;
+    fillGrid(grid, stored);
+    SheetExport exp(grid, m_messages, m_dialogs, {});
+    exp.zones = [&zones] { return zones.list(); };
+    QCOMPARE(exp.sheetRows()[0], BellListSheet::header() << "分区");
+    QCOMPARE(exp.sheetRows()[1].last(), QStringLiteral("教学楼A、操场"));
+    QCOMPARE(exp.sheetRows()[3].last(), QString());
+    const QString file = m_home->path() + "zones";
+    m_dialogs.saveAnswers = {file};
+    exp.run();
+    m_store->replaceAll({entry(1, "别的", "a.mp3", "")});
+    m_dialogs.openAnswers = {file + ".xls"};
+    makeImport().run();
+    QCOMPARE(withoutIds(m_store->list("%")), withoutIds(stored));
+
+    // Zones defined but no bell in one: the old layout.
+    fillGrid(grid, {entry(1, "x", "a.mp3", "")});
+    QCOMPARE(exp.sheetRows()[0], BellListSheet::header());
+
+    const QString csv = m_home->path() + "z.csv";
+    writeCsv(csv, "序,时间,名称,音乐,周期,分区\n1,07:30,a,a.mp3,一,\"教学楼A， 食堂\"\n2,07:31,b,a.mp3,一,食堂；宿舍\n"
+                  "3,07:32,c,a.mp3,一,食堂\n4,07:33,d,a.mp3,一,\n");
+    const BellSheetPlan plan = makeImport().planOf(readSheetFile(csv));
+    QCOMPARE(plan.entries.size(), 4);
+    QCOMPARE(plan.entries[0].zones, QList<qint64>{jia});
+    QVERIFY(plan.entries[1].zones.isEmpty() && plan.entries[3].zones.isEmpty());
+    QCOMPARE(plan.summary(), QStringLiteral("将导入 4 条铃声。第3行的分区“宿舍”、第2–4行的分区“食堂”不存在，"
+                                            "这些铃声导入后不在这些分区播放。"));
+}

@@ -65,6 +65,8 @@ struct RingFixture {
     RingAlerts alerts;
     RingEngine engine{board, player, messages, clock, nullptr, &spare};
     TestPlayback test{board, player, messages};
+    // Runs on every tick after the main players have told their ends.
+    std::function<void()> beforeTick;
 
     // Monday 7 December 2026, 08:00:00 unless told otherwise.
     explicit RingFixture(QDateTime start = QDateTime(QDate(2026, 12, 7), QTime(8, 0, 0)))
@@ -109,6 +111,8 @@ struct RingFixture {
         clock.set(t);
         player.advance();
         spare.advance();
+        if (beforeTick)
+            beforeTick();
         tickOf(engine);
     }
     static void tickOf(RingEngine &e)

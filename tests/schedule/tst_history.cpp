@@ -12,6 +12,7 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QSqlQuery>
 #include <QTest>
 
 class HistoryTest : public QObject {
@@ -53,21 +54,42 @@ private slots:
         QVERIFY(fresh.history.day(today).isEmpty());
     }
 
+    // A jilu made before records had zones reads as it is (also by a store
+    // opened only for reading), and gains the column with its next record.
+    void recordsOfAnOlderFileGainTheirZones()
+    {
+        Fixture f;
+        QSqlQuery q(f.store.database());
+        QVERIFY(q.exec("create table jilu (id integer primary key autoincrement, 日期 text, 时间 integer, "
+                       "名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text)"));
+        QVERIFY(q.exec("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明) "
+                       "values ('2026-12-07', 100, 'old', 'old.mp3', '完成', 2, '')"));
+        const QDate d(2026, 12, 7);
+        QCOMPARE(f.history.day(d).size(), 1);
+        QVERIFY(f.history.day(d).first().zones.isEmpty());
+        f.history.record({0, d, 200, "new", "new.mp3", BellStatus::PartlyRung, 3, "乙", "甲、乙"});
+        QVERIFY(f.history.flush());
+        const QList<RingRecord> rows = f.history.day(d);
+        QCOMPARE(rows.size(), 2);
+        QCOMPARE(rows[0].zones, QString());
+        QCOMPARE(rows[1].zones, QStringLiteral("甲、乙"));
+    }
+
     void aDayReadsBackInOrderWithItsOutcomes()
     {
         Fixture f;
         const QDate d(2026, 12, 7);
         f.add(d, 300, "b", BellStatus::Missed, std::nullopt, "错过了");
         f.add(d, 100, "a", BellStatus::Done, 4);
-        const int cut = f.history.record({0, d, 200, "c", "c.mp3", BellStatus::Done, 5, {}});
+        const int cut = f.history.record({0, d, 200, "c", "c.mp3", BellStatus::Done, 5, {}, "甲、乙"});
         QVERIFY(f.history.flush());
         f.history.amend(cut, BellStatus::Interrupted, "中途断了"); // after it was written
         QVERIFY(f.history.flush());
         const QList<RingRecord> rows = f.report.recordsOf(d);
         QCOMPARE(rows.size(), 3);
-        QCOMPARE(HistoryReport::cells(rows[0]), (QStringList{"00:01:40", "a", "a.mp3", "完成", "4", ""}));
-        QCOMPARE(HistoryReport::cells(rows[1]), (QStringList{"00:03:20", "c", "c.mp3", "中断", "5", "中途断了"}));
-        QCOMPARE(HistoryReport::cells(rows[2]), (QStringList{"00:05:00", "b", "b.mp3", "错过", "", "错过了"}));
+        QCOMPARE(HistoryReport::cells(rows[0]), (QStringList{"00:01:40", "a", "a.mp3", "完成", "4", "", ""}));
+        QCOMPARE(HistoryReport::cells(rows[1]), (QStringList{"00:03:20", "c", "c.mp3", "中断", "5", "中途断了", "甲、乙"}));
+        QCOMPARE(HistoryReport::cells(rows[2]), (QStringList{"00:05:00", "b", "b.mp3", "错过", "", "错过了", ""}));
         QVERIFY(!HistoryReport::isFault(rows[0]) && HistoryReport::isFault(rows[1]));
     }
 
@@ -101,10 +123,10 @@ private slots:
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[0].toArray().first().toString(), QStringLiteral("日期"));
         QCOMPARE(rows[1].toArray().toVariantList(),
-                 (QVariantList{"2026-12-07", "08:00:00", "上课铃", "上课铃.mp3", "完成", "4", ""}));
+                 (QVariantList{"2026-12-07", "08:00:00", "上课铃", "上课铃.mp3", "完成", "4", "", ""}));
         QCOMPARE(rows[2].toArray().toVariantList(),
                  (QVariantList{"2026-12-08", "09:00:00", "课间操, \"广播\"", "课间操, \"广播\".mp3",
-                               "失败", "", "声音输出没有响应，铃声没有播出！"}));
+                               "失败", "", "声音输出没有响应，铃声没有播出！", ""}));
 
         // Cancelled: nothing written, nothing said.
         QCOMPARE(f.report.exportCsv(mon, mon), -1);
@@ -148,9 +170,9 @@ private slots:
         const QJsonArray rows = QJsonDocument::fromJson(py.readAllStandardOutput()).array();
         QCOMPARE(rows.size(), 3);
         QCOMPARE(rows[0].toArray().toVariantList(),
-                 (QVariantList{"日期", "时间", "名称", "音乐", "结果", "延迟(毫秒)", "说明"}));
+                 (QVariantList{"日期", "时间", "名称", "音乐", "结果", "延迟(毫秒)", "说明", "分区"}));
         QCOMPARE(rows[2].toArray().toVariantList(),
-                 (QVariantList{"2026-12-07", "09:00:00", "课间操", "课间操.mp3", "错过", "", "铃声时刻已过，没有播放。"}));
+                 (QVariantList{"2026-12-07", "09:00:00", "课间操", "课间操.mp3", "错过", "", "铃声时刻已过，没有播放。", ""}));
     }
 };
 

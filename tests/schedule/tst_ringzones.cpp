@@ -2,6 +2,7 @@
 // first needed; each zone heard or named silent in the bell's record.
 #include "ringfixture.h"
 
+#include <QSet>
 #include <memory>
 
 namespace {
@@ -19,9 +20,17 @@ struct ZoneFixture : RingFixture {
             auto &p = players[z.output];
             p = std::make_unique<TimedPlayer>(&clock);
             p->device = z.output;
+            p->outputDown = down.contains(z.output);
+            p->slowOpen = slow.contains(z.output);
             return p.get();
         };
+        beforeTick = [this] {
+            for (auto &[out, p] : players)
+                p->advance();
+        };
     }
+    QSet<QString> down; // outputs whose players are made with their output down
+    QSet<QString> slow; // … and whose files load slowly
     TimedPlayer *of(const QString &output)
     {
         const auto it = players.find(output);
@@ -64,6 +73,10 @@ private slots:
         }
         QCOMPARE(f.records(), (QStringList{"08:00:03 plain 完成 2", "08:00:05 jia only 完成 2",
                                            "08:00:08 both 完成 2"}));
+        QStringList zones; // each record names where its bell rang
+        for (const RingRecord &r : f.history.day(QDate(2026, 12, 7)))
+            zones << r.zones;
+        QCOMPARE(zones, (QStringList{"", "甲", "甲、乙"}));
     }
 
     void zonesAreOpenedAheadAndStartedByTheirLead()
@@ -133,6 +146,85 @@ private slots:
         f.tickRange(f.at(8, 2, 0), f.at(8, 3, 2));
         QCOMPARE(f.records().last().section(' ', 0, 2), QStringLiteral("08:02:00 later 失败"));
         QVERIFY(f.records().last().contains("甲"));
+    }
+
+    // A zone silent at the second is tried again each second of the window:
+    // back in time, it rings late and the record says so; never back, the
+    // bell stays 部分播出 and the tries stop with the window.
+    void aSilentZoneIsRetriedWithinTheWindow_data()
+    {
+        QTest::addColumn<bool>("slowFile"); // else its output is down
+        QTest::addColumn<int>("backAfter");  // seconds after the bell; -1: never
+        QTest::addColumn<QString>("status");
+        QTest::addColumn<QString>("reason");
+        const QString late = "以下分区的声音输出恢复后补播，晚于铃声时刻：乙（3002 毫秒）";
+        QTest::newRow("output back") << false << 3 << "完成" << late;
+        QTest::newRow("output never back") << false << -1 << "部分播出" << "以下分区没有播出：乙（";
+        QTest::newRow("file loaded late") << true << 3 << "完成" << late;
+    }
+    void aSilentZoneIsRetriedWithinTheWindow()
+    {
+        QFETCH(bool, slowFile);
+        QFETCH(int, backAfter);
+        QFETCH(QString, status);
+        QFETCH(QString, reason);
+        ZoneFixture f;
+        f.engine.setCatchUpSeconds(10);
+        (slowFile ? f.slow : f.down) << "pulse/yi";
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        f.tickRange(f.at(8, 0, 3), f.at(8, 0, 5));
+        TimedPlayer *yi = f.of("pulse/yi");
+        QCOMPARE(f.status(1), QStringLiteral("部分播出"));
+        for (int s = 6; s <= 20; ++s) {
+            if (backAfter >= 0 && s == 5 + backAfter) {
+                yi->outputDown = yi->slowOpen = false;
+                yi->finishOpen();
+            }
+            f.tickAt(8, 0, s);
+        }
+        QCOMPARE(yi->played, backAfter >= 0 ? QStringList{"both.mp3"} : QStringList{});
+        const QStringList r = f.records();
+        QCOMPARE(r.size(), 1);
+        QCOMPARE(r[0].section(' ', 2, 2), status);
+        QVERIFY2(r[0].section(' ', 4).startsWith(reason), qPrintable(r[0]));
+        if (backAfter >= 0)
+            QCOMPARE(r[0].section(' ', 3, 3), QStringLiteral("3002")); // the latest zone's delay
+        QCOMPARE(f.status(1), status);
+        // Tried at every second of the window (each try opens), then no more.
+        const qsizetype tries = yi->log.count("open both.mp3");
+        if (!slowFile) // a slow file goes on loading: opened once
+            QVERIFY2(tries >= (backAfter >= 0 ? backAfter : 10), qPrintable(QString::number(tries)));
+        f.tickRange(f.at(8, 0, 21), f.at(8, 0, 40));
+        QCOMPARE(yi->log.count("open both.mp3"), tries);
+    }
+
+    // Every zone's player is watched: an output that dies mid-bell marks the
+    // bell 中断 naming the zone, and the bell ends once its last zone ends.
+    void aZoneCutOffMidBellIsNamedAndTheBellEndsWithItsLastZone()
+    {
+        ZoneFixture f;
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        QList<int> ended;
+        QObject::connect(&f.engine, &RingEngine::bellEnded, [&](int, BellStatus s) { ended << int(s); });
+        f.tickRange(f.at(8, 0, 4), f.at(8, 0, 6));
+        f.of("pulse/yi")->interruptNow();
+        QVERIFY(ended.isEmpty()); // 甲 still sounds
+        QCOMPARE(f.records().first().section(' ', 2), QStringLiteral("中断 2 ")
+                     + RingEngine::cutZonesText({"乙"}));
+        f.tickRange(f.at(8, 0, 7), f.at(8, 0, 11)); // 甲 ends at its length
+        QCOMPARE(ended, QList<int>{int(BellStatus::Interrupted)});
+        QCOMPARE(f.status(1), QStringLiteral("中断"));
+    }
+
+    void stoppingStopsEveryZone()
+    {
+        ZoneFixture f;
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        f.tickRange(f.at(8, 0, 4), f.at(8, 0, 6));
+        QVERIFY(f.of("pulse/jia")->isPlaying() && f.of("pulse/yi")->isPlaying());
+        f.engine.ButtonPlayClick();
+        QVERIFY(!f.of("pulse/jia")->isPlaying());
+        QVERIFY(!f.of("pulse/yi")->isPlaying());
     }
 };
 

@@ -1,4 +1,8 @@
 #include "ringfixture.h"
+#include "zonestore.h"
+
+#include <map>
+#include <memory>
 
 // Test playback in stopped mode, stepped by hand with the fake clock.
 class TestPlaybackTest : public QObject {
@@ -167,6 +171,58 @@ private slots:
         f.test.ButtonCheckClick();
         QVERIFY(!f.board.testing());
         QVERIFY(!f.test.TimerCheck.isActive());
+    }
+
+    // A row whose bell has zones plays in each of them, as it rings, and
+    // the test steps on once the last has ended; stopping stops them all; a
+    // zone that stays silent is named in the question; rows without zones
+    // play on the main player.
+    void aBellWithZonesIsTestedInItsZones()
+    {
+        F f;
+        ZoneStore zones(f.store);
+        const qint64 jia = zones.add({0, "甲", "pulse/jia", 0});
+        const qint64 yi = zones.add({0, "乙", "pulse/yi", 0});
+        f.engine.setZones(zones.list());
+        std::map<QString, std::unique_ptr<TimedPlayer>> players;
+        f.engine.zonePlayer = [&](const Zone &z) -> AudioPlayer * {
+            auto &p = players[z.output];
+            p = std::make_unique<TimedPlayer>(&f.clock);
+            return p.get();
+        };
+        f.test.zonePlayer = [&f](qint64 z) { return f.engine.playerOfZone(z); };
+        f.test.zoneName = [&f](qint64 z) { return f.engine.zoneName(z); };
+        f.home.touchMusic("z.mp3");
+        f.store.insert({0, F::at(7, 0, 0), "both", "z.mp3", F::allDays(), "", "", {jia, yi}});
+        prepare(f, 1);
+        TimedPlayer *a = static_cast<TimedPlayer *>(f.engine.playerOfZone(jia));
+        TimedPlayer *b = static_cast<TimedPlayer *>(f.engine.playerOfZone(yi));
+        a->defaultLength = 1500;
+        b->defaultLength = 3500;
+
+        f.test.ButtonCheckClick();
+        QCOMPARE(a->played, QStringList{"z.mp3"});
+        QCOMPARE(b->played, QStringList{"z.mp3"});
+        QVERIFY(f.played().isEmpty());
+        step(f);
+        step(f); // 甲 has ended, 乙 still plays
+        QCOMPARE(f.board.selectedRow(), 1);
+        step(f);
+        step(f);
+        QCOMPARE(f.board.selectedRow(), 2); // then row a, on the main player
+        QCOMPARE(f.played(), QStringList{"a.mp3"});
+        f.test.ButtonCheckClick();
+
+        f.board.setSelectedRow(1);
+        b->outputDown = true;
+        f.test.ButtonCheckClick();
+        QCOMPARE(f.messages.texts(),
+                 QStringList{TestPlayback::goOnQuestion(1, "z.mp3", RingEngine::silentZonesText(
+                                                                       {"乙（" + BellBoard::kNoOutput + "）"}))});
+        QVERIFY(a->isPlaying());
+        f.test.ButtonCheckClick(); // stopped: every zone falls silent
+        QVERIFY(!a->isPlaying() && !b->isPlaying());
+        QCOMPARE(a->log.last(), QStringLiteral("stop"));
     }
 };
 
