@@ -58,6 +58,13 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
     const int index = m_day.indexOf(key);
     if (index < 0)
         return;
+    if (zonesSoon) {
+        QList<Zone> soon;
+        for (qint64 id : m_day.entry(index).zones)
+            if (const auto zone = m_zones.constFind(id); zone != m_zones.constEnd())
+                soon << *zone;
+        zonesSoon(soon);
+    }
     const QDateTime now = m_clock.now();
     const qint64 nowMs = now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
     const qint64 dueMs = (dayStart + key.seconds) * 1000;
@@ -115,6 +122,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
     const QString path = m_board.paths().musicFile(bell.music);
     QList<AudioPlayer *> heard;
     QStringList silent;
+    int listened = 0; // zones heard by somebody (not only played into a stream)
     std::optional<AudioError> outputError;
     for (qint64 id : bell.zones) {
         const auto zone = m_zones.constFind(id);
@@ -152,6 +160,12 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
                     throw AudioError(QStringLiteral("the player did not start ") + path);
             }
             heard << p;
+            // It goes on into the stream (a building that joins hears the
+            // rest), but counts as silent.
+            if (const QString why = zoneUnheard ? zoneUnheard(*zone) : QString(); !why.isEmpty())
+                silent << QStringLiteral("%1（%2）").arg(zone->name, why);
+            else
+                ++listened;
         } catch (const AudioError &e) {
             if (e.isOutputFailure() && !outputError)
                 outputError = e;
@@ -167,5 +181,5 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
         startFailed(bell, outputError ? &*outputError : nullptr, message, nowAbs);
         return;
     }
-    started(heard.first(), bell, dayStart, silent);
+    started(heard.first(), bell, dayStart, silent, listened == 0);
 }
