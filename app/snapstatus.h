@@ -37,6 +37,13 @@ struct SnapServerStatus {
     bool parse(const QByteArray &line);
 };
 
+// What the zones dialog says of a zone's output.
+struct SnapZoneView {
+    QString text;        // empty: not a PulseAudio sink, nothing to say
+    bool failed = false; // shown in the failed colour
+    int listeners = -1;  // connected clients; -1 when unknown
+};
+
 class SnapStatus : public QObject {
     Q_OBJECT
 public:
@@ -85,6 +92,9 @@ public:
     // text for a stream seen before whose server stopped answering, empty
     // when someone listens or nothing is known. Never waits.
     QString unheardReason(const QString &output) const;
+
+    // From the last answer, however old (the dialog asks every few seconds).
+    SnapZoneView zoneView(const QString &output) const;
 
     // The engine asks ahead when a bell in a zone with a PulseAudio output
     // is near, and counts a zone nobody hears as silent.
