@@ -65,8 +65,12 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
                 soon << *zone;
         zonesSoon(soon);
     }
-    const QDateTime now = m_clock.now();
-    const qint64 nowMs = now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
+    // Read again for each zone: the opens before it took their time, and a
+    // timer armed from a stale now would start this zone that much late.
+    const auto nowMs = [this] {
+        const QDateTime now = m_clock.now();
+        return now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
+    };
     const qint64 dueMs = (dayStart + key.seconds) * 1000;
     for (qint64 id : m_day.entry(index).zones) {
         const auto zone = m_zones.constFind(id);
@@ -91,7 +95,7 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
         }
         m_zonePrepared->opened.insert(id, p);
         if (zone->leadMs > 0)
-            QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs)), Qt::PreciseTimer,
+            QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs())), Qt::PreciseTimer,
                                this, [this, key, dayStart, id] { startEarly(key, dayStart, id); });
     }
 }

@@ -91,7 +91,10 @@ int main(int argc, char **argv)
 {
     QCoreApplication app(argc, argv);
     int bells = 10;
-    const int leadMs = qEnvironmentVariableIntValue("SNAP_BUFFER_MS");
+    const int bufferMs = qEnvironmentVariableIntValue("SNAP_BUFFER_MS");
+    // 提前: the buffer, plus what the buildings' players add when told.
+    const int leadMs = qEnvironmentVariableIsSet("SNAP_LEAD_MS") ? qEnvironmentVariableIntValue("SNAP_LEAD_MS")
+                                                                  : bufferMs;
     for (int i = 1; i + 1 < argc; ++i)
         if (QByteArray(argv[i]) == "--bells")
             bells = std::max(1, atoi(argv[i + 1]));
@@ -196,7 +199,7 @@ int main(int argc, char **argv)
                 opb ? pipeB.v.push_back(*opb) : void(++pipeB.missing);
             }
         }
-        std::printf("\n%s (buffer %d ms, 提前 %d ms), scheduled second -> first sound\n", what, leadMs, leadMs);
+        std::printf("\n%s (buffer %d ms, 提前 %d ms), scheduled second -> first sound\n", what, bufferMs, leadMs);
         a.print("building A");
         b.print("building B");
         spread.print("spread |A - B|");

@@ -3,6 +3,8 @@
 # bldg_a and bldg_b, a snapserver on 127.0.0.1 (buffer BUFFER ms, 400 unless
 # told) with a stream for each, and buildings A and B, each a snapclient
 # playing into a null sink of its own PulseAudio server.
+# SNAP_LEAD_MS sets 提前 (default: the buffer); SNAP_CLIENT_BUFFER the
+# snapclients' pulse buffer_time (100 ms).
 # Usage: bench/snapcast/run.sh [path/to/bench_snapcast] [--bells N]
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
