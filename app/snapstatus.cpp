@@ -205,22 +205,30 @@ void SnapStatus::attach(RingEngine &engine)
 
 SnapZoneView SnapStatus::zoneView(const QString &output) const
 {
-    const QString stream = streamOf(output);
-    if (stream.isEmpty())
+    // Only a stream the server serves (or served) makes a Snapcast zone: a
+    // sound card of this PC says nothing here.
+    if (!isSnapcast(output))
         return {};
-    if (!m_fetchedOnce)
-        return {QStringLiteral("正在询问 Snapcast 服务器 %1:%2…").arg(m_host).arg(m_port)};
+    const QString stream = streamOf(output);
     if (!m_last.answered)
-        return {noAnswerText(m_host, m_port) + QStringLiteral("（不是 Snapcast 分区时可不理会）"),
-                isSnapcast(output)};
-    const auto it = m_last.listeners.constFind(stream);
-    if (it == m_last.listeners.constEnd())
-        return {QStringLiteral("本机输出：Snapcast 服务器没有名为“%1”的音频流").arg(stream)};
-    if (it->isEmpty())
+        return {QStringLiteral("Snapcast 音频流“%1”：%2").arg(stream, noAnswerText(m_host, m_port)), true};
+    const QStringList names = m_last.listeners.value(stream);
+    if (names.isEmpty())
         return {QStringLiteral("Snapcast 音频流“%1”：%2").arg(stream, kNobodyListens), true, 0};
     return {QStringLiteral("Snapcast 音频流“%1”：%2 个楼栋在收听（%3）")
                 .arg(stream)
-                .arg(it->size())
-                .arg(it->join(QStringLiteral("、"))),
-            false, int(it->size())};
+                .arg(names.size())
+                .arg(names.join(QStringLiteral("、"))),
+            false, int(names.size())};
+}
+
+QString SnapStatus::serverText() const
+{
+    if (!m_fetchedOnce)
+        return QStringLiteral("正在询问…");
+    if (!m_last.answered)
+        return noAnswerText(m_host, m_port);
+    QStringList streams = m_last.listeners.keys();
+    streams.sort();
+    return QStringLiteral("已连接，音频流：%1").arg(streams.isEmpty() ? QStringLiteral("无") : streams.join(QStringLiteral("、")));
 }

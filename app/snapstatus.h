@@ -39,7 +39,7 @@ struct SnapServerStatus {
 
 // What the zones dialog says of a zone's output.
 struct SnapZoneView {
-    QString text;        // empty: not a PulseAudio sink, nothing to say
+    QString text;        // empty: no Snapcast zone, nothing to say
     bool failed = false; // shown in the failed colour
     int listeners = -1;  // connected clients; -1 when unknown
 };
@@ -93,8 +93,10 @@ public:
     // when someone listens or nothing is known. Never waits.
     QString unheardReason(const QString &output) const;
 
-    // From the last answer, however old (the dialog asks every few seconds).
+    // From the last answer, however old (the dialog asks every few seconds):
+    // a Snapcast zone's buildings, and the server's own state.
     SnapZoneView zoneView(const QString &output) const;
+    QString serverText() const;
 
     // The engine asks ahead when a bell in a zone with a PulseAudio output
     // is near, and counts a zone nobody hears as silent.

@@ -55,6 +55,9 @@ ZoneDialog::ZoneDialog(ZoneStore &zones, OutputChoice &outputs, OutputPreview::M
         server->addWidget(snapPort);
         server->addWidget(apply);
         column->addLayout(server);
+        snapState = new QLabel(this);
+        snapState->setWordWrap(true);
+        column->addWidget(snapState);
         connect(m_snap, &SnapStatus::updated, this, &ZoneDialog::showListeners);
         auto *ask = new QTimer(this);
         connect(ask, &QTimer::timeout, m_snap, &SnapStatus::fetch);
@@ -132,6 +135,7 @@ void ZoneDialog::showListeners()
         list->item(i)->setBackground(v.failed ? statuscolours::background(BellStatus::Failed) : QBrush());
         list->item(i)->setToolTip(v.text);
     }
+    snapState->setText(m_snap->serverText());
     const int row = list->currentRow();
     const SnapZoneView v = m_snap->zoneView(row >= 0 && row < m_list.size() ? m_list[row].output : QString());
     listeners->setText(v.text);

@@ -38,6 +38,7 @@ public:
     QLabel *listeners = nullptr; // the selected zone's buildings
     QLineEdit *snapHost = nullptr;
     QSpinBox *snapPort = nullptr;
+    QLabel *snapState = nullptr; // whether the server answers, its streams
     // Whether anything was saved or deleted: the window then reloads zones.
     bool changed() const { return m_changed; }
 

@@ -100,6 +100,13 @@ private slots:
         for (const auto &[output, reason] : cases)
             QCOMPARE(snap.unheardReason(output), reason);
         QVERIFY(snap.isSnapcast("pulse/bldg_a") && !snap.isSnapcast("pulse/speakers"));
+        // What the zones dialog shows of each.
+        QCOMPARE(snap.zoneView("pulse/bldg_a").listeners, 1);
+        QVERIFY(snap.zoneView("pulse/bldg_a").text.contains("教学楼A") && !snap.zoneView("pulse/bldg_a").failed);
+        QVERIFY(snap.zoneView("pulse/bldg_b").failed && snap.zoneView("pulse/bldg_b").listeners == 0);
+        for (const char *local : {"pulse/speakers", "alsa/hw:0"})
+            QVERIFY(snap.zoneView(local).text.isEmpty());
+        QVERIFY(snap.serverText().contains("bldg_c"));
 
         // The server goes quiet: given up within the bound, and the streams
         // it served are named as not confirmed; others stay unclaimed.
@@ -111,6 +118,8 @@ private slots:
         QVERIFY(!snap.last().answered);
         QCOMPARE(snap.unheardReason("pulse/bldg_a"), SnapStatus::noAnswerText("127.0.0.1", fake.port()));
         QVERIFY(snap.unheardReason("pulse/speakers").isEmpty());
+        QVERIFY(snap.zoneView("pulse/bldg_a").failed && !snap.zoneView("pulse/speakers").failed);
+        QCOMPARE(snap.serverText(), SnapStatus::noAnswerText("127.0.0.1", fake.port()));
 
         // Another server: what the old one told is forgotten.
         fake.server.close();
