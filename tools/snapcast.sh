@@ -11,17 +11,26 @@
 #       own with a null sink "speaker", and a snapclient (hostID NAME) that
 #       plays STREAM into it. Exports SNAP_PULSE_<NAME> (its server) and
 #       SNAP_CLIENT_<NAME> (the snapclient's pid).
-#   snap_building_stop NAME, snap_stop_all  stop only what these started.
+#   snap_suspend_idle [SECONDS]  the current server suspends a silent sink
+#       (as a desktop's does), so each bell after a pause is timed afresh.
+#   snap_building_stop NAME, snap_stop_all  stop only what these started
+#       (and remove their folders).
 #
-# The fifo: snapserver's pipe source with mode=create makes it (and keeps
-# reading it); the pipe sink opens the existing fifo. The sink renders by the
-# system clock (use_system_clock_for_timing=yes): without it PulseAudio fills
-# the fifo's 64 KiB (about 340 ms) ahead of snapserver, which reads at real
-# time, and every bell comes that much late. While no sound plays the sink
-# goes on writing silence (no suspend-on-idle in a server of our own), so the
-# stream never goes idle and the first bell after a quiet time is timed like
-# any other. A sound server that suspends idle sinks stops the flow: the
-# stream turns idle and snapserver resynchronises on the first chunk after.
+# The fifo: snapserver's pipe source with mode=create makes it (rw for all,
+# so the desktop user's sound server may write it) and keeps reading it; the
+# pipe sink opens the existing fifo (a sink that makes the fifo itself also
+# removes it when unloaded). The sink renders by the system clock
+# (use_system_clock_for_timing=yes): without it PulseAudio fills the fifo's
+# 64 KiB (about 340 ms) ahead of snapserver, which reads at real time, and
+# every bell comes that much late.
+#
+# Idle: with module-suspend-on-idle (a desktop's default; snap_suspend_idle
+# loads it here) the sink stops writing a moment after the last sound,
+# snapserver marks the stream idle, and times the next sound afresh: the
+# first bell after a quiet time is heard about 10 ms after buffer. Without
+# it the sink writes silence for ever, the stream never idles, and what the
+# fifo held when the flow began stays queued: bells came about 60 ms after
+# buffer (measured with bench/snapcast).
 
 SNAP_PIDS=()
 SNAP_PULSE_DIRS=()
@@ -166,6 +175,11 @@ snap_building_stop() {
   return 0
 }
 
+# A sink of the current server that falls silent stops after timeout seconds.
+snap_suspend_idle() {
+  pactl load-module module-suspend-on-idle "timeout=${1:-1}" >/dev/null
+}
+
 snap_stop_all() {
   local pid dir
   for pid in "${SNAP_PIDS[@]}"; do kill "$pid" 2>/dev/null || true; done
@@ -175,6 +189,9 @@ snap_stop_all() {
     pid="$(cat "$dir/pulse/pid" 2>/dev/null || true)"
     [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
   done
+  # The buildings' servers leave their folders a moment after the signal.
+  sleep 0.2
+  for dir in "${SNAP_PULSE_DIRS[@]}" ${SNAP_DIR:+"$SNAP_DIR"}; do rm -rf "$dir"; done
   SNAP_PIDS=()
   SNAP_PULSE_DIRS=()
 }

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs tst_app_snapcast on loopback: a broadcasting PulseAudio server with
-# pipe sinks bldg_a and bldg_b, a snapserver (buffer 400 ms) with a stream
+# pipe sinks bldg_a and bldg_b (suspended when silent, as a desktop's are),
+# a snapserver (buffer 400 ms) with a stream
 # for each, and two buildings A and B, each a snapclient playing into a null
 # sink of its own PulseAudio server. Exit 77 where Snapcast or PulseAudio is
 # missing.
@@ -19,6 +20,7 @@ pulse_null_start
 pactl info >/dev/null 2>&1 || { echo "SKIP: no PulseAudio server"; exit 77; }
 snap_server_start 400 bldg_a bldg_b || exit 1
 snap_pipe_sinks bldg_a bldg_b || exit 1
+snap_suspend_idle 1 || exit 1
 snap_building_start A bldg_a || exit 1
 snap_building_start B bldg_b || exit 1
 "$bin" "$@"
