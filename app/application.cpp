@@ -13,6 +13,7 @@
 #include "settings.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
+#include "snapstatus.h"
 #include "soundoutputs.h"
 #include "storekeeper.h"
 #include "testplayback.h"
@@ -94,6 +95,9 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
         }
         return p.get();
     };
+    m_snap = std::make_unique<SnapStatus>();
+    m_snap->load(*m_settings);
+    m_snap->attach(*m_engine);
     applyZones();
     m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
     // A bell with zones is tested where it rings, on the engine's players.

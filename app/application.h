@@ -27,6 +27,7 @@ class SchoolCalendar;
 class Settings;
 class SheetExport;
 class SheetImport;
+class SnapStatus;
 class StoreHealth;
 class StoreKeeper;
 class TestPlayback;
@@ -95,6 +96,8 @@ public:
     void applyZones();
     // The zones as last read from the store.
     const QList<Zone> &zones() const { return m_zones; }
+    // Who listens to the zones that reach the buildings through Snapcast.
+    SnapStatus &snapStatus() { return *m_snap; }
     // Stops the clocks before the parts they drive go away (the windows
     // first, whose players live here).
     void stopClocks();
@@ -113,6 +116,7 @@ private:
     // the end: the engine holds on to them.
     std::map<QString, std::unique_ptr<AudioPlayer>> m_zonePlayers;
     QList<Zone> m_zones;
+    std::unique_ptr<SnapStatus> m_snap;
     std::unique_ptr<BellBoard> m_board;
     // The school calendar decides which entries ring on a date (the board's
     // day plan) and switches the seasonal timetables.

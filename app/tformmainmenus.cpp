@@ -12,6 +12,7 @@
 #include "formlinshiguangbo.h"
 #include "historydialog.h"
 #include "outputdialog.h"
+#include "snapstatus.h"
 #include "zonedialog.h"
 #include "noticeband.h"
 #include "ringalerts.h"
@@ -110,7 +111,8 @@ void TFormMain::NZonesClick()
     guarded([this] {
         ZoneStore zones(store());
         OutputChoice outputs(m_app->settings());
-        ZoneDialog dialog(zones, outputs, m_app->context().makePlayer, m_app->messages(), this);
+        ZoneDialog dialog(zones, outputs, m_app->context().makePlayer, m_app->messages(), this,
+                          &m_app->snapStatus(), &m_app->settings());
         dialog.exec();
         if (!dialog.changed())
             return;

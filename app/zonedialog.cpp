@@ -1,5 +1,8 @@
 #include "zonedialog.h"
 
+#include "schedulemodel.h"
+#include "snapstatus.h"
+
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFormLayout>
@@ -9,12 +12,13 @@
 #include <QListWidget>
 #include <QPushButton>
 #include <QSpinBox>
+#include <QTimer>
 #include <QVBoxLayout>
 
 ZoneDialog::ZoneDialog(ZoneStore &zones, OutputChoice &outputs, OutputPreview::MakePlayer makePlayer,
-                       Messages &messages, QWidget *parent)
+                       Messages &messages, QWidget *parent, SnapStatus *snap, Settings *settings)
     : QDialog(parent), m_zones(zones), m_outputs(outputs), m_preview(std::move(makePlayer)),
-      m_messages(messages)
+      m_messages(messages), m_snap(snap), m_settings(settings)
 {
     setObjectName(QStringLiteral("ZoneDialog"));
     setWindowTitle(QStringLiteral("分区设置"));
@@ -33,7 +37,33 @@ ZoneDialog::ZoneDialog(ZoneStore &zones, OutputChoice &outputs, OutputPreview::M
     form->addRow(QStringLiteral("名称："), name);
     form->addRow(QStringLiteral("声音输出："), output);
     form->addRow(QStringLiteral("提前："), lead);
+    listeners = new QLabel(this);
+    listeners->setWordWrap(true);
+    form->addRow(QString(), listeners);
     column->addLayout(form);
+    if (m_snap) {
+        auto *server = new QHBoxLayout;
+        snapHost = new QLineEdit(m_snap->host(), this);
+        snapPort = new QSpinBox(this);
+        snapPort->setRange(1, 65535);
+        snapPort->setValue(m_snap->port());
+        auto *apply = new QPushButton(QStringLiteral("应用"), this);
+        connect(apply, &QPushButton::clicked, this, &ZoneDialog::applySnapServer);
+        server->addWidget(new QLabel(QStringLiteral("Snapcast 服务器："), this));
+        server->addWidget(snapHost, 1);
+        server->addWidget(new QLabel(QStringLiteral("端口："), this));
+        server->addWidget(snapPort);
+        server->addWidget(apply);
+        column->addLayout(server);
+        snapState = new QLabel(this);
+        snapState->setWordWrap(true);
+        column->addWidget(snapState);
+        connect(m_snap, &SnapStatus::updated, this, &ZoneDialog::showListeners);
+        auto *ask = new QTimer(this);
+        connect(ask, &QTimer::timeout, m_snap, &SnapStatus::fetch);
+        ask->start(kAskEveryMs);
+        m_snap->fetch();
+    }
     auto *note = new QLabel(QStringLiteral("提前：本机声卡填 0；经网络传到各楼栋的输出填它的缓冲时间，"
                                            "铃声才能在整秒响起。没有选分区的铃声仍在“铃声输出”播放。"),
                             this);
@@ -91,6 +121,40 @@ void ZoneDialog::showSelected()
     if (!z.output.isEmpty() && output->findData(z.output) < 0)
         output->addItem(QStringLiteral("%1（现在不可用）").arg(z.output), z.output);
     output->setCurrentIndex(z.output.isEmpty() ? 0 : output->findData(z.output));
+    showListeners();
+}
+
+void ZoneDialog::showListeners()
+{
+    if (!m_snap) {
+        listeners->hide();
+        return;
+    }
+    for (int i = 0; i < m_list.size() && i < list->count(); ++i) {
+        const SnapZoneView v = m_snap->zoneView(m_list[i].output);
+        list->item(i)->setBackground(v.failed ? statuscolours::background(BellStatus::Failed) : QBrush());
+        list->item(i)->setToolTip(v.text);
+    }
+    snapState->setText(m_snap->serverText());
+    const int row = list->currentRow();
+    const SnapZoneView v = m_snap->zoneView(row >= 0 && row < m_list.size() ? m_list[row].output : QString());
+    listeners->setText(v.text);
+    listeners->setVisible(!v.text.isEmpty());
+    listeners->setStyleSheet(v.failed ? QStringLiteral("color: %1").arg(statuscolours::foreground(BellStatus::Failed).name())
+                                      : QString());
+}
+
+void ZoneDialog::applySnapServer()
+{
+    if (!m_snap || !m_settings)
+        return;
+    try {
+        m_snap->save(*m_settings, snapHost->text(), snapPort->value());
+        m_snap->fetch();
+        showListeners();
+    } catch (const AppError &e) {
+        m_messages.typedOk(Messages::Kind::Warning, e.text());
+    }
 }
 
 qint64 ZoneDialog::selectedId() const

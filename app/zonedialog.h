@@ -1,7 +1,9 @@
 #pragma once
 // 系统 → 分区设置…: the zones (a name, the output it plays on, its 提前) with
-// 添加, 保存, 删除 and 试听. A thin window: the checks live in ZoneStore,
-// the list of outputs in OutputChoice, the tone in OutputPreview.
+// 添加, 保存, 删除 and 试听, and for zones that reach buildings through
+// Snapcast whether the server answers and how many buildings listen. A thin
+// window: the checks live in ZoneStore, the list of outputs in OutputChoice,
+// the tone in OutputPreview, who listens in SnapStatus.
 #include "seams.h"
 #include "soundoutputs.h"
 #include "zonestore.h"
@@ -13,20 +15,30 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QSpinBox;
+class Settings;
+class SnapStatus;
 
 class ZoneDialog : public QDialog {
     Q_OBJECT
 public:
     static inline const QString kMenuText = QStringLiteral("分区设置…");
 
+    // snap and settings: the Snapcast part (none: not shown). While the
+    // dialog is open it asks the server every kAskEveryMs.
     ZoneDialog(ZoneStore &zones, OutputChoice &outputs, OutputPreview::MakePlayer makePlayer,
-               Messages &messages, QWidget *parent = nullptr);
+               Messages &messages, QWidget *parent = nullptr, SnapStatus *snap = nullptr,
+               Settings *settings = nullptr);
+    static constexpr int kAskEveryMs = 2000;
     ~ZoneDialog() override;
 
     QListWidget *list = nullptr;
     QLineEdit *name = nullptr;
     QComboBox *output = nullptr;
     QSpinBox *lead = nullptr;
+    QLabel *listeners = nullptr; // the selected zone's buildings
+    QLineEdit *snapHost = nullptr;
+    QSpinBox *snapPort = nullptr;
+    QLabel *snapState = nullptr; // whether the server answers, its streams
     // Whether anything was saved or deleted: the window then reloads zones.
     bool changed() const { return m_changed; }
 
@@ -34,17 +46,23 @@ public:
     void saveZone();
     void deleteZone();
     void listen();
+    // Keeps the Snapcast server's host and port and asks it at once.
+    void applySnapServer();
 
 private:
     void reload(qint64 select = 0);
     void showSelected();
     Zone edited() const;
+    // Each zone's line and the selected zone's buildings, from the last answer.
+    void showListeners();
     qint64 selectedId() const;
 
     ZoneStore &m_zones;
     OutputChoice &m_outputs;
     OutputPreview m_preview;
     Messages &m_messages;
+    SnapStatus *m_snap = nullptr;
+    Settings *m_settings = nullptr;
     QList<Zone> m_list;
     bool m_changed = false;
 };

@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones >/dev/null
+ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
 QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
@@ -27,6 +27,8 @@ echo "== outputs that reach several places (servers of its own)"
 bash bench/outputs/run.sh $b/bench/outputs/bench_outputs --runs 15
 echo "== zones (a server of its own, one null sink per zone)"
 bash bench/zones/run.sh $b/bench/zones/bench_zones
+echo "== two buildings through Snapcast (servers of its own on 127.0.0.1)"
+bash bench/snapcast/run.sh $b/bench/snapcast/bench_snapcast --bells 10
 echo "== idle program"
 bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60
 echo "== idle program, every bell in 4 zones"

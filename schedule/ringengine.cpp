@@ -2,6 +2,7 @@
 
 #include <QFileInfo>
 #include "logging.h"
+#include "ringalerts.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 
@@ -309,7 +310,8 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     }
 }
 
-void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent)
+void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent,
+                         bool heardNowhere)
 {
     // Measured right after play() returned: the delay the operator hears.
     const QDateTime at = m_clock.now();
@@ -322,7 +324,9 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
     // It rang, on the default output: 完成, and the record says where.
     // A zone's player never falls back (ringZones counts that zone silent).
     const QString missing = bell.zones.isEmpty() ? p->missingOutput() : QString();
-    const BellStatus result = silent.isEmpty() ? BellStatus::Done : BellStatus::PartlyRung;
+    const BellStatus result = silent.isEmpty() ? BellStatus::Done
+        : heardNowhere                         ? BellStatus::Failed
+                                               : BellStatus::PartlyRung;
     const QString note = !silent.isEmpty() ? silentZonesText(silent)
         : missing.isEmpty()                ? QString()
                                            : missingOutputText(outputLabel ? outputLabel(missing) : missing);
@@ -343,8 +347,11 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
                              << shownText(bell.music) << bellstatus::text(result) << delayMs
                              << "ms" << (note.isEmpty() ? QString() : QStringLiteral("- ") + note);
     emit rang(m_day.indexOf(bell.key));
+    if (heardNowhere && m_alerts)
+        m_alerts->bellNotRung({bell.key.seconds, shownText(bell.name), note});
     if (!silent.isEmpty())
-        postBox(QStringLiteral("铃声“%1”（%2）只在部分分区播出。%3")
+        postBox((heardNowhere ? QStringLiteral("铃声“%1”（%2）在所有分区都没有人收听。%3")
+                              : QStringLiteral("铃声“%1”（%2）只在部分分区播出。%3"))
                     .arg(shownText(bell.name), inttotime(bell.key.seconds), note));
     // Once per missing output, not at every bell of the day; again after it
     // was back in between.

@@ -86,6 +86,14 @@ public:
     // test playback: nullptr for a zone the engine does not know.
     AudioPlayer *playerOfZone(qint64 zone);
     QString zoneName(qint64 zone) const { return m_zones.value(zone).name; }
+    // Zones whose sound travels on (a stream to the buildings): why nobody
+    // hears what plays on a zone's output ("没有楼栋在收听"), empty when
+    // someone does or nothing is known. Asked at the bell's second, so it
+    // answers from what it learnt before and never waits; zonesSoon tells
+    // it which zones a bell about two seconds away will ring in, the time
+    // to ask ahead. Such a zone plays on but counts as silent.
+    std::function<QString(const Zone &zone)> zoneUnheard;
+    std::function<void(const QList<Zone> &zones)> zonesSoon;
     // 说明 of a bell heard in some zones only: the silent ones and why.
     static QString silentZonesText(const QStringList &zonesAndReasons)
     {
@@ -218,7 +226,9 @@ private:
     void playPrepared(AudioPlayer *p, qint64 length);
     // The bookkeeping of a bell that sounds: rung, history, log, signals.
     // silent: the zones that stayed silent and why (the bell is 部分播出).
-    void started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent = {});
+    // heardNowhere: it plays, but in no zone anybody hears it (失败).
+    void started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent = {},
+                 bool heardNowhere = false);
     // A bell with zones: started on every zone's player at once; what stayed
     // silent is named in its record.
     void ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs);

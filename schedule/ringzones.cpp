@@ -65,8 +65,19 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
     const int index = m_day.indexOf(key);
     if (index < 0)
         return;
-    const QDateTime now = m_clock.now();
-    const qint64 nowMs = now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
+    if (zonesSoon) {
+        QList<Zone> soon;
+        for (qint64 id : m_day.entry(index).zones)
+            if (const auto zone = m_zones.constFind(id); zone != m_zones.constEnd())
+                soon << *zone;
+        zonesSoon(soon);
+    }
+    // Read again for each zone: the opens before it took their time, and a
+    // timer armed from a stale now would start this zone that much late.
+    const auto nowMs = [this] {
+        const QDateTime now = m_clock.now();
+        return now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
+    };
     const qint64 dueMs = (dayStart + key.seconds) * 1000;
     for (qint64 id : m_day.entry(index).zones) {
         const auto zone = m_zones.constFind(id);
@@ -91,7 +102,7 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
         }
         m_zonePrepared->opened.insert(id, p);
         if (zone->leadMs > 0)
-            QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs)), Qt::PreciseTimer,
+            QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs())), Qt::PreciseTimer,
                                this, [this, key, dayStart, id] { startEarly(key, dayStart, id); });
     }
 }
@@ -180,6 +191,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
     QStringList silent;
     QHash<qint64, QString> retried;
     QStringList gone;
+    int listened = 0; // zones heard by somebody (not only played into a stream)
     std::optional<AudioError> outputError;
     for (qint64 id : bell.zones) {
         const auto zone = m_zones.constFind(id);
@@ -190,6 +202,15 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
             heard.insert(s.player, id);
             if (!first)
                 first = s.player;
+            // It goes on into the stream (a building that joins hears the
+            // rest), but counts as silent.
+            if (const QString why = zoneUnheard ? zoneUnheard(*zone) : QString(); !why.isEmpty()) {
+                const QString text = QStringLiteral("%1（%2）").arg(zone->name, why);
+                silent << text;
+                gone << text; // nothing to retry: it plays already
+            } else {
+                ++listened;
+            }
             continue;
         }
         const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
@@ -208,7 +229,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
         startFailed(bell, outputError ? &*outputError : nullptr, message, nowAbs);
         return;
     }
-    started(first, bell, dayStart, silent);
+    started(first, bell, dayStart, silent, listened == 0);
     m_sounding->zones = heard;
     ZoneBell zb{bell, m_sounding->record, retried, gone, {}, {}, 0};
     m_zoneBell = std::move(zb);

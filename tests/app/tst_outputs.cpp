@@ -5,11 +5,17 @@
 #include "outputdialog.h"
 #include "soundoutputs.h"
 #include "ringengine.h"
+#include "snapstatus.h"
 #include "tformmain.h"
 #include "zonedialog.h"
 
 #include <QComboBox>
+#include <QLabel>
 #include <QLineEdit>
+#include <QListWidget>
+#include <QSignalSpy>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <QSpinBox>
 #include <QMenuBar>
 #include <QTest>
@@ -188,6 +194,51 @@ private slots:
         dlg.deleteZone();
         QVERIFY(zones.list().isEmpty());
         QVERIFY(dlg.changed());
+    }
+
+    // A zone on a Snapcast stream nobody listens to is shown in the failed
+    // colour; the server's address is kept from the dialog.
+    void zoneDialogShowsWhoListens()
+    {
+        QTcpServer server; // a snapserver whose stream "halls" has no client
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        connect(&server, &QTcpServer::newConnection, &server, [&server] {
+            QTcpSocket *c = server.nextPendingConnection();
+            connect(c, &QTcpSocket::readyRead, c, [c] {
+                c->readAll();
+                c->write(R"({"id":7,"jsonrpc":"2.0","result":{"server":{"groups":[],"streams":[{"id":"halls"}]}}})" "\n");
+            });
+        });
+        Store s;
+        FakeClock clock;
+        FakeMessages messages;
+        ZoneStore zones(s.store);
+        zones.add({0, "操场", "pulse/halls", 400});
+        zones.add({0, "本机", "pulse/usb_card", 0});
+        OutputChoice outputs(*s.settings);
+        SnapStatus snap;
+        snap.setServer("127.0.0.1", server.serverPort());
+        QSignalSpy answered(&snap, &SnapStatus::updated);
+        ZoneDialog dlg(zones, outputs, [&](const QString &) {
+            auto p = std::make_unique<FakePlayer>(&clock);
+            p->offered = offered();
+            return p;
+        }, messages, nullptr, &snap, s.settings.get());
+        QVERIFY(answered.wait(3000));
+        const QListWidgetItem *field = dlg.list->findItems("操场", Qt::MatchExactly).value(0);
+        QVERIFY(field && field->background() != QBrush());
+        QCOMPARE(dlg.list->findItems("本机", Qt::MatchExactly).value(0)->background(), QBrush());
+        dlg.list->setCurrentItem(const_cast<QListWidgetItem *>(field));
+        QVERIFY2(dlg.listeners->text().contains(SnapStatus::kNobodyListens), qPrintable(dlg.listeners->text()));
+
+        dlg.snapHost->setText("");
+        dlg.applySnapServer();
+        QCOMPARE(messages.shown.size(), 1);
+        dlg.snapHost->setText("192.0.2.7");
+        dlg.snapPort->setValue(1800);
+        dlg.applySnapServer();
+        QCOMPARE(s.settings->value(SnapStatus::kHostSetting), QStringLiteral("192.0.2.7"));
+        QCOMPARE(snap.port(), quint16(1800));
     }
 
     // Made for the kept outputs; re-pointed when the dialog is accepted.

@@ -1,0 +1,234 @@
+#include "snapstatus.h"
+
+#include "apperror.h"
+#include "audiolog.h"
+#include "ringengine.h"
+#include "settings.h"
+
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QTcpSocket>
+
+namespace {
+constexpr int kRequestId = 7;
+// A status line of a school's server is a few kilobytes; a peer that sends
+// megabytes without a newline is no snapserver.
+constexpr qsizetype kMaxLine = 4 << 20;
+} // namespace
+
+bool SnapServerStatus::parse(const QByteArray &line)
+{
+    listeners.clear();
+    QJsonParseError pe;
+    const QJsonDocument doc = QJsonDocument::fromJson(line, &pe);
+    const QJsonObject server = doc.object().value(u"result").toObject().value(u"server").toObject();
+    if (pe.error != QJsonParseError::NoError || !server.contains(u"streams")) {
+        const QString message = doc.object().value(u"error").toObject().value(u"message").toString();
+        error = message.isEmpty() ? QStringLiteral("not a Server.GetStatus answer") : message;
+        answered = false;
+        return false;
+    }
+    for (const QJsonValue &s : server.value(u"streams").toArray())
+        listeners.insert(s.toObject().value(u"id").toString(), {});
+    for (const QJsonValue &g : server.value(u"groups").toArray()) {
+        const QJsonObject group = g.toObject();
+        const QString stream = group.value(u"stream_id").toString();
+        QStringList &names = listeners[stream];
+        for (const QJsonValue &c : group.value(u"clients").toArray()) {
+            const QJsonObject client = c.toObject();
+            if (!client.value(u"connected").toBool())
+                continue;
+            QString name = client.value(u"config").toObject().value(u"name").toString();
+            if (name.isEmpty())
+                name = client.value(u"host").toObject().value(u"name").toString();
+            if (name.isEmpty())
+                name = client.value(u"id").toString();
+            names << name;
+        }
+    }
+    answered = true;
+    error.clear();
+    return true;
+}
+
+SnapStatus::SnapStatus(QObject *parent) : QObject(parent)
+{
+    m_timeout.setSingleShot(true);
+    connect(&m_timeout, &QTimer::timeout, this, [this] {
+        SnapServerStatus s;
+        s.error = QStringLiteral("no answer within %1 ms").arg(kTimeoutMs);
+        finish(std::move(s));
+    });
+}
+
+SnapStatus::~SnapStatus()
+{
+    delete m_socket;
+}
+
+void SnapStatus::load(const Settings &settings)
+{
+    const QString host = settings.value(kHostSetting, kDefaultHost).trimmed();
+    const int port = settings.value(kPortSetting).toInt();
+    setServer(host.isEmpty() ? kDefaultHost : host,
+              port > 0 && port <= 65535 ? quint16(port) : kDefaultPort);
+}
+
+void SnapStatus::save(Settings &settings, const QString &host, int port)
+{
+    const QString h = host.trimmed();
+    if (h.isEmpty())
+        throw AppError(QStringLiteral("请填写 Snapcast 服务器的地址（本机为 127.0.0.1）。"));
+    if (port <= 0 || port > 65535)
+        throw AppError(QStringLiteral("Snapcast 服务器的端口应在 1–65535 之间（默认 1705）。"));
+    settings.setValue(kHostSetting, h);
+    settings.setValue(kPortSetting, QString::number(port));
+    setServer(h, quint16(port));
+}
+
+void SnapStatus::setServer(const QString &host, quint16 port)
+{
+    if (host == m_host && port == m_port)
+        return;
+    m_host = host;
+    m_port = port;
+    // Another server: what the old one told counts no more.
+    m_knownStreams.clear();
+    m_last = {};
+    m_fetchedOnce = false;
+    m_fresh = QDeadlineTimer(0);
+    if (m_socket) {
+        m_timeout.stop();
+        m_socket->deleteLater();
+        m_socket->disconnect(this);
+        m_socket = nullptr;
+    }
+}
+
+void SnapStatus::fetch()
+{
+    if (m_socket)
+        return;
+    m_buffer.clear();
+    m_socket = new QTcpSocket;
+    QTcpSocket *s = m_socket;
+    connect(s, &QTcpSocket::connected, this, [s] {
+        s->write(QByteArrayLiteral("{\"id\":") + QByteArray::number(kRequestId)
+                 + QByteArrayLiteral(",\"jsonrpc\":\"2.0\",\"method\":\"Server.GetStatus\"}\n"));
+    });
+    connect(s, &QTcpSocket::readyRead, this, [this, s] {
+        m_buffer += s->readAll();
+        // The server also sends notifications on this connection: only the
+        // line that answers our id counts.
+        for (qsizetype nl; (nl = m_buffer.indexOf('\n')) >= 0;) {
+            const QByteArray line = m_buffer.left(nl);
+            m_buffer.remove(0, nl + 1);
+            const QJsonObject o = QJsonDocument::fromJson(line).object();
+            if (o.value(u"id").toInt(-1) != kRequestId)
+                continue;
+            SnapServerStatus st;
+            st.parse(line);
+            finish(std::move(st));
+            return;
+        }
+        if (m_buffer.size() > kMaxLine) {
+            SnapServerStatus st;
+            st.error = QStringLiteral("an answer without end");
+            finish(std::move(st));
+        }
+    });
+    connect(s, &QTcpSocket::errorOccurred, this, [this, s] {
+        SnapServerStatus st;
+        st.error = s->errorString();
+        finish(std::move(st));
+    });
+    m_timeout.start(kTimeoutMs);
+    s->connectToHost(m_host, m_port);
+}
+
+void SnapStatus::finish(SnapServerStatus status)
+{
+    m_timeout.stop();
+    if (m_socket) {
+        m_socket->disconnect(this);
+        m_socket->abort();
+        m_socket->deleteLater();
+        m_socket = nullptr;
+    }
+    if (status.answered) {
+        for (auto it = status.listeners.cbegin(); it != status.listeners.cend(); ++it)
+            m_knownStreams.insert(it.key());
+        if (!m_loggedError.isEmpty())
+            qCInfo(lcAudio).noquote() << "snapserver" << m_host << m_port << "answers again";
+        m_loggedError.clear();
+    } else if (status.error != m_loggedError) {
+        m_loggedError = status.error;
+        qCWarning(lcAudio).noquote() << "snapserver" << m_host << m_port << "did not answer:" << status.error;
+    }
+    m_last = std::move(status);
+    m_fetchedOnce = true;
+    m_fresh.setRemainingTime(kFreshMs);
+    emit updated();
+}
+
+QString SnapStatus::streamOf(const QString &output)
+{
+    static const QString prefix = QStringLiteral("pulse/");
+    return output.startsWith(prefix) ? output.mid(prefix.size()) : QString();
+}
+
+bool SnapStatus::isSnapcast(const QString &output) const
+{
+    const QString stream = streamOf(output);
+    return !stream.isEmpty() && m_knownStreams.contains(stream);
+}
+
+QString SnapStatus::unheardReason(const QString &output) const
+{
+    if (!m_fetchedOnce || m_fresh.hasExpired() || !isSnapcast(output))
+        return {};
+    if (!m_last.answered)
+        return noAnswerText(m_host, m_port);
+    const auto it = m_last.listeners.constFind(streamOf(output));
+    return it != m_last.listeners.constEnd() && it->isEmpty() ? kNobodyListens : QString();
+}
+
+void SnapStatus::attach(RingEngine &engine)
+{
+    engine.zonesSoon = [this](const QList<Zone> &zones) {
+        if (std::any_of(zones.begin(), zones.end(), [](const Zone &z) { return !streamOf(z.output).isEmpty(); }))
+            fetch();
+    };
+    engine.zoneUnheard = [this](const Zone &zone) { return unheardReason(zone.output); };
+}
+
+SnapZoneView SnapStatus::zoneView(const QString &output) const
+{
+    // Only a stream the server serves (or served) makes a Snapcast zone: a
+    // sound card of this PC says nothing here.
+    if (!isSnapcast(output))
+        return {};
+    const QString stream = streamOf(output);
+    if (!m_last.answered)
+        return {QStringLiteral("Snapcast 音频流“%1”：%2").arg(stream, noAnswerText(m_host, m_port)), true};
+    const QStringList names = m_last.listeners.value(stream);
+    if (names.isEmpty())
+        return {QStringLiteral("Snapcast 音频流“%1”：%2").arg(stream, kNobodyListens), true, 0};
+    return {QStringLiteral("Snapcast 音频流“%1”：%2 个楼栋在收听（%3）")
+                .arg(stream)
+                .arg(names.size())
+                .arg(names.join(QStringLiteral("、"))),
+            false, int(names.size())};
+}
+
+QString SnapStatus::serverText() const
+{
+    if (!m_fetchedOnce)
+        return QStringLiteral("正在询问…");
+    if (!m_last.answered)
+        return noAnswerText(m_host, m_port);
+    QStringList streams = m_last.listeners.keys();
+    streams.sort();
+    return QStringLiteral("已连接，音频流：%1").arg(streams.isEmpty() ? QStringLiteral("无") : streams.join(QStringLiteral("、")));
+}
