@@ -6,6 +6,7 @@
 
 #include <QObject>
 #include <QTimer>
+#include <functional>
 
 class TestPlayback : public QObject {
     Q_OBJECT
@@ -13,6 +14,9 @@ public:
     TestPlayback(BellBoard &board, AudioPlayer &player, Messages &messages, QObject *parent = nullptr);
 
     QTimer TimerCheck;
+    // While it answers a text (an emergency broadcast has the speakers), a
+    // test does not start and the operator is told why.
+    std::function<QString()> refusal;
 
 public slots:
     // Starts or stops a test (does nothing in running mode). Stopping

@@ -1,0 +1,409 @@
+#include "emergencybroadcast.h"
+
+#include "alarmtone.h"
+#include "emergencylog.h"
+#include "ringhistory.h"
+#include "secondsofday.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QPointer>
+
+namespace {
+
+QString durationText(qint64 ms)
+{
+    const qint64 s = std::max<qint64>(ms, 0) / 1000;
+    const QString mmss = QStringLiteral("%1:%2").arg(s / 60 % 60, 2, 10, QChar(u'0')).arg(s % 60, 2, 10, QChar(u'0'));
+    return s >= 3600 ? QStringLiteral("%1:%2").arg(s / 3600).arg(mmss) : mmss;
+}
+
+} // namespace
+
+EmergencyBroadcast::EmergencyBroadcast(AppPaths paths, const Clock &clock, PlayerFactory makePlayer,
+                                       QObject *parent)
+    : QObject(parent), m_paths(std::move(paths)), m_clock(clock), m_makePlayer(std::move(makePlayer))
+{
+    m_settle.setSingleShot(true);
+    connect(&m_settle, &QTimer::timeout, this, [this] { checkSettled(true); });
+}
+
+EmergencyBroadcast::~EmergencyBroadcast()
+{
+    // The program's owner ends it first (its hooks reach parts that go
+    // before this); here only the players are let go.
+    for (auto &[device, p] : m_players)
+        if (p)
+            p->close();
+}
+
+QString EmergencyBroadcast::originText(Origin origin)
+{
+    switch (origin) {
+    case Origin::Button: return QStringLiteral("主窗口按钮");
+    case Origin::Tray: return QStringLiteral("托盘菜单");
+    case Origin::Command: return QStringLiteral("命令行");
+    case Origin::Quit: return QStringLiteral("程序退出");
+    }
+    return {};
+}
+
+QString EmergencyBroadcast::alarmTonePath() const
+{
+    return m_paths.musicFile(alarmtone::kFileName);
+}
+
+bool EmergencyBroadcast::ensureAlarmTone()
+{
+    const QString path = alarmTonePath();
+    if (alarmtone::usable(path))
+        return true;
+    QDir().mkpath(m_paths.musicFolder());
+    QString error;
+    if (!alarmtone::write(path, &error)) {
+        qCWarning(lcEmergency).noquote() << "the alarm tone was not written to" << path << error;
+        return false;
+    }
+    qCInfo(lcEmergency).noquote() << "alarm tone written to" << path;
+    return true;
+}
+
+qint64 EmergencyBroadcast::msSince(const QDateTime &t) const
+{
+    return t.msecsTo(m_clock.now());
+}
+
+qint64 EmergencyBroadcast::elapsedMs() const
+{
+    return m_run ? std::max<qint64>(0, msSince(m_run->trigger)) : 0;
+}
+
+QString EmergencyBroadcast::bandText() const
+{
+    return QStringLiteral("紧急广播中 · 已持续 %1").arg(durationText(elapsedMs()));
+}
+
+QStringList EmergencyBroadcast::sounding() const
+{
+    QStringList out;
+    if (m_run)
+        for (const Target &t : m_run->targets)
+            if (t.state == State::Sounding)
+                out << t.label;
+    return out;
+}
+
+AudioPlayer *EmergencyBroadcast::playerFor(const QString &device)
+{
+    std::unique_ptr<AudioPlayer> &p = m_players[device];
+    if (!p && m_makePlayer) {
+        p = m_makePlayer(device);
+        if (!p)
+            return nullptr;
+        AudioPlayer *raw = p.get();
+        connect(raw, &AudioPlayer::opened, this, [this, raw] { onOpened(raw); });
+        connect(raw, &AudioPlayer::openFailed, this,
+                [this, raw](const QString &text, AudioError::Cause cause) { onOpenFailed(raw, text, cause); });
+        connect(raw, &AudioPlayer::ended, this, [this, raw](bool interrupted) { onEnded(raw, interrupted); });
+    }
+    return p.get();
+}
+
+QString EmergencyBroadcast::start(const Request &request)
+{
+    if (m_run)
+        return {};
+    // Where: the zones named (each must exist), else every zone, else 铃声输出.
+    const QList<Zone> all = zones ? zones() : QList<Zone>{};
+    std::vector<Target> targets;
+    for (const QString &name : request.zones) {
+        const auto z = std::find_if(all.begin(), all.end(), [&](const Zone &z) { return z.name == name; });
+        if (z == all.end()) {
+            QStringList names;
+            for (const Zone &known : all)
+                names << known.name;
+            return names.isEmpty()
+                ? QStringLiteral("没有名为「%1」的分区：还没有设置任何分区。").arg(name)
+                : QStringLiteral("没有名为「%1」的分区。现有分区：%2。").arg(name, names.join(QStringLiteral("、")));
+        }
+        if (std::none_of(targets.begin(), targets.end(), [&](const Target &t) { return t.label == name; }))
+            targets.push_back({z->name, z->output, true});
+    }
+    if (request.zones.isEmpty())
+        for (const Zone &z : all)
+            targets.push_back({z.name, z.output, true});
+    if (targets.empty())
+        targets.push_back({QStringLiteral("铃声输出"), bellsOutput ? bellsOutput() : QString(), false});
+
+    // What: the file asked for, else the alarm tone; a file that is no
+    // sound falls back to the tone, which is written again when broken.
+    QString file = alarmTonePath();
+    QString note;
+    if (!request.file.isEmpty()) {
+        const QString path = AppPaths::isBareFileName(request.file) ? m_paths.musicFile(request.file)
+                                                                    : QFileInfo(request.file).absoluteFilePath();
+        if (!QFileInfo(path).isFile())
+            return QStringLiteral("找不到紧急广播的声音文件：%1").arg(QDir::toNativeSeparators(path));
+        if (alarmtone::usable(path))
+            file = path;
+        else
+            note = QStringLiteral("「%1」不是可以播放的声音文件，已改用内置警报声").arg(QDir::toNativeSeparators(path));
+    }
+    if (file == alarmTonePath() && !alarmtone::usable(file)) {
+        if (note.isEmpty())
+            note = QStringLiteral("警报声文件缺失或损坏，已重新生成内置警报声");
+        if (!ensureAlarmTone())
+            return QStringLiteral("警报声文件缺失或损坏，也无法重新写入：%1")
+                .arg(QDir::toNativeSeparators(file));
+    }
+
+    m_run = Run{request, m_clock.now(), file, note, std::move(targets), 0, std::nullopt, false, ++m_serial};
+    qCWarning(lcEmergency).noquote() << "emergency broadcast started from" << originText(request.origin)
+                                     << "file" << file << "in" << [this] {
+                                            QStringList l;
+                                            for (const Target &t : m_run->targets)
+                                                l << t.label;
+                                            return l.join(u',');
+                                        }();
+    if (holdBells)
+        holdBells(kHeldReason);
+    if (stopTest)
+        stopTest();
+    if (pauseBroadcast)
+        pauseBroadcast();
+    for (Target &t : m_run->targets) {
+        t.path = file;
+        t.player = playerFor(t.device);
+        if (!t.player) {
+            t.state = State::Silent;
+            t.reason = QStringLiteral("声音输出无法使用");
+            continue;
+        }
+        t.player->setVolume(100);
+        openTarget(t);
+    }
+    m_settle.start(kSettleMs);
+    emit activeChanged(true);
+    // Answered from the event loop, never inside this call.
+    QTimer::singleShot(0, this, [this, serial = m_run->serial] {
+        if (m_run && m_run->serial == serial)
+            checkSettled(false);
+    });
+    return {};
+}
+
+void EmergencyBroadcast::openTarget(Target &t)
+{
+    t.state = State::Opening;
+    t.player->close();
+    t.player->setFileName(t.path);
+    t.player->openAsync();
+}
+
+EmergencyBroadcast::Target *EmergencyBroadcast::targetOf(AudioPlayer *p)
+{
+    if (!m_run)
+        return nullptr;
+    for (Target &t : m_run->targets)
+        if (t.player == p)
+            return &t;
+    return nullptr;
+}
+
+void EmergencyBroadcast::onOpened(AudioPlayer *p)
+{
+    Target *t = targetOf(p);
+    if (!t || t->state != State::Opening || p->fileName() != t->path)
+        return;
+    // A zone's sound belongs in that zone: never on the default output.
+    if (const QString missing = p->missingOutput(); t->isZone && !missing.isEmpty()) {
+        p->close();
+        silence(*t, QStringLiteral("声音输出「%1」不存在").arg(missing));
+        return;
+    }
+    try {
+        p->setStartPosition(0);
+        p->play();
+        if (!p->isPlaying())
+            throw AudioError(QStringLiteral("播放器没有开始播放"), AudioError::Cause::Output);
+    } catch (const AudioError &e) {
+        silence(*t, e.text());
+        return;
+    }
+    sounded(*t);
+}
+
+void EmergencyBroadcast::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause)
+{
+    Target *t = targetOf(p);
+    if (!t || t->state != State::Opening)
+        return;
+    if (cause == AudioError::Cause::File && !t->tone && t->path != alarmTonePath() && ensureAlarmTone()) {
+        // The file would not play: the alarm still sounds, with our tone.
+        qCWarning(lcEmergency).noquote() << t->label << "cannot play" << t->path << "-" << text;
+        t->tone = true;
+        t->path = alarmTonePath();
+        m_run->note = QStringLiteral("「%1」无法播放，已改用内置警报声").arg(QFileInfo(m_run->file).fileName());
+        openTarget(*t);
+        return;
+    }
+    silence(*t, text);
+    // An output that failed or stalled may come back: tried again while it lasts.
+    if (cause != AudioError::Cause::File && m_run->settled) {
+        QTimer::singleShot(kReopenMs, this, [this, p, serial = m_run->serial] {
+            Target *again = targetOf(p);
+            if (again && m_run->serial == serial && again->state == State::Silent)
+                openTarget(*again);
+        });
+    }
+}
+
+void EmergencyBroadcast::onEnded(AudioPlayer *p, bool interrupted)
+{
+    Target *t = targetOf(p);
+    if (!t || t->state != State::Sounding)
+        return;
+    if (!interrupted) {
+        // Looped: from the top again.
+        try {
+            p->setStartPosition(0);
+            p->play();
+            if (p->isPlaying())
+                return;
+        } catch (const AudioError &e) {
+            qCInfo(lcEmergency).noquote() << t->label << "restart failed:" << e.text();
+        }
+    }
+    qCWarning(lcEmergency).noquote() << t->label << "output lost while the alarm played; opened again";
+    openTarget(*t);
+}
+
+void EmergencyBroadcast::sounded(Target &t)
+{
+    const bool first = !m_run->delayMs;
+    t.state = State::Sounding;
+    t.reason.clear();
+    if (first) {
+        m_run->delayMs = msSince(m_run->trigger);
+        writeRecord(BellStatus::Done, kNotEnded);
+    }
+    qCInfo(lcEmergency).noquote() << "alarm sounds in" << t.label << msSince(m_run->trigger)
+                                  << "ms after the trigger";
+    checkSettled(false);
+}
+
+void EmergencyBroadcast::silence(Target &t, const QString &reason)
+{
+    t.state = State::Silent;
+    t.reason = reason;
+    qCWarning(lcEmergency).noquote() << "alarm silent in" << t.label << "-" << reason;
+    checkSettled(false);
+}
+
+void EmergencyBroadcast::checkSettled(bool timeUp)
+{
+    if (!m_run || m_run->settled)
+        return;
+    const auto &targets = m_run->targets;
+    const bool opening = std::any_of(targets.begin(), targets.end(),
+                                     [](const Target &t) { return t.state == State::Opening; });
+    if (opening && !timeUp)
+        return;
+    m_run->settled = true;
+    m_settle.stop();
+    QStringList silent;
+    for (const Target &t : targets)
+        if (t.state != State::Sounding)
+            silent << QStringLiteral("%1（%2）").arg(t.label, t.state == State::Opening
+                                                                ? QStringLiteral("声音输出没有响应")
+                                                                : t.reason);
+    if (!m_run->delayMs) {
+        const QString text = QStringLiteral("紧急广播没有播出：%1").arg(silent.join(QStringLiteral("；")));
+        finish(BellStatus::Failed, text);
+        emit settled(false, text);
+        return;
+    }
+    QString text;
+    if (!silent.isEmpty()) {
+        text = QStringLiteral("以下分区没有播出：%1").arg(silent.join(QStringLiteral("；")));
+        writeRecord(BellStatus::PartlyRung, kNotEnded);
+    }
+    emit settled(true, text);
+}
+
+QString EmergencyBroadcast::recordText(const QString &end) const
+{
+    QStringList parts{QStringLiteral("由%1开始").arg(originText(m_run->request.origin))};
+    QStringList where, silent;
+    for (const Target &t : m_run->targets) {
+        where << t.label;
+        if (t.state == State::Silent)
+            silent << QStringLiteral("%1（%2）").arg(t.label, t.reason);
+    }
+    parts << (m_run->targets.front().isZone ? QStringLiteral("分区：") : QString()) + where.join(QStringLiteral("、"));
+    if (!m_run->note.isEmpty())
+        parts << m_run->note;
+    if (!silent.isEmpty() && m_run->delayMs)
+        parts << QStringLiteral("没有播出：%1").arg(silent.join(QStringLiteral("；")));
+    parts << end;
+    return parts.join(QStringLiteral("；"));
+}
+
+void EmergencyBroadcast::writeRecord(BellStatus result, const QString &end)
+{
+    if (!m_history)
+        return;
+    const QString text = recordText(end);
+    if (m_run->record == 0) {
+        // A file of the music folder by its name, as a bell's; any other by its path.
+        const QFileInfo fi(m_run->file);
+        const QString music =
+            fi.absolutePath() == QDir(m_paths.musicFolder()).absolutePath() ? fi.fileName() : m_run->file;
+        const QTime t = m_run->trigger.time();
+        m_run->record = m_history->record({0, m_run->trigger.date(), timetoint(t.hour(), t.minute(), t.second()),
+                                           kName, music, result, m_run->delayMs, text});
+        m_history->keep(m_run->record, true);
+    } else {
+        m_history->amend(m_run->record, result, text);
+    }
+    // Written at once: a kill or a power cut a moment later leaves it.
+    if (!m_history->flush())
+        qCWarning(lcEmergency).noquote() << "emergency record queued, the store is busy:" << m_history->lastError();
+}
+
+void EmergencyBroadcast::finish(BellStatus result, const QString &end)
+{
+    m_settle.stop();
+    writeRecord(result, end);
+    if (m_history)
+        m_history->keep(m_run->record, false);
+    const std::vector<Target> targets = std::move(m_run->targets);
+    m_run.reset(); // its players' news no longer counts
+    for (const Target &t : targets)
+        if (t.player)
+            t.player->close();
+    if (releaseBells)
+        releaseBells();
+    emit activeChanged(false);
+}
+
+bool EmergencyBroadcast::stop(Origin how)
+{
+    if (!m_run)
+        return false;
+    const QDateTime now = m_clock.now();
+    const QString end = QStringLiteral("%1 由%2结束，持续 %3")
+                            .arg(now.time().toString(QStringLiteral("HH:mm:ss")), originText(how),
+                                 durationText(m_run->trigger.msecsTo(now)));
+    const bool heard = m_run->delayMs.has_value();
+    const bool partly = heard && std::any_of(m_run->targets.begin(), m_run->targets.end(), [](const Target &t) {
+                            return t.state != State::Sounding;
+                        });
+    const bool wasSettled = m_run->settled;
+    qCWarning(lcEmergency).noquote() << "emergency broadcast ended from" << originText(how) << "after"
+                                     << elapsedMs() << "ms";
+    finish(!heard ? BellStatus::Failed : partly ? BellStatus::PartlyRung : BellStatus::Done, end);
+    if (!wasSettled)
+        emit settled(heard, heard ? QString() : QStringLiteral("紧急广播在播出前已结束"));
+    return true;
+}
