@@ -13,6 +13,7 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
+#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -29,6 +30,10 @@ public:
     };
     // What a command answers: "ok …" or "error …", without the line end.
     using Handler = std::function<QByteArray(const QByteArray &argument)>;
+    // A command that answers later (once a sound has started): it calls
+    // reply exactly once, at the latest before the client's timeout.
+    using Reply = std::function<void(const QByteArray &answer)>;
+    using AsyncHandler = std::function<void(const QByteArray &argument, Reply reply)>;
 
     // dataFolder: where the lock file lives; socketPath: the channel (empty:
     // no channel, as where the user has no private runtime folder).
@@ -46,6 +51,7 @@ public:
 
     // Answers the command word with handler (the engine's side).
     void handle(const QByteArray &command, Handler handler);
+    void handleAsync(const QByteArray &command, AsyncHandler handler);
 
     // Sends one command line and returns the answer line without its end;
     // nothing when no copy answers in time.
@@ -55,13 +61,18 @@ public:
     // temporary folder; empty when neither is private to this user.
     static QString defaultSocketPath();
     static QString lockFileName() { return QStringLiteral("daling.lock"); }
+    // Where a command for the copy that rings this data folder is sent: this
+    // user's channel, then, when the data folder's lock is held by another
+    // user (root runs the command for the desktop's user), that user's
+    // runtime folder. Only this user and root can enter either folder.
+    static QStringList socketPathsFor(const QString &dataFolder);
 
 private:
     bool takeLock();
     void readHolder();
     bool listen();
     void serve(QLocalSocket *socket);
-    QByteArray answer(const QByteArray &line) const;
+    void answer(const QByteArray &line, const Reply &reply) const;
 
     QString m_dataFolder;
     QString m_socketPath;
@@ -69,5 +80,5 @@ private:
     QString m_holderName;
     qint64 m_holderUid = -1;
     QLocalServer *m_server = nullptr;
-    QHash<QByteArray, Handler> m_handlers;
+    QHash<QByteArray, AsyncHandler> m_handlers;
 };

@@ -1,4 +1,6 @@
 #include "appicon.h"
+#include "emergencybroadcast.h"
+#include "emergencycommand.h"
 #include "autostart.h"
 #include "instance.h"
 #include "mpvplayer.h"
@@ -8,17 +10,76 @@
 #include "tformmain.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFont>
 #include <QPointer>
 #include <QScreen>
 #include <clocale>
+#include <cstdio>
 #include <malloc.h>
+
+namespace {
+
+int emergencyMain(int argc, char *argv[])
+{
+    QCoreApplication app(argc, argv);
+    const emergencycommand::Parsed parsed =
+        emergencycommand::parse(QCoreApplication::arguments().mid(1), QDir::currentPath());
+    const QStringList sockets = Instance::socketPathsFor(AppPaths::besideExecutable().dataFolder());
+    QString message;
+    const int rc = emergencycommand::run(parsed, [&sockets](const QByteArray &line) {
+        for (const QString &socket : sockets)
+            if (auto reply = Instance::send(socket, line, emergencycommand::kAnswerTimeoutMs))
+                return reply;
+        return std::optional<QByteArray>();
+    }, &message);
+    if (!message.isEmpty())
+        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
+    return rc;
+}
+
+// The channel's emergency commands, answered once the sound has started
+// (or failed); the program's parts exist once the window is made.
+void handleEmergency(Instance &instance, const std::function<EmergencyBroadcast *()> &emergency)
+{
+    instance.handleAsync("emergency", [emergency](const QByteArray &argument, Instance::Reply reply) {
+        EmergencyBroadcast *e = emergency();
+        if (!e)
+            return reply(QStringLiteral("error 铃声系统还在启动，请稍后再试。").toUtf8());
+        if (e->active())
+            return reply(QStringLiteral("ok 紧急广播已经在进行。").toUtf8());
+        QString error;
+        const auto request = emergencycommand::request(argument, &error);
+        if (!request)
+            return reply("error " + error.toUtf8());
+        const QMetaObject::Connection answer = QObject::connect(
+            e, &EmergencyBroadcast::settled, e,
+            [reply](bool ok, const QString &text) { reply((ok ? "ok " : "error ") + text.toUtf8()); },
+            Qt::SingleShotConnection);
+        if (error = e->start(*request); !error.isEmpty()) {
+            QObject::disconnect(answer);
+            reply("error " + error.toUtf8());
+        }
+    });
+    instance.handle("emergency-stop", [emergency](const QByteArray &) {
+        EmergencyBroadcast *e = emergency();
+        if (e && e->stop(EmergencyBroadcast::Origin::Command))
+            return QByteArray("ok");
+        return QStringLiteral("ok 现在没有紧急广播。").toUtf8();
+    });
+}
+
+} // namespace
 
 int main(int argc, char *argv[])
 {
     // A check from the command line: no window, no sound.
     if (SheetCheck::wanted(argc, argv))
         return SheetCheck::main(argc, argv);
+    // The emergency broadcast from a script or a shortcut: no window, no
+    // question; the running copy plays it.
+    if (emergencycommand::wanted(argc, argv))
+        return emergencyMain(argc, argv);
     // Each audio thread would otherwise get a malloc arena of its own, which
     // costs tens of MB of resident memory for nothing on a machine that only
     // plays a bell now and then.
@@ -64,6 +125,9 @@ int main(int argc, char *argv[])
         return QByteArray("ok");
     });
 
+    QPointer<EmergencyBroadcast> emergency;
+    handleEmergency(instance, [&emergency] { return emergency.data(); });
+
     SystemClock clock;
     QtFileDialogs dialogs;
     MainContext ctx;
@@ -85,5 +149,6 @@ int main(int argc, char *argv[])
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
     window = &FormMain;
+    emergency = &FormMain.app().emergency();
     return quitOnSignals.received() ? 0 : app.exec();
 }

@@ -224,6 +224,9 @@ void TFormMain::buildFrame()
     auto *column = new QVBoxLayout;
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    m_emergencyBand = new NoticeBand(central);
+    m_emergencyBand->setObjectName(QStringLiteral("EmergencyBand"));
+    column->addWidget(m_emergencyBand);
     m_storeBand = new NoticeBand(central);
     m_storeBand->setObjectName(QStringLiteral("StoreBand"));
     column->addWidget(m_storeBand);
@@ -330,6 +333,7 @@ void TFormMain::buildFrame()
                                      ButtonPlayClick();
                              });
     m_closeGuard = new CloseGuard(this, m_app->messages(), this);
+    setUpEmergency();
 }
 
 void TFormMain::showTimetableNote()
