@@ -198,29 +198,6 @@ void Instance::handleAsync(const QByteArray &command, AsyncHandler handler)
     m_handlers.insert(command, std::move(handler));
 }
 
-QStringList Instance::socketPathsFor(const QString &dataFolder)
-{
-    QStringList paths;
-    if (const QString own = defaultSocketPath(); !own.isEmpty())
-        paths << own;
-    Instance probe(dataFolder, {});
-    const QByteArray lock = QFile::encodeName(QDir(dataFolder).filePath(lockFileName()));
-    probe.m_lockFd = ::open(lock.constData(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (probe.m_lockFd < 0)
-        return paths;
-    probe.readHolder();
-    ::close(std::exchange(probe.m_lockFd, -1));
-    if (probe.m_holderUid < 0 || probe.m_holderUid == qint64(::geteuid()))
-        return paths;
-    for (const QString &p : {QStringLiteral("/run/user/%1/daling.sock"),
-                             QDir::tempPath() + QStringLiteral("/daling-%1/daling.sock")}) {
-        const QString path = p.arg(probe.m_holderUid);
-        if (!paths.contains(path))
-            paths << path;
-    }
-    return paths;
-}
-
 void Instance::serve(QLocalSocket *socket)
 {
     connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);

@@ -13,7 +13,6 @@
 #include <QHash>
 #include <QObject>
 #include <QString>
-#include <QStringList>
 #include <functional>
 #include <optional>
 
@@ -61,11 +60,6 @@ public:
     // temporary folder; empty when neither is private to this user.
     static QString defaultSocketPath();
     static QString lockFileName() { return QStringLiteral("daling.lock"); }
-    // Where a command for the copy that rings this data folder is sent: this
-    // user's channel, then, when the data folder's lock is held by another
-    // user (root runs the command for the desktop's user), that user's
-    // runtime folder. Only this user and root can enter either folder.
-    static QStringList socketPathsFor(const QString &dataFolder);
 
 private:
     bool takeLock();

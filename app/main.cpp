@@ -1,7 +1,7 @@
 #include "appicon.h"
 #include "emergencybroadcast.h"
 #include "emergencychannel.h"
-#include "emergencycommand.h"
+#include "emergencyclient.h"
 #include "autostart.h"
 #include "instance.h"
 #include "mpvplayer.h"
@@ -11,35 +11,11 @@
 #include "tformmain.h"
 
 #include <QApplication>
-#include <QDir>
 #include <QFont>
 #include <QPointer>
 #include <QScreen>
 #include <clocale>
-#include <cstdio>
 #include <malloc.h>
-
-namespace {
-
-int emergencyMain(int argc, char *argv[])
-{
-    QCoreApplication app(argc, argv);
-    const emergencycommand::Parsed parsed =
-        emergencycommand::parse(QCoreApplication::arguments().mid(1), QDir::currentPath());
-    const QStringList sockets = Instance::socketPathsFor(AppPaths::besideExecutable().dataFolder());
-    QString message;
-    const int rc = emergencycommand::run(parsed, [&sockets](const QByteArray &line) {
-        for (const QString &socket : sockets)
-            if (auto reply = Instance::send(socket, line, emergencycommand::kAnswerTimeoutMs))
-                return reply;
-        return std::optional<QByteArray>();
-    }, &message);
-    if (!message.isEmpty())
-        std::fprintf(stderr, "%s\n", message.toLocal8Bit().constData());
-    return rc;
-}
-
-} // namespace
 
 int main(int argc, char *argv[])
 {
@@ -48,8 +24,9 @@ int main(int argc, char *argv[])
         return SheetCheck::main(argc, argv);
     // The emergency broadcast from a script or a shortcut: no window, no
     // question; the running copy plays it.
-    if (emergencycommand::wanted(argc, argv))
-        return emergencyMain(argc, argv);
+    if (const std::vector<std::string> args(argv + 1, argv + argc);
+        emergencyclient::parse(args, ".").wanted)
+        return emergencyclient::main(args, false);
     // Each audio thread would otherwise get a malloc arena of its own, which
     // costs tens of MB of resident memory for nothing on a machine that only
     // plays a bell now and then.

@@ -23,7 +23,8 @@ void TFormMain::setUpEmergency()
     EmergencyBroadcast &e = m_app->emergency();
     ButtonJinJi = new QPushButton(EmergencyBroadcast::kName, PanelMenu);
     ButtonJinJi->setObjectName(QStringLiteral("ButtonJinJi"));
-    ButtonJinJi->setGeometry(10, 514, 169, 32);
+    // Under the boxes, within the 800 × 600 window's panel.
+    ButtonJinJi->setGeometry(10, 513, 169, 27);
     ButtonJinJi->setFocusPolicy(Qt::TabFocus);
     ButtonJinJi->setStyleSheet(QStringLiteral(
         "QPushButton { background: rgb(210, 0, 0); color: white; font-weight: bold; border: 2px outset rgb(150, 0, 0); }"

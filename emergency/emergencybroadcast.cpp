@@ -165,12 +165,8 @@ QString EmergencyBroadcast::start(const Request &request)
                                                 l << t.label;
                                             return l.join(u',');
                                         }();
-    if (holdBells)
-        holdBells(kHeldReason);
-    if (stopTest)
-        stopTest();
-    if (pauseBroadcast)
-        pauseBroadcast();
+    // The alarm's outputs open first (each on its own player's thread);
+    // the bells and the broadcast are stopped meanwhile.
     for (Target &t : m_run->targets) {
         t.path = file;
         t.player = playerFor(t.device);
@@ -182,6 +178,12 @@ QString EmergencyBroadcast::start(const Request &request)
         t.player->setVolume(100);
         openTarget(t);
     }
+    if (holdBells)
+        holdBells(kHeldReason);
+    if (stopTest)
+        stopTest();
+    if (pauseBroadcast)
+        pauseBroadcast();
     m_settle.start(kSettleMs);
     emit activeChanged(true);
     // Answered from the event loop, never inside this call.
@@ -249,7 +251,7 @@ void EmergencyBroadcast::onOpenFailed(AudioPlayer *p, const QString &text, Audio
     }
     silence(*t, text);
     // An output that failed or stalled may come back: tried again while it lasts.
-    if (cause != AudioError::Cause::File && m_run->settled) {
+    if (m_run && cause != AudioError::Cause::File) {
         QTimer::singleShot(kReopenMs, this, [this, p, serial = m_run->serial] {
             Target *again = targetOf(p);
             if (again && m_run->serial == serial && again->state == State::Silent)
@@ -285,7 +287,13 @@ void EmergencyBroadcast::sounded(Target &t)
     t.reason.clear();
     if (first) {
         m_run->delayMs = msSince(m_run->trigger);
-        writeRecord(BellStatus::Done, kNotEnded);
+        // Written a moment later, once the other zones have started too: a
+        // disk's flush must not stand between them and their sound.
+        writeRecord(BellStatus::Done, kNotEnded, false);
+        QTimer::singleShot(kWriteAfterMs, this, [this, serial = m_run->serial] {
+            if (m_run && m_run->serial == serial)
+                flushRecord();
+        });
     }
     qCInfo(lcEmergency).noquote() << "alarm sounds in" << t.label << msSince(m_run->trigger)
                                   << "ms after the trigger";
@@ -295,8 +303,9 @@ void EmergencyBroadcast::sounded(Target &t)
 void EmergencyBroadcast::silence(Target &t, const QString &reason)
 {
     t.state = State::Silent;
-    t.reason = reason;
-    qCWarning(lcEmergency).noquote() << "alarm silent in" << t.label << "-" << reason;
+    // Once per reason, not at every retry of a dead output.
+    if (std::exchange(t.reason, reason) != reason)
+        qCWarning(lcEmergency).noquote() << "alarm silent in" << t.label << "-" << reason;
     checkSettled(false);
 }
 
@@ -314,9 +323,8 @@ void EmergencyBroadcast::checkSettled(bool timeUp)
     QStringList silent;
     for (const Target &t : targets)
         if (t.state != State::Sounding)
-            silent << QStringLiteral("%1（%2）").arg(t.label, t.state == State::Opening
-                                                                ? QStringLiteral("声音输出没有响应")
-                                                                : t.reason);
+            silent << QStringLiteral("%1（%2）").arg(t.label, t.reason.isEmpty() ? QStringLiteral("声音输出没有响应")
+                                                                                : t.reason);
     if (!m_run->delayMs) {
         const QString text = QStringLiteral("紧急广播没有播出：%1").arg(silent.join(QStringLiteral("；")));
         finish(BellStatus::Failed, text);
@@ -327,6 +335,8 @@ void EmergencyBroadcast::checkSettled(bool timeUp)
     if (!silent.isEmpty()) {
         text = QStringLiteral("以下分区没有播出：%1").arg(silent.join(QStringLiteral("；")));
         writeRecord(BellStatus::PartlyRung, kNotEnded);
+    } else {
+        flushRecord();
     }
     emit settled(true, text);
 }
@@ -349,7 +359,13 @@ QString EmergencyBroadcast::recordText(const QString &end) const
     return parts.join(QStringLiteral("；"));
 }
 
-void EmergencyBroadcast::writeRecord(BellStatus result, const QString &end)
+void EmergencyBroadcast::flushRecord()
+{
+    if (m_history && !m_history->flush())
+        qCWarning(lcEmergency).noquote() << "emergency record queued, the store is busy:" << m_history->lastError();
+}
+
+void EmergencyBroadcast::writeRecord(BellStatus result, const QString &end, bool now)
 {
     if (!m_history)
         return;
@@ -367,8 +383,8 @@ void EmergencyBroadcast::writeRecord(BellStatus result, const QString &end)
         m_history->amend(m_run->record, result, text);
     }
     // Written at once: a kill or a power cut a moment later leaves it.
-    if (!m_history->flush())
-        qCWarning(lcEmergency).noquote() << "emergency record queued, the store is busy:" << m_history->lastError();
+    if (now)
+        flushRecord();
 }
 
 void EmergencyBroadcast::finish(BellStatus result, const QString &end)

@@ -51,6 +51,8 @@ public:
     // How long a trigger waits for its zones before it answers with what
     // it has: a zone that opens later still joins in.
     static constexpr int kSettleMs = 1500;
+    // The record is written this long after the first sound, at the latest.
+    static constexpr int kWriteAfterMs = 100;
     // An output lost while the alarm plays is tried again this often.
     static constexpr int kReopenMs = 1000;
 
@@ -131,7 +133,8 @@ private:
     void checkSettled(bool timeUp);
     void finish(BellStatus result, const QString &end);
     QString recordText(const QString &end) const;
-    void writeRecord(BellStatus result, const QString &end);
+    void writeRecord(BellStatus result, const QString &end, bool now = true);
+    void flushRecord();
     qint64 msSince(const QDateTime &t) const;
 
     AppPaths m_paths;

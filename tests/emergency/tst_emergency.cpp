@@ -3,6 +3,7 @@
 // alarm tone as fallback, a stalled zone, and the command line's side.
 #include "alarmtone.h"
 #include "emergencybroadcast.h"
+#include "emergencyclient.h"
 #include "emergencycommand.h"
 #include "ringfixture.h"
 
@@ -207,52 +208,58 @@ private slots:
     void theCommandLineSaysWhatHappenedByItsExitCode_data()
     {
         QTest::addColumn<QStringList>("args");
-        QTest::addColumn<QByteArray>("line");   // what reaches the program
-        QTest::addColumn<QByteArray>("answer"); // "-": no program answers
+        QTest::addColumn<bool>("standalone"); // daling-emergency
+        QTest::addColumn<QString>("line");    // what reaches the program
+        QTest::addColumn<QString>("answer");  // "-": no program answers
         QTest::addColumn<int>("rc");
         QTest::addColumn<QString>("stderrText");
-        QTest::newRow("started") << QStringList{"--emergency"} << QByteArray("emergency {}") << QByteArray("ok ")
-                                 << 0 << "";
+        QTest::newRow("started") << QStringList{"--emergency"} << false << "emergency {}" << "ok" << 0 << "";
         QTest::newRow("file and zones")
-            << QStringList{"--emergency", "/srv/疏散 通知.mp3", "--zones", "教学楼A, 操场"}
-            << QByteArray(R"(emergency {"file":"/srv/疏散 通知.mp3","zones":["教学楼A","操场"]})")
-            << QStringLiteral("error 没有名为「操场」的分区。").toUtf8() << 1 << "没有名为「操场」的分区。";
+            << QStringList{"--emergency", "/srv/疏散 \"通知\".mp3", "--zones", "教学楼A, 操场"} << false
+            << "emergency {\"file\":\"/srv/疏散 \\\"通知\\\".mp3\",\"zones\":[\"教学楼A\",\"操场\"]}"
+            << "error 没有名为「操场」的分区。" << 1 << "没有名为「操场」的分区。";
         QTest::newRow("bare name of the music folder")
-            << QStringList{"--emergency", "疏散.mp3"} << QByteArray(R"(emergency {"file":"疏散.mp3"})")
-            << QByteArray("ok") << 0 << "";
-        QTest::newRow("not running") << QStringList{"--emergency"} << QByteArray("emergency {}") << QByteArray("-")
-                                     << 1 << "铃声系统没有运行（或没有回答），紧急广播没有开始。";
-        QTest::newRow("stop") << QStringList{"--emergency-stop"} << QByteArray("emergency-stop") << QByteArray("ok")
-                              << 0 << "";
-        QTest::newRow("old program") << QStringList{"--emergency"} << QByteArray("emergency {}")
-                                     << QByteArray("error unknown command") << 1
+            << QStringList{"--emergency", "疏散.mp3"} << false << "emergency {\"file\":\"疏散.mp3\"}"
+            << "ok 以下分区没有播出：乙" << 0 << "以下分区没有播出：乙";
+        QTest::newRow("not running") << QStringList{"--emergency"} << false << "emergency {}" << "-" << 1
+                                     << "铃声系统没有运行（或没有回答），紧急广播没有开始。";
+        QTest::newRow("stop") << QStringList{"--emergency-stop"} << false << "emergency-stop" << "ok" << 0 << "";
+        QTest::newRow("old program") << QStringList{"--emergency"} << false << "emergency {}"
+                                     << "error unknown command" << 1
                                      << "运行中的铃声系统不支持紧急广播命令，请先更新它。";
-        QTest::newRow("bad argument") << QStringList{"--emergency", "--loud"} << QByteArray() << QByteArray("-")
-                                      << 1 << "不认识的参数「--loud」。";
+        QTest::newRow("bad argument") << QStringList{"--emergency", "--loud"} << false << "" << "-" << 1
+                                      << "不认识的参数「--loud」。";
+        QTest::newRow("alone, zones") << QStringList{"--zones=操场"} << true << "emergency {\"zones\":[\"操场\"]}"
+                                      << "ok" << 0 << "";
+        QTest::newRow("alone, stop") << QStringList{"--stop"} << true << "emergency-stop" << "ok" << 0 << "";
     }
     void theCommandLineSaysWhatHappenedByItsExitCode()
     {
         QFETCH(QStringList, args);
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, answer);
+        QFETCH(bool, standalone);
+        QFETCH(QString, line);
+        QFETCH(QString, answer);
         QFETCH(int, rc);
         QFETCH(QString, stderrText);
-        const auto parsed = emergencycommand::parse(args, QStringLiteral("/nonexistent-cwd"));
-        QByteArray sent;
-        QString err;
-        QCOMPARE(emergencycommand::run(parsed, [&](const QByteArray &l) -> std::optional<QByteArray> {
+        std::vector<std::string> argv;
+        for (const QString &a : args)
+            argv.push_back(a.toStdString());
+        const auto parsed = emergencyclient::parse(argv, "/nonexistent-cwd", standalone);
+        QVERIFY(parsed.wanted);
+        std::string sent, err;
+        QCOMPARE(emergencyclient::run(parsed, [&](const std::string &l) -> std::optional<std::string> {
                      sent = l;
-                     return answer == "-" ? std::nullopt : std::optional(answer);
+                     return answer == "-" ? std::nullopt : std::optional(answer.toStdString());
                  }, &err), rc);
-        QCOMPARE(sent, line);
-        QVERIFY2(stderrText.isEmpty() ? err.isEmpty() : err.startsWith(stderrText), qPrintable(err));
+        QCOMPARE(QString::fromStdString(sent), line);
+        QCOMPARE(QString::fromStdString(err).section(u'\n', 0, 0), stderrText);
         // What the program reads back is what was asked.
         if (line.startsWith("emergency {")) {
             QString error;
-            const auto r = emergencycommand::request(line.mid(10), &error);
+            const auto r = emergencycommand::request(line.mid(10).toUtf8(), &error);
             QVERIFY(r);
-            QCOMPARE(r->zones, parsed.zones);
-            QCOMPARE(r->file, parsed.file);
+            QCOMPARE(r->file, QString::fromStdString(parsed.file));
+            QCOMPARE(r->zones.size(), qsizetype(parsed.zones.size()));
         }
     }
 };

@@ -70,6 +70,16 @@ private slots:
         QTemporaryDir runtime;
         QVERIFY(!makeTone(home.music() + "bcast.wav", 30.0, 440).isEmpty());
         QVERIFY(!makeTone(home.music() + "bell.wav", 1.0).isEmpty());
+        // The recorders first: each takes a while to reach a steady pace.
+        std::vector<std::unique_ptr<OnsetRecorder>> recs;
+        for (const char *sink : {"zone_a", "zone_b", "dflt"}) {
+            OnsetRecorder::Options o;
+            o.device = std::string(sink) + ".monitor";
+            recs.push_back(std::make_unique<OnsetRecorder>(o));
+            std::string error;
+            QVERIFY2(recs.back()->start(&error), error.c_str());
+        }
+
         // The emergency comes 6 s from now (the set-up takes a while under the
         // sanitizers), a bell 2 s after it, the next 4 s later.
         const QDateTime now = QDateTime::currentDateTime();
@@ -84,15 +94,6 @@ private slots:
             for (const auto &[at, name] : {std::pair{held, "held"}, std::pair{next, "next"}})
                 store.insert({0, at.time().msecsSinceStartOfDay() / 1000, name, "bell.wav", "日一二三四五六", "1", "", ids});
         }
-        std::vector<std::unique_ptr<OnsetRecorder>> recs;
-        for (const char *sink : {"zone_a", "zone_b", "dflt"}) {
-            OnsetRecorder::Options o;
-            o.device = std::string(sink) + ".monitor";
-            recs.push_back(std::make_unique<OnsetRecorder>(o));
-            std::string error;
-            QVERIFY2(recs.back()->start(&error), error.c_str());
-        }
-
         SystemClock clock;
         FakeMessages messages;
         FakeFileDialogs dialogs;
