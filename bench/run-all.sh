@@ -5,7 +5,8 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs >/dev/null
+ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs \
+  bench_emergency daling-emergency >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
 QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
@@ -25,5 +26,7 @@ pulse_null_stop
 trap - EXIT
 echo "== outputs that reach several places (servers of its own)"
 bash bench/outputs/run.sh $b/bench/outputs/bench_outputs --runs 15
+echo "== emergency broadcast: command to sound in two zones"
+bash bench/emergency/run.sh $b/bench/emergency/bench_emergency $b/app/daling 10 $b/emergency/daling-emergency 2>/dev/null
 echo "== idle program"
 bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60
