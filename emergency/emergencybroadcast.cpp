@@ -9,16 +9,12 @@
 #include <QFileInfo>
 #include <QPointer>
 
-namespace {
-
-QString durationText(qint64 ms)
+QString EmergencyBroadcast::durationText(qint64 ms)
 {
     const qint64 s = std::max<qint64>(ms, 0) / 1000;
     const QString mmss = QStringLiteral("%1:%2").arg(s / 60 % 60, 2, 10, QChar(u'0')).arg(s % 60, 2, 10, QChar(u'0'));
     return s >= 3600 ? QStringLiteral("%1:%2").arg(s / 3600).arg(mmss) : mmss;
 }
-
-} // namespace
 
 EmergencyBroadcast::EmergencyBroadcast(AppPaths paths, const Clock &clock, PlayerFactory makePlayer,
                                        QObject *parent)
@@ -116,6 +112,15 @@ QString EmergencyBroadcast::start(const Request &request)
     // Where: the zones named (each must exist), else every zone, else 铃声输出.
     const QList<Zone> all = zones ? zones() : QList<Zone>{};
     std::vector<Target> targets;
+    // Zones that share an output share its player: one sound, both names.
+    const auto addZone = [&targets](const Zone &z) {
+        const auto same = std::find_if(targets.begin(), targets.end(),
+                                       [&](const Target &t) { return t.device == z.output; });
+        if (same == targets.end())
+            targets.push_back({z.name, z.output, true});
+        else if (!same->label.split(u'、').contains(z.name))
+            same->label += u'、' + z.name;
+    };
     for (const QString &name : request.zones) {
         const auto z = std::find_if(all.begin(), all.end(), [&](const Zone &z) { return z.name == name; });
         if (z == all.end()) {
@@ -126,12 +131,11 @@ QString EmergencyBroadcast::start(const Request &request)
                 ? QStringLiteral("没有名为「%1」的分区：还没有设置任何分区。").arg(name)
                 : QStringLiteral("没有名为「%1」的分区。现有分区：%2。").arg(name, names.join(QStringLiteral("、")));
         }
-        if (std::none_of(targets.begin(), targets.end(), [&](const Target &t) { return t.label == name; }))
-            targets.push_back({z->name, z->output, true});
+        addZone(*z);
     }
     if (request.zones.isEmpty())
         for (const Zone &z : all)
-            targets.push_back({z.name, z.output, true});
+            addZone(z);
     if (targets.empty())
         targets.push_back({QStringLiteral("铃声输出"), bellsOutput ? bellsOutput() : QString(), false});
 
@@ -341,85 +345,3 @@ void EmergencyBroadcast::checkSettled(bool timeUp)
     emit settled(true, text);
 }
 
-QString EmergencyBroadcast::recordText(const QString &end) const
-{
-    QStringList parts{QStringLiteral("由%1开始").arg(originText(m_run->request.origin))};
-    QStringList where, silent;
-    for (const Target &t : m_run->targets) {
-        where << t.label;
-        if (t.state == State::Silent)
-            silent << QStringLiteral("%1（%2）").arg(t.label, t.reason);
-    }
-    parts << (m_run->targets.front().isZone ? QStringLiteral("分区：") : QString()) + where.join(QStringLiteral("、"));
-    if (!m_run->note.isEmpty())
-        parts << m_run->note;
-    if (!silent.isEmpty() && m_run->delayMs)
-        parts << QStringLiteral("没有播出：%1").arg(silent.join(QStringLiteral("；")));
-    parts << end;
-    return parts.join(QStringLiteral("；"));
-}
-
-void EmergencyBroadcast::flushRecord()
-{
-    if (m_history && !m_history->flush())
-        qCWarning(lcEmergency).noquote() << "emergency record queued, the store is busy:" << m_history->lastError();
-}
-
-void EmergencyBroadcast::writeRecord(BellStatus result, const QString &end, bool now)
-{
-    if (!m_history)
-        return;
-    const QString text = recordText(end);
-    if (m_run->record == 0) {
-        // A file of the music folder by its name, as a bell's; any other by its path.
-        const QFileInfo fi(m_run->file);
-        const QString music =
-            fi.absolutePath() == QDir(m_paths.musicFolder()).absolutePath() ? fi.fileName() : m_run->file;
-        const QTime t = m_run->trigger.time();
-        m_run->record = m_history->record({0, m_run->trigger.date(), timetoint(t.hour(), t.minute(), t.second()),
-                                           kName, music, result, m_run->delayMs, text});
-        m_history->keep(m_run->record, true);
-    } else {
-        m_history->amend(m_run->record, result, text);
-    }
-    // Written at once: a kill or a power cut a moment later leaves it.
-    if (now)
-        flushRecord();
-}
-
-void EmergencyBroadcast::finish(BellStatus result, const QString &end)
-{
-    m_settle.stop();
-    writeRecord(result, end);
-    if (m_history)
-        m_history->keep(m_run->record, false);
-    const std::vector<Target> targets = std::move(m_run->targets);
-    m_run.reset(); // its players' news no longer counts
-    for (const Target &t : targets)
-        if (t.player)
-            t.player->close();
-    if (releaseBells)
-        releaseBells();
-    emit activeChanged(false);
-}
-
-bool EmergencyBroadcast::stop(Origin how)
-{
-    if (!m_run)
-        return false;
-    const QDateTime now = m_clock.now();
-    const QString end = QStringLiteral("%1 由%2结束，持续 %3")
-                            .arg(now.time().toString(QStringLiteral("HH:mm:ss")), originText(how),
-                                 durationText(m_run->trigger.msecsTo(now)));
-    const bool heard = m_run->delayMs.has_value();
-    const bool partly = heard && std::any_of(m_run->targets.begin(), m_run->targets.end(), [](const Target &t) {
-                            return t.state != State::Sounding;
-                        });
-    const bool wasSettled = m_run->settled;
-    qCWarning(lcEmergency).noquote() << "emergency broadcast ended from" << originText(how) << "after"
-                                     << elapsedMs() << "ms";
-    finish(!heard ? BellStatus::Failed : partly ? BellStatus::PartlyRung : BellStatus::Done, end);
-    if (!wasSettled)
-        emit settled(heard, heard ? QString() : QStringLiteral("紧急广播在播出前已结束"));
-    return true;
-}

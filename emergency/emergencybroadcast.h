@@ -90,6 +90,8 @@ public:
     QString alarmTonePath() const;
 
     static QString originText(Origin origin);
+    // "mm:ss", with hours in front past an hour.
+    static QString durationText(qint64 ms);
 
 signals:
     void activeChanged(bool active);

@@ -8,6 +8,8 @@
 #include "ringfixture.h"
 
 #include <QSignalSpy>
+#include <QTemporaryDir>
+#include <unistd.h>
 #include <map>
 #include <memory>
 
@@ -203,6 +205,32 @@ private slots:
         QVERIFY(!g.e.active());
         QVERIFY(!g.engine.held());
         QCOMPARE(g.history.day(g.clock.now().date()).last().result, BellStatus::Failed);
+    }
+
+    void zonesSharingAnOutputShareOnePlayer()
+    {
+        EmergencyFixture f;
+        f.zoneStore.add({0, "甲", "pulse/hall", 0});
+        f.zoneStore.add({0, "乙", "pulse/hall", 0});
+        QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
+        QVERIFY(f.start().isEmpty());
+        QCOMPARE(f.players.size(), size_t(1));
+        QCOMPARE(f.e.sounding(), QStringList{"乙、甲"}); // in the order the zones are listed
+        QCOMPARE(settled.size(), 1);
+        QCOMPARE(settled.first().at(1).toString(), QString()); // nothing silent
+    }
+
+    void aRootShellFindsTheDesktopUsersChannel()
+    {
+        QTemporaryDir data;
+        const uid_t other = ::geteuid() + 1;
+        QFile lock(data.filePath("daling.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QStringLiteral("teacher %1 4242\n").arg(other).toUtf8());
+        lock.close();
+        const auto paths = emergencyclient::socketPaths(data.path().toStdString());
+        QVERIFY(std::find(paths.begin(), paths.end(), "/run/user/" + std::to_string(other) + "/daling.sock")
+                != paths.end());
     }
 
     void theCommandLineSaysWhatHappenedByItsExitCode_data()
