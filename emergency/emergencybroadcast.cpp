@@ -46,22 +46,39 @@ QString EmergencyBroadcast::originText(Origin origin)
 
 QString EmergencyBroadcast::alarmTonePath() const
 {
-    return m_paths.musicFile(alarmtone::kFileName);
+    return m_toneDir ? m_toneDir->filePath(alarmtone::kFileName) : m_paths.musicFile(alarmtone::kFileName);
 }
 
 bool EmergencyBroadcast::ensureAlarmTone()
 {
-    const QString path = alarmTonePath();
-    if (alarmtone::usable(path))
+    const QString inMusic = m_paths.musicFile(alarmtone::kFileName);
+    if (alarmtone::usable(inMusic)) {
+        m_toneDir.reset();
+        return true;
+    }
+    if (m_toneDir && alarmtone::usable(alarmTonePath()))
         return true;
     QDir().mkpath(m_paths.musicFolder());
     QString error;
-    if (!alarmtone::write(path, &error)) {
-        qCWarning(lcEmergency).noquote() << "the alarm tone was not written to" << path << error;
-        return false;
+    if (alarmtone::write(inMusic, &error)) {
+        // The other operators (the folder's group) may write it again too.
+        QFile::setPermissions(inMusic, QFile::ReadOwner | QFile::WriteOwner | QFile::ReadGroup
+                                           | QFile::WriteGroup | QFile::ReadOther);
+        m_toneDir.reset();
+        qCInfo(lcEmergency).noquote() << "alarm tone written to" << inMusic;
+        return true;
     }
-    qCInfo(lcEmergency).noquote() << "alarm tone written to" << path;
-    return true;
+    // The music folder is not ours to write: the alarm still sounds, from a
+    // private folder of this program's own.
+    qCWarning(lcEmergency).noquote() << "the alarm tone was not written to" << inMusic << error;
+    m_toneDir = std::make_unique<QTemporaryDir>(QDir::tempPath() + QStringLiteral("/daling-alarm-XXXXXX"));
+    if (m_toneDir->isValid() && alarmtone::write(alarmTonePath(), &error)) {
+        qCInfo(lcEmergency).noquote() << "alarm tone written to" << alarmTonePath();
+        return true;
+    }
+    qCWarning(lcEmergency).noquote() << "the alarm tone was not written anywhere:" << error;
+    m_toneDir.reset();
+    return false;
 }
 
 qint64 EmergencyBroadcast::msSince(const QDateTime &t) const
@@ -159,6 +176,7 @@ QString EmergencyBroadcast::start(const Request &request)
         if (!ensureAlarmTone())
             return QStringLiteral("警报声文件缺失或损坏，也无法重新写入：%1")
                 .arg(QDir::toNativeSeparators(file));
+        file = alarmTonePath(); // where it could be written
     }
 
     m_run = Run{request, m_clock.now(), file, note, std::move(targets), 0, std::nullopt, false, ++m_serial};

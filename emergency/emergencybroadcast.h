@@ -22,6 +22,7 @@
 #include <QDateTime>
 #include <QObject>
 #include <QStringList>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <functional>
 #include <map>
@@ -85,7 +86,9 @@ public:
     QString bandText() const;
     // Where it sounds now (zone names, or 铃声输出).
     QStringList sounding() const;
-    // The alarm tone's file, written when missing; true when it is usable.
+    // The alarm tone's file (音乐/紧急警报.wav), written when missing or
+    // broken; where the music folder cannot be written, into a private
+    // folder of its own. True when it is usable.
     bool ensureAlarmTone();
     QString alarmTonePath() const;
 
@@ -147,4 +150,5 @@ private:
     std::optional<Run> m_run;
     quint64 m_serial = 0;
     QTimer m_settle;
+    std::unique_ptr<QTemporaryDir> m_toneDir; // the tone's place when 音乐/ is not writable
 };

@@ -169,6 +169,19 @@ private slots:
         QVERIFY2(f.lastReason().contains(note), qPrintable(f.lastReason()));
     }
 
+    void aMusicFolderThatCannotBeWrittenStillGivesTheTone()
+    {
+        EmergencyFixture f;
+        QVERIFY(QDir(f.home.music()).removeRecursively());
+        QFile blocker(f.home.path() + "音乐"); // a file where the folder belongs
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(f.start().isEmpty());
+        QVERIFY(f.players.at("pulse/bells")->isPlaying());
+        QVERIFY(!f.e.alarmTonePath().startsWith(f.home.path()));
+        QVERIFY(alarmtone::usable(f.e.alarmTonePath()));
+    }
+
     void aStalledZoneDoesNotHoldTheOthersAndNoneHeardIsAFailure()
     {
         EmergencyFixture f;
