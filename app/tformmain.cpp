@@ -408,6 +408,11 @@ void TFormMain::N9Click() { openMakerSite(); }
 void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick()
 {
+    // Nothing sounds over an emergency broadcast.
+    if (m_app->emergency().active()) {
+        m_app->messages().typedOk(Messages::Kind::Warning, EmergencyBroadcast::kPlayRefused);
+        return;
+    }
     guarded([this] { m_commands->StringGridshowDblClick(); });
     if (player().isPlaying()) // an entry played to hear it counts as a bell
         bellWatch().bellRang();

@@ -47,6 +47,8 @@ public:
     static inline const QString kNotEnded = QStringLiteral("没有正常结束");
     static inline const QString kTestRefused =
         QStringLiteral("紧急广播进行中，不能测试铃声。请先结束紧急广播。");
+    static inline const QString kPlayRefused =
+        QStringLiteral("紧急广播进行中，不能试听铃声。请先结束紧急广播。");
     static inline const QString kStartQuestion = QStringLiteral("确定开始紧急广播吗？");
     static inline const QString kStopQuestion = QStringLiteral("确定结束紧急广播吗？");
     // How long a trigger waits for its zones before it answers with what

@@ -52,6 +52,10 @@ private slots:
         QCOMPARE(form.emergencyTrayItem().text(), QStringLiteral("结束紧急广播"));
         QVERIFY(!button.isEnabled());
         QVERIFY(form.trayIcon().menu()->actions().contains(&form.emergencyTrayItem()));
+        QVERIFY(form.trayIcon().icon()->toolTip().startsWith(QStringLiteral("紧急广播中")));
+        // Nothing else sounds over it: a row's double-click is refused.
+        form.StringGridshowDblClick();
+        QCOMPARE(messages.shown.last().text, EmergencyBroadcast::kPlayRefused);
         clock.advanceMs(65'000);
         QTRY_COMPARE(form.emergencyBand().text(), QStringLiteral("紧急广播中 · 已持续 01:05"));
 
@@ -64,6 +68,7 @@ private slots:
         QVERIFY(!form.app().emergency().active());
         QVERIFY(!form.emergencyBand().isVisible());
         QVERIFY(button.isEnabled());
+        QCOMPARE(form.trayIcon().icon()->toolTip(), form.windowTitle());
         QCOMPARE(form.history().day(clock.now().date()).last().name, QStringLiteral("紧急广播"));
     }
 };
