@@ -88,6 +88,14 @@ void AdhocPlayer::message(const QString &text)
     m_messages.plain(text);
 }
 
+bool AdhocPlayer::refused()
+{
+    const QString why = refusal ? refusal() : QString();
+    if (!why.isEmpty())
+        message(why);
+    return !why.isEmpty();
+}
+
 void AdhocPlayer::setBar(int value)
 {
     value = std::clamp(value, 0, 100);
@@ -229,6 +237,8 @@ void AdhocPlayer::ButtonPlayClick()
             return;
         }
         if (!playMode()) {
+            if (refused())
+                return;
             startPlayMode(true);
         } else {
             stopPlayMode();
@@ -247,9 +257,10 @@ void AdhocPlayer::ListBox1DblClick()
         // add, delete or clear: there is no line to play or stop then.
         if (m_list.count() == 0 || m_list.selected() < 0)
             return;
-        if (!playMode())
-            startPlayMode(false);
-        else
+        if (!playMode()) {
+            if (!refused())
+                startPlayMode(false);
+        } else
             stopPlayMode();
     });
 }
@@ -264,6 +275,8 @@ void AdhocPlayer::ButtonPausedClick()
                 m_player.pause();
             Timer1.stop();
         } else {
+            if (refused())
+                return;
             m_pauseCaption = kPause;
             const bool untouched = m_barAtPause >= 0 && m_barAtPause == m_bar
                 && m_player.mode() == AudioPlayer::Mode::Paused;

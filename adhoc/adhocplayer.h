@@ -71,6 +71,9 @@ public:
     // operator: nothing). continueIfPaused() is "继  续" when paused.
     bool pauseIfPlaying();
     void continueIfPaused();
+    // While it answers a text (an emergency broadcast has the speakers),
+    // nothing starts or continues; the operator is told why.
+    std::function<QString()> refusal;
     // A line dragged over the bar at value: the playing file goes on from there.
     void dragOverBar(int value);
     // The window opens: rebuild the list, select and open the first line.
@@ -95,6 +98,7 @@ private:
     // After a failed open nothing is open; stopping or pausing it is nothing.
     bool playerHasFile() const { return m_player.mode() != AudioPlayer::Mode::NotReady; }
     void message(const QString &text);
+    bool refused();
     // The player's news: a file ended, an open left to the background
     // finished or failed.
     void playerEnded();

@@ -3,6 +3,7 @@
 #include "broadcastplayer.h"
 #include "calendarcommands.h"
 #include "ducking.h"
+#include "emergencybroadcast.h"
 #include "firststart.h"
 #include "guarded.h"
 #include "historyreport.h"
@@ -131,6 +132,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_export->zones = [this] { return m_zones; };
     m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
                                              processEvents, [this] { m_board->Refresh(); });
+    setUpEmergency();
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());
     m_keeper->start();
@@ -138,6 +140,8 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
 
 DalingApp::~DalingApp()
 {
+    // Ended (and its record closed) while the parts it holds are still here.
+    m_emergency->stop(EmergencyBroadcast::Origin::Quit);
     stopClocks();
     m_history->flush();
     for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
@@ -201,4 +205,23 @@ void DalingApp::applyZones()
         // Bells keep ringing: those whose zones are unknown go to 铃声输出.
         qCWarning(lcStore) << "zones not read:" << e.what();
     }
+}
+
+void DalingApp::setUpEmergency()
+{
+    m_emergency = std::make_unique<EmergencyBroadcast>(m_ctx.paths, *m_ctx.clock, m_ctx.makePlayer);
+    EmergencyBroadcast &e = *m_emergency;
+    e.setHistory(m_history.get());
+    e.zones = [this] { return m_zones; };
+    e.bellsOutput = [this] { return SoundOutputs(*m_settings).device(SoundOutputs::Bells); };
+    e.holdBells = [this](const QString &reason) { m_engine->holdBells(reason); };
+    e.releaseBells = [this] { m_engine->releaseBells(); };
+    e.stopTest = [this] {
+        if (m_board->testing())
+            m_test->ButtonCheckClick();
+    };
+    m_test->refusal = [this] { return m_emergency->active() ? EmergencyBroadcast::kTestRefused : QString(); };
+    // Written like the bell sounds at the first start, so that the alarm
+    // needs nothing from outside when it is wanted.
+    e.ensureAlarmTone();
 }

@@ -19,6 +19,7 @@
 class BellSoundWatch;
 class CalendarCommands;
 class Ducking;
+class EmergencyBroadcast;
 class HistoryReport;
 class RingAlerts;
 class RingEngine;
@@ -83,6 +84,8 @@ public:
     SheetImport &sheetImport() { return *m_import; }
     Ducking &ducking() { return *m_ducking; }
     BellSoundWatch &bellWatch() { return *m_bellWatch; }
+    // 紧急广播: its players are its own, one per zone's output.
+    EmergencyBroadcast &emergency() { return *m_emergency; }
 
     AudioPlayer &player() { return *m_player; }             // the main window's MediaPlayer1
     AudioPlayer &editorPlayer() { return *m_editorPlayer; } // the editor's own
@@ -103,6 +106,7 @@ public:
     void stopClocks();
 
 private:
+    void setUpEmergency();
     MainContext m_ctx;
     BellStore m_store;
     QString m_storeError;
@@ -131,4 +135,5 @@ private:
     std::unique_ptr<BellSoundWatch> m_bellWatch;
     std::unique_ptr<SheetExport> m_export;
     std::unique_ptr<SheetImport> m_import;
+    std::unique_ptr<EmergencyBroadcast> m_emergency;
 };

@@ -7,6 +7,7 @@
 #include <QLocalServer>
 #include <QLocalSocket>
 #include <QLoggingCategory>
+#include <QPointer>
 #include <QThread>
 #include <QTimer>
 #include <cerrno>
@@ -187,6 +188,13 @@ bool Instance::listen()
 
 void Instance::handle(const QByteArray &command, Handler handler)
 {
+    m_handlers.insert(command, [handler = std::move(handler)](const QByteArray &argument, Reply reply) {
+        reply(handler(argument));
+    });
+}
+
+void Instance::handleAsync(const QByteArray &command, AsyncHandler handler)
+{
     m_handlers.insert(command, std::move(handler));
 }
 
@@ -207,17 +215,24 @@ void Instance::serve(QLocalSocket *socket)
         if (end < 0 && pending->text.size() <= kMaxLine)
             return;
         pending->answered = true;
-        const QByteArray reply = end < 0 || end > kMaxLine ? QByteArray("error line too long")
-                                                           : answer(pending->text.left(end));
-        socket->write(reply + '\n');
-        socket->disconnectFromServer();
+        const QPointer<QLocalSocket> to(socket);
+        const Reply reply = [to](const QByteArray &text) {
+            if (!to)
+                return; // the client went away meanwhile
+            to->write(text + '\n');
+            to->disconnectFromServer();
+        };
+        if (end < 0 || end > kMaxLine)
+            reply("error line too long");
+        else
+            answer(pending->text.left(end), reply);
     };
     connect(socket, &QLocalSocket::readyRead, socket, read);
     if (socket->bytesAvailable() > 0)
         read();
 }
 
-QByteArray Instance::answer(const QByteArray &line) const
+void Instance::answer(const QByteArray &line, const Reply &reply) const
 {
     const QByteArray text = line.endsWith('\r') ? line.chopped(1) : line;
     const qsizetype space = text.indexOf(' ');
@@ -226,13 +241,14 @@ QByteArray Instance::answer(const QByteArray &line) const
     const auto it = m_handlers.constFind(word);
     if (it == m_handlers.constEnd()) {
         qCInfo(lcApp) << "unknown command on the socket:" << word.left(64);
-        return "error unknown command";
+        reply("error unknown command");
+        return;
     }
     try {
-        return (*it)(argument);
+        (*it)(argument, reply);
     } catch (const std::exception &e) {
         qCWarning(lcApp) << "command" << word << "failed:" << e.what();
-        return QByteArray("error ") + e.what();
+        reply(QByteArray("error ") + e.what());
     }
 }
 

@@ -29,6 +29,10 @@ public:
     };
     // What a command answers: "ok …" or "error …", without the line end.
     using Handler = std::function<QByteArray(const QByteArray &argument)>;
+    // A command that answers later (once a sound has started): it calls
+    // reply exactly once, at the latest before the client's timeout.
+    using Reply = std::function<void(const QByteArray &answer)>;
+    using AsyncHandler = std::function<void(const QByteArray &argument, Reply reply)>;
 
     // dataFolder: where the lock file lives; socketPath: the channel (empty:
     // no channel, as where the user has no private runtime folder).
@@ -46,6 +50,7 @@ public:
 
     // Answers the command word with handler (the engine's side).
     void handle(const QByteArray &command, Handler handler);
+    void handleAsync(const QByteArray &command, AsyncHandler handler);
 
     // Sends one command line and returns the answer line without its end;
     // nothing when no copy answers in time.
@@ -61,7 +66,7 @@ private:
     void readHolder();
     bool listen();
     void serve(QLocalSocket *socket);
-    QByteArray answer(const QByteArray &line) const;
+    void answer(const QByteArray &line, const Reply &reply) const;
 
     QString m_dataFolder;
     QString m_socketPath;
@@ -69,5 +74,5 @@ private:
     QString m_holderName;
     qint64 m_holderUid = -1;
     QLocalServer *m_server = nullptr;
-    QHash<QByteArray, Handler> m_handlers;
+    QHash<QByteArray, AsyncHandler> m_handlers;
 };

@@ -1,4 +1,7 @@
 #include "appicon.h"
+#include "emergencybroadcast.h"
+#include "emergencychannel.h"
+#include "emergencyclient.h"
 #include "autostart.h"
 #include "instance.h"
 #include "mpvplayer.h"
@@ -19,6 +22,11 @@ int main(int argc, char *argv[])
     // A check from the command line: no window, no sound.
     if (SheetCheck::wanted(argc, argv))
         return SheetCheck::main(argc, argv);
+    // The emergency broadcast from a script or a shortcut: no window, no
+    // question; the running copy plays it.
+    if (const std::vector<std::string> args(argv + 1, argv + argc);
+        emergencyclient::parse(args, ".").wanted)
+        return emergencyclient::main(args, false);
     // Each audio thread would otherwise get a malloc arena of its own, which
     // costs tens of MB of resident memory for nothing on a machine that only
     // plays a bell now and then.
@@ -64,6 +72,9 @@ int main(int argc, char *argv[])
         return QByteArray("ok");
     });
 
+    QPointer<EmergencyBroadcast> emergency;
+    serveEmergency(instance, [&emergency] { return emergency.data(); });
+
     SystemClock clock;
     QtFileDialogs dialogs;
     MainContext ctx;
@@ -85,5 +96,6 @@ int main(int argc, char *argv[])
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
     window = &FormMain;
+    emergency = &FormMain.app().emergency();
     return quitOnSignals.received() ? 0 : app.exec();
 }

@@ -224,6 +224,9 @@ void TFormMain::buildFrame()
     auto *column = new QVBoxLayout;
     column->setContentsMargins(0, 0, 0, 0);
     column->setSpacing(0);
+    m_emergencyBand = new NoticeBand(central);
+    m_emergencyBand->setObjectName(QStringLiteral("EmergencyBand"));
+    column->addWidget(m_emergencyBand);
     m_storeBand = new NoticeBand(central);
     m_storeBand->setObjectName(QStringLiteral("StoreBand"));
     column->addWidget(m_storeBand);
@@ -330,6 +333,7 @@ void TFormMain::buildFrame()
                                      ButtonPlayClick();
                              });
     m_closeGuard = new CloseGuard(this, m_app->messages(), this);
+    setUpEmergency();
 }
 
 void TFormMain::showTimetableNote()
@@ -404,6 +408,11 @@ void TFormMain::N9Click() { openMakerSite(); }
 void TFormMain::StatusBar1Click() { openMakerSite(); }
 void TFormMain::StringGridshowDblClick()
 {
+    // Nothing sounds over an emergency broadcast.
+    if (m_app->emergency().active()) {
+        m_app->messages().typedOk(Messages::Kind::Warning, EmergencyBroadcast::kPlayRefused);
+        return;
+    }
     guarded([this] { m_commands->StringGridshowDblClick(); });
     if (player().isPlaying()) // an entry played to hear it counts as a bell
         bellWatch().bellRang();

@@ -2,6 +2,7 @@
 // The main window: a frame that composes the feature classes of the other
 // folders and forwards its handlers to them.
 #include "application.h"
+#include "emergencybroadcast.h"
 
 #include <QMainWindow>
 #include <functional>
@@ -14,6 +15,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class QTimer;
 class AutostartMenu;
 class CloseGuard;
 class DaLingStatusBar;
@@ -133,7 +135,23 @@ private:
     void setUpDucking();
     QAction *NDuck = nullptr;
 
+    // 紧急广播: the red button, the band while it lasts, the tray's item.
+    void setUpEmergency();
+    void showEmergency();
+    QPushButton *ButtonJinJi = nullptr;
+    NoticeBand *m_emergencyBand = nullptr;
+    QTimer *m_emergencyTick = nullptr; // the band's count, only while it lasts
+    QAction *NJinJi = nullptr;         // the tray menu's item
+
 public:
+    // Asks once (No the default) and starts it; origin: the button or the tray.
+    void startEmergency(EmergencyBroadcast::Origin origin);
+    // Asks once and ends it.
+    void stopEmergency();
+    NoticeBand &emergencyBand() { return *m_emergencyBand; }
+    QPushButton &emergencyButton() { return *ButtonJinJi; }
+    QAction &emergencyTrayItem() { return *NJinJi; }
+    TCoolTrayIcon &trayIcon() { return *CoolTrayIcon1; }
     Ducking &ducking() { return m_app->ducking(); }
     BellSoundWatch &bellWatch() { return m_app->bellWatch(); }
 };

@@ -226,6 +226,9 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
             candidateTime = t;
         }
     }
+    // Held back: every bell due is passed, none rings.
+    if (held())
+        candidate = -1;
     // A retry waits for the slot after the tick: its player may hold it up
     // for a whole bound, and the clock must not.
     const bool deferRetry = candidate >= 0 && !retryNow && dayStart + candidateTime <= prevAbs;
@@ -271,7 +274,7 @@ QString RingEngine::markPast(int index, qint64 dayStart)
         m_day.setStatus(index, BellStatus::Done);
         return {};
     }
-    recordFailure(bellAt(index, dayStart), BellStatus::Missed, kMissedReason);
+    recordFailure(bellAt(index, dayStart), BellStatus::Missed, held() ? m_holdReason : kMissedReason);
     return {};
 }
 
@@ -386,7 +389,7 @@ void RingEngine::startFailed(const Bell &bell, const AudioError *audio, const QS
 
 void RingEngine::TimerPrepareTimer()
 {
-    if (!m_board.running() || m_board.testing())
+    if (!m_board.running() || m_board.testing() || held())
         return;
     const qint64 nowAbs = nowAbsSeconds();
     const qint64 dayStart = nowAbs - nowAbs % 86400;

@@ -140,6 +140,14 @@ public:
     // about one second from now.
     void start();
 
+    // Holding the bells back (an emergency broadcast has the speakers): the
+    // bell sounding is cut, bells due meanwhile are not rung but recorded
+    // 错过 with the reason, and after the release the day goes on with the
+    // next bell due; none held back rings late.
+    void holdBells(const QString &reason);
+    void releaseBells();
+    bool held() const { return !m_holdReason.isEmpty(); }
+
     QTimer TimerShiJian; // the clock: single-shot, re-armed every tick
     QTimer TimerShan;    // the status blink, enabled in running mode
     QTimer TimerPrepare; // retries and opens ahead, a moment after each tick
@@ -361,4 +369,5 @@ private:
     QHash<qint64, Zone> m_zones;
     QHash<qint64, AudioPlayer *> m_zonePlayers; // by zone id, made when first needed
     QSet<AudioPlayer *> m_watched;
+    QString m_holdReason; // while the bells are held back
 };

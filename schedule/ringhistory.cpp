@@ -42,6 +42,12 @@ void RingHistory::amendDelay(int handle, qint64 delayMs)
     it->dirty = true;
 }
 
+void RingHistory::keep(int handle, bool on)
+{
+    if (const auto it = m_items.find(handle); it != m_items.end())
+        it->kept = on;
+}
+
 int RingHistory::queued() const
 {
     int n = 0;
@@ -126,7 +132,8 @@ bool RingHistory::flush()
         m_lastError = QString::fromUtf8(e.what());
     }
     for (auto it = m_items.begin(); it != m_items.end();)
-        it = !it->dirty && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it) : std::next(it);
+        it = !it->dirty && !it->kept && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it)
+                                                                               : std::next(it);
     if (queued() == 0)
         m_lastError.clear();
     return queued() == 0;

@@ -51,6 +51,9 @@ public:
     // Changes the delay of a queued or written record (the output's own
     // latency, known a moment after the start).
     void amendDelay(int handle, qint64 delayMs);
+    // A record amended long after it was written (an emergency that lasts
+    // while many bells are recorded) is kept for amend() until released.
+    void keep(int handle, bool on);
     // Writes what is queued. Never throws; returns false when something is
     // still queued (the store was busy, read-only or closed).
     bool flush();
@@ -79,6 +82,7 @@ private:
     struct Item {
         RingRecord rec;
         bool dirty = true;
+        bool kept = false;
     };
     void ensureTable();
     // Whether jilu has its 分区 column (a file of an older version read

@@ -110,7 +110,7 @@ void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString
 void RingEngine::startEarly(const BellKey &key, qint64 dayStart, qint64 zone)
 {
     if (!m_zonePrepared || m_zonePrepared->key != key || m_zonePrepared->dayStart != dayStart
-        || !m_board.running())
+        || !m_board.running() || held())
         return;
     AudioPlayer *p = m_zonePrepared->opened.value(zone);
     if (!p || p->fileName() != m_zonePrepared->path || p->mode() != AudioPlayer::Mode::Stopped)

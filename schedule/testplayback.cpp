@@ -34,6 +34,12 @@ void TestPlayback::ButtonCheckClick()
     if (m_board.running())
         return;
     const bool starting = !m_board.testing();
+    if (starting && refusal) {
+        if (const QString why = refusal(); !why.isEmpty()) {
+            m_messages.typedOk(Messages::Kind::Warning, why);
+            return;
+        }
+    }
     m_board.setTesting(starting);
     if (!starting) {
         TimerCheck.stop();

@@ -20,6 +20,9 @@ public:
     // zone that is not known. Unset: every row plays on the main player.
     std::function<AudioPlayer *(qint64 zone)> zonePlayer;
     std::function<QString(qint64 zone)> zoneName;
+    // While it answers a text (an emergency broadcast has the speakers), a
+    // test does not start and the operator is told why.
+    std::function<QString()> refusal;
 
 public slots:
     // Starts or stops a test (does nothing in running mode). Stopping

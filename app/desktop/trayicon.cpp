@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QEvent>
 #include <QMenu>
+#include <QPainter>
 #include <QTimer>
 #include <QWidget>
 
@@ -15,7 +16,7 @@ TCoolTrayIcon::TCoolTrayIcon(QWidget *window, std::function<void()> formShow, QO
     m_icon->setToolTip(window->windowTitle());
     // The title, unless the bells are stopped: then the stopped text.
     connect(window, &QWidget::windowTitleChanged, this, [this](const QString &title) {
-        if (m_stoppedText.isEmpty())
+        if (m_stoppedText.isEmpty() && m_emergencyText.isEmpty())
             m_icon->setToolTip(title);
     });
     m_trayCheck->setInterval(kTrayCheckMs);
@@ -37,8 +38,31 @@ TCoolTrayIcon::~TCoolTrayIcon()
 
 void TCoolTrayIcon::showStopped(const QString &text)
 {
-    m_icon->setIcon(text.isEmpty() ? trayPicture() : QIcon(trayPicture().pixmap(64, QIcon::Disabled)));
     m_stoppedText = text;
+    showState();
+}
+
+void TCoolTrayIcon::showEmergency(const QString &text)
+{
+    m_emergencyText = text;
+    showState();
+}
+
+void TCoolTrayIcon::showState()
+{
+    if (!m_emergencyText.isEmpty()) {
+        // The program's picture washed in red: seen at a glance in the panel.
+        QPixmap red = trayPicture().pixmap(64);
+        QPainter p(&red);
+        p.setCompositionMode(QPainter::CompositionMode_SourceAtop);
+        p.fillRect(red.rect(), QColor(230, 0, 0, 200));
+        p.end();
+        m_icon->setIcon(QIcon(red));
+        m_icon->setToolTip(m_emergencyText);
+        return;
+    }
+    const QString &text = m_stoppedText;
+    m_icon->setIcon(text.isEmpty() ? trayPicture() : QIcon(trayPicture().pixmap(64, QIcon::Disabled)));
     m_icon->setToolTip(text.isEmpty() && m_window ? m_window->windowTitle() : text);
 }
 

@@ -32,6 +32,9 @@ public:
     // While the bells are stopped: the icon in grey with that text as its
     // tooltip; an empty text restores both.
     void showStopped(const QString &text);
+    // While an emergency broadcast lasts: the icon in red with that text as
+    // its tooltip (over the stopped look); an empty text ends it.
+    void showEmergency(const QString &text);
 
     // The icon's menu: 显示主窗口, 开始打铃 or 停止打铃 (as running() says;
     // toggle() switches), 退出 (closes the window, which asks first).
@@ -64,4 +67,6 @@ private:
     QAction *m_quit = nullptr;
     QTimer *m_trayCheck;
     QString m_stoppedText; // the tooltip while the bells are stopped
+    QString m_emergencyText;
+    void showState();
 };

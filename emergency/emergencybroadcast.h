@@ -1,0 +1,158 @@
+#pragma once
+// The emergency broadcast (紧急广播): a fire drill, an evacuation or a
+// lockdown message that cuts in over everything. Started from the window's
+// button, the tray or the command line, it plays one file (by default the
+// built-in evacuation tone) looped at full level on one player per chosen
+// zone (every zone, or 铃声输出 where the school has none), all opened at
+// once so that a missing or stalled output only silences itself. While it
+// lasts the bells are held back, the ad-hoc broadcast is paused (and stays
+// so) and test playback is refused; the program's parts are reached through
+// the hooks below, which the program (or a test) sets.
+//
+// One ring-history record per emergency, written as soon as it sounds with
+// 说明 saying it has not ended, and amended at its end: a kill or a power
+// cut leaves exactly "没有正常结束". Nothing of it is kept to start again:
+// a restart never sounds the alarm by itself.
+#include "apppaths.h"
+#include "audioplayer.h"
+#include "bellstatus.h"
+#include "seams.h"
+#include "zonestore.h"
+
+#include <QDateTime>
+#include <QObject>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+
+class RingHistory;
+
+class EmergencyBroadcast : public QObject {
+    Q_OBJECT
+public:
+    // How it was started or ended, as the record says.
+    enum class Origin { Button, Tray, Command, Quit };
+    struct Request {
+        QString file;      // a path, or a bare name in the music folder; empty: the alarm tone
+        QStringList zones; // zone names; empty: every zone
+        Origin origin = Origin::Button;
+    };
+
+    static inline const QString kName = QStringLiteral("紧急广播");
+    static inline const QString kHeldReason = QStringLiteral("紧急广播中，没有播出");
+    static inline const QString kNotEnded = QStringLiteral("没有正常结束");
+    static inline const QString kTestRefused =
+        QStringLiteral("紧急广播进行中，不能测试铃声。请先结束紧急广播。");
+    static inline const QString kPlayRefused =
+        QStringLiteral("紧急广播进行中，不能试听铃声。请先结束紧急广播。");
+    static inline const QString kBroadcastRefused =
+        QStringLiteral("紧急广播进行中，临时广播不能播放。请先结束紧急广播。");
+    static inline const QString kStartQuestion = QStringLiteral("确定开始紧急广播吗？");
+    static inline const QString kStopQuestion = QStringLiteral("确定结束紧急广播吗？");
+    // How long a trigger waits for its zones before it answers with what
+    // it has: a zone that opens later still joins in.
+    static constexpr int kSettleMs = 1500;
+    // The record is written this long after the first sound, at the latest.
+    static constexpr int kWriteAfterMs = 100;
+    // An output lost while the alarm plays is tried again this often.
+    static constexpr int kReopenMs = 1000;
+
+    using PlayerFactory = std::function<std::unique_ptr<AudioPlayer>(const QString &device)>;
+    EmergencyBroadcast(AppPaths paths, const Clock &clock, PlayerFactory makePlayer,
+                       QObject *parent = nullptr);
+    ~EmergencyBroadcast() override;
+
+    void setHistory(RingHistory *history) { m_history = history; }
+
+    // What it needs of the rest of the program; unset ones are skipped.
+    std::function<QList<Zone>()> zones;               // the school's zones now
+    std::function<QString()> bellsOutput;             // 铃声输出's device
+    std::function<void(const QString &reason)> holdBells;
+    std::function<void()> releaseBells;
+    std::function<void()> pauseBroadcast;
+    std::function<void()> stopTest;
+
+    // Checks the request and starts: an empty text when it is starting
+    // (settled() follows) or already going on; otherwise the reason nothing
+    // started (an unknown zone, a missing file), in the operator's words.
+    QString start(const Request &request);
+    // Ends it; false when none was going on.
+    bool stop(Origin how);
+
+    bool active() const { return m_run.has_value(); }
+    // Since the trigger, by the clock; 0 when none is going on.
+    qint64 elapsedMs() const;
+    // "紧急广播中 · 已持续 mm:ss" (hours are added past an hour).
+    QString bandText() const;
+    // Where it sounds now (zone names, or 铃声输出).
+    QStringList sounding() const;
+    // The alarm tone's file (音乐/紧急警报.wav), written when missing or
+    // broken; where the music folder cannot be written, into a private
+    // folder of its own. True when it is usable.
+    bool ensureAlarmTone();
+    QString alarmTonePath() const;
+
+    static QString originText(Origin origin);
+    // "mm:ss", with hours in front past an hour.
+    static QString durationText(qint64 ms);
+
+signals:
+    void activeChanged(bool active);
+    // Every chosen zone sounds or has failed, or kSettleMs has passed: ok
+    // when it sounds somewhere; text names the zones that stay silent, or
+    // why it sounds nowhere (it has then ended).
+    void settled(bool ok, const QString &text);
+
+private:
+    enum class State { Opening, Sounding, Silent };
+    struct Target {
+        QString label;  // the zone's name, or 铃声输出
+        QString device;
+        bool isZone = false;
+        AudioPlayer *player = nullptr;
+        State state = State::Opening;
+        QString reason; // why it is silent
+        QString path;   // the file it plays
+        bool tone = false; // fell back to the alarm tone
+    };
+    struct Run {
+        Request request;
+        QDateTime trigger;
+        QString file;           // what plays
+        QString note;           // a fallback to the tone, said in the record
+        std::vector<Target> targets;
+        int record = 0;         // the history's handle, once it sounds
+        std::optional<qint64> delayMs;
+        bool settled = false;
+        quint64 serial = 0;
+    };
+
+    AudioPlayer *playerFor(const QString &device);
+    void openTarget(Target &t);
+    void onOpened(AudioPlayer *p);
+    void onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
+    void onEnded(AudioPlayer *p, bool interrupted);
+    void sounded(Target &t);
+    void silence(Target &t, const QString &reason);
+    Target *targetOf(AudioPlayer *p);
+    void checkSettled(bool timeUp);
+    void finish(BellStatus result, const QString &end);
+    QString recordText(const QString &end) const;
+    void writeRecord(BellStatus result, const QString &end, bool now = true);
+    void flushRecord();
+    qint64 msSince(const QDateTime &t) const;
+
+    AppPaths m_paths;
+    const Clock &m_clock;
+    PlayerFactory m_makePlayer;
+    RingHistory *m_history = nullptr;
+    std::map<QString, std::unique_ptr<AudioPlayer>> m_players; // by device, kept
+    std::optional<Run> m_run;
+    quint64 m_serial = 0;
+    QTimer m_settle;
+    std::unique_ptr<QTemporaryDir> m_toneDir; // the tone's place when 音乐/ is not writable
+};

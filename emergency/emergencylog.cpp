@@ -1,0 +1,3 @@
+#include "emergencylog.h"
+
+Q_LOGGING_CATEGORY(lcEmergency, "daling.emergency", QtInfoMsg)

@@ -1,0 +1,40 @@
+// Holding the bells back while something has priority over them (an
+// emergency broadcast): nothing rings, what falls due is recorded as not
+// rung with the reason, and nothing held back rings late afterwards.
+#include "ringengine.h"
+
+#include "logging.h"
+
+void RingEngine::holdBells(const QString &reason)
+{
+    m_holdReason = reason.isEmpty() ? QStringLiteral("铃声被暂停") : reason;
+    // A start still retried or still loading would otherwise ring late.
+    if (m_retry)
+        recordFailure(std::exchange(m_retry, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
+    if (m_waiting)
+        recordFailure(std::exchange(m_waiting, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
+    for (AudioPlayer *p : m_players) {
+        if (!p || (!p->isPlaying() && p->mode() != AudioPlayer::Mode::Paused))
+            continue;
+        try {
+            p->stop();
+        } catch (const std::exception &e) {
+            qCWarning(lcRing) << "stopping the bell for a hold:" << e.what();
+        }
+    }
+    m_zonePrepared.reset();
+    stopZones();
+    if (m_sounding)
+        endSounding(BellStatus::Done);
+    m_prepared.reset();
+    m_prepareTried.reset();
+    qCInfo(lcRing).noquote() << "bells held back:" << m_holdReason;
+}
+
+void RingEngine::releaseBells()
+{
+    if (!held())
+        return;
+    m_holdReason.clear();
+    qCInfo(lcRing) << "bells no longer held back";
+}

@@ -1,0 +1,309 @@
+// The emergency broadcast on the fake clock: bells held back and recorded,
+// the day going on after it, its one record (also after a kill), the
+// alarm tone as fallback, a stalled zone, and the command line's side.
+#include "alarmtone.h"
+#include "emergencybroadcast.h"
+#include "emergencyclient.h"
+#include "emergencycommand.h"
+#include "ringfixture.h"
+
+#include <QSignalSpy>
+#include <QTemporaryDir>
+#include <unistd.h>
+#include <map>
+#include <memory>
+
+namespace {
+
+struct EmergencyFixture : RingFixture {
+    ZoneStore zoneStore{store};
+    std::map<QString, TimedPlayer *> players; // by output; owned by the broadcast
+    QSet<QString> slow, down;                 // outputs whose players stall or fail
+    int paused = 0;
+    EmergencyBroadcast e{paths, clock, [this](const QString &device) {
+                             auto p = std::make_unique<TimedPlayer>(&clock);
+                             p->slowOpen = slow.contains(device);
+                             p->outputDown = down.contains(device);
+                             players[device] = p.get();
+                             return p;
+                         }};
+    EmergencyFixture()
+    {
+        e.setHistory(&history);
+        e.zones = [this] { return zoneStore.list(); };
+        e.bellsOutput = [] { return QStringLiteral("pulse/bells"); };
+        e.holdBells = [this](const QString &r) { engine.holdBells(r); };
+        e.releaseBells = [this] { engine.releaseBells(); };
+        e.pauseBroadcast = [this] { ++paused; };
+        e.stopTest = [this] {
+            if (board.testing())
+                test.ButtonCheckClick();
+        };
+        test.refusal = [this] { return e.active() ? EmergencyBroadcast::kTestRefused : QString(); };
+        e.ensureAlarmTone(); // as at the program's start
+    }
+    // Starts and lets the players' opens report.
+    QString start(EmergencyBroadcast::Request r = {})
+    {
+        const QString refused = e.start(r);
+        QCoreApplication::processEvents();
+        QCoreApplication::processEvents();
+        return refused;
+    }
+    QString lastReason() { return records().isEmpty() ? QString() : history.day(clock.now().date()).last().reason; }
+};
+
+} // namespace
+
+class EmergencyTest : public QObject {
+    Q_OBJECT
+private slots:
+    void bellsAreHeldBackAndTheDayGoesOnAfterIt()
+    {
+        EmergencyFixture f;
+        f.zoneStore.add({0, "教学楼A", "pulse/a", 0});
+        f.zoneStore.add({0, "操场", "pulse/b", 0});
+        f.add(f.at(8, 0, 2), "cut");
+        f.add(f.at(8, 0, 5), "held1");
+        f.add(f.at(8, 0, 6), "held2");
+        f.add(f.at(8, 0, 9), "after");
+        f.tickRange(f.at(8, 0, 1), f.at(8, 0, 3));
+        QVERIFY(f.sounding().isPlaying()); // "cut" sounds
+
+        f.clock.setTime(QTime(8, 0, 3, 500));
+        QVERIFY(f.start().isEmpty());
+        QVERIFY(f.e.active());
+        QVERIFY(!f.sounding().isPlaying()); // the bell is cut at once
+        QCOMPARE(f.paused, 1);
+        for (const char *out : {"pulse/a", "pulse/b"}) {
+            QVERIFY(f.players.at(out)->isPlaying());
+            QCOMPARE(f.players.at(out)->played, QStringList{alarmtone::kFileName});
+            QCOMPARE(f.players.at(out)->volume(), 100);
+        }
+        // Test playback is refused with a message while it lasts.
+        f.engine.ButtonPlayClick(); // stopped mode, where a test may run
+        f.test.ButtonCheckClick();
+        QVERIFY(!f.board.testing());
+        QCOMPARE(f.messages.shown.last().text, EmergencyBroadcast::kTestRefused);
+        f.engine.ButtonPlayClick();
+
+        f.tickRange(f.at(8, 0, 4), f.at(8, 0, 7));
+        // The alarm loops: its 8 s file starts again at its end.
+        f.clock.setTime(QTime(8, 0, 12));
+        f.players.at("pulse/a")->advance();
+        QCOMPARE(f.players.at("pulse/a")->playCount, 2);
+        f.clock.setTime(QTime(8, 0, 7, 500));
+        QVERIFY(f.e.stop(EmergencyBroadcast::Origin::Command));
+        QVERIFY(!f.players.at("pulse/a")->isPlaying());
+        QCOMPARE(f.paused, 1); // the broadcast stays paused
+
+        f.tickRange(f.at(8, 0, 8), f.at(8, 0, 10));
+        // The next bell rings at its second; the held ones never ring late.
+        QCOMPARE(f.played(), (QStringList{"cut.mp3", "after.mp3"}));
+        QCOMPARE(f.player.playTimes.last(), QDateTime(QDate(2026, 12, 7), QTime(8, 0, 9, 2)));
+        const QStringList recs = f.records();
+        QCOMPARE(recs.size(), 5);
+        QCOMPARE(recs[2], "08:00:05 held1 错过 - " + EmergencyBroadcast::kHeldReason);
+        QCOMPARE(recs[3], "08:00:06 held2 错过 - " + EmergencyBroadcast::kHeldReason);
+        QCOMPARE(f.status(2), QStringLiteral("错过"));
+        QCOMPARE(recs[1], QStringLiteral("08:00:03 紧急广播 完成 0 由主窗口按钮开始；分区：操场、教学楼A；"
+                                         "08:00:07 由命令行结束，持续 00:04"));
+    }
+
+    void itsRecordSaysNotEndedUntilItEndsAndARestartIsSilent()
+    {
+        EmergencyFixture f;
+        QVERIFY(f.start({QString(), {}, EmergencyBroadcast::Origin::Command}).isEmpty());
+        // Read back from the file, as after a kill: written at once.
+        {
+            BellStore other;
+            QVERIFY(other.open(f.home.db()).isEmpty());
+            const QList<RingRecord> r = RingHistory(other).day(f.clock.now().date());
+            QCOMPARE(r.size(), 1);
+            QCOMPARE(r[0].result, BellStatus::Done);
+            QCOMPARE(r[0].reason, QStringLiteral("由命令行开始；铃声输出；") + EmergencyBroadcast::kNotEnded);
+        }
+        QCOMPARE(f.players.begin()->first, QStringLiteral("pulse/bells")); // no zones: 铃声输出
+        // A new program on the same store starts nothing by itself.
+        EmergencyBroadcast restarted(f.paths, f.clock, [](const QString &) { return nullptr; });
+        QVERIFY(!restarted.active());
+    }
+
+    void whatCannotStartIsRefusedAndABrokenFileFallsBackToTheTone_data()
+    {
+        QTest::addColumn<QString>("file");
+        QTest::addColumn<QStringList>("zones");
+        QTest::addColumn<QString>("refusal");
+        QTest::addColumn<QString>("note");
+        QTest::newRow("missing file") << "/nonexistent/疏散.mp3" << QStringList{}
+                                      << "找不到紧急广播的声音文件：/nonexistent/疏散.mp3" << "";
+        QTest::newRow("unknown zone") << "" << QStringList{"教学楼A", "宿舍"}
+                                      << "没有名为「宿舍」的分区。现有分区：教学楼A。" << "";
+        QTest::newRow("not a sound") << "notes.txt" << QStringList{} << ""
+                                     << "不是可以播放的声音文件，已改用内置警报声";
+        QTest::newRow("broken tone") << "BROKEN" << QStringList{} << ""
+                                     << "警报声文件缺失或损坏，已重新生成内置警报声";
+    }
+    void whatCannotStartIsRefusedAndABrokenFileFallsBackToTheTone()
+    {
+        QFETCH(QString, file);
+        QFETCH(QStringList, zones);
+        QFETCH(QString, refusal);
+        QFETCH(QString, note);
+        EmergencyFixture f;
+        f.zoneStore.add({0, "教学楼A", "pulse/a", 0});
+        f.home.touchMusic("notes.txt", "just text, no sound");
+        if (file == "BROKEN") {
+            QVERIFY(f.e.ensureAlarmTone());
+            f.home.touchMusic(alarmtone::kFileName, "RIFF but nothing more");
+            file.clear();
+        }
+        QCOMPARE(f.start({file, zones, EmergencyBroadcast::Origin::Command}), refusal);
+        QCOMPARE(f.e.active(), refusal.isEmpty());
+        if (!refusal.isEmpty()) {
+            QVERIFY(f.records().isEmpty());
+            return;
+        }
+        QVERIFY(alarmtone::usable(f.e.alarmTonePath()));
+        QCOMPARE(f.players.at("pulse/a")->played, QStringList{alarmtone::kFileName});
+        QVERIFY2(f.lastReason().contains(note), qPrintable(f.lastReason()));
+    }
+
+    void aMusicFolderThatCannotBeWrittenStillGivesTheTone()
+    {
+        EmergencyFixture f;
+        QVERIFY(QDir(f.home.music()).removeRecursively());
+        QFile blocker(f.home.path() + "音乐"); // a file where the folder belongs
+        QVERIFY(blocker.open(QIODevice::WriteOnly));
+        blocker.close();
+        QVERIFY(f.start().isEmpty());
+        QVERIFY(f.players.at("pulse/bells")->isPlaying());
+        QVERIFY(!f.e.alarmTonePath().startsWith(f.home.path()));
+        QVERIFY(alarmtone::usable(f.e.alarmTonePath()));
+    }
+
+    void aStalledZoneDoesNotHoldTheOthersAndNoneHeardIsAFailure()
+    {
+        EmergencyFixture f;
+        f.zoneStore.add({0, "甲", "pulse/jia", 0});
+        f.zoneStore.add({0, "乙", "pulse/yi", 0});
+        f.slow << "pulse/yi";
+        QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
+        QVERIFY(f.start().isEmpty());
+        QVERIFY(f.players.at("pulse/jia")->isPlaying());
+        QCOMPARE(f.e.sounding(), QStringList{"甲"});
+        QVERIFY(settled.isEmpty()); // 乙 is given its time
+        QVERIFY(settled.wait(EmergencyBroadcast::kSettleMs + 2000));
+        QCOMPARE(settled.first().at(0).toBool(), true);
+        QCOMPARE(settled.first().at(1).toString(), QStringLiteral("以下分区没有播出：乙（声音输出没有响应）"));
+        QCOMPARE(f.history.day(f.clock.now().date()).last().result, BellStatus::PartlyRung);
+        // 乙 comes back late: it joins in.
+        f.players.at("pulse/yi")->slowOpen = false;
+        f.players.at("pulse/yi")->finishOpen();
+        QVERIFY(f.players.at("pulse/yi")->isPlaying());
+        f.e.stop(EmergencyBroadcast::Origin::Button);
+
+        // Heard nowhere: it fails, says why, and the bells are free again.
+        f.slow.clear();
+        f.players.clear();
+        f.down << "pulse/jia" << "pulse/yi";
+        EmergencyFixture g;
+        g.zoneStore.add({0, "甲", "pulse/jia", 0});
+        g.down << "pulse/jia";
+        QSignalSpy failed(&g.e, &EmergencyBroadcast::settled);
+        QVERIFY(g.start().isEmpty());
+        QCOMPARE(failed.size(), 1);
+        QCOMPARE(failed.first().at(0).toBool(), false);
+        QVERIFY(failed.first().at(1).toString().startsWith(QStringLiteral("紧急广播没有播出：甲（")));
+        QVERIFY(!g.e.active());
+        QVERIFY(!g.engine.held());
+        QCOMPARE(g.history.day(g.clock.now().date()).last().result, BellStatus::Failed);
+    }
+
+    void zonesSharingAnOutputShareOnePlayer()
+    {
+        EmergencyFixture f;
+        f.zoneStore.add({0, "甲", "pulse/hall", 0});
+        f.zoneStore.add({0, "乙", "pulse/hall", 0});
+        QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
+        QVERIFY(f.start().isEmpty());
+        QCOMPARE(f.players.size(), size_t(1));
+        QCOMPARE(f.e.sounding(), QStringList{"乙、甲"}); // in the order the zones are listed
+        QCOMPARE(settled.size(), 1);
+        QCOMPARE(settled.first().at(1).toString(), QString()); // nothing silent
+    }
+
+    void aRootShellFindsTheDesktopUsersChannel()
+    {
+        QTemporaryDir data;
+        const uid_t other = ::geteuid() + 1;
+        QFile lock(data.filePath("daling.lock"));
+        QVERIFY(lock.open(QIODevice::WriteOnly));
+        lock.write(QStringLiteral("teacher %1 4242\n").arg(other).toUtf8());
+        lock.close();
+        const auto paths = emergencyclient::socketPaths(data.path().toStdString());
+        QVERIFY(std::find(paths.begin(), paths.end(), "/run/user/" + std::to_string(other) + "/daling.sock")
+                != paths.end());
+    }
+
+    void theCommandLineSaysWhatHappenedByItsExitCode_data()
+    {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<bool>("standalone"); // daling-emergency
+        QTest::addColumn<QString>("line");    // what reaches the program
+        QTest::addColumn<QString>("answer");  // "-": no program answers
+        QTest::addColumn<int>("rc");
+        QTest::addColumn<QString>("stderrText");
+        QTest::newRow("started") << QStringList{"--emergency"} << false << "emergency {}" << "ok" << 0 << "";
+        QTest::newRow("file and zones")
+            << QStringList{"--emergency", "/srv/疏散 \"通知\".mp3", "--zones", "教学楼A, 操场"} << false
+            << "emergency {\"file\":\"/srv/疏散 \\\"通知\\\".mp3\",\"zones\":[\"教学楼A\",\"操场\"]}"
+            << "error 没有名为「操场」的分区。" << 1 << "没有名为「操场」的分区。";
+        QTest::newRow("bare name of the music folder")
+            << QStringList{"--emergency", "疏散.mp3"} << false << "emergency {\"file\":\"疏散.mp3\"}"
+            << "ok 以下分区没有播出：乙" << 0 << "以下分区没有播出：乙";
+        QTest::newRow("not running") << QStringList{"--emergency"} << false << "emergency {}" << "-" << 1
+                                     << "铃声系统没有运行（或没有回答），紧急广播没有开始。";
+        QTest::newRow("stop") << QStringList{"--emergency-stop"} << false << "emergency-stop" << "ok" << 0 << "";
+        QTest::newRow("old program") << QStringList{"--emergency"} << false << "emergency {}"
+                                     << "error unknown command" << 1
+                                     << "运行中的铃声系统不支持紧急广播命令，请先更新它。";
+        QTest::newRow("bad argument") << QStringList{"--emergency", "--loud"} << false << "" << "-" << 1
+                                      << "不认识的参数「--loud」。";
+        QTest::newRow("alone, zones") << QStringList{"--zones=操场"} << true << "emergency {\"zones\":[\"操场\"]}"
+                                      << "ok" << 0 << "";
+        QTest::newRow("alone, stop") << QStringList{"--stop"} << true << "emergency-stop" << "ok" << 0 << "";
+    }
+    void theCommandLineSaysWhatHappenedByItsExitCode()
+    {
+        QFETCH(QStringList, args);
+        QFETCH(bool, standalone);
+        QFETCH(QString, line);
+        QFETCH(QString, answer);
+        QFETCH(int, rc);
+        QFETCH(QString, stderrText);
+        std::vector<std::string> argv;
+        for (const QString &a : args)
+            argv.push_back(a.toStdString());
+        const auto parsed = emergencyclient::parse(argv, "/nonexistent-cwd", standalone);
+        QVERIFY(parsed.wanted);
+        std::string sent, err;
+        QCOMPARE(emergencyclient::run(parsed, [&](const std::string &l) -> std::optional<std::string> {
+                     sent = l;
+                     return answer == "-" ? std::nullopt : std::optional(answer.toStdString());
+                 }, &err), rc);
+        QCOMPARE(QString::fromStdString(sent), line);
+        QCOMPARE(QString::fromStdString(err).section(u'\n', 0, 0), stderrText);
+        // What the program reads back is what was asked.
+        if (line.startsWith("emergency {")) {
+            QString error;
+            const auto r = emergencycommand::request(line.mid(10).toUtf8(), &error);
+            QVERIFY(r);
+            QCOMPARE(r->file, QString::fromStdString(parsed.file));
+            QCOMPARE(r->zones.size(), qsizetype(parsed.zones.size()));
+        }
+    }
+};
+
+QTEST_GUILESS_MAIN(EmergencyTest)
+#include "tst_emergency.moc"
