@@ -133,10 +133,15 @@ QString EmergencyBroadcast::start(const Request &request)
     const auto addZone = [&targets](const Zone &z) {
         const auto same = std::find_if(targets.begin(), targets.end(),
                                        [&](const Target &t) { return t.device == z.output; });
-        if (same == targets.end())
-            targets.push_back({z.name, z.output, true});
-        else if (!same->label.split(u'、').contains(z.name))
+        if (same == targets.end()) {
+            Target t;
+            t.label = z.name;
+            t.device = z.output;
+            t.isZone = true;
+            targets.push_back(t);
+        } else if (!same->label.split(u'、').contains(z.name)) {
             same->label += u'、' + z.name;
+        }
     };
     for (const QString &name : request.zones) {
         const auto z = std::find_if(all.begin(), all.end(), [&](const Zone &z) { return z.name == name; });
@@ -153,8 +158,12 @@ QString EmergencyBroadcast::start(const Request &request)
     if (request.zones.isEmpty())
         for (const Zone &z : all)
             addZone(z);
-    if (targets.empty())
-        targets.push_back({QStringLiteral("铃声输出"), bellsOutput ? bellsOutput() : QString(), false});
+    if (targets.empty()) {
+        Target t;
+        t.label = QStringLiteral("铃声输出");
+        t.device = bellsOutput ? bellsOutput() : QString();
+        targets.push_back(t);
+    }
 
     // What: the file asked for, else the alarm tone; a file that is no
     // sound falls back to the tone, which is written again when broken.
