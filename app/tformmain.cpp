@@ -160,6 +160,9 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     // answers while one of them is open.
     FormEditDaLing->setWindowModality(Qt::WindowModal);
     FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
+    FormLinShiGuangBo->adhocPlayer().refusal = [&app] {
+        return app.emergency().active() ? EmergencyBroadcast::kBroadcastRefused : QString();
+    };
     FormEditDaLing->setZones(app.zones());
     setUpDucking();
     m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),

@@ -54,9 +54,7 @@ void TFormMain::setUpEmergency()
 
     // The broadcast is paused, not lowered, and stays paused afterwards.
     e.pauseBroadcast = [this] { FormLinShiGuangBo->adhocPlayer().pauseIfPlaying(); };
-    FormLinShiGuangBo->adhocPlayer().refusal = [&e] {
-        return e.active() ? EmergencyBroadcast::kBroadcastRefused : QString();
-    };
+
     connect(&e, &EmergencyBroadcast::activeChanged, this, [this](bool on) {
         if (on)
             m_emergencyTick->start();

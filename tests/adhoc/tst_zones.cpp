@@ -180,6 +180,18 @@ private slots:
         QCOMPARE(f.of("b")->mode(), Mode::Playing);
         f.adhoc.continueIfPaused(); // playing: nothing
         QCOMPARE(f.adhoc.pauseCaption(), AdhocPlayer::kPause);
+
+        // While the cut-in lasts, neither 继续, 播放 nor a double-click starts
+        // the broadcast again; each tells the operator why.
+        QVERIFY(f.adhoc.pauseIfPlaying());
+        f.adhoc.refusal = [] { return QStringLiteral("refused"); };
+        f.adhoc.ButtonPausedClick();
+        QCOMPARE(f.of("a")->mode(), Mode::Paused);
+        f.adhoc.ButtonPlayClick(); // stops: stopping is never refused
+        f.adhoc.ButtonPlayClick();
+        f.adhoc.ListBox1DblClick();
+        QCOMPARE(f.msgs.texts(), (QStringList{"refused", "refused", "refused"}));
+        QVERIFY(!f.adhoc.playMode());
     }
 
     void aSlowZoneHoldsTheStartUntilItIsOpen()
