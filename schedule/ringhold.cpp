@@ -26,6 +26,8 @@ void RingEngine::holdBells(const QString &reason)
     stopZones();
     if (m_sounding)
         endSounding(BellStatus::Done);
+    // A zone still retried for a bell before the hold would ring late after it.
+    dropZoneBell();
     m_prepared.reset();
     m_prepareTried.reset();
     qCInfo(lcRing).noquote() << "bells held back:" << m_holdReason;

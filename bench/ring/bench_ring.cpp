@@ -8,6 +8,7 @@
 // starts one and passes its pid in BENCH_PULSE_PID).
 #include "bellboard.h"
 #include "mpvplayer.h"
+#include "benchtime.h"
 #include "onsetrecorder.h"
 #include "ringengine.h"
 
@@ -57,44 +58,15 @@ bool makeAudio(const QString &path, const QString &lavfi)
     return p.waitForFinished(60000) && p.exitCode() == 0;
 }
 
-void sleepUntilNs(int64_t ns)
-{
-    timespec ts{time_t(ns / 1000000000LL), long(ns % 1000000000LL)};
-    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr) != 0) {
-    }
-}
+using namespace bench;
 
-int64_t nextSecondNs(int64_t afterNs) { return (afterNs / 1000000000LL + 1) * 1000000000LL; }
-
-struct Stats {
-    double median = 0, worst = 0;
+// A row: the median and worst of its onsets, and how many bells were not heard.
+struct Onsets : Stats {
     int missing = 0;
 };
 
-Stats stats(std::vector<double> v, int missing)
-{
-    Stats s;
-    s.missing = missing;
-    if (v.empty())
-        return s;
-    std::sort(v.begin(), v.end());
-    const size_t n = v.size();
-    s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
-    s.worst = v.back();
-    return s;
-}
-
-// The start of the first sound heard in [fromNs, untilNs).
-std::optional<int64_t> onsetIn(const OnsetRecorder &rec, int64_t fromNs, int64_t untilNs)
-{
-    for (const OnsetRecorder::Sound &s : rec.sounds())
-        if (s.startNs >= fromNs && s.startNs < untilNs)
-            return s.startNs;
-    return std::nullopt;
-}
-
 // Onsets (ms after their second) of the sounds due at the given seconds.
-Stats onsets(const OnsetRecorder &rec, const std::vector<int64_t> &due, const char *label)
+Onsets onsets(const OnsetRecorder &rec, const std::vector<int64_t> &due, const char *label)
 {
     std::vector<double> ms;
     int missing = 0;
@@ -110,15 +82,9 @@ Stats onsets(const OnsetRecorder &rec, const std::vector<int64_t> &due, const ch
         std::printf(" %.1f", ms.back());
     }
     std::printf(" (ms)\n");
-    return stats(ms, missing);
-}
-
-double cpuSeconds()
-{
-    rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
-        + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
+    Onsets o{stats(ms)};
+    o.missing = missing;
+    return o;
 }
 
 double rssMb()
@@ -278,13 +244,13 @@ int main(int argc, char **argv)
 
     rec.stop();
     std::printf("\nring onset, scheduled second -> first sound at the null sink's monitor\n");
-    const Stats ref = onsets(rec, paplayDue, "paplay at the second  ");
-    const Stats idle = onsets(rec, idleDue, "engine, opened ahead  ");
-    const Stats busy = onsets(rec, busyDue, "engine, player busy   ");
+    const Onsets ref = onsets(rec, paplayDue, "paplay at the second  ");
+    const Onsets idle = onsets(rec, idleDue, "engine, opened ahead  ");
+    const Onsets busy = onsets(rec, busyDue, "engine, player busy   ");
     std::vector<double> returned = playReturned;
-    const Stats ret = stats(returned, 0);
+    const Stats ret = stats(returned);
     std::printf("\n%-34s %8s %8s %8s\n", "", "median", "worst", "missing");
-    auto row = [](const char *name, const Stats &s, size_t n) {
+    auto row = [](const char *name, const Onsets &s, size_t n) {
         std::printf("%-34s %6.1fms %6.1fms %5d/%zu\n", name, s.median, s.worst, s.missing, n);
     };
     row("paplay started at the second", ref, paplayDue.size());
@@ -320,7 +286,7 @@ int main(int argc, char **argv)
         for (int64_t due : afterDue)
             std::printf("bell after the return, +%lld s: %s\n", (long long)((due - stallEnd) / 1000000000LL),
                         qPrintable(outcomeOf(due)));
-        const Stats after = onsets(rec, afterDue, "engine, server back   ");
+        const Onsets after = onsets(rec, afterDue, "engine, server back   ");
         row("ring engine, after the stall", after, afterDue.size());
     } else {
         std::printf("\nno PulseAudio pid (BENCH_PULSE_PID): the stalled-server run is left out\n");

@@ -8,6 +8,7 @@
 // bench/snapcast/run.sh sets up the servers and passes their addresses.
 #include "bellboard.h"
 #include "mpvplayer.h"
+#include "benchtime.h"
 #include "onsetrecorder.h"
 #include "ringengine.h"
 
@@ -46,11 +47,7 @@ struct Stats {
     }
 };
 
-void sleepUntilNs(int64_t t)
-{
-    timespec ts{time_t(t / 1000000000), long(t % 1000000000)};
-    clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr);
-}
+using bench::sleepUntilNs;
 
 std::unique_ptr<OnsetRecorder> recorder(const std::string &device, const std::string &server)
 {

@@ -7,6 +7,7 @@
 // mode once the four zones' players exist.
 #include "bellboard.h"
 #include "mpvplayer.h"
+#include "benchtime.h"
 #include "onsetrecorder.h"
 #include "ringengine.h"
 #include "zonestore.h"
@@ -42,16 +43,7 @@ private:
     static void note(const QString &text) { std::printf("  message: %s\n", qPrintable(text)); }
 };
 
-constexpr int64_t kSecondNs = 1000000000LL;
-
-void sleepUntilNs(int64_t ns)
-{
-    timespec ts{time_t(ns / kSecondNs), long(ns % kSecondNs)};
-    while (clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &ts, nullptr) != 0) {
-    }
-}
-
-int64_t nextSecondNs(int64_t afterNs) { return (afterNs / kSecondNs + 1) * kSecondNs; }
+using namespace bench;
 
 void runEventsUntilNs(int64_t ns)
 {
@@ -61,39 +53,6 @@ void runEventsUntilNs(int64_t ns)
     QObject::connect(&t, &QTimer::timeout, &loop, &QEventLoop::quit);
     t.start(int(std::max<int64_t>(1, (ns - OnsetRecorder::wallNs()) / 1000000)));
     loop.exec();
-}
-
-double cpuSeconds()
-{
-    rusage ru;
-    getrusage(RUSAGE_SELF, &ru);
-    return double(ru.ru_utime.tv_sec + ru.ru_stime.tv_sec)
-        + double(ru.ru_utime.tv_usec + ru.ru_stime.tv_usec) / 1e6;
-}
-
-std::optional<int64_t> onsetIn(const OnsetRecorder &rec, int64_t fromNs, int64_t untilNs)
-{
-    for (const OnsetRecorder::Sound &s : rec.sounds())
-        if (s.startNs >= fromNs && s.startNs < untilNs)
-            return s.startNs;
-    return std::nullopt;
-}
-
-struct Stats {
-    double median = 0, worst = 0;
-    size_t n = 0;
-};
-
-Stats stats(std::vector<double> v)
-{
-    Stats s;
-    s.n = v.size();
-    if (v.empty())
-        return s;
-    std::sort(v.begin(), v.end());
-    s.median = v.size() % 2 ? v[v.size() / 2] : (v[v.size() / 2 - 1] + v[v.size() / 2]) / 2;
-    s.worst = v.back();
-    return s;
 }
 
 void row(const char *name, const Stats &s, int missing)

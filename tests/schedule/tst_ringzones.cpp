@@ -198,6 +198,24 @@ private slots:
         QCOMPARE(yi->log.count("open both.mp3"), tries);
     }
 
+    // A hold (an emergency) ends the retries: the zone that comes back
+    // afterwards, still inside the window, does not ring the old bell late.
+    void aHoldEndsTheRetriesOfASilentZone()
+    {
+        ZoneFixture f;
+        f.engine.setCatchUpSeconds(10);
+        f.down << "pulse/yi";
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi});
+        f.tickRange(f.at(8, 0, 3), f.at(8, 0, 6));
+        f.engine.holdBells("held");
+        f.of("pulse/yi")->outputDown = false;
+        f.tickRange(f.at(8, 0, 7), f.at(8, 0, 8));
+        f.engine.releaseBells();
+        f.tickRange(f.at(8, 0, 9), f.at(8, 0, 14));
+        QCOMPARE(f.of("pulse/yi")->played, QStringList{});
+        QCOMPARE(f.status(1), QStringLiteral("部分播出"));
+    }
+
     // Every zone's player is watched: an output that dies mid-bell marks the
     // bell 中断 naming the zone, and the bell ends once its last zone ends.
     void aZoneCutOffMidBellIsNamedAndTheBellEndsWithItsLastZone()
