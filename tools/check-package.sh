@@ -53,6 +53,7 @@ app="$root/opt/daling"
 gid=$(awk -F: '$1 == "daling" { print $3 }' "$root/etc/group")
 check "the operators' group is a system group" test -n "$gid" -a "${gid:-1000}" -lt 1000
 check "program under /opt/daling" test -x "$app/daling"
+check "the emergency command beside it" test -x "$app/daling-emergency"
 check "data/ is root:daling 2775" sh -c "stat -c %a:%u:%g '$app/data' | grep -qx 2775:0:$gid"
 check "音乐/ is root:daling 2775" sh -c "stat -c %a:%u:%g '$app/音乐' | grep -qx 2775:0:$gid"
 check "bell sounds 0664, group daling" sh -c "stat -c %a:%g '$app/音乐/上课铃.wav' | grep -qx 664:$gid"
@@ -70,6 +71,13 @@ check "first start: the sample timetable is the store" \
   sh -c "/usr/bin/python3 -c \"import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); sys.exit(0 if c.execute('select count(*) from daling').fetchone()[0] > 0 else 1)\" '$app/data/dbDaLing.db'"
 [ "$rc" = 124 ] || sed 's/^/    /' "$root/run.log" | tail -20
 check "the store 0664, group daling" sh -c "stat -c %a:%g '$app/data/dbDaLing.db' | grep -qx 664:$gid"
+# With no program running, the emergency command fails and says why.
+run=$(mktemp -d)
+XDG_RUNTIME_DIR="$run" "$app/daling-emergency" >/dev/null 2>"$root/emergency.log"
+rc=$?
+rm -rf "$run"
+check "the emergency command without a running program: exit 1 and a reason" \
+  sh -c "test $rc = 1 && test -s '$root/emergency.log'"
 
 # Accounts: an operator (in group daling) and a guest, made in the root and
 # seen only inside a private mount namespace, never on this machine.
