@@ -14,6 +14,7 @@
 #include <QStringList>
 #include <QThread>
 #include <csignal>
+#include <sys/prctl.h>
 #include <cstdio>
 
 // Runs ffmpeg with `args` (after -nostdin -loglevel error -y); true on success.
@@ -112,6 +113,9 @@ public:
         env.insert("XDG_RUNTIME_DIR", m_runtime.path());
         env.remove("PULSE_SERVER");
         m_server.setProcessEnvironment(env);
+        // A test that crashes or aborts (a sanitizer's report) must not
+        // leave its server running: it dies with the test.
+        m_server.setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGKILL); });
         m_server.start("pulseaudio", {"-n", "--daemonize=no", "--exit-idle-time=-1", "--use-pid-file=no",
                                       "--load=module-native-protocol-unix socket=" + socket,
                                       "--load=module-null-sink sink_name=" + sink});
