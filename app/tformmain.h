@@ -15,6 +15,7 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QTableView;
+class QVBoxLayout;
 class QTimer;
 class AutostartMenu;
 class CloseGuard;
@@ -92,6 +93,7 @@ private:
     void FormCreate();
     void buildFrame();
     void buildMenu(); // the menu 系统 and its keys
+    void buildGrid(QWidget *central, QVBoxLayout *column);
     void setUpGrid();
     void showStoreHealth();
     void setUpRingAlerts();

@@ -1,0 +1,121 @@
+// The day's list in the main window: the table over ScheduleModel, drawn
+// one line a cell; its selection kept with the board's; the zones' names it
+// shows; the double-click that plays an entry.
+#include "tformmain.h"
+
+#include "ducking.h"
+#include "listcommands.h"
+#include "schedulemodel.h"
+#include "tformeditdaling.h"
+
+#include <QHeaderView>
+#include <QItemSelectionModel>
+#include <QPainter>
+#include <QStyledItemDelegate>
+#include <QTableView>
+#include <QVBoxLayout>
+
+namespace {
+
+// Cells are drawn on one line, centred. Column 0 (the running number) is a
+// fixed column: drawn in the fixed-cell colour and never as selected. In
+// running mode the status colours replace the grid's own (selection
+// included) for every cell right of it.
+class CellDelegate : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void paint(QPainter *p, const QStyleOptionViewItem &option, const QModelIndex &index) const override
+    {
+        if (index.column() == 0) {
+            // Filled here: the view has already painted the selected row's
+            // highlight under every cell.
+            p->fillRect(option.rect, option.palette.button());
+            p->setPen(option.palette.buttonText().color());
+            p->setFont(option.font);
+            p->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data().toString());
+            return;
+        }
+        const QVariant fg = index.data(Qt::ForegroundRole);
+        if (!fg.isValid()) {
+            QStyledItemDelegate::paint(p, option, index);
+            return;
+        }
+        const QVariant bg = index.data(Qt::BackgroundRole);
+        p->fillRect(option.rect, bg.isValid() ? bg.value<QBrush>() : option.palette.base());
+        p->setPen(fg.value<QBrush>().color());
+        p->setFont(option.font);
+        p->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data().toString());
+    }
+};
+
+} // namespace
+
+void TFormMain::buildGrid(QWidget *central, QVBoxLayout *column)
+{
+    StringGridshow = new QTableView(central);
+    StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
+    m_model = new ScheduleModel(board(), this);
+    showZones();
+    StringGridshow->setModel(m_model);
+    StringGridshow->setItemDelegate(new CellDelegate(StringGridshow));
+    StringGridshow->setSelectionBehavior(QAbstractItemView::SelectRows);
+    StringGridshow->setSelectionMode(QAbstractItemView::SingleSelection);
+    StringGridshow->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    StringGridshow->verticalHeader()->hide();
+    StringGridshow->verticalHeader()->setDefaultSectionSize(30);
+    StringGridshow->verticalHeader()->setMinimumSectionSize(10);
+    StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
+    StringGridshow->horizontalHeader()->setHighlightSections(false);
+    StringGridshow->setWordWrap(false);
+    // Tab moves on to the buttons; the arrows move within the list.
+    StringGridshow->setTabKeyNavigation(false);
+    column->addWidget(StringGridshow, 1);
+    connect(StringGridshow->selectionModel(), &QItemSelectionModel::currentRowChanged, this,
+            [this](const QModelIndex &cur) {
+                if (cur.isValid())
+                    board().setSelectedRow(cur.row() + 1);
+            });
+    connect(&board(), &BellBoard::selectedRowChanged, this, [this](int r) {
+        const QModelIndex idx = m_model->index(r - 1, 1);
+        if (StringGridshow->currentIndex().row() != r - 1)
+            StringGridshow->setCurrentIndex(idx);
+        // Also when the row did not move: a reload rebuilt the rows.
+        StringGridshow->scrollTo(idx);
+    });
+    connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        StringGridshow->setCurrentIndex(m_model->index(board().selectedRow() - 1, 1));
+        // After a reload (midnight's among them) the next bell is in view,
+        // however far down the operator had scrolled.
+        if (board().running())
+            StringGridshow->scrollTo(m_model->index(board().nextBellRow() - 1, 1));
+    });
+    connect(StringGridshow, &QTableView::doubleClicked, this, &TFormMain::StringGridshowDblClick);
+}
+
+void TFormMain::setUpGrid()
+{
+    for (int c = 0; c < ScheduleModel::kColumns; ++c)
+        StringGridshow->setColumnWidth(c, ScheduleModel::kWidths[c]);
+}
+
+void TFormMain::showZones()
+{
+    QHash<qint64, QString> names;
+    for (const Zone &z : m_app->zones())
+        names.insert(z.id, z.name);
+    m_model->setZoneNames(std::move(names));
+    if (FormEditDaLing) // made after the grid
+        FormEditDaLing->setZones(m_app->zones());
+}
+
+void TFormMain::StringGridshowDblClick()
+{
+    // Nothing sounds over an emergency broadcast.
+    if (m_app->emergency().active()) {
+        m_app->messages().typedOk(Messages::Kind::Warning, EmergencyBroadcast::kPlayRefused);
+        return;
+    }
+    guarded([this] { m_commands->StringGridshowDblClick(); });
+    if (player().isPlaying()) // an entry played to hear it counts as a bell
+        bellWatch().bellRang();
+}
