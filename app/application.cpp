@@ -126,12 +126,14 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::started, ducking, &Ducking::bellStarted);
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::ended, ducking, &Ducking::bellEnded);
 
-    const auto processEvents = [] { QCoreApplication::processEvents(); };
+    // No event loop between rows: 10,000 rows take tens of milliseconds, and
+    // a loop nested there would let the ring tick run inside the command,
+    // reading the list while the import's transaction is half written.
     m_export = std::make_unique<SheetExport>(m_board->day(), *m_ctx.messages, *m_ctx.dialogs,
-                                             processEvents);
+                                             std::function<void()>{});
     m_export->zones = [this] { return m_zones; };
     m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
-                                             processEvents, [this] { m_board->Refresh(); });
+                                             std::function<void()>{}, [this] { m_board->Refresh(); });
     setUpEmergency();
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());

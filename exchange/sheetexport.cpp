@@ -20,9 +20,9 @@ QString proposedFileName() { return QStringLiteral("Quorlin学校铃声广播列
 } // namespace BellListSheet
 
 SheetExport::SheetExport(const DaySchedule &bells, Messages &messages, FileDialogs &dialogs,
-                         std::function<void()> processEvents)
+                         std::function<void()> afterRow)
     : m_bells(bells), m_messages(messages), m_dialogs(dialogs),
-      m_processEvents(std::move(processEvents))
+      m_afterRow(std::move(afterRow))
 {
 }
 
@@ -62,8 +62,8 @@ QList<QStringList> SheetExport::sheetRows() const
                      e.music, e.weekdays, e.duration, e.remark});
         if (withZones)
             rows.last() << namesOf(e);
-        if (m_processEvents)
-            m_processEvents();
+        if (m_afterRow)
+            m_afterRow();
     }
     return rows;
 }

@@ -21,7 +21,7 @@ QString proposedFileName();   // "Quorlin学校铃声广播列表"
 class SheetExport {
 public:
     SheetExport(const DaySchedule &bells, Messages &messages, FileDialogs &dialogs,
-                std::function<void()> processEvents);
+                std::function<void()> afterRow);
     // The whole command; failures are thrown as AppError for the general
     // error box. A cancelled dialog ends it silently.
     void run();
@@ -29,7 +29,7 @@ public:
     std::function<QList<Zone>()> zones;
 
     // The rows of the sheet, header first: one per listed entry, numbered
-    // from 1 as the grid shows them. processEvents runs after each.
+    // from 1 as the grid shows them. afterRow (when set) runs after each.
     QList<QStringList> sheetRows() const;
     // The closing message: saved, and which entries had a text too long
     // for a cell of the workbook.
@@ -41,5 +41,5 @@ private:
     const DaySchedule &m_bells;
     Messages &m_messages;
     FileDialogs &m_dialogs;
-    std::function<void()> m_processEvents;
+    std::function<void()> m_afterRow;
 };

@@ -6,10 +6,10 @@
 #include <QFileInfo>
 
 SheetImport::SheetImport(BellStore &store, const AppPaths &paths, Messages &messages,
-                         FileDialogs &dialogs, std::function<void()> processEvents,
+                         FileDialogs &dialogs, std::function<void()> afterRow,
                          std::function<void()> refresh)
     : m_store(store), m_paths(paths), m_messages(messages), m_dialogs(dialogs),
-      m_processEvents(std::move(processEvents)), m_refresh(std::move(refresh))
+      m_afterRow(std::move(afterRow)), m_refresh(std::move(refresh))
 {
 }
 
@@ -49,8 +49,8 @@ void SheetImport::run()
 
     try {
         m_store.replaceAll(entries, [this](int) {
-            if (m_processEvents)
-                m_processEvents();
+            if (m_afterRow)
+                m_afterRow();
         });
     } catch (const AppError &e) {
         throw AppError(e.text() + QStringLiteral("，原来的铃声列表没有改变"));

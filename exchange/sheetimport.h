@@ -15,7 +15,7 @@ class AppPaths;
 class SheetImport {
 public:
     SheetImport(BellStore &store, const AppPaths &paths, Messages &messages, FileDialogs &dialogs,
-                std::function<void()> processEvents, std::function<void()> refresh);
+                std::function<void()> afterRow, std::function<void()> refresh);
     // The whole command; failures are thrown as AppError for the general
     // error box. Remembers the chosen file for the next open dialog.
     void run();
@@ -32,7 +32,7 @@ private:
     const AppPaths &m_paths;
     Messages &m_messages;
     FileDialogs &m_dialogs;
-    std::function<void()> m_processEvents;
+    std::function<void()> m_afterRow;
     std::function<void()> m_refresh;
     QString m_lastFile;
 };

@@ -42,12 +42,13 @@ struct EmergencyFixture : RingFixture {
         test.refusal = [this] { return e.active() ? EmergencyBroadcast::kTestRefused : QString(); };
         e.ensureAlarmTone(); // as at the program's start
     }
-    // Starts and lets the players' opens report.
+    // Starts and lets the players' opens report (their queued signals,
+    // and what those post in turn), without running any timer.
     QString start(EmergencyBroadcast::Request r = {})
     {
         const QString refused = e.start(r);
-        QCoreApplication::processEvents();
-        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        QCoreApplication::sendPostedEvents();
         return refused;
     }
     QString lastReason() { return records().isEmpty() ? QString() : history.day(clock.now().date()).last().reason; }
