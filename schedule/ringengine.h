@@ -292,6 +292,9 @@ private:
     // The zones still tried stay silent for good (a new bell, stopped mode,
     // a new day, the window's end).
     void dropZoneBell();
+    // Stops every bell player and zone, ends what sounds, and forgets what
+    // was opened ahead or is still retried in a zone.
+    void silenceBells();
     // Zone names for the operator, joined with "、" (unknown ids left out).
     QString zoneNames(const QList<qint64> &zones) const;
     // Adds the output's latency to the record's delay once the player knows it.

@@ -1,6 +1,8 @@
 // Holding the bells back while something has priority over them (an
 // emergency broadcast): nothing rings, what falls due is recorded as not
-// rung with the reason, and nothing held back rings late afterwards.
+// rung with the reason, and nothing held back rings late afterwards. Also
+// what a hold and a switch of mode share: silencing what sounds or is
+// about to.
 #include "ringengine.h"
 
 #include "logging.h"
@@ -13,24 +15,29 @@ void RingEngine::holdBells(const QString &reason)
         recordFailure(std::exchange(m_retry, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
     if (m_waiting)
         recordFailure(std::exchange(m_waiting, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
+    silenceBells();
+    qCInfo(lcRing).noquote() << "bells held back:" << m_holdReason;
+}
+
+void RingEngine::silenceBells()
+{
     for (AudioPlayer *p : m_players) {
         if (!p || (!p->isPlaying() && p->mode() != AudioPlayer::Mode::Paused))
             continue;
         try {
             p->stop();
         } catch (const std::exception &e) {
-            qCWarning(lcRing) << "stopping the bell for a hold:" << e.what();
+            qCWarning(lcRing) << "stopping the bell:" << e.what();
         }
     }
     m_zonePrepared.reset();
     stopZones();
     if (m_sounding)
         endSounding(BellStatus::Done);
-    // A zone still retried for a bell before the hold would ring late after it.
+    // A zone still retried for a bell before would ring late after it.
     dropZoneBell();
     m_prepared.reset();
     m_prepareTried.reset();
-    qCInfo(lcRing).noquote() << "bells held back:" << m_holdReason;
 }
 
 void RingEngine::releaseBells()

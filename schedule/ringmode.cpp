@@ -36,16 +36,7 @@ void RingEngine::ButtonPlayClick()
     }
     abandonRetry();
     abandonWaiting();
-    for (AudioPlayer *p : m_players)
-        if (p && p->isPlaying())
-            p->stop();
-    m_zonePrepared.reset();
-    stopZones();
-    if (m_sounding)
-        endSounding(BellStatus::Done);
-    dropZoneBell();
-    m_prepared.reset();
-    m_prepareTried.reset();
+    silenceBells();
     m_board.Refresh();
     // The band comes (or goes) with the click, not a second later.
     const qint64 nowAbs = nowAbsSeconds();

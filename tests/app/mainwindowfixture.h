@@ -2,6 +2,7 @@
 // The main window on a temporary home, with a fake clock at 2026-12-09
 // 08:00, fakes for the operator's boxes and file choosers, and fake players.
 #include "fakes.h"
+#include "testcontext.h"
 #include "tformmain.h"
 
 #include <memory>
@@ -12,18 +13,7 @@ struct MainWindowFixture {
     FakeMessages messages;
     FakeFileDialogs dialogs;
     std::unique_ptr<TFormMain> form;
-    MainContext context()
-    {
-        MainContext c;
-        c.paths = AppPaths(home.path());
-        c.clock = &clock;
-        c.messages = &messages;
-        c.dialogs = &dialogs;
-        c.makePlayer = [this](const QString &) { return std::make_unique<FakePlayer>(&clock); };
-        c.autostartFolder = home.path() + "autostart";
-        c.executablePath = home.path() + "daling";
-        return c;
-    }
+    MainContext context() { return testContext(home, clock, messages, dialogs); }
     void make() { form = std::make_unique<TFormMain>(context()); }
     template <class T> T *find(const char *name) { return form->findChild<T *>(QString::fromLatin1(name)); }
 };

@@ -1,6 +1,7 @@
 // The sound output choice: the dialog's list and choices (OutputChoice), the
 // preview tone, and the main window making and re-pointing its players.
 #include "fakes.h"
+#include "testcontext.h"
 #include "mpvplayer.h"
 #include "outputdialog.h"
 #include "soundoutputs.h"
@@ -256,11 +257,7 @@ private slots:
         FakeFileDialogs dialogs;
         QStringList madeFor;
         std::vector<FakePlayer *> players;
-        MainContext c;
-        c.paths = AppPaths(home.path());
-        c.clock = &clock;
-        c.messages = &messages;
-        c.dialogs = &dialogs;
+        MainContext c = testContext(home, clock, messages, dialogs);
         c.makePlayer = [&](const QString &device) {
             madeFor << device;
             auto p = std::make_unique<FakePlayer>(&clock);
@@ -269,7 +266,6 @@ private slots:
             players.push_back(p.get());
             return p;
         };
-        c.autostartFolder = home.path() + "autostart";
         TFormMain form(c);
         // The two bell players, the editor's, the broadcast's.
         QCOMPARE(madeFor, (QStringList{"pulse/usb_card", "pulse/usb_card", "pulse/usb_card", ""}));

@@ -2,6 +2,7 @@
 // and the dialog opened from its menu, marking today.
 #include "calendardialog.h"
 #include "fakes.h"
+#include "testcontext.h"
 #include "ringengine.h"
 #include "tformmain.h"
 
@@ -28,15 +29,7 @@ class CalendarWindowTest : public QObject {
         std::unique_ptr<TFormMain> form;
         Fixture()
         {
-            MainContext c;
-            c.paths = AppPaths(home.path());
-            c.clock = &clock;
-            c.messages = &messages;
-            c.dialogs = &dialogs;
-            c.makePlayer = [this](const QString &) { return std::make_unique<FakePlayer>(&clock); };
-            c.autostartFolder = home.path() + "autostart";
-            c.executablePath = home.path() + "daling";
-            form = std::make_unique<TFormMain>(c);
+            form = std::make_unique<TFormMain>(testContext(home, clock, messages, dialogs));
             form->store().insert({0, 9 * 3600, "周一第一节", "a.mp3", "一", "", ""});
             form->store().insert({0, 9 * 3600, "周六活动", "b.mp3", "六", "", ""});
         }

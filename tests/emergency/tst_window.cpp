@@ -1,6 +1,7 @@
 // The main window's part: the red button in both modes, its question with
 // No the default, the band that counts and ends it, the tray's item.
 #include "fakes.h"
+#include "testcontext.h"
 #include "noticeband.h"
 #include "ringhistory.h"
 #include "tformmain.h"
@@ -21,14 +22,7 @@ private slots:
         FakeClock clock;
         FakeMessages messages;
         FakeFileDialogs dialogs;
-        MainContext c;
-        c.paths = AppPaths(home.path());
-        c.clock = &clock;
-        c.messages = &messages;
-        c.dialogs = &dialogs;
-        c.makePlayer = [&clock](const QString &) { return std::make_unique<FakePlayer>(&clock); };
-        c.autostartFolder = home.path() + "autostart";
-        TFormMain form(c);
+        TFormMain form(testContext(home, clock, messages, dialogs));
         form.show();
         QPushButton &button = form.emergencyButton();
         // There and usable in both modes.
