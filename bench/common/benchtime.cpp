@@ -1,6 +1,7 @@
 #include "benchtime.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <sys/resource.h>
 #include <time.h>
 
@@ -42,6 +43,33 @@ Stats stats(std::vector<double> v)
     s.median = n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
     s.worst = v.back();
     return s;
+}
+
+void Series::print(const char *name) const
+{
+    if (v.empty()) {
+        std::printf("  %-44s no sound (%d)\n", name, missing);
+        return;
+    }
+    std::vector<double> s = v;
+    std::sort(s.begin(), s.end());
+    std::printf("  %-44s median %6.1f ms  best %6.1f  worst %6.1f  (%zu, %d without sound)\n", name,
+                s[s.size() / 2], s.front(), s.back(), s.size(), missing);
+}
+
+std::unique_ptr<OnsetRecorder> recorder(const std::string &device, const std::string &server)
+{
+    OnsetRecorder::Options o;
+    o.device = device;
+    o.server = server;
+    auto r = std::make_unique<OnsetRecorder>(o);
+    std::string err;
+    if (!r->start(&err)) {
+        std::fprintf(stderr, "recording %s on %s: %s\n", device.c_str(),
+                     server.empty() ? "the default server" : server.c_str(), err.c_str());
+        return nullptr;
+    }
+    return r;
 }
 
 } // namespace bench

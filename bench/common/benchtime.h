@@ -6,6 +6,8 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
+#include <string>
 #include <optional>
 #include <vector>
 
@@ -26,5 +28,17 @@ struct Stats {
     size_t n = 0;
 };
 Stats stats(std::vector<double> v);
+
+// The figures of one row, in milliseconds, and how many runs gave no sound.
+struct Series {
+    std::vector<double> v;
+    int missing = 0;
+    // "  <name>  median … ms  best …  worst …  (n, m without sound)"
+    void print(const char *name) const;
+};
+
+// Records the monitor device on server (empty: the default); nullptr, with
+// the reason on stderr, when it cannot.
+std::unique_ptr<OnsetRecorder> recorder(const std::string &device, const std::string &server = {});
 
 } // namespace bench

@@ -7,6 +7,7 @@
 // in turns within one run. bench/outputs/run.sh starts both servers and
 // passes the second one's address in BENCH_REMOTE_SERVER.
 #include "mpvplayer.h"
+#include "benchtime.h"
 #include "onsetrecorder.h"
 
 #include <QCoreApplication>
@@ -24,35 +25,8 @@ namespace {
 
 double ms(int64_t ns) { return double(ns) / 1e6; }
 
-struct Series {
-    std::vector<double> v;
-    int failures = 0;
-    void print(const char *name) const
-    {
-        if (v.empty()) {
-            std::printf("  %-38s no sound (%d runs)\n", name, failures);
-            return;
-        }
-        std::vector<double> s = v;
-        std::sort(s.begin(), s.end());
-        std::printf("  %-38s median %6.1f ms  min %6.1f  max %6.1f  (%zu runs, %d without sound)\n", name,
-                    s[s.size() / 2], s.front(), s.back(), s.size(), failures);
-    }
-};
-
-std::unique_ptr<OnsetRecorder> recorder(const std::string &device, const std::string &server = {})
-{
-    OnsetRecorder::Options o;
-    o.device = device;
-    o.server = server;
-    auto r = std::make_unique<OnsetRecorder>(o);
-    std::string err;
-    if (!r->start(&err)) {
-        std::fprintf(stderr, "bench_outputs: %s\n", err.c_str());
-        return nullptr;
-    }
-    return r;
-}
+using bench::recorder;
+using bench::Series;
 
 } // namespace
 
@@ -111,7 +85,7 @@ int main(int argc, char **argv)
             } catch (const AudioError &e) {
                 std::printf("  %s: open failed: %s\n", route.name, qPrintable(e.text()));
                 for (const auto &[name, rec] : route.heard)
-                    results[name].failures++;
+                    results[name].missing++;
                 continue;
             }
             if (!player.missingOutput().isEmpty())
@@ -124,7 +98,7 @@ int main(int argc, char **argv)
                 if (auto at = rec->waitOnset(t1, 3000))
                     results[name].v.push_back(ms(*at - t1));
                 else
-                    results[name].failures++;
+                    results[name].missing++;
             }
             quiet();
             player.close();

@@ -31,37 +31,9 @@ extern char **environ;
 
 namespace {
 
-struct Stats {
-    std::vector<double> v;
-    int missing = 0;
-    void print(const char *name) const
-    {
-        if (v.empty()) {
-            std::printf("  %-44s no sound (%d)\n", name, missing);
-            return;
-        }
-        std::vector<double> s = v;
-        std::sort(s.begin(), s.end());
-        std::printf("  %-44s median %6.1f ms  best %6.1f  worst %6.1f  (%zu, %d without sound)\n", name,
-                    s[s.size() / 2], s.front(), s.back(), s.size(), missing);
-    }
-};
-
+using bench::recorder;
 using bench::sleepUntilNs;
-
-std::unique_ptr<OnsetRecorder> recorder(const std::string &device, const std::string &server)
-{
-    OnsetRecorder::Options o;
-    o.device = device;
-    o.server = server;
-    auto r = std::make_unique<OnsetRecorder>(o);
-    std::string err;
-    if (!r->start(&err)) {
-        std::fprintf(stderr, "bench_snapcast: %s on %s: %s\n", device.c_str(), server.c_str(), err.c_str());
-        return nullptr;
-    }
-    return r;
-}
+using Stats = bench::Series;
 
 // First sound placed within [due - 300 ms, due + 1 s).
 std::optional<double> onsetMs(const OnsetRecorder &rec, int64_t dueNs)
