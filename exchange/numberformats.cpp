@@ -2,7 +2,29 @@
 
 #include <QDate>
 #include <cctype>
+#include <charconv>
 #include <cmath>
+
+std::optional<double> parseNumber(QStringView text)
+{
+    char buf[64];
+    const QStringView t = text.trimmed();
+    bool plain = !t.isEmpty() && t.size() < qsizetype(sizeof buf) && t.front() != u'+';
+    for (qsizetype i = 0; plain && i < t.size(); ++i) {
+        const char16_t c = t[i].unicode();
+        plain = c < 128;
+        buf[i] = char(c);
+    }
+    if (plain) {
+        double v = 0;
+        const auto [end, ec] = std::from_chars(buf, buf + t.size(), v);
+        if (ec == std::errc() && end == buf + t.size())
+            return v;
+    }
+    bool ok = false;
+    const double v = t.toDouble(&ok);
+    return ok ? std::optional<double>(v) : std::nullopt;
+}
 
 QString numberText(double v)
 {

@@ -5,11 +5,16 @@
 // Cell texts: a number its decimal text, a time of day HH:MM:SS, a date
 // yyyy/M/d and a date with a time yyyy/M/d H:MM:SS.
 #include <QString>
+#include <optional>
 #include <string_view>
 
 class QDate;
 
 QString numberText(double v);
+// A number as a file stores it ("12", "0.3125", "1.5E-3"), spaces around it
+// allowed, as QString::toDouble reads it (which took a tenth of reading a
+// sheet: most numbers go the short way through std::from_chars).
+std::optional<double> parseNumber(QStringView text);
 // A date serial (days since 1899-12-30, or since 'origin') as the cell text.
 QString dateSerialText(double serial, const QDate &origin);
 QString dateTimeText(int year, int month, int day, int hour, int minute, int second);

@@ -191,10 +191,9 @@ private:
         QString value;
         bool typed = true;
         if (type == u"float" || type == u"percentage" || type == u"currency") {
-            bool ok = false;
             const QString v = x.attribute("value", kOfficeNs);
-            const double d = v.toDouble(&ok);
-            value = ok ? numberText(d) : v;
+            const std::optional<double> d = parseNumber(v);
+            value = d ? numberText(*d) : v;
         } else if (type == u"date") {
             value = dateValueText(x.attribute("date-value", kOfficeNs));
         } else if (type == u"time") {

@@ -25,6 +25,10 @@ QString tooOld()
 {
     return QStringLiteral("这个.xls文件的版本太旧（Excel 5.0 以前的部分格式），请在表格程序中另存为新格式后再导入");
 }
+QString binaryWorkbook()
+{
+    return QStringLiteral("不支持 Excel 二进制工作簿（.xlsb）。请在 Excel 或 WPS 中“另存为” .xlsx 或 .xls 后再导入。");
+}
 QString notAText()
 {
     return QStringLiteral("这个文件的名字是文本表格（.csv 或 .txt），但内容不是文字，可能已损坏或改过名字，无法导入");

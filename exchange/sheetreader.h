@@ -108,6 +108,8 @@ QString tooManyRows();
 QString tooLarge(qint64 boundBytes = SheetLimits::kMaxUnpackedBytes);
 QString encrypted();
 QString tooOld();
+// Excel's binary workbook (.xlsb): a zip like .xlsx, its parts binary records.
+QString binaryWorkbook();
 // A file named .csv or .txt whose bytes are no text.
 QString notAText();
 }

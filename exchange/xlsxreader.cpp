@@ -199,12 +199,25 @@ QString isoText(const QString &iso)
     return iso;
 }
 
+// An .xlsb is an OPC package as well, whatever its name: its workbook part
+// is xl/workbook.bin (or another part of the binary workbook's content
+// type), which no XML reader can read.
+bool isBinaryWorkbook(const ZipPackage &zip, const QString &workbook)
+{
+    return workbook.endsWith(QStringLiteral(".bin"), Qt::CaseInsensitive)
+           || zip.contains(QStringLiteral("xl/workbook.bin"))
+           || zip.part(QStringLiteral("[Content_Types].xml"))
+                  .contains("application/vnd.ms-excel.sheet.binary.macroEnabled.main");
+}
+
 } // namespace
 
 SheetData readXlsxSheet(const ZipPackage &zip)
 {
     const Rels root = readRels(zip, QStringLiteral(""));
     QString workbook = root.byType.value(QStringLiteral("officeDocument"));
+    if (isBinaryWorkbook(zip, workbook))
+        throw SheetError(SheetTexts::binaryWorkbook());
     if (workbook.isEmpty())
         workbook = QStringLiteral("xl/workbook.xml");
     if (!zip.contains(workbook))
@@ -301,14 +314,13 @@ SheetData readXlsxSheet(const ZipPackage &zip)
         } else if (type == QStringLiteral("d")) {
             text = isoText(value);
         } else if (!value.isEmpty()) {
-            bool ok = false;
-            const double v = value.toDouble(&ok);
-            if (!ok)
+            const std::optional<double> v = parseNumber(value);
+            if (!v)
                 text = value;
             else if (xf >= 0 && size_t(xf) < dateXfs.size() && dateXfs[size_t(xf)])
-                text = dateSerialText(v, origin);
+                text = dateSerialText(*v, origin);
             else
-                text = numberText(v);
+                text = numberText(*v);
         }
         if (r >= SheetLimits::kMaxRows && !text.isEmpty())
             throw SheetError(SheetTexts::tooManyRows());
@@ -322,7 +334,7 @@ SheetData readXlsxSheet(const ZipPackage &zip)
 
 SheetData ZipSheetReader::read(const QByteArray &bytes) const
 {
-    const ZipPackage zip(bytes);
+    ZipPackage zip(bytes);
     const bool ods = zip.contains(QStringLiteral("content.xml"));
     // Encrypted parts do not inflate: say why before the bounds check fails.
     if (ods && isEncryptedOds(zip))

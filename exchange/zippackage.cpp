@@ -118,14 +118,19 @@ const ZipPackage::Entry *ZipPackage::find(const QString &name) const
     return &*it;
 }
 
-void ZipPackage::checkBounds() const
+void ZipPackage::checkBounds()
 {
     qint64 actual = 0;
-    for (const Entry &e : m_entries) {
-        const qint64 got = e.method == 0
-                               ? e.packed
-                               : inflateRaw(m_bytes.constData() + e.data, e.packed,
-                                            SheetLimits::kMaxUnpackedBytes - actual, nullptr);
+    for (auto it = m_entries.cbegin(); it != m_entries.cend(); ++it) {
+        const Entry &e = *it;
+        qint64 got = e.packed;
+        if (e.method != 0) {
+            QByteArray out;
+            out.reserve(qMin(e.unpacked, SheetLimits::kMaxUnpackedBytes - actual));
+            got = inflateRaw(m_bytes.constData() + e.data, e.packed, SheetLimits::kMaxUnpackedBytes - actual, &out);
+            if (got >= 0 && actual + got <= SheetLimits::kMaxUnpackedBytes)
+                m_inflated.insert(&e, out);
+        }
         if (got < 0)
             throw SheetError(SheetTexts::damaged());
         actual += got;
@@ -141,6 +146,8 @@ QByteArray ZipPackage::part(const QString &name) const
         return {};
     if (it->method == 0)
         return m_bytes.mid(it->data, it->packed);
+    if (const auto kept = m_inflated.constFind(it); kept != m_inflated.constEnd())
+        return *kept;
     QByteArray out;
     const qint64 got = inflateRaw(m_bytes.constData() + it->data, it->packed,
                                   SheetLimits::kMaxUnpackedBytes, &out);

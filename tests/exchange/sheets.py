@@ -155,6 +155,34 @@ def make_laughs(path, kind):
             z.writestr(name, data)
 
 
+def make_xlsb(path, workbook="xl/workbook.bin"):
+    # Excel's binary workbook: the OPC parts of an .xlsx, the workbook and
+    # sheet parts BIFF12 records (here a few bytes of them).
+    ctype = "application/vnd.ms-excel.sheet.binary.macroEnabled.main"
+    types = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+             '<Types xmlns="http://schemas.openxmlformats.org/package/2006/content-types">'
+             '<Default Extension="rels" ContentType="application/vnd.openxmlformats-package.relationships+xml"/>'
+             '<Default Extension="bin" ContentType="application/vnd.ms-excel.sheet.binary.macroEnabled.main"/>'
+             '<Override PartName="/%s" ContentType="%s"/>'
+             '<Override PartName="/xl/worksheets/sheet1.bin" '
+             'ContentType="application/vnd.ms-excel.worksheet"/></Types>') % (workbook, ctype)
+    rels = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+            '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+            '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/'
+            'relationships/officeDocument" Target="%s"/></Relationships>') % workbook
+    folder, name = workbook.rsplit("/", 1)
+    book_rels = ('<?xml version="1.0" encoding="UTF-8" standalone="yes"?>'
+                 '<Relationships xmlns="http://schemas.openxmlformats.org/package/2006/relationships">'
+                 '<Relationship Id="rId1" Type="http://schemas.openxmlformats.org/officeDocument/2006/'
+                 'relationships/worksheet" Target="worksheets/sheet1.bin"/></Relationships>')
+    with zipfile.ZipFile(path, "w", zipfile.ZIP_DEFLATED) as z:
+        z.writestr("[Content_Types].xml", types)
+        z.writestr("_rels/.rels", rels)
+        z.writestr(workbook, bytes([0x83, 0x01, 0x00, 0x9C, 0x01, 0x00, 0x84, 0x01, 0x00]))
+        z.writestr(folder + "/_rels/" + name + ".rels", book_rels)
+        z.writestr("xl/worksheets/sheet1.bin", bytes([0x81, 0x01, 0x00, 0x82, 0x01, 0x00]))
+
+
 def make_csv(path, encoding):
     lines = []
     for row in ROWS:
@@ -195,6 +223,8 @@ if __name__ == "__main__":
             "xlsx": make_xlsx,
             "xlsx-big": lambda p: make_xlsx(p, big=True),
             "ods": make_ods,
+            "xlsb": make_xlsb,
+            "xlsb-renamed": lambda p: make_xlsb(p, "xl/book1.dat"),
             "bomb": make_bomb,
             "laughs-xlsx": lambda p: make_laughs(p, "xlsx"),
             "laughs-ods": lambda p: make_laughs(p, "ods"),

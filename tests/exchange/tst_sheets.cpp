@@ -108,6 +108,8 @@ private slots:
     void xlsCellRecords_data();
     void xlsCellRecords();
     void encryptedWorkbooksSaySo();
+    void binaryWorkbooksSaySo_data();
+    void binaryWorkbooksSaySo();
     void refusesBadInput_data();
     void refusesBadInput();
     void refusesZipBombAndLongSheets();
@@ -356,6 +358,31 @@ void TstSheets::encryptedWorkbooksSaySo()
         } catch (const SheetError &e) {
             QCOMPARE(e.text(), QStringLiteral("表格文件设置了密码，请先在表格程序中取消密码后再导入。"));
         }
+    }
+}
+
+void TstSheets::binaryWorkbooksSaySo_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("fileName");
+    QTest::newRow(".xlsb") << QStringLiteral("xlsb") << QStringLiteral("t.xlsb");
+    // Known by its content, not by its name.
+    QTest::newRow(".xlsb named .xlsx") << QStringLiteral("xlsb") << QStringLiteral("t.xlsx");
+    QTest::newRow("binary workbook part of another name")
+        << QStringLiteral("xlsb-renamed") << QStringLiteral("t.zip");
+}
+
+void TstSheets::binaryWorkbooksSaySo()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, fileName);
+    const QString file = path(fileName);
+    MAKE_SHEET(kind, file);
+    try {
+        readSheetFile(file);
+        QFAIL("accepted");
+    } catch (const SheetError &e) {
+        QCOMPARE(e.text(), QStringLiteral("不支持 Excel 二进制工作簿（.xlsb）。请在 Excel 或 WPS 中“另存为” .xlsx 或 .xls 后再导入。"));
     }
 }
 
