@@ -14,6 +14,8 @@
 // default output: that would be another building. Only when no zone can play
 // does an operation throw, as one player would.
 #include "audioplayer.h"
+#include "loaderrors.h"
+#include "soundserver.h"
 #include "zonestore.h"
 
 #include <QHash>
@@ -45,7 +47,7 @@ public:
     // Why a zone stayed silent, for the window's note.
     static QString missingOutputReason(const QString &device)
     {
-        return QStringLiteral("声音输出「%1」不存在").arg(device);
+        return LoadErrors::missingOutput(SoundServer::label(device));
     }
     static inline const QString kNoPlayerReason = QStringLiteral("无法打开声音输出");
     static inline const QString kInterruptedReason = QStringLiteral("声音输出在播放中途中断");

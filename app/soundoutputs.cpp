@@ -1,5 +1,7 @@
 #include "soundoutputs.h"
 
+#include "soundserver.h"
+
 #include <QFile>
 #include <QtEndian>
 
@@ -13,7 +15,7 @@ QString SoundOutputs::label(const QString &device) const
             if (!d.isEmpty())
                 return d;
         }
-    return device;
+    return SoundServer::label(device);
 }
 
 OutputChoice::OutputChoice(Settings &settings) : m_settings(settings)
@@ -123,7 +125,7 @@ void OutputPreview::play(const QString &device, const QString &label)
     p.setFileName(toneFile());
     p.open();
     if (!p.missingOutput().isEmpty())
-        throw AudioError(QStringLiteral("声音输出「%1」不存在。").arg(label.isEmpty() ? device : label),
+        throw AudioError(QStringLiteral("声音输出「%1」不存在。").arg(label.isEmpty() ? SoundServer::label(device) : label),
                          AudioError::Cause::Output);
     p.play();
 }

@@ -2,6 +2,7 @@
 
 #include "schedulemodel.h"
 #include "snapstatus.h"
+#include "soundserver.h"
 
 #include <QComboBox>
 #include <QDialogButtonBox>
@@ -119,7 +120,7 @@ void ZoneDialog::showSelected()
         if (!m_outputs.name(i).isEmpty())
             output->addItem(m_outputs.text(i), m_outputs.name(i));
     if (!z.output.isEmpty() && output->findData(z.output) < 0)
-        output->addItem(QStringLiteral("%1（现在不可用）").arg(z.output), z.output);
+        output->addItem(QStringLiteral("%1（现在不可用）").arg(SoundServer::label(z.output)), z.output);
     output->setCurrentIndex(z.output.isEmpty() ? 0 : output->findData(z.output));
     showListeners();
 }

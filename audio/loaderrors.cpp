@@ -48,6 +48,11 @@ QString dummyOutputOnly(const QString &path)
         .arg(path);
 }
 
+QString missingOutput(const QString &label)
+{
+    return QStringLiteral("声音输出「%1」不存在").arg(label);
+}
+
 QString stillOpening(const QString &path)
 {
     return QStringLiteral("正在读取…（%1）").arg(path);

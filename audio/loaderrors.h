@@ -17,6 +17,10 @@ QString checkFile(const QString &path, const QString &confinedTo = {});
 // a sound card.
 QString dummyOutputOnly(const QString &path);
 
+// Why a zone stays silent: its own output (named as the operator knows it,
+// SoundServer::label) is not there, and it never plays elsewhere.
+QString missingOutput(const QString &label);
+
 // The open takes longer than the caller waits; it goes on.
 QString stillOpening(const QString &path);
 

@@ -3,6 +3,7 @@
 #include "audiofilefacts.h"
 #include "audiolog.h"
 #include "loaderrors.h"
+#include "soundserver.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -53,7 +54,9 @@ void MpvCore::start()
         {"keep-open", "yes"},     // a file that ends stays loaded, paused
         {"pause", "yes"},         // every file is loaded paused
         {"hr-seek", "yes"},
-        {"ao", m_system ? "pulse,alsa" : "null"},
+        // One driver (soundserver.h): mpv would otherwise try the others in
+        // turn when an output fails.
+        {"ao", m_system ? SoundServer::driver() : "null"},
         {"audio-fallback-to-null", "no"},
         {"audio-client-name", "daling"},
         {"autoload-files", "no"}, // no scan of the music folder for subtitles
@@ -183,8 +186,9 @@ void MpvCore::load(const QString &path)
     m_s.missingDevice.clear();
     // Asking the server for its outputs waits on the server, not the file.
     const bool reading = m_readingFile.exchange(false);
-    applyDevice();
-    if (m_system && onlyDummyOutput())
+    const auto offered = m_system ? SoundServer::outputs() : std::nullopt;
+    applyDevice(offered);
+    if (offered && onlyDummyOutput(*offered))
         failLoad(LoadErrors::dummyOutputOnly(path), true);
     m_readingFile = reading;
 

@@ -65,7 +65,7 @@ public:
     void setVolume(double mpvVolume);
     // The device the next load opens (libmpv's name; empty: the default).
     void setDevice(const QString &name) { m_device = name; }
-    // libmpv's audio-device-list, starting the core if needed.
+    // "auto" and the outputs of the process's sound server (soundserver.h).
     QList<AudioOutputDevice> devices();
     // Handles the events waiting, without blocking on the queue
     // (mpvevents.cpp, with the waits for events).
@@ -103,10 +103,11 @@ private:
     void load(const QString &path);
     // Points mpv at m_device when the server offers it, else at the default
     // output (noted in the state as missingDevice).
-    void applyDevice();
+    // `offered`: the server's outputs, nullopt when it did not answer.
+    void applyDevice(const std::optional<QList<AudioOutputDevice>> &offered);
     // The sound server offers only its stand-in for a PC without a sound
     // card (PipeWire's and PulseAudio's "auto_null").
-    bool onlyDummyOutput();
+    bool onlyDummyOutput(const QList<AudioOutputDevice> &offered);
     [[noreturn]] void failLoad(const QString &text, bool isOutputFailure = false);
     [[noreturn]] void failLoad(const QString &text, AudioError::Cause cause);
     // Un-pauses and checks that the output the file loaded with is still

@@ -3,56 +3,34 @@
 // sound card.
 #include "mpvcore.h"
 
-#include <QScopeGuard>
+#include "soundserver.h"
+
 #include <mpv/client.h>
 
-#include <cstring>
+#include <algorithm>
 
+// Read through the driver chosen for the process, never through libmpv's
+// audio-device-list (which would start every driver libmpv has).
 QList<AudioOutputDevice> MpvCore::devices()
 {
-    if (!m_h)
-        start();
-    QList<AudioOutputDevice> out;
-    mpv_node node;
-    if (mpv_get_property(m_h, "audio-device-list", MPV_FORMAT_NODE, &node) < 0)
-        return out;
-    const auto freeNode = qScopeGuard([&] { mpv_free_node_contents(&node); });
-    if (node.format != MPV_FORMAT_NODE_ARRAY)
-        return out;
-    for (int i = 0; i < node.u.list->num; ++i) {
-        const mpv_node &entry = node.u.list->values[i];
-        if (entry.format != MPV_FORMAT_NODE_MAP)
-            continue;
-        AudioOutputDevice d;
-        for (int k = 0; k < entry.u.list->num; ++k) {
-            const mpv_node &v = entry.u.list->values[k];
-            if (v.format != MPV_FORMAT_STRING)
-                continue;
-            if (std::strcmp(entry.u.list->keys[k], "name") == 0)
-                d.name = QString::fromUtf8(v.u.string);
-            else if (std::strcmp(entry.u.list->keys[k], "description") == 0)
-                d.description = QString::fromUtf8(v.u.string);
-        }
-        // mpv lists the devices of every output driver it has; this core
-        // opens only PulseAudio's and ALSA's (and "auto", the default).
-        const QString driver = d.name.section(u'/', 0, 0);
-        if (d.name == u"auto" || driver == u"pulse" || driver == u"alsa")
-            out.append(d);
-    }
+    QList<AudioOutputDevice> out{{QStringLiteral("auto"), QStringLiteral("Autoselect device")}};
+    if (m_system)
+        out += SoundServer::outputs().value_or(QList<AudioOutputDevice>{});
     return out;
 }
 
 // Decided from the server's own list before the load: mpv given a device
 // that is gone quietly opens another output of its list, so its success
 // would not tell. A bell rings on the default output rather than not at all.
-void MpvCore::applyDevice()
+void MpvCore::applyDevice(const std::optional<QList<AudioOutputDevice>> &offered)
 {
     QString want = QStringLiteral("auto");
     if (!m_device.isEmpty() && m_system) {
-        bool offered = false;
-        for (const AudioOutputDevice &d : devices())
-            offered = offered || d.name == m_device;
-        if (offered)
+        // A server that does not answer cannot say the device is gone: the
+        // load then meets the server's silence and says so.
+        const bool listed = offered && std::any_of(offered->begin(), offered->end(),
+                                                   [&](const AudioOutputDevice &d) { return d.name == m_device; });
+        if (!offered || listed)
             want = m_device;
         else
             m_s.missingDevice = m_device;
@@ -64,10 +42,10 @@ void MpvCore::applyDevice()
         m_appliedDevice = want;
 }
 
-bool MpvCore::onlyDummyOutput()
+bool MpvCore::onlyDummyOutput(const QList<AudioOutputDevice> &offered)
 {
     bool dummy = false, other = false;
-    for (const AudioOutputDevice &d : devices()) {
+    for (const AudioOutputDevice &d : offered) {
         if (!d.name.startsWith(u"pulse/"))
             continue;
         (d.name == u"pulse/auto_null" ? dummy : other) = true;

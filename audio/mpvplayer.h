@@ -32,11 +32,12 @@ class MpvWorker;
 //   publishes after each operation and each event of mpv; they never wait.
 //   A file that mpv drops while it sounds (END_FILE: its output died or its
 //   decoder failed) turns Stopped with interrupted() true.
-// - Output::System tries PulseAudio (PipeWire serves it too), then ALSA, and
-//   never falls back to silence: where neither opens, open() (or play(),
-//   should the output be lost in between) throws.
+// - Output::System plays through the driver soundserver.h chooses when its
+//   core starts: PulseAudio (PipeWire serves it too) when a server answers
+//   (then for good), else ALSA; it never falls back to silence: where it cannot
+//   open, open() (or play(), should the output be lost in between) throws.
 // - A chosen output device (mpv's audio-device) that the server does not
-//   offer when a file opens is replaced by the default output, and
+//   offer (asked through that driver) when a file opens is replaced by the default output, and
 //   missingOutput() names it: a bell rings on the wrong speaker rather than
 //   not at all.
 // - mpv refuses to start under a non-"C" LC_NUMERIC: the constructor sets

@@ -2,8 +2,10 @@
 
 #include "alarmtone.h"
 #include "emergencylog.h"
+#include "loaderrors.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
+#include "soundserver.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -251,7 +253,7 @@ void EmergencyBroadcast::onOpened(AudioPlayer *p)
     // A zone's sound belongs in that zone: never on the default output.
     if (const QString missing = p->missingOutput(); t->isZone && !missing.isEmpty()) {
         p->close();
-        silence(*t, QStringLiteral("声音输出「%1」不存在").arg(missing));
+        silence(*t, LoadErrors::missingOutput(SoundServer::label(missing)));
         return;
     }
     try {

@@ -8,6 +8,7 @@
 #include "ringalerts.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
+#include "soundserver.h"
 
 #include <QScopeGuard>
 
@@ -128,7 +129,7 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
                                                : BellStatus::PartlyRung;
     const QString note = !silent.isEmpty() ? silentZonesText(silent)
         : missing.isEmpty()                ? QString()
-                                           : missingOutputText(outputLabel ? outputLabel(missing) : missing);
+                                           : missingOutputText(outputLabel ? outputLabel(missing) : SoundServer::label(missing));
     if (result != BellStatus::Done) {
         m_day.setFault(bell.key, result);
         m_day.setStatus(m_day.indexOf(bell.key), result);

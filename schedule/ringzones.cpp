@@ -4,9 +4,11 @@
 // (retried in the catch-up window like any bell) when none was heard.
 #include "ringengine.h"
 
+#include "loaderrors.h"
 #include "logging.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
+#include "soundserver.h"
 
 void RingEngine::setZones(const QList<Zone> &zones)
 {
@@ -159,7 +161,7 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
         // it is heard elsewhere) until its own output is back.
         if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
             p->close();
-            out.why = QStringLiteral("声音输出「%1」不存在").arg(outputLabel ? outputLabel(missing) : missing);
+            out.why = LoadErrors::missingOutput(outputLabel ? outputLabel(missing) : SoundServer::label(missing));
             out.retry = true;
             return out;
         }

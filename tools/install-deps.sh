@@ -10,7 +10,7 @@ pkgs=(
   libmpv-dev libgsf-1-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool trayer imagemagick
-  pulseaudio pulseaudio-utils libpulse-dev ffmpeg
+  pulseaudio pulseaudio-utils libpulse-dev libasound2-dev ffmpeg
   python3 python3-xlrd python3-xlwt python3-openpyxl
   # The package: CPack's dependency scan runs `file`; the package check runs
   # lintian, makes accounts (passwd) and runs them in a mount namespace
