@@ -14,6 +14,8 @@
 #include <sys/stat.h>
 #include <unistd.h>
 #include <QSqlDatabase>
+#include <QSqlDriver>
+#include <sqlite3.h>
 #include <QSqlError>
 #include <QSqlQuery>
 #include <QSqlRecord>
@@ -158,19 +160,40 @@ bool stillSameFile(const QString &path, const FileId &id)
 
 } // namespace
 
+namespace {
+
+QString readOnlyText(const QString &engineText)
+{
+    return QStringLiteral("数据库只能读取，不能修改（%1）。铃声照常按现有列表播放，"
+                          "但添加、修改、删除和导入都无法保存。")
+        .arg(engineText);
+}
+
+// What SQLite made of the open: a file it could not open for writing (a
+// read-only mount, a journal left by an unclean stop that may not be
+// written) it opens for reading without a word.
+bool engineOpenedReadOnly(const QSqlDatabase &db)
+{
+    const QVariant handle = db.driver()->handle();
+    if (!handle.isValid() || qstrcmp(handle.typeName(), "sqlite3*") != 0)
+        return false;
+    sqlite3 *conn = *static_cast<sqlite3 *const *>(handle.constData());
+    return conn && sqlite3_db_readonly(conn, "main") == 1;
+}
+
+} // namespace
+
 QString BellStore::open(const QString &databasePath)
 {
     const QString error = tryOpen(databasePath, false);
     if (error.isEmpty())
-        return {};
+        return m_readOnly ? readOnlyText(QStringLiteral("attempt to write a readonly database")) : QString();
     const QFileInfo info(databasePath);
     if (info.isFile() && (!writable(databasePath) || !writable(info.absolutePath()))
         && tryOpen(databasePath, true).isEmpty()) {
         // A store we may only read still lists the day's bells, so they ring;
         // the operator learns why changes will not be kept.
-        return QStringLiteral("数据库只能读取，不能修改（%1）。铃声照常按现有列表播放，"
-                              "但添加、修改、删除和导入都无法保存。")
-            .arg(error);
+        return readOnlyText(error);
     }
     return error;
 }
@@ -213,6 +236,12 @@ QString BellStore::tryOpen(const QString &databasePath, bool readOnly)
         return failWith(q.lastError().databaseText());
     if (!stillSameFile(databasePath, id))
         return failWith(notAPlainFile(databasePath));
+    if (!m_readOnly && engineOpenedReadOnly(db)) {
+        // Kept as it is: unlike an immutable open it still reads what the
+        // write-ahead log holds.
+        qCWarning(lcStore) << "store opened for reading only:" << databasePath;
+        m_readOnly = true;
+    }
     if (!m_readOnly) {
         if (!q.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
             return failWith(q.lastError().databaseText());
