@@ -211,6 +211,7 @@ private slots:
         QCOMPARE(snap.last().error, SnapStatus::kTooLarge);
         QCOMPARE(snap.serverText(), SnapStatus::noAnswerText("127.0.0.1", snap.port()));
         peer.wait();
+        qInfo() << "peer wrote" << peer.written << "bytes; longest gap of the loop" << longestGap << "ms";
         QVERIFY2(peer.written < qint64(chunk.size()) * times, qPrintable(QString::number(peer.written)));
         // A stall of seconds (the whole flood read on this thread) fails here;
         // a busy machine's scheduling does not.

@@ -46,9 +46,10 @@ private slots:
         });
         follow.start(5);
         f.engine.start();
-        // At 08:00:02.5, as the minute's check would.
+        // At 08:00:02.9, just before a bell's second: a copy made on this
+        // thread would hold that second's tick past the next one.
         bool started = false;
-        QTimer::singleShot(2500, this, [&] {
+        QTimer::singleShot(2900, this, [&] {
             keeper.check();
             started = keeper.copying();
         });

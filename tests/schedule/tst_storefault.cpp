@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 class StoreFaultTest : public QObject {
     Q_OBJECT
@@ -268,9 +269,18 @@ private slots:
             QCOMPARE(history.queued(), 40);
             const QString band = keeper.health().bandText();
             QVERIFY2(band.startsWith(u"打铃记录暂时无法保存：40 条") && band.contains("full"), qPrintable(band));
+            // The program ends now: no room beside the store, so the records
+            // wait in the state folder, and go once the store took them.
+            QTemporaryDir state;
+            const QStringList places = {paths.dataFolder() + RingHistory::kWaitingFile,
+                                        state.filePath("daling/") + RingHistory::kWaitingFile};
+            QVERIFY(history.closeAtEnd(places));
+            QVERIFY(!QFile::exists(places[0]));
+            QVERIFY(QFile::exists(places[1]));
             QVERIFY(QFile::remove(filler.fileName()));
             keeper.check();
             QCOMPARE(history.queued(), 0);
+            QVERIFY(!QFile::exists(places[1]));
             QCOMPARE(keeper.health().level(), StoreHealth::Level::None);
             QCOMPARE(history.day(rec.date).size(), 40);
         }
