@@ -11,7 +11,10 @@
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QSaveFile>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <unistd.h>
 
 namespace {
 
@@ -44,6 +47,40 @@ std::optional<RingRecord> fromJson(const QJsonObject &o)
     if (!r.date.isValid() || r.time < 0 || r.time >= 86400)
         return std::nullopt;
     return r;
+}
+
+// Written whole or not at all, the way QSaveFile would: a file beside it,
+// synced, then renamed over. By hand, because every write's error counts
+// here (a full disk must not leave an empty file that passes for kept).
+// Returns the system's text when it failed.
+QString writeWhole(const QString &path, const QByteArray &bytes)
+{
+    const QByteArray target = QFile::encodeName(path);
+    const QByteArray part = target + ".part";
+    const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0664);
+    if (fd < 0)
+        return QString::fromLocal8Bit(strerror(errno));
+    qsizetype done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break;
+        done += n;
+    }
+    int error = done == bytes.size() ? 0 : (errno ? errno : ENOSPC);
+    if (!error && ::fsync(fd) != 0)
+        error = errno;
+    if (::close(fd) != 0 && !error)
+        error = errno;
+    if (!error && ::rename(part.constData(), target.constData()) != 0)
+        error = errno;
+    if (error) {
+        ::unlink(part.constData());
+        return QString::fromLocal8Bit(strerror(error));
+    }
+    return {};
 }
 
 } // namespace
@@ -99,15 +136,14 @@ bool RingHistory::saveWaiting(const QStringList &places)
     const QByteArray bytes = QJsonDocument(records).toJson(QJsonDocument::Indented);
     for (const QString &place : places) {
         QDir().mkpath(QFileInfo(place).absolutePath());
-        QSaveFile f(place);
-        // Written whole or not at all: a full disk leaves the old file.
-        if (f.open(QIODevice::WriteOnly) && f.write(bytes) == bytes.size() && f.commit()) {
+        const QString error = writeWhole(place, bytes);
+        if (error.isEmpty()) {
             qCWarning(lcStore).noquote() << records.size() << "ring records the store did not take are kept in"
                                          << place << "and written at the next start";
             removeWaitingFiles(place);
             return true;
         }
-        qCWarning(lcStore).noquote() << "ring records not kept in" << place << ":" << f.errorString();
+        qCWarning(lcStore).noquote() << "ring records not kept in" << place << ":" << error;
     }
     for (const Item &item : std::as_const(m_items))
         if (item.dirty)
