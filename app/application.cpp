@@ -69,9 +69,14 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
         [this] { guarded([this] { m_board->Refresh(); }); });
 
     m_history = std::make_unique<RingHistory>(m_store);
+    // What the last run could not write comes in before the day's list is
+    // read, so that those bells do not read 已过.
+    if (m_history->loadWaiting(RingHistory::waitingPlaces(m_ctx.paths.dataFolder())) > 0)
+        m_history->flush();
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
                                             nullptr, m_sparePlayer.get());
     m_engine->setHistory(m_history.get());
+    m_history->followBells(*m_engine);
     m_board->setHistory(m_history.get());
     m_alerts = std::make_unique<RingAlerts>();
     m_engine->setAlerts(m_alerts.get());
@@ -145,7 +150,9 @@ DalingApp::~DalingApp()
     // Ended (and its record closed) while the parts it holds are still here.
     m_emergency->stop(EmergencyBroadcast::Origin::Quit);
     stopClocks();
-    m_history->flush();
+    // A bell still sounding is cut (中断); what the store does not take
+    // waits in a file for the next start.
+    m_history->closeAtEnd(RingHistory::waitingPlaces(m_ctx.paths.dataFolder()));
     for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
         if (p)
             p->close();

@@ -2,7 +2,9 @@
 // Logout and shutdown end a session's programs with SIGTERM (SIGHUP when its
 // terminal goes, SIGINT for Ctrl+C). Each of these leaves the event loop the
 // ordinary way instead of killing the process, so that the main window's
-// destructor still writes the queued ring history and closes the store.
+// destructor still records the bell it cuts (中断), writes the queued ring
+// history (or, when the store does not take it, the file it waits in for
+// the next start) and closes the store.
 // The handler only writes the signal's number into a pipe, which is all a
 // handler may safely do; the event loop reads it.
 #include <QObject>

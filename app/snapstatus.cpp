@@ -9,15 +9,16 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QTcpSocket>
+#include <QThread>
+#include <memory>
 
 namespace {
 constexpr int kRequestId = 7;
-// A status line of a school's server is a few kilobytes; a peer that sends
-// megabytes without a newline is no snapserver.
-constexpr qsizetype kMaxLine = 4 << 20;
+// Qt's socket buffer holds no more than this ahead of our reads.
+constexpr qint64 kReadChunk = 64 * 1024;
 } // namespace
 
-bool SnapServerStatus::parse(const QByteArray &line)
+bool SnapServerStatus::parse(const QByteArray &line, int maxStreams)
 {
     listeners.clear();
     QJsonParseError pe;
@@ -29,12 +30,18 @@ bool SnapServerStatus::parse(const QByteArray &line)
         answered = false;
         return false;
     }
-    for (const QJsonValue &s : server.value(u"streams").toArray())
+    const QJsonArray streams = server.value(u"streams").toArray();
+    for (const QJsonValue &s : streams) {
+        if (listeners.size() >= maxStreams)
+            break;
         listeners.insert(s.toObject().value(u"id").toString(), {});
+    }
     for (const QJsonValue &g : server.value(u"groups").toArray()) {
         const QJsonObject group = g.toObject();
-        const QString stream = group.value(u"stream_id").toString();
-        QStringList &names = listeners[stream];
+        const auto it = listeners.find(group.value(u"stream_id").toString());
+        if (it == listeners.end())
+            continue; // a stream left out, or none the server lists
+        QStringList &names = *it;
         for (const QJsonValue &c : group.value(u"clients").toArray()) {
             const QJsonObject client = c.toObject();
             if (!client.value(u"connected").toBool())
@@ -65,6 +72,12 @@ SnapStatus::SnapStatus(QObject *parent) : QObject(parent)
 SnapStatus::~SnapStatus()
 {
     delete m_socket;
+    // A parse is bounded (kMaxAnswerBytes): waiting for it is short.
+    if (m_parser) {
+        m_parser->disconnect(this);
+        m_parser->wait();
+        delete m_parser;
+    }
 }
 
 void SnapStatus::load(const Settings &settings)
@@ -98,46 +111,36 @@ void SnapStatus::setServer(const QString &host, quint16 port)
     m_last = {};
     m_fetchedOnce = false;
     m_fresh = QDeadlineTimer(0);
-    if (m_socket) {
-        m_timeout.stop();
-        m_socket->deleteLater();
-        m_socket->disconnect(this);
-        m_socket = nullptr;
-    }
+    ++m_generation; // an answer still read comes from the old one
+    m_timeout.stop();
+    dropSocket();
+}
+
+void SnapStatus::dropSocket()
+{
+    if (!m_socket)
+        return;
+    m_socket->disconnect(this);
+    m_socket->abort();
+    m_socket->deleteLater();
+    m_socket = nullptr;
 }
 
 void SnapStatus::fetch()
 {
-    if (m_socket)
+    if (fetching())
         return;
     m_buffer.clear();
+    m_received = 0;
     m_socket = new QTcpSocket;
     QTcpSocket *s = m_socket;
+    // Read as we go: a peer that floods the port never fills our memory.
+    s->setReadBufferSize(kReadChunk);
     connect(s, &QTcpSocket::connected, this, [s] {
         s->write(QByteArrayLiteral("{\"id\":") + QByteArray::number(kRequestId)
                  + QByteArrayLiteral(",\"jsonrpc\":\"2.0\",\"method\":\"Server.GetStatus\"}\n"));
     });
-    connect(s, &QTcpSocket::readyRead, this, [this, s] {
-        m_buffer += s->readAll();
-        // The server also sends notifications on this connection: only the
-        // line that answers our id counts.
-        for (qsizetype nl; (nl = m_buffer.indexOf('\n')) >= 0;) {
-            const QByteArray line = m_buffer.left(nl);
-            m_buffer.remove(0, nl + 1);
-            const QJsonObject o = QJsonDocument::fromJson(line).object();
-            if (o.value(u"id").toInt(-1) != kRequestId)
-                continue;
-            SnapServerStatus st;
-            st.parse(line);
-            finish(std::move(st));
-            return;
-        }
-        if (m_buffer.size() > kMaxLine) {
-            SnapServerStatus st;
-            st.error = QStringLiteral("an answer without end");
-            finish(std::move(st));
-        }
-    });
+    connect(s, &QTcpSocket::readyRead, this, &SnapStatus::onReadyRead);
     connect(s, &QTcpSocket::errorOccurred, this, [this, s] {
         SnapServerStatus st;
         st.error = s->errorString();
@@ -147,18 +150,72 @@ void SnapStatus::fetch()
     s->connectToHost(m_host, m_port);
 }
 
+void SnapStatus::onReadyRead()
+{
+    QTcpSocket *s = m_socket;
+    if (!s)
+        return;
+    const qsizetype scanned = m_buffer.size();
+    const QByteArray chunk = s->read(kMaxAnswerBytes - m_received + 1);
+    m_received += chunk.size();
+    m_buffer += chunk;
+    if (m_received > kMaxAnswerBytes) {
+        qCWarning(lcAudio).noquote() << "snapserver" << m_host << m_port << "sent more than"
+                                     << kMaxAnswerBytes << "bytes; connection dropped";
+        SnapServerStatus st;
+        st.error = kTooLarge;
+        finish(std::move(st));
+        return;
+    }
+    // The server also sends notifications on this connection: only the
+    // line that answers our id counts. Each line is looked at once.
+    qsizetype from = 0;
+    for (qsizetype nl = m_buffer.indexOf('\n', scanned); nl >= 0; nl = m_buffer.indexOf('\n', from)) {
+        const QByteArrayView line(m_buffer.constData() + from, nl - from);
+        from = nl + 1;
+        if (!line.contains("\"id\"") || (!line.contains("\"result\"") && !line.contains("\"error\"")))
+            continue; // a notification, or blank
+        m_timeout.stop();
+        dropSocket();
+        parseAside(line.toByteArray());
+        m_buffer.clear();
+        return;
+    }
+    m_buffer.remove(0, from);
+    // Kept reading: Qt signals once for what arrived while we were here.
+    if (s->bytesAvailable() > 0)
+        QMetaObject::invokeMethod(this, &SnapStatus::onReadyRead, Qt::QueuedConnection);
+}
+
+void SnapStatus::parseAside(QByteArray line)
+{
+    auto result = std::make_shared<SnapServerStatus>();
+    m_parser = QThread::create([result, line = std::move(line)] {
+        const QJsonObject o = QJsonDocument::fromJson(line).object();
+        if (o.value(u"id").toInt(-1) != kRequestId) {
+            result->error = QStringLiteral("an answer to another question");
+            return;
+        }
+        result->parse(line, kMaxStreams);
+    });
+    const int generation = m_generation;
+    connect(m_parser, &QThread::finished, this, [this, result, generation] {
+        m_parser->deleteLater();
+        m_parser = nullptr;
+        if (generation == m_generation)
+            finish(std::move(*result));
+    });
+    m_parser->start();
+}
+
 void SnapStatus::finish(SnapServerStatus status)
 {
     m_timeout.stop();
-    if (m_socket) {
-        m_socket->disconnect(this);
-        m_socket->abort();
-        m_socket->deleteLater();
-        m_socket = nullptr;
-    }
+    dropSocket();
     if (status.answered) {
         for (auto it = status.listeners.cbegin(); it != status.listeners.cend(); ++it)
-            m_knownStreams.insert(it.key());
+            if (m_knownStreams.size() < kMaxStreams || m_knownStreams.contains(it.key()))
+                m_knownStreams.insert(it.key());
         if (!m_loggedError.isEmpty())
             qCInfo(lcAudio).noquote() << "snapserver" << m_host << m_port << "answers again";
         m_loggedError.clear();

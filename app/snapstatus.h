@@ -9,7 +9,11 @@
 // "pipe:///…?name=jiaoxuelou".
 //
 // Never blocks: fetch() asks in the background and answers through
-// updated(), giving up after kTimeoutMs. What the ring engine needs at a
+// updated(), giving up after kTimeoutMs. Any local account may bind the
+// port while snapserver is down, so the answer is bounded: at most
+// kMaxAnswerBytes are read (a larger answer drops the connection), its
+// streams beyond kMaxStreams are left out, and its JSON is read on a
+// thread of its own, never on the thread that rings. What the ring engine needs at a
 // bell's second is answered from the last answer (unheardReason()), which
 // is asked for a moment ahead of the bell; nothing polls while no bell is
 // near (the zones dialog asks on its own timer while it is open).
@@ -21,6 +25,7 @@
 #include <QTimer>
 
 class QTcpSocket;
+class QThread;
 class RingEngine;
 class Settings;
 
@@ -33,8 +38,8 @@ struct SnapServerStatus {
     // present with an empty list.
     QHash<QString, QStringList> listeners;
     // Reads the "result" of a Server.GetStatus answer; false (with error set)
-    // for a text that is not one.
-    bool parse(const QByteArray &line);
+    // for a text that is not one. At most maxStreams streams are kept.
+    bool parse(const QByteArray &line, int maxStreams = 256);
 };
 
 // What the zones dialog says of a zone's output.
@@ -48,6 +53,10 @@ class SnapStatus : public QObject {
     Q_OBJECT
 public:
     static constexpr int kTimeoutMs = 1000;
+    // A school's status answer is a few kilobytes.
+    static constexpr qsizetype kMaxAnswerBytes = 1 << 20;
+    static constexpr int kMaxStreams = 256;
+    static inline const QString kTooLarge = QStringLiteral("answer larger than 1 MB; connection dropped");
     // An answer older than this is not trusted at a bell's second.
     static constexpr int kFreshMs = 15000;
     static constexpr quint16 kDefaultPort = 1705;
@@ -76,7 +85,7 @@ public:
 
     // Asks the server; a question already on its way is not asked twice.
     void fetch();
-    bool fetching() const { return m_socket != nullptr; }
+    bool fetching() const { return m_socket != nullptr || m_parser != nullptr; }
     // The last answer (or why there was none); nothing before the first fetch.
     const SnapServerStatus &last() const { return m_last; }
     bool hasAnswer() const { return m_fetchedOnce; }
@@ -107,11 +116,17 @@ signals:
 
 private:
     void finish(SnapServerStatus status);
+    void onReadyRead();
+    void parseAside(QByteArray line);
+    void dropSocket();
 
     QString m_host = kDefaultHost;
     quint16 m_port = kDefaultPort;
     QTcpSocket *m_socket = nullptr;
     QByteArray m_buffer;
+    qsizetype m_received = 0;      // bytes read on this connection
+    QThread *m_parser = nullptr;   // reading the answer's JSON
+    int m_generation = 0;          // a parse for an older question is dropped
     QTimer m_timeout;
     SnapServerStatus m_last;
     bool m_fetchedOnce = false;

@@ -1,5 +1,6 @@
 #include "ringhistory.h"
 #include "logging.h"
+#include "secondsofday.h"
 
 #include <QScopeGuard>
 #include <QSqlRecord>
@@ -13,13 +14,23 @@ constexpr int kKeepWritten = 8;
 
 } // namespace
 
+QString RingHistory::describe(const RingRecord &r)
+{
+    return QStringLiteral("%1 %2 %3 %4").arg(RingHistory::dateText(r.date), inttotime(r.time), r.name,
+                                             bellstatus::text(r.result));
+}
+
 int RingHistory::record(const RingRecord &r)
 {
     const int handle = m_nextHandle++;
     m_items.insert(handle, Item{r, true});
     // A store that cannot be written must not grow the queue without end.
-    while (m_items.size() > kMaxQueued)
+    while (m_items.size() > kMaxQueued) {
+        if (m_items.begin()->dirty)
+            qCWarning(lcStore).noquote() << "ring record dropped, too many waiting:"
+                                         << describe(m_items.begin()->rec);
         m_items.erase(m_items.begin());
+    }
     return handle;
 }
 
@@ -80,18 +91,22 @@ bool RingHistory::write(Item &item)
 {
     RingRecord &r = item.rec;
     const QSqlDatabase db = m_store.database();
+    // An amended record updates its row, when that row is still the same
+    // bell's (the file may have been put back from a copy meanwhile).
+    const bool update = r.id != 0;
     QSqlQuery q = storesql::prepared(
-        db, r.id == 0 ? QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区) "
-                                       "values (:d, :t, :n, :m, :r, :y, :s, :z)")
-                      : QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s where id = :id"));
-    if (r.id == 0) {
-        q.bindValue(QStringLiteral(":d"), dateText(r.date));
-        q.bindValue(QStringLiteral(":t"), r.time);
-        q.bindValue(QStringLiteral(":n"), r.name);
+        db, update ? QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s "
+                                    "where id = :id and 日期 = :d and 时间 = :t and 名称 = :n")
+                   : QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区) "
+                                    "values (:d, :t, :n, :m, :r, :y, :s, :z)"));
+    q.bindValue(QStringLiteral(":d"), dateText(r.date));
+    q.bindValue(QStringLiteral(":t"), r.time);
+    q.bindValue(QStringLiteral(":n"), r.name);
+    if (update) {
+        q.bindValue(QStringLiteral(":id"), r.id);
+    } else {
         q.bindValue(QStringLiteral(":m"), r.music);
         q.bindValue(QStringLiteral(":z"), r.zones);
-    } else {
-        q.bindValue(QStringLiteral(":id"), r.id);
     }
     q.bindValue(QStringLiteral(":y"), r.delayMs ? QVariant(*r.delayMs) : QVariant());
     q.bindValue(QStringLiteral(":r"), bellstatus::text(r.result));
@@ -101,7 +116,11 @@ bool RingHistory::write(Item &item)
         m_lastError = q.lastError().databaseText();
         return false;
     }
-    if (r.id == 0)
+    if (update && q.numRowsAffected() < 1) {
+        r.id = 0; // its row is gone: written anew
+        return write(item);
+    }
+    if (!update)
         r.id = q.lastInsertId().toLongLong();
     item.dirty = false;
     return true;
@@ -134,8 +153,10 @@ bool RingHistory::flush()
     for (auto it = m_items.begin(); it != m_items.end();)
         it = !it->dirty && !it->kept && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it)
                                                                                : std::next(it);
-    if (queued() == 0)
+    if (queued() == 0) {
         m_lastError.clear();
+        removeWaitingFiles();
+    }
     return queued() == 0;
 }
 

@@ -3,7 +3,10 @@
 // bell of running mode, with its outcome, its delay and the reason when it
 // did not sound. Records are queued by the ring engine and written a moment
 // later, off the bell's path, each in its own short transaction; a record
-// that cannot be written stays queued and never stops a bell.
+// that cannot be written stays queued and never stops a bell. What is still
+// queued when the program ends goes to a file of its own (waitingPlaces())
+// and into the history at the next start; a record dropped for good is
+// logged with its bell.
 #include "bellstatus.h"
 #include "bellstore.h"
 
@@ -35,12 +38,19 @@ struct DayOutcomes {
     BellStatus of(qint64 seconds, const QString &name) const;
 };
 
+class RingEngine;
+
 class RingHistory {
 public:
     // Records older than this many days are removed at start-up.
     static constexpr int kKeepDays = 400;
     // A store that cannot be written keeps at most this many records queued.
     static constexpr int kMaxQueued = 1000;
+
+    // 说明 of a bell still sounding when the program ended.
+    static inline const QString kEndedReason = QStringLiteral("程序退出，铃声没有播完。");
+    // The file of the records the store did not take before the program ended.
+    static inline const QString kWaitingFile = QStringLiteral("打铃记录待写入.json");
 
     explicit RingHistory(BellStore &store) : m_store(store) {}
 
@@ -77,6 +87,27 @@ public:
     int prune(const QDate &today);
 
     static QString dateText(const QDate &d) { return d.toString(QStringLiteral("yyyy-MM-dd")); }
+    // A record as the log names it: date, second, name, result.
+    static QString describe(const RingRecord &r);
+
+    // Learns which record belongs to the bell sounding now (the one the
+    // engine made as the bell started), for closeAtEnd().
+    void followBells(RingEngine &engine);
+    // Where the records waiting at the program's end are kept: beside the
+    // store, else (data/ not writable, the disk full) in the user's state
+    // folder ($XDG_STATE_HOME/daling, by default ~/.local/state/daling).
+    static QStringList waitingPlaces(const QString &dataFolder);
+    // The program ends: the bell sounding is cut (中断), the queue is
+    // written, and what the store does not take goes to the first of the
+    // places that takes the file. False when records were lost (each one
+    // logged).
+    bool closeAtEnd(const QStringList &places);
+    // Writes the queued records to the first place that takes them and
+    // removes the other waiting files; nothing queued: removes them all.
+    bool saveWaiting(const QStringList &places);
+    // Queues the records of the waiting files (a previous run's); each file
+    // goes once a flush has written everything. Returns how many.
+    int loadWaiting(const QStringList &places);
 
 private:
     struct Item {
@@ -90,7 +121,10 @@ private:
     bool hasZoneColumn() const;
     bool write(Item &item);
     BellStore &m_store;
+    void removeWaitingFiles(const QString &except = {});
     QMap<int, Item> m_items; // queued, and the last few written (they may still be amended)
     int m_nextHandle = 1;
     QString m_lastError;
+    int m_sounding = 0;          // the record of the bell sounding now
+    QStringList m_waitingFiles;  // read at start, removed once written
 };

@@ -6,7 +6,7 @@
 #include <QFile>
 #include <QSqlDatabase>
 #include <QSqlQuery>
-#include <QUuid>
+#include <sqlite3.h>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -22,29 +22,69 @@ const QString kDateFormat = QStringLiteral("yyyy-MM-dd");
 
 } // namespace
 
-QString StoreBackup::check(const QString &path)
-{
-    const QString name = QStringLiteral("daling-check-") + QUuid::createUuid().toString(QUuid::Id128);
-    QString error;
+namespace {
+
+// A connection of the engine's own, not Qt's: Qt's connections belong to the
+// thread that made them, and this one is used where the copy runs.
+class Connection {
+public:
+    Connection(const QString &path, const std::atomic_bool *stop)
     {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY"));
-        if (!db.open()) {
-            error = db.lastError().databaseText();
-        } else {
-            QSqlQuery q(db);
-            if (!q.exec(QStringLiteral("PRAGMA quick_check")) || !q.next())
-                error = q.lastError().databaseText();
-            else if (q.value(0).toString() != u"ok")
-                error = q.value(0).toString();
-            else if (!q.exec(QStringLiteral("select count(*) from daling")))
-                error = q.lastError().databaseText();
+        m_rc = sqlite3_open_v2(QFile::encodeName(path).constData(), &m_db,
+                               SQLITE_OPEN_READONLY | SQLITE_OPEN_NOMUTEX, nullptr);
+        if (m_db) {
+            sqlite3_busy_timeout(m_db, 1000);
+            if (stop)
+                sqlite3_progress_handler(m_db, 1000, [](void *flag) -> int {
+                    return static_cast<const std::atomic_bool *>(flag)->load() ? 1 : 0;
+                }, const_cast<std::atomic_bool *>(stop));
         }
-        db.close();
     }
-    QSqlDatabase::removeDatabase(name);
-    return error;
+    ~Connection() { sqlite3_close_v2(m_db); }
+    Connection(const Connection &) = delete;
+    Connection &operator=(const Connection &) = delete;
+    QString error() const
+    {
+        return m_db ? QString::fromUtf8(sqlite3_errmsg(m_db)) : QString::fromUtf8(sqlite3_errstr(m_rc));
+    }
+    bool opened() const { return m_rc == SQLITE_OK; }
+    // Runs the statement (one text parameter, when given); the first
+    // column of its first row goes to *first.
+    bool run(const char *sql, const QString &param = {}, QString *first = nullptr)
+    {
+        sqlite3_stmt *st = nullptr;
+        if (sqlite3_prepare_v2(m_db, sql, -1, &st, nullptr) != SQLITE_OK)
+            return false;
+        const QByteArray p = param.toUtf8();
+        if (!param.isNull())
+            sqlite3_bind_text(st, 1, p.constData(), int(p.size()), SQLITE_STATIC);
+        const int rc = sqlite3_step(st);
+        if (rc == SQLITE_ROW && first)
+            *first = QString::fromUtf8(reinterpret_cast<const char *>(sqlite3_column_text(st, 0)));
+        sqlite3_finalize(st);
+        return rc == SQLITE_ROW || rc == SQLITE_DONE;
+    }
+
+private:
+    sqlite3 *m_db = nullptr;
+    int m_rc = SQLITE_OK;
+};
+
+} // namespace
+
+QString StoreBackup::check(const QString &path, const std::atomic_bool *stop)
+{
+    Connection c(path, stop);
+    if (!c.opened())
+        return c.error();
+    QString verdict;
+    if (!c.run("PRAGMA quick_check", {}, &verdict))
+        return c.error();
+    if (verdict != u"ok")
+        return verdict;
+    if (!c.run("select count(*) from daling"))
+        return c.error();
+    return {};
 }
 
 QString StoreBackup::fileFor(const QDate &date) const
@@ -88,22 +128,52 @@ void StoreBackup::take(const BellStore &store, const QDate &date)
         QFile::remove(part);
         throw StoreError(storetext::copyFailed(e.text()));
     }
-    const QString bad = check(part);
+    if (const QString failed = place(part, target, nullptr); !failed.isEmpty())
+        throw StoreError(failed);
+}
+
+QString StoreBackup::takeFromFile(const QString &storePath, const QDate &date, const std::atomic_bool &stop) const
+{
+    if (!QDir().mkpath(m_folder))
+        return storetext::copyFailed(QStringLiteral("cannot create %1").arg(m_folder));
+    shareWithOperators(m_folder, O_RDONLY | O_DIRECTORY, 02775);
+    const QString target = fileFor(date);
+    // Its own name: a copy before an import may be written meanwhile.
+    const QString part = target + QStringLiteral(".day-part");
+    QFile::remove(part);
+    QString error;
+    {
+        // Read-only, in WAL mode: the bells' connection writes on meanwhile.
+        Connection c(storePath, &stop);
+        if (!c.opened() || !c.run("VACUUM INTO ?1", part))
+            error = c.error();
+    }
+    if (!error.isEmpty()) {
+        QFile::remove(part);
+        return storetext::copyFailed(error);
+    }
+    return place(part, target, &stop);
+}
+
+QString StoreBackup::place(const QString &part, const QString &target, const std::atomic_bool *stop) const
+{
+    const QString bad = check(part, stop);
     if (!bad.isEmpty()) {
         QFile::remove(part);
-        throw StoreError(storetext::copyFailed(bad));
+        return storetext::copyFailed(bad);
     }
     shareWithOperators(part, O_RDONLY, 0664);
     // rename() replaces the day's earlier copy in one step.
     if (::rename(QFile::encodeName(part).constData(), QFile::encodeName(target).constData()) != 0) {
         const QString why = QString::fromLocal8Bit(strerror(errno));
         QFile::remove(part);
-        throw StoreError(storetext::copyFailed(why));
+        return storetext::copyFailed(why);
     }
     const QList<Copy> all = copies();
     for (int i = kKeep; i < all.size(); ++i)
         QFile::remove(all[i].path);
     qCInfo(lcStore) << "store copied to" << target;
+    return {};
 }
 
 QList<StoreBackup::Copy> StoreBackup::copies() const

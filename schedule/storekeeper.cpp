@@ -7,6 +7,7 @@
 #include <QFile>
 #include <QFileInfo>
 #include <QSqlQuery>
+#include <QThread>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -44,6 +45,18 @@ StoreKeeper::StoreKeeper(BellStore &store, const AppPaths &paths, const Clock &c
         armNext(1000);
     });
     m_store.setBeforeListReplaced([this] { takeCopy(); });
+}
+
+StoreKeeper::~StoreKeeper()
+{
+    m_store.setBeforeListReplaced({});
+    if (m_copier) {
+        // The program ends: tomorrow's first check copies again.
+        m_copyJob->stop = true;
+        m_copier->disconnect(this);
+        m_copier->wait();
+        delete m_copier;
+    }
 }
 
 QString StoreKeeper::openAtStart()
@@ -187,8 +200,45 @@ void StoreKeeper::checkStore()
         return;
     }
     probe();
-    if (!m_backup.hasCopyOf(m_clock.now().date()))
-        takeCopy(); // only from a store that is open and sound
+    if (m_source == Source::Store && !m_backup.hasCopyOf(m_clock.now().date()))
+        startDayCopy(); // only from a store that is open and sound
+}
+
+void StoreKeeper::startDayCopy()
+{
+    if (m_copier || m_store.isReadOnly())
+        return;
+    auto job = std::make_shared<CopyJob>();
+    m_copyJob = job;
+    m_copier = QThread::create([job, backup = m_backup, path = m_paths.databaseFile(),
+                                date = m_clock.now().date()] {
+        job->error = backup.takeFromFile(path, date, job->stop);
+    });
+    connect(m_copier, &QThread::finished, this, &StoreKeeper::dayCopyDone);
+    m_copier->start(QThread::LowPriority);
+}
+
+void StoreKeeper::dayCopyDone()
+{
+    if (!m_copier)
+        return;
+    m_copier->wait();
+    delete std::exchange(m_copier, nullptr);
+    const std::shared_ptr<CopyJob> job = std::exchange(m_copyJob, {});
+    if (job->error.isEmpty()) {
+        m_health.clear(StoreHealth::Problem::BackupFailed);
+    } else {
+        qCWarning(lcStore) << "store copy failed:" << job->error;
+        m_health.set(StoreHealth::Problem::BackupFailed, job->error);
+    }
+}
+
+bool StoreKeeper::waitForCopy(int ms)
+{
+    if (m_copier && !m_copier->wait(ms))
+        return false;
+    dayCopyDone();
+    return true;
 }
 
 void StoreKeeper::writeBack()
@@ -265,7 +315,9 @@ void StoreKeeper::watchHistory()
 {
     if (!m_history)
         return;
-    if (m_history->queued() == 0 || m_history->flush() || m_store.isReadOnly()) {
+    // Also while the store is read-only or a copy rings: the records wait in
+    // memory then, and the operator should know how many.
+    if (m_history->queued() == 0 || m_history->flush()) {
         m_health.clear(StoreHealth::Problem::History);
         return;
     }

@@ -3,8 +3,10 @@
 // start without asking anyone, rings from the newest good copy while it
 // cannot be used (and never writes over a damaged file), retries it every
 // minute, writes a deleted store back from the open connection, keeps a
-// copy a day and before the list is replaced, and tells the main window's
-// band (StoreHealth) what is wrong.
+// copy a day (made on a thread and connection of its own: a large store's
+// copy takes seconds, and the bells' thread never waits for it) and before
+// the list is replaced, and tells the main window's band (StoreHealth) what
+// is wrong.
 #include "apppaths.h"
 #include "bellstore.h"
 #include "seams.h"
@@ -13,8 +15,11 @@
 
 #include <QObject>
 #include <QTimer>
+#include <atomic>
+#include <memory>
 #include <sys/types.h>
 
+class QThread;
 class RingHistory;
 
 class StoreKeeper : public QObject {
@@ -30,7 +35,8 @@ public:
     static constexpr int kFirstCheckMs = 5 * 1000;
 
     StoreKeeper(BellStore &store, const AppPaths &paths, const Clock &clock, QObject *parent = nullptr);
-    ~StoreKeeper() override { m_store.setBeforeListReplaced({}); }
+    // A day's copy still running is abandoned (its part file removed).
+    ~StoreKeeper() override;
 
     StoreHealth &health() { return m_health; }
     const StoreBackup &backup() const { return m_backup; }
@@ -53,8 +59,14 @@ public:
     // store deleted or replaced, takes the day's copy, reports queued ring
     // records. Never throws.
     void check();
-    // A copy of the list as it is now (before it is replaced).
+    // A copy of the list as it is now (before it is replaced), on the
+    // store's connection: the operator waits for the change anyway.
     void takeCopy();
+    // The day's copy, started by check() and made on its own thread.
+    bool copying() const { return m_copier != nullptr; }
+    // Waits until the day's copy is done and tells its outcome (tests and
+    // benchmarks); false when it still runs after ms.
+    bool waitForCopy(int ms = 120000);
 
     QTimer timer;
 
@@ -71,6 +83,8 @@ private:
     void watchHistory();
     void rememberIdentity();
     void armNext(int minMs);
+    void startDayCopy();
+    void dayCopyDone();
 
     BellStore &m_store;
     AppPaths m_paths;
@@ -80,6 +94,12 @@ private:
     RingHistory *m_history = nullptr;
     Source m_source = Source::Nothing;
     QString m_openMessage;
+    struct CopyJob {
+        std::atomic_bool stop = false;
+        QString error;
+    };
+    QThread *m_copier = nullptr;
+    std::shared_ptr<CopyJob> m_copyJob;
     struct Identity {
         dev_t dev = 0;
         ino_t ino = 0;

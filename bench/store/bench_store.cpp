@@ -61,11 +61,13 @@ int main(int argc, char *argv[])
                             BellStatus::Done, 4, {}});
         history.flush();
         keeper.check(); // today's copy exists from here on
+        keeper.waitForCopy();
 
         const auto plain = timed(20, [&](int) { keeper.check(); });
         const auto copy = timed(10, [&](int) {
             clock.set(clock.now().addDays(1)); // a new day: a new copy
             keeper.check();
+            keeper.waitForCopy(); // made on its own thread: check() returns before
         });
         const auto back = timed(5, [&](int) {
             QFile::remove(paths.databaseFile());

@@ -9,6 +9,9 @@
 #include <QSignalSpy>
 #include <QTcpServer>
 #include <QTcpSocket>
+#include <QThread>
+#include <atomic>
+#include <future>
 
 namespace {
 
@@ -57,6 +60,53 @@ bool fetched(SnapStatus &snap)
     QSignalSpy spy(&snap, &SnapStatus::updated);
     snap.fetch();
     return spy.wait(3000);
+}
+
+// Whatever binds the status port while snapserver is down: answers the
+// question with `chunk` written `times` times, as fast as the peer reads,
+// on a thread of its own so that the program's loop is the only thing the
+// main thread runs.
+class FloodingPeer {
+public:
+    FloodingPeer(QByteArray chunk, int times)
+    {
+        std::promise<quint16> port;
+        m_port = port.get_future();
+        m_thread.reset(QThread::create([this, chunk, times, p = std::move(port)]() mutable {
+            QTcpServer server;
+            p.set_value(server.listen(QHostAddress::LocalHost) ? server.serverPort() : 0);
+            if (!server.waitForNewConnection(10000))
+                return;
+            QTcpSocket *s = server.nextPendingConnection();
+            s->waitForReadyRead(5000);
+            for (int i = 0; i < times && s->state() == QAbstractSocket::ConnectedState; ++i) {
+                if (s->write(chunk) != chunk.size())
+                    break;
+                while (s->bytesToWrite() > 0 && s->waitForBytesWritten(5000)) {
+                }
+                if (s->bytesToWrite() > 0)
+                    break; // the peer stopped reading or left
+                written += chunk.size();
+            }
+        }));
+        m_thread->start();
+    }
+    ~FloodingPeer() { m_thread->wait(); }
+    quint16 port() { return m_port.get(); }
+    void wait() { m_thread->wait(); }
+    std::atomic<qint64> written{0};
+
+private:
+    std::unique_ptr<QThread> m_thread;
+    std::future<quint16> m_port;
+};
+
+QByteArray answerWithStreams(int n)
+{
+    QByteArray streams;
+    for (int i = 0; i < n; ++i)
+        streams += (i ? "," : "") + QByteArray(R"({"id":"s)") + QByteArray::number(i) + R"(","status":"idle"})";
+    return R"({"id":7,"jsonrpc":"2.0","result":{"server":{"groups":[],"streams":[)" + streams + "]}}}\n";
 }
 
 } // namespace
@@ -127,6 +177,58 @@ private slots:
         QVERIFY(fetched(snap));
         QVERIFY(!snap.last().answered);
         QVERIFY(snap.unheardReason("pulse/bldg_a").isEmpty());
+    }
+
+    // 50 MB of newlines, or one answer of 150,000 streams: the connection is
+    // dropped past the bound, the status says there is no answer, and the
+    // loop that rings the bells keeps turning meanwhile.
+    void anAnswerBeyondTheBoundIsDropped_data()
+    {
+        QTest::addColumn<QByteArray>("chunk");
+        QTest::addColumn<int>("times");
+        QTest::newRow("newlines") << QByteArray(1 << 20, '\n') << 50;
+        // Several times over: the first one alone fits in the kernel's buffers.
+        QTest::newRow("150,000 streams") << answerWithStreams(150000) << 10;
+    }
+    void anAnswerBeyondTheBoundIsDropped()
+    {
+        QFETCH(QByteArray, chunk);
+        QFETCH(int, times);
+        FloodingPeer peer(chunk, times);
+        SnapStatus snap;
+        snap.setServer("127.0.0.1", peer.port());
+        QElapsedTimer sinceTick;
+        qint64 longestGap = 0;
+        QTimer tick;
+        QObject::connect(&tick, &QTimer::timeout, [&] {
+            longestGap = std::max(longestGap, sinceTick.restart());
+        });
+        tick.start(20);
+        sinceTick.start();
+        QVERIFY(fetched(snap));
+        longestGap = std::max(longestGap, sinceTick.elapsed());
+        QVERIFY(!snap.last().answered);
+        QCOMPARE(snap.last().error, SnapStatus::kTooLarge);
+        QCOMPARE(snap.serverText(), SnapStatus::noAnswerText("127.0.0.1", snap.port()));
+        peer.wait();
+        qInfo() << "peer wrote" << peer.written << "bytes; longest gap of the loop" << longestGap << "ms";
+        QVERIFY2(peer.written < qint64(chunk.size()) * times, qPrintable(QString::number(peer.written)));
+        // A stall of seconds (the whole flood read on this thread) fails here;
+        // a busy machine's scheduling does not.
+        QVERIFY2(longestGap < 1500, qPrintable(QString::number(longestGap)));
+    }
+
+    void aLargeAnswerWithinTheBoundKeepsAFewHundredStreams()
+    {
+        FakeSnapserver fake;
+        fake.reply = answerWithStreams(2000);
+        QVERIFY(fake.reply.size() < SnapStatus::kMaxAnswerBytes);
+        SnapStatus snap;
+        snap.setServer("127.0.0.1", fake.port());
+        QVERIFY(fetched(snap));
+        QVERIFY(snap.last().answered);
+        QCOMPARE(snap.last().listeners.size(), SnapStatus::kMaxStreams);
+        QVERIFY(snap.isSnapcast("pulse/s0"));
     }
 
     void theServerIsKeptInTheSettings()

@@ -6,6 +6,7 @@ test_bin=${1:?test}; sample=${2:?make_sample}
 home=$(mktemp -d /tmp/daling-ro.XXXXXX)
 trap 'rm -rf "$home"' EXIT
 "$sample" "$home/data/dbDaLing.db"
+"$test_bin" --leave-wal "$home/data/dbDaLing.db"
 if ! unshare --mount true 2>/dev/null; then
   echo "SKIP: no mount namespace here"; exit 77
 fi

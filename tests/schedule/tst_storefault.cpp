@@ -13,6 +13,7 @@
 #include <QSignalSpy>
 #include <QSqlDatabase>
 #include <QSqlQuery>
+#include <QTemporaryDir>
 
 class StoreFaultTest : public QObject {
     Q_OBJECT
@@ -95,6 +96,7 @@ private slots:
             StoreKeeper yesterday(f.store, f.paths, f.clock);
             f.clock.set(f.clock.now().addDays(-1));
             yesterday.check();
+            QVERIFY(yesterday.waitForCopy());
             f.clock.set(f.clock.now().addDays(1));
         }
         f.store.insert({0, RingFixture::at(9, 0, 0), "added today", "x.mp3", RingFixture::allDays(), "", ""});
@@ -173,7 +175,11 @@ private slots:
     {
         RingFixture f;
         f.add(RingFixture::at(8, 0, 5), "first");
-        StoreKeeper(f.store, f.paths, f.clock).check();
+        {
+            StoreKeeper morning(f.store, f.paths, f.clock);
+            morning.check();
+            QVERIFY(morning.waitForCopy());
+        }
         f.store.close();
         QVERIFY(QFile::remove(f.home.db()));
         StoreKeeper keeper(f.store, f.paths, f.clock);
@@ -201,6 +207,7 @@ private slots:
         for (int day = 0; day < StoreBackup::kKeep + 2; ++day) {
             f.clock.set(QDateTime(start.addDays(day), QTime(8, 0, 0)));
             keeper.check();
+            QVERIFY(keeper.waitForCopy());
         }
         const auto copies = keeper.backup().copies();
         QCOMPARE(copies.size(), StoreBackup::kKeep);
@@ -213,6 +220,7 @@ private slots:
         // Once a day: a later check the same day keeps the morning's copy.
         f.add(RingFixture::at(9, 0, 0), "second");
         keeper.check();
+        QVERIFY(!keeper.copying());
         QCOMPARE(namesIn(copies.first().path), QStringList({"first"}));
         // Before the list is replaced as a whole, the copy is taken anew.
         const QList<std::pair<const char *, std::function<void()>>> changes = {
@@ -251,6 +259,7 @@ private slots:
             QVERIFY(keeper.openAtStart().isEmpty());
             store.insert({0, 8 * 3600, "上课", "a.mp3", "日一二三四五六", "", ""});
             keeper.check(); // the day's copy, while there is room
+            QVERIFY(keeper.waitForCopy());
             RingHistory history(store);
             keeper.setHistory(&history);
             fillTheDisk();
@@ -260,9 +269,18 @@ private slots:
             QCOMPARE(history.queued(), 40);
             const QString band = keeper.health().bandText();
             QVERIFY2(band.startsWith(u"打铃记录暂时无法保存：40 条") && band.contains("full"), qPrintable(band));
+            // The program ends now: no room beside the store, so the records
+            // wait in the state folder, and go once the store took them.
+            QTemporaryDir state;
+            const QStringList places = {paths.dataFolder() + RingHistory::kWaitingFile,
+                                        state.filePath("daling/") + RingHistory::kWaitingFile};
+            QVERIFY(history.closeAtEnd(places));
+            QVERIFY(!QFile::exists(places[0]));
+            QVERIFY(QFile::exists(places[1]));
             QVERIFY(QFile::remove(filler.fileName()));
             keeper.check();
             QCOMPARE(history.queued(), 0);
+            QVERIFY(!QFile::exists(places[1]));
             QCOMPARE(keeper.health().level(), StoreHealth::Level::None);
             QCOMPARE(history.day(rec.date).size(), 40);
         }
@@ -289,6 +307,7 @@ private slots:
         StoreKeeper keeper(f.store, f.paths, f.clock);
         QVERIFY(keeper.openAtStart().isEmpty());
         keeper.check(); // the morning's copy
+        QVERIFY(keeper.waitForCopy());
         f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 6));
         corrupt(f.home.db());
         const QByteArray damaged = bytesOf(f.home.db());
