@@ -137,7 +137,8 @@ private:
     void setUpDucking();
     QAction *NDuck = nullptr;
 
-    // 紧急广播: the red button, the band while it lasts, the tray's item.
+    // 紧急广播: the red button (here and in the ad-hoc window), the band
+    // while it lasts, the tray's item; each asks through emergencyask.
     void setUpEmergency();
     void showEmergency();
     QPushButton *ButtonJinJi = nullptr;
@@ -146,10 +147,6 @@ private:
     QAction *NJinJi = nullptr;         // the tray menu's item
 
 public:
-    // Asks once (No the default) and starts it; origin: the button or the tray.
-    void startEmergency(EmergencyBroadcast::Origin origin);
-    // Asks once and ends it.
-    void stopEmergency();
     NoticeBand &emergencyBand() { return *m_emergencyBand; }
     QPushButton &emergencyButton() { return *ButtonJinJi; }
     QAction &emergencyTrayItem() { return *NJinJi; }
