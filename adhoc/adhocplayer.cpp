@@ -300,6 +300,9 @@ void AdhocPlayer::ButtonPausedClick()
             } else if (playerHasFile()) {
                 m_player.setStartPosition(startFromBar());
                 m_player.play();
+            } else if (playMode()) {
+                // Halted at a line that failed: the advance goes on from it.
+                m_moveOn.start();
             }
             Timer1.start();
         }
