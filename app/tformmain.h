@@ -140,6 +140,7 @@ private:
     // 紧急广播: the red button (here and in the ad-hoc window), the band
     // while it lasts, the tray's item; each asks through emergencyask.
     void setUpEmergency();
+    void setUpAdhocEmergency(); // once the ad-hoc window is made
     void showEmergency();
     QPushButton *ButtonJinJi = nullptr;
     NoticeBand *m_emergencyBand = nullptr;

@@ -30,9 +30,6 @@ void TFormMain::setUpEmergency()
     ButtonJinJi->setGeometry(10, 513, 169, 27);
     connect(ButtonJinJi, &QPushButton::clicked, this,
             [this] { emergencyask::start(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Button); });
-    FormLinShiGuangBo->offerEmergency([this] {
-        emergencyask::toggle(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::AdhocButton);
-    });
 
     NJinJi = new QAction(EmergencyBroadcast::kName, this);
     NJinJi->setObjectName(QStringLiteral("TrayJinJi"));
@@ -73,6 +70,14 @@ void TFormMain::setUpEmergency()
     showEmergency();
 }
 
+void TFormMain::setUpAdhocEmergency()
+{
+    FormLinShiGuangBo->offerEmergency([this] {
+        emergencyask::toggle(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::AdhocButton);
+    });
+    FormLinShiGuangBo->showEmergency(emergencyask::caption(m_app->emergency()));
+}
+
 void TFormMain::showEmergency()
 {
     const EmergencyBroadcast &e = m_app->emergency();
@@ -82,7 +87,8 @@ void TFormMain::showEmergency()
         m_emergencyBand->clearNotice();
     ButtonJinJi->setEnabled(!e.active());
     NJinJi->setText(emergencyask::caption(e));
-    FormLinShiGuangBo->showEmergency(emergencyask::caption(e));
+    if (FormLinShiGuangBo) // made after this window's frame
+        FormLinShiGuangBo->showEmergency(emergencyask::caption(e));
     CoolTrayIcon1->showEmergency(e.active() ? e.bandText() : QString());
 }
 
