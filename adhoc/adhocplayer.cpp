@@ -28,21 +28,25 @@ AdhocPlayer::AdhocPlayer(AdhocPlaylist &list, AudioPlayer &player, Messages &mes
     : QObject(parent), m_list(list), m_player(player),
       m_zoned(qobject_cast<BroadcastPlayer *>(&player)), m_messages(messages)
 {
-    Timer1.setObjectName(QStringLiteral("Timer1"));
-    Timer1.setParent(this);
-    Timer1.setInterval(1000);
-    Timer1.start();
     m_moveOn.setSingleShot(true);
-    m_moveOn.setInterval(Timer1.interval());
-    connect(&m_moveOn, &QTimer::timeout, this, &AdhocPlayer::playerEnded);
+    m_moveOn.setInterval(kMoveOnMs);
+    connect(&m_moveOn, &QTimer::timeout, this, &AdhocPlayer::moveOn);
     connect(&m_player, &AudioPlayer::ended, this, &AdhocPlayer::playerEnded);
     connect(&m_player, &AudioPlayer::opened, this, &AdhocPlayer::backgroundOpened);
     connect(&m_player, &AudioPlayer::openFailed, this,
             [this](const QString &, AudioError::Cause cause) { backgroundOpenFailed(cause); });
 }
 
+void AdhocPlayer::moveOn()
+{
+    m_moveOn.stop();
+    playerEnded();
+}
+
 void AdhocPlayer::playerEnded()
 {
+    // The line that ended takes its time with it; the next shows its own.
+    setPlayTime({});
     // A disabled advance (paused, or stopped after a failure) stays put.
     if (Timer1.isActive())
         Timer1Timer();
@@ -77,7 +81,17 @@ void AdhocPlayer::backgroundOpenFailed(AudioError::Cause cause)
 
 void AdhocPlayer::guarded(const std::function<void()> &body)
 {
-    runGuarded(m_messages, body, [this] { emit changed(); });
+    runGuarded(m_messages, [&body] {
+        try {
+            body();
+        } catch (const AppError &e) {
+            qCWarning(lcAudio).noquote() << "the ad-hoc broadcast:" << e.text();
+            throw;
+        } catch (const std::exception &e) {
+            qCWarning(lcAudio) << "the ad-hoc broadcast:" << e.what();
+            throw;
+        }
+    }, [this] { emit changed(); });
     emit changed();
 }
 
@@ -125,13 +139,6 @@ bool AdhocPlayer::mayClose()
     if (!playing)
         return true;
     return m_messages.noYes(Messages::Kind::Confirm, kCloseWhilePlaying) == Messages::Answer::Yes;
-}
-
-void AdhocPlayer::enableTimer1()
-{
-    // Enabling a running timer must not restart its second.
-    if (!Timer1.isActive())
-        Timer1.start();
 }
 
 qint64 AdhocPlayer::startFromBar() const
@@ -194,14 +201,14 @@ void AdhocPlayer::startPlayMode(bool fromBar)
             m_player.setStartPosition(startFromBar());
             m_player.play();
             m_pauseEnabled = true;
-            enableTimer1();
+            Timer1.start();
         });
     } else {
         // The double-click: from the beginning, pause may be pressed at once.
         m_pauseEnabled = true;
         openSelectedItem([this] {
             m_player.play();
-            enableTimer1();
+            Timer1.start();
         });
     }
 }
@@ -225,6 +232,13 @@ void AdhocPlayer::stopPlayMode()
     m_pauseEnabled = false;
 }
 
+void AdhocPlayer::toStopped()
+{
+    stopPlayMode();
+    m_bar = 0;
+    m_pauseCaption = kPause;
+}
+
 void AdhocPlayer::ButtonPlayClick()
 {
     guarded([this] {
@@ -241,12 +255,10 @@ void AdhocPlayer::ButtonPlayClick()
                 return;
             startPlayMode(true);
         } else {
-            stopPlayMode();
-            m_bar = 0;
-            m_pauseCaption = kPause;
+            toStopped();
         }
-        // After a failed start this lets the next tick move on to the next line.
-        enableTimer1();
+        // After a failed start this lets the advance move on to the next line.
+        Timer1.start();
     });
 }
 
@@ -288,8 +300,11 @@ void AdhocPlayer::ButtonPausedClick()
             } else if (playerHasFile()) {
                 m_player.setStartPosition(startFromBar());
                 m_player.play();
+            } else if (playMode()) {
+                // Halted at a line that failed: the advance goes on from it.
+                m_moveOn.start();
             }
-            enableTimer1();
+            Timer1.start();
         }
     });
 }
@@ -319,8 +334,11 @@ void AdhocPlayer::Timer1Timer()
         if (m_player.mode() == AudioPlayer::Mode::Playing || !playMode())
             return;
         const int k = m_list.selected();
-        if (k + 1 >= m_list.count())
+        if (k + 1 >= m_list.count()) {
+            // The last line has ended: nothing plays, and the window says so.
+            toStopped();
             return;
+        }
         m_list.select(k + 1);
         // The advance stops before the message shows, so that ticks during
         // the open box do not run on through the rest of the list.
@@ -334,12 +352,10 @@ void AdhocPlayer::TimerPostionTimer()
     // Ten times a second: a failure here would flood the operator with
     // boxes, and the next tick tries again anyway.
     try {
-        const AudioPlayer::Mode mode = m_player.mode();
-        if (mode != AudioPlayer::Mode::Playing) {
-            if (mode != AudioPlayer::Mode::Paused)
-                setPlayTime({});
+        // The time goes with the line's end or a stop, which the player
+        // and the buttons tell; here only the bar follows the position.
+        if (m_player.mode() != AudioPlayer::Mode::Playing)
             return;
-        }
         const qint64 len = m_player.length();
         const qint64 pos = m_player.position();
         setBar(int(std::clamp<qint64>(len > 0 ? pos * 100 / len : 0, 0, 100)));

@@ -3,8 +3,11 @@
 // through the window's own AudioPlayer, with play and stop, pause and
 // continue, the position bar, the advance to the next line when a file ends
 // and the double-click. Its state is the window's: the captions of the play
-// and pause buttons, whether pause may be pressed, Timer1 and the bar; the
-// window mirrors it whenever changed() fires and forwards its handlers here.
+// and pause buttons, whether pause may be pressed, the advance's switch
+// (Timer1) and the bar; the window mirrors it whenever changed() fires and
+// forwards its handlers here. Nothing here polls the player: its ended(),
+// opened() and openFailed() drive the advance; only the window's bar asks
+// for the position while it is seen.
 #include "adhocplaylist.h"
 #include "audioplayer.h"
 #include "broadcastplayer.h"
@@ -54,16 +57,36 @@ public:
     // opened to play) the operator is asked once, No being the default.
     bool mayClose();
 
-    // Automatic advance: 1000 ms, running from creation. Its state says
-    // whether the advance is on; the advance itself runs when the player
-    // tells that its file ended (nothing looks at the player in between).
-    QTimer Timer1;
+    // Whether the automatic advance to the next line is on: off while
+    // paused and after a line failed in the advance, on again with play
+    // or continue. Named after the form's timer it once was; no clock
+    // runs for it: the advance runs when the player says its file ended.
+    class Advance {
+    public:
+        bool isActive() const { return m_on; }
+        void start() { m_on = true; }
+        void stop() { m_on = false; }
+
+    private:
+        bool m_on = true;
+    };
+    Advance Timer1;
+    // After a line failed to start in play mode, the advance moves on this
+    // much later, as if the file had ended.
+    static constexpr int kMoveOnMs = 1000;
+
+    // After a line failed to start in play mode the advance moves on by
+    // itself kMoveOnMs later; moveOn() is that moment.
+    bool movingOn() const { return m_moveOn.isActive(); }
+    void moveOn();
 
     // The window's handlers. Each ends at a failure it does not handle and
     // shows it in the general error box.
     void ButtonPlayClick();
     void ButtonPausedClick();
     void ListBox1DblClick();
+    // The advance: the next line once the one that played has ended; past
+    // the last line the player returns to its stopped state.
     void Timer1Timer();
     void TimerPostionTimer();
     // For a broadcast that cuts in: pauses what plays, in every zone, as
@@ -85,6 +108,8 @@ signals:
     void changed();
 
 private:
+    // Runs a step: what it throws is logged (daling.audio) and shown in the
+    // general error box; nothing escapes to a signal or a timer.
     void guarded(const std::function<void()> &body);
     // Opens the selected line's file, then runs `then`; a failure of either
     // runs beforeMessage, shows the file (or output) message and returns false.
@@ -93,8 +118,9 @@ private:
     // Play mode on or off, as the play button and the double-click share it.
     void startPlayMode(bool fromBar);
     void stopPlayMode();
+    // Play mode off, the bar back at its start, as 停  止 leaves it.
+    void toStopped();
     qint64 startFromBar() const;
-    void enableTimer1();
     // After a failed open nothing is open; stopping or pausing it is nothing.
     bool playerHasFile() const { return m_player.mode() != AudioPlayer::Mode::NotReady; }
     void message(const QString &text);
@@ -124,7 +150,5 @@ private:
     QString m_openingPath;
     bool m_opening = false;
     QString m_lastBarError; // logged once, not ten times a second
-    // After a line failed to start in play mode, the advance moves on to
-    // the next line a tick later, as if the file had ended.
-    QTimer m_moveOn;
+    QTimer m_moveOn; // single shot, kMoveOnMs
 };

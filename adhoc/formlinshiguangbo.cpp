@@ -1,5 +1,6 @@
 #include "formlinshiguangbo.h"
 #include "ducking.h"
+#include "emergencybutton.h"
 #include "guarded.h"
 
 #include <QCloseEvent>
@@ -44,8 +45,14 @@ TFormLinShiGuangBo::TFormLinShiGuangBo(BellStore &store, AudioPlayer &player,
     Button1 = button("Button1", QStringLiteral(" 删除文件"), 176);
     Button2 = button("Button2", QStringLiteral("清空文件"), 216);
     ButtonPaused->setEnabled(false);
-    // Room below the buttons (y 256–330) is kept for a button that cuts in
-    // with an emergency broadcast.
+    // Below the others, apart from them: it cuts in over everything.
+    ButtonJinJi = makeEmergencyButton(QString(), this); // its caption comes with the offer
+    ButtonJinJi->setGeometry(496, 296, 113, 34);
+    ButtonJinJi->hide();
+    connect(ButtonJinJi, &QPushButton::clicked, this, [this] {
+        if (m_emergency)
+            m_emergency();
+    });
 
     playTime = new QLabel(this);
     playTime->setObjectName(QStringLiteral("playTime"));
@@ -267,6 +274,17 @@ void TFormLinShiGuangBo::watchDucking(const Ducking &ducking)
 {
     duckedNote->setVisible(ducking.ducked());
     connect(&ducking, &Ducking::duckedChanged, duckedNote, &QWidget::setVisible);
+}
+
+void TFormLinShiGuangBo::offerEmergency(std::function<void()> press)
+{
+    m_emergency = std::move(press);
+    ButtonJinJi->setVisible(bool(m_emergency));
+}
+
+void TFormLinShiGuangBo::showEmergency(const QString &caption)
+{
+    ButtonJinJi->setText(caption);
 }
 
 void TFormLinShiGuangBo::keyPressEvent(QKeyEvent *event)

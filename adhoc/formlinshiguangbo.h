@@ -3,6 +3,7 @@
 // Its handlers keep their names and forward to AdhocPlaylist and
 // AdhocPlayer; the widgets mirror their state whenever it changes.
 // It closes only by its close box: Escape does not cut a live broadcast.
+// Modal, it covers the main window: the red 紧急广播 button is here too.
 #include "adhocplayer.h"
 #include "adhocplaylist.h"
 #include "broadcastzones.h"
@@ -35,7 +36,7 @@ public:
     QPushButton *ButtonOpen;   // 添加文件
     QPushButton *Button1; // 删除文件: deletes the selected line
     QPushButton *Button2; // 清空文件: clears the whole list
-    QTimer *Timer1;       // the player's advance
+    AdhocPlayer::Advance *Timer1; // the player's advance (a switch: no clock runs)
     QTimer *TimerPostion; // the bar, while the window is seen
     AudioPlayer &MediaPlayer1;
     QLabel *playTime;   // "01:23 / 04:56" of the line that plays
@@ -45,6 +46,11 @@ public:
     QLabel *zoneLabel;
     QListWidget *ListFenQu;
     QLabel *zoneNote; // the zones that stay silent, and why
+    // The red 紧急广播 button, hidden until the program offers what it
+    // does; while one lasts it reads 结束紧急广播.
+    QPushButton *ButtonJinJi;
+    void offerEmergency(std::function<void()> press);
+    void showEmergency(const QString &caption);
     // Null when the player cannot play in zones.
     BroadcastZones *zoneChoice() { return m_zones.get(); }
 
@@ -96,5 +102,6 @@ private:
     AdhocPlayer m_player;
     Messages &m_messages;
     std::unique_ptr<BroadcastZones> m_zones;
+    std::function<void()> m_emergency;
     bool m_showing = false; // the widgets are being set from the state
 };

@@ -223,6 +223,7 @@ void DalingApp::setUpEmergency()
     e.setHistory(m_history.get());
     e.zones = [this] { return m_zones; };
     e.bellsOutput = [this] { return SoundOutputs(*m_settings).device(SoundOutputs::Bells); };
+    e.broadcastOutput = [this] { return SoundOutputs(*m_settings).device(SoundOutputs::Broadcast); };
     e.holdBells = [this](const QString &reason) { m_engine->holdBells(reason); };
     e.releaseBells = [this] { m_engine->releaseBells(); };
     e.stopTest = [this] {

@@ -129,6 +129,7 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     FormLinShiGuangBo->adhocPlayer().refusal = [&app] {
         return app.emergency().active() ? EmergencyBroadcast::kBroadcastRefused : QString();
     };
+    setUpAdhocEmergency();
     FormEditDaLing->setZones(app.zones());
     setUpDucking();
     m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),

@@ -137,8 +137,10 @@ private:
     void setUpDucking();
     QAction *NDuck = nullptr;
 
-    // 紧急广播: the red button, the band while it lasts, the tray's item.
+    // 紧急广播: the red button (here and in the ad-hoc window), the band
+    // while it lasts, the tray's item; each asks through emergencyask.
     void setUpEmergency();
+    void setUpAdhocEmergency(); // once the ad-hoc window is made
     void showEmergency();
     QPushButton *ButtonJinJi = nullptr;
     NoticeBand *m_emergencyBand = nullptr;
@@ -146,10 +148,6 @@ private:
     QAction *NJinJi = nullptr;         // the tray menu's item
 
 public:
-    // Asks once (No the default) and starts it; origin: the button or the tray.
-    void startEmergency(EmergencyBroadcast::Origin origin);
-    // Asks once and ends it.
-    void stopEmergency();
     NoticeBand &emergencyBand() { return *m_emergencyBand; }
     QPushButton &emergencyButton() { return *ButtonJinJi; }
     QAction &emergencyTrayItem() { return *NJinJi; }

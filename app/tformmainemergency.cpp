@@ -1,10 +1,14 @@
 // The main window's part of the emergency broadcast: a red button that is
-// always there (both modes, never greyed by a test or an edit), the tray's
-// item, a red band with the time it has lasted and the button that ends it,
-// and the tray icon in red while it lasts. The broadcast itself lives in
-// EmergencyBroadcast; here only the questions and what the operator sees.
+// always there (both modes, never greyed by a test or an edit), the same
+// button in the ad-hoc window (modal, it covers this one), the tray's item,
+// a red band with the time it has lasted and the button that ends it, and
+// the tray icon in red while it lasts. The broadcast itself lives in
+// EmergencyBroadcast, the questions in emergencyask; here only what the
+// operator sees.
 #include "tformmain.h"
 
+#include "emergencyask.h"
+#include "emergencybutton.h"
 #include "formlinshiguangbo.h"
 #include "noticeband.h"
 #include "trayicon.h"
@@ -21,25 +25,16 @@ const QColor kEmergencyRed(230, 40, 40);
 void TFormMain::setUpEmergency()
 {
     EmergencyBroadcast &e = m_app->emergency();
-    ButtonJinJi = new QPushButton(EmergencyBroadcast::kName, PanelMenu);
-    ButtonJinJi->setObjectName(QStringLiteral("ButtonJinJi"));
+    ButtonJinJi = makeEmergencyButton(EmergencyBroadcast::kName, PanelMenu);
     // Under the boxes, within the 800 × 600 window's panel.
     ButtonJinJi->setGeometry(10, 513, 169, 27);
-    ButtonJinJi->setFocusPolicy(Qt::TabFocus);
-    ButtonJinJi->setStyleSheet(QStringLiteral(
-        "QPushButton { background: rgb(210, 0, 0); color: white; font-weight: bold; border: 2px outset rgb(150, 0, 0); }"
-        "QPushButton:pressed { border-style: inset; }"
-        "QPushButton:disabled { background: rgb(150, 60, 60); color: rgb(255, 220, 220); }"));
     connect(ButtonJinJi, &QPushButton::clicked, this,
-            [this] { startEmergency(EmergencyBroadcast::Origin::Button); });
+            [this] { emergencyask::start(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Button); });
 
     NJinJi = new QAction(EmergencyBroadcast::kName, this);
     NJinJi->setObjectName(QStringLiteral("TrayJinJi"));
     connect(NJinJi, &QAction::triggered, this, [this] {
-        if (m_app->emergency().active())
-            stopEmergency();
-        else
-            startEmergency(EmergencyBroadcast::Origin::Tray);
+        emergencyask::toggle(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Tray);
     });
     CoolTrayIcon1->insertCommand(NJinJi);
 
@@ -47,7 +42,9 @@ void TFormMain::setUpEmergency()
     bold.setBold(true);
     bold.setPixelSize(20);
     m_emergencyBand->label()->setFont(bold);
-    connect(m_emergencyBand, &NoticeBand::buttonClicked, this, &TFormMain::stopEmergency);
+    connect(m_emergencyBand, &NoticeBand::buttonClicked, this, [this] {
+        emergencyask::stop(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Button);
+    });
     m_emergencyTick = new QTimer(this);
     m_emergencyTick->setInterval(1000);
     connect(m_emergencyTick, &QTimer::timeout, this, &TFormMain::showEmergency);
@@ -73,36 +70,25 @@ void TFormMain::setUpEmergency()
     showEmergency();
 }
 
+void TFormMain::setUpAdhocEmergency()
+{
+    FormLinShiGuangBo->offerEmergency([this] {
+        emergencyask::toggle(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::AdhocButton);
+    });
+    FormLinShiGuangBo->showEmergency(emergencyask::caption(m_app->emergency()));
+}
+
 void TFormMain::showEmergency()
 {
     const EmergencyBroadcast &e = m_app->emergency();
     if (e.active())
-        m_emergencyBand->showNotice(e.bandText(), kEmergencyRed, QStringLiteral("结束紧急广播"));
+        m_emergencyBand->showNotice(e.bandText(), kEmergencyRed, EmergencyBroadcast::kStopCaption);
     else
         m_emergencyBand->clearNotice();
     ButtonJinJi->setEnabled(!e.active());
-    NJinJi->setText(e.active() ? QStringLiteral("结束紧急广播") : EmergencyBroadcast::kName);
+    NJinJi->setText(emergencyask::caption(e));
+    if (FormLinShiGuangBo) // made after this window's frame
+        FormLinShiGuangBo->showEmergency(emergencyask::caption(e));
     CoolTrayIcon1->showEmergency(e.active() ? e.bandText() : QString());
 }
 
-void TFormMain::startEmergency(EmergencyBroadcast::Origin origin)
-{
-    EmergencyBroadcast &e = m_app->emergency();
-    if (e.active())
-        return;
-    if (m_app->messages().noYes(Messages::Kind::Confirm, EmergencyBroadcast::kStartQuestion)
-        != Messages::Answer::Yes)
-        return;
-    if (const QString refused = e.start({QString(), {}, origin}); !refused.isEmpty())
-        m_app->messages().typedOk(Messages::Kind::Error, refused);
-}
-
-void TFormMain::stopEmergency()
-{
-    EmergencyBroadcast &e = m_app->emergency();
-    if (!e.active())
-        return;
-    if (m_app->messages().noYes(Messages::Kind::Confirm, EmergencyBroadcast::kStopQuestion)
-        == Messages::Answer::Yes)
-        e.stop(EmergencyBroadcast::Origin::Button);
-}

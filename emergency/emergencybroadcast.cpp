@@ -40,10 +40,16 @@ QString EmergencyBroadcast::originText(Origin origin)
     switch (origin) {
     case Origin::Button: return QStringLiteral("主窗口按钮");
     case Origin::Tray: return QStringLiteral("托盘菜单");
+    case Origin::AdhocButton: return QStringLiteral("临时广播窗口按钮");
     case Origin::Command: return QStringLiteral("命令行");
     case Origin::Quit: return QStringLiteral("程序退出");
     }
     return {};
+}
+
+QString EmergencyBroadcast::toneInsteadText(const QString &why)
+{
+    return QStringLiteral("紧急广播改放内置警报声。原因：%1").arg(why);
 }
 
 QString EmergencyBroadcast::alarmTonePath() const
@@ -104,7 +110,7 @@ QStringList EmergencyBroadcast::sounding() const
     if (m_run)
         for (const Target &t : m_run->targets)
             if (t.state == State::Sounding)
-                out << t.label;
+                out << t.label();
     return out;
 }
 
@@ -124,26 +130,24 @@ AudioPlayer *EmergencyBroadcast::playerFor(const QString &device)
     return p.get();
 }
 
-QString EmergencyBroadcast::start(const Request &request)
+std::vector<EmergencyBroadcast::Target> EmergencyBroadcast::targetsFor(const Request &request,
+                                                                        QString *refusal) const
 {
-    if (m_run)
-        return {};
-    // Where: the zones named (each must exist), else every zone, else 铃声输出.
+    // Where: the zones named (each must exist); else every zone, 铃声输出
+    // and 广播输出. Names that share an output share its player: one sound.
     const QList<Zone> all = zones ? zones() : QList<Zone>{};
     std::vector<Target> targets;
-    // Zones that share an output share its player: one sound, both names.
-    const auto addZone = [&targets](const Zone &z) {
-        const auto same = std::find_if(targets.begin(), targets.end(),
-                                       [&](const Target &t) { return t.device == z.output; });
-        if (same == targets.end()) {
-            Target t;
-            t.label = z.name;
-            t.device = z.output;
-            t.isZone = true;
-            targets.push_back(t);
-        } else if (!same->label.split(u'、').contains(z.name)) {
-            same->label += u'、' + z.name;
+    const auto add = [&targets](const QString &device, const QString &zone, const QString &output) {
+        auto t = std::find_if(targets.begin(), targets.end(), [&](const Target &t) { return t.device == device; });
+        if (t == targets.end()) {
+            targets.push_back(Target{});
+            t = targets.end() - 1;
+            t->device = device;
         }
+        if (!zone.isEmpty() && !t->zones.contains(zone))
+            t->zones << zone;
+        if (!output.isEmpty() && !t->outputs.contains(output))
+            t->outputs << output;
     };
     for (const QString &name : request.zones) {
         const auto z = std::find_if(all.begin(), all.end(), [&](const Zone &z) { return z.name == name; });
@@ -151,35 +155,49 @@ QString EmergencyBroadcast::start(const Request &request)
             QStringList names;
             for (const Zone &known : all)
                 names << known.name;
-            return names.isEmpty()
+            *refusal = names.isEmpty()
                 ? QStringLiteral("没有名为「%1」的分区：还没有设置任何分区。").arg(name)
                 : QStringLiteral("没有名为「%1」的分区。现有分区：%2。").arg(name, names.join(QStringLiteral("、")));
+            return {};
         }
-        addZone(*z);
+        add(z->output, z->name, {});
     }
-    if (request.zones.isEmpty())
+    if (request.zones.isEmpty()) {
         for (const Zone &z : all)
-            addZone(z);
-    if (targets.empty()) {
-        Target t;
-        t.label = QStringLiteral("铃声输出");
-        t.device = bellsOutput ? bellsOutput() : QString();
-        targets.push_back(t);
+            add(z.output, z.name, {});
+        add(bellsOutput ? bellsOutput() : QString(), {}, kBellsOutput);
+        add(broadcastOutput ? broadcastOutput() : QString(), {}, kBroadcastOutput);
     }
+    return targets;
+}
+
+QString EmergencyBroadcast::start(const Request &request)
+{
+    if (m_run)
+        return {};
+    QString refused;
+    std::vector<Target> targets = targetsFor(request, &refused);
+    if (!refused.isEmpty())
+        return refused;
 
     // What: the file asked for, else the alarm tone; a file that is no
     // sound falls back to the tone, which is written again when broken.
     QString file = alarmTonePath();
-    QString note;
+    QString note, fallback;
     if (!request.file.isEmpty()) {
         const QString path = AppPaths::isBareFileName(request.file) ? m_paths.musicFile(request.file)
                                                                     : QFileInfo(request.file).absoluteFilePath();
         if (!QFileInfo(path).isFile())
             return QStringLiteral("找不到紧急广播的声音文件：%1").arg(QDir::toNativeSeparators(path));
-        if (alarmtone::usable(path))
+        if (alarmtone::usable(path)) {
             file = path;
-        else
-            note = QStringLiteral("「%1」不是可以播放的声音文件，已改用内置警报声").arg(QDir::toNativeSeparators(path));
+        } else {
+            QString why = LoadErrors::checkFile(path);
+            if (why.isEmpty()) // a sound's header with hardly anything after it
+                why = QStringLiteral("文件太短，不是完整的声音文件：%1").arg(QDir::toNativeSeparators(path));
+            note = fallback = toneInsteadText(why);
+            qCWarning(lcEmergency).noquote() << "the alarm tone plays instead of" << path << "-" << why;
+        }
     }
     if (file == alarmTonePath() && !alarmtone::usable(file)) {
         if (note.isEmpty())
@@ -190,12 +208,12 @@ QString EmergencyBroadcast::start(const Request &request)
         file = alarmTonePath(); // where it could be written
     }
 
-    m_run = Run{request, m_clock.now(), file, note, std::move(targets), 0, std::nullopt, false, ++m_serial};
+    m_run = Run{request, m_clock.now(), file, note, fallback, std::move(targets), 0, std::nullopt, false, ++m_serial};
     qCWarning(lcEmergency).noquote() << "emergency broadcast started from" << originText(request.origin)
                                      << "file" << file << "in" << [this] {
                                             QStringList l;
                                             for (const Target &t : m_run->targets)
-                                                l << t.label;
+                                                l << t.label();
                                             return l.join(u',');
                                         }();
     // The alarm's outputs open first (each on its own player's thread);
@@ -251,7 +269,7 @@ void EmergencyBroadcast::onOpened(AudioPlayer *p)
     if (!t || t->state != State::Opening || p->fileName() != t->path)
         return;
     // A zone's sound belongs in that zone: never on the default output.
-    if (const QString missing = p->missingOutput(); t->isZone && !missing.isEmpty()) {
+    if (const QString missing = p->missingOutput(); t->isZone() && !missing.isEmpty()) {
         p->close();
         silence(*t, LoadErrors::missingOutput(SoundServer::label(missing)));
         return;
@@ -264,6 +282,11 @@ void EmergencyBroadcast::onOpened(AudioPlayer *p)
     } catch (const AudioError &e) {
         silence(*t, e.text());
         return;
+    } catch (const std::exception &e) {
+        // Nothing may escape a player's signal; the output is tried as a dead one.
+        qCWarning(lcEmergency) << t->label() << "start failed:" << e.what();
+        silence(*t, QString::fromLocal8Bit(e.what()));
+        return;
     }
     sounded(*t);
 }
@@ -275,10 +298,10 @@ void EmergencyBroadcast::onOpenFailed(AudioPlayer *p, const QString &text, Audio
         return;
     if (cause == AudioError::Cause::File && !t->tone && t->path != alarmTonePath() && ensureAlarmTone()) {
         // The file would not play: the alarm still sounds, with our tone.
-        qCWarning(lcEmergency).noquote() << t->label << "cannot play" << t->path << "-" << text;
+        qCWarning(lcEmergency).noquote() << t->label() << "cannot play" << t->path << "-" << text;
         t->tone = true;
         t->path = alarmTonePath();
-        m_run->note = QStringLiteral("「%1」无法播放，已改用内置警报声").arg(QFileInfo(m_run->file).fileName());
+        m_run->note = m_run->fallback = toneInsteadText(text);
         openTarget(*t);
         return;
     }
@@ -306,10 +329,12 @@ void EmergencyBroadcast::onEnded(AudioPlayer *p, bool interrupted)
             if (p->isPlaying())
                 return;
         } catch (const AudioError &e) {
-            qCInfo(lcEmergency).noquote() << t->label << "restart failed:" << e.text();
+            qCInfo(lcEmergency).noquote() << t->label() << "restart failed:" << e.text();
+        } catch (const std::exception &e) {
+            qCWarning(lcEmergency) << t->label() << "restart failed:" << e.what();
         }
     }
-    qCWarning(lcEmergency).noquote() << t->label << "output lost while the alarm played; opened again";
+    qCWarning(lcEmergency).noquote() << t->label() << "output lost while the alarm played; opened again";
     openTarget(*t);
 }
 
@@ -328,7 +353,7 @@ void EmergencyBroadcast::sounded(Target &t)
                 flushRecord();
         });
     }
-    qCInfo(lcEmergency).noquote() << "alarm sounds in" << t.label << msSince(m_run->trigger)
+    qCInfo(lcEmergency).noquote() << "alarm sounds in" << t.label() << msSince(m_run->trigger)
                                   << "ms after the trigger";
     checkSettled(false);
 }
@@ -338,7 +363,7 @@ void EmergencyBroadcast::silence(Target &t, const QString &reason)
     t.state = State::Silent;
     // Once per reason, not at every retry of a dead output.
     if (std::exchange(t.reason, reason) != reason)
-        qCWarning(lcEmergency).noquote() << "alarm silent in" << t.label << "-" << reason;
+        qCWarning(lcEmergency).noquote() << "alarm silent in" << t.label() << "-" << reason;
     checkSettled(false);
 }
 
@@ -354,23 +379,33 @@ void EmergencyBroadcast::checkSettled(bool timeUp)
     m_run->settled = true;
     m_settle.stop();
     QStringList silent;
+    bool zonesOnly = true;
     for (const Target &t : targets)
-        if (t.state != State::Sounding)
-            silent << QStringLiteral("%1（%2）").arg(t.label, t.reason.isEmpty() ? QStringLiteral("声音输出没有响应")
-                                                                                : t.reason);
+        if (t.state != State::Sounding) {
+            silent << QStringLiteral("%1（%2）").arg(t.label(), t.reason.isEmpty() ? QStringLiteral("声音输出没有响应")
+                                                                                  : t.reason);
+            zonesOnly = zonesOnly && t.isZone();
+        }
     if (!m_run->delayMs) {
         const QString text = QStringLiteral("紧急广播没有播出：%1").arg(silent.join(QStringLiteral("；")));
         finish(BellStatus::Failed, text);
         emit settled(false, text);
         return;
     }
-    QString text;
+    QStringList text;
+    if (!m_run->fallback.isEmpty())
+        text << m_run->fallback;
     if (!silent.isEmpty()) {
-        text = QStringLiteral("以下分区没有播出：%1").arg(silent.join(QStringLiteral("；")));
+        text << silentText(silent, zonesOnly);
         writeRecord(BellStatus::PartlyRung, kNotEnded);
     } else {
         flushRecord();
     }
-    emit settled(true, text);
+    emit settled(true, text.join(QStringLiteral("；")));
 }
 
+QString EmergencyBroadcast::silentText(const QStringList &silent, bool zonesOnly)
+{
+    return (zonesOnly ? QStringLiteral("以下分区没有播出：%1") : QStringLiteral("以下分区或声音输出没有播出：%1"))
+        .arg(silent.join(QStringLiteral("；")));
+}

@@ -2,9 +2,10 @@
 // The emergency broadcast (紧急广播): a fire drill, an evacuation or a
 // lockdown message that cuts in over everything. Started from the window's
 // button, the tray or the command line, it plays one file (by default the
-// built-in evacuation tone) looped at full level on one player per chosen
-// zone (every zone, or 铃声输出 where the school has none), all opened at
-// once so that a missing or stalled output only silences itself. While it
+// built-in evacuation tone) looped at full level on one player per output:
+// unless zones are named, every zone, 铃声输出 and 广播输出, each output
+// once however many of them share it; all opened at once so that a missing
+// or stalled output only silences itself. While it
 // lasts the bells are held back, the ad-hoc broadcast is paused (and stays
 // so) and test playback is refused; the program's parts are reached through
 // the hooks below, which the program (or a test) sets.
@@ -35,10 +36,10 @@ class EmergencyBroadcast : public QObject {
     Q_OBJECT
 public:
     // How it was started or ended, as the record says.
-    enum class Origin { Button, Tray, Command, Quit };
+    enum class Origin { Button, Tray, AdhocButton, Command, Quit };
     struct Request {
         QString file;      // a path, or a bare name in the music folder; empty: the alarm tone
-        QStringList zones; // zone names; empty: every zone
+        QStringList zones; // zone names; empty: every zone, 铃声输出 and 广播输出
         Origin origin = Origin::Button;
     };
 
@@ -53,6 +54,9 @@ public:
         QStringLiteral("紧急广播进行中，临时广播不能播放。请先结束紧急广播。");
     static inline const QString kStartQuestion = QStringLiteral("确定开始紧急广播吗？");
     static inline const QString kStopQuestion = QStringLiteral("确定结束紧急广播吗？");
+    static inline const QString kStopCaption = QStringLiteral("结束紧急广播");
+    static inline const QString kBellsOutput = QStringLiteral("铃声输出");
+    static inline const QString kBroadcastOutput = QStringLiteral("广播输出");
     // How long a trigger waits for its zones before it answers with what
     // it has: a zone that opens later still joins in.
     static constexpr int kSettleMs = 1500;
@@ -71,6 +75,7 @@ public:
     // What it needs of the rest of the program; unset ones are skipped.
     std::function<QList<Zone>()> zones;               // the school's zones now
     std::function<QString()> bellsOutput;             // 铃声输出's device
+    std::function<QString()> broadcastOutput;         // 广播输出's device
     std::function<void(const QString &reason)> holdBells;
     std::function<void()> releaseBells;
     std::function<void()> pauseBroadcast;
@@ -88,7 +93,8 @@ public:
     qint64 elapsedMs() const;
     // "紧急广播中 · 已持续 mm:ss" (hours are added past an hour).
     QString bandText() const;
-    // Where it sounds now (zone names, or 铃声输出).
+    // Where it sounds now, one entry per output (zone names and 铃声输出 /
+    // 广播输出, joined with "、" where they share one).
     QStringList sounding() const;
     // The alarm tone's file (音乐/紧急警报.wav), written when missing or
     // broken; where the music folder cannot be written, into a private
@@ -97,22 +103,29 @@ public:
     QString alarmTonePath() const;
 
     static QString originText(Origin origin);
+    // The file asked for does not play: the alarm tone does, and why.
+    static QString toneInsteadText(const QString &why);
     // "mm:ss", with hours in front past an hour.
     static QString durationText(qint64 ms);
 
 signals:
     void activeChanged(bool active);
-    // Every chosen zone sounds or has failed, or kSettleMs has passed: ok
-    // when it sounds somewhere; text names the zones that stay silent, or
-    // why it sounds nowhere (it has then ended).
+    // Every chosen output sounds or has failed, or kSettleMs has passed: ok
+    // when it sounds somewhere; text says why the alarm tone plays instead
+    // of the file asked for and names the outputs that stay silent, or why
+    // it sounds nowhere (it has then ended).
     void settled(bool ok, const QString &text);
 
 private:
     enum class State { Opening, Sounding, Silent };
+    // One output and every name it is known by here.
     struct Target {
-        QString label;  // the zone's name, or 铃声输出
+        QStringList zones;   // the zones on it
+        QStringList outputs; // 铃声输出 and/or 广播输出 when they are on it
         QString device;
-        bool isZone = false;
+        QString label() const { return (zones + outputs).join(u'、'); }
+        // Only a zone's own output: never the default output in its place.
+        bool isZone() const { return outputs.isEmpty(); }
         AudioPlayer *player = nullptr;
         State state = State::Opening;
         QString reason; // why it is silent
@@ -124,6 +137,7 @@ private:
         QDateTime trigger;
         QString file;           // what plays
         QString note;           // a fallback to the tone, said in the record
+        QString fallback;       // why the file asked for does not play, told to whoever started it
         std::vector<Target> targets;
         int record = 0;         // the history's handle, once it sounds
         std::optional<qint64> delayMs;
@@ -140,6 +154,8 @@ private:
     void silence(Target &t, const QString &reason);
     Target *targetOf(AudioPlayer *p);
     void checkSettled(bool timeUp);
+    std::vector<Target> targetsFor(const Request &request, QString *refusal) const;
+    static QString silentText(const QStringList &silent, bool zonesOnly);
     void finish(BellStatus result, const QString &end);
     QString recordText(const QString &end) const;
     void writeRecord(BellStatus result, const QString &end, bool now = true);

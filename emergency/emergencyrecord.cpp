@@ -13,13 +13,21 @@
 QString EmergencyBroadcast::recordText(const QString &end) const
 {
     QStringList parts{QStringLiteral("由%1开始").arg(originText(m_run->request.origin))};
-    QStringList where, silent;
+    QStringList zones, outputs, silent;
     for (const Target &t : m_run->targets) {
-        where << t.label;
+        zones << t.zones;
         if (t.state == State::Silent)
-            silent << QStringLiteral("%1（%2）").arg(t.label, t.reason);
+            silent << QStringLiteral("%1（%2）").arg(t.label(), t.reason);
     }
-    parts << (m_run->targets.front().isZone ? QStringLiteral("分区：") : QString()) + where.join(QStringLiteral("、"));
+    // The outputs always in the same order, whichever zone shares them.
+    for (const QString &o : {kBellsOutput, kBroadcastOutput})
+        if (std::any_of(m_run->targets.begin(), m_run->targets.end(),
+                        [&o](const Target &t) { return t.outputs.contains(o); }))
+            outputs << o;
+    if (!zones.isEmpty())
+        parts << QStringLiteral("分区：") + zones.join(QStringLiteral("、"));
+    if (!outputs.isEmpty())
+        parts << outputs.join(QStringLiteral("、"));
     if (!m_run->note.isEmpty())
         parts << m_run->note;
     if (!silent.isEmpty() && m_run->delayMs)

@@ -18,10 +18,13 @@ TestPlayback::TestPlayback(BellBoard &board, AudioPlayer &player, Messages &mess
         try {
             m_board.setProgressMax(m_player.length());
             m_player.play();
+            if (!m_player.isPlaying())
+                throw AudioError(QStringLiteral("the player did not start ") + m_player.fileName());
         } catch (const std::exception &e) {
             showFailure(e);
         }
     });
+    connect(&m_player, &AudioPlayer::ended, this, [this] { playerEnded(&m_player); });
     connect(&m_player, &AudioPlayer::openFailed, this,
             [this](const QString &text, AudioError::Cause cause) {
                 if (std::exchange(m_loading, false) && m_board.testing())
@@ -41,6 +44,8 @@ void TestPlayback::ButtonCheckClick()
         }
     }
     m_board.setTesting(starting);
+    ++m_run; // a question still posted belongs to the test that was
+    m_boxOpen = false;
     if (!starting) {
         TimerCheck.stop();
         m_loading = false;
@@ -50,12 +55,15 @@ void TestPlayback::ButtonCheckClick()
     m_goOn = false;
     TimerCheck.start();
     m_board.setYunXing(selectedMusic());
+    m_byOperator = true;
+    const auto done = qScopeGuard([this] { m_byOperator = false; });
     playSelected();
 }
 
 void TestPlayback::playSelected()
 {
     m_loading = false;
+    m_rowFailed = false;
     m_zonePlayers.clear();
     m_zoneLoading.clear();
     try {
@@ -120,6 +128,7 @@ void TestPlayback::watchZonePlayer(AudioPlayer *p)
         return;
     m_watchedZones.insert(p);
     connect(p, &AudioPlayer::opened, this, [this, p] { zoneOpened(p); });
+    connect(p, &AudioPlayer::ended, this, [this, p] { playerEnded(p); });
     connect(p, &AudioPlayer::openFailed, this, [this, p](const QString &text, AudioError::Cause cause) {
         if (!m_zoneLoading.remove(p))
             return;
@@ -138,9 +147,13 @@ void TestPlayback::zoneOpened(AudioPlayer *p)
         m_board.setProgressMax(p->length());
         p->play();
         m_loading = false; // it sounds: the test steps on when all have ended
+        if (!p->isPlaying())
+            throw AudioError(QStringLiteral("the player did not start ") + p->fileName());
     } catch (const std::exception &e) {
         qCInfo(lcRing) << "test playback: a zone did not start:" << e.what();
         m_zonePlayers.removeOne(p);
+        if (!m_loading && !sounding())
+            m_rowFailed = true;
     }
 }
 
@@ -193,14 +206,32 @@ void TestPlayback::showFailure(const QString &text)
 {
     const int row = m_board.selectedRow();
     qCInfo(lcRing).noquote() << "test playback: row" << row << shownText(selectedMusic()) << text;
-    if (m_goOn)
+    if (!m_loading && !sounding())
+        m_rowFailed = true;
+    // Asked once per test, one question at a time.
+    if (m_goOn || m_boxOpen)
         return;
-    m_boxOpen = true;
+    m_boxOpen = true; // the test waits for the answer from now on
+    if (m_byOperator) {
+        askGoOn(text);
+        return;
+    }
+    // Never a modal box inside a player's signal or the tick: it shows
+    // once they have returned.
+    QMetaObject::invokeMethod(this, [this, text, run = m_run] {
+        if (run == m_run)
+            askGoOn(text);
+    }, Qt::QueuedConnection);
+}
+
+void TestPlayback::askGoOn(const QString &text)
+{
     const auto close = qScopeGuard([this] { m_boxOpen = false; });
+    const quint64 run = m_run;
     const Messages::Answer a =
-        m_messages.yesNo(Messages::Kind::Confirm, goOnQuestion(row, selectedMusic(), text));
-    // The operator may have stopped the test while the box was open.
-    if (!m_board.testing())
+        m_messages.yesNo(Messages::Kind::Confirm, goOnQuestion(m_board.selectedRow(), selectedMusic(), text));
+    // The operator (or an emergency) may have stopped the test meanwhile.
+    if (!m_board.testing() || run != m_run)
         return;
     if (a == Messages::Answer::Yes)
         m_goOn = true;
@@ -222,6 +253,41 @@ void TestPlayback::endTest()
     stopPlayer();
 }
 
+void TestPlayback::stepOn()
+{
+    const int next = m_board.selectedRow() + 1;
+    if (!m_board.entryAtRow(next)) {
+        endTest();
+        return;
+    }
+    m_board.setSelectedRow(next);
+    m_board.setYunXing(selectedMusic());
+    playSelected();
+}
+
+void TestPlayback::playerEnded(AudioPlayer *p)
+{
+    if (!m_board.testing() || m_loading)
+        return;
+    // Only the players of the row that plays; on once the last has ended.
+    if (m_zonePlayers.isEmpty() ? p != &m_player : !m_zonePlayers.contains(p))
+        return;
+    try {
+        if (sounding())
+            return;
+        // The question about a zone that stayed silent is answered first.
+        if (m_boxOpen) {
+            m_rowFailed = true;
+            return;
+        }
+        stepOn();
+    } catch (const std::exception &e) {
+        // Nothing escapes a player's signal; the next tick passes the row.
+        qCWarning(lcRing) << "test playback step abandoned:" << e.what();
+        m_rowFailed = true;
+    }
+}
+
 void TestPlayback::TimerCheckTimer()
 {
     if (!m_board.testing()) {
@@ -231,19 +297,12 @@ void TestPlayback::TimerCheckTimer()
     if (m_boxOpen || m_loading)
         return;
     try {
-        if (!sounding()) {
-            const int next = m_board.selectedRow() + 1;
-            if (!m_board.entryAtRow(next)) {
-                endTest();
-                return;
-            }
-            m_board.setSelectedRow(next);
-            playSelected();
+        if (m_rowFailed) {
+            stepOn();
             if (!m_board.testing())
-                return; // stopped while the box was open
+                return;
         }
         m_board.setProgressPos(shownPlayer().position());
-        m_board.setYunXing(selectedMusic());
     } catch (const std::exception &e) {
         // A timer slot must not throw; the next tick tries again.
         qCWarning(lcRing) << "test playback step abandoned:" << e.what();

@@ -1,7 +1,11 @@
 #pragma once
 // Test playback: in stopped mode, plays the list from the selected row,
 // entry after entry, through the main window's player; a bell with zones
-// plays in its zones, on their players, as it would ring.
+// plays in its zones, on their players, as it would ring. The players say
+// when a row has ended (in every zone) and the test steps on at once; the
+// 1 s tick only moves the progress bar and passes a row that failed. The
+// question at a failed row is shown after the signal or tick that met it
+// (posted), except under the operator's own click.
 #include "audioplayer.h"
 #include "bellboard.h"
 
@@ -15,6 +19,8 @@ class TestPlayback : public QObject {
 public:
     TestPlayback(BellBoard &board, AudioPlayer &player, Messages &messages, QObject *parent = nullptr);
 
+    // While a test runs: the progress bar's position, and a failed row is
+    // passed at the next tick.
     QTimer TimerCheck;
     // The player of a zone (the ring engine's) and its name; nullptr for a
     // zone that is not known. Unset: every row plays on the main player.
@@ -28,8 +34,8 @@ public slots:
     // Starts or stops a test (does nothing in running mode). Stopping
     // after a failed row has nothing to stop: no error reaches the operator.
     void ButtonCheckClick();
-    // Moves on when the player has fallen silent; ends the test by itself
-    // once the selection has passed the last entry.
+    // Shows the position of the row that plays; passes a row that failed.
+    // The test ends by itself once the selection has passed the last entry.
     void TimerCheckTimer();
 
     // Asked at the first row of a test that cannot be played.
@@ -37,8 +43,13 @@ public slots:
 
 private:
     void playSelected();
+    // On to the next row, or the end of the test past the last.
+    void stepOn();
+    // A player of the row that plays has ended: on once none sounds.
+    void playerEnded(AudioPlayer *p);
     void showFailure(const std::exception &e);
     void showFailure(const QString &text);
+    void askGoOn(const QString &text);
     QString selectedMusic() const;
     void endTest();
     void stopPlayer();
@@ -55,7 +66,10 @@ private:
     Messages &m_messages;
     // While the not-found box is open the test waits for the operator
     // instead of walking on (and stacking boxes) underneath it.
-    bool m_boxOpen = false;
+    bool m_boxOpen = false; // …or posted
+    bool m_byOperator = false; // inside the operator's click: a box may open at once
+    quint64 m_run = 0;         // which test a posted question belongs to
+    bool m_rowFailed = false;  // nothing of the selected row plays: passed at the next tick
     bool m_loading = false; // the selected row's file still loads
     // The operator chose to go on past a failed row: later ones are only
     // logged, not asked about again.

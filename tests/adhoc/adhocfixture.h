@@ -92,13 +92,14 @@ struct AdhocFixture : AdhocFakes {
     void select(int row) { form->ListBox1->setCurrentRow(row); }
     QString playCaption() const { return form->ButtonPlay->text(); }
     QString pauseCaption() const { return form->ButtonPaused->text(); }
-    // Time passes: the player follows the clock, then the bar and the advance
-    // run as their timers would.
+    // Time passes: the player follows the clock, the bar's tick runs, the
+    // player tells a file's end, and a move-on that is due runs.
     void tick(qint64 ms = 1000)
     {
         clock.advanceMs(ms);
         form->TimerPostionTimer();
-        if (form->Timer1->isActive()) // a disabled timer does not fire
-            form->Timer1Timer();
+        player.advance();
+        if (form->adhocPlayer().movingOn())
+            form->adhocPlayer().moveOn();
     }
 };

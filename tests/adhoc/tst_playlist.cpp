@@ -38,7 +38,7 @@ void TestPlaylist::windowAndControls()
     QCOMPARE(form->font().pixelSize(), 16);
     QVERIFY(!(form->windowFlags() & (Qt::WindowMinimizeButtonHint | Qt::WindowMaximizeButtonHint)));
     for (const char *name : {"ListBox1", "TrackBar1", "ButtonPlay", "ButtonPaused", "ButtonOpen",
-                             "Button1", "Button2", "Timer1", "TimerPostion"})
+                             "Button1", "Button2", "TimerPostion"})
         QVERIFY2(form->findChild<QObject *>(QString::fromLatin1(name)), name);
     QCOMPARE(form->Button1->text(), QStringLiteral(" 删除文件"));
 

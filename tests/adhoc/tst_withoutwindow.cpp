@@ -24,12 +24,14 @@ struct Bare : AdhocFakes {
         dialogs.openManyAnswers.push_back(paths);
         list.addFiles();
     }
+    // The bar's tick, the player's news, a move-on that is due.
     void tick(qint64 ms = 1000)
     {
         clock.advanceMs(ms);
         adhoc.TimerPostionTimer();
-        if (adhoc.Timer1.isActive())
-            adhoc.Timer1Timer();
+        player.advance();
+        if (adhoc.movingOn())
+            adhoc.moveOn();
     }
 };
 
@@ -74,13 +76,22 @@ void TestWithoutWindow::playsAdvancesAndEndsWithoutWidgets()
     // a ends at the first tick (started half way), b plays 3 s, c 1 s, then nothing.
     QCOMPARE(selected.join(""), QStringLiteral("11122222"));
     QCOMPARE(f.player.played, QStringList({"a.wav", "b.wav", "c.wav"}));
-    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kStop);
+    // Past the last line it is stopped again, as after 停  止.
+    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kPlay);
+    QVERIFY(!f.adhoc.playMode());
+    QVERIFY(!f.adhoc.pauseEnabled());
+    QCOMPARE(f.adhoc.bar(), 0);
+    QVERIFY(f.adhoc.playTime().isEmpty());
     QVERIFY(f.adhoc.Timer1.isActive());
+    QVERIFY(f.adhoc.mayClose());
+    QVERIFY(f.msgs.shown.isEmpty());
+    // No clock of the player runs while nothing plays.
+    for (const QTimer *t : f.adhoc.findChildren<QTimer *>())
+        QVERIFY(!t->isActive());
 
     f.adhoc.ButtonPlayClick();
-    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kPlay);
-    QCOMPARE(f.adhoc.bar(), 0);
-    QVERIFY(f.msgs.shown.isEmpty());
+    QCOMPARE(f.adhoc.playCaption(), AdhocPlayer::kStop);
+    QCOMPARE(f.player.played.last(), QStringLiteral("c.wav"));
 }
 
 void TestWithoutWindow::noOutputIsNotAMissingFile()

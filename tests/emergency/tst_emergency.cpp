@@ -19,6 +19,7 @@ struct EmergencyFixture : RingFixture {
     ZoneStore zoneStore{store};
     std::map<QString, TimedPlayer *> players; // by output; owned by the broadcast
     QSet<QString> slow, down;                 // outputs whose players stall or fail
+    QString bellsDevice = "pulse/bells", broadcastDevice = "pulse/bcast";
     int paused = 0;
     EmergencyBroadcast e{paths, clock, [this](const QString &device) {
                              auto p = std::make_unique<TimedPlayer>(&clock);
@@ -31,7 +32,8 @@ struct EmergencyFixture : RingFixture {
     {
         e.setHistory(&history);
         e.zones = [this] { return zoneStore.list(); };
-        e.bellsOutput = [] { return QStringLiteral("pulse/bells"); };
+        e.bellsOutput = [this] { return bellsDevice; };
+        e.broadcastOutput = [this] { return broadcastDevice; };
         e.holdBells = [this](const QString &r) { engine.holdBells(r); };
         e.releaseBells = [this] { engine.releaseBells(); };
         e.pauseBroadcast = [this] { ++paused; };
@@ -76,7 +78,7 @@ private slots:
         QVERIFY(f.e.active());
         QVERIFY(!f.sounding().isPlaying()); // the bell is cut at once
         QCOMPARE(f.paused, 1);
-        for (const char *out : {"pulse/a", "pulse/b"}) {
+        for (const char *out : {"pulse/a", "pulse/b", "pulse/bells", "pulse/bcast"}) {
             QVERIFY(f.players.at(out)->isPlaying());
             QCOMPARE(f.players.at(out)->played, QStringList{alarmtone::kFileName});
             QCOMPARE(f.players.at(out)->volume(), 100);
@@ -108,7 +110,7 @@ private slots:
         QCOMPARE(recs[3], "08:00:06 held2 错过 - " + EmergencyBroadcast::kHeldReason);
         QCOMPARE(f.status(2), QStringLiteral("错过"));
         QCOMPARE(recs[1], QStringLiteral("08:00:03 紧急广播 完成 0 由主窗口按钮开始；分区：操场、教学楼A；"
-                                         "08:00:07 由命令行结束，持续 00:04"));
+                                         "铃声输出、广播输出；08:00:07 由命令行结束，持续 00:04"));
     }
 
     void itsRecordSaysNotEndedUntilItEndsAndARestartIsSilent()
@@ -122,9 +124,10 @@ private slots:
             const QList<RingRecord> r = RingHistory(other).day(f.clock.now().date());
             QCOMPARE(r.size(), 1);
             QCOMPARE(r[0].result, BellStatus::Done);
-            QCOMPARE(r[0].reason, QStringLiteral("由命令行开始；铃声输出；") + EmergencyBroadcast::kNotEnded);
+            QCOMPARE(r[0].reason, QStringLiteral("由命令行开始；铃声输出、广播输出；") + EmergencyBroadcast::kNotEnded);
         }
-        QCOMPARE(f.players.begin()->first, QStringLiteral("pulse/bells")); // no zones: 铃声输出
+        QCOMPARE(f.players.size(), size_t(2)); // no zones: 铃声输出 and 广播输出
+        QVERIFY(f.players.at("pulse/bells")->isPlaying() && f.players.at("pulse/bcast")->isPlaying());
         // A new program on the same store starts nothing by itself.
         EmergencyBroadcast restarted(f.paths, f.clock, [](const QString &) { return nullptr; });
         QVERIFY(!restarted.active());
@@ -141,7 +144,7 @@ private slots:
         QTest::newRow("unknown zone") << "" << QStringList{"教学楼A", "宿舍"}
                                       << "没有名为「宿舍」的分区。现有分区：教学楼A。" << "";
         QTest::newRow("not a sound") << "notes.txt" << QStringList{} << ""
-                                     << "不是可以播放的声音文件，已改用内置警报声";
+                                     << "紧急广播改放内置警报声。原因：不是可以播放的音频文件";
         QTest::newRow("broken tone") << "BROKEN" << QStringList{} << ""
                                      << "警报声文件缺失或损坏，已重新生成内置警报声";
     }
@@ -159,6 +162,7 @@ private slots:
             f.home.touchMusic(alarmtone::kFileName, "RIFF but nothing more");
             file.clear();
         }
+        QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
         QCOMPARE(f.start({file, zones, EmergencyBroadcast::Origin::Command}), refusal);
         QCOMPARE(f.e.active(), refusal.isEmpty());
         if (!refusal.isEmpty()) {
@@ -168,6 +172,11 @@ private slots:
         QVERIFY(alarmtone::usable(f.e.alarmTonePath()));
         QCOMPARE(f.players.at("pulse/a")->played, QStringList{alarmtone::kFileName});
         QVERIFY2(f.lastReason().contains(note), qPrintable(f.lastReason()));
+        // Whoever started it is told when the file asked for did not play
+        // and why (the command prints it); a rewritten tone is only recorded.
+        QCOMPARE(settled.size(), 1);
+        const QString told = settled.first().at(1).toString();
+        QVERIFY2(file.isEmpty() ? told.isEmpty() : told.contains(note) && told.contains("notes.txt"), qPrintable(told));
     }
 
     void aMusicFolderThatCannotBeWrittenStillGivesTheTone()
@@ -192,7 +201,7 @@ private slots:
         QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
         QVERIFY(f.start().isEmpty());
         QVERIFY(f.players.at("pulse/jia")->isPlaying());
-        QCOMPARE(f.e.sounding(), QStringList{"甲"});
+        QCOMPARE(f.e.sounding(), (QStringList{"甲", "铃声输出", "广播输出"}));
         QVERIFY(settled.isEmpty()); // 乙 is given its time
         QVERIFY(settled.wait(EmergencyBroadcast::kSettleMs + 2000));
         QCOMPARE(settled.first().at(0).toBool(), true);
@@ -210,7 +219,7 @@ private slots:
         f.down << "pulse/jia" << "pulse/yi";
         EmergencyFixture g;
         g.zoneStore.add({0, "甲", "pulse/jia", 0});
-        g.down << "pulse/jia";
+        g.down << "pulse/jia" << "pulse/bells" << "pulse/bcast";
         QSignalSpy failed(&g.e, &EmergencyBroadcast::settled);
         QVERIFY(g.start().isEmpty());
         QCOMPARE(failed.size(), 1);
@@ -221,17 +230,76 @@ private slots:
         QCOMPARE(g.history.day(g.clock.now().date()).last().result, BellStatus::Failed);
     }
 
-    void zonesSharingAnOutputShareOnePlayer()
+    // Unless zones are named it sounds in every zone and on 铃声输出 and
+    // 广播输出, each output once, whoever shares it; named zones narrow it.
+    void eachOutputSoundsOnce_data()
     {
+        QTest::addColumn<QStringList>("zones");   // "name=output"
+        QTest::addColumn<QString>("bells");
+        QTest::addColumn<QString>("broadcast");
+        QTest::addColumn<QStringList>("named");
+        QTest::addColumn<QStringList>("sounding");
+        QTest::addColumn<QString>("where");       // as the record says it
+        QTest::newRow("no zones") << QStringList{} << "pulse/bells" << "pulse/bcast" << QStringList{}
+                                  << QStringList{"铃声输出", "广播输出"} << "铃声输出、广播输出";
+        QTest::newRow("both on the default output")
+            << QStringList{} << "" << "" << QStringList{} << QStringList{"铃声输出、广播输出"} << "铃声输出、广播输出";
+        QTest::newRow("zones, bells and broadcast apart")
+            << QStringList{"甲=pulse/a", "乙=pulse/b"} << "pulse/bells" << "pulse/bcast" << QStringList{}
+            << QStringList{"乙", "甲", "铃声输出", "广播输出"} << "分区：乙、甲；铃声输出、广播输出";
+        QTest::newRow("zones and the bells share a hall")
+            << QStringList{"甲=pulse/hall", "乙=pulse/hall"} << "pulse/hall" << "pulse/bcast" << QStringList{}
+            << QStringList{"乙、甲、铃声输出", "广播输出"} << "分区：乙、甲；铃声输出、广播输出";
+        QTest::newRow("a zone on the broadcast's output")
+            << QStringList{"甲=pulse/a", "乙=pulse/bcast"} << "pulse/bells" << "pulse/bcast" << QStringList{}
+            << QStringList{"乙、广播输出", "甲", "铃声输出"} << "分区：乙、甲；铃声输出、广播输出";
+        QTest::newRow("named zones only")
+            << QStringList{"甲=pulse/a", "乙=pulse/b"} << "pulse/bells" << "pulse/bcast" << QStringList{"甲"}
+            << QStringList{"甲"} << "分区：甲";
+        QTest::newRow("named zones sharing one output")
+            << QStringList{"甲=pulse/hall", "乙=pulse/hall", "丙=pulse/c"} << "pulse/hall" << "" << QStringList{"甲", "乙"}
+            << QStringList{"甲、乙"} << "分区：甲、乙";
+    }
+    void eachOutputSoundsOnce()
+    {
+        QFETCH(QStringList, zones);
+        QFETCH(QString, bells);
+        QFETCH(QString, broadcast);
+        QFETCH(QStringList, named);
+        QFETCH(QStringList, sounding);
+        QFETCH(QString, where);
         EmergencyFixture f;
-        f.zoneStore.add({0, "甲", "pulse/hall", 0});
-        f.zoneStore.add({0, "乙", "pulse/hall", 0});
+        for (const QString &z : zones)
+            f.zoneStore.add({0, z.section(u'=', 0, 0), z.section(u'=', 1), 0});
+        f.bellsDevice = bells;
+        f.broadcastDevice = broadcast;
         QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
-        QVERIFY(f.start().isEmpty());
-        QCOMPARE(f.players.size(), size_t(1));
-        QCOMPARE(f.e.sounding(), QStringList{"乙、甲"}); // in the order the zones are listed
+        QVERIFY(f.start({QString(), named, EmergencyBroadcast::Origin::Command}).isEmpty());
+        QCOMPARE(f.players.size(), size_t(sounding.size())); // one player per output
+        for (const auto &[device, p] : f.players) {
+            QVERIFY2(p->isPlaying(), qPrintable(device));
+            QCOMPARE(p->playCount, 1);
+        }
+        QCOMPARE(f.e.sounding(), sounding);
         QCOMPARE(settled.size(), 1);
         QCOMPARE(settled.first().at(1).toString(), QString()); // nothing silent
+        QCOMPARE(f.lastReason(), "由命令行开始；" + where + "；" + EmergencyBroadcast::kNotEnded);
+    }
+
+    // A silent 铃声输出 is named as what it is: no zone.
+    void aSilentOutputIsNamed()
+    {
+        EmergencyFixture f;
+        f.zoneStore.add({0, "甲", "pulse/a", 0});
+        f.down << "pulse/bells";
+        QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
+        QVERIFY(f.start().isEmpty());
+        QCOMPARE(settled.size(), 1);
+        QCOMPARE(settled.first().at(0).toBool(), true);
+        QVERIFY2(settled.first().at(1).toString().startsWith(QStringLiteral("以下分区或声音输出没有播出：铃声输出（")),
+                 qPrintable(settled.first().at(1).toString()));
+        QCOMPARE(f.e.sounding(), (QStringList{"甲", "广播输出"}));
+        f.e.stop(EmergencyBroadcast::Origin::Command);
     }
 
     void aRootShellFindsTheDesktopUsersChannel()

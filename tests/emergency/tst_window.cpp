@@ -1,6 +1,12 @@
 // The main window's part: the red button in both modes, its question with
-// No the default, the band that counts and ends it, the tray's item.
+// No the default, the band that counts and ends it, the tray's item, the
+// same button in the ad-hoc window, the record of how it started and ended,
+// and what the command line is told.
+#include "emergencychannel.h"
+#include "emergencyclient.h"
 #include "fakes.h"
+#include "formlinshiguangbo.h"
+#include "instance.h"
 #include "testcontext.h"
 #include "noticeband.h"
 #include "ringhistory.h"
@@ -11,7 +17,10 @@
 #include <QLabel>
 #include <QMenu>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTest>
+#include <atomic>
+#include <thread>
 
 class EmergencyWindowTest : public QObject {
     Q_OBJECT
@@ -64,6 +73,131 @@ private slots:
         QVERIFY(button.isEnabled());
         QCOMPARE(form.trayIcon().icon()->toolTip(), form.windowTitle());
         QCOMPARE(form.history().day(clock.now().date()).last().name, QStringLiteral("紧急广播"));
+    }
+
+    // The ad-hoc window is modal and covers the main window's button: it
+    // shows the same one, with the same question, and ends it too.
+    void theAdhocWindowHasTheSameButton()
+    {
+        TempHome home;
+        FakeClock clock;
+        FakeMessages messages;
+        FakeFileDialogs dialogs;
+        TFormMain form(testContext(home, clock, messages, dialogs));
+        form.show();
+        form.adhoc().show();
+        QPushButton *button = form.adhoc().ButtonJinJi;
+        QVERIFY(button->isVisible() && button->isEnabled());
+        QCOMPARE(button->text(), QStringLiteral("紧急广播"));
+        QCOMPARE(button->styleSheet(), form.emergencyButton().styleSheet());
+        // Clear of the other buttons and inside the window.
+        for (QPushButton *other : {form.adhoc().ButtonPlay, form.adhoc().ButtonPaused, form.adhoc().ButtonOpen,
+                                   form.adhoc().Button1, form.adhoc().Button2})
+            QVERIFY(!button->geometry().intersects(other->geometry()));
+        QVERIFY(form.adhoc().rect().contains(button->geometry()));
+
+        messages.answers = {Messages::Answer::No};
+        button->click();
+        QCOMPARE(messages.shown.last().text, EmergencyBroadcast::kStartQuestion);
+        QCOMPARE(messages.shown.last().caption, QStringLiteral("&No"));
+        QVERIFY(!form.app().emergency().active());
+        messages.answers = {Messages::Answer::Yes};
+        button->click();
+        QVERIFY(form.app().emergency().active());
+        QCOMPARE(button->text(), QStringLiteral("结束紧急广播"));
+        QVERIFY(!form.emergencyButton().isEnabled());
+
+        messages.answers = {Messages::Answer::Yes};
+        button->click();
+        QCOMPARE(messages.shown.last().text, EmergencyBroadcast::kStopQuestion);
+        QVERIFY(!form.app().emergency().active());
+        QCOMPARE(button->text(), QStringLiteral("紧急广播"));
+        form.adhoc().close();
+    }
+
+    // The record names the way it started and the way it ended.
+    void theRecordSaysHowItStartedAndEnded_data()
+    {
+        QTest::addColumn<QString>("from");
+        QTest::addColumn<QString>("to");
+        QTest::addColumn<QString>("started");
+        QTest::addColumn<QString>("ended");
+        QTest::newRow("tray, tray") << "tray" << "tray" << "由托盘菜单开始" << "由托盘菜单结束";
+        QTest::newRow("button, band") << "button" << "band" << "由主窗口按钮开始" << "由主窗口按钮结束";
+        QTest::newRow("button, tray") << "button" << "tray" << "由主窗口按钮开始" << "由托盘菜单结束";
+        QTest::newRow("tray, ad-hoc window") << "tray" << "adhoc" << "由托盘菜单开始" << "由临时广播窗口按钮结束";
+        QTest::newRow("ad-hoc window, band") << "adhoc" << "band" << "由临时广播窗口按钮开始" << "由主窗口按钮结束";
+    }
+    void theRecordSaysHowItStartedAndEnded()
+    {
+        QFETCH(QString, from);
+        QFETCH(QString, to);
+        QFETCH(QString, started);
+        QFETCH(QString, ended);
+        TempHome home;
+        FakeClock clock;
+        FakeMessages messages;
+        FakeFileDialogs dialogs;
+        TFormMain form(testContext(home, clock, messages, dialogs));
+        form.show();
+        const auto press = [&form](const QString &way) {
+            if (way == "tray")
+                form.emergencyTrayItem().trigger();
+            else if (way == "button")
+                form.emergencyButton().click();
+            else if (way == "band")
+                form.emergencyBand().button()->click();
+            else
+                form.adhoc().ButtonJinJi->click();
+        };
+        messages.answers = {Messages::Answer::Yes, Messages::Answer::Yes};
+        press(from);
+        QVERIFY(form.app().emergency().active());
+        clock.advanceMs(3000);
+        press(to);
+        QVERIFY(!form.app().emergency().active());
+        form.history().flush();
+        const QString reason = form.history().day(clock.now().date()).last().reason;
+        QVERIFY2(reason.startsWith(started + "；") && reason.contains(ended + "，持续 00:03"), qPrintable(reason));
+    }
+
+    // daling --emergency with a file that is no sound: the alarm tone
+    // plays, the command exits 0 and says so, and why, on standard error.
+    void theCommandSaysWhyTheTonePlaysInstead()
+    {
+        TempHome home;
+        FakeClock clock;
+        FakeMessages messages;
+        FakeFileDialogs dialogs;
+        QTemporaryDir runtime;
+        TFormMain form(testContext(home, clock, messages, dialogs));
+        Instance instance(home.path() + "data", runtime.filePath("daling.sock"));
+        QCOMPARE(instance.claim(), Instance::Claim::First);
+        serveEmergency(instance, [&form] { return &form.app().emergency(); });
+        const QString notes = home.touchMusic("通知.txt", "这不是声音");
+        const auto args = emergencyclient::parse({"--emergency", notes.toStdString()}, "/", false);
+        std::string err;
+        int rc = -1;
+        std::atomic<bool> done = false;
+        // The command waits for its answer; the program answers from this
+        // thread's event loop.
+        std::thread command([&] {
+            rc = emergencyclient::run(args, [&](const std::string &line) {
+                return emergencyclient::send(runtime.filePath("daling.sock").toStdString(), line,
+                                             emergencyclient::kAnswerTimeoutMs);
+            }, &err);
+            done = true;
+        });
+        const bool answered = QTest::qWaitFor([&] { return done.load(); }, 10000);
+        command.join();
+        QVERIFY(answered);
+        QCOMPARE(rc, 0);
+        const QString said = QString::fromStdString(err);
+        QVERIFY2(said.startsWith(EmergencyBroadcast::toneInsteadText({})) && said.contains("不是可以播放的音频文件")
+                     && said.contains(notes),
+                 qPrintable(said));
+        QVERIFY(form.app().emergency().active());
+        form.app().emergency().stop(EmergencyBroadcast::Origin::Command);
     }
 };
 

@@ -21,10 +21,19 @@ class TestPlaybackTest : public QObject {
         f.board.Refresh();
         QCOMPARE(f.board.selectedRow(), row);
     }
-    static void step(F &f)
+    // A second passes: the tick runs, the players tell what ended, then
+    // what they posted (the question) is shown.
+    static inline bool s_inSlot = false;
+    static void step(F &f, const QList<FakePlayer *> &zones = {})
     {
         f.clock.advanceMs(1000);
+        s_inSlot = true;
         f.test.TimerCheckTimer();
+        f.player.advance();
+        for (FakePlayer *z : zones)
+            z->advance();
+        s_inSlot = false;
+        QCoreApplication::sendPostedEvents();
     }
 
 private slots:
@@ -38,6 +47,8 @@ private slots:
         f.board.Refresh();
         int stepsInBox = 0;
         f.messages.whileOpen = [&](const FakeMessages::Shown &) {
+            // Shown after the signal that met the failure, never inside it.
+            QVERIFY(!s_inSlot);
             for (int i = 0; i < 3; ++i) {
                 step(f);
                 ++stepsInBox;
@@ -83,6 +94,34 @@ private slots:
     }
 
     // A slow file is no missing file: the test waits for it and plays it.
+    // The test steps on the moment the player says the row ended, not at
+    // the next tick; the tick alone never moves on from a row that plays,
+    // and no tick runs once the test is over.
+    void stepsOnWhenThePlayerSaysTheRowEnded()
+    {
+        F f;
+        prepare(f, 1);
+        f.test.ButtonCheckClick();
+        f.clock.advanceMs(2500); // a's end, between two ticks
+        f.player.advance();
+        QCOMPARE(f.board.selectedRow(), 2);
+        QCOMPARE(f.board.yunXing(), QStringLiteral("b.mp3"));
+        QCOMPARE(f.messages.shown.size(), 0); // its question waits for the slot to return
+        QCoreApplication::sendPostedEvents();
+        QCOMPARE(f.messages.shown.size(), 1);
+        step(f); // b failed: passed at the tick
+        QCOMPARE(f.board.selectedRow(), 3);
+        QCOMPARE(f.played(), (QStringList{"a.mp3", "c.mp3"}));
+        f.clock.advanceMs(1000);
+        f.test.TimerCheckTimer(); // c plays on (1.5 s): a tick does not pass it
+        QCOMPARE(f.board.selectedRow(), 3);
+        QCOMPARE(f.board.progressPos(), 1000);
+        f.clock.advanceMs(500);
+        f.player.advance();
+        QVERIFY(!f.board.testing());
+        QVERIFY(!f.test.TimerCheck.isActive());
+    }
+
     void waitsForASlowFile()
     {
         F f;
@@ -204,11 +243,11 @@ private slots:
         QCOMPARE(a->played, QStringList{"z.mp3"});
         QCOMPARE(b->played, QStringList{"z.mp3"});
         QVERIFY(f.played().isEmpty());
-        step(f);
-        step(f); // 甲 has ended, 乙 still plays
+        step(f, {a, b});
+        step(f, {a, b}); // 甲 has ended, 乙 still plays
         QCOMPARE(f.board.selectedRow(), 1);
-        step(f);
-        step(f);
+        step(f, {a, b});
+        step(f, {a, b});
         QCOMPARE(f.board.selectedRow(), 2); // then row a, on the main player
         QCOMPARE(f.played(), QStringList{"a.mp3"});
         f.test.ButtonCheckClick();
