@@ -71,12 +71,11 @@ public:
         bool m_on = true;
     };
     Advance Timer1;
-    // After a line failed to start in play mode, the advance moves on this
-    // much later, as if the file had ended.
-    static constexpr int kMoveOnMs = 1000;
 
     // After a line failed to start in play mode the advance moves on by
-    // itself kMoveOnMs later; moveOn() is that moment.
+    // itself kMoveOnMs later, as if the file had ended; moveOn() is that
+    // moment (the only clock of the player, and only then).
+    static constexpr int kMoveOnMs = 1000;
     bool movingOn() const { return m_moveOn.isActive(); }
     void moveOn();
 

@@ -64,12 +64,15 @@ void TestRealPlayer::playsFromTheBarAndAdvancesToTheEnd()
     QTRY_COMPARE_WITH_TIMEOUT(f.real->selectedIndex(), 1, 4000);
     QTRY_COMPARE_WITH_TIMEOUT(f.mpv.mode(), AudioPlayer::Mode::Playing, 2000);
     QCOMPARE(f.mpv.fileName(), f.home.music() + "b.wav");
-    // b plays to its end and nothing follows.
+    // b plays to its end and nothing follows: the window is stopped.
     QTRY_VERIFY_WITH_TIMEOUT(f.mpv.mode() != AudioPlayer::Mode::Playing, 4000);
     QTest::qWait(1500);
     QVERIFY(!f.mpv.isPlaying());
     QCOMPARE(f.real->selectedIndex(), 1);
-    QCOMPARE(f.real->ButtonPlay->text(), QStringLiteral("停  止"));
+    // The player's end brings the window back to its stopped state.
+    QCOMPARE(f.real->ButtonPlay->text(), QStringLiteral("播  放"));
+    QVERIFY(!f.real->ButtonPaused->isEnabled());
+    QVERIFY(f.real->playTime->text().isEmpty());
     QVERIFY(f.msgs.shown.isEmpty());
     f.real->close();
 }

@@ -6,6 +6,7 @@
 #include "ducking.h"
 #include "settings.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTest>
 
@@ -47,6 +48,7 @@ private slots:
     void advanceFollowsThePlayersNews();
     void timeShownAndCloseAskedWhilePlaying();
     void windowShowsTimeDuckingAndKeepsPlayingOnNo();
+    void whatAStepThrowsIsLoggedAndShown();
 };
 
 void TestWithoutWindow::playsAdvancesAndEndsWithoutWidgets()
@@ -379,4 +381,26 @@ void TestWithoutWindow::windowShowsTimeDuckingAndKeepsPlayingOnNo()
 }
 
 QTEST_MAIN(TestWithoutWindow)
+// Whatever a step throws (not only the player's own errors) is logged in
+// daling.audio and shown; the state the window shows stays consistent.
+void TestWithoutWindow::whatAStepThrowsIsLoggedAndShown()
+{
+    struct BrokenPause : FakePlayer {
+        using FakePlayer::FakePlayer;
+        void pause() override { throw std::runtime_error("pipe closed"); }
+    };
+    Bare f;
+    QVERIFY(f.ok);
+    BrokenPause broken(&f.clock);
+    AdhocPlayer adhoc(f.list, broken, f.msgs);
+    f.fill({"a.wav"});
+    adhoc.FormShow();
+    adhoc.ButtonPlayClick();
+    QVERIFY(broken.isPlaying());
+    QTest::ignoreMessage(QtWarningMsg, QRegularExpression("ad-hoc broadcast.*pipe closed"));
+    adhoc.ButtonPausedClick();
+    QCOMPARE(f.msgs.texts().size(), 1);
+    QVERIFY(f.msgs.texts().first().startsWith("pipe closed"));
+}
+
 #include "tst_withoutwindow.moc"

@@ -7,6 +7,7 @@
 #include "emergencycommand.h"
 #include "ringfixture.h"
 
+#include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
 #include <unistd.h>
@@ -15,14 +16,21 @@
 
 namespace {
 
+// A player whose start fails with something other than an AudioError.
+struct ThrowingPlayer : TimedPlayer {
+    using TimedPlayer::TimedPlayer;
+    void play() override { throw std::runtime_error("decoder crashed"); }
+};
+
 struct EmergencyFixture : RingFixture {
     ZoneStore zoneStore{store};
     std::map<QString, TimedPlayer *> players; // by output; owned by the broadcast
-    QSet<QString> slow, down;                 // outputs whose players stall or fail
+    QSet<QString> slow, down, throwing;       // outputs whose players stall, fail or throw
     QString bellsDevice = "pulse/bells", broadcastDevice = "pulse/bcast";
     int paused = 0;
     EmergencyBroadcast e{paths, clock, [this](const QString &device) {
-                             auto p = std::make_unique<TimedPlayer>(&clock);
+                             auto p = throwing.contains(device) ? std::make_unique<ThrowingPlayer>(&clock)
+                                                                : std::make_unique<TimedPlayer>(&clock);
                              p->slowOpen = slow.contains(device);
                              p->outputDown = down.contains(device);
                              players[device] = p.get();
@@ -284,6 +292,21 @@ private slots:
         QCOMPARE(settled.size(), 1);
         QCOMPARE(settled.first().at(1).toString(), QString()); // nothing silent
         QCOMPARE(f.lastReason(), "由命令行开始；" + where + "；" + EmergencyBroadcast::kNotEnded);
+    }
+
+    // Whatever a player throws from its signal stays here: that output is
+    // silent, logged, and the others sound.
+    void aPlayerThatThrowsSilencesOnlyItsOutput()
+    {
+        EmergencyFixture f;
+        f.throwing << "pulse/bcast";
+        QSignalSpy settled(&f.e, &EmergencyBroadcast::settled);
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("广播输出.*start failed.*decoder crashed"));
+        QTest::ignoreMessage(QtWarningMsg, QRegularExpression("alarm silent in 广播输出"));
+        QVERIFY(f.start().isEmpty());
+        QCOMPARE(f.e.sounding(), QStringList{"铃声输出"});
+        QCOMPARE(settled.size(), 1);
+        QVERIFY(settled.first().at(1).toString().contains("广播输出（decoder crashed）"));
     }
 
     // A silent 铃声输出 is named as what it is: no zone.

@@ -414,6 +414,7 @@ private slots:
         // A running test keeps its selection: no reload in stopped mode then.
         f.engine.ButtonPlayClick();
         f.board.setSelectedRow(3);
+        f.player.defaultLength = 48LL * 3600 * 1000; // still playing after the day's change
         f.test.ButtonCheckClick();
         f.clock.set(QDateTime(QDate(2026, 12, 8), QTime(0, 0, 0, 2)));
         f.engine.TimerShiJianTimer();
