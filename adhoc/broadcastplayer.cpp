@@ -66,6 +66,9 @@ AudioPlayer *BroadcastPlayer::playerOf(const Zone &zone)
         if (!p)
             return nullptr;
         p->setVolume(m_volume);
+        // Another output would be another building: when the zone's goes,
+        // its player stops (and the zone is left out) instead.
+        p->setNeverElsewhere(true);
         AudioPlayer *raw = p.get();
         watch(raw);
         connect(raw, &AudioPlayer::opened, this, [this, raw] { playerOpened(raw); });
@@ -320,6 +323,24 @@ void BroadcastPlayer::playerEnded(AudioPlayer *p, bool interrupted)
         emit ended(interrupted);
 }
 
+void BroadcastPlayer::restartAt(Live &l, qint64 position, const QString &why)
+{
+    // What was learnt of its seeks came from a zone that had lost its place.
+    m_seekLag.remove(l.player);
+    l.seeks = 0;
+    l.drifts.clear();
+    l.settle = kStepSettleChecks;
+    try {
+        l.player->setStartPosition(position);
+        l.player->play();
+        qCWarning(lcAudio).noquote() << "zone" << l.zone.name << why << "and was restarted at" << position
+                                     << "ms with" << m_live[0].zone.name;
+    } catch (const AudioError &e) {
+        // Its output is failing: the next operation leaves it out.
+        qCWarning(lcAudio).noquote() << "restarting zone" << l.zone.name << ":" << e.text();
+    }
+}
+
 void BroadcastPlayer::keepInStep()
 {
     AudioPlayer *first = reference();
@@ -334,6 +355,10 @@ void BroadcastPlayer::keepInStep()
         }
         if (!l.player->isPlaying()) {
             l.drifts.clear();
+            // Quiet by itself while the first plays on, well before the end.
+            if (l.player->mode() == Mode::Stopped && !l.player->interrupted()
+                && at < first->length() - kRestartMs)
+                restartAt(l, at, QStringLiteral("had stopped"));
             continue;
         }
         l.drifts.append(l.player->position() - at);
@@ -344,6 +369,10 @@ void BroadcastPlayer::keepInStep()
         QList<qint64> sorted = l.drifts;
         std::sort(sorted.begin(), sorted.end());
         const qint64 drift = sorted[kStepSamples / 2];
+        if (std::abs(drift) > kRestartMs) {
+            restartAt(l, first->position(), QStringLiteral("was %1 ms out of step").arg(drift));
+            continue;
+        }
         if (std::abs(drift) <= kStepMs || l.seeks > kStepMaxSeeks)
             continue;
         if (l.seeks == kStepMaxSeeks) {

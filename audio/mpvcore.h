@@ -65,6 +65,9 @@ public:
     void setVolume(double mpvVolume);
     // The device the next load opens (libmpv's name; empty: the default).
     void setDevice(const QString &name) { m_device = name; }
+    // Set: the file never sounds on another output than the chosen one
+    // (AudioPlayer::setNeverElsewhere).
+    void setNeverElsewhere(bool on) { m_neverElsewhere = on; }
     // libmpv's audio-device-list, starting the core if needed.
     QList<AudioOutputDevice> devices();
     // Handles the events waiting, without blocking on the queue
@@ -88,7 +91,7 @@ public:
     }
 
 private:
-    enum : uint64_t { kObsTimePos = 1, kObsPause = 2 }; // observed properties
+    enum : uint64_t { kObsTimePos = 1, kObsPause = 2, kObsDevices = 3 }; // observed properties
 
     void start();
     void handle(const mpv_event *e);
@@ -107,6 +110,14 @@ private:
     // The sound server offers only its stand-in for a PC without a sound
     // card (PipeWire's and PulseAudio's "auto_null").
     bool onlyDummyOutput();
+    // The chosen output of a never-elsewhere core has gone: the sound
+    // server moves its stream to another output, so the file is dropped at
+    // once (an interruption when it sounded). True when it was dropped.
+    bool dropIfOutputGone();
+    // A never-elsewhere core on a chosen output: only that output's driver,
+    // and streams the server may not move (pulsestayput.h).
+    void applyStayPut();
+    bool chosenOutputOffered();
     [[noreturn]] void failLoad(const QString &text, bool isOutputFailure = false);
     [[noreturn]] void failLoad(const QString &text, AudioError::Cause cause);
     // Un-pauses and checks that the output the file loaded with is still
@@ -118,6 +129,8 @@ private:
     bool m_system;
     double m_volume;
     QString m_device;
+    bool m_neverElsewhere = false;
+    bool m_stayPutApplied = false;
     QString m_appliedDevice = QStringLiteral("auto"); // mpv's audio-device now
     mpv_handle *m_h = nullptr;
     std::function<bool()> m_cancelled;

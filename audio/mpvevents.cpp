@@ -93,6 +93,8 @@ void MpvCore::handle(const mpv_event *e)
                     m_soundingSinceNs = 0;
                 }
             }
+        } else if (e->reply_userdata == kObsDevices) {
+            dropIfOutputGone();
         } else if (e->reply_userdata == kObsPause) {
             const bool paused = p->format == MPV_FORMAT_FLAG && *static_cast<const int *>(p->data);
             if (paused && m_s.isOpen && m_loaded && m_s.mode == Mode::Playing) {

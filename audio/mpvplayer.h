@@ -115,6 +115,7 @@ public:
     QList<AudioOutputDevice> outputDevices() override;
     void setConfinedTo(const QString &folder) override;
     qint64 outputLatencyMs() const override;
+    void setNeverElsewhere(bool on) override;
 
     // The audio output mpv opened for the current file ("pulse", "alsa",
     // "null"), empty when none. For diagnostics and tests.

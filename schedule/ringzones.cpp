@@ -27,6 +27,9 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
     AudioPlayer *p = zonePlayer ? zonePlayer(zone) : nullptr;
     if (!p)
         return nullptr;
+    // Never moved to another output when the zone's goes: that would be
+    // another building.
+    p->setNeverElsewhere(true);
     m_zonePlayers.insert(zone.id, p);
     if (!m_watched.contains(p)) {
         m_watched.insert(p);
@@ -140,6 +143,7 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
     if (p->opening() && p->fileName() == path) {
         out.why = QStringLiteral("铃声文件还在读取");
         out.retry = true;
+        out.loading = p;
         return out;
     }
     try {
@@ -173,6 +177,8 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
     } catch (const AudioError &e) {
         out.why = e.isPending() ? QStringLiteral("铃声文件还在读取") : BellBoard::ringFailureText(e);
         out.retry = e.isOutputFailure() || e.isPending();
+        if (e.isPending())
+            out.loading = p;
         if (e.isOutputFailure())
             out.error = e;
     } catch (const std::exception &e) {
@@ -191,6 +197,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
     QStringList silent;
     QHash<qint64, QString> retried;
     QStringList gone;
+    QHash<qint64, AudioPlayer *> loading;
     int listened = 0; // zones heard by somebody (not only played into a stream)
     std::optional<AudioError> outputError;
     for (qint64 id : bell.zones) {
@@ -215,12 +222,24 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
         }
         const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
         silent << text;
+        if (s.loading)
+            loading.insert(id, s.loading);
         if (s.retry)
             retried.insert(id, text);
         else
             gone << text;
         if (s.error && !outputError)
             outputError = s.error;
+    }
+    if (!first && !loading.isEmpty()) {
+        // Its file still loads: the bell starts with the first zone that has
+        // it, late, as a bell on 铃声输出 would.
+        m_retry.reset();
+        m_waiting = Waiting{bell, nullptr};
+        m_zoneBell = ZoneBell{bell, 0, retried, gone, {}, {}, 0, loading, false, 0};
+        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                                 << "waits for its file to load in its zones:" << shownText(bell.music);
+        return;
     }
     if (!first) {
         const QString message = silent.isEmpty()
@@ -231,8 +250,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
     }
     started(first, bell, dayStart, silent, listened == 0);
     m_sounding->zones = heard;
-    ZoneBell zb{bell, m_sounding->record, retried, gone, {}, {}, 0};
-    m_zoneBell = std::move(zb);
+    m_zoneBell = ZoneBell{bell, m_sounding->record, retried, gone, {}, {}, 0, loading, true, 0};
 }
 
 void RingEngine::retryZones(qint64 nowAbs)
@@ -253,8 +271,9 @@ void RingEngine::retryZones(qint64 nowAbs)
             changed = true;
             continue;
         }
-        // The next bell, opened ahead on this zone, has the player now.
-        if (m_zonePrepared && m_zonePrepared->opened.contains(id))
+        // The next bell, opened ahead on this zone, has the player now; a
+        // file still loading starts the zone when loaded.
+        if ((m_zonePrepared && m_zonePrepared->opened.contains(id)) || zb.loading.contains(id))
             continue;
         const ZoneStart s = startZone(*zone, zb.bell, nullptr, true);
         if (!s.player) {
@@ -268,21 +287,10 @@ void RingEngine::retryZones(qint64 nowAbs)
             }
             continue;
         }
-        const QDateTime at = m_clock.now();
-        const qint64 lateMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay() - due * 1000;
-        zb.retried.remove(id);
-        zb.late << QStringLiteral("%1（%2 毫秒）").arg(zone->name).arg(lateMs);
-        zb.latestMs = std::max(zb.latestMs, lateMs);
-        changed = true;
-        qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
-                                 << "heard late in zone" << zone->name << lateMs << "ms";
-        if (m_sounding && m_sounding->record == zb.record) {
-            m_sounding->zones.insert(s.player, id);
-        } else {
-            // The other zones have ended already: the bell sounds again, here.
-            m_sounding = Sounding{zb.bell.key, s.player, zb.record, {{s.player, id}}};
-            emit rang(m_day.indexOf(zb.bell.key));
-        }
+        zoneHeard(id, s.player);
+        if (!m_zoneBell)
+            return;
+        changed = false; // told already
     }
     if (changed)
         updateZoneRecord();
@@ -290,9 +298,109 @@ void RingEngine::retryZones(qint64 nowAbs)
         dropZoneBell();
 }
 
+void RingEngine::zoneHeard(qint64 id, AudioPlayer *p)
+{
+    ZoneBell &zb = *m_zoneBell;
+    zb.retried.remove(id);
+    zb.loading.remove(id);
+    const QString name = m_zones.value(id).name;
+    if (!zb.rang) {
+        // The first zone to sound: the bell starts now, its delay recorded.
+        m_waiting.reset();
+        const QStringList silent = zb.gone + zb.retried.values();
+        started(p, zb.bell, zb.bell.dayStart, silent);
+        m_sounding->zones.insert(p, id);
+        zb.record = m_sounding->record;
+        zb.rang = true;
+        return;
+    }
+    const qint64 due = zb.bell.dayStart + zb.bell.key.seconds;
+    const QDateTime at = m_clock.now();
+    const qint64 lateMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay() - due * 1000;
+    zb.late << QStringLiteral("%1（%2 毫秒）").arg(name).arg(lateMs);
+    zb.latestMs = std::max(zb.latestMs, lateMs);
+    qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
+                             << "heard late in zone" << name << lateMs << "ms";
+    if (m_sounding && m_sounding->record == zb.record) {
+        m_sounding->zones.insert(p, id);
+    } else {
+        // The other zones have ended already: the bell sounds again, here.
+        m_sounding = Sounding{zb.bell.key, p, zb.record, {{p, id}}};
+        emit rang(m_day.indexOf(zb.bell.key));
+    }
+    updateZoneRecord();
+}
+
+bool RingEngine::zoneLoaded(AudioPlayer *p, const std::optional<AudioError> &failure)
+{
+    if (!m_zoneBell)
+        return false;
+    ZoneBell &zb = *m_zoneBell;
+    const qint64 id = zb.loading.key(p, -1);
+    if (id < 0)
+        return false;
+    zb.loading.remove(id);
+    const auto zone = m_zones.constFind(id);
+    const qint64 due = zb.bell.dayStart + zb.bell.key.seconds;
+    ZoneStart s;
+    if (failure) {
+        s.why = failure->isPending() ? kSlowOpenReason : BellBoard::ringFailureText(*failure);
+        s.retry = failure->isOutputFailure();
+    } else if (zone == m_zones.constEnd()) {
+        s.why = QStringLiteral("分区已删除");
+    } else if (!m_board.running() || held() || nowAbsSeconds() - due > m_catchUp) {
+        return true; // too late: the window's end names it
+    } else {
+        s = startZone(*zone, zb.bell, nullptr, true);
+    }
+    if (s.player) {
+        zoneHeard(id, s.player);
+        return true;
+    }
+    const QString text = QStringLiteral("%1（%2）").arg(m_zones.value(id).name, s.why);
+    if (s.loading) { // loading again (a new open): waits for it
+        zb.loading.insert(id, s.loading);
+        zb.retried[id] = text;
+    } else if (s.retry) {
+        zb.retried[id] = text;
+    } else {
+        zb.retried.remove(id);
+        zb.gone << text;
+    }
+    if (zb.rang)
+        updateZoneRecord();
+    else if (zb.retried.isEmpty())
+        zoneBellFailed();
+    return true;
+}
+
+void RingEngine::zoneBellFailed()
+{
+    const ZoneBell zb = *std::exchange(m_zoneBell, std::nullopt);
+    m_waiting.reset();
+    startFailed(zb.bell, nullptr,
+                QStringLiteral("铃声在所有分区都没有播出：%1").arg(zb.gone.join(QStringLiteral("；"))),
+                nowAbsSeconds());
+}
+
+void RingEngine::stopMainPlayers()
+{
+    for (AudioPlayer *p : m_players) {
+        if (!p || !p->isPlaying())
+            continue;
+        try {
+            p->stop();
+        } catch (const std::exception &e) {
+            qCDebug(lcRing) << "stopping the bell on 铃声输出:" << e.what();
+        }
+    }
+}
+
 void RingEngine::updateZoneRecord()
 {
     const ZoneBell &zb = *m_zoneBell;
+    if (!zb.rang)
+        return; // no record yet: its start tells
     const QStringList silent = zb.gone + zb.retried.values();
     QStringList notes;
     if (!silent.isEmpty())
@@ -301,9 +409,13 @@ void RingEngine::updateZoneRecord()
         notes << lateZonesText(zb.late);
     if (!zb.cut.isEmpty())
         notes << cutZonesText(zb.cut);
-    const BellStatus result = !zb.cut.isEmpty() ? BellStatus::Interrupted
-        : !silent.isEmpty()                     ? BellStatus::PartlyRung
-                                                : BellStatus::Done;
+    // Cut off in some zones only (the others played it whole, or still
+    // play it): heard in part.
+    const bool elsewhere = zb.whole > 0
+        || (m_sounding && m_sounding->record == zb.record && !m_sounding->zones.isEmpty());
+    const BellStatus result = !zb.cut.isEmpty() && !elsewhere ? BellStatus::Interrupted
+        : !zb.cut.isEmpty() || !silent.isEmpty()             ? BellStatus::PartlyRung
+                                                             : BellStatus::Done;
     const QString note = notes.join(QStringLiteral("。"));
     if (result == BellStatus::Done)
         m_day.clearFault(zb.bell.key);
@@ -324,14 +436,20 @@ void RingEngine::updateZoneRecord()
 void RingEngine::zoneEnded(AudioPlayer *p, bool interrupted)
 {
     const qint64 id = m_sounding->zones.take(p);
-    if (interrupted && m_zoneBell && m_zoneBell->record == m_sounding->record) {
+    const bool ours = m_zoneBell && m_zoneBell->rang && m_zoneBell->record == m_sounding->record;
+    if (ours && !interrupted)
+        ++m_zoneBell->whole;
+    if (interrupted && ours) {
+        qCWarning(lcRing).noquote() << "bell" << inttotime(m_zoneBell->bell.key.seconds)
+                                    << shownText(m_zoneBell->bell.name) << "cut off in zone"
+                                    << m_zones.value(id).name << ": its output went";
         m_zoneBell->cut << m_zones.value(id).name;
         updateZoneRecord();
     }
     if (!m_sounding->zones.isEmpty())
         return;
-    const bool cut = m_zoneBell && m_zoneBell->record == m_sounding->record && !m_zoneBell->cut.isEmpty();
-    endSounding(cut ? BellStatus::Interrupted : BellStatus::Done);
+    const bool cutEverywhere = ours && !m_zoneBell->cut.isEmpty() && m_zoneBell->whole == 0;
+    endSounding(cutEverywhere ? BellStatus::Interrupted : BellStatus::Done);
     // Heard everywhere it could be, and nothing left to try.
     if (m_zoneBell && m_zoneBell->retried.isEmpty())
         m_zoneBell.reset();
@@ -343,8 +461,10 @@ void RingEngine::dropZoneBell()
         return;
     m_zoneBell->gone << m_zoneBell->retried.values();
     m_zoneBell->retried.clear();
-    // Still sounding somewhere: cuts are still to be told.
-    if (!m_sounding || m_sounding->record != m_zoneBell->record)
+    m_zoneBell->loading.clear();
+    // Still sounding somewhere: cuts are still to be told. One that never
+    // rang is told by its waiting's end.
+    if (!m_zoneBell->rang || !m_sounding || m_sounding->record != m_zoneBell->record)
         m_zoneBell.reset();
 }
 
