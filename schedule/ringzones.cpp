@@ -1,7 +1,11 @@
-// Bells with zones: one player per zone, made when first needed, all started
-// at the bell's second. A zone whose output is missing, down or stalled only
-// silences itself; the bell is 部分播出 when some zone stayed silent and 失败
-// (retried in the catch-up window like any bell) when none was heard.
+// Bells with zones: one player per zone, made when first needed and kept to
+// its zone's output, all started at the bell's second (a bell still sounding
+// on 铃声输出 is cut, as by any bell). A zone whose output is missing, down
+// or stalled only silences itself; the bell is 部分播出 when some zone stayed
+// silent or was cut off while another played it to its end, and 失败
+// (retried in the catch-up window like any bell) when none was heard. A zone
+// whose file still loads starts the moment it has loaded, inside the window;
+// loading in every zone, the bell waits for it as a bell on 铃声输出 does.
 #include "ringengine.h"
 
 #include "logging.h"
