@@ -3,7 +3,6 @@
 #include "audiofilefacts.h"
 #include "audiolog.h"
 #include "loaderrors.h"
-#include "pulsestayput.h"
 
 #include <QFile>
 #include <QScopeGuard>
@@ -21,8 +20,6 @@ namespace {
 constexpr double kOpenTimeoutSec = 5.0;
 constexpr double kSeekTimeoutSec = 5.0;
 constexpr double kCloseTimeoutSec = 2.0;
-// How the sound server names this program's streams.
-constexpr const char *kClientName = "daling";
 } // namespace
 
 MpvCore::MpvCore(bool systemOutput, double mpvVolume) : m_system(systemOutput), m_volume(mpvVolume) {}
@@ -58,7 +55,7 @@ void MpvCore::start()
         {"hr-seek", "yes"},
         {"ao", m_system ? "pulse,alsa" : "null"},
         {"audio-fallback-to-null", "no"},
-        {"audio-client-name", kClientName},
+        {"audio-client-name", MpvCore::kClientName},
         {"autoload-files", "no"}, // no scan of the music folder for subtitles
         {"ytdl", "no"},
         {"load-scripts", "no"},
@@ -152,24 +149,6 @@ void MpvCore::startSounding()
         throw AudioError(LoadErrors::outputFailed(m_system, m_openedFile, m_logErrors),
                          AudioError::Cause::Output);
     }
-}
-
-void MpvCore::applyStayPut()
-{
-    if (!m_system)
-        return;
-    // Kept to a chosen output: its stream is never moved (pulsestayput.h),
-    // and when the output goes no other driver may take over: mpv, asked to
-    // reopen, would otherwise try ALSA's default.
-    const bool stay = m_neverElsewhere && m_appliedDevice != u"auto";
-    if (stay == m_stayPutApplied)
-        return;
-    if (stay && !PulseStayPut::active())
-        qCWarning(lcAudio) << "streams kept to their output may still be moved by the sound server";
-    const QByteArray driver = stay ? m_appliedDevice.section(u'/', 0, 0).toUtf8() : QByteArray("pulse,alsa");
-    mpv_set_property_string(m_h, "ao", driver.constData());
-    mpv_set_property_string(m_h, "audio-client-name", stay ? PulseStayPut::kStayPutClient : kClientName);
-    m_stayPutApplied = stay;
 }
 
 void MpvCore::unload()
@@ -374,36 +353,6 @@ void MpvCore::play(std::optional<qint64> target)
     }
     m_atEnd = false;
     startSounding();
-}
-
-bool MpvCore::chosenOutputOffered()
-{
-    const QList<AudioOutputDevice> list = devices();
-    return std::any_of(list.begin(), list.end(),
-                       [this](const AudioOutputDevice &d) { return d.name == m_appliedDevice; });
-}
-
-bool MpvCore::dropIfOutputGone()
-{
-    using Mode = AudioPlayer::Mode;
-    if (!m_neverElsewhere || !m_h || !m_loaded || !m_s.isOpen || m_appliedDevice == u"auto"
-        || chosenOutputOffered())
-        return false;
-    // Silenced first: until the unload the stream sounds where the server
-    // moved it.
-    setPause(true);
-    const bool sounded = m_s.mode == Mode::Playing || m_s.mode == Mode::Paused;
-    qCWarning(lcAudio).noquote() << "output" << m_appliedDevice << "went away; the file"
-                                 << (sounded ? "is cut off" : "is dropped") << "rather than moved";
-    markPosition(double(currentMs()) / 1000.0);
-    unload();
-    if (sounded) {
-        m_s.mode = Mode::Stopped;
-        m_s.interrupted = true;
-        ++m_ends;
-        m_lastEndInterrupted = true;
-    }
-    return true;
 }
 
 void MpvCore::stop()

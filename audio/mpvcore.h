@@ -38,6 +38,8 @@ struct CoreState {
 
 class MpvCore {
 public:
+    // How the sound server names this program's streams.
+    static constexpr const char *kClientName = "daling";
     // `systemOutput`: PulseAudio (PipeWire serves it too), then ALSA, never
     // silence; otherwise mpv's null output. `mpvVolume` is mpv's own scale.
     MpvCore(bool systemOutput, double mpvVolume);
