@@ -34,6 +34,8 @@ void RingEngine::retryZones(qint64 nowAbs)
         if (!s.player) {
             const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
             changed |= text != zb.retried.value(id);
+            if (s.loading) // starts when loaded
+                zb.loading.insert(id, s.loading);
             if (s.retry) {
                 zb.retried[id] = text;
             } else {
@@ -43,8 +45,6 @@ void RingEngine::retryZones(qint64 nowAbs)
             continue;
         }
         zoneHeard(id, s.player);
-        if (!m_zoneBell)
-            return;
         changed = false; // told already
     }
     if (changed)
