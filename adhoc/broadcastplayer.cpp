@@ -66,6 +66,9 @@ AudioPlayer *BroadcastPlayer::playerOf(const Zone &zone)
         if (!p)
             return nullptr;
         p->setVolume(m_volume);
+        // Another output would be another building: when the zone's goes,
+        // its player stops (and the zone is left out) instead.
+        p->setNeverElsewhere(true);
         AudioPlayer *raw = p.get();
         watch(raw);
         connect(raw, &AudioPlayer::opened, this, [this, raw] { playerOpened(raw); });
@@ -318,56 +321,4 @@ void BroadcastPlayer::playerEnded(AudioPlayer *p, bool interrupted)
     // The first zone's end is the file's end: the others end with it.
     if (it == m_live.begin())
         emit ended(interrupted);
-}
-
-void BroadcastPlayer::keepInStep()
-{
-    AudioPlayer *first = reference();
-    if (!inZones() || m_live.size() < 2 || !m_pending.isEmpty() || !first->isPlaying())
-        return;
-    const qint64 at = first->position();
-    for (int i = 1; i < m_live.size(); ++i) {
-        Live &l = m_live[i];
-        if (l.settle > 0) {
-            --l.settle;
-            continue;
-        }
-        if (!l.player->isPlaying()) {
-            l.drifts.clear();
-            continue;
-        }
-        l.drifts.append(l.player->position() - at);
-        if (l.drifts.size() > kStepSamples)
-            l.drifts.removeFirst();
-        if (l.drifts.size() < kStepSamples)
-            continue;
-        QList<qint64> sorted = l.drifts;
-        std::sort(sorted.begin(), sorted.end());
-        const qint64 drift = sorted[kStepSamples / 2];
-        if (std::abs(drift) <= kStepMs || l.seeks > kStepMaxSeeks)
-            continue;
-        if (l.seeks == kStepMaxSeeks) {
-            ++l.seeks;
-            qCWarning(lcAudio).noquote() << "zone" << l.zone.name << "stays" << drift << "ms out of step with"
-                                         << m_live[0].zone.name << "after" << kStepMaxSeeks << "seeks; left as it is";
-            continue;
-        }
-        // After a seek of ours, what is left over is how late this zone's
-        // seeks are heard.
-        qint64 &lag = m_seekLag[l.player];
-        if (l.seeks > 0)
-            lag = std::clamp<qint64>(lag - drift, 0, 1000);
-        ++l.seeks;
-        l.drifts.clear();
-        l.settle = kStepSettleChecks;
-        try {
-            l.player->setStartPosition(first->position() + lag);
-            l.player->play();
-            qCInfo(lcAudio).noquote() << "zone" << l.zone.name << "was" << drift << "ms out of step with"
-                                      << m_live[0].zone.name << "and was sought back (" << lag << "ms ahead)";
-        } catch (const AudioError &e) {
-            // Its output is failing: the next operation leaves it out.
-            qCWarning(lcAudio).noquote() << "seeking zone" << l.zone.name << "back into step:" << e.text();
-        }
-    }
 }

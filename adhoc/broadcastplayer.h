@@ -7,7 +7,8 @@
 // then all start together; stop, pause, seek and the start position act on
 // all. Mode, position, length and the file's end are the first playing
 // zone's. keepInStep(), called at the position bar's pace, brings back a
-// zone that has drifted from the first one by more than kStepMs.
+// zone that has drifted from the first one by more than kStepMs, and
+// restarts one that is a second off or has gone quiet.
 //
 // A zone whose output is missing, fails or dies is left out with a note
 // (skipped()) and the others play on. It never falls back to the system's
@@ -43,6 +44,10 @@ public:
     // one leaves over is learnt and added to the next. A zone that still
     // will not keep step is left as it is rather than cut again and again.
     static constexpr int kStepMaxSeeks = 3;
+    // A zone further off than this (or silent while the first plays on) is
+    // no drift but a zone that lost its place: it is restarted at the
+    // first's position, however often, never left silent or far off.
+    static constexpr qint64 kRestartMs = 1000;
 
     // Why a zone stayed silent, for the window's note.
     static QString missingOutputReason(const QString &device)
@@ -127,6 +132,8 @@ private:
     void playerOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
     void pendingDone();
     void playerEnded(AudioPlayer *p, bool interrupted);
+    // Starts a zone again at the first's position (kRestartMs).
+    void restartAt(Live &l, qint64 position, const QString &why);
 
     std::unique_ptr<AudioPlayer> m_main;
     ZonePlayerFactory m_makeZonePlayer;

@@ -100,6 +100,12 @@ public:
     // The outputs the sound server offers now; throws AudioError where it
     // cannot tell within the player's bound.
     virtual QList<AudioOutputDevice> outputDevices() { return {}; }
+    // Set: the player sounds on its chosen output or nowhere. When that
+    // output goes while a file is open, the file stops at once (ended(true)
+    // when it sounded) instead of following the sound server to another
+    // output, and play() throws an output failure until the output is back.
+    // A zone's player: another output is another building.
+    virtual void setNeverElsewhere(bool on) { (void)on; }
 
     // Only files inside this folder open (after following every symbolic
     // link); empty: any folder. The bell player is confined to 音乐/.

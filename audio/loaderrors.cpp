@@ -78,6 +78,11 @@ QString outputFailed(bool systemOutput, const QString &path, const QStringList &
     return t.arg(path) + details(mpvErrorLines);
 }
 
+QString outputGone(const QString &device)
+{
+    return QStringLiteral("声音输出「%1」已不存在，不能播放（不会改用其他输出）。").arg(device);
+}
+
 QString endedWhileLoading(int endError, const QString &path, const QStringList &mpvErrorLines,
                           bool *isOutput)
 {

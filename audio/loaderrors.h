@@ -30,6 +30,8 @@ QString details(const QStringList &mpvErrorLines);
 
 // No sound output could be opened for `path`.
 QString outputFailed(bool systemOutput, const QString &path, const QStringList &mpvErrorLines);
+// A player kept to its output, whose output has gone.
+QString outputGone(const QString &device);
 
 // The file ended before it could play: `endError` is the mpv error of its
 // END_FILE. Sets *isOutput when the output, not the file, failed.

@@ -58,7 +58,7 @@ void MpvCore::start()
         // turn when an output fails.
         {"ao", m_system ? SoundServer::driver() : "null"},
         {"audio-fallback-to-null", "no"},
-        {"audio-client-name", "daling"},
+        {"audio-client-name", MpvCore::kClientName},
         {"autoload-files", "no"}, // no scan of the music folder for subtitles
         {"ytdl", "no"},
         {"load-scripts", "no"},
@@ -91,6 +91,9 @@ void MpvCore::start()
     mpv_request_log_messages(h, "error");
     mpv_observe_property(h, kObsTimePos, "time-pos", MPV_FORMAT_DOUBLE);
     mpv_observe_property(h, kObsPause, "pause", MPV_FORMAT_FLAG);
+    // Outputs that come and go are not watched through libmpv's
+    // audio-device-list: reading it starts every output driver libmpv has
+    // (soundserver.h); the worker asks the server instead (watchesOutput).
     m_h = h;
     if (m_wakeup)
         mpv_set_wakeup_callback(m_h, m_wakeup, m_wakeupCtx);
@@ -188,6 +191,7 @@ void MpvCore::load(const QString &path)
     const bool reading = m_readingFile.exchange(false);
     const auto offered = m_system ? SoundServer::outputs() : std::nullopt;
     applyDevice(offered);
+    applyStayPut();
     if (offered && onlyDummyOutput(*offered))
         failLoad(LoadErrors::dummyOutputOnly(path), true);
     m_readingFile = reading;
@@ -326,8 +330,13 @@ void MpvCore::close()
 void MpvCore::play(std::optional<qint64> target)
 {
     pump();
+    dropIfOutputGone();
     try {
         ensureLoaded();
+        // Loaded again while the chosen output is away: it would sound on
+        // the default one.
+        if (m_neverElsewhere && !m_s.missingDevice.isEmpty())
+            failLoad(LoadErrors::outputGone(m_s.missingDevice), true);
     } catch (const AudioError &e) {
         if (m_outputFailed)
             throw;

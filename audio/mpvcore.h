@@ -38,6 +38,8 @@ struct CoreState {
 
 class MpvCore {
 public:
+    // How the sound server names this program's streams.
+    static constexpr const char *kClientName = "daling";
     // `systemOutput`: PulseAudio (PipeWire serves it too), then ALSA, never
     // silence; otherwise mpv's null output. `mpvVolume` is mpv's own scale.
     MpvCore(bool systemOutput, double mpvVolume);
@@ -65,6 +67,16 @@ public:
     void setVolume(double mpvVolume);
     // The device the next load opens (libmpv's name; empty: the default).
     void setDevice(const QString &name) { m_device = name; }
+    // Set: the file never sounds on another output than the chosen one
+    // (AudioPlayer::setNeverElsewhere).
+    void setNeverElsewhere(bool on) { m_neverElsewhere = on; }
+    // A file sounds, or waits paused, on a chosen output it must not leave:
+    // the worker asks now and then whether that output is still there
+    // (dropIfOutputGone).
+    bool watchesOutput() const;
+    // The output went: the file is dropped (an interruption when it
+    // sounded). True when it was dropped.
+    bool dropIfOutputGone();
     // "auto" and the outputs of the process's sound server (soundserver.h).
     QList<AudioOutputDevice> devices();
     // Handles the events waiting, without blocking on the queue
@@ -108,6 +120,10 @@ private:
     // The sound server offers only its stand-in for a PC without a sound
     // card (PipeWire's and PulseAudio's "auto_null").
     bool onlyDummyOutput(const QList<AudioOutputDevice> &offered);
+    // A never-elsewhere core on a chosen output: only that output's driver,
+    // and streams the server may not move (pulsestayput.h).
+    void applyStayPut();
+    bool chosenOutputOffered();
     [[noreturn]] void failLoad(const QString &text, bool isOutputFailure = false);
     [[noreturn]] void failLoad(const QString &text, AudioError::Cause cause);
     // Un-pauses and checks that the output the file loaded with is still
@@ -119,6 +135,8 @@ private:
     bool m_system;
     double m_volume;
     QString m_device;
+    bool m_neverElsewhere = false;
+    bool m_stayPutApplied = false;
     QString m_appliedDevice = QStringLiteral("auto"); // mpv's audio-device now
     mpv_handle *m_h = nullptr;
     std::function<bool()> m_cancelled;

@@ -32,6 +32,7 @@ struct MpvPlayer::Impl {
     QTimer pendingLimit;
     QElapsedTimer pendingSince;
     QString device; // the chosen output, empty: the default
+    bool neverElsewhere = false; // handed to the core with each open
     QString file; // what the next open() opens
     QString path; // the absolute path of the last open()
     std::optional<qint64> startPos;
@@ -216,8 +217,9 @@ void MpvPlayer::startOpen(bool async)
     // Its checks touch the disk, which may be a hung network share: they
     // run on the worker too.
     const auto outcome = w.run(
-        [path, device = d->device, confined = d->confinedTo](MpvCore &core) {
+        [path, device = d->device, confined = d->confinedTo, only = d->neverElsewhere](MpvCore &core) {
             core.setDevice(device);
+            core.setNeverElsewhere(only);
             core.open(path, confined);
         },
         bound, !stalled, seq);
@@ -362,6 +364,7 @@ int MpvPlayer::coresAwaitingCleanup() { return MpvWorker::abandonedAlive(); }
 
 void MpvPlayer::setOutputDevice(const QString &name) { d->device = name; }
 void MpvPlayer::setConfinedTo(const QString &folder) { d->confinedTo = folder; }
+void MpvPlayer::setNeverElsewhere(bool on) { d->neverElsewhere = on; }
 qint64 MpvPlayer::outputLatencyMs() const { return d->state().outputLatencyMs; }
 QString MpvPlayer::outputDevice() const { return d->device; }
 

@@ -39,7 +39,10 @@ class MpvWorker;
 // - A chosen output device (mpv's audio-device) that the server does not
 //   offer (asked through that driver) when a file opens is replaced by the default output, and
 //   missingOutput() names it: a bell rings on the wrong speaker rather than
-//   not at all.
+//   not at all. A player set never-elsewhere (a zone's) is the exception:
+//   its stream may not be moved by the server (pulsestayput.h), mpv may not
+//   reopen it on another driver, and when the chosen output goes (mpv
+//   watches the server's list) the file is dropped at once, interrupted.
 // - mpv refuses to start under a non-"C" LC_NUMERIC: the constructor sets
 //   LC_NUMERIC to "C" for the process if it is not; should libmpv still
 //   fail to start, open() throws with the reason.
@@ -116,6 +119,7 @@ public:
     QList<AudioOutputDevice> outputDevices() override;
     void setConfinedTo(const QString &folder) override;
     qint64 outputLatencyMs() const override;
+    void setNeverElsewhere(bool on) override;
 
     // The audio output mpv opened for the current file ("pulse", "alsa",
     // "null"), empty when none. For diagnostics and tests.

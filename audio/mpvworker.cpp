@@ -11,6 +11,8 @@ std::atomic<int> s_abandonedAlive{0};
 // Workers still inside a job given up on, in the whole process: while any
 // is, the sound server is not answering.
 std::atomic<int> s_unanswered{0};
+// How often a zone's sounding file asks whether its output is still there.
+constexpr std::chrono::milliseconds kOutputCheck{200};
 } // namespace
 
 MpvWorker::MpvWorker(bool systemOutput, double mpvVolume)
@@ -73,7 +75,17 @@ void MpvWorker::loop()
         m_endsSeen = ends;
     };
     for (;;) {
-        m_wakeCv.wait(lk, [&] { return m_quit || m_undoDue || m_discardDue || m_mpvWoke || !m_tasks.empty(); });
+        const auto due = [&] { return m_quit || m_undoDue || m_discardDue || m_mpvWoke || !m_tasks.empty(); };
+        if (core->watchesOutput()) {
+            // A zone's output that goes leaves no event behind: ask the
+            // server a few times a second while its file sounds.
+            if (!m_wakeCv.wait_for(lk, kOutputCheck, due)) {
+                busy([&] { core->dropIfOutputGone(); });
+                continue;
+            }
+        } else {
+            m_wakeCv.wait(lk, due);
+        }
         if (m_quit)
             break;
         if ((m_undoDue || m_discardDue) && !m_current) {

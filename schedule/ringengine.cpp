@@ -263,6 +263,7 @@ QString RingEngine::markPast(int index, qint64 dayStart)
     if (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart) {
         // Its file did not load within the window (or a later bell came).
         const Waiting w = *std::exchange(m_waiting, std::nullopt);
+        dropZoneBell(); // a bell in zones that no zone had yet
         recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
         return kSlowOpenReason;
     }
@@ -291,6 +292,7 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     // Zones the engine does not know (deleted since, or read from a copy
     // while the store is away) leave the bell on 铃声输出 rather than silent.
     if (hasKnownZone(bell.zones)) {
+        stopMainPlayers();
         ringZones(bell, dayStart, nowAbs);
         return;
     }

@@ -260,6 +260,8 @@ private:
     // A bell heard in some of its zones: the silent ones are tried again
     // each second of the catch-up window, and its record follows what each
     // zone did (silent, late, cut off) until it has ended everywhere.
+    // A bell whose file still loads in every zone at its second waits (as
+    // m_waiting) with rang unset, and starts with the first zone loaded.
     struct ZoneBell {
         Bell bell;
         int record = 0;
@@ -268,6 +270,9 @@ private:
         QStringList late;               // heard late: "乙（3200 毫秒）"
         QStringList cut;                // their output died mid-bell
         qint64 latestMs = 0;            // the latest zone's delay
+        QHash<qint64, AudioPlayer *> loading; // zones (of retried) whose file still loads
+        bool rang = false;              // heard in some zone: its record exists
+        int whole = 0;                  // zones that played it to its end
     };
     std::optional<ZoneBell> m_zoneBell;
     // Starts the bell in one zone: the player that sounds, or why the zone
@@ -276,6 +281,7 @@ private:
         AudioPlayer *player = nullptr;
         QString why;
         bool retry = false;
+        AudioPlayer *loading = nullptr; // its file still loads on this player
         std::optional<AudioError> error;
     };
     // retrying: a file the zone's player has loaded since (a slow one) is
@@ -284,6 +290,18 @@ private:
     // Tries the silent zones of the bell again (after the tick), until its
     // window has passed.
     void retryZones(qint64 nowAbs);
+    // A zone of the zone bell sounds at last (its output back, its file
+    // loaded): the bell starts there when no zone had it yet, else the zone
+    // is named late.
+    void zoneHeard(qint64 zone, AudioPlayer *p);
+    // A zone player of the waiting zone bell finished loading (or failed):
+    // the zone starts at once, within the catch-up window.
+    bool zoneLoaded(AudioPlayer *p, const std::optional<AudioError> &failure = std::nullopt);
+    // The zone bell no zone had yet is silent everywhere for good.
+    void zoneBellFailed();
+    // The players of 铃声输出 stop: a bell in zones cuts the bell before as
+    // any bell does.
+    void stopMainPlayers();
     // The zone bell's status and 说明 from what its zones did, written to
     // its row and its record.
     void updateZoneRecord();

@@ -42,8 +42,10 @@ void RingEngine::abandonRetry()
 
 void RingEngine::abandonWaiting()
 {
-    if (m_waiting)
+    if (m_waiting) {
         recordFailure(std::exchange(m_waiting, std::nullopt)->bell, BellStatus::Failed, kSlowOpenReason);
+        dropZoneBell();
+    }
 }
 
 void RingEngine::onEnded(AudioPlayer *p, bool interrupted)

@@ -149,6 +149,8 @@ void RingEngine::onOpened(AudioPlayer *p)
         m_prepared->pending = false;
         m_prepared->length = p->length();
     }
+    if (zoneLoaded(p))
+        return;
     if (!m_waiting || m_waiting->player != p)
         return;
     const Waiting w = *std::exchange(m_waiting, std::nullopt);
@@ -174,6 +176,8 @@ void RingEngine::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::C
 {
     if (m_prepared && m_prepared->player == p && m_prepared->pending)
         m_prepared.reset(); // the bell's second opens it again, with its message
+    if (zoneLoaded(p, AudioError(text, cause)))
+        return;
     if (!m_waiting || m_waiting->player != p)
         return;
     const Waiting w = *std::exchange(m_waiting, std::nullopt);

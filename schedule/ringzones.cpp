@@ -1,7 +1,11 @@
-// Bells with zones: one player per zone, made when first needed, all started
-// at the bell's second. A zone whose output is missing, down or stalled only
-// silences itself; the bell is 部分播出 when some zone stayed silent and 失败
-// (retried in the catch-up window like any bell) when none was heard.
+// Bells with zones: one player per zone, made when first needed and kept to
+// its zone's output, all started at the bell's second (a bell still sounding
+// on 铃声输出 is cut, as by any bell). A zone whose output is missing, down
+// or stalled only silences itself; the bell is 部分播出 when some zone stayed
+// silent or was cut off while another played it to its end, and 失败
+// (retried in the catch-up window like any bell) when none was heard. A zone
+// whose file still loads starts the moment it has loaded, inside the window;
+// loading in every zone, the bell waits for it as a bell on 铃声输出 does.
 #include "ringengine.h"
 
 #include "loaderrors.h"
@@ -29,6 +33,9 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
     AudioPlayer *p = zonePlayer ? zonePlayer(zone) : nullptr;
     if (!p)
         return nullptr;
+    // Never moved to another output when the zone's goes: that would be
+    // another building.
+    p->setNeverElsewhere(true);
     m_zonePlayers.insert(zone.id, p);
     if (!m_watched.contains(p)) {
         m_watched.insert(p);
@@ -142,6 +149,7 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
     if (p->opening() && p->fileName() == path) {
         out.why = QStringLiteral("铃声文件还在读取");
         out.retry = true;
+        out.loading = p;
         return out;
     }
     try {
@@ -175,6 +183,8 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
     } catch (const AudioError &e) {
         out.why = e.isPending() ? QStringLiteral("铃声文件还在读取") : BellBoard::ringFailureText(e);
         out.retry = e.isOutputFailure() || e.isPending();
+        if (e.isPending())
+            out.loading = p;
         if (e.isOutputFailure())
             out.error = e;
     } catch (const std::exception &e) {
@@ -193,6 +203,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
     QStringList silent;
     QHash<qint64, QString> retried;
     QStringList gone;
+    QHash<qint64, AudioPlayer *> loading;
     int listened = 0; // zones heard by somebody (not only played into a stream)
     std::optional<AudioError> outputError;
     for (qint64 id : bell.zones) {
@@ -217,12 +228,24 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
         }
         const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
         silent << text;
+        if (s.loading)
+            loading.insert(id, s.loading);
         if (s.retry)
             retried.insert(id, text);
         else
             gone << text;
         if (s.error && !outputError)
             outputError = s.error;
+    }
+    if (!first && !loading.isEmpty()) {
+        // Its file still loads: the bell starts with the first zone that has
+        // it, late, as a bell on 铃声输出 would.
+        m_retry.reset();
+        m_waiting = Waiting{bell, nullptr};
+        m_zoneBell = ZoneBell{bell, 0, retried, gone, {}, {}, 0, loading, false, 0};
+        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                                 << "waits for its file to load in its zones:" << shownText(bell.music);
+        return;
     }
     if (!first) {
         const QString message = silent.isEmpty()
@@ -233,121 +256,20 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
     }
     started(first, bell, dayStart, silent, listened == 0);
     m_sounding->zones = heard;
-    ZoneBell zb{bell, m_sounding->record, retried, gone, {}, {}, 0};
-    m_zoneBell = std::move(zb);
+    m_zoneBell = ZoneBell{bell, m_sounding->record, retried, gone, {}, {}, 0, loading, true, 0};
 }
 
-void RingEngine::retryZones(qint64 nowAbs)
+void RingEngine::stopMainPlayers()
 {
-    if (!m_zoneBell || m_zoneBell->retried.isEmpty())
-        return;
-    ZoneBell &zb = *m_zoneBell;
-    const qint64 due = zb.bell.dayStart + zb.bell.key.seconds;
-    if (nowAbs - due > m_catchUp) {
-        dropZoneBell();
-        return;
-    }
-    bool changed = false;
-    for (const qint64 id : zb.retried.keys()) {
-        const auto zone = m_zones.constFind(id);
-        if (zone == m_zones.constEnd()) {
-            zb.gone << zb.retried.take(id); // deleted meanwhile
-            changed = true;
+    for (AudioPlayer *p : m_players) {
+        if (!p || !p->isPlaying())
             continue;
-        }
-        // The next bell, opened ahead on this zone, has the player now.
-        if (m_zonePrepared && m_zonePrepared->opened.contains(id))
-            continue;
-        const ZoneStart s = startZone(*zone, zb.bell, nullptr, true);
-        if (!s.player) {
-            const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
-            changed |= text != zb.retried.value(id);
-            if (s.retry) {
-                zb.retried[id] = text;
-            } else {
-                zb.gone << text;
-                zb.retried.remove(id);
-            }
-            continue;
-        }
-        const QDateTime at = m_clock.now();
-        const qint64 lateMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay() - due * 1000;
-        zb.retried.remove(id);
-        zb.late << QStringLiteral("%1（%2 毫秒）").arg(zone->name).arg(lateMs);
-        zb.latestMs = std::max(zb.latestMs, lateMs);
-        changed = true;
-        qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
-                                 << "heard late in zone" << zone->name << lateMs << "ms";
-        if (m_sounding && m_sounding->record == zb.record) {
-            m_sounding->zones.insert(s.player, id);
-        } else {
-            // The other zones have ended already: the bell sounds again, here.
-            m_sounding = Sounding{zb.bell.key, s.player, zb.record, {{s.player, id}}};
-            emit rang(m_day.indexOf(zb.bell.key));
+        try {
+            p->stop();
+        } catch (const std::exception &e) {
+            qCDebug(lcRing) << "stopping the bell on 铃声输出:" << e.what();
         }
     }
-    if (changed)
-        updateZoneRecord();
-    if (nowAbs - due >= m_catchUp)
-        dropZoneBell();
-}
-
-void RingEngine::updateZoneRecord()
-{
-    const ZoneBell &zb = *m_zoneBell;
-    const QStringList silent = zb.gone + zb.retried.values();
-    QStringList notes;
-    if (!silent.isEmpty())
-        notes << silentZonesText(silent);
-    if (!zb.late.isEmpty())
-        notes << lateZonesText(zb.late);
-    if (!zb.cut.isEmpty())
-        notes << cutZonesText(zb.cut);
-    const BellStatus result = !zb.cut.isEmpty() ? BellStatus::Interrupted
-        : !silent.isEmpty()                     ? BellStatus::PartlyRung
-                                                : BellStatus::Done;
-    const QString note = notes.join(QStringLiteral("。"));
-    if (result == BellStatus::Done)
-        m_day.clearFault(zb.bell.key);
-    else
-        m_day.setFault(zb.bell.key, result);
-    if (const int index = m_day.indexOf(zb.bell.key); index >= 0 && index < m_day.next())
-        m_day.setStatus(index, result);
-    if (m_history) {
-        m_history->amend(zb.record, result, note);
-        if (zb.latestMs > 0)
-            m_history->amendDelay(zb.record, zb.latestMs);
-        flushSoon();
-    }
-    qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
-                             << bellstatus::text(result) << "-" << note;
-}
-
-void RingEngine::zoneEnded(AudioPlayer *p, bool interrupted)
-{
-    const qint64 id = m_sounding->zones.take(p);
-    if (interrupted && m_zoneBell && m_zoneBell->record == m_sounding->record) {
-        m_zoneBell->cut << m_zones.value(id).name;
-        updateZoneRecord();
-    }
-    if (!m_sounding->zones.isEmpty())
-        return;
-    const bool cut = m_zoneBell && m_zoneBell->record == m_sounding->record && !m_zoneBell->cut.isEmpty();
-    endSounding(cut ? BellStatus::Interrupted : BellStatus::Done);
-    // Heard everywhere it could be, and nothing left to try.
-    if (m_zoneBell && m_zoneBell->retried.isEmpty())
-        m_zoneBell.reset();
-}
-
-void RingEngine::dropZoneBell()
-{
-    if (!m_zoneBell)
-        return;
-    m_zoneBell->gone << m_zoneBell->retried.values();
-    m_zoneBell->retried.clear();
-    // Still sounding somewhere: cuts are still to be told.
-    if (!m_sounding || m_sounding->record != m_zoneBell->record)
-        m_zoneBell.reset();
 }
 
 QString RingEngine::zoneNames(const QList<qint64> &zones) const

@@ -251,6 +251,48 @@ private slots:
         QCOMPARE(zone.playCount, plays + 2);
     }
 
+    // A zone that has lost its place is restarted at the first's position
+    // however many seeks it had: one that went quiet mid-file, and one a
+    // second or more off after its seeks had run out.
+    void aZoneThatLostItsPlaceIsRestartedWithTheFirst_data()
+    {
+        QTest::addColumn<bool>("quiet"); // else far behind
+        QTest::newRow("quiet") << true;
+        QTest::newRow("far behind") << false;
+    }
+    void aZoneThatLostItsPlaceIsRestartedWithTheFirst()
+    {
+        QFETCH(bool, quiet);
+        Zoned f;
+        f.fileMs = 60'000;
+        f.choice.choose({f.jia, f.yi});
+        f.adhoc.FormShow();
+        f.adhoc.ButtonPlayClick();
+        FakePlayer &first = *f.of("b");
+        LatePlayer &zone = *f.of("a");
+        const auto checks = [&](int n) {
+            for (int i = 0; i < n; ++i)
+                f.tick(100);
+        };
+        const int cycle = BroadcastPlayer::kStepSettleChecks + BroadcastPlayer::kStepSamples + 1;
+        // Small drifts use up its seeks for this file.
+        for (int i = 0; i <= BroadcastPlayer::kStepMaxSeeks; ++i) {
+            zone.setStartPosition(zone.position() + 200);
+            zone.play();
+            checks(cycle);
+        }
+        checks(5);
+        if (quiet) {
+            zone.stop();
+        } else {
+            zone.setStartPosition(zone.position() - 5000);
+            zone.play();
+        }
+        checks(cycle);
+        QCOMPARE(zone.mode(), Mode::Playing);
+        QCOMPARE(zone.position(), first.position());
+    }
+
     // Which players a bell lowers: the bell's zones against the broadcast's.
     void aBellLowersTheBroadcastOnlyWhereItRings_data()
     {

@@ -138,6 +138,68 @@ private slots:
         const int afterA = median(peaks(a, bellEnd + 500 * kMs, bellEnd + 2500 * kMs));
         QVERIFY(afterA >= beforeA * 7 / 10); // and back
     }
+
+    // 乙's sink is unloaded while the broadcast plays and loaded again, then
+    // an emergency pauses the broadcast and it resumes: 乙 stops at once with
+    // a note (the server would have moved its stream to the default sink and
+    // left it out of step there), and 甲 plays on, heard to the end.
+    void aZoneWhoseSinkGoesIsLeftOutAndTheOthersPlayOn()
+    {
+        const auto pactl = [this](const QStringList &args) {
+            return QString::fromLatin1(runOutput("pactl", QStringList{"--server=" + m_server} + args).trimmed());
+        };
+        QString module = pactl({"load-module", "module-null-sink", "sink_name=hall_c"});
+        QVERIFY(!module.isEmpty());
+        QTemporaryDir dir;
+        const QString talk = dir.filePath("talk.wav");
+        QVERIFY(runFfmpeg({"-f", "lavfi", "-i",
+                           "aevalsrc=0.5*sin(2*PI*440*t)*lt(mod(t\\,0.3)\\,0.06):s=44100:d=9", talk}));
+        std::map<std::string, std::unique_ptr<OnsetRecorder>> rec;
+        for (const char *sink : {"hall_a", "dflt"}) {
+            OnsetRecorder::Options o;
+            o.device = std::string(sink) + ".monitor";
+            auto &r = rec[sink];
+            r = std::make_unique<OnsetRecorder>(o);
+            std::string error;
+            QVERIFY2(r->start(&error), error.c_str());
+        }
+        BroadcastPlayer broadcast(std::make_unique<MpvPlayer>(), [](const Zone &z) {
+            return std::make_unique<MpvPlayer>(MpvPlayer::Output::System, z.output);
+        });
+        broadcast.setZones({{1, "甲", "pulse/hall_a", 0}, {2, "乙", "pulse/hall_c", 0}});
+        broadcast.setFileName(talk);
+        openWaiting(broadcast);
+        broadcast.play();
+        QCOMPARE(broadcast.outputs().size(), 2);
+        auto run = [&](int ms) {
+            for (int t = 0; t < ms; t += 100) {
+                QTest::qWait(100);
+                broadcast.keepInStep();
+            }
+        };
+        run(1500);
+        pactl({"unload-module", module});
+        run(1000);
+        module = pactl({"load-module", "module-null-sink", "sink_name=hall_c"});
+        run(500);
+        broadcast.pause(); // the emergency
+        QTest::qWait(800);
+        broadcast.pause(); // and back
+        const int64_t resumed = OnsetRecorder::wallNs();
+        run(3000);
+        QCOMPARE(broadcast.mode(), AudioPlayer::Mode::Playing);
+        QCOMPARE(broadcast.skipped(), QStringList{"乙（" + BroadcastPlayer::kInterruptedReason + "）"});
+        QCOMPARE(broadcast.outputs().size(), 1);
+        QTest::qWait(300);
+        broadcast.close();
+        for (auto &[sink, r] : rec)
+            r->stop();
+        pactl({"unload-module", module});
+        const auto dflt = rec["dflt"]->sounds();
+        QVERIFY2(dflt.empty(), qPrintable(QString("%1 sounds on the default sink").arg(dflt.size())));
+        const QList<int> after = peaks(rec["hall_a"]->sounds(), resumed + 300 * kMs, resumed + 2900 * kMs);
+        QVERIFY2(after.size() >= 7, qPrintable(QString::number(after.size()))); // a beep every 300 ms
+    }
 };
 
 int main(int argc, char *argv[])

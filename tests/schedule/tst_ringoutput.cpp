@@ -44,17 +44,18 @@ class RingOutputTest : public QObject {
     };
     // zones: each zone's name and output; inZones: the bell's zones by name.
     // backLater: run 1.5 s after the first bell's second; the wait then
-    // lasts until the bell reads 完成.
+    // lasts until the bell reads endStatus.
     Heard ringWith(const QString &device, int bells = 1,
                    const QList<std::pair<QString, QString>> &zones = {}, const QStringList &inZones = {},
-                   const std::function<void()> &backLater = {})
+                   const std::function<void()> &backLater = {}, double toneSeconds = 1.0,
+                   const QString &endStatus = QStringLiteral("完成"))
     {
         Heard h;
         TempHome home;
         BellStore store;
         if (!store.open(home.db()).isEmpty())
             return h;
-        if (makeTone(home.music() + QStringLiteral("tone.wav"), 1.0).isEmpty())
+        if (makeTone(home.music() + QStringLiteral("tone.wav"), toneSeconds).isEmpty())
             return h;
         std::vector<std::unique_ptr<OnsetRecorder>> recs;
         for (const char *sink : {"hall_a", "hall_b", "dflt"}) {
@@ -96,7 +97,7 @@ class RingOutputTest : public QObject {
             QTimer::singleShot(int(due * 1000 + 1500 - clock.now().time().msecsSinceStartOfDay()), backLater);
         if (!QTest::qWaitFor([&] {
                 const QString st = board.statusText(bells);
-                return st == QStringLiteral("完成") || (!backLater && bellstatus::isFault(st));
+                return st == endStatus || (!backLater && bellstatus::isFault(st));
             }, 12000 + 2000 * bells))
             qWarning("the bell did not end: %s", qPrintable(board.statusText(bells)));
         for (auto &r : recs)
@@ -204,6 +205,28 @@ private slots:
         QVERIFY2(back.records[0].reason.startsWith(RingEngine::lateZonesText({"乙（"})),
                  qPrintable(back.records[0].reason));
         QVERIFY(*back.records[0].delayMs >= 1500);
+    }
+
+    // 乙's sink goes while the bell plays there: 乙 stops at once (the
+    // server would move its stream to the default sink), the record names
+    // it cut off, and 甲, which plays the bell to its end, makes it 部分播出.
+    void aZoneWhoseOutputGoesStopsThereAndIsNamed()
+    {
+        const QString module = QString::fromLatin1(
+            runOutput("pactl", {"--server=" + m_server, "load-module", "module-null-sink", "sink_name=cut_b"})
+                .trimmed());
+        QVERIFY(!module.isEmpty());
+        const QList<std::pair<QString, QString>> zones{{"甲", "pulse/hall_a"}, {"乙", "pulse/cut_b"}};
+        const Heard h = ringWith(
+            QStringLiteral("pulse/dflt"), 1, zones, {"甲", "乙"},
+            [&] { runOutput("pactl", {"--server=" + m_server, "unload-module", module}); }, 3.0,
+            QStringLiteral("部分播出"));
+        QCOMPARE(h.dflt, -1); // not a moment of 乙's bell on the default sink
+        QVERIFY2(h.a > 3000, qPrintable(QString::number(h.a)));
+        QCOMPARE(h.status, QStringLiteral("部分播出"));
+        QCOMPARE(h.records.size(), 1);
+        QCOMPARE(h.records[0].result, BellStatus::PartlyRung);
+        QCOMPARE(h.records[0].reason, RingEngine::cutZonesText({"乙"}));
     }
 
     // Two bells: both ring on the default output, one warning in all.
