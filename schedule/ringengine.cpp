@@ -1,6 +1,7 @@
 #include "ringengine.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include "logging.h"
 #include "secondsofday.h"
 
@@ -116,10 +117,9 @@ AudioPlayer *RingEngine::heardPlayer() const
         return nullptr;
     if (m_sounding->zones.contains(m_sounding->player) && m_sounding->player->isPlaying())
         return m_sounding->player;
-    for (AudioPlayer *p : m_sounding->zones.keys())
-        if (p->isPlaying())
-            return p;
-    return nullptr;
+    const auto it = std::find_if(m_sounding->zones.keyBegin(), m_sounding->zones.keyEnd(),
+                                 [](const AudioPlayer *p) { return p->isPlaying(); });
+    return it != m_sounding->zones.keyEnd() ? *it : nullptr;
 }
 
 qint64 RingEngine::pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const
