@@ -118,6 +118,10 @@ QVariant ScheduleModel::data(const QModelIndex &index, int role) const
         return cellText(col, row);
     case Qt::TextAlignmentRole:
         return int(Qt::AlignCenter);
+    case Qt::ToolTipRole: // the whole text of a cell the column elides
+        if (col == ColName || col == ColMusic || col == ColRemark)
+            return cellText(col, row);
+        return {};
     case Qt::BackgroundRole:
     case Qt::ForegroundRole: {
         if (!m_board.running() || col == 0)

@@ -20,8 +20,6 @@ class ScheduleModel : public QAbstractTableModel {
 public:
     enum Column { ColNo = 0, ColTime, ColName, ColMusic, ColDays, ColDuration, ColRemark, ColStatus };
     static constexpr int kColumns = 8;
-    // Column widths in pixels, as the window's layout has them.
-    static constexpr int kWidths[kColumns] = {30, 81, 145, 131, 142, 42, 102, 70};
 
     explicit ScheduleModel(const BellBoard &board, QObject *parent = nullptr);
 

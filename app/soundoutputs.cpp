@@ -96,6 +96,17 @@ QString OutputChoice::text(int index) const
     return d.description.isEmpty() ? d.name : QStringLiteral("%1（%2）").arg(d.description, d.name);
 }
 
+bool OutputChoice::isPipeSink(const QString &device) const
+{
+    if (!device.startsWith(QStringLiteral("pulse/")) || m_absent.contains(device))
+        return false;
+    for (const AudioOutputDevice &d : m_entries)
+        if (d.name == device)
+            return d.description.contains(QStringLiteral("fifo"), Qt::CaseInsensitive)
+                   || d.description.contains(QStringLiteral("pipe"), Qt::CaseInsensitive);
+    return false;
+}
+
 void OutputChoice::choose(Role role, int index)
 {
     if (index >= 0 && index < m_entries.size())

@@ -60,6 +60,10 @@ public:
     QString text(int index) const;
     QString name(int index) const { return m_entries.value(index).name; }
     QString description(int index) const { return m_entries.value(index).description; }
+    // Whether the listed output is a pipe sink (what feeds a Snapcast
+    // stream): the sound server describes PulseAudio's module-pipe-sink as
+    // "Unix FIFO sink <file>". False for an output not listed now.
+    bool isPipeSink(const QString &device) const;
 
     int chosen(Role role) const { return m_chosen[role]; }
     void choose(Role role, int index);

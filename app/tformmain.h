@@ -94,6 +94,7 @@ private:
     void buildFrame();
     void buildMenu(); // the menu 系统 and its keys
     void buildGrid(QWidget *central, QVBoxLayout *column);
+    // Fits the list's columns to its texts and its width.
     void setUpGrid();
     void showStoreHealth();
     void setUpRingAlerts();

@@ -1,13 +1,16 @@
 // The day's list in the main window: the table over ScheduleModel, drawn
-// one line a cell; its selection kept with the board's; the zones' names it
-// shows; the double-click that plays an entry.
+// one line a cell, its columns fitted to the list's width (ColumnFit) again
+// whenever the list or its size changes; its selection kept with the
+// board's; the zones' names it shows; the double-click that plays an entry.
 #include "tformmain.h"
 
+#include "columnfit.h"
 #include "ducking.h"
 #include "listcommands.h"
 #include "schedulemodel.h"
 #include "tformeditdaling.h"
 
+#include <QEvent>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QPainter>
@@ -44,8 +47,29 @@ public:
         p->fillRect(option.rect, bg.isValid() ? bg.value<QBrush>() : option.palette.base());
         p->setPen(fg.value<QBrush>().color());
         p->setFont(option.font);
-        p->drawText(option.rect, Qt::AlignCenter | Qt::TextSingleLine, index.data().toString());
+        // Elided as the grid's own drawing does: 备注 may be narrower than its text.
+        const QRect text = option.rect.adjusted(ColumnFit::kPadding / 4, 0, -ColumnFit::kPadding / 4, 0);
+        p->drawText(text, Qt::AlignCenter | Qt::TextSingleLine,
+                    option.fontMetrics.elidedText(index.data().toString(), Qt::ElideRight, text.width()));
     }
+};
+
+// Calls back whenever the watched widget changes its size.
+class OnResize : public QObject {
+public:
+    OnResize(QWidget *watched, std::function<void()> fn) : QObject(watched), m_fn(std::move(fn))
+    {
+        watched->installEventFilter(this);
+    }
+    bool eventFilter(QObject *, QEvent *e) override
+    {
+        if (e->type() == QEvent::Resize)
+            m_fn();
+        return false;
+    }
+
+private:
+    std::function<void()> m_fn;
 };
 
 } // namespace
@@ -67,6 +91,11 @@ void TFormMain::buildGrid(QWidget *central, QVBoxLayout *column)
     StringGridshow->horizontalHeader()->setSectionResizeMode(QHeaderView::Interactive);
     StringGridshow->horizontalHeader()->setHighlightSections(false);
     StringGridshow->setWordWrap(false);
+    StringGridshow->setTextElideMode(Qt::ElideRight);
+    StringGridshow->horizontalHeader()->setStretchLastSection(false);
+    // The header's own minimum (about 90 px) would undo the fit.
+    StringGridshow->horizontalHeader()->setMinimumSectionSize(ColumnFit::kPadding);
+    new OnResize(StringGridshow->viewport(), [this] { setUpGrid(); });
     // Tab moves on to the buttons; the arrows move within the list.
     StringGridshow->setTabKeyNavigation(false);
     column->addWidget(StringGridshow, 1);
@@ -83,6 +112,7 @@ void TFormMain::buildGrid(QWidget *central, QVBoxLayout *column)
         StringGridshow->scrollTo(idx);
     });
     connect(m_model, &QAbstractItemModel::modelReset, this, [this] {
+        setUpGrid(); // the texts changed: so may the widths they need
         StringGridshow->setCurrentIndex(m_model->index(board().selectedRow() - 1, 1));
         // After a reload (midnight's among them) the next bell is in view,
         // however far down the operator had scrolled.
@@ -94,8 +124,16 @@ void TFormMain::buildGrid(QWidget *central, QVBoxLayout *column)
 
 void TFormMain::setUpGrid()
 {
+    const QFontMetrics cells(StringGridshow->font());
+    const QFontMetrics header(StringGridshow->horizontalHeader()->font());
+    ColumnFit::Widths natural = ColumnFit::natural(*m_model, [&](const QString &t) {
+        return cells.horizontalAdvance(t);
+    });
     for (int c = 0; c < ScheduleModel::kColumns; ++c)
-        StringGridshow->setColumnWidth(c, ScheduleModel::kWidths[c]);
+        natural[c] = std::max(natural[c], header.horizontalAdvance(m_model->cellText(c, 0)) + ColumnFit::kPadding);
+    const ColumnFit::Widths w = ColumnFit::fit(natural, StringGridshow->viewport()->width());
+    for (int c = 0; c < ScheduleModel::kColumns; ++c)
+        StringGridshow->setColumnWidth(c, w[c]);
 }
 
 void TFormMain::showZones()

@@ -16,6 +16,8 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 ZoneDialog::ZoneDialog(ZoneStore &zones, OutputChoice &outputs, OutputPreview::MakePlayer makePlayer,
                        Messages &messages, QWidget *parent, SnapStatus *snap, Settings *settings)
     : QDialog(parent), m_zones(zones), m_outputs(outputs), m_preview(std::move(makePlayer)),
@@ -43,27 +45,30 @@ ZoneDialog::ZoneDialog(ZoneStore &zones, OutputChoice &outputs, OutputPreview::M
     form->addRow(QString(), listeners);
     column->addLayout(form);
     if (m_snap) {
+        snapPart = new QWidget(this);
+        auto *part = new QVBoxLayout(snapPart);
+        part->setContentsMargins(0, 0, 0, 0);
         auto *server = new QHBoxLayout;
-        snapHost = new QLineEdit(m_snap->host(), this);
-        snapPort = new QSpinBox(this);
+        snapHost = new QLineEdit(m_snap->host(), snapPart);
+        snapPort = new QSpinBox(snapPart);
         snapPort->setRange(1, 65535);
         snapPort->setValue(m_snap->port());
-        auto *apply = new QPushButton(QStringLiteral("应用"), this);
+        auto *apply = new QPushButton(QStringLiteral("应用"), snapPart);
         connect(apply, &QPushButton::clicked, this, &ZoneDialog::applySnapServer);
-        server->addWidget(new QLabel(QStringLiteral("Snapcast 服务器："), this));
+        server->addWidget(new QLabel(QStringLiteral("Snapcast 服务器："), snapPart));
         server->addWidget(snapHost, 1);
-        server->addWidget(new QLabel(QStringLiteral("端口："), this));
+        server->addWidget(new QLabel(QStringLiteral("端口："), snapPart));
         server->addWidget(snapPort);
         server->addWidget(apply);
-        column->addLayout(server);
-        snapState = new QLabel(this);
+        part->addLayout(server);
+        snapState = new QLabel(snapPart);
         snapState->setWordWrap(true);
-        column->addWidget(snapState);
+        part->addWidget(snapState);
+        column->addWidget(snapPart);
+        snapPart->hide();
         connect(m_snap, &SnapStatus::updated, this, &ZoneDialog::showListeners);
-        auto *ask = new QTimer(this);
-        connect(ask, &QTimer::timeout, m_snap, &SnapStatus::fetch);
-        ask->start(kAskEveryMs);
-        m_snap->fetch();
+        m_ask = new QTimer(this);
+        connect(m_ask, &QTimer::timeout, m_snap, &SnapStatus::fetch);
     }
     auto *note = new QLabel(QStringLiteral("提前：本机声卡填 0；经网络传到各楼栋的输出填它的缓冲时间，"
                                            "铃声才能在整秒响起。没有选分区的铃声仍在“铃声输出”播放。"),
@@ -105,7 +110,33 @@ void ZoneDialog::reload(qint64 select)
             row = i;
     }
     list->setCurrentRow(row);
+    followSnapcastZones();
     showSelected();
+}
+
+bool ZoneDialog::hasSnapcastZone() const
+{
+    return m_snap && std::any_of(m_list.begin(), m_list.end(), [this](const Zone &z) {
+               return m_outputs.isPipeSink(z.output) || m_snap->isSnapcast(z.output);
+           });
+}
+
+void ZoneDialog::followSnapcastZones()
+{
+    if (!m_snap)
+        return;
+    // A school without Snapcast is never told that a server it does not
+    // have is silent.
+    const bool wanted = hasSnapcastZone();
+    snapPart->setVisible(wanted);
+    if (!wanted) {
+        m_ask->stop();
+        return;
+    }
+    if (!m_ask->isActive()) {
+        m_ask->start(kAskEveryMs);
+        m_snap->fetch();
+    }
 }
 
 void ZoneDialog::showSelected()
@@ -127,7 +158,7 @@ void ZoneDialog::showSelected()
 
 void ZoneDialog::showListeners()
 {
-    if (!m_snap) {
+    if (!m_snap || !snapPart->isVisibleTo(this)) {
         listeners->hide();
         return;
     }

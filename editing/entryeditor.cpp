@@ -108,6 +108,8 @@ std::optional<EntryEditor::Refusal> EntryEditor::save(const EntryFields &f)
         return Refusal{Field::Second, QStringLiteral("必须输入秒钟")};
     if (f.music.isEmpty())
         return Refusal{Field::Music, kNoMusic};
+    if (std::none_of(f.days.begin(), f.days.end(), [](bool d) { return d; }))
+        return Refusal{Field::Days, kNoWeekday};
 
     // A located entry is changed; with none the save adds a new one.
     if (m_state == RecordState::Browse)

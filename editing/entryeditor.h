@@ -24,6 +24,8 @@ public:
     static inline const QString kCannotPlay = QStringLiteral("系统不支持该音乐文件！");
     static inline const QString kTimeTooLarge = QStringLiteral("时间的数字太大，无法保存，请重新输入");
     static inline const QString kPastMidnight = QStringLiteral("时间不能超过 23:59:59，请重新输入");
+    // A bell without a weekday would never ring.
+    static inline const QString kNoWeekday = QStringLiteral("请至少选择一个星期。");
     // Shown in 时长 while the player still reads the file.
     static inline const QString kReading = QStringLiteral("正在读取…");
     static QString notInMusicFolder(const QString &name);
@@ -32,7 +34,7 @@ public:
     // Browse: nothing pending (the located entry, if any, as stored). Edit:
     // a change of the located entry is being saved. Insert: a new entry.
     enum class RecordState { Browse, Edit, Insert };
-    enum class Field { Hour, Minute, Second, Music };
+    enum class Field { Hour, Minute, Second, Music, Days };
     // A save refused: the error box's text and the field to go back to.
     struct Refusal {
         Field field;

@@ -81,9 +81,19 @@ void ListCommands::StringGridshowDblClick()
 {
     if (m_board.running())
         return;
-    if (!m_board.testing())
+    const bool started = !m_board.testing();
+    if (started)
         m_test.ButtonCheckClick(); // starts the test, which already plays the row once
     const BellEntry *e = selectedEntry();
+    // A bell with zones is heard in its zones only, as it rings: never
+    // also on 铃声输出.
+    if (e && m_test.playsInZones(*e)) {
+        if (!started)
+            m_test.playSelectedInZones();
+        return;
+    }
+    if (!started)
+        m_test.stopSound(); // the zones of the row played before fall silent too
     const QString music = e ? e->music : QString();
     m_board.setYunXing(music);
     try {

@@ -217,9 +217,14 @@ void TFormEditDaLing::deleteRecord(const QString &idText) { m_editor.deleteRecor
 
 void TFormEditDaLing::clearedit()
 {
+    // A new entry starts from nothing: no day, no zone and "全选" up, so
+    // that the last entry's choices never slip into the next one unseen.
     for (QLineEdit *e : {EditHour, EditMin, EditSec, EditName, EditYinYue, EditTimeLong, EditBeiZhu})
         e->clear();
+    S->setChecked(false);
     SClick();
+    for (QCheckBox *b : std::as_const(zoneBoxes))
+        b->setChecked(false);
 }
 
 // --- handlers ----------------------------------------------------------
@@ -257,8 +262,8 @@ void TFormEditDaLing::Button1Click()
             return;
         }
         m_messages.typedOk(Messages::Kind::Error, refusal->text);
-        QLineEdit *const edits[] = {EditHour, EditMin, EditSec, EditYinYue};
-        edits[int(refusal->field)]->setFocus();
+        QWidget *const fields[] = {EditHour, EditMin, EditSec, EditYinYue, S0};
+        fields[int(refusal->field)]->setFocus();
     });
 }
 

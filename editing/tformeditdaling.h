@@ -1,8 +1,8 @@
 #pragma once
 // The bell entry editor "编辑铃声内容": one entry is entered or changed here.
 // It is created once and reused by every add and change; closing only hides
-// it, so its fields, the "全选" state and the chooser's last file last from
-// one showing to the next.
+// it. An add starts from cleared fields (clearedit); the chooser's last file
+// lasts from one showing to the next.
 #include "audioplayer.h"
 #include "bellboard.h"
 #include "bellstore.h"
@@ -51,7 +51,8 @@ public:
     // when the school has no zones.
     void setZones(const QList<Zone> &zones);
 
-    // Empties the seven edits; every weekday button takes the state of "全选".
+    // Empties the seven edits, sets "全选" and every weekday up and unticks
+    // every zone: an add never inherits the previous entry's choices.
     void clearedit();
 
     // The path the chooser offers next (the last file chosen).

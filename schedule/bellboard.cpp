@@ -129,6 +129,10 @@ void BellBoard::load(std::optional<qint64> cutoff)
     // listed, and turns to the new date with the reload after midnight.
     set(m_dateText, day.dateText);
     // The label is read (and may fail) only when a listed entry needs it.
+    // Never a label's text: the window sets LabelNowTime to "0" when it is
+    // shown, and every bell before it would look due again.
+    if (m_running && !rows.isEmpty() && !cutoff && m_ringCutoff)
+        cutoff = m_ringCutoff();
     const qint64 now = m_running && !rows.isEmpty() ? cutoff.value_or(nowSecondsFromLabel()) : 0;
     m_blink = {};
     if (rows.isEmpty()) {

@@ -12,6 +12,7 @@
 #include "seams.h"
 
 #include <QObject>
+#include <functional>
 #include <optional>
 
 class RingHistory;
@@ -77,7 +78,7 @@ public:
     // The status a bell shows now (its own, or the blink's), and its text.
     BellStatus statusShown(int index) const;
     QString statusText(int row) const { return bellstatus::text(statusShown(row - 1)); }
-    // LabelNowTime: the current second as decimal text (Refresh reads it).
+    // LabelNowTime: the current second as decimal text, shown only.
     QString labelNowTime() const { return m_labelNowTime; }
     void setLabelNowTime(const QString &text) { set(m_labelNowTime, text); }
     qint64 nowSecondsFromLabel() const;
@@ -94,9 +95,15 @@ public:
     qint64 lastEditedIndex() const { return m_lastEditedIndex; }
     void setLastEditedIndex(qint64 n) { m_lastEditedIndex = n; }
 
+    // Where running mode's Refresh learns what "now" is: the ring engine
+    // answers the second up to which it has looked at today's bells
+    // (nothing before its first tick). Without an answer, LabelNowTime is
+    // read.
+    void setRingCutoff(std::function<std::optional<qint64>()> cutoff) { m_ringCutoff = std::move(cutoff); }
+
     // Reloads the day's list for the current mode: every entry in stopped
-    // mode, today's in running mode, where the entries earlier than
-    // LabelNowTime are past (完成 if they sounded, their fault if they did
+    // mode, today's in running mode, where the entries earlier than the
+    // ring cutoff are past (完成 if they sounded, their fault if they did
     // not sound as they should, else 已过) and a time that is no second of
     // the day reads 时间无效. Store failures propagate; the list stays.
     void Refresh();
@@ -159,6 +166,7 @@ private:
         emit changed();
     }
     const RingHistory *m_history = nullptr;
+    std::function<std::optional<qint64>()> m_ringCutoff;
     DayPlan m_plainWeek;
     DayPlan *m_dayPlan = &m_plainWeek;
 };

@@ -1,6 +1,7 @@
 #include "ringengine.h"
 
 #include <QFileInfo>
+#include <algorithm>
 #include "logging.h"
 #include "secondsofday.h"
 
@@ -27,7 +28,10 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
         }
     // An edit, an import or a timetable switch changes today's bells.
     connect(&m_day, &DaySchedule::listChanged, this, [this] { m_today.reset(); });
+    m_board.setRingCutoff([this] { return refreshCutoff(); });
 }
+
+RingEngine::~RingEngine() { m_board.setRingCutoff({}); }
 
 void RingEngine::setCatchUpSeconds(int seconds)
 {
@@ -105,7 +109,20 @@ RingEngine::Bell RingEngine::bellAt(int index, qint64 dayStart) const
     return {m_day.key(index), dayStart, e.name, e.music, e.zones};
 }
 
-void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
+AudioPlayer *RingEngine::heardPlayer() const
+{
+    if (activePlayer().isPlaying())
+        return &activePlayer();
+    if (!m_sounding)
+        return nullptr;
+    if (m_sounding->zones.contains(m_sounding->player) && m_sounding->player->isPlaying())
+        return m_sounding->player;
+    const auto it = std::find_if(m_sounding->zones.keyBegin(), m_sounding->zones.keyEnd(),
+                                 [](const AudioPlayer *p) { return p->isPlaying(); });
+    return it != m_sounding->zones.keyEnd() ? *it : nullptr;
+}
+
+qint64 RingEngine::pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const
 {
     // A bell whose start is still being retried, or whose file still loads,
     // must stay in front of the cursor, or the reload would call it past.
@@ -113,7 +130,25 @@ void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
         cutoffSeconds = std::min(cutoffSeconds, m_retry->bell.key.seconds);
     if (m_waiting && m_waiting->bell.dayStart == dayStart)
         cutoffSeconds = std::min(cutoffSeconds, m_waiting->bell.key.seconds);
-    m_board.refreshAt(cutoffSeconds);
+    return cutoffSeconds;
+}
+
+std::optional<qint64> RingEngine::refreshCutoff() const
+{
+    if (!m_prevAbs)
+        return std::nullopt;
+    const QDate today = m_clock.now().date();
+    // A new day the clock has not ticked in yet: its bells are all ahead;
+    // the first tick of the day sorts out those already due.
+    if (today != m_prevDate)
+        return 0;
+    const qint64 dayStart = today.toJulianDay() * 86400;
+    return pastCutoff(*m_prevAbs - dayStart, dayStart);
+}
+
+void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
+{
+    m_board.refreshAt(pastCutoff(cutoffSeconds, dayStart));
 }
 
 void RingEngine::TimerShiJianTimer()
@@ -187,9 +222,12 @@ void RingEngine::tick()
     if (!m_board.testing()) {
         // The box names the file that sounds: with two entries at one second
         // the cursor's may be the twin that did not ring.
-        if (m_board.running() && activePlayer().isPlaying()) {
-            m_board.setProgressPos(activePlayer().position());
-            m_board.setYunXing(QFileInfo(activePlayer().fileName()).fileName());
+        if (AudioPlayer *p = m_board.running() ? heardPlayer() : nullptr) {
+            // A zone started by its 提前 has not set the bar's length.
+            if (p != &activePlayer())
+                m_board.setProgressMax(p->length());
+            m_board.setProgressPos(p->position());
+            m_board.setYunXing(QFileInfo(p->fileName()).fileName());
         } else {
             m_board.setProgressPos(0);
             m_board.setYunXing(QString());

@@ -119,6 +119,7 @@ public:
     // one still plays is opened on it ahead of its second.
     RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages, const Clock &clock,
                QObject *parent = nullptr, AudioPlayer *spare = nullptr);
+    ~RingEngine() override;
 
     // Where each bell's record goes (none: no records). Records are written
     // from the event loop after the tick that made them.
@@ -135,6 +136,10 @@ public:
     int rungEntriesHeld() const;
     // The player of the bell sounding now (or of the last one).
     AudioPlayer &activePlayer() const { return *m_players[m_active]; }
+    // The player the window follows (its file name and progress): the main
+    // player while it plays, else one of the zones the bell sounds in;
+    // nullptr when no bell is heard.
+    AudioPlayer *heardPlayer() const;
 
     // Arms the clock: the first tick comes just after a wall-clock second,
     // about one second from now.
@@ -219,6 +224,10 @@ private:
     // start is still retried (or whose file still loads) stays ahead of the
     // cursor.
     void reload(qint64 cutoffSeconds, qint64 dayStart);
+    // That limit of the past, as the board's Refresh asks it: the last
+    // tick's second (0 on a day the clock has not ticked yet).
+    qint64 pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const;
+    std::optional<qint64> refreshCutoff() const;
     // retryNow: a bell whose start failed for want of output is tried again
     // here (after the tick); otherwise it only keeps its place.
     void ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow = false);

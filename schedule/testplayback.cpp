@@ -80,6 +80,21 @@ void TestPlayback::playSelected()
     }
 }
 
+bool TestPlayback::playsInZones(const BellEntry &e) const
+{
+    return zonePlayer && std::any_of(e.zones.cbegin(), e.zones.cend(),
+                                     [this](qint64 id) { return zonePlayer(id) != nullptr; });
+}
+
+void TestPlayback::playSelectedInZones()
+{
+    if (!m_board.testing())
+        return;
+    stopPlayer();
+    m_board.setYunXing(selectedMusic());
+    playSelected();
+}
+
 bool TestPlayback::playInZones(const BellEntry &e)
 {
     QList<std::pair<qint64, AudioPlayer *>> zones;

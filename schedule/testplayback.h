@@ -38,6 +38,15 @@ public slots:
     // The test ends by itself once the selection has passed the last entry.
     void TimerCheckTimer();
 
+    // Whether the bell plays in zones (one of its zones is known): then it
+    // never plays on the main player.
+    bool playsInZones(const BellEntry &e) const;
+    // During a test: stops what plays and plays the selected row's bell in
+    // its zones (the grid's double-click on a bell with zones).
+    void playSelectedInZones();
+    // Stops the main player and the zones of the row that plays.
+    void stopSound() { stopPlayer(); }
+
     // Asked at the first row of a test that cannot be played.
     static QString goOnQuestion(int row, const QString &music, const QString &failure);
 

@@ -9,7 +9,7 @@ pkgs=(
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins
   libmpv-dev libgsf-1-dev
   fonts-noto-cjk qt6-translations-l10n
-  xvfb xauth x11-utils xdotool trayer imagemagick
+  xvfb xauth x11-utils xdotool trayer imagemagick openbox
   pulseaudio pulseaudio-utils libpulse-dev libasound2-dev ffmpeg
   python3 python3-xlrd python3-xlwt python3-openpyxl
   # The package: CPack's dependency scan runs `file`; the package check runs

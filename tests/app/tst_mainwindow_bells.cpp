@@ -14,12 +14,14 @@
 #include "ringengine.h"
 #include "schedulemodel.h"
 #include "trayicon.h"
+#include "zonestore.h"
 
 #include <QApplication>
 #include <QCalendarWidget>
 #include <QDateEdit>
 #include <QInputDialog>
 #include <QLabel>
+#include <QProgressBar>
 #include <QTableView>
 #include <QTableWidget>
 #include <QTest>
@@ -122,6 +124,69 @@ private slots:
         f.form.reset();
         f.make();
         QCOMPARE(f.form->engine().catchUpSeconds(), 25);
+        QVERIFY(f.messages.shown.isEmpty());
+    }
+
+    // A bell heard only in a zone shows its file and its progress in the
+    // window, as a bell on 铃声输出 does.
+    void aBellInZonesShowsInTheWindow()
+    {
+        Fixture f;
+        {
+            BellStore store;
+            QVERIFY(store.open(f.home.db()).isEmpty());
+            const qint64 zone = ZoneStore(store).add({0, "操场", "pulse/field", 0});
+            store.insert({0, 8 * 3600 + 2, "课间操", "操.mp3", "一二三四五六日", "", "", {zone}});
+        }
+        f.home.touchMusic("操.mp3");
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        w.engine().TimerShiJianTimer(); // running mode
+        f.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 2, 2)));
+        w.engine().TimerShiJianTimer();
+        QVERIFY(!w.player().isPlaying()); // not on 铃声输出
+        auto *label = f.find<QLabel>("LabelYunXing");
+        auto *bar = f.find<QProgressBar>("ProgressBar1");
+        QCOMPARE(label->text(), QStringLiteral("操.mp3"));
+        QCOMPARE(bar->maximum(), 5000);
+        const int before = bar->value();
+        f.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 4, 2)));
+        w.engine().TimerShiJianTimer();
+        QCOMPARE(label->text(), QStringLiteral("操.mp3"));
+        QVERIFY2(bar->value() >= before + 1900, qPrintable(QString::number(bar->value())));
+        QVERIFY(f.messages.shown.isEmpty());
+    }
+
+    // Bringing the window back from the notification area sets LabelNowTime
+    // to "0"; a reload before the next tick must still know which bells are
+    // past, and none of them is recorded 错过.
+    void showingFromTheTrayAndReloadingMissNoBell()
+    {
+        Fixture f;
+        {
+            BellStore store;
+            QVERIFY(store.open(f.home.db()).isEmpty());
+            store.insert({0, 7 * 3600, "早读", "a.mp3", "一二三四五六日", "", ""});
+            store.insert({0, 7 * 3600 + 50 * 60, "第一节", "a.mp3", "一二三四五六日", "", ""});
+            store.insert({0, 9 * 3600, "第二节", "a.mp3", "一二三四五六日", "", ""});
+        }
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        w.engine().TimerShiJianTimer(); // running mode, 08:00:00
+        w.hide();
+        w.trayIcon().CoolTrayIcon1Click();
+        QVERIFY(w.isVisible());
+        QCOMPARE(f.find<QLabel>("LabelNowTime")->text(), QStringLiteral("0"));
+        w.board().Refresh();
+        QCOMPARE(w.board().nextBellRow(), 3);
+        f.clock.set(QDateTime(QDate(2026, 12, 9), QTime(8, 0, 1, 2)));
+        w.engine().TimerShiJianTimer();
+        w.history().flush();
+        for (const RingRecord &r : w.history().day(f.clock.now().date()))
+            QVERIFY2(r.result != BellStatus::Missed, qPrintable(r.name));
+        QCOMPARE(w.board().statusText(1), QStringLiteral("已过"));
         QVERIFY(f.messages.shown.isEmpty());
     }
 

@@ -1,16 +1,20 @@
 // The main window at start: its frame and menu, the grid once shown, and
 // the bell list it opens, copies from the sample, or reports as unusable.
 #include "mainwindowfixture.h"
+#include "schedulemodel.h"
 #include "storekeeper.h"
 #include "storetext.h"
+#include "zonestore.h"
 
 #include <QDir>
 #include <QFile>
+#include <QHeaderView>
 #include <QLabel>
 #include <QMenu>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QScrollBar>
 #include <QTableView>
 #include <QTest>
 #include "noticeband.h"
@@ -66,8 +70,47 @@ private slots:
         auto *grid = f.find<QTableView>("StringGridshow");
         QCOMPARE(grid->model()->headerData(0, Qt::Horizontal).toString(), QStringLiteral("序"));
         QCOMPARE(grid->model()->headerData(7, Qt::Horizontal).toString(), QStringLiteral("状态"));
-        QCOMPARE(grid->columnWidth(1), 81);
+        QVERIFY(grid->columnWidth(1) >= grid->fontMetrics().horizontalAdvance("00:00:00"));
         QCOMPARE(grid->model()->columnCount(), 8);
+    }
+
+    // The columns fit their texts: 状态 is in view at 800×600, and maximised
+    // 备注 shows a bell's zones whole; where it is too narrow it elides and
+    // its tip holds the whole text.
+    void listColumnsFitTheWindow()
+    {
+        Fixture f;
+        {
+            BellStore store;
+            QVERIFY(store.open(f.home.db()).isEmpty());
+            ZoneStore zones(store);
+            const qint64 a = zones.add({0, "教学楼甲", "pulse/a", 0});
+            const qint64 b = zones.add({0, "操场", "pulse/b", 0});
+            store.insert({0, 8 * 3600, "第一节上课", "上课铃声.mp3", "一二三四五", "45", "全校", {a, b}});
+        }
+        f.make();
+        auto *grid = f.find<QTableView>("StringGridshow");
+        f.form->resize(800, 600);
+        f.form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
+        f.form->engine().TimerShiJianTimer(); // running mode: today's list
+        const QString remark = grid->model()->index(0, ScheduleModel::ColRemark).data().toString();
+        QCOMPARE(remark, QStringLiteral("【教学楼甲、操场】全校"));
+        for (const QSize size : {QSize(800, 600), QSize(1920, 1080)}) {
+            f.form->resize(size);
+            QTRY_COMPARE(f.form->size(), size);
+            QCoreApplication::processEvents();
+            const int right = grid->columnViewportPosition(ScheduleModel::ColStatus)
+                + grid->columnWidth(ScheduleModel::ColStatus);
+            QVERIFY2(right <= grid->viewport()->width(),
+                     qPrintable(QStringLiteral("%1 > %2").arg(right).arg(grid->viewport()->width())));
+            QVERIFY(!grid->horizontalScrollBar()->isVisible());
+            const int status = grid->fontMetrics().horizontalAdvance(QStringLiteral("部分播出"));
+            QVERIFY(grid->columnWidth(ScheduleModel::ColStatus) > status);
+            if (size.width() == 1920)
+                QVERIFY(grid->columnWidth(ScheduleModel::ColRemark) > grid->fontMetrics().horizontalAdvance(remark));
+        }
+        QCOMPARE(grid->model()->index(0, ScheduleModel::ColRemark).data(Qt::ToolTipRole).toString(), remark);
     }
 
     void unusableStoreIsToldInTheBandWhileTheClockRuns()

@@ -222,7 +222,7 @@ private slots:
         QSignalSpy answered(&snap, &SnapStatus::updated);
         ZoneDialog dlg(zones, outputs, [&](const QString &) {
             auto p = std::make_unique<FakePlayer>(&clock);
-            p->offered = offered();
+            p->offered = {{"pulse/usb_card", "USB Audio"}, {"pulse/halls", "Unix FIFO sink /tmp/halls.fifo"}};
             return p;
         }, messages, nullptr, &snap, s.settings.get());
         QVERIFY(answered.wait(3000));
@@ -240,6 +240,57 @@ private slots:
         dlg.applySnapServer();
         QCOMPARE(s.settings->value(SnapStatus::kHostSetting), QStringLiteral("192.0.2.7"));
         QCOMPARE(snap.port(), quint16(1800));
+    }
+
+    // A school without a Snapcast zone is never asked about its server: the
+    // part stays hidden until a zone plays on a pipe sink.
+    void zoneDialogAsksSnapcastOnlyForAPipeSinkZone()
+    {
+        QTcpServer server;
+        QVERIFY(server.listen(QHostAddress::LocalHost));
+        int asked = 0;
+        connect(&server, &QTcpServer::newConnection, &server, [&] {
+            ++asked;
+            QTcpSocket *c = server.nextPendingConnection();
+            connect(c, &QTcpSocket::readyRead, c, [c] {
+                c->readAll();
+                c->write(R"({"id":7,"jsonrpc":"2.0","result":{"server":{"groups":[],"streams":[{"id":"bldg"}]}}})" "\n");
+            });
+        });
+        Store s;
+        FakeClock clock;
+        FakeMessages messages;
+        ZoneStore zones(s.store);
+        zones.add({0, "本机", "pulse/usb_card", 0});
+        zones.add({0, "大厅", "pulse/halls", 0});
+        OutputChoice outputs(*s.settings);
+        SnapStatus snap;
+        snap.setServer("127.0.0.1", server.serverPort());
+        QSignalSpy answered(&snap, &SnapStatus::updated);
+        ZoneDialog dlg(zones, outputs, [&](const QString &) {
+            auto p = std::make_unique<FakePlayer>(&clock);
+            p->offered = offered() << AudioOutputDevice{"pulse/bldg", "Unix FIFO sink /tmp/bldg.fifo"};
+            return p;
+        }, messages, nullptr, &snap, s.settings.get());
+        QVERIFY(!snap.fetching());
+        QTest::qWait(ZoneDialog::kAskEveryMs + 300);
+        QCOMPARE(asked, 0);
+        QVERIFY(!dlg.snapPart->isVisibleTo(&dlg) && !dlg.listeners->isVisibleTo(&dlg));
+
+        dlg.name->setText("教学楼");
+        dlg.output->setCurrentIndex(dlg.output->findData("pulse/bldg"));
+        dlg.addZone();
+        QVERIFY(dlg.snapPart->isVisibleTo(&dlg));
+        QVERIFY(answered.wait(3000));
+        QCOMPARE(asked, 1);
+        QVERIFY2(dlg.snapState->text().contains("bldg"), qPrintable(dlg.snapState->text()));
+        // Its zone deleted, the part hides and the asking stops.
+        messages.answers.push_back(Messages::Answer::Yes);
+        dlg.deleteZone();
+        QCOMPARE(zones.list().size(), 2);
+        QVERIFY(!dlg.snapPart->isVisibleTo(&dlg));
+        QTest::qWait(ZoneDialog::kAskEveryMs + 300);
+        QCOMPARE(asked, 1);
     }
 
     // Made for the kept outputs; re-pointed when the dialog is accepted.

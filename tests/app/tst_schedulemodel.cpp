@@ -2,6 +2,7 @@
 // colours, the spare rows, and which changes it announces.
 #include <cmath>
 #include "fakes.h"
+#include "columnfit.h"
 #include "schedulemodel.h"
 #include "zonestore.h"
 
@@ -36,6 +37,39 @@ class ScheduleModelTest : public QObject {
     };
 
 private slots:
+    // The short columns keep their natural width; 名称 and 音乐 keep theirs
+    // while they can, else the three long ones share fairly; 备注 takes
+    // what is left, so the columns fill the list exactly.
+    void columnsFitTheWidth_data()
+    {
+        QTest::addColumn<int>("available");
+        QTest::addColumn<QList<int>>("longs"); // natural 名称, 音乐, 备注
+        QTest::addColumn<QList<int>>("want");  // fitted 名称, 音乐, 备注
+        // Short columns: 30 + 86 + 128 + 42 + 76 = 362.
+        QTest::newRow("wide") << 1700 << QList<int>{80, 200, 400} << QList<int>{80, 200, 1058};
+        QTest::newRow("all fit") << 1000 << QList<int>{80, 200, 300} << QList<int>{80, 200, 358};
+        QTest::newRow("短 名称 kept") << 600 << QList<int>{60, 200, 250} << QList<int>{60, 89, 89};
+        QTest::newRow("fair shares") << 600 << QList<int>{300, 300, 300} << QList<int>{79, 79, 80};
+        QTest::newRow("remark short") << 600 << QList<int>{300, 300, 20} << QList<int>{109, 109, 20};
+        QTest::newRow("too narrow") << 300 << QList<int>{300, 40, 300} << QList<int>{48, 40, 48};
+    }
+    void columnsFitTheWidth()
+    {
+        QFETCH(int, available);
+        QFETCH(QList<int>, longs);
+        QFETCH(QList<int>, want);
+        const ColumnFit::Widths natural{30, 86, longs[0], longs[1], 128, 42, longs[2], 76};
+        const ColumnFit::Widths w = ColumnFit::fit(natural, available);
+        QCOMPARE((QList<int>{w[ScheduleModel::ColName], w[ScheduleModel::ColMusic], w[ScheduleModel::ColRemark]}), want);
+        for (int c : {0, 1, 4, 5, 7})
+            QCOMPARE(w[c], natural[c]);
+        int sum = 0;
+        for (int x : w)
+            sum += x;
+        if (available >= 362 + 3 * ColumnFit::kMinLong)
+            QCOMPARE(sum, available);
+    }
+
     void cellsAndColours()
     {
         Fixture f;

@@ -2,6 +2,7 @@
 // time, the range checked on leaving a field, Enter walking the Tab order,
 // and the save naming the first field to correct.
 #include "editorfixture.h"
+#include "weekdayset.h"
 
 #include <QClipboard>
 #include <QDir>
@@ -200,6 +201,7 @@ private slots:
         f.dlg.EditMin->setText(QStringLiteral("0"));
         f.dlg.EditSec->setText(QStringLiteral("0"));
         f.dlg.EditYinYue->setText(QStringLiteral("a.mp3"));
+        f.dlg.S1->setChecked(true);
         f.messages.shown.clear();
         f.dlg.Button1->click(); // without leaving the field
         QVERIFY(f.dlg.isVisible());
@@ -242,19 +244,23 @@ private slots:
         QTest::addColumn<QString>("music");
         QTest::addColumn<QString>("says"); // empty: saved
         QTest::addColumn<int>("field");
+        QTest::addColumn<QString>("days"); // the weekdays down
         const auto past = EntryEditor::kPastMidnight;
         const int hour = int(EntryEditor::Field::Hour), music = int(EntryEditor::Field::Music);
-        QTest::newRow("24:30:00") << QStringList{"24", "30", "00"} << "a.mp3" << past << hour;
-        QTest::newRow("24:00:00") << QStringList{"24", "0", "0"} << "a.mp3" << past << hour;
-        QTest::newRow("99 hours") << QStringList{"99", "0", "0"} << "a.mp3" << past << hour;
+        QTest::newRow("24:30:00") << QStringList{"24", "30", "00"} << "a.mp3" << past << hour << "一";
+        QTest::newRow("24:00:00") << QStringList{"24", "0", "0"} << "a.mp3" << past << hour << "一";
+        QTest::newRow("99 hours") << QStringList{"99", "0", "0"} << "a.mp3" << past << hour << "一";
         QTest::newRow("minute 60") << QStringList{"10", "60", "0"} << "a.mp3" << "不能大于59分"
-                                   << int(EntryEditor::Field::Minute);
+                                   << int(EntryEditor::Field::Minute) << "一";
         QTest::newRow("second 75") << QStringList{"10", "0", "75"} << "a.mp3" << "不能大于59秒"
-                                   << int(EntryEditor::Field::Second);
+                                   << int(EntryEditor::Field::Second) << "一";
         const QString notThere = EntryEditor::notInMusicFolder(QStringLiteral("%1"));
         for (const char *name : {"../../etc/passwd", "nosuch.mp3", "sub", "sub/b.mp3", "..", "/etc/passwd"})
-            QTest::addRow("music %s", name) << QStringList{"8", "0", "0"} << name << notThere.arg(name) << music;
-        QTest::newRow("23:59:59") << QStringList{"23", "59", "59"} << "a.mp3" << "" << 0;
+            QTest::addRow("music %s", name) << QStringList{"8", "0", "0"} << name << notThere.arg(name) << music << "一";
+        // A bell on no weekday would never ring.
+        const int days = int(EntryEditor::Field::Days);
+        QTest::newRow("no weekday") << QStringList{"8", "0", "0"} << "a.mp3" << EntryEditor::kNoWeekday << days << "";
+        QTest::newRow("23:59:59") << QStringList{"23", "59", "59"} << "a.mp3" << "" << 0 << "日六";
     }
     void saveRefusesWhatCannotRing()
     {
@@ -262,6 +268,7 @@ private slots:
         QFETCH(QString, music);
         QFETCH(QString, says);
         QFETCH(int, field);
+        QFETCH(QString, days);
         TempHome home;
         BellStore store;
         QVERIFY(store.open(home.db()).isEmpty());
@@ -272,7 +279,7 @@ private slots:
         home.touchMusic(QStringLiteral("sub/b.mp3"));
         EntryEditor editor(store, player, home.music());
         editor.beginInsert();
-        EntryFields fields{time[0], time[1], time[2], "铃", music, "", "", {}};
+        EntryFields fields{time[0], time[1], time[2], "铃", music, "", "", WeekdaySet::toDays(days)};
         const auto refusal = editor.save(fields);
         if (says.isEmpty()) {
             QVERIFY(!refusal);

@@ -37,6 +37,58 @@ private slots:
         QCOMPARE(f.dlg.height(), 363);
     }
 
+    // An add after a save in a zone with "全选" down opens with no zone, no
+    // day and "全选" up; a save without a weekday is refused and says why.
+    void addStartsFromNothingAndNeedsAWeekday()
+    {
+        F f;
+        ZoneStore zones(f.store);
+        const qint64 a = zones.add({0, "教学楼A", "pulse/a", 0});
+        zones.add({0, "操场", "pulse/b", 0});
+        f.dlg.setZones(zones.list());
+        f.home.touchMusic(QStringLiteral("a.mp3"));
+        f.dlg.clearedit();
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        F::type(QStringLiteral("8"));
+        f.fill(f.dlg.EditMin, QStringLiteral("0"));
+        f.fill(f.dlg.EditSec, QStringLiteral("0"));
+        f.fill(f.dlg.EditYinYue, QStringLiteral("a.mp3"));
+        F::click(f.dlg.S);
+        QCheckBox *boxA = f.dlg.zoneBoxes[0]->property("zone").toLongLong() == a ? f.dlg.zoneBoxes[0]
+                                                                                 : f.dlg.zoneBoxes[1];
+        F::click(boxA);
+        F::click(f.dlg.Button1);
+        QCOMPARE(f.all().size(), 1);
+        QCOMPARE(f.all().first().zones, QList<qint64>{a});
+
+        f.dlg.clearedit();
+        f.dlg.beginInsert();
+        QVERIFY(f.show(f.dlg.EditHour));
+        for (QCheckBox *b : f.dlg.zoneBoxes)
+            QVERIFY2(!b->isChecked(), qPrintable(b->text()));
+        QVERIFY(!f.dlg.S->isChecked());
+        for (QPushButton *d : {f.dlg.S0, f.dlg.S1, f.dlg.S2, f.dlg.S3, f.dlg.S4, f.dlg.S5, f.dlg.S6})
+            QVERIFY(!d->isChecked());
+        F::type(QStringLiteral("9"));
+        f.fill(f.dlg.EditMin, QStringLiteral("0"));
+        f.fill(f.dlg.EditSec, QStringLiteral("0"));
+        f.fill(f.dlg.EditYinYue, QStringLiteral("a.mp3"));
+        F::click(f.dlg.Button1);
+        QVERIFY(f.dlg.isVisible());
+        QCOMPARE(f.messages.shown.size(), 1);
+        QCOMPARE(f.messages.shown.last().text, EntryEditor::kNoWeekday);
+        QCOMPARE(f.messages.shown.last().kind, QStringLiteral("Error"));
+        QCOMPARE(F::focused(), f.dlg.S0);
+        QCOMPARE(f.all().size(), 1);
+        F::click(f.dlg.S1);
+        F::click(f.dlg.Button1);
+        QVERIFY(!f.dlg.isVisible());
+        QCOMPARE(f.all().size(), 2);
+        QCOMPARE(f.all().last().weekdays, QStringLiteral("一"));
+        QVERIFY(f.all().last().zones.isEmpty());
+    }
+
     void newEntryIsSavedAsTyped()
     {
         F f;
@@ -57,6 +109,7 @@ private slots:
         F::type(QStringLiteral("上课 铃.mp3")); // typed, never measured
         F::key(Qt::Key_Return);
         F::type(QStringLiteral("备注"));
+        F::click(f.dlg.S2);
         F::click(f.dlg.Button1);
 
         QVERIFY(!f.dlg.isVisible());
@@ -67,7 +120,7 @@ private slots:
         QCOMPARE(e.time, 7 * 3600 + 30 * 60 + 5);
         QCOMPARE(e.name, QStringLiteral("早读 铃"));
         QCOMPARE(e.music, QStringLiteral("上课 铃.mp3"));
-        QCOMPARE(e.weekdays, QString()); // no day down
+        QCOMPARE(e.weekdays, QStringLiteral("二"));
         QCOMPARE(e.duration, QString());
         QCOMPARE(e.remark, QStringLiteral("备注"));
         QCOMPARE(f.dlg.recordState(), TFormEditDaLing::RecordState::Browse);
@@ -113,9 +166,10 @@ private slots:
         QCOMPARE(f.store.entry(QString::number(f.dlg.record()->id))->weekdays,
                  QStringLiteral("日一二四五六"));
 
-        // "全选" left down: the next add opens with every day down.
+        // "全选" left down: the next add still opens with "全选" and every day up.
         f.dlg.clearedit();
-        QCOMPARE(downDays(), QStringLiteral("日一二三四五六"));
+        QCOMPARE(downDays(), QString());
+        QVERIFY(!f.dlg.S->isChecked());
         QVERIFY(f.dlg.EditHour->text().isEmpty() && f.dlg.EditYinYue->text().isEmpty());
         // A change sets "全选" up and shows the entry's days (none here) …
         f.dlg.locate(QString::number(id));

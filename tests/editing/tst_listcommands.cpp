@@ -1,5 +1,6 @@
 #include "editorfixture.h"
 #include "listcommands.h"
+#include "zonestore.h"
 
 // The editor is shown without a modal loop; the operator's actions run in
 // its place and must close it.
@@ -59,7 +60,7 @@ private slots:
 
         // "关 闭" after typing a time: nothing stored, the selection moves.
         f.operatorActs = [&] {
-            QVERIFY(f.dlg.S0->isChecked()); // "全选" was left down
+            QVERIFY(!f.dlg.S0->isChecked() && !f.dlg.S->isChecked()); // cleared, "全选" included
             f.fill(f.dlg.EditHour, QStringLiteral("10"));
             f.fill(f.dlg.EditMin, QStringLiteral("0"));
             f.fill(f.dlg.EditSec, QStringLiteral("0"));
@@ -110,6 +111,9 @@ private slots:
             QVERIFY(f.dlg.EditName->text().isEmpty() && f.dlg.EditYinYue->text().isEmpty());
             QVERIFY(!f.dlg.S2->isChecked());
             f.fill(f.dlg.EditYinYue, QStringLiteral("new.mp3"));
+            F::click(f.dlg.Button1);
+            QCOMPARE(f.messages.shown.takeLast().text, EntryEditor::kNoWeekday);
+            F::click(f.dlg.S2);
             F::click(f.dlg.Button1);
         };
         f.cmds.ButtonEditClick();
@@ -241,6 +245,43 @@ private slots:
         QCOMPARE(f.mainPlayer.played.last(), QStringLiteral("other.mp3"));
         QCOMPARE(f.board.yunXing(), QStringLiteral("other.mp3"));
         QCOMPARE(f.mainPlayer.position(), 0);
+        QVERIFY(f.messages.shown.isEmpty());
+        f.test.ButtonCheckClick();
+    }
+
+    // A bell with zones is heard in its zones only, never also on 铃声输出;
+    // moving on to a bell without zones silences the zones.
+    void doubleClickPlaysABellWithZonesInItsZonesOnly()
+    {
+        F f;
+        FakePlayer zonePlayer{&f.clock};
+        const qint64 zone = ZoneStore(f.store).add({0, "操场", "pulse/field", 0});
+        f.test.zonePlayer = [&](qint64 id) { return id == zone ? &zonePlayer : nullptr; };
+        f.store.insert({0, 7 * 3600, "上课", "a.mp3", "一", "", "", {zone}});
+        f.store.insert({0, 8 * 3600, "下课", "b.mp3", "一", "", "", {zone}});
+        f.add(9 * 3600, "plain");
+        for (const char *m : {"a.mp3", "b.mp3", "plain.mp3"})
+            f.home.touchMusic(QString::fromLatin1(m));
+        f.board.Refresh();
+
+        f.select(1);
+        f.cmds.StringGridshowDblClick();
+        QVERIFY(f.board.testing());
+        QCOMPARE(zonePlayer.played, QStringList{"a.mp3"});
+        QVERIFY(zonePlayer.isPlaying());
+        QVERIFY2(f.mainPlayer.played.isEmpty(), qPrintable(f.mainPlayer.played.join(',')));
+
+        f.select(2);
+        f.cmds.StringGridshowDblClick();
+        QCOMPARE(zonePlayer.played, (QStringList{"a.mp3", "b.mp3"}));
+        QVERIFY(zonePlayer.isPlaying());
+        QVERIFY(f.mainPlayer.played.isEmpty());
+        QCOMPARE(f.board.yunXing(), QStringLiteral("b.mp3"));
+
+        f.select(3);
+        f.cmds.StringGridshowDblClick();
+        QCOMPARE(f.mainPlayer.played, QStringList{"plain.mp3"});
+        QVERIFY(!zonePlayer.isPlaying());
         QVERIFY(f.messages.shown.isEmpty());
         f.test.ButtonCheckClick();
     }
