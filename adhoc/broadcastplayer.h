@@ -110,6 +110,7 @@ signals:
 
 private:
     struct Live {
+        Live(Zone z, AudioPlayer *p) : zone(std::move(z)), player(p) {}
         Zone zone; // id 0: 广播输出
         AudioPlayer *player = nullptr;
         QList<qint64> drifts; // its position less the first's, last checks

@@ -399,7 +399,7 @@ void TstSheets::refusesBadInput_data()
     QTest::newRow("invalid text") << QByteArray("\xff\xfe\xfd,\x80\x80\n") << SheetTexts::notASheet();
     QTest::newRow("Excel 4.0 workbook") << QByteArray("\x09\x04\x06\x00\x00\x04\x00\x01\x00\x00", 10)
                                         << SheetTexts::tooOld();
-    QTest::newRow("UTF-16 with NUL") << QByteArray("\xff\xfea\0\0\0", 6) << SheetTexts::notASheet();
+    QTest::newRow("UTF-16 with NUL") << QByteArray("\xff\xfe" "a\0\0\0", 6) << SheetTexts::notASheet();
 }
 
 void TstSheets::refusesBadInput()
@@ -433,7 +433,7 @@ void TstSheets::refusesZipBombAndLongSheets()
     const QString bomb = path(QStringLiteral("bomb.xlsx"));
     MAKE_SHEET(QStringLiteral("bomb"), bomb);
     QCOMPARE(expectError(fileBytes(bomb), SheetTexts::tooLarge()), QString());
-    for (const QString kind : {QStringLiteral("laughs-xlsx"), QStringLiteral("laughs-ods")}) {
+    for (const QString &kind : {QStringLiteral("laughs-xlsx"), QStringLiteral("laughs-ods")}) {
         const QString laughs = path(kind);
         MAKE_SHEET(kind, laughs);
         QCOMPARE(expectError(fileBytes(laughs), SheetTexts::damaged()), QString());
