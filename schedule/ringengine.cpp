@@ -7,13 +7,13 @@
 
 RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages,
                        const Clock &clock, QObject *parent, AudioPlayer *spare)
-    : QObject(parent), m_board(board), m_day(board.day()), m_players{&player, spare},
-      m_messages(messages), m_clock(clock)
+    : QObject(parent), m_board(board), m_day(board.day()), m_players{&player, spare}, m_clock(clock),
+      m_ticker(clock, TimerShiJian), m_outcomes(m_day, m_due, messages, this)
 {
-    // Re-armed from the wall clock on every tick: a repeating 1000 ms timer
-    // drifts against it and would sooner or later skip a second.
-    TimerShiJian.setSingleShot(true);
-    TimerShiJian.setTimerType(Qt::PreciseTimer);
+    connect(&m_outcomes, &RingOutcomes::rang, this, &RingEngine::rang);
+    connect(&m_outcomes, &RingOutcomes::bellEnded, this, &RingEngine::bellEnded);
+    connect(&m_outcomes, &RingOutcomes::ringFailed, this, &RingEngine::ringFailed);
+    m_outcomes.zoneNames = [this](const QList<qint64> &zones) { return zoneNames(zones); };
     // The blink is aimed at the middle of each second so that its repaint
     // never sits in front of a bell's tick.
     TimerShan.setSingleShot(true);
@@ -33,11 +33,6 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
 
 RingEngine::~RingEngine() { m_board.setRingCutoff({}); }
 
-void RingEngine::setCatchUpSeconds(int seconds)
-{
-    m_catchUp = std::clamp(seconds, 0, kMaxCatchUpSeconds);
-}
-
 void RingEngine::watch(AudioPlayer *p)
 {
     connect(p, &AudioPlayer::ended, this, [this, p](bool interrupted) { onEnded(p, interrupted); });
@@ -48,15 +43,7 @@ void RingEngine::watch(AudioPlayer *p)
 
 void RingEngine::start()
 {
-    armClock(500);
-}
-
-void RingEngine::armClock(int minMs)
-{
-    int ms = 1000 - m_clock.now().time().msec() + kTickDelayMs;
-    while (ms < minMs)
-        ms += 1000;
-    TimerShiJian.start(ms);
+    m_ticker.start();
 }
 
 void RingEngine::armBlink()
@@ -67,40 +54,6 @@ void RingEngine::armBlink()
     if (ms < 100)
         ms += 1000;
     TimerShan.start(ms);
-}
-
-qint64 RingEngine::nowAbsSeconds() const
-{
-    const QDateTime now = m_clock.now();
-    const QTime time = now.time();
-    return now.date().toJulianDay() * 86400 + timetoint(time.hour(), time.minute(), time.second());
-}
-
-bool RingEngine::wasRung(qint64 dayStart, const BellKey &key) const
-{
-    const auto it = m_rung.constFind(dayStart);
-    return it != m_rung.constEnd() && it->keys.contains(key);
-}
-
-bool RingEngine::secondRung(qint64 dayStart, qint64 seconds) const
-{
-    const auto it = m_rung.constFind(dayStart);
-    return it != m_rung.constEnd() && it->seconds.contains(seconds);
-}
-
-void RingEngine::noteRung(qint64 dayStart, const BellKey &key)
-{
-    Day &d = m_rung[dayStart];
-    d.keys.insert(key);
-    d.seconds.insert(key.seconds);
-}
-
-int RingEngine::rungEntriesHeld() const
-{
-    int n = 0;
-    for (const auto &day : m_rung)
-        n += int(day.keys.size());
-    return n;
 }
 
 RingEngine::Bell RingEngine::bellAt(int index, qint64 dayStart) const
@@ -135,15 +88,11 @@ qint64 RingEngine::pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const
 
 std::optional<qint64> RingEngine::refreshCutoff() const
 {
-    if (!m_prevAbs)
-        return std::nullopt;
-    const QDate today = m_clock.now().date();
-    // A new day the clock has not ticked in yet: its bells are all ahead;
-    // the first tick of the day sorts out those already due.
-    if (today != m_prevDate)
-        return 0;
-    const qint64 dayStart = today.toJulianDay() * 86400;
-    return pastCutoff(*m_prevAbs - dayStart, dayStart);
+    const std::optional<qint64> last = m_ticker.lastTickToday();
+    if (!last || *last == 0)
+        return last;
+    const qint64 dayStart = nowAbsSeconds() / 86400 * 86400;
+    return pastCutoff(*last, dayStart);
 }
 
 void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
@@ -153,50 +102,44 @@ void RingEngine::reload(qint64 cutoffSeconds, qint64 dayStart)
 
 void RingEngine::TimerShiJianTimer()
 {
-    armClock();
+    const RingClock::Tick t = m_ticker.next();
     try {
-        tick();
+        tick(t);
     } catch (const std::exception &e) {
         // The clock must survive anything; the next tick runs normally.
         qCWarning(lcRing) << "clock tick abandoned:" << e.what();
     }
 }
 
-void RingEngine::tick()
+void RingEngine::tick(const RingClock::Tick &t)
 {
-    const QDateTime now = m_clock.now();
-    const QDate today = now.date();
-    const QTime time = now.time();
-    const qint64 nowSec = timetoint(time.hour(), time.minute(), time.second());
-    const qint64 dayStart = today.toJulianDay() * 86400;
-    const qint64 nowAbs = dayStart + nowSec;
-    const qint64 prevAbs = m_prevAbs.value_or(nowAbs - 1);
-    const QDate prevDate = std::exchange(m_prevDate, today);
-    m_prevAbs = nowAbs;
+    const qint64 nowSec = t.second();
+    const qint64 dayStart = t.dayStart;
+    const qint64 nowAbs = t.nowAbs;
+    const qint64 prevAbs = t.prevAbs;
 
     m_board.setLabelNowTime(QString::number(nowSec));
     m_board.setClockText(inttotime(nowSec));
 
-    if (++m_tickCount == 1 && !m_board.running())
+    if (t.count == 1 && !m_board.running())
         ButtonPlayClick();
 
     // A Refresh in stopped mode would move a running test's selection.
     const bool mayReload = !m_board.testing();
     bool reloaded = false;
-    if (prevDate.isValid() && prevDate != today) {
-        const bool forward = prevDate < today;
+    if (t.newDay()) {
+        const bool forward = t.forward();
         // A tick late for yesterday's last seconds still rings them, from
         // yesterday's list, before the new day's list replaces it.
         if (forward && m_board.running())
-            ringCheck(nowAbs, prevAbs, prevDate.toJulianDay() * 86400);
+            ringCheck(nowAbs, prevAbs, t.prevDate.toJulianDay() * 86400);
         // New day: yesterday's marks no longer matter, and the new weekday's
         // list must be in place before its 00:00:00 entry. Its first seconds
         // are left to the ring check and its window.
         abandonRetry();
         abandonWaiting();
         m_day.forgetDay();
-        for (auto it = m_rung.begin(); it != m_rung.end();)
-            it = it.key() < dayStart - 86400 ? m_rung.erase(it) : std::next(it);
+        m_due.newDay(dayStart);
         m_prepared.reset();
         m_zonePrepared.reset();
         dropZoneBell();
@@ -238,37 +181,22 @@ void RingEngine::tick()
 void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool retryNow)
 {
     const int from = m_day.next();
-    int candidate = -1;
-    qint64 candidateTime = -1;
-    int lastDue = from - 1;
-    for (int i = from; i < m_day.size(); ++i) {
-        if (!m_day.entry(i).hasValidTime())
-            continue; // shown as 时间无效, never rung
-        const qint64 t = m_day.entry(i).time;
-        const qint64 abs = dayStart + t;
-        if (abs > nowAbs)
-            break;
-        lastDue = i;
-        const BellKey key = m_day.key(i);
-        // A retried start, or a file still loading, keeps its bell a
-        // candidate after its second.
-        const bool held = (m_retry && m_retry->bell.key == key && m_retry->bell.dayStart == dayStart)
-            || (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart);
-        // Of several entries due at once only the latest sounds (it would cut
-        // the others at once anyway); of equal times, the first in the list.
-        if ((abs > prevAbs || held) && nowAbs - abs <= m_catchUp && t > candidateTime
-            && !wasRung(dayStart, key)) {
-            candidate = i;
-            candidateTime = t;
-        }
-    }
+    // A retried start, or a file still loading, keeps its bell a candidate
+    // after its second.
+    QList<BellKey> kept;
+    if (m_retry && m_retry->bell.dayStart == dayStart)
+        kept << m_retry->bell.key;
+    if (m_waiting && m_waiting->bell.dayStart == dayStart)
+        kept << m_waiting->bell.key;
+    const DueBells::Due due = m_due.at(m_day.entries(), from, dayStart, prevAbs, nowAbs, kept);
+    int candidate = due.ring;
     // Held back: every bell due is passed, none rings.
     if (held())
         candidate = -1;
     // A retry waits for the slot after the tick: its player may hold it up
     // for a whole bound, and the clock must not.
-    const bool deferRetry = candidate >= 0 && !retryNow && dayStart + candidateTime <= prevAbs;
-    const int stop = candidate >= 0 ? candidate : lastDue + 1;
+    const bool deferRetry = candidate >= 0 && !retryNow && dayStart + m_day.entry(candidate).time <= prevAbs;
+    const int stop = candidate >= 0 ? candidate : due.stop;
     QString message;
     for (int i = from; i < stop; ++i) {
         const QString m = markPast(i, dayStart);
@@ -279,7 +207,7 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
     if (candidate >= 0 && !deferRetry)
         ringAt(candidate, dayStart, nowAbs);
     if (!message.isEmpty())
-        postBox(message);
+        m_outcomes.post(message);
 }
 
 QString RingEngine::markPast(int index, qint64 dayStart)
@@ -289,7 +217,7 @@ QString RingEngine::markPast(int index, qint64 dayStart)
     const BellKey key = m_day.key(index);
     const BellStatus fault = m_day.faultOf(key);
     if (fault != BellStatus::None) {
-        m_day.setStatus(index, fault);
+        m_outcomes.passed(index, fault);
         return {};
     }
     if (m_retry && m_retry->bell.key == key && m_retry->bell.dayStart == dayStart) {
@@ -306,9 +234,8 @@ QString RingEngine::markPast(int index, qint64 dayStart)
         return kSlowOpenReason;
     }
     // A twin of the same second sounded with the bell that rang.
-    if (wasRung(dayStart, key) || secondRung(dayStart, key.seconds)) {
-        m_day.markSounded(key);
-        m_day.setStatus(index, BellStatus::Done);
+    if (m_due.wasRung(dayStart, key) || m_due.secondRung(dayStart, key.seconds)) {
+        m_outcomes.passed(index, BellStatus::Done);
         return {};
     }
     recordFailure(bellAt(index, dayStart), BellStatus::Missed, held() ? m_holdReason : kMissedReason);
@@ -358,8 +285,8 @@ void RingEngine::TimerPrepareTimer()
     const qint64 nowAbs = nowAbsSeconds();
     const qint64 dayStart = nowAbs - nowAbs % 86400;
     try {
-        if (m_retry && m_retry->bell.dayStart == dayStart && m_prevAbs)
-            ringCheck(nowAbs, *m_prevAbs, dayStart, true);
+        if (m_retry && m_retry->bell.dayStart == dayStart && m_ticker.prevAbs())
+            ringCheck(nowAbs, *m_ticker.prevAbs(), dayStart, true);
         retryZones(nowAbs);
         if (m_board.running())
             prepareNext(nowAbs, dayStart);

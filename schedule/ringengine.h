@@ -1,13 +1,18 @@
 #pragma once
-// The bell clock: ticks just after every wall-clock second, switches to
-// running mode on its first tick, rings each of today's bells at its second
-// from the day's list, blinks the playing and the next bell, and reloads the
-// list after midnight. Every bell it tries ends with an honest status (完成,
-// 失败, 错过, 中断), a record in the ring history and a daling.ring log line.
-// It learns of a bell's end from its player's signals, and its message
-// boxes open from the event loop after the tick, never inside it.
+// The bells of the day, wired from their parts: on each tick of its clock
+// (RingClock) it switches to running mode the first time, asks DueBells
+// which bell rings now and which have passed, rings it (on 铃声输出, opened
+// ahead when it can, retried while its output may come back, or in its
+// zones), blinks the playing and the next bell, and reloads the list after
+// midnight. Stopped mode and the hold ring nothing. Every bell it tries ends
+// with an honest status (完成, 失败, 错过, 中断), written by RingOutcomes
+// with its record, log line and box. It learns of a bell's end from its
+// player's signals.
 #include "audioplayer.h"
 #include "bellboard.h"
+#include "duebells.h"
+#include "ringclock.h"
+#include "ringoutcomes.h"
 #include "zonestore.h"
 
 #include <QDate>
@@ -35,17 +40,12 @@ void ringRow(BellBoard &board, AudioPlayer &player, int row);
 class RingEngine : public QObject {
     Q_OBJECT
 public:
-    // An entry whose second came at most this long ago still rings (a tick
-    // delayed by a busy machine, a clock stepped after a suspend, an output
-    // back after a moment); older ones are marked past. The operator sets it
-    // (补打时限) within these bounds: a bell a little late beats no bell.
-    static constexpr int kDefaultCatchUpSeconds = 60;
-    static constexpr int kMaxCatchUpSeconds = 300;
+    // The catch-up window (补打时限): see DueBells.
+    static constexpr int kDefaultCatchUpSeconds = DueBells::kDefaultCatchUpSeconds;
+    static constexpr int kMaxCatchUpSeconds = DueBells::kMaxCatchUpSeconds;
     // The next bell's file is opened this many seconds ahead, so that its
     // tick only has to start it.
     static constexpr qint64 kPrepareAheadSeconds = 2;
-    // The clock aims this far past each wall-clock second.
-    static constexpr int kTickDelayMs = 2;
     // A moment after each tick, never inside it, the engine retries a bell
     // whose start failed for want of output and opens the next bell ahead:
     // a sound server that stopped answering costs such a call its bound,
@@ -123,17 +123,17 @@ public:
 
     // Where each bell's record goes (none: no records). Records are written
     // from the event loop after the tick that made them.
-    void setHistory(RingHistory *history) { m_history = history; }
+    void setHistory(RingHistory *history) { m_outcomes.setHistory(history); }
     // Where the bands learn of stopped mode and of bells that did not ring.
-    void setAlerts(RingAlerts *alerts) { m_alerts = alerts; }
+    void setAlerts(RingAlerts *alerts) { m_outcomes.setAlerts(alerts); }
 
     // Clamped to 0 … kMaxCatchUpSeconds.
-    void setCatchUpSeconds(int seconds);
-    int catchUpSeconds() const { return m_catchUp; }
+    void setCatchUpSeconds(int seconds) { m_due.setCatchUpSeconds(seconds); }
+    int catchUpSeconds() const { return m_due.catchUpSeconds(); }
 
     // How many entries the engine remembers as rung: only today's and
     // yesterday's are kept, so a program that runs for months does not grow.
-    int rungEntriesHeld() const;
+    int rungEntriesHeld() const { return m_due.entriesHeld(); }
     // The player of the bell sounding now (or of the last one).
     AudioPlayer &activePlayer() const { return *m_players[m_active]; }
     // The player the window follows (its file name and progress): the main
@@ -153,7 +153,7 @@ public:
     void releaseBells();
     bool held() const { return !m_holdReason.isEmpty(); }
 
-    QTimer TimerShiJian; // the clock: single-shot, re-armed every tick
+    QTimer TimerShiJian; // the clock: single-shot, re-armed every tick (RingClock)
     QTimer TimerShan;    // the status blink, enabled in running mode
     QTimer TimerPrepare; // retries and opens ahead, a moment after each tick
 
@@ -165,7 +165,8 @@ public slots:
     // due within kPrepareAheadSeconds and its player is idle.
     void TimerPrepareTimer();
     // Switches the mode (ignored while a test runs: the button is disabled
-    // then). Store failures of its Refresh propagate to the general error box.
+    // then). A Refresh that cannot read the store keeps the list it has and
+    // says so in its row (see BellBoard::Refresh).
     void ButtonPlayClick();
 
 signals:
@@ -198,12 +199,7 @@ private:
         QHash<AudioPlayer *, qint64> zones; // the zone players still sounding, with their zone
     };
     // What the history and the log need of a bell no longer in the list.
-    struct Bell {
-        BellKey key;
-        qint64 dayStart = 0;
-        QString name, music;
-        QList<qint64> zones;
-    };
+    using Bell = RingOutcomes::Bell;
     // A start that failed for want of output, tried again on each tick
     // until the catch-up window has passed.
     struct Retry {
@@ -217,16 +213,15 @@ private:
         AudioPlayer *player = nullptr;
     };
 
-    void tick();
-    void armClock(int minMs = 0);
+    void tick(const RingClock::Tick &t);
     void armBlink();
     // Refresh with "earlier than cutoff" as the meaning of past; a bell whose
     // start is still retried (or whose file still loads) stays ahead of the
     // cursor.
     void reload(qint64 cutoffSeconds, qint64 dayStart);
+    qint64 pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const;
     // That limit of the past, as the board's Refresh asks it: the last
     // tick's second (0 on a day the clock has not ticked yet).
-    qint64 pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const;
     std::optional<qint64> refreshCutoff() const;
     // retryNow: a bell whose start failed for want of output is tried again
     // here (after the tick); otherwise it only keeps its place.
@@ -334,11 +329,8 @@ private:
     QString markPast(int index, qint64 dayStart);
     void prepareNext(qint64 nowAbs, qint64 dayStart);
     AudioPlayer *preparePlayer() const;
-    bool wasRung(qint64 dayStart, const BellKey &key) const;
-    bool secondRung(qint64 dayStart, qint64 seconds) const;
-    void noteRung(qint64 dayStart, const BellKey &key);
     Bell bellAt(int index, qint64 dayStart) const;
-    qint64 nowAbsSeconds() const;
+    qint64 nowAbsSeconds() const { return m_ticker.nowAbs(); }
 
     // What a player tells by itself.
     void watch(AudioPlayer *p);
@@ -346,28 +338,23 @@ private:
     void onOpened(AudioPlayer *p);
     void onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
 
-    // Outcomes: the bell's status, the fault kept for Refresh, the history
-    // record, the log line and the signals.
-    void recordFailure(const Bell &bell, BellStatus result, const QString &reason);
+    // Outcomes go through m_outcomes; these end what the engine holds.
+    void recordFailure(const Bell &bell, BellStatus result, const QString &reason)
+    {
+        m_outcomes.failed(bell, result, reason);
+    }
     void abandonRetry();
     void abandonWaiting();
     void endSounding(BellStatus result);
-    // A message for the operator, shown from the event loop once the tick
-    // has returned: the clock never waits inside a box.
-    void postBox(const QString &message);
-    void showPostedBox();
-    void flushSoon();
 
     BellBoard &m_board;
     DaySchedule &m_day;
     AudioPlayer *m_players[2];
     int m_active = 0;
-    Messages &m_messages;
     const Clock &m_clock;
-    RingHistory *m_history = nullptr;
-    RingAlerts *m_alerts = nullptr;
-    bool m_flushQueued = false;
-    int m_catchUp = kDefaultCatchUpSeconds;
+    RingClock m_ticker;
+    DueBells m_due;
+    RingOutcomes m_outcomes;
     // Today's bells as running mode would list them, read once per stopped
     // spell (again after the list or the date changed).
     struct Today {
@@ -376,26 +363,12 @@ private:
     };
     std::optional<Today> m_today;
 
-    int m_tickCount = 0;
-    std::optional<qint64> m_prevAbs; // the previous tick's local second (day * 86400 + second)
-    QDate m_prevDate;
     std::optional<Prepared> m_prepared;
     std::optional<BellKey> m_prepareTried; // a failed pre-open is not retried for the same entry
     qint64 m_prepareTriedDay = 0;
     std::optional<Sounding> m_sounding;
     std::optional<Retry> m_retry;
     std::optional<Waiting> m_waiting;
-    // Entries rung (or failed) per day, and their seconds, so that a clock
-    // set back never rings one twice.
-    struct Day {
-        QSet<BellKey> keys;
-        QSet<qint64> seconds;
-    };
-    QHash<qint64, Day> m_rung;
-    QStringList m_boxes;     // posted, not yet shown
-    bool m_boxPosted = false;
-    bool m_boxOpen = false;
-    QString m_warnedMissing; // the missing output already warned about
     QHash<qint64, Zone> m_zones;
     QHash<qint64, AudioPlayer *> m_zonePlayers; // by zone id, made when first needed
     QSet<AudioPlayer *> m_watched;

@@ -45,9 +45,10 @@ void RingEngine::ButtonPlayClick()
 
 void RingEngine::stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
 {
+    RingAlerts *alerts = m_outcomes.alerts();
     if (m_board.running()) {
-        if (m_alerts)
-            m_alerts->setNextSkipped(std::nullopt);
+        if (alerts)
+            alerts->setNextSkipped(std::nullopt);
         return;
     }
     if (!m_today || m_today->dayStart != dayStart) {
@@ -60,19 +61,15 @@ void RingEngine::stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart)
             qCWarning(lcRing) << "today's bells not read in stopped mode:" << e.what();
         }
     }
-    std::optional<RingAlerts::Bell> next;
-    for (const BellEntry &e : std::as_const(m_today->bells)) {
-        if (!e.hasValidTime())
-            continue;
-        const qint64 abs = dayStart + e.time;
-        if (abs > nowAbs) {
-            next = RingAlerts::Bell{e.time, e.name, kStoppedReason};
-            break; // the list is ordered by time
-        }
-        const BellKey key{e.id, e.time};
-        if (abs > prevAbs && !wasRung(dayStart, key))
-            recordFailure({key, dayStart, e.name, e.music, e.zones}, BellStatus::Missed, kStoppedReason);
+    const QList<BellEntry> &bells = m_today->bells;
+    const DueBells::Skipped skipped = m_due.skipped(bells, dayStart, prevAbs, nowAbs);
+    for (int i : skipped.passed) {
+        const BellEntry &e = bells[i];
+        recordFailure({{e.id, e.time}, dayStart, e.name, e.music, e.zones}, BellStatus::Missed, kStoppedReason);
     }
-    if (m_alerts)
-        m_alerts->setNextSkipped(next);
+    if (alerts)
+        alerts->setNextSkipped(skipped.next < 0 ? std::nullopt
+                                                : std::optional<RingAlerts::Bell>(RingAlerts::Bell{
+                                                      bells[skipped.next].time, bells[skipped.next].name,
+                                                      kStoppedReason}));
 }

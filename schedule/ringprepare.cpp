@@ -110,7 +110,7 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
         if (abs - nowAbs > kPrepareAheadSeconds)
             return;
         const BellKey key = m_day.key(i);
-        if (wasRung(dayStart, key))
+        if (m_due.wasRung(dayStart, key))
             continue;
         if ((m_prepared && m_prepared->key == key && m_prepared->dayStart == dayStart)
             || (m_prepareTried == key && m_prepareTriedDay == dayStart))
@@ -158,10 +158,10 @@ void RingEngine::onOpened(AudioPlayer *p)
     const qint64 nowAbs = nowAbsSeconds();
     if (!m_board.running())
         return;
-    if (nowAbs - (w.bell.dayStart + w.bell.key.seconds) > m_catchUp) {
+    if (nowAbs - (w.bell.dayStart + w.bell.key.seconds) > m_due.catchUpSeconds()) {
         // Loaded too late to be of use: the bell did not sound.
         recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
-        postBox(kSlowOpenReason);
+        m_outcomes.post(kSlowOpenReason);
         return;
     }
     try {

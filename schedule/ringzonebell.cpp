@@ -14,7 +14,7 @@ void RingEngine::retryZones(qint64 nowAbs)
         return;
     ZoneBell &zb = *m_zoneBell;
     const qint64 due = zb.bell.dayStart + zb.bell.key.seconds;
-    if (nowAbs - due > m_catchUp) {
+    if (nowAbs - due > m_due.catchUpSeconds()) {
         dropZoneBell();
         return;
     }
@@ -49,7 +49,7 @@ void RingEngine::retryZones(qint64 nowAbs)
     }
     if (changed)
         updateZoneRecord();
-    if (nowAbs - due >= m_catchUp)
+    if (nowAbs - due >= m_due.catchUpSeconds())
         dropZoneBell();
 }
 
@@ -103,7 +103,7 @@ bool RingEngine::zoneLoaded(AudioPlayer *p, const std::optional<AudioError> &fai
         s.retry = failure->isOutputFailure();
     } else if (zone == m_zones.constEnd()) {
         s.why = QStringLiteral("分区已删除");
-    } else if (!m_board.running() || held() || nowAbsSeconds() - due > m_catchUp) {
+    } else if (!m_board.running() || held() || nowAbsSeconds() - due > m_due.catchUpSeconds()) {
         return true; // too late: the window's end names it
     } else {
         s = startZone(*zone, zb.bell, nullptr, true);
@@ -158,21 +158,7 @@ void RingEngine::updateZoneRecord()
     const BellStatus result = !zb.cut.isEmpty() && !elsewhere ? BellStatus::Interrupted
         : !zb.cut.isEmpty() || !silent.isEmpty()             ? BellStatus::PartlyRung
                                                              : BellStatus::Done;
-    const QString note = notes.join(QStringLiteral("。"));
-    if (result == BellStatus::Done)
-        m_day.clearFault(zb.bell.key);
-    else
-        m_day.setFault(zb.bell.key, result);
-    if (const int index = m_day.indexOf(zb.bell.key); index >= 0 && index < m_day.next())
-        m_day.setStatus(index, result);
-    if (m_history) {
-        m_history->amend(zb.record, result, note);
-        if (zb.latestMs > 0)
-            m_history->amendDelay(zb.record, zb.latestMs);
-        flushSoon();
-    }
-    qCInfo(lcRing).noquote() << "bell" << inttotime(zb.bell.key.seconds) << shownText(zb.bell.name)
-                             << bellstatus::text(result) << "-" << note;
+    m_outcomes.zonesTold(zb.bell, zb.record, result, notes.join(QStringLiteral("。")), zb.latestMs);
 }
 
 void RingEngine::zoneEnded(AudioPlayer *p, bool interrupted)
