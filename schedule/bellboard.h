@@ -78,7 +78,9 @@ public:
     // The status a bell shows now (its own, or the blink's), and its text.
     BellStatus statusShown(int index) const;
     QString statusText(int row) const { return bellstatus::text(statusShown(row - 1)); }
-    // LabelNowTime: the current second as decimal text, shown only.
+    // LabelNowTime: the current second as decimal text. Running mode's
+    // Refresh reads it only when no ring engine answers for "now" (none
+    // is set, or it has not ticked yet; see setRingCutoff).
     QString labelNowTime() const { return m_labelNowTime; }
     void setLabelNowTime(const QString &text) { set(m_labelNowTime, text); }
     qint64 nowSecondsFromLabel() const;

@@ -7,7 +7,7 @@
 
 RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages,
                        const Clock &clock, QObject *parent, AudioPlayer *spare)
-    : QObject(parent), m_board(board), m_day(board.day()), m_players{&player, spare}, m_clock(clock),
+    : QObject(parent), m_board(board), m_day(board.day()), m_playout(board, player, spare), m_clock(clock),
       m_ticker(clock, TimerShiJian), m_outcomes(m_day, m_due, messages, this)
 {
     connect(&m_outcomes, &RingOutcomes::rang, this, &RingEngine::rang);
@@ -21,7 +21,7 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     connect(&TimerShan, &QTimer::timeout, this, &RingEngine::TimerShanTimer);
     TimerPrepare.setSingleShot(true);
     connect(&TimerPrepare, &QTimer::timeout, this, &RingEngine::TimerPrepareTimer);
-    for (AudioPlayer *p : m_players)
+    for (AudioPlayer *p : m_playout.players())
         if (p) {
             watch(p);
             m_watched.insert(p);
@@ -140,7 +140,7 @@ void RingEngine::tick(const RingClock::Tick &t)
         abandonWaiting();
         m_day.forgetDay();
         m_due.newDay(dayStart);
-        m_prepared.reset();
+        m_playout.forget();
         m_zonePrepared.reset();
         dropZoneBell();
         if (mayReload) {
@@ -263,7 +263,7 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     }
     try {
         AudioPlayer *loading = nullptr;
-        AudioPlayer *p = startBell(index, dayStart, &loading);
+        AudioPlayer *p = m_playout.start(bell.key, dayStart, bell.music, &loading);
         if (!p) {
             m_retry.reset();
             m_waiting = Waiting{bell, loading};

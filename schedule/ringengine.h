@@ -13,6 +13,7 @@
 #include "duebells.h"
 #include "ringclock.h"
 #include "ringoutcomes.h"
+#include "ringplayout.h"
 #include "zonestore.h"
 
 #include <QDate>
@@ -26,16 +27,6 @@
 
 class RingAlerts;
 class RingHistory;
-
-// Rings one file of the music folder through a player: Close, FileName :=
-// the file in the music folder, Open, progress maximum := Length, Play.
-// Throws AudioError or AppError when the file cannot be played (also when
-// the name is not a bare file name, or the player does not start); an open
-// past the player's bound throws AudioError with Cause::Pending. Used by the
-// ring engine, test playback and the grid's double-click.
-void ringFile(BellBoard &board, AudioPlayer &player, const QString &music);
-// The same for the file of a grid row (an empty name for a spare row).
-void ringRow(BellBoard &board, AudioPlayer &player, int row);
 
 class RingEngine : public QObject {
     Q_OBJECT
@@ -135,7 +126,7 @@ public:
     // yesterday's are kept, so a program that runs for months does not grow.
     int rungEntriesHeld() const { return m_due.entriesHeld(); }
     // The player of the bell sounding now (or of the last one).
-    AudioPlayer &activePlayer() const { return *m_players[m_active]; }
+    AudioPlayer &activePlayer() const { return m_playout.active(); }
     // The player the window follows (its file name and progress): the main
     // player while it plays, else one of the zones the bell sounds in;
     // nullptr when no bell is heard.
@@ -165,8 +156,10 @@ public slots:
     // due within kPrepareAheadSeconds and its player is idle.
     void TimerPrepareTimer();
     // Switches the mode (ignored while a test runs: the button is disabled
-    // then). A Refresh that cannot read the store keeps the list it has and
-    // says so in its row (see BellBoard::Refresh).
+    // then). A store failure of its Refresh propagates once the mode has
+    // switched, the list staying as it was: the window's click shows it in
+    // the general error box, the first tick's switch logs it and gives up
+    // that tick; the next reload lists the day again.
     void ButtonPlayClick();
 
 signals:
@@ -182,14 +175,6 @@ signals:
     void ringFailed(int index, BellStatus result);
 
 private:
-    struct Prepared {
-        BellKey key;       // which entry
-        qint64 dayStart = 0; // of which day
-        QString path;      // the file open (or opening) in the player
-        AudioPlayer *player = nullptr;
-        qint64 length = 0;
-        bool pending = false; // still loading in the background
-    };
     // The bell sounding now, watched for its end. A bell in zones sounds
     // until the last of its zones' players has ended.
     struct Sounding {
@@ -230,12 +215,6 @@ private:
     // 错过, and the band learns which bell is skipped next.
     void stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart);
     void ringAt(int index, qint64 dayStart, qint64 nowAbs);
-    // Starts the bell: only play() when it was opened ahead, else the whole
-    // ringFile sequence. Returns the player that sounds, or nullptr when its
-    // file still loads (*loading is then the player loading it).
-    AudioPlayer *startBell(int index, qint64 dayStart, AudioPlayer **loading);
-    // Plays a file opened ahead, stopping the bell that still sounds.
-    void playPrepared(AudioPlayer *p, qint64 length);
     // The bookkeeping of a bell that sounds: rung, history, log, signals.
     // silent: the zones that stayed silent and why (the bell is 部分播出).
     // heardNowhere: it plays, but in no zone anybody hears it (失败).
@@ -328,7 +307,6 @@ private:
     // it ends a retried start.
     QString markPast(int index, qint64 dayStart);
     void prepareNext(qint64 nowAbs, qint64 dayStart);
-    AudioPlayer *preparePlayer() const;
     Bell bellAt(int index, qint64 dayStart) const;
     qint64 nowAbsSeconds() const { return m_ticker.nowAbs(); }
 
@@ -349,8 +327,7 @@ private:
 
     BellBoard &m_board;
     DaySchedule &m_day;
-    AudioPlayer *m_players[2];
-    int m_active = 0;
+    RingPlayout m_playout;
     const Clock &m_clock;
     RingClock m_ticker;
     DueBells m_due;
@@ -363,9 +340,6 @@ private:
     };
     std::optional<Today> m_today;
 
-    std::optional<Prepared> m_prepared;
-    std::optional<BellKey> m_prepareTried; // a failed pre-open is not retried for the same entry
-    qint64 m_prepareTriedDay = 0;
     std::optional<Sounding> m_sounding;
     std::optional<Retry> m_retry;
     std::optional<Waiting> m_waiting;

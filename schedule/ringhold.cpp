@@ -21,23 +21,14 @@ void RingEngine::holdBells(const QString &reason)
 
 void RingEngine::silenceBells()
 {
-    for (AudioPlayer *p : m_players) {
-        if (!p || (!p->isPlaying() && p->mode() != AudioPlayer::Mode::Paused))
-            continue;
-        try {
-            p->stop();
-        } catch (const std::exception &e) {
-            qCWarning(lcRing) << "stopping the bell:" << e.what();
-        }
-    }
+    m_playout.stop();
     m_zonePrepared.reset();
     stopZones();
     if (m_sounding)
         endSounding(BellStatus::Done);
     // A zone still retried for a bell before would ring late after it.
     dropZoneBell();
-    m_prepared.reset();
-    m_prepareTried.reset();
+    m_playout.forget(true);
 }
 
 void RingEngine::releaseBells()

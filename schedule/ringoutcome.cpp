@@ -50,7 +50,7 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
     const qint64 delayMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay()
         - (dayStart + bell.key.seconds) * 1000;
     m_retry.reset();
-    m_active = p == m_players[1] ? 1 : 0;
+    m_playout.setActive(p);
     // It rang, on the default output: 完成, and the record says where.
     // A zone's player never falls back (ringZones counts that zone silent).
     const QString missing = bell.zones.isEmpty() ? p->missingOutput() : QString();

@@ -261,7 +261,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
 
 void RingEngine::stopMainPlayers()
 {
-    for (AudioPlayer *p : m_players) {
+    for (AudioPlayer *p : m_playout.players()) {
         if (!p || !p->isPlaying())
             continue;
         try {
