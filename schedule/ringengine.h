@@ -215,8 +215,8 @@ private:
     // 错过, and the band learns which bell is skipped next.
     void stoppedCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart);
     void ringAt(int index, qint64 dayStart, qint64 nowAbs);
-    // The bookkeeping of a bell that sounds: rung, history, log, signals.
-    // silent: the zones that stayed silent and why (the bell is 部分播出).
+    // A bell that sounds: it becomes the bell sounding, on p, and
+    // m_outcomes writes what it did. silent: the zones that stayed silent and why (the bell is 部分播出).
     // heardNowhere: it plays, but in no zone anybody hears it (失败).
     void started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent = {},
                  bool heardNowhere = false);

@@ -14,7 +14,7 @@ class DueBellsTest : public QObject {
     {
         QList<BellEntry> out;
         for (qsizetype i = 0; i < seconds.size(); ++i)
-            out << BellEntry{i + 1, seconds[i]};
+            out << BellEntry{i + 1, seconds[i], {}, {}, {}, {}, {}};
         return out;
     }
     static BellKey key(const QList<BellEntry> &list, int index) { return {list[index].id, list[index].time}; }
