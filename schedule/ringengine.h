@@ -42,20 +42,14 @@ public:
     // a sound server that stopped answering costs such a call its bound,
     // and the clock on screen must not wait for it.
     static constexpr int kPrepareDelayMs = 50;
-    // The output's own latency (what the sound server still holds when the
-    // player has let the sound go) is known a moment after the start; the
-    // bell's record then gets it added to its delay. A figure above the
-    // bound is no speaker's buffer but a sink that renders ahead of real
-    // time (a null sink reports over a second): it is logged, not added.
-    static constexpr int kLatencyReadMs = 800;
-    static constexpr qint64 kMaxOutputLatencyMs = 500;
+    // When the output's latency is added to a bell's delay: see RingOutcomes.
+    static constexpr int kLatencyReadMs = RingOutcomes::kLatencyReadMs;
     // 说明 of the history for a bell that never started, and for one whose
     // output died while it played.
     static inline const QString kMissedReason =
         QStringLiteral("铃声时刻已过（时钟跳变或程序繁忙），没有播放。");
     static inline const QString kStoppedReason = QStringLiteral("停止打铃期间，没有播放");
-    static inline const QString kInterruptedReason =
-        QStringLiteral("声音输出在播放中途中断，铃声没有播完。");
+    static inline const QString &kInterruptedReason = RingOutcomes::kInterruptedReason;
     // 说明 and message of a bell whose file was still loading when its
     // catch-up window ended.
     static inline const QString kSlowOpenReason =

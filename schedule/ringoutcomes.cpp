@@ -4,7 +4,6 @@
 #include "duebells.h"
 #include "logging.h"
 #include "ringalerts.h"
-#include "ringengine.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 
@@ -80,12 +79,12 @@ void RingOutcomes::ended(const BellKey &key, int record, BellStatus result, bool
         m_day.setFault(key, result);
         m_day.setStatus(index, result);
         if (m_history) {
-            m_history->amend(record, result, RingEngine::kInterruptedReason);
+            m_history->amend(record, result, kInterruptedReason);
             flushSoon();
         }
         qCInfo(lcRing).noquote() << "bell" << inttotime(key.seconds)
                                  << (index >= 0 ? shownText(m_day.entry(index).name) : QString())
-                                 << bellstatus::text(result) << "-" << RingEngine::kInterruptedReason;
+                                 << bellstatus::text(result) << "-" << kInterruptedReason;
     }
     emit bellEnded(index, result);
 }
@@ -121,7 +120,7 @@ void RingOutcomes::addOutputLatencySoon(AudioPlayer *p, int record, qint64 delay
 {
     if (!m_history)
         return;
-    QTimer::singleShot(RingEngine::kLatencyReadMs, context(), [this, p, record, delayMs, current] {
+    QTimer::singleShot(kLatencyReadMs, context(), [this, p, record, delayMs, current] {
         // Only while this bell still sounds: after it, the player may hold
         // another file's figure.
         if (!m_history || !current())
@@ -129,7 +128,7 @@ void RingOutcomes::addOutputLatencySoon(AudioPlayer *p, int record, qint64 delay
         const qint64 latency = p->outputLatencyMs();
         if (latency <= 0)
             return;
-        if (latency > RingEngine::kMaxOutputLatencyMs) {
+        if (latency > kMaxOutputLatencyMs) {
             qCDebug(lcRing) << "output latency" << latency << "ms not added to the delay";
             return;
         }

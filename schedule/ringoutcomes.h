@@ -20,6 +20,17 @@ class RingHistory;
 class RingOutcomes : public QObject {
     Q_OBJECT
 public:
+    // The output's own latency (what the sound server still holds when the
+    // player has let the sound go) is known a moment after the start; the
+    // bell's record then gets it added to its delay. A figure above the
+    // bound is no speaker's buffer but a sink that renders ahead of real
+    // time (a null sink reports over a second): it is logged, not added.
+    static constexpr int kLatencyReadMs = 800;
+    static constexpr qint64 kMaxOutputLatencyMs = 500;
+    // 说明 of a bell whose output died while it played.
+    static inline const QString kInterruptedReason =
+        QStringLiteral("声音输出在播放中途中断，铃声没有播完。");
+
     // A bell as its record names it, also one no longer in the list.
     struct Bell {
         BellKey key;
