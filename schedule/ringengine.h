@@ -292,8 +292,6 @@ private:
     void silenceBells();
     // Zone names for the operator, joined with "、" (unknown ids left out).
     QString zoneNames(const QList<qint64> &zones) const;
-    // Adds the output's latency to the record's delay once the player knows it.
-    void addOutputLatencySoon(AudioPlayer *p, int record, qint64 delayMs);
     // A start that failed: tried again while the output may come back,
     // else marked failed with its box.
     void startFailed(const Bell &bell, const AudioError *audio, const QString &message, qint64 nowAbs);
