@@ -247,7 +247,9 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     const Bell bell = bellAt(index, dayStart);
     if (m_waiting && m_waiting->bell.key == bell.key && m_waiting->bell.dayStart == dayStart)
         return; // its file is still loading: it starts when loaded
-    // The bell sounding now is cut by this one.
+    // The bell sounding now ends here (完成). Its zones stop at once; on
+    // 铃声输出 it stops when this bell starts, or is opened on its player,
+    // so a file still loading on the spare lets it play on until then.
     if (m_sounding)
         endSounding(BellStatus::Done);
     dropZoneBell();

@@ -159,8 +159,9 @@ public slots:
 signals:
     // A bell's sound has started (its index in the day's list at that moment).
     void rang(int index);
-    // A bell that rang has stopped sounding: Done (its end, the next bell or
-    // the operator stopped it) or Interrupted (its output died). Each rang()
+    // A bell that rang has stopped sounding: Done (its end, or cut by the
+    // next bell, 停  止 or a hold) or Interrupted (its output died; for a
+    // bell in zones, in every zone that had it). Each rang()
     // is followed by exactly one bellEnded(). index is -1 when the bell is
     // no longer listed (a new day's list came in).
     void bellEnded(int index, BellStatus result);
