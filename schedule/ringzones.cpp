@@ -40,6 +40,20 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
     if (!m_watched.contains(p)) {
         m_watched.insert(p);
         watch(p);
+        // Let go by its maker (its zone's output changed): its address may
+        // come back as another player's.
+        connect(p, &QObject::destroyed, this, [this, p] {
+            m_watched.remove(p);
+            for (auto it = m_zonePlayers.begin(); it != m_zonePlayers.end();)
+                it = it.value() == p ? m_zonePlayers.erase(it) : std::next(it);
+            if (m_zonePrepared) {
+                for (auto it = m_zonePrepared->opened.begin(); it != m_zonePrepared->opened.end();)
+                    it = it.value() == p ? m_zonePrepared->opened.erase(it) : std::next(it);
+                m_zonePrepared->early.remove(p);
+            }
+            if (m_sounding)
+                m_sounding->zones.remove(p);
+        });
     }
     return p;
 }
