@@ -3,19 +3,15 @@
 #include "audiolog.h"
 
 #include <algorithm>
+#include <set>
 #include <utility>
-
-QString BroadcastPlayer::noteText(const QStringList &zonesAndReasons)
-{
-    if (zonesAndReasons.isEmpty())
-        return {};
-    return QStringLiteral("以下分区没有播出：%1").arg(zonesAndReasons.join(QStringLiteral("；")));
-}
 
 BroadcastPlayer::BroadcastPlayer(std::unique_ptr<AudioPlayer> broadcastOutput,
                                  ZonePlayerFactory makeZonePlayer, QObject *parent)
     : AudioPlayer(parent), m_main(std::move(broadcastOutput)),
-      m_makeZonePlayer(std::move(makeZonePlayer))
+      m_pool([make = std::move(makeZonePlayer)](const QString &device) -> std::unique_ptr<AudioPlayer> {
+          return make ? make(Zone{0, {}, device, 0}) : nullptr;
+      })
 {
     m_live.append(Live{Zone{}, m_main.get()});
     // 广播输出 is one player as it always was: its news passes unchanged.
@@ -35,7 +31,7 @@ BroadcastPlayer::~BroadcastPlayer()
 {
     // The zones' players go first: none of their news may reach a half-gone
     // object.
-    for (auto &[key, p] : m_zonePlayers)
+    for (AudioPlayer *p : std::as_const(m_zonePlayers))
         p->disconnect(this);
     m_main->disconnect(this);
 }
@@ -48,6 +44,33 @@ void BroadcastPlayer::watch(AudioPlayer *p)
 void BroadcastPlayer::setZones(const QList<Zone> &zones)
 {
     m_zones = zones;
+    prune();
+}
+
+void BroadcastPlayer::prune()
+{
+    // The file open now stays in its zones until the next one.
+    std::set<PlayerPool::Key> keep;
+    for (const Zone &z : std::as_const(m_zones))
+        keep.insert({z.id, z.output});
+    for (const Live &l : std::as_const(m_live))
+        keep.insert({l.zone.id, l.zone.output});
+    for (const auto &[zone, p] : std::as_const(m_pending))
+        keep.insert({zone.id, zone.output});
+    m_pool.keepOnly(keep);
+}
+
+void BroadcastPlayer::forget(AudioPlayer *p)
+{
+    m_zonePlayers.removeAll(p);
+    m_seekLag.remove(p);
+    const auto pending = std::remove_if(m_pending.begin(), m_pending.end(), [p](const auto &z) { return z.second == p; });
+    const auto live = std::remove_if(m_live.begin(), m_live.end(), [p](const Live &l) { return l.player == p; });
+    const bool changed = pending != m_pending.end() || live != m_live.end();
+    m_pending.erase(pending, m_pending.end());
+    m_live.erase(live, m_live.end());
+    if (changed)
+        emit outputsChanged();
 }
 
 QList<BroadcastPlayer::Output> BroadcastPlayer::outputs() const
@@ -60,30 +83,27 @@ QList<BroadcastPlayer::Output> BroadcastPlayer::outputs() const
 
 AudioPlayer *BroadcastPlayer::playerOf(const Zone &zone)
 {
-    std::unique_ptr<AudioPlayer> &p = m_zonePlayers[{zone.id, zone.output}];
-    if (!p && m_makeZonePlayer) {
-        p = m_makeZonePlayer(zone);
-        if (!p)
-            return nullptr;
-        p->setVolume(m_volume);
-        // Another output would be another building: when the zone's goes,
-        // its player stops (and the zone is left out) instead.
-        p->setNeverElsewhere(true);
-        AudioPlayer *raw = p.get();
+    // Kept to the zone's output by the pool: when it goes, its player stops
+    // (and the zone is left out) instead of sounding in another building.
+    AudioPlayer *raw = m_pool.player(zone.id, zone.output);
+    if (raw && !m_zonePlayers.contains(raw)) {
+        m_zonePlayers << raw;
+        raw->setVolume(m_volume);
         watch(raw);
+        connect(raw, &QObject::destroyed, this, [this, raw] { forget(raw); });
         connect(raw, &AudioPlayer::opened, this, [this, raw] { playerOpened(raw); });
         connect(raw, &AudioPlayer::openFailed, this,
                 [this, raw](const QString &text, AudioError::Cause cause) {
                     playerOpenFailed(raw, text, cause);
                 });
     }
-    return p.get();
+    return raw;
 }
 
 void BroadcastPlayer::skip(const Zone &zone, const QString &reason)
 {
     qCWarning(lcAudio).noquote() << "the broadcast is silent in zone" << zone.name << ":" << reason;
-    m_skipped.append(QStringLiteral("%1（%2）").arg(zone.name, reason));
+    m_skipped.append(OutputGroup::silentText(zone.name, reason));
 }
 
 void BroadcastPlayer::admit(const Zone &zone, AudioPlayer *p)
@@ -112,12 +132,14 @@ void BroadcastPlayer::open()
     m_failure.reset();
     if (!inZones()) {
         m_live = {Live{Zone{}, m_main.get()}};
+        prune();
         emit outputsChanged();
         m_main->setFileName(m_file);
         m_main->open();
         return;
     }
     m_live.clear();
+    prune();
     std::optional<AudioError> fileError;
     for (const Zone &zone : std::as_const(m_zones)) {
         AudioPlayer *p = playerOf(zone);
@@ -281,7 +303,7 @@ void BroadcastPlayer::setVolume(int percent)
 {
     m_volume = std::clamp(percent, 0, 100);
     m_main->setVolume(m_volume);
-    for (auto &[key, p] : m_zonePlayers)
+    for (AudioPlayer *p : std::as_const(m_zonePlayers))
         p->setVolume(m_volume);
 }
 

@@ -1,7 +1,9 @@
 #pragma once
 // The ad-hoc broadcast's player: one AudioPlayer to the window, sounding
 // either on 广播输出 (its own player, as always) or in a set of zones, one
-// player per zone, made when first needed and kept.
+// player per zone and output from its pool, made when first needed; a zone
+// no longer chosen, or whose output changed, lets its player go once it is
+// idle.
 //
 // In zones every operation goes to every zone that plays: all open first,
 // then all start together; stop, pause, seek and the start position act on
@@ -15,14 +17,13 @@
 // default output: that would be another building. Only when no zone can play
 // does an operation throw, as one player would.
 #include "audioplayer.h"
-#include "loaderrors.h"
-#include "soundserver.h"
+#include "outputgroup.h"
+#include "playerpool.h"
 #include "zonestore.h"
 
 #include <QHash>
 #include <QList>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -50,14 +51,14 @@ public:
     static constexpr qint64 kRestartMs = 1000;
 
     // Why a zone stayed silent, for the window's note.
-    static QString missingOutputReason(const QString &device)
-    {
-        return LoadErrors::missingOutput(SoundServer::label(device));
-    }
+    static QString missingOutputReason(const QString &device) { return OutputGroup::missingOutputReason(device); }
     static inline const QString kNoPlayerReason = QStringLiteral("无法打开声音输出");
     static inline const QString kInterruptedReason = QStringLiteral("声音输出在播放中途中断");
     // "以下分区没有播出：乙（…）；丙（…）", empty when every zone plays.
-    static QString noteText(const QStringList &zonesAndReasons);
+    static QString noteText(const QStringList &zonesAndReasons)
+    {
+        return zonesAndReasons.isEmpty() ? QString() : OutputGroup::silentZonesText(zonesAndReasons);
+    }
 
     BroadcastPlayer(std::unique_ptr<AudioPlayer> broadcastOutput, ZonePlayerFactory makeZonePlayer,
                     QObject *parent = nullptr);
@@ -137,9 +138,13 @@ private:
     void restartAt(Live &l, qint64 position, const QString &why);
 
     std::unique_ptr<AudioPlayer> m_main;
-    ZonePlayerFactory m_makeZonePlayer;
     // By zone id and output: a zone whose output changed gets a new one.
-    std::map<std::pair<qint64, QString>, std::unique_ptr<AudioPlayer>> m_zonePlayers;
+    PlayerPool m_pool;
+    QList<AudioPlayer *> m_zonePlayers; // those of the pool watched here
+    // A player the pool let go: nothing here may point at it any more.
+    void forget(AudioPlayer *p);
+    // Lets go of the players of zones neither chosen nor holding the file.
+    void prune();
     QList<Zone> m_zones;
     QString m_file;
     std::optional<qint64> m_start;
