@@ -52,7 +52,7 @@ public:
 
     // Why a zone stayed silent, for the window's note.
     static QString missingOutputReason(const QString &device) { return OutputGroup::missingOutputReason(device); }
-    static inline const QString kNoPlayerReason = QStringLiteral("无法打开声音输出");
+    static inline const QString &kNoPlayerReason = OutputGroup::kNoPlayerReason;
     static inline const QString kInterruptedReason = QStringLiteral("声音输出在播放中途中断");
     // "以下分区没有播出：乙（…）；丙（…）", empty when every zone plays.
     static QString noteText(const QStringList &zonesAndReasons)
@@ -121,17 +121,18 @@ private:
     bool inZones() const { return !m_zones.isEmpty(); }
     AudioPlayer *reference() const { return m_live.isEmpty() ? nullptr : m_live.first().player; }
     AudioPlayer &requireOpen() const;
-    AudioPlayer *playerOf(const Zone &zone);
+    AudioPlayer *playerOf(const SoundTarget &zone);
     void watch(AudioPlayer *p);
-    // A zone's player has its file open: it plays, unless its output is
-    // missing (that would be the default output, another building).
+    // A zone's player has its file open (on its own output: the group has
+    // seen to that): it plays with the others.
     void admit(const Zone &zone, AudioPlayer *p);
     void skip(const Zone &zone, const QString &reason);
     // Runs op on every zone that plays; a zone that fails is left out. Throws
     // the last failure when none is left.
     void onEach(const std::function<void(AudioPlayer &)> &op);
-    void playerOpened(AudioPlayer *p);
-    void playerOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
+    // What the group tells of the zones of the last open().
+    void zoneReady(int index);
+    void zoneSilent(int index, const QString &why, bool outputFailed, AudioError::Cause cause);
     void pendingDone();
     void playerEnded(AudioPlayer *p, bool interrupted);
     // Starts a zone again at the first's position (kRestartMs).
@@ -141,6 +142,11 @@ private:
     // By zone id and output: a zone whose output changed gets a new one.
     PlayerPool m_pool;
     QList<AudioPlayer *> m_zonePlayers; // those of the pool watched here
+    // Opens the file in the zones, one player each, and tells what each did.
+    OutputGroup m_group;
+    QList<Zone> m_opened;          // the zones of the last open(), the group's targets
+    bool m_openingZones = false;   // inside open(): it sorts out the outcome itself
+    std::optional<AudioError> m_fileError; // the file failed in some zone
     // A player the pool let go: nothing here may point at it any more.
     void forget(AudioPlayer *p);
     // Lets go of the players of zones neither chosen nor holding the file.

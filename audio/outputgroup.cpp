@@ -166,6 +166,10 @@ bool OutputGroup::open(int index)
 void OutputGroup::startWhenDue(int index)
 {
     const Live &l = m_targets[index];
+    if (m_options.hold) {
+        emit ready(index);
+        return;
+    }
     if (m_options.startInMs) {
         const qint64 wait = *m_options.startInMs - l.target.leadMs - m_since.elapsed();
         if (wait > 0) {
@@ -221,7 +225,7 @@ void OutputGroup::silence(int index, const QString &why, bool retryable, AudioEr
                 return;
             }
             if (open(index) && m_targets[index].state == State::Ready)
-                start(index);
+                startWhenDue(index);
         });
     }
     checkEnded();
@@ -273,7 +277,7 @@ void OutputGroup::onEnded(AudioPlayer *p, bool interrupted)
         if (interrupted)
             emit cut(i);
         if (run == m_run && open(i) && m_targets[i].state == State::Ready)
-            start(i);
+            startWhenDue(i);
         return;
     }
     l.state = State::Ended;

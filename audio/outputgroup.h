@@ -47,6 +47,8 @@ public:
         int retryWindowMs = 0;
         // From the top at each end; a target cut off is opened again.
         bool loop = false;
+        // Opened only (ready() tells each): the caller starts the players.
+        bool hold = false;
         // Started this many ms after play() (each target its 提前 earlier);
         // unset: at once.
         std::optional<qint64> startInMs;
@@ -98,6 +100,8 @@ public:
     QList<AudioPlayer *> soundingPlayers() const;
 
 signals:
+    // Its file is open (with Options::hold: waiting for the caller).
+    void ready(int index);
     void started(int index);
     // retryable: the output failed, not the file (it is tried again while
     // the window lasts). cause: the player's, for the caller's fallbacks.

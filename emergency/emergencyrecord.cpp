@@ -17,7 +17,7 @@ QString EmergencyBroadcast::recordText(const QString &end) const
     for (const Target &t : m_run->targets) {
         zones << t.zones;
         if (t.state == State::Silent)
-            silent << QStringLiteral("%1（%2）").arg(t.label(), t.reason);
+            silent << OutputGroup::silentText(t.label(), t.reason);
     }
     // The outputs always in the same order, whichever zone shares them.
     for (const QString &o : {kBellsOutput, kBroadcastOutput})
