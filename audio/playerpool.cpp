@@ -52,7 +52,7 @@ void PlayerPool::keepOnly(const std::set<Key> &keys)
             continue;
         }
         qCInfo(lcAudio).noquote() << "player of zone" << it->first.zone << "on" << it->first.device
-                                  << "dropped: its zone or output changed";
+                                  << "let go: no longer wanted there";
         drop(std::move(it->second));
         it = m_players.erase(it);
     }
