@@ -124,6 +124,21 @@ private slots:
         QVERIFY(second->isPlaying());
     }
 
+    // Asked to start at a moment: each target its 提前 before it.
+    void eachTargetStartsItsLeadEarly()
+    {
+        Fixture f;
+        OutputGroup::Options o;
+        o.startInMs = 400;
+        QList<int> order;
+        connect(&f.group, &OutputGroup::started, &f.group, [&](int i) { order << i; });
+        f.group.play(f.file, {zone(1, "pulse/a"), zone(2, "pulse/b", 300)}, o);
+        QVERIFY(order.isEmpty()); // not before its moment
+        QCOMPARE(f.group.state(0), OutputGroup::State::Ready);
+        QTRY_COMPARE_WITH_TIMEOUT(order.size(), 2, 5000);
+        QCOMPARE(order, (QList<int>{1, 0}));
+    }
+
     void aLateLoadingTargetStartsOnceLoaded()
     {
         Fixture f;
@@ -165,7 +180,10 @@ private slots:
         QCOMPARE(f.group.state(1), OutputGroup::State::Silent);
         QCOMPARE(f.group.retrying(), heard);
         f.of(2, "pulse/b")->outputDown = false; // back
-        QTest::qWait(OutputGroup::kRetryMs + 300);
+        if (heard)
+            QTRY_COMPARE_WITH_TIMEOUT(f.group.state(1), OutputGroup::State::Sounding, 10000);
+        else
+            QTest::qWait(OutputGroup::kRetryMs + 300);
         QCOMPARE(f.group.state(1) == OutputGroup::State::Sounding, heard);
         QCOMPARE(started.size(), heard ? 2 : 1);
     }
