@@ -2,21 +2,21 @@
 
 #include "audiolog.h"
 
+#include <QScopedValueRollback>
 #include <algorithm>
+#include <set>
 #include <utility>
-
-QString BroadcastPlayer::noteText(const QStringList &zonesAndReasons)
-{
-    if (zonesAndReasons.isEmpty())
-        return {};
-    return QStringLiteral("以下分区没有播出：%1").arg(zonesAndReasons.join(QStringLiteral("；")));
-}
 
 BroadcastPlayer::BroadcastPlayer(std::unique_ptr<AudioPlayer> broadcastOutput,
                                  ZonePlayerFactory makeZonePlayer, QObject *parent)
     : AudioPlayer(parent), m_main(std::move(broadcastOutput)),
-      m_makeZonePlayer(std::move(makeZonePlayer))
+      m_pool([make = std::move(makeZonePlayer)](const QString &device) -> std::unique_ptr<AudioPlayer> {
+          return make ? make(Zone{0, {}, device, 0}) : nullptr;
+      }),
+      m_group([this](const SoundTarget &t) { return playerOf(t); })
 {
+    connect(&m_group, &OutputGroup::ready, this, &BroadcastPlayer::zoneReady);
+    connect(&m_group, &OutputGroup::silent, this, &BroadcastPlayer::zoneSilent);
     m_live.append(Live{Zone{}, m_main.get()});
     // 广播输出 is one player as it always was: its news passes unchanged.
     connect(m_main.get(), &AudioPlayer::opened, this, [this] {
@@ -35,7 +35,7 @@ BroadcastPlayer::~BroadcastPlayer()
 {
     // The zones' players go first: none of their news may reach a half-gone
     // object.
-    for (auto &[key, p] : m_zonePlayers)
+    for (AudioPlayer *p : std::as_const(m_zonePlayers))
         p->disconnect(this);
     m_main->disconnect(this);
 }
@@ -48,6 +48,33 @@ void BroadcastPlayer::watch(AudioPlayer *p)
 void BroadcastPlayer::setZones(const QList<Zone> &zones)
 {
     m_zones = zones;
+    prune();
+}
+
+void BroadcastPlayer::prune()
+{
+    // The file open now stays in its zones until the next one.
+    std::set<PlayerPool::Key> keep;
+    for (const Zone &z : std::as_const(m_zones))
+        keep.insert({z.id, z.output});
+    for (const Live &l : std::as_const(m_live))
+        keep.insert({l.zone.id, l.zone.output});
+    for (const auto &[zone, p] : std::as_const(m_pending))
+        keep.insert({zone.id, zone.output});
+    m_pool.keepOnly(keep);
+}
+
+void BroadcastPlayer::forget(AudioPlayer *p)
+{
+    m_zonePlayers.removeAll(p);
+    m_seekLag.remove(p);
+    const auto pending = std::remove_if(m_pending.begin(), m_pending.end(), [p](const auto &z) { return z.second == p; });
+    const auto live = std::remove_if(m_live.begin(), m_live.end(), [p](const Live &l) { return l.player == p; });
+    const bool changed = pending != m_pending.end() || live != m_live.end();
+    m_pending.erase(pending, m_pending.end());
+    m_live.erase(live, m_live.end());
+    if (changed)
+        emit outputsChanged();
 }
 
 QList<BroadcastPlayer::Output> BroadcastPlayer::outputs() const
@@ -58,43 +85,28 @@ QList<BroadcastPlayer::Output> BroadcastPlayer::outputs() const
     return list;
 }
 
-AudioPlayer *BroadcastPlayer::playerOf(const Zone &zone)
+AudioPlayer *BroadcastPlayer::playerOf(const SoundTarget &zone)
 {
-    std::unique_ptr<AudioPlayer> &p = m_zonePlayers[{zone.id, zone.output}];
-    if (!p && m_makeZonePlayer) {
-        p = m_makeZonePlayer(zone);
-        if (!p)
-            return nullptr;
-        p->setVolume(m_volume);
-        // Another output would be another building: when the zone's goes,
-        // its player stops (and the zone is left out) instead.
-        p->setNeverElsewhere(true);
-        AudioPlayer *raw = p.get();
+    // Kept to the zone's output by the pool: when it goes, its player stops
+    // (and the zone is left out) instead of sounding in another building.
+    AudioPlayer *raw = m_pool.player(zone.zone, zone.device);
+    if (raw && !m_zonePlayers.contains(raw)) {
+        m_zonePlayers << raw;
+        raw->setVolume(m_volume);
         watch(raw);
-        connect(raw, &AudioPlayer::opened, this, [this, raw] { playerOpened(raw); });
-        connect(raw, &AudioPlayer::openFailed, this,
-                [this, raw](const QString &text, AudioError::Cause cause) {
-                    playerOpenFailed(raw, text, cause);
-                });
+        connect(raw, &QObject::destroyed, this, [this, raw] { forget(raw); });
     }
-    return p.get();
+    return raw;
 }
 
 void BroadcastPlayer::skip(const Zone &zone, const QString &reason)
 {
     qCWarning(lcAudio).noquote() << "the broadcast is silent in zone" << zone.name << ":" << reason;
-    m_skipped.append(QStringLiteral("%1（%2）").arg(zone.name, reason));
+    m_skipped.append(OutputGroup::silentText(zone.name, reason));
 }
 
 void BroadcastPlayer::admit(const Zone &zone, AudioPlayer *p)
 {
-    const QString missing = p->missingOutput();
-    if (!missing.isEmpty()) {
-        p->close();
-        m_failure = AudioError(missingOutputReason(missing), AudioError::Cause::Output);
-        skip(zone, missingOutputReason(missing));
-        return;
-    }
     // In the order the zones were chosen: the first is the one shown.
     const auto order = [this](qint64 id) {
         return std::find_if(m_zones.begin(), m_zones.end(), [id](const Zone &z) { return z.id == id; })
@@ -112,70 +124,73 @@ void BroadcastPlayer::open()
     m_failure.reset();
     if (!inZones()) {
         m_live = {Live{Zone{}, m_main.get()}};
+        prune();
         emit outputsChanged();
         m_main->setFileName(m_file);
         m_main->open();
         return;
     }
     m_live.clear();
-    std::optional<AudioError> fileError;
-    for (const Zone &zone : std::as_const(m_zones)) {
-        AudioPlayer *p = playerOf(zone);
-        if (!p) {
-            m_failure = AudioError(kNoPlayerReason, AudioError::Cause::Output);
-            skip(zone, kNoPlayerReason);
-            continue;
-        }
-        try {
-            p->close();
-            p->setFileName(m_file);
-            p->open();
-        } catch (const AudioError &e) {
-            if (e.isPending()) {
-                m_pending.append({zone, p});
-                continue;
-            }
-            if (!e.isOutputFailure() && !fileError)
-                fileError = e;
-            m_failure = e;
-            skip(zone, e.text());
-            continue;
-        }
-        admit(zone, p);
+    prune();
+    m_fileError.reset();
+    m_opened = m_zones;
+    QList<SoundTarget> targets;
+    for (const Zone &z : std::as_const(m_opened))
+        targets << SoundTarget{z.id, z.name, z.output, 0, true};
+    OutputGroup::Options opening;
+    opening.hold = true; // started by play(), as one player would be
+    {
+        const QScopedValueRollback inOpen(m_openingZones, true);
+        m_group.play(m_file, targets, opening);
     }
+    for (int i = 0; i < m_opened.size(); ++i)
+        if (m_group.state(i) == OutputGroup::State::Loading)
+            m_pending.append({m_opened[i], m_group.player(i)});
     emit outputsChanged();
     if (!m_pending.isEmpty())
         throw AudioError(m_file, AudioError::Cause::Pending);
     if (m_live.isEmpty()) {
         // The same file fails everywhere: that is the file, not the zones.
-        if (fileError)
-            throw *fileError;
+        if (m_fileError)
+            throw *m_fileError;
         throw AudioError(m_failure ? m_failure->text() : kNoPlayerReason, AudioError::Cause::Output);
     }
 }
 
-void BroadcastPlayer::playerOpened(AudioPlayer *p)
+void BroadcastPlayer::zoneReady(int index)
 {
-    const auto it = std::find_if(m_pending.begin(), m_pending.end(),
-                                 [p](const auto &z) { return z.second == p; });
+    if (index >= m_opened.size())
+        return;
+    AudioPlayer *p = m_group.player(index);
+    if (m_openingZones) {
+        admit(m_opened[index], p);
+        return;
+    }
+    const auto it = std::find_if(m_pending.begin(), m_pending.end(), [p](const auto &z) { return z.second == p; });
     if (it == m_pending.end())
         return;
-    const Zone zone = it->first;
     m_pending.erase(it);
-    admit(zone, p);
+    admit(m_opened[index], p);
     pendingDone();
 }
 
-void BroadcastPlayer::playerOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause)
+void BroadcastPlayer::zoneSilent(int index, const QString &why, bool outputFailed, AudioError::Cause cause)
 {
-    const auto it = std::find_if(m_pending.begin(), m_pending.end(),
-                                 [p](const auto &z) { return z.second == p; });
-    if (it == m_pending.end())
+    if (index >= m_opened.size())
         return;
-    skip(it->first, text);
-    m_failure = AudioError(text, cause);
-    m_pending.erase(it);
-    pendingDone();
+    AudioPlayer *p = m_group.player(index);
+    if (!m_openingZones) {
+        const auto it = std::find_if(m_pending.begin(), m_pending.end(), [p](const auto &z) { return z.second == p; });
+        if (it == m_pending.end())
+            return;
+        m_pending.erase(it);
+    }
+    m_failure = AudioError(why, cause);
+    if (!outputFailed && !m_fileError)
+        m_fileError = m_failure;
+    skip(m_opened[index], why);
+    if (!m_openingZones)
+        pendingDone();
 }
 
 void BroadcastPlayer::pendingDone()
@@ -192,6 +207,7 @@ void BroadcastPlayer::pendingDone()
 
 void BroadcastPlayer::close()
 {
+    m_group.stop(); // no late news of the zones' last open
     for (const auto &[zone, p] : std::as_const(m_pending))
         p->close();
     m_pending.clear();
@@ -281,7 +297,7 @@ void BroadcastPlayer::setVolume(int percent)
 {
     m_volume = std::clamp(percent, 0, 100);
     m_main->setVolume(m_volume);
-    for (auto &[key, p] : m_zonePlayers)
+    for (AudioPlayer *p : std::as_const(m_zonePlayers))
         p->setVolume(m_volume);
 }
 

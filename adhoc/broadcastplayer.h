@@ -1,7 +1,9 @@
 #pragma once
 // The ad-hoc broadcast's player: one AudioPlayer to the window, sounding
 // either on 广播输出 (its own player, as always) or in a set of zones, one
-// player per zone, made when first needed and kept.
+// player per zone and output from its pool, made when first needed; a zone
+// no longer chosen, or whose output changed, lets its player go once it is
+// idle.
 //
 // In zones every operation goes to every zone that plays: all open first,
 // then all start together; stop, pause, seek and the start position act on
@@ -15,14 +17,13 @@
 // default output: that would be another building. Only when no zone can play
 // does an operation throw, as one player would.
 #include "audioplayer.h"
-#include "loaderrors.h"
-#include "soundserver.h"
+#include "outputgroup.h"
+#include "playerpool.h"
 #include "zonestore.h"
 
 #include <QHash>
 #include <QList>
 #include <functional>
-#include <map>
 #include <memory>
 #include <optional>
 
@@ -50,14 +51,14 @@ public:
     static constexpr qint64 kRestartMs = 1000;
 
     // Why a zone stayed silent, for the window's note.
-    static QString missingOutputReason(const QString &device)
-    {
-        return LoadErrors::missingOutput(SoundServer::label(device));
-    }
-    static inline const QString kNoPlayerReason = QStringLiteral("无法打开声音输出");
+    static QString missingOutputReason(const QString &device) { return OutputGroup::missingOutputReason(device); }
+    static inline const QString &kNoPlayerReason = OutputGroup::kNoPlayerReason;
     static inline const QString kInterruptedReason = QStringLiteral("声音输出在播放中途中断");
     // "以下分区没有播出：乙（…）；丙（…）", empty when every zone plays.
-    static QString noteText(const QStringList &zonesAndReasons);
+    static QString noteText(const QStringList &zonesAndReasons)
+    {
+        return zonesAndReasons.isEmpty() ? QString() : OutputGroup::silentZonesText(zonesAndReasons);
+    }
 
     BroadcastPlayer(std::unique_ptr<AudioPlayer> broadcastOutput, ZonePlayerFactory makeZonePlayer,
                     QObject *parent = nullptr);
@@ -120,26 +121,36 @@ private:
     bool inZones() const { return !m_zones.isEmpty(); }
     AudioPlayer *reference() const { return m_live.isEmpty() ? nullptr : m_live.first().player; }
     AudioPlayer &requireOpen() const;
-    AudioPlayer *playerOf(const Zone &zone);
+    AudioPlayer *playerOf(const SoundTarget &zone);
     void watch(AudioPlayer *p);
-    // A zone's player has its file open: it plays, unless its output is
-    // missing (that would be the default output, another building).
+    // A zone's player has its file open (on its own output: the group has
+    // seen to that): it plays with the others.
     void admit(const Zone &zone, AudioPlayer *p);
     void skip(const Zone &zone, const QString &reason);
     // Runs op on every zone that plays; a zone that fails is left out. Throws
     // the last failure when none is left.
     void onEach(const std::function<void(AudioPlayer &)> &op);
-    void playerOpened(AudioPlayer *p);
-    void playerOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
+    // What the group tells of the zones of the last open().
+    void zoneReady(int index);
+    void zoneSilent(int index, const QString &why, bool outputFailed, AudioError::Cause cause);
     void pendingDone();
     void playerEnded(AudioPlayer *p, bool interrupted);
     // Starts a zone again at the first's position (kRestartMs).
     void restartAt(Live &l, qint64 position, const QString &why);
 
     std::unique_ptr<AudioPlayer> m_main;
-    ZonePlayerFactory m_makeZonePlayer;
     // By zone id and output: a zone whose output changed gets a new one.
-    std::map<std::pair<qint64, QString>, std::unique_ptr<AudioPlayer>> m_zonePlayers;
+    PlayerPool m_pool;
+    QList<AudioPlayer *> m_zonePlayers; // those of the pool watched here
+    // Opens the file in the zones, one player each, and tells what each did.
+    OutputGroup m_group;
+    QList<Zone> m_opened;          // the zones of the last open(), the group's targets
+    bool m_openingZones = false;   // inside open(): it sorts out the outcome itself
+    std::optional<AudioError> m_fileError; // the file failed in some zone
+    // A player the pool let go: nothing here may point at it any more.
+    void forget(AudioPlayer *p);
+    // Lets go of the players of zones neither chosen nor holding the file.
+    void prune();
     QList<Zone> m_zones;
     QString m_file;
     std::optional<qint64> m_start;

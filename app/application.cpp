@@ -8,6 +8,7 @@
 #include "guarded.h"
 #include "historyreport.h"
 #include "logging.h"
+#include "playerpool.h"
 #include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
@@ -23,6 +24,7 @@
 #include <QDir>
 #include <QTimer>
 #include <algorithm>
+#include <set>
 
 DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
 {
@@ -92,15 +94,9 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
         }
     });
     m_engine->outputLabel = [this](const QString &device) { return SoundOutputs(*m_settings).label(device); };
-    m_engine->zonePlayer = [this](const Zone &zone) -> AudioPlayer * {
-        std::unique_ptr<AudioPlayer> &p = m_zonePlayers[QString::number(zone.id) + u'\n' + zone.output];
-        if (!p) {
-            p = m_ctx.makePlayer(zone.output);
-            if (p)
-                p->setConfinedTo(m_ctx.paths.musicFolder());
-        }
-        return p.get();
-    };
+    m_zonePool = std::make_unique<PlayerPool>(m_ctx.makePlayer);
+    m_zonePool->setConfinedTo(m_ctx.paths.musicFolder());
+    m_engine->zonePlayer = [this](const Zone &zone) { return m_zonePool->player(zone.id, zone.output); };
     m_snap = std::make_unique<SnapStatus>();
     m_snap->load(*m_settings);
     m_snap->attach(*m_engine);
@@ -156,9 +152,7 @@ DalingApp::~DalingApp()
     for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
         if (p)
             p->close();
-    for (auto &[key, p] : m_zonePlayers)
-        if (p)
-            p->close();
+    m_zonePool->closeAll();
 }
 
 void DalingApp::stopClocks()
@@ -210,6 +204,12 @@ void DalingApp::applyZones()
     try {
         m_zones = ZoneStore(m_store).list();
         m_engine->setZones(m_zones);
+        // A zone gone or moved to another output lets its player go (once
+        // it has ended, where it still sounds).
+        std::set<PlayerPool::Key> keep;
+        for (const Zone &z : std::as_const(m_zones))
+            keep.insert({z.id, z.output});
+        m_zonePool->keepOnly(keep);
     } catch (const std::exception &e) {
         // Bells keep ringing: those whose zones are unknown go to 铃声输出.
         qCWarning(lcStore) << "zones not read:" << e.what();

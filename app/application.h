@@ -21,6 +21,7 @@ class CalendarCommands;
 class Ducking;
 class EmergencyBroadcast;
 class HistoryReport;
+class PlayerPool;
 class RingAlerts;
 class RingEngine;
 class RingHistory;
@@ -116,9 +117,9 @@ private:
     std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
     std::unique_ptr<AudioPlayer> m_editorPlayer;
     std::unique_ptr<AudioPlayer> m_adhocPlayer;
-    // One per zone and output, made when a bell first needs it and kept to
-    // the end: the engine holds on to them.
-    std::map<QString, std::unique_ptr<AudioPlayer>> m_zonePlayers;
+    // The zones' players, one per zone and output, made when a bell first
+    // needs it; the engine holds on to them until the pool lets one go.
+    std::unique_ptr<PlayerPool> m_zonePool;
     QList<Zone> m_zones;
     std::unique_ptr<SnapStatus> m_snap;
     std::unique_ptr<BellBoard> m_board;

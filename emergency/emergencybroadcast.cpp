@@ -9,7 +9,8 @@
 
 #include <QDir>
 #include <QFileInfo>
-#include <QPointer>
+#include <QScopedValueRollback>
+#include <set>
 
 QString EmergencyBroadcast::durationText(qint64 ms)
 {
@@ -20,19 +21,29 @@ QString EmergencyBroadcast::durationText(qint64 ms)
 
 EmergencyBroadcast::EmergencyBroadcast(AppPaths paths, const Clock &clock, PlayerFactory makePlayer,
                                        QObject *parent)
-    : QObject(parent), m_paths(std::move(paths)), m_clock(clock), m_makePlayer(std::move(makePlayer))
+    : QObject(parent), m_paths(std::move(paths)), m_clock(clock), m_pool(std::move(makePlayer)), m_group(m_pool)
 {
     m_settle.setSingleShot(true);
     connect(&m_settle, &QTimer::timeout, this, [this] { checkSettled(true); });
+    connect(&m_group, &OutputGroup::started, this, [this](int i) {
+        if (m_run && i < int(m_run->targets.size()))
+            sounded(m_run->targets[i]);
+    });
+    connect(&m_group, &OutputGroup::silent, this,
+            [this](int i, const QString &why, bool, AudioError::Cause cause) { onSilent(i, why, cause); });
+    connect(&m_group, &OutputGroup::cut, this, [this](int i) {
+        // Opened again by the group: it joins in once its output is back.
+        if (m_run && i < int(m_run->targets.size()))
+            m_run->targets[i].state = State::Opening;
+    });
 }
 
 EmergencyBroadcast::~EmergencyBroadcast()
 {
     // The program's owner ends it first (its hooks reach parts that go
     // before this); here only the players are let go.
-    for (auto &[device, p] : m_players)
-        if (p)
-            p->close();
+    m_group.stop(true);
+    m_pool.closeAll();
 }
 
 QString EmergencyBroadcast::originText(Origin origin)
@@ -114,22 +125,6 @@ QStringList EmergencyBroadcast::sounding() const
     return out;
 }
 
-AudioPlayer *EmergencyBroadcast::playerFor(const QString &device)
-{
-    std::unique_ptr<AudioPlayer> &p = m_players[device];
-    if (!p && m_makePlayer) {
-        p = m_makePlayer(device);
-        if (!p)
-            return nullptr;
-        AudioPlayer *raw = p.get();
-        connect(raw, &AudioPlayer::opened, this, [this, raw] { onOpened(raw); });
-        connect(raw, &AudioPlayer::openFailed, this,
-                [this, raw](const QString &text, AudioError::Cause cause) { onOpenFailed(raw, text, cause); });
-        connect(raw, &AudioPlayer::ended, this, [this, raw](bool interrupted) { onEnded(raw, interrupted); });
-    }
-    return p.get();
-}
-
 QString EmergencyBroadcast::start(const Request &request)
 {
     if (m_run)
@@ -175,18 +170,26 @@ QString EmergencyBroadcast::start(const Request &request)
                                                 l << t.label();
                                             return l.join(u',');
                                         }();
-    // The alarm's outputs open first (each on its own player's thread);
-    // the bells and the broadcast are stopped meanwhile.
+    // The alarm's outputs open first (each on its own player's thread, each
+    // started as soon as it has the file); the bells and the broadcast are
+    // stopped meanwhile. An output that failed or stalled is tried again
+    // while it lasts.
+    QList<SoundTarget> where;
+    std::set<PlayerPool::Key> keep;
     for (Target &t : m_run->targets) {
         t.path = file;
-        t.player = playerFor(t.device);
-        if (!t.player) {
-            t.state = State::Silent;
-            t.reason = QStringLiteral("声音输出无法使用");
-            continue;
-        }
-        t.player->setVolume(100);
-        openTarget(t);
+        where << SoundTarget{0, t.label(), t.device, 0, t.isZone()};
+        keep.insert({0, t.device});
+    }
+    m_pool.keepOnly(keep);
+    OutputGroup::Options how;
+    how.background = true;
+    how.retryWindowMs = -1;
+    how.loop = true;
+    how.prepare = [](AudioPlayer &p) { p.setVolume(100); };
+    {
+        const QScopedValueRollback starting(m_starting, true);
+        m_group.play(file, where, how);
     }
     if (holdBells)
         holdBells(kHeldReason);
@@ -204,97 +207,22 @@ QString EmergencyBroadcast::start(const Request &request)
     return {};
 }
 
-void EmergencyBroadcast::openTarget(Target &t)
+void EmergencyBroadcast::onSilent(int i, const QString &why, AudioError::Cause cause)
 {
-    t.state = State::Opening;
-    t.player->close();
-    t.player->setFileName(t.path);
-    t.player->openAsync();
-}
-
-EmergencyBroadcast::Target *EmergencyBroadcast::targetOf(AudioPlayer *p)
-{
-    if (!m_run)
-        return nullptr;
-    for (Target &t : m_run->targets)
-        if (t.player == p)
-            return &t;
-    return nullptr;
-}
-
-void EmergencyBroadcast::onOpened(AudioPlayer *p)
-{
-    Target *t = targetOf(p);
-    if (!t || t->state != State::Opening || p->fileName() != t->path)
+    if (!m_run || i >= int(m_run->targets.size()))
         return;
-    // A zone's sound belongs in that zone: never on the default output.
-    if (const QString missing = p->missingOutput(); t->isZone() && !missing.isEmpty()) {
-        p->close();
-        silence(*t, LoadErrors::missingOutput(SoundServer::label(missing)));
-        return;
-    }
-    try {
-        p->setStartPosition(0);
-        p->play();
-        if (!p->isPlaying())
-            throw AudioError(QStringLiteral("播放器没有开始播放"), AudioError::Cause::Output);
-    } catch (const AudioError &e) {
-        silence(*t, e.text());
-        return;
-    } catch (const std::exception &e) {
-        // Nothing may escape a player's signal; the output is tried as a dead one.
-        qCWarning(lcEmergency) << t->label() << "start failed:" << e.what();
-        silence(*t, QString::fromLocal8Bit(e.what()));
-        return;
-    }
-    sounded(*t);
-}
-
-void EmergencyBroadcast::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause)
-{
-    Target *t = targetOf(p);
-    if (!t || t->state != State::Opening)
-        return;
-    if (cause == AudioError::Cause::File && !t->tone && t->path != alarmTonePath() && ensureAlarmTone()) {
+    Target &t = m_run->targets[i];
+    if (cause == AudioError::Cause::File && !t.tone && t.path != alarmTonePath() && ensureAlarmTone()) {
         // The file would not play: the alarm still sounds, with our tone.
-        qCWarning(lcEmergency).noquote() << t->label() << "cannot play" << t->path << "-" << text;
-        t->tone = true;
-        t->path = alarmTonePath();
-        m_run->note = m_run->fallback = toneInsteadText(text);
-        openTarget(*t);
+        qCWarning(lcEmergency).noquote() << t.label() << "cannot play" << t.path << "-" << why;
+        t.tone = true;
+        t.path = alarmTonePath();
+        m_run->note = m_run->fallback = toneInsteadText(why);
+        t.state = State::Opening;
+        m_group.replay(i, t.path);
         return;
     }
-    silence(*t, text);
-    // An output that failed or stalled may come back: tried again while it lasts.
-    if (m_run && cause != AudioError::Cause::File) {
-        QTimer::singleShot(kReopenMs, this, [this, p, serial = m_run->serial] {
-            Target *again = targetOf(p);
-            if (again && m_run->serial == serial && again->state == State::Silent)
-                openTarget(*again);
-        });
-    }
-}
-
-void EmergencyBroadcast::onEnded(AudioPlayer *p, bool interrupted)
-{
-    Target *t = targetOf(p);
-    if (!t || t->state != State::Sounding)
-        return;
-    if (!interrupted) {
-        // Looped: from the top again.
-        try {
-            p->setStartPosition(0);
-            p->play();
-            if (p->isPlaying())
-                return;
-        } catch (const AudioError &e) {
-            qCInfo(lcEmergency).noquote() << t->label() << "restart failed:" << e.text();
-        } catch (const std::exception &e) {
-            qCWarning(lcEmergency) << t->label() << "restart failed:" << e.what();
-        }
-    }
-    qCWarning(lcEmergency).noquote() << t->label() << "output lost while the alarm played; opened again";
-    openTarget(*t);
+    silence(t, why);
 }
 
 void EmergencyBroadcast::sounded(Target &t)
@@ -323,7 +251,8 @@ void EmergencyBroadcast::silence(Target &t, const QString &reason)
     // Once per reason, not at every retry of a dead output.
     if (std::exchange(t.reason, reason) != reason)
         qCWarning(lcEmergency).noquote() << "alarm silent in" << t.label() << "-" << reason;
-    checkSettled(false);
+    if (!m_starting)
+        checkSettled(false);
 }
 
 void EmergencyBroadcast::checkSettled(bool timeUp)
@@ -341,8 +270,8 @@ void EmergencyBroadcast::checkSettled(bool timeUp)
     bool zonesOnly = true;
     for (const Target &t : targets)
         if (t.state != State::Sounding) {
-            silent << QStringLiteral("%1（%2）").arg(t.label(), t.reason.isEmpty() ? QStringLiteral("声音输出没有响应")
-                                                                                  : t.reason);
+            silent << OutputGroup::silentText(t.label(), t.reason.isEmpty() ? QStringLiteral("声音输出没有响应")
+                                                                               : t.reason);
             zonesOnly = zonesOnly && t.isZone();
         }
     if (!m_run->delayMs) {
@@ -365,6 +294,6 @@ void EmergencyBroadcast::checkSettled(bool timeUp)
 
 QString EmergencyBroadcast::silentText(const QStringList &silent, bool zonesOnly)
 {
-    return (zonesOnly ? QStringLiteral("以下分区没有播出：%1") : QStringLiteral("以下分区或声音输出没有播出：%1"))
-        .arg(silent.join(QStringLiteral("；")));
+    return zonesOnly ? OutputGroup::silentZonesText(silent)
+                     : QStringLiteral("以下分区或声音输出没有播出：%1").arg(silent.join(QStringLiteral("；")));
 }

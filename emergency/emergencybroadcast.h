@@ -17,6 +17,8 @@
 #include "apppaths.h"
 #include "audioplayer.h"
 #include "bellstatus.h"
+#include "outputgroup.h"
+#include "playerpool.h"
 #include "seams.h"
 #include "zonestore.h"
 
@@ -126,7 +128,6 @@ private:
         QString label() const { return (zones + outputs).join(u'、'); }
         // Only a zone's own output: never the default output in its place.
         bool isZone() const { return outputs.isEmpty(); }
-        AudioPlayer *player = nullptr;
         State state = State::Opening;
         QString reason; // why it is silent
         QString path;   // the file it plays
@@ -145,14 +146,10 @@ private:
         quint64 serial = 0;
     };
 
-    AudioPlayer *playerFor(const QString &device);
-    void openTarget(Target &t);
-    void onOpened(AudioPlayer *p);
-    void onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
-    void onEnded(AudioPlayer *p, bool interrupted);
+    // What the group tells of each target (by its index in the run's).
+    void onSilent(int index, const QString &why, AudioError::Cause cause);
     void sounded(Target &t);
     void silence(Target &t, const QString &reason);
-    Target *targetOf(AudioPlayer *p);
     void checkSettled(bool timeUp);
     std::vector<Target> targetsFor(const Request &request, QString *refusal) const;
     static QString silentText(const QStringList &silent, bool zonesOnly);
@@ -164,10 +161,13 @@ private:
 
     AppPaths m_paths;
     const Clock &m_clock;
-    PlayerFactory m_makePlayer;
     RingHistory *m_history = nullptr;
-    std::map<QString, std::unique_ptr<AudioPlayer>> m_players; // by device, kept
+    // One player per output, kept by its device alone (zone 0): names
+    // that share an output share its sound.
+    PlayerPool m_pool;
+    OutputGroup m_group;
     std::optional<Run> m_run;
+    bool m_starting = false; // inside start(): it settles from the event loop
     quint64 m_serial = 0;
     QTimer m_settle;
     std::unique_ptr<QTemporaryDir> m_toneDir; // the tone's place when 音乐/ is not writable

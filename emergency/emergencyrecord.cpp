@@ -17,7 +17,7 @@ QString EmergencyBroadcast::recordText(const QString &end) const
     for (const Target &t : m_run->targets) {
         zones << t.zones;
         if (t.state == State::Silent)
-            silent << QStringLiteral("%1（%2）").arg(t.label(), t.reason);
+            silent << OutputGroup::silentText(t.label(), t.reason);
     }
     // The outputs always in the same order, whichever zone shares them.
     for (const QString &o : {kBellsOutput, kBroadcastOutput})
@@ -70,11 +70,8 @@ void EmergencyBroadcast::finish(BellStatus result, const QString &end)
     writeRecord(result, end);
     if (m_history)
         m_history->keep(m_run->record, false);
-    const std::vector<Target> targets = std::move(m_run->targets);
     m_run.reset(); // its players' news no longer counts
-    for (const Target &t : targets)
-        if (t.player)
-            t.player->close();
+    m_group.stop(true);
     if (releaseBells)
         releaseBells();
     emit activeChanged(false);

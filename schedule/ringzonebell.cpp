@@ -5,6 +5,7 @@
 #include "ringengine.h"
 
 #include "logging.h"
+#include "outputgroup.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 
@@ -32,7 +33,7 @@ void RingEngine::retryZones(qint64 nowAbs)
             continue;
         const ZoneStart s = startZone(*zone, zb.bell, nullptr, true);
         if (!s.player) {
-            const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
+            const QString text = OutputGroup::silentText(zone->name, s.why);
             changed |= text != zb.retried.value(id);
             if (s.loading) // starts when loaded
                 zb.loading.insert(id, s.loading);
@@ -112,7 +113,7 @@ bool RingEngine::zoneLoaded(AudioPlayer *p, const std::optional<AudioError> &fai
         zoneHeard(id, s.player);
         return true;
     }
-    const QString text = QStringLiteral("%1（%2）").arg(m_zones.value(id).name, s.why);
+    const QString text = OutputGroup::silentText(m_zones.value(id).name, s.why);
     if (s.loading) { // loading again (a new open): waits for it
         zb.loading.insert(id, s.loading);
         zb.retried[id] = text;

@@ -10,6 +10,7 @@
 
 #include "loaderrors.h"
 #include "logging.h"
+#include "outputgroup.h"
 #include "ringhistory.h"
 #include "secondsofday.h"
 #include "soundserver.h"
@@ -40,6 +41,20 @@ AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
     if (!m_watched.contains(p)) {
         m_watched.insert(p);
         watch(p);
+        // Let go by its maker (its zone's output changed): its address may
+        // come back as another player's.
+        connect(p, &QObject::destroyed, this, [this, p] {
+            m_watched.remove(p);
+            for (auto it = m_zonePlayers.begin(); it != m_zonePlayers.end();)
+                it = it.value() == p ? m_zonePlayers.erase(it) : std::next(it);
+            if (m_zonePrepared) {
+                for (auto it = m_zonePrepared->opened.begin(); it != m_zonePrepared->opened.end();)
+                    it = it.value() == p ? m_zonePrepared->opened.erase(it) : std::next(it);
+                m_zonePrepared->early.remove(p);
+            }
+            if (m_sounding)
+                m_sounding->zones.remove(p);
+        });
     }
     return p;
 }
@@ -140,14 +155,14 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
     ZoneStart out;
     AudioPlayer *p = playerOfZone(zone);
     if (!p) {
-        out.why = QStringLiteral("声音输出无法使用");
+        out.why = OutputGroup::kNoPlayerReason;
         out.retry = true; // made again on the next try
         return out;
     }
     const QString path = m_board.paths().musicFile(bell.music);
     // A file that loads slowly goes on loading; a later try plays it.
     if (p->opening() && p->fileName() == path) {
-        out.why = QStringLiteral("铃声文件还在读取");
+        out.why = OutputGroup::kLoadingReason;
         out.retry = true;
         out.loading = p;
         return out;
@@ -181,7 +196,7 @@ RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, 
         }
         out.player = p;
     } catch (const AudioError &e) {
-        out.why = e.isPending() ? QStringLiteral("铃声文件还在读取") : BellBoard::ringFailureText(e);
+        out.why = e.isPending() ? OutputGroup::kLoadingReason : BellBoard::ringFailureText(e);
         out.retry = e.isOutputFailure() || e.isPending();
         if (e.isPending())
             out.loading = p;
@@ -218,7 +233,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
             // It goes on into the stream (a building that joins hears the
             // rest), but counts as silent.
             if (const QString why = zoneUnheard ? zoneUnheard(*zone) : QString(); !why.isEmpty()) {
-                const QString text = QStringLiteral("%1（%2）").arg(zone->name, why);
+                const QString text = OutputGroup::silentText(zone->name, why);
                 silent << text;
                 gone << text; // nothing to retry: it plays already
             } else {
@@ -226,7 +241,7 @@ void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
             }
             continue;
         }
-        const QString text = QStringLiteral("%1（%2）").arg(zone->name, s.why);
+        const QString text = OutputGroup::silentText(zone->name, s.why);
         silent << text;
         if (s.loading)
             loading.insert(id, s.loading);

@@ -3,11 +3,18 @@
 #include "ringengine.h"
 
 #include <QScopeGuard>
+#include <QScopedValueRollback>
 
 TestPlayback::TestPlayback(BellBoard &board, AudioPlayer &player, Messages &messages,
                            QObject *parent)
-    : QObject(parent), m_board(board), m_player(player), m_messages(messages)
+    : QObject(parent), m_board(board), m_player(player), m_messages(messages),
+      m_zones([this](const SoundTarget &t) { return zonePlayer ? zonePlayer(t.zone) : nullptr; })
 {
+    connect(&m_zones, &OutputGroup::started, this, &TestPlayback::zoneStarted);
+    connect(&m_zones, &OutputGroup::silent, this,
+            [this](int i, const QString &why, bool, AudioError::Cause cause) { zoneSilent(i, why, cause); });
+    // On once the row has ended in every zone.
+    connect(&m_zones, &OutputGroup::ended, this, [this] { playerEnded(nullptr); });
     TimerCheck.setInterval(1000);
     connect(&TimerCheck, &QTimer::timeout, this, &TestPlayback::TimerCheckTimer);
     // A slow file goes on loading: the test plays it once loaded, and moves
@@ -64,8 +71,7 @@ void TestPlayback::playSelected()
 {
     m_loading = false;
     m_rowFailed = false;
-    m_zonePlayers.clear();
-    m_zoneLoading.clear();
+    m_inZones = false;
     try {
         if (const BellEntry *e = m_board.entryAtRow(m_board.selectedRow()); e && playInZones(*e))
             return;
@@ -97,95 +103,72 @@ void TestPlayback::playSelectedInZones()
 
 bool TestPlayback::playInZones(const BellEntry &e)
 {
-    QList<std::pair<qint64, AudioPlayer *>> zones;
+    QList<SoundTarget> zones;
     if (zonePlayer)
         for (qint64 id : e.zones)
-            if (AudioPlayer *p = zonePlayer(id))
-                zones.append({id, p});
+            if (zonePlayer(id))
+                zones.append(SoundTarget{id, zoneName ? zoneName(id) : QString::number(id), {}, 0, true});
     // Zones the engine does not know leave the bell on 铃声输出, as it rings.
     if (zones.isEmpty())
         return false;
-    QStringList silent;
-    std::optional<AudioError> firstError;
-    for (const auto &[id, p] : zones) {
-        watchZonePlayer(p);
-        const QString name = zoneName ? zoneName(id) : QString::number(id);
-        try {
-            ringFile(m_board, *p, e.music);
-            // Never on the default output: that is another zone's place.
-            if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
-                p->close();
-                throw AudioError(QStringLiteral("missing output ") + missing, AudioError::Cause::Output);
-            }
-            m_zonePlayers << p;
-        } catch (const AudioError &err) {
-            if (err.isPending()) {
-                m_zonePlayers << p;
-                m_zoneLoading.insert(p);
-                continue;
-            }
-            silent << QStringLiteral("%1（%2）").arg(name, BellBoard::ringFailureText(err));
-            if (!firstError)
-                firstError = err;
-        }
+    m_inZones = true;
+    m_silentZones.clear();
+    m_zoneError.reset();
+    if (!AppPaths::isBareFileName(e.music)) {
+        m_zones.stop();
+        showFailure(AudioError(QStringLiteral("not a file of the music folder: ") + e.music));
+        return true;
     }
-    m_loading = !m_zoneLoading.isEmpty() && m_zoneLoading.size() == m_zonePlayers.size();
-    if (m_zonePlayers.isEmpty())
-        showFailure(*firstError);
-    else if (!silent.isEmpty())
-        showFailure(RingEngine::silentZonesText(silent));
+    {
+        const QScopedValueRollback starting(m_startingZones, true);
+        m_zones.play(m_board.paths().musicFile(e.music), zones);
+    }
+    m_loading = m_zones.loading() && !m_zones.sounding();
+    if (!m_zones.sounding() && !m_zones.loading())
+        showFailure(m_zoneError ? BellBoard::ringFailureText(*m_zoneError) : OutputGroup::kNoPlayerReason);
+    else if (!m_silentZones.isEmpty())
+        showFailure(OutputGroup::silentZonesText(m_silentZones));
     return true;
 }
 
-void TestPlayback::watchZonePlayer(AudioPlayer *p)
+void TestPlayback::zoneStarted(int index)
 {
-    if (m_watchedZones.contains(p) || p == &m_player)
-        return;
-    m_watchedZones.insert(p);
-    connect(p, &AudioPlayer::opened, this, [this, p] { zoneOpened(p); });
-    connect(p, &AudioPlayer::ended, this, [this, p] { playerEnded(p); });
-    connect(p, &AudioPlayer::openFailed, this, [this, p](const QString &text, AudioError::Cause cause) {
-        if (!m_zoneLoading.remove(p))
-            return;
-        m_zonePlayers.removeOne(p);
-        m_loading = !m_zoneLoading.isEmpty() && m_zoneLoading.size() == m_zonePlayers.size();
-        if (m_zonePlayers.isEmpty() && m_board.testing())
-            showFailure(AudioError(text, cause));
-    });
+    if (AudioPlayer *p = m_zones.player(index))
+        m_board.setProgressMax(p->length());
+    m_loading = false; // it sounds: the test steps on when all have ended
 }
 
-void TestPlayback::zoneOpened(AudioPlayer *p)
+void TestPlayback::zoneSilent(int index, const QString &why, AudioError::Cause cause)
 {
-    if (!m_zoneLoading.remove(p) || !m_board.testing())
+    const AudioError error(why, cause);
+    if (m_startingZones) {
+        m_silentZones << OutputGroup::silentText(m_zones.target(index).name, BellBoard::ringFailureText(error));
+        if (!m_zoneError)
+            m_zoneError = error;
         return;
-    try {
-        m_board.setProgressMax(p->length());
-        p->play();
-        m_loading = false; // it sounds: the test steps on when all have ended
-        if (!p->isPlaying())
-            throw AudioError(QStringLiteral("the player did not start ") + p->fileName());
-    } catch (const std::exception &e) {
-        qCInfo(lcRing) << "test playback: a zone did not start:" << e.what();
-        m_zonePlayers.removeOne(p);
-        if (!m_loading && !sounding())
-            m_rowFailed = true;
     }
+    // A zone that failed after loading: the test goes on with the others.
+    qCInfo(lcRing).noquote() << "test playback: zone" << m_zones.target(index).name << "did not start:" << why;
+    m_loading = m_zones.loading() && !m_zones.sounding();
+    if (!m_zones.sounding() && !m_zones.loading() && m_board.testing())
+        showFailure(error);
 }
 
 bool TestPlayback::sounding() const
 {
-    if (m_zonePlayers.isEmpty())
-        return m_player.isPlaying();
-    return std::any_of(m_zonePlayers.cbegin(), m_zonePlayers.cend(),
-                       [](const AudioPlayer *p) { return p->isPlaying(); });
+    return m_inZones ? m_zones.sounding() : m_player.isPlaying();
 }
 
 AudioPlayer &TestPlayback::shownPlayer() const
 {
-    for (AudioPlayer *p : m_zonePlayers)
-        if (p->isPlaying())
-            return *p;
-    return m_zonePlayers.isEmpty() ? m_player : *m_zonePlayers.first();
+    if (!m_inZones)
+        return m_player;
+    if (const QList<AudioPlayer *> playing = m_zones.soundingPlayers(); !playing.isEmpty())
+        return *playing.first();
+    for (int i = 0; i < m_zones.size(); ++i)
+        if (m_zones.state(i) != OutputGroup::State::Silent && m_zones.player(i))
+            return *m_zones.player(i);
+    return m_player;
 }
 
 QString TestPlayback::goOnQuestion(int row, const QString &music, const QString &failure)
@@ -199,16 +182,13 @@ void TestPlayback::stopPlayer()
 {
     // After a failed row nothing is open, and the player's "No MCI device
     // open" means nothing to the operator.
-    QList<AudioPlayer *> players = std::exchange(m_zonePlayers, {});
-    m_zoneLoading.clear();
-    players.prepend(&m_player);
-    for (AudioPlayer *p : players) {
-        try {
-            if (p->mode() != AudioPlayer::Mode::NotReady)
-                p->stop();
-        } catch (const std::exception &e) {
-            qCDebug(lcRing) << "test playback: stopping the player:" << e.what();
-        }
+    m_inZones = false;
+    m_zones.stop();
+    try {
+        if (m_player.mode() != AudioPlayer::Mode::NotReady)
+            m_player.stop();
+    } catch (const std::exception &e) {
+        qCDebug(lcRing) << "test playback: stopping the player:" << e.what();
     }
 }
 
@@ -284,8 +264,9 @@ void TestPlayback::playerEnded(AudioPlayer *p)
 {
     if (!m_board.testing() || m_loading)
         return;
-    // Only the players of the row that plays; on once the last has ended.
-    if (m_zonePlayers.isEmpty() ? p != &m_player : !m_zonePlayers.contains(p))
+    // Only the players of the row that plays (nullptr: its zones' group);
+    // on once the last has ended.
+    if (m_inZones != (p == nullptr))
         return;
     try {
         if (sounding())

@@ -8,9 +8,9 @@
 // (posted), except under the operator's own click.
 #include "audioplayer.h"
 #include "bellboard.h"
+#include "outputgroup.h"
 
 #include <QObject>
-#include <QSet>
 #include <QTimer>
 #include <functional>
 
@@ -64,8 +64,9 @@ private:
     void stopPlayer();
     // Plays the row's bell in each of its known zones; false when it has none.
     bool playInZones(const BellEntry &e);
-    void watchZonePlayer(AudioPlayer *p);
-    void zoneOpened(AudioPlayer *p);
+    // What the zones' group tells of the row's zones.
+    void zoneStarted(int index);
+    void zoneSilent(int index, const QString &why, AudioError::Cause cause);
     // Whether the row's sound still plays (in any of its zones).
     bool sounding() const;
     AudioPlayer &shownPlayer() const;
@@ -83,8 +84,10 @@ private:
     // The operator chose to go on past a failed row: later ones are only
     // logged, not asked about again.
     bool m_goOn = false;
-    // The zones' players of the row that plays, and those still loading it.
-    QList<AudioPlayer *> m_zonePlayers;
-    QSet<AudioPlayer *> m_zoneLoading;
-    QSet<AudioPlayer *> m_watchedZones;
+    // The row that plays plays in its zones (on the engine's players).
+    bool m_inZones = false;
+    bool m_startingZones = false; // inside the group's play(): told after it
+    QStringList m_silentZones;    // "名称（why）" of the start
+    std::optional<AudioError> m_zoneError; // the start's first failure
+    OutputGroup m_zones;
 };

@@ -7,6 +7,7 @@
 #include "ducking.h"
 #include "settings.h"
 
+#include <QPointer>
 #include <QTest>
 #include <map>
 
@@ -116,6 +117,26 @@ private slots:
         QVERIFY(form.zoneChoice()->chosen().isEmpty());
         QTRY_COMPARE(form.ListFenQu->item(3)->checkState(), Qt::Unchecked);
         QCOMPARE(Settings(f.store).value(BroadcastZones::kSetting), QString());
+    }
+
+    // A zone moved to another output plays there from the next file on;
+    // its old player finishes the file it plays and then goes.
+    void aZoneMovedToAnotherOutputLetsItsOldPlayerGo()
+    {
+        Zoned f;
+        f.choice.choose({f.jia});
+        f.adhoc.FormShow();
+        f.adhoc.ButtonPlayClick();
+        QPointer<LatePlayer> old = f.of("a");
+        QVERIFY(old && old->isPlaying());
+        ZoneStore(f.store).update({f.jia, "甲", "a2", 0});
+        f.choice.refresh(); // as the window does when it opens
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(old && old->isPlaying());
+        f.tick(6000); // one.wav ends: two.wav opens on the zone's new output
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+        QVERIFY(old.isNull());
+        QCOMPARE(f.of("a2")->played, QStringList{"two.wav"});
     }
 
     void everyZoneFollowsTheCommandsAndAFailedOneIsLeftOut()
