@@ -2,6 +2,7 @@
 
 #include "audiolog.h"
 
+#include <QScopeGuard>
 #include <QScopedValueRollback>
 #include <algorithm>
 #include <set>
@@ -207,6 +208,11 @@ void BroadcastPlayer::pendingDone()
 
 void BroadcastPlayer::close()
 {
+    const bool sounded = (mode() == Mode::Playing || mode() == Mode::Paused);
+    const auto tell = qScopeGuard([this, sounded] {
+        if (sounded)
+            emit stopped();
+    });
     m_group.stop(); // no late news of the zones' last open
     for (const auto &[zone, p] : std::as_const(m_pending))
         p->close();
@@ -263,7 +269,10 @@ void BroadcastPlayer::play()
 
 void BroadcastPlayer::stop()
 {
+    const bool sounded = (mode() == Mode::Playing || mode() == Mode::Paused);
     onEach([](AudioPlayer &p) { p.stop(); });
+    if (sounded)
+        emit stopped();
 }
 
 void BroadcastPlayer::pause()

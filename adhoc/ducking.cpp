@@ -149,10 +149,21 @@ void Ducking::setLevel(AudioPlayer *player, int v)
 BellSoundWatch::BellSoundWatch(AudioPlayer &bell, QObject *parent)
     : QObject(parent), m_bell(bell)
 {
-    check.setParent(this);
-    check.setInterval(kCheckMs);
-    connect(&check, &QTimer::timeout, this, &BellSoundWatch::look);
-    connect(&bell, &AudioPlayer::ended, this, &BellSoundWatch::bellFileEnded);
+    grace.setParent(this);
+    grace.setSingleShot(true);
+    grace.setInterval(kStartGraceMs);
+    connect(&grace, &QTimer::timeout, this, [this] {
+        m_announced = false;
+        update();
+    });
+    // Whatever way the file stops, it is over: the watch looks once.
+    const auto over = [this] {
+        m_announced = false;
+        grace.stop();
+        update();
+    };
+    connect(&bell, &AudioPlayer::ended, this, over);
+    connect(&bell, &AudioPlayer::stopped, this, over);
 }
 
 void BellSoundWatch::setSounding(bool on)
@@ -165,39 +176,19 @@ void BellSoundWatch::setSounding(bool on)
 
 void BellSoundWatch::bellRang()
 {
-    m_graceLooks = (kStartGraceMs + kCheckMs - 1) / kCheckMs;
+    m_announced = !m_bell.isPlaying(); // may take a moment to sound
+    if (m_announced)
+        grace.start();
     setSounding(true);
-    check.start();
 }
 
-void BellSoundWatch::watchWhile(std::function<bool()> cond)
+void BellSoundWatch::setTesting(bool on)
 {
-    m_while = std::move(cond);
-    check.start();
-    update();
-}
-
-void BellSoundWatch::bellFileEnded()
-{
-    m_graceLooks = 0; // it did sound, and is over
-    update();
-}
-
-void BellSoundWatch::look()
-{
-    // An announced bell may take a moment to sound.
-    if (m_graceLooks > 0 && !m_bell.isPlaying())
-        --m_graceLooks;
+    m_testing = on;
     update();
 }
 
 void BellSoundWatch::update()
 {
-    if (m_while && !m_while())
-        m_while = nullptr;
-    if (m_bell.isPlaying())
-        m_graceLooks = 0;
-    setSounding(m_bell.isPlaying() || m_graceLooks > 0 || m_while);
-    if (!m_sounding)
-        check.stop();
+    setSounding(m_bell.isPlaying() || m_announced || m_testing);
 }

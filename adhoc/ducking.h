@@ -89,45 +89,40 @@ private:
     QHash<AudioPlayer *, Lane> m_lanes;
 };
 
-// Tells when the bell player sounds: a bell that the engine announces
-// (bellRang) sounds until the player says its file ended; while
-// watchWhile() holds (test playback), the whole test counts as one bell.
-// The player's signals carry the ends. A file stopped by a caller sends
-// none, so while something sounds the watch also looks once a second
-// (kCheckMs): an idle program never wakes for it, a bell never leaves the
-// broadcast lowered for good.
+// Tells when the bell player sounds outside the engine's own bells (a
+// double-clicked row, test playback): a bell announced (bellRang) sounds
+// until the player says it stopped; while a test runs (setTesting), the
+// whole test counts as one bell. The player's signals carry the ends: its file's end (ended()), a
+// caller's stop or close (stopped()), and the end of a test. Nothing is
+// polled: a sounding or idle program never wakes for the watch. A bell
+// announced whose player has not started within kStartGraceMs is over
+// (one look, when the grace ends).
 class BellSoundWatch : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kCheckMs = 1000;
-    // A started bell that has not reached Playing by then is over.
     static constexpr int kStartGraceMs = 1500;
 
     explicit BellSoundWatch(AudioPlayer &bell, QObject *parent = nullptr);
 
     // A bell was just started through the bell player.
     void bellRang();
-    // Watch while cond() is true (for example while a test plays the list).
-    void watchWhile(std::function<bool()> cond);
+    // Test playback runs (on) or has ended: the whole test counts, across
+    // the ends of its files.
+    void setTesting(bool on);
     bool sounding() const { return m_sounding; }
-    // Runs every kCheckMs while something sounds or a test runs.
-    QTimer check;
-
-public slots:
-    // Looks whether the bell still sounds (the check's tick).
-    void look();
+    // Single shot: the grace of a bell announced before its player plays.
+    QTimer grace;
 
 signals:
     void started();
     void ended();
 
 private:
-    void bellFileEnded();
     void update();
     void setSounding(bool on);
 
     const AudioPlayer &m_bell;
-    std::function<bool()> m_while;
+    bool m_testing = false;
+    bool m_announced = false; // a bell announced that may still be starting
     bool m_sounding = false;
-    int m_graceLooks = 0; // looks before an announced bell counts as over
 };

@@ -124,6 +124,8 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     });
     QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking,
                      [ducking] { ducking->bellEnded(); });
+    // Test playback lowers the broadcast too, for the whole test.
+    QObject::connect(m_test.get(), &TestPlayback::testing, m_bellWatch.get(), &BellSoundWatch::setTesting);
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::started, ducking, &Ducking::bellStarted);
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::ended, ducking, &Ducking::bellEnded);
 

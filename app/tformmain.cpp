@@ -320,8 +320,6 @@ void TFormMain::ButtonPlayClick() { guarded([this] { engine().ButtonPlayClick();
 void TFormMain::ButtonCheckClick()
 {
     guarded([this] { testPlayback().ButtonCheckClick(); });
-    if (board().testing()) // test playback lowers the broadcast too
-        bellWatch().watchWhile([this] { return board().testing(); });
 }
 void TFormMain::ButtonLinShiClick() { guarded([this] { FormLinShiGuangBo->exec(); }); }
 void TFormMain::ButtonADDClick() { guarded([this] { m_commands->ButtonADDClick(); }); }

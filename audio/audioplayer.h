@@ -128,6 +128,9 @@ signals:
     // interrupted() then answers true). Not sent for stop(), close() or a
     // new open().
     void ended(bool interrupted);
+    // A caller's stop() or close() ended the file that played or was
+    // paused (sent after the call has done it).
+    void stopped();
 };
 
 Q_DECLARE_METATYPE(AudioError::Cause)

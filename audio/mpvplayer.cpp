@@ -1,11 +1,14 @@
 #include "mpvplayer.h"
 
+#include <QScopeGuard>
+
 #include "audiolog.h"
 #include "loaderrors.h"
 #include "mpvworker.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
+#include <QScopeGuard>
 #include <QTimer>
 
 #include <algorithm>
@@ -258,6 +261,11 @@ void MpvPlayer::pendingTimedOut()
 
 void MpvPlayer::close()
 {
+    const bool sounded = mode() == Mode::Playing || mode() == Mode::Paused;
+    const auto tell = qScopeGuard([this, sounded] {
+        if (sounded)
+            emit stopped();
+    });
     if (cancelPending())
         return; // the worker closes what it was opening
     if (!d->worker)
@@ -290,7 +298,10 @@ void MpvPlayer::play()
 void MpvPlayer::stop()
 {
     d->requireOpen();
+    const bool sounded = mode() == Mode::Playing || mode() == Mode::Paused;
     d->call([](MpvCore &core) { core.stop(); });
+    if (sounded)
+        emit stopped();
 }
 
 void MpvPlayer::pause()

@@ -51,6 +51,7 @@ void TestPlayback::ButtonCheckClick()
         }
     }
     m_board.setTesting(starting);
+    emit testing(starting);
     ++m_run; // a question still posted belongs to the test that was
     m_boxOpen = false;
     if (!starting) {
@@ -246,6 +247,7 @@ void TestPlayback::endTest()
     m_board.setTesting(false);
     TimerCheck.stop();
     stopPlayer();
+    emit testing(false);
 }
 
 void TestPlayback::stepOn()

@@ -50,6 +50,10 @@ public slots:
     // Asked at the first row of a test that cannot be played.
     static QString goOnQuestion(int row, const QString &music, const QString &failure);
 
+signals:
+    // A test has begun (on) or ended, whatever ended it.
+    void testing(bool on);
+
 private:
     void playSelected();
     // On to the next row, or the end of the test past the last.

@@ -77,8 +77,11 @@ void FakePlayer::close()
 {
     if (m_open)
         log << "close";
+    const bool sounded = m_open && (mode() == Mode::Playing || mode() == Mode::Paused);
     m_open = m_playing = m_paused = m_interrupted = m_opening = false;
     m_pos = 0;
+    if (sounded)
+        emit stopped();
 }
 
 void FakePlayer::play()
@@ -105,7 +108,10 @@ void FakePlayer::stop()
     requireOpen();
     log << "stop";
     m_pos = position();
+    const bool sounded = m_open && (mode() == Mode::Playing || mode() == Mode::Paused);
     m_playing = m_paused = false;
+    if (sounded)
+        emit stopped();
 }
 
 void FakePlayer::pause()
