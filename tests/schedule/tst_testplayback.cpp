@@ -1,6 +1,7 @@
 #include "ringfixture.h"
 #include "zonestore.h"
 
+#include <QSignalSpy>
 #include <map>
 #include <memory>
 
@@ -101,7 +102,9 @@ private slots:
     {
         F f;
         prepare(f, 1);
+        QSignalSpy testing(&f.test, &TestPlayback::testing);
         f.test.ButtonCheckClick();
+        QCOMPARE(testing.count(), 1);
         f.clock.advanceMs(2500); // a's end, between two ticks
         f.player.advance();
         QCOMPARE(f.board.selectedRow(), 2);
@@ -120,6 +123,9 @@ private slots:
         f.player.advance();
         QVERIFY(!f.board.testing());
         QVERIFY(!f.test.TimerCheck.isActive());
+        // Ended by itself past the last row: told, as a stop is.
+        QCOMPARE(testing.count(), 2);
+        QCOMPARE(testing.last().first().toBool(), false);
     }
 
     void waitsForASlowFile()
@@ -145,11 +151,14 @@ private slots:
         F f;
         prepare(f, 3);
         f.player.lengths["c.mp3"] = 60000;
+        QSignalSpy stopped(&f.player, &AudioPlayer::stopped), testing(&f.test, &TestPlayback::testing);
         f.test.ButtonCheckClick();
         step(f);
         QVERIFY(f.player.isPlaying());
         f.test.ButtonCheckClick();
         QVERIFY(!f.board.testing());
+        QCOMPARE(stopped.count(), 1);
+        QCOMPARE(testing.count(), 2);
         QVERIFY(!f.player.isPlaying());
         QCOMPARE(f.player.log.last(), QStringLiteral("stop"));
         QVERIFY(!f.test.TimerCheck.isActive());
