@@ -97,12 +97,13 @@ std::vector<std::string> listeningPaths(pid_t pid)
     return paths;
 }
 
-// The one place a path is judged: its owner, its mode, its kind.
+// The one place a path is judged: its owner, its mode, its kind. Empty
+// when it may be trusted, or is not there at all.
 std::string judge(const std::string &path, const Holder &h, bool folder)
 {
     struct stat st {};
     if (::lstat(path.c_str(), &st) != 0)
-        return clienttext::noChannel(h.pid, h.user);
+        return {};
     if (S_ISLNK(st.st_mode))
         return clienttext::isLink(path);
     if (folder ? !S_ISDIR(st.st_mode) : !S_ISSOCK(st.st_mode))
@@ -206,13 +207,6 @@ std::vector<std::string> socketPaths(const Holder &h)
     return paths;
 }
 
-std::string untrusted(const std::string &socketPath, const Holder &h)
-{
-    if (std::string why = judge(folderOf(socketPath), h, true); !why.empty())
-        return why;
-    return judge(socketPath, h, false);
-}
-
 Connection connect(const std::string &dataFolder)
 {
     Connection c;
@@ -229,14 +223,17 @@ Connection connect(const std::string &dataFolder)
         sockaddr_un addr{};
         if (path.size() >= sizeof addr.sun_path)
             continue;
-        struct stat st {};
-        if (::lstat(path.c_str(), &st) != 0 && ::lstat(folderOf(path).c_str(), &st) != 0)
-            continue; // nothing there at all
-        if (std::string why = untrusted(path, *h); !why.empty()) {
-            if (rejected.empty() && why != clienttext::noChannel(h->pid, h->user))
+        std::string why = judge(folderOf(path), *h, true);
+        if (why.empty())
+            why = judge(path, *h, false);
+        if (!why.empty()) {
+            if (rejected.empty())
                 rejected = why;
             continue;
         }
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0)
+            continue;
         addr.sun_family = AF_UNIX;
         std::memcpy(addr.sun_path, path.c_str(), path.size());
         const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
@@ -255,7 +252,6 @@ Connection connect(const std::string &dataFolder)
         }
         // The pid may have been reused since the lock was read: the peer
         // must hold the lock still.
-        std::string why;
         const std::optional<Holder> now = holder(lockFile, &why);
         if (!now || now->pid != h->pid) {
             c.why = clienttext::kHolderChanged;

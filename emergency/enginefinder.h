@@ -43,11 +43,8 @@ std::optional<Holder> holder(const std::string &lockFile, std::string *why);
 std::string userName(uid_t uid);
 // The effective uid of a process, from /proc/<pid>/status.
 std::optional<uid_t> processUid(pid_t pid);
-
 // Where the holder's channel may be, the surest first.
 std::vector<std::string> socketPaths(const Holder &h);
-// Empty when the path may be trusted to lead to h's user; else why not.
-std::string untrusted(const std::string &socketPath, const Holder &h);
 
 struct Connection {
     int fd = -1;     // connected to the engine, verified; -1 when not
