@@ -15,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -30,9 +29,7 @@ constexpr int kClientTimeoutMs = 5000;
 
 QString userName(uid_t uid)
 {
-    if (const passwd *pw = ::getpwuid(uid); pw && pw->pw_name && *pw->pw_name)
-        return QString::fromLocal8Bit(pw->pw_name);
-    return QString::number(uid);
+    return QString::fromLocal8Bit(enginefinder::userName(uid).c_str());
 }
 
 // A folder only this user (and root) can enter.
@@ -161,7 +158,7 @@ void Instance::readHolder()
     // version, which took no record lock.
     std::string why;
     if (const auto h = enginefinder::holderOf(m_lockFd, &why); h && h->pid > 0) {
-        m_holderName = QString::fromLocal8Bit(h->user.c_str());
+        m_holderName = userName(h->uid);
         m_holderUid = h->uid;
         return;
     }
