@@ -1,4 +1,5 @@
 #include "instance.h"
+#include "enginefinder.h"
 #include "logging.h"
 
 #include <QDir>
@@ -14,7 +15,6 @@
 #include <cstring>
 #include <fcntl.h>
 #include <memory>
-#include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -29,9 +29,7 @@ constexpr int kClientTimeoutMs = 5000;
 
 QString userName(uid_t uid)
 {
-    if (const passwd *pw = ::getpwuid(uid); pw && pw->pw_name && *pw->pw_name)
-        return QString::fromLocal8Bit(pw->pw_name);
-    return QString::number(uid);
+    return QString::fromLocal8Bit(enginefinder::userName(uid).c_str());
 }
 
 // A folder only this user (and root) can enter.
@@ -129,6 +127,16 @@ bool Instance::takeLock()
         m_lockFd = -1;
         return false;
     }
+    // The same lock as a record lock, which the emergency command can see
+    // with its holder's pid (flock keeps no pid). It needs the file open for
+    // writing, as only root and the operators' group have it.
+    struct flock record {};
+    record.l_type = F_WRLCK;
+    record.l_whence = SEEK_SET;
+    if (::fcntl(fd, F_SETLK, &record) != 0)
+        qCWarning(lcApp).noquote()
+            << QStringLiteral("the emergency command cannot find this copy: no record lock on %1 (%2)")
+                   .arg(QFile::decodeName(path), QString::fromLocal8Bit(::strerror(errno)));
     // Who holds it, for the message a second account gets.
     const QByteArray line = QStringLiteral("%1 %2 %3\n")
                                 .arg(userName(::geteuid()))
@@ -145,6 +153,15 @@ bool Instance::takeLock()
 
 void Instance::readHolder()
 {
+    // The process that holds the record lock is surer than the file's text,
+    // which any operator may rewrite; the text names a holder of an older
+    // version, which took no record lock.
+    std::string why;
+    if (const auto h = enginefinder::holderOf(m_lockFd, &why); h && h->pid > 0) {
+        m_holderName = userName(h->uid);
+        m_holderUid = h->uid;
+        return;
+    }
     char buf[256];
     const ssize_t n = ::pread(m_lockFd, buf, sizeof buf - 1, 0);
     const QList<QByteArray> parts =

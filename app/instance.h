@@ -4,7 +4,12 @@
 // record twice. So a start first asks a running copy of this user to show
 // its window, through a local socket in the user's runtime folder; then it
 // takes an advisory lock on a file in data/, which also keeps a second
-// account (fast user switching) from ringing the same list.
+// account (fast user switching) from ringing the same list. The lock is
+// taken twice on one descriptor: flock, which a second Instance in the same
+// process meets too, and a whole-file fcntl write lock, through which the
+// emergency command finds this process (enginefinder.h). A process that
+// holds it must never open and close data/daling.lock elsewhere: closing
+// any descriptor of the file drops the process's fcntl locks.
 //
 // The socket carries a small line protocol that later commands use too: one
 // command per connection, a line "<word>[ <argument>]\n", answered by one
@@ -45,7 +50,8 @@ public:
     Claim claim(int waitMs = 5000);
     // For Refused: who runs the bells, in the operator's words.
     QString refusalText() const;
-    // The user name written in the lock file by the copy that holds it.
+    // The user of the copy that holds the lock (from its process, else from
+    // the name it wrote in the lock file).
     QString holder() const { return m_holderName; }
 
     // Answers the command word with handler (the engine's side).

@@ -1,4 +1,6 @@
 #include "emergencyclient.h"
+#include "clienttext.h"
+#include "enginefinder.h"
 
 #include <cerrno>
 #include <climits>
@@ -16,9 +18,6 @@
 namespace emergencyclient {
 
 namespace {
-
-const char *const kUsage = "用法：daling --emergency [声音文件] [--zones 分区1,分区2]\n"
-                           "      daling --emergency-stop";
 
 bool startsWith(const std::string &s, const char *prefix)
 {
@@ -55,30 +54,6 @@ std::string jsonString(const std::string &s)
     return out + '"';
 }
 
-// A folder only this user (and root) can enter.
-bool privateFolder(const std::string &dir)
-{
-    struct stat st {};
-    return !dir.empty() && ::lstat(dir.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == ::geteuid()
-        && (st.st_mode & 077) == 0;
-}
-
-std::string tempFolder()
-{
-    const char *t = std::getenv("TMPDIR");
-    std::string dir = t && *t ? t : "/tmp";
-    while (dir.size() > 1 && dir.back() == '/')
-        dir.pop_back();
-    return dir;
-}
-
-long long nowMs()
-{
-    timespec ts{};
-    ::clock_gettime(CLOCK_MONOTONIC, &ts);
-    return ts.tv_sec * 1000LL + ts.tv_nsec / 1000000;
-}
-
 } // namespace
 
 Args parse(const std::vector<std::string> &args, const std::string &cwd, bool standalone)
@@ -105,18 +80,18 @@ Args parse(const std::vector<std::string> &args, const std::string &cwd, bool st
                 from = comma + 1;
             }
             if (a.zones.empty()) {
-                a.error = std::string("--zones 后面要写分区名称，多个用逗号隔开。\n") + kUsage;
+                a.error = std::string("--zones 后面要写分区名称，多个用逗号隔开。\n") + clienttext::kUsage;
                 return a;
             }
         } else if (!startsWith(s, "--") && a.file.empty() && !s.empty()) {
             a.file = s;
         } else {
-            a.error = "不认识的参数「" + s + "」。\n" + kUsage;
+            a.error = "不认识的参数「" + s + "」。\n" + clienttext::kUsage;
             return a;
         }
     }
     if (a.stop && ((emergency && !standalone) || !a.file.empty() || !a.zones.empty())) {
-        a.error = std::string("结束紧急广播的命令不带其他参数。\n") + kUsage;
+        a.error = std::string("结束紧急广播的命令不带其他参数。\n") + clienttext::kUsage;
         return a;
     }
     // A name found from the caller's folder is sent as a full path; any
@@ -146,32 +121,6 @@ std::string line(const Args &a)
     return "emergency " + json + "}";
 }
 
-std::vector<std::string> socketPaths(const std::string &dataFolder)
-{
-    std::vector<std::string> paths;
-    const char *runtime = std::getenv("XDG_RUNTIME_DIR");
-    const std::string own = tempFolder() + "/daling-" + std::to_string(::geteuid());
-    if (runtime && privateFolder(runtime))
-        paths.push_back(std::string(runtime) + "/daling.sock");
-    else if (privateFolder(own))
-        paths.push_back(own + "/daling.sock");
-    // The lock file's line: "<user> <uid> <pid>".
-    const int fd = ::open((dataFolder + "/daling.lock").c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
-    if (fd < 0)
-        return paths;
-    char buf[256] = {};
-    const ssize_t n = ::pread(fd, buf, sizeof buf - 1, 0);
-    ::close(fd);
-    char user[200] = {};
-    long long uid = -1;
-    if (n <= 0 || std::sscanf(buf, "%199s %lld", user, &uid) != 2 || uid < 0 || uid == (long long)::geteuid())
-        return paths;
-    for (const std::string &p : {"/run/user/" + std::to_string(uid) + "/daling.sock",
-                                 tempFolder() + "/daling-" + std::to_string(uid) + "/daling.sock"})
-        paths.push_back(p);
-    return paths;
-}
-
 std::optional<std::string> send(const std::string &socketPath, const std::string &text, int timeoutMs)
 {
     sockaddr_un addr{};
@@ -182,29 +131,30 @@ std::optional<std::string> send(const std::string &socketPath, const std::string
     const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (fd < 0)
         return std::nullopt;
-    const long long deadline = nowMs() + timeoutMs;
-    std::string reply;
-    const std::string out = text + "\n";
-    bool ok = ::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0
-        && ::send(fd, out.data(), out.size(), MSG_NOSIGNAL) == ssize_t(out.size());
-    while (ok && reply.find('\n') == std::string::npos) {
-        pollfd p{fd, POLLIN, 0};
-        const long long left = deadline - nowMs();
-        if (left <= 0 || ::poll(&p, 1, int(left)) <= 0) {
-            ok = false;
-            break;
-        }
-        char buf[1024];
-        const ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n <= 0)
-            break;
-        reply.append(buf, size_t(n));
-    }
+    std::optional<std::string> reply;
+    if (::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0)
+        reply = enginefinder::talk(fd, text, timeoutMs);
     ::close(fd);
-    const size_t end = reply.find('\n');
-    if (!ok || end == std::string::npos)
+    return reply;
+}
+
+std::optional<std::string> ask(const std::string &dataFolder, const std::string &text, int timeoutMs,
+                               std::string *why)
+{
+    const enginefinder::Connection c = enginefinder::connect(dataFolder);
+    if (c.fd < 0) {
+        *why = c.why;
         return std::nullopt;
-    return reply.substr(0, end);
+    }
+    std::optional<std::string> reply = enginefinder::talk(c.fd, text, timeoutMs);
+    ::close(c.fd);
+    if (!reply) {
+        // Who it was, for the operator: the holder did not answer in time.
+        std::string ignored;
+        const auto h = enginefinder::holder(dataFolder + "/daling.lock", &ignored);
+        *why = h && h->pid ? clienttext::holderSilent(h->pid, h->user) : std::string();
+    }
+    return reply;
 }
 
 int run(const Args &a, const Sender &sendLine, std::string *err)
@@ -213,10 +163,12 @@ int run(const Args &a, const Sender &sendLine, std::string *err)
         *err = a.error;
         return 1;
     }
-    const std::optional<std::string> reply = sendLine(line(a));
+    std::string why;
+    const std::optional<std::string> reply = sendLine(line(a), &why);
     if (!reply) {
-        *err = a.stop ? "铃声系统没有运行（或没有回答），没有紧急广播可以结束。"
-                      : "铃声系统没有运行（或没有回答），紧急广播没有开始。";
+        *err = !why.empty() ? why + (a.stop ? clienttext::kNotStopped : clienttext::kNotStarted)
+             : a.stop       ? clienttext::kNotRunningStop
+                            : clienttext::kNotRunningStart;
         return 1;
     }
     const size_t space = reply->find(' ');
@@ -225,9 +177,9 @@ int run(const Args &a, const Sender &sendLine, std::string *err)
         *err = text;
         return 0;
     }
-    *err = text == "unknown command" ? "运行中的铃声系统不支持紧急广播命令，请先更新它。"
+    *err = text == "unknown command"     ? clienttext::kOldProgram
          : startsWith(*reply, "error ") ? text
-                                        : "铃声系统的回答看不懂：" + *reply;
+                                        : clienttext::unreadableAnswer(*reply);
     return 1;
 }
 
@@ -239,13 +191,9 @@ int main(const std::vector<std::string> &args, bool standalone)
     folder = folder.substr(0, folder.rfind('/'));
     char cwd[PATH_MAX] = {};
     const Args a = parse(args, ::getcwd(cwd, sizeof cwd) ? cwd : ".", standalone);
-    const std::vector<std::string> sockets = socketPaths(folder + "/data");
     std::string message;
-    const int rc = run(a, [&sockets](const std::string &l) -> std::optional<std::string> {
-        for (const std::string &s : sockets)
-            if (auto reply = send(s, l, kAnswerTimeoutMs))
-                return reply;
-        return std::nullopt;
+    const int rc = run(a, [&folder](const std::string &l, std::string *why) {
+        return ask(folder + "/data", l, kAnswerTimeoutMs, why);
     }, &message);
     if (!message.empty())
         std::fprintf(stderr, "%s\n", message.c_str());

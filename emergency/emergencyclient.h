@@ -5,7 +5,10 @@
 // (and the same as daling-emergency [FILE] [--zones …] / daling-emergency --stop).
 // It opens no window and asks nothing: it tells the running program through
 // its local channel and exits 0 once the alarm sounds, or 1 with the reason
-// on standard error.
+// on standard error. The program is the process that holds the data
+// folder's lock, reached only through a channel proven to be that process
+// (enginefinder.h): a relay run as root never takes another account's
+// answer for the alarm.
 //
 // Plain C++ and POSIX, no Qt: the small daling-emergency executable links
 // nothing else, so that a fire-alarm relay's trigger does not wait for the
@@ -32,24 +35,27 @@ Args parse(const std::vector<std::string> &args, const std::string &cwd, bool st
 // The channel's line: "emergency {json}" or "emergency-stop".
 std::string line(const Args &a);
 
-// The channel of the copy that rings dataFolder: this user's (the runtime
-// folder, as Instance::defaultSocketPath makes it), then, when the folder's
-// lock is held by another user (root runs the command for the desktop's
-// user), that user's.
-std::vector<std::string> socketPaths(const std::string &dataFolder);
-// One command over one connection; nothing when no program answers in time.
+// One command over a connection to socketPath, believed without any check:
+// for a channel the caller made itself. Nothing when no program answers in time.
 std::optional<std::string> send(const std::string &socketPath, const std::string &line, int timeoutMs);
+// One command to the engine that holds dataFolder's lock, through a
+// connection enginefinder has verified. Nothing when it is not reached; then
+// *why says why (empty: no engine runs).
+std::optional<std::string> ask(const std::string &dataFolder, const std::string &line, int timeoutMs,
+                               std::string *why);
 
 // How long the command waits for its answer: the program gives its zones
 // 1.5 s to start, plus a margin.
 constexpr int kAnswerTimeoutMs = 4000;
 
-using Sender = std::function<std::optional<std::string>(const std::string &line)>;
+// Sends a line; nothing when it did not reach the program, with *why set
+// when the reason is more than that no program runs.
+using Sender = std::function<std::optional<std::string>(const std::string &line, std::string *why)>;
 // Sends and returns the exit code; what the operator should read goes to err.
 int run(const Args &a, const Sender &send, std::string *err);
 
-// The whole command: the data folder beside the executable, every channel
-// tried, the message printed. Returns the exit code.
+// The whole command: the engine of the data folder beside the executable,
+// asked, the message printed. Returns the exit code.
 int main(const std::vector<std::string> &args, bool standalone);
 
 } // namespace emergencyclient

@@ -14,6 +14,7 @@
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -60,6 +61,12 @@ QString writeWhole(const QString &path, const QByteArray &bytes)
     const int fd = ::open(part.constData(), O_WRONLY | O_CREAT | O_TRUNC | O_NOFOLLOW | O_CLOEXEC, 0664);
     if (fd < 0)
         return QString::fromLocal8Bit(strerror(errno));
+    // In the operators' folder (setgid, the package's data/) whichever
+    // operator starts next must be able to empty it, whatever the umask.
+    struct stat folder {};
+    if (::stat(QFile::encodeName(QFileInfo(path).absolutePath()).constData(), &folder) == 0
+        && (folder.st_mode & S_ISGID) && ::fchmod(fd, 0664) != 0)
+        qCWarning(lcStore) << "waiting ring records not shared with the other operators:" << strerror(errno);
     qsizetype done = 0;
     while (done < bytes.size()) {
         const ssize_t n = ::write(fd, bytes.constData() + done, size_t(bytes.size() - done));
@@ -166,6 +173,10 @@ int RingHistory::loadWaiting(const QStringList &places)
                                          << (f.error() != QFile::NoError ? f.errorString() : pe.errorString());
             continue;
         }
+        if (doc.array().isEmpty()) {
+            m_waitingFiles << place; // one we emptied: its owner may delete it
+            continue;
+        }
         for (const QJsonValue &v : doc.array()) {
             if (const std::optional<RingRecord> r = fromJson(v.toObject())) {
                 record(*r);
@@ -188,7 +199,17 @@ void RingHistory::removeWaitingFiles(const QString &except)
     for (const QString &file : std::exchange(m_waitingFiles, {})) {
         if (file == except)
             continue;
-        if (!QFile::remove(file) && QFile::exists(file))
+        if (QFile::remove(file) || !QFile::exists(file))
+            continue;
+        // In a sticky folder only its owner (another operator) deletes it:
+        // emptied, it brings no record a second time.
+        const int fd = ::open(QFile::encodeName(file).constData(), O_WRONLY | O_TRUNC | O_NOFOLLOW | O_CLOEXEC);
+        const bool emptied = fd >= 0 && ::write(fd, "[]\n", 3) == 3;
+        if (fd >= 0)
+            ::close(fd);
+        if (emptied)
+            qCInfo(lcStore).noquote() << "waiting ring records written; their file, not ours to delete, emptied:" << file;
+        else
             qCWarning(lcStore).noquote() << "waiting ring records written, but their file stays:" << file;
     }
     if (!except.isEmpty())

@@ -54,10 +54,10 @@ gid=$(awk -F: '$1 == "daling" { print $3 }' "$root/etc/group")
 check "the operators' group is a system group" test -n "$gid" -a "${gid:-1000}" -lt 1000
 check "program under /opt/daling" test -x "$app/daling"
 check "the emergency command beside it" test -x "$app/daling-emergency"
-check "data/ is root:daling 2775" sh -c "stat -c %a:%u:%g '$app/data' | grep -qx 2775:0:$gid"
+check "data/ is root:daling 3775 (sticky)" sh -c "stat -c %a:%u:%g '$app/data' | grep -qx 3775:0:$gid"
 check "音乐/ is root:daling 2775" sh -c "stat -c %a:%u:%g '$app/音乐' | grep -qx 2775:0:$gid"
 check "bell sounds 0664, group daling" sh -c "stat -c %a:%g '$app/音乐/上课铃.wav' | grep -qx 664:$gid"
-check "the lock file 0664, group daling" sh -c "stat -c %a:%g '$app/data/daling.lock' | grep -qx 664:$gid"
+check "the lock file root:daling 0664" sh -c "stat -c %a:%u:%g '$app/data/daling.lock' | grep -qx 664:0:$gid"
 check "copyright and changelog" test -s "$root/usr/share/doc/daling/copyright" -a -s "$root/usr/share/doc/daling/changelog.gz"
 check "menu entry runs /opt/daling/daling" grep -q '^Exec="/opt/daling/daling"' "$root/usr/share/applications/daling.desktop"
 check "icons" test -s "$root/usr/share/icons/hicolor/48x48/apps/daling.png"
@@ -105,6 +105,11 @@ if [ -z "$why" ]; then
   check "a guest cannot add a sound" fails as guest touch "$app/音乐/guest.wav"
   check "a guest cannot replace one" fails as guest sh -c 'echo x > "$1"' sh "$app/音乐/上课铃.wav"
   check "a guest cannot change the store" fails as guest sh -c 'echo x >> "$1"' sh "$app/data/dbDaLing.db"
+  # data/ is sticky: the lock and the list stay whoever runs the bells.
+  check "an operator cannot delete the lock" fails as teacher rm -f "$app/data/daling.lock"
+  check "an operator cannot replace the list" fails as teacher sh -c 'cp "$1" "$1.x" && mv -f "$1.x" "$1"' sh "$app/data/dbDaLing.db"
+  rm -f "$app/data/dbDaLing.db.x"
+  check "an operator writes the list (WAL)" as teacher /usr/bin/python3 -c "import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); c.execute('pragma journal_mode=wal'); c.execute('create table operator_check (x)'); c.execute('drop table operator_check'); c.commit()" "$app/data/dbDaLing.db"
   # The operator runs the bells; the guest's copy on the same data folder
   # (fast user switching) is refused with a message naming the operator.
   (AS_EXEC=1 as teacher "$app/daling" >"$root/teacher.log" 2>&1) & teacher=$!
@@ -112,6 +117,9 @@ if [ -z "$why" ]; then
   as guest timeout -s TERM 10 "$app/daling" >"$root/guest.log" 2>&1
   check "a second account's copy is refused, naming who runs it" grep -q '用户「teacher」' "$root/guest.log"
   check "the operator's copy still runs" kill -0 "$teacher"
+  # Root's command (a relay) finds the operator's copy through the lock's holder.
+  check "root's emergency command reaches the operator's copy" \
+    sh -c "'$app/daling-emergency' --stop 2>&1 | grep -q '现在没有紧急广播'"
   kill -TERM "$teacher"; wait "$teacher"; rc=$?
   check "SIGTERM ends it cleanly (rc $rc)" test "$rc" = 0
   [ "$rc" = 0 ] || sed 's/^/    /' "$root/teacher.log" | tail -5

@@ -325,25 +325,12 @@ private slots:
         f.e.stop(EmergencyBroadcast::Origin::Command);
     }
 
-    void aRootShellFindsTheDesktopUsersChannel()
-    {
-        QTemporaryDir data;
-        const uid_t other = ::geteuid() + 1;
-        QFile lock(data.filePath("daling.lock"));
-        QVERIFY(lock.open(QIODevice::WriteOnly));
-        lock.write(QStringLiteral("teacher %1 4242\n").arg(other).toUtf8());
-        lock.close();
-        const auto paths = emergencyclient::socketPaths(data.path().toStdString());
-        QVERIFY(std::find(paths.begin(), paths.end(), "/run/user/" + std::to_string(other) + "/daling.sock")
-                != paths.end());
-    }
-
     void theCommandLineSaysWhatHappenedByItsExitCode_data()
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("standalone"); // daling-emergency
         QTest::addColumn<QString>("line");    // what reaches the program
-        QTest::addColumn<QString>("answer");  // "-": no program answers
+        QTest::addColumn<QString>("answer");  // "-": no program answers, "-…": not reached, and why
         QTest::addColumn<int>("rc");
         QTest::addColumn<QString>("stderrText");
         QTest::newRow("started") << QStringList{"--emergency"} << false << "emergency {}" << "ok" << 0 << "";
@@ -356,6 +343,10 @@ private slots:
             << "ok 以下分区没有播出：乙" << 0 << "以下分区没有播出：乙";
         QTest::newRow("not running") << QStringList{"--emergency"} << false << "emergency {}" << "-" << 1
                                      << "铃声系统没有运行（或没有回答），紧急广播没有开始。";
+        QTest::newRow("not believed") << QStringList{"--emergency"} << false << "emergency {}"
+                                      << "-命令通道 /tmp/x 不对" << 1 << "命令通道 /tmp/x 不对，紧急广播没有开始。";
+        QTest::newRow("stop not believed") << QStringList{"--emergency-stop"} << false << "emergency-stop"
+                                           << "-命令通道 /tmp/x 不对" << 1 << "命令通道 /tmp/x 不对，紧急广播没有结束。";
         QTest::newRow("stop") << QStringList{"--emergency-stop"} << false << "emergency-stop" << "ok" << 0 << "";
         QTest::newRow("old program") << QStringList{"--emergency"} << false << "emergency {}"
                                      << "error unknown command" << 1
@@ -380,9 +371,12 @@ private slots:
         const auto parsed = emergencyclient::parse(argv, "/nonexistent-cwd", standalone);
         QVERIFY(parsed.wanted);
         std::string sent, err;
-        QCOMPARE(emergencyclient::run(parsed, [&](const std::string &l) -> std::optional<std::string> {
+        QCOMPARE(emergencyclient::run(parsed, [&](const std::string &l, std::string *why) -> std::optional<std::string> {
                      sent = l;
-                     return answer == "-" ? std::nullopt : std::optional(answer.toStdString());
+                     if (!answer.startsWith('-'))
+                         return answer.toStdString();
+                     *why = answer.mid(1).toStdString();
+                     return std::nullopt;
                  }, &err), rc);
         QCOMPARE(QString::fromStdString(sent), line);
         QCOMPARE(QString::fromStdString(err).section(u'\n', 0, 0), stderrText);

@@ -182,7 +182,7 @@ private slots:
         // The command waits for its answer; the program answers from this
         // thread's event loop.
         std::thread command([&] {
-            rc = emergencyclient::run(args, [&](const std::string &line) {
+            rc = emergencyclient::run(args, [&](const std::string &line, std::string *) {
                 return emergencyclient::send(runtime.filePath("daling.sock").toStdString(), line,
                                              emergencyclient::kAnswerTimeoutMs);
             }, &err);

@@ -235,6 +235,10 @@ public:
     QString db() const { return path() + QStringLiteral("data/dbDaLing.db"); }
     // A small non-empty placeholder (enough for FakePlayer).
     QString touchMusic(const QString &name, const QByteArray &bytes = "RIFF") const;
+    // The program (or its emergency command) placed in this home, linked or
+    // copied, so that it finds its data here as it does beside itself.
+    // Returns the new path; empty when it could not be placed.
+    QString place(const QString &executable) const;
 
 private:
     QTemporaryDir m_dir;
