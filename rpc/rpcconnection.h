@@ -1,0 +1,55 @@
+#pragma once
+// The server's side of one client: reads its lines, writes its answers and
+// the notifications, and keeps what waits to be sent within a bound.
+// A client that does not read is not buffered for without limit: past the
+// bound its notifications are dropped (counted, logged once per episode)
+// and its further requests are not read until it catches up, so its own
+// answers pile up no further. Internal to the server.
+#include "rpcmessage.h"
+#include "rpcpeer.h"
+#include "rpcreply.h"
+
+#include <QObject>
+#include <QPointer>
+
+class QLocalSocket;
+class RpcServer;
+
+class RpcConnection : public QObject {
+    Q_OBJECT
+public:
+    RpcConnection(QLocalSocket *socket, const RpcPeer &peer, quint64 serial, RpcServer *server);
+
+    void answer(const QJsonValue &id, const RpcResult &result);
+    void sendNotification(const QByteArray &line);
+    bool isOpen() const;
+    qint64 unsent() const;
+    qint64 dropped() const { return m_droppedTotal; }
+    const RpcPeer &peer() const { return m_peer; }
+    // "client 7 (uid 1000, pid 4242)", for the log.
+    QString label() const;
+
+private:
+    void readLines();
+    void written();
+
+    QLocalSocket *m_socket;
+    RpcServer *m_server;
+    RpcPeer m_peer;
+    quint64 m_serial;
+    RpcLineReader m_reader;
+    bool m_paused = false;
+    qint64 m_droppedEpisode = 0;
+    qint64 m_droppedTotal = 0;
+};
+
+// What a reply shares with its copies.
+struct RpcReply::State {
+    QPointer<RpcConnection> connection;
+    QJsonValue id;
+    QString method;
+    bool expectsAnswer = false;
+    bool answered = false;
+    // Unanswered: answers an internal error (logged).
+    ~State();
+};
