@@ -4,6 +4,7 @@
 
 #include <QLocalSocket>
 #include <QPointer>
+#include <utility>
 
 namespace {
 // What Qt reads ahead of us per client: a client whose reading is paused
@@ -114,7 +115,8 @@ void RpcConnection::answer(const QJsonValue &id, const RpcResult &result)
         // It sends requests but does not read the answers: read no more of
         // them until it does.
         m_paused = true;
-        qCInfo(lcRpc).noquote() << label() << "does not read its answers;" << unsent()
+        if (!std::exchange(m_pauseLogged, true))
+            qCInfo(lcRpc).noquote() << label() << "does not read its answers;" << unsent()
                                 << "bytes wait; its requests wait until it reads";
     }
 }
@@ -135,6 +137,8 @@ void RpcConnection::sendNotification(const QByteArray &line)
 
 void RpcConnection::written()
 {
+    if (unsent() == 0)
+        m_pauseLogged = false;
     if (unsent() > m_server->bounds().maxUnsent / 2)
         return; // resume with room to spare, not at every block the client takes
     if (m_droppedEpisode > 0) {

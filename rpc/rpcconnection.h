@@ -39,6 +39,7 @@ private:
     quint64 m_serial;
     RpcLineReader m_reader;
     bool m_paused = false;
+    bool m_pauseLogged = false; // until it has taken everything
     qint64 m_droppedEpisode = 0;
     qint64 m_droppedTotal = 0;
 };

@@ -62,8 +62,11 @@ bool RpcServer::isListening() const
 
 bool RpcServer::openListener()
 {
-    // The old listener's close removes whatever is at the path; at this point
+    // Clients already in the old socket's backlog are taken first. Then the
+    // old listener's close removes whatever is at the path; at this point
     // that is a dead file or nothing (a live server's path is left alone).
+    while (m_listener && m_listener->isListening() && m_listener->waitForNewConnection(0))
+        ;
     delete m_listener;
     m_listener = nullptr;
     m_inode = 0;
@@ -76,8 +79,8 @@ bool RpcServer::openListener()
         const QString why = listener->errorString();
         delete listener;
         if (!m_retrying)
-            qCWarning(lcRpc).noquote() << "cannot listen at" << m_path << ":" << why
-                                       << "; retrying until it can";
+            qCWarning(lcRpc).noquote()
+                << QStringLiteral("cannot listen at %1: %2; retrying until it can").arg(m_path, why);
         return false;
     }
     // Qt makes it 0700; a socket needs no execute right. The folder is
@@ -87,9 +90,13 @@ bool RpcServer::openListener()
     m_listener = listener;
     m_inode = inodeAt(m_path);
     connect(listener, &QLocalServer::newConnection, this, &RpcServer::admit);
+    // The old file's watch (a removed socket's inode lives on while bound)
+    // is left for the new file's.
+    if (m_watcher->files().contains(m_path))
+        m_watcher->removePath(m_path);
     if (!m_watcher->addPath(m_path))
-        qCWarning(lcRpc).noquote() << "cannot watch" << m_path << "; a removed socket is found"
-                                   << "only at the next client";
+        qCWarning(lcRpc).noquote()
+            << QStringLiteral("cannot watch %1; its removal goes unnoticed").arg(m_path);
     if (m_retrying)
         qCInfo(lcRpc).noquote() << "listening again at" << m_path;
     else
@@ -111,15 +118,14 @@ void RpcServer::checkListener()
     }
     if (!m_retrying) {
         qCWarning(lcRpc).noquote()
-            << (isListening() ? QStringLiteral("the socket file %1 was removed or replaced")
-                              : QStringLiteral("the listener at %1 was closed (a failed accept)"))
-                   .arg(m_path)
-            << "; listening again";
+            << (isListening() ? QStringLiteral("the socket file %1 was removed or replaced; listening again")
+                              : QStringLiteral("the listener at %1 was closed (a failed accept); listening again"))
+                   .arg(m_path);
     }
     if (inode != 0 && inode != m_inode && rpcPathAnswers(m_path)) {
         if (!m_retrying)
-            qCWarning(lcRpc).noquote() << "another server answers at" << m_path
-                                       << "; waiting until it is gone";
+            qCWarning(lcRpc).noquote()
+                << QStringLiteral("another server answers at %1; waiting until it is gone").arg(m_path);
         scheduleRetry();
         return;
     }
