@@ -110,7 +110,7 @@ void RpcConnection::answer(const QJsonValue &id, const RpcResult &result)
 {
     if (!isOpen())
         return;
-    m_socket->write(rpcResponseLine(id, result));
+    write(rpcResponseLine(id, result));
     if (!m_paused && unsent() > m_server->bounds().maxUnsent) {
         // It sends requests but does not read the answers: read no more of
         // them until it does.
@@ -125,28 +125,42 @@ void RpcConnection::sendNotification(const QByteArray &line)
 {
     if (!isOpen())
         return;
-    if (unsent() + line.size() > m_server->bounds().maxUnsent) {
+    const RpcServer::Bounds &bounds = m_server->bounds();
+    const qint64 mine = unsent();
+    if (mine + line.size() > bounds.maxUnsent
+        || (mine > 0 && m_server->unsentBytes() + line.size() > bounds.maxUnsentTotal)) {
         if (m_droppedEpisode++ == 0)
-            qCWarning(lcRpc).noquote() << label() << "does not read;" << unsent()
-                                       << "bytes wait; notifications to it are dropped until it reads";
+            qCWarning(lcRpc).noquote() << label() << "does not read;" << mine << "bytes wait for it,"
+                                       << m_server->unsentBytes() << "for all clients; notifications"
+                                       << "to it are dropped until it has read them";
         ++m_droppedTotal;
         return;
     }
-    m_socket->write(line);
+    write(line);
 }
 
-void RpcConnection::written()
+void RpcConnection::write(const QByteArray &line)
 {
-    if (unsent() == 0)
+    m_socket->write(line);
+    m_accounted += line.size();
+    m_server->m_unsentTotal += line.size();
+}
+
+void RpcConnection::written(qint64 bytes)
+{
+    const qint64 taken = qMin(bytes, m_accounted);
+    m_accounted -= taken;
+    m_server->m_unsentTotal -= taken;
+    if (unsent() == 0) {
         m_pauseLogged = false;
-    if (unsent() > m_server->bounds().maxUnsent / 2)
-        return; // resume with room to spare, not at every block the client takes
-    if (m_droppedEpisode > 0) {
-        qCInfo(lcRpc).noquote() << label() << "reads again;" << m_droppedEpisode
-                                << "notifications to it were dropped";
-        m_droppedEpisode = 0;
+        if (m_droppedEpisode > 0) {
+            qCInfo(lcRpc).noquote() << label() << "has caught up;" << m_droppedEpisode
+                                    << "notifications to it were dropped";
+            m_droppedEpisode = 0;
+        }
     }
-    if (m_paused) {
+    // Resume with room to spare, not at every block the client takes.
+    if (m_paused && unsent() <= m_server->bounds().maxUnsent / 2) {
         m_paused = false;
         QMetaObject::invokeMethod(this, &RpcConnection::readLines, Qt::QueuedConnection);
     }

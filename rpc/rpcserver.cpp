@@ -41,6 +41,7 @@ void RpcServer::close()
     m_connections.clear();
     m_perUser.clear();
     qDeleteAll(open);
+    m_unsentTotal = 0;
 }
 
 void RpcServer::registerMethod(const QString &name, Handler handler)
@@ -69,14 +70,6 @@ qint64 RpcServer::droppedNotifications() const
     qint64 total = m_droppedByGone;
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
         total += it.key()->dropped();
-    return total;
-}
-
-qint64 RpcServer::unsentBytes() const
-{
-    qint64 total = 0;
-    for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
-        total += it.key()->unsent();
     return total;
 }
 
@@ -158,6 +151,7 @@ void RpcServer::forget(RpcConnection *connection)
     if (--m_perUser[it.value()] <= 0)
         m_perUser.remove(it.value());
     m_droppedByGone += connection->dropped();
+    m_unsentTotal -= connection->accounted();
     m_connections.erase(it);
     qCDebug(lcRpc).noquote() << connection->label() << "left";
 }

@@ -38,6 +38,7 @@ public:
     struct Bounds {
         qsizetype maxLine = 1024 * 1024;       // a longer request line closes its connection
         qint64 maxUnsent = 4 * 1024 * 1024;    // per client, before notifications are dropped
+        qint64 maxUnsentTotal = 64 * 1024 * 1024; // all clients: past it, those behind get none
         int maxPerUser = 256;                  // open connections per peer uid
     };
 
@@ -65,7 +66,7 @@ public:
     // Notifications not sent to clients that did not read, since the start.
     qint64 droppedNotifications() const;
     // Bytes written but not yet taken by the clients, all together.
-    qint64 unsentBytes() const;
+    qint64 unsentBytes() const { return m_unsentTotal; }
 
     // The version of this protocol, answered by "Server.GetRPCVersion".
     static QJsonObject rpcVersion();
@@ -93,4 +94,5 @@ private:
     QHash<uid_t, qint64> m_refused; // this episode's refusals per uid over the bound
     quint64 m_serial = 0;
     qint64 m_droppedByGone = 0; // dropped to clients that have left since
+    qint64 m_unsentTotal = 0;   // kept by the connections as they write and the clients read
 };

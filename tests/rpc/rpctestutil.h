@@ -5,6 +5,9 @@
 // own for the blocking calls.
 #include "rpcserver.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include <QCoreApplication>
 #include <QDeadlineTimer>
 #include <QFile>
@@ -14,6 +17,7 @@
 #include <cstring>
 #include <functional>
 #include <sys/socket.h>
+#include <sys/stat.h>
 #include <sys/un.h>
 #include <unistd.h>
 
@@ -167,4 +171,45 @@ private:
     QThread m_thread;
     RpcServer *m_server = nullptr;
     bool m_listening = false;
+};
+
+inline QByteArray request(int id, const QString &method, const QJsonValue &params = QJsonValue())
+{
+    return rpcRequestLine(id, method, params);
+}
+
+inline QJsonObject parsed(const QByteArray &line)
+{
+    return QJsonDocument::fromJson(line).object();
+}
+
+// A server with the methods the robustness tests call, at a private path.
+struct ServerFixture {
+    SocketFolder folder;
+    RpcServer *server = nullptr;
+
+    bool start()
+    {
+        server = new RpcServer;
+        server->registerMethod("Engine.Ping", [](const QJsonValue &) { return QJsonValue("pong"); });
+        server->registerMethod("Test.Big", [](const QJsonValue &) {
+            return QJsonValue(QString(100 * 1024, QLatin1Char('x')));
+        });
+        server->registerMethod("Test.Echo", [](const QJsonValue &p) { return p; });
+        return server->listen(folder.path());
+    }
+    void stop()
+    {
+        delete server;
+        server = nullptr;
+        ::chmod(QFile::encodeName(folder.dir.path()).constData(), 0700); // opened by a test
+    }
+    // One Engine.Ping on a connection of its own.
+    bool pingAnswers()
+    {
+        RawClient raw;
+        if (!raw.connectTo(folder.path(), 1000) || !raw.send(request(1, "Engine.Ping")))
+            return false;
+        return parsed(raw.readLine(3000)).value("result") == QJsonValue("pong");
+    }
 };

@@ -17,11 +17,6 @@
 
 namespace {
 
-QJsonObject parsed(const QByteArray &line)
-{
-    return QJsonDocument::fromJson(line).object();
-}
-
 int errorCode(const QByteArray &line)
 {
     return parsed(line).value("error").toObject().value("code").toInt();
