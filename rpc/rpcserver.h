@@ -7,7 +7,12 @@
 // Who may connect: the socket file is made 0600 in a folder private to this
 // user, and each connection's peer (SO_PEERCRED) must be this user or root;
 // others are closed with a log line. At most Bounds::maxPerUser connections
-// per user; one more is told -32000 and closed.
+// per user; one more is told -32000 and closed. What waits for clients that
+// do not read is bounded per client and for all together (rpcconnection.h).
+// Each client's lines are read in order; a client that is slow, silent or
+// gone never holds up another: nothing here blocks.
+//
+// It lives on one thread: call it, and send replies, on that thread.
 //
 // It never stops listening while it lives: if its socket file is removed or
 // replaced, or Qt closes the listener after a failed accept (out of file
