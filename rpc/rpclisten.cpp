@@ -70,6 +70,14 @@ bool RpcServer::openListener()
     delete m_listener;
     m_listener = nullptr;
     m_inode = 0;
+    // The folder may have been made again since (a session's runtime folder).
+    if (!rpcPrivateFolder(QFileInfo(m_path).absolutePath())) {
+        if (!m_retrying)
+            qCWarning(lcRpc).noquote()
+                << QStringLiteral("cannot listen at %1: its folder is missing or not private")
+                       .arg(m_path);
+        return false;
+    }
     QLocalServer::removeServer(m_path);
     auto *listener = new QLocalServer(this);
     listener->setSocketOptions(QLocalServer::UserAccessOption); // the file is 0600
@@ -80,7 +88,7 @@ bool RpcServer::openListener()
         delete listener;
         if (!m_retrying)
             qCWarning(lcRpc).noquote()
-                << QStringLiteral("cannot listen at %1: %2; retrying until it can").arg(m_path, why);
+                << QStringLiteral("cannot listen at %1: %2").arg(m_path, why);
         return false;
     }
     // Qt makes it 0700; a socket needs no execute right. The folder is
@@ -135,6 +143,9 @@ void RpcServer::checkListener()
 
 void RpcServer::scheduleRetry()
 {
+    if (!m_retrying)
+        qCInfo(lcRpc).noquote() << "retrying every" << kFirstRetryMs << "to" << kLastRetryMs
+                                << "ms until it can listen";
     const int next = m_retrying ? qMin(m_retry->interval() * 2, kLastRetryMs) : kFirstRetryMs;
     m_retrying = true;
     m_retry->start(next);

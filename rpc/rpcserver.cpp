@@ -33,6 +33,8 @@ QJsonObject RpcServer::rpcVersion()
 void RpcServer::close()
 {
     m_retry->stop();
+    m_retrying = false;
+    m_path.clear();
     if (!m_watcher->files().isEmpty())
         m_watcher->removePaths(m_watcher->files());
     delete m_listener; // removes the socket file

@@ -62,22 +62,32 @@ void TestListening::fileLimitRaised()
 
 void TestListening::socketFileComesBack_data()
 {
-    QTest::addColumn<bool>("replaceWithFile");
-    QTest::newRow("removed") << false;
-    QTest::newRow("replaced by a plain file") << true;
+    QTest::addColumn<QString>("how");
+    QTest::newRow("removed") << "removed";
+    QTest::newRow("replaced by a plain file") << "replaced";
+    // A while with no folder to listen in: the server retries.
+    QTest::newRow("its folder removed, then made again") << "folder";
 }
 
 void TestListening::socketFileComesBack()
 {
-    QFETCH(bool, replaceWithFile);
+    QFETCH(QString, how);
     RpcClient before;
     before.connectToServer(m_f.folder.path());
     QVERIFY(before.waitForConnected(1000));
+    QTRY_COMPARE(m_f.server->connectionCount(), 1);
     QVERIFY(QFile::remove(m_f.folder.path()));
-    if (replaceWithFile) {
+    if (how == "replaced") {
         QFile junk(m_f.folder.path());
         QVERIFY(junk.open(QIODevice::WriteOnly));
         junk.write("not a socket");
+    } else if (how == "folder") {
+        const QByteArray dir = QFile::encodeName(m_f.folder.dir.path());
+        QCOMPARE(::rmdir(dir.constData()), 0);
+        for (int i = 0; i < 60; ++i) // several failed retries
+            spin(5);
+        QVERIFY(!rpcPathAnswers(m_f.folder.path()));
+        QCOMPARE(::mkdir(dir.constData(), 0700), 0);
     }
     QTRY_VERIFY_WITH_TIMEOUT(rpcPathAnswers(m_f.folder.path()), 5000);
     QVERIFY(m_f.pingAnswers());
