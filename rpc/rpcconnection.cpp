@@ -2,60 +2,40 @@
 #include "rpclog.h"
 #include "rpcserver.h"
 
-#include <QLocalSocket>
-#include <QPointer>
+#include <QSocketNotifier>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <sys/socket.h>
+#include <unistd.h>
 #include <utility>
 
 namespace {
-// What Qt reads ahead of us per client: a client whose reading is paused
-// fills this, then the kernel's buffer, then waits.
-constexpr qint64 kReadAhead = 64 * 1024;
+// Read per turn of the event loop, so that one client's flood holds up the
+// others for a moment only.
+constexpr qsizetype kReadChunk = 64 * 1024;
 } // namespace
 
-RpcReply::State::~State()
-{
-    if (answered || !expectsAnswer)
-        return;
-    qCWarning(lcRpc).noquote() << "method" << method << "ended without answering; answered"
-                               << RpcCode::InternalError;
-    if (connection)
-        connection->answer(id, RpcError::internalError(QStringLiteral("命令没有给出回答")));
-}
-
-void RpcReply::send(const RpcResult &result) const
-{
-    if (m_state->answered) {
-        qCWarning(lcRpc).noquote() << "method" << m_state->method
-                                   << "answered twice; the second answer is ignored";
-        return;
-    }
-    m_state->answered = true;
-    if (m_state->expectsAnswer && m_state->connection)
-        m_state->connection->answer(m_state->id, result);
-}
-
-bool RpcReply::answered() const
-{
-    return m_state->answered;
-}
-
-bool RpcReply::clientGone() const
-{
-    return !m_state->connection || !m_state->connection->isOpen();
-}
-
-RpcConnection::RpcConnection(QLocalSocket *socket, const RpcPeer &peer, quint64 serial,
-                             RpcServer *server)
-    : QObject(server), m_socket(socket), m_server(server), m_peer(peer), m_serial(serial),
+RpcConnection::RpcConnection(int fd, const RpcPeer &peer, quint64 serial, RpcServer *server)
+    : QObject(server), m_fd(fd), m_server(server), m_peer(peer), m_serial(serial),
+      m_readNotifier(new QSocketNotifier(fd, QSocketNotifier::Read, this)),
+      m_writeNotifier(new QSocketNotifier(fd, QSocketNotifier::Write, this)),
       m_reader(server->bounds().maxLine)
 {
-    // The listener may be replaced while clients stay connected.
-    socket->setParent(this);
-    socket->setReadBufferSize(kReadAhead);
-    connect(socket, &QLocalSocket::readyRead, this, &RpcConnection::readLines);
-    connect(socket, &QLocalSocket::bytesWritten, this, &RpcConnection::written);
-    if (socket->bytesAvailable() > 0)
-        QMetaObject::invokeMethod(this, &RpcConnection::readLines, Qt::QueuedConnection);
+    ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
+    ::fcntl(fd, F_SETFD, FD_CLOEXEC);
+    m_writeNotifier->setEnabled(false);
+    connect(m_readNotifier, &QSocketNotifier::activated, this, &RpcConnection::readable);
+    connect(m_writeNotifier, &QSocketNotifier::activated, this, &RpcConnection::writable);
+}
+
+RpcConnection::~RpcConnection()
+{
+    if (m_fd < 0)
+        return;
+    delete m_readNotifier;
+    delete m_writeNotifier;
+    ::close(m_fd);
 }
 
 QString RpcConnection::label() const
@@ -63,24 +43,36 @@ QString RpcConnection::label() const
     return QStringLiteral("client %1 (uid %2, pid %3)").arg(m_serial).arg(m_peer.uid).arg(m_peer.pid);
 }
 
-bool RpcConnection::isOpen() const
+void RpcConnection::readable()
 {
-    return m_socket->state() == QLocalSocket::ConnectedState;
-}
-
-qint64 RpcConnection::unsent() const
-{
-    return m_socket->bytesToWrite();
+    QByteArray chunk(kReadChunk, Qt::Uninitialized);
+    const ssize_t n = ::recv(m_fd, chunk.data(), size_t(chunk.size()), 0);
+    if (n < 0) {
+        if (errno == EAGAIN || errno == EINTR)
+            return;
+        qCDebug(lcRpc).noquote() << label() << "read failed:" << ::strerror(errno);
+        close();
+        return;
+    }
+    if (n == 0) {
+        // It has finished writing; it may still read.
+        m_readClosed = true;
+        m_readNotifier->setEnabled(false);
+    } else {
+        chunk.truncate(n);
+        m_reader.append(chunk);
+    }
+    readLines();
 }
 
 void RpcConnection::readLines()
 {
-    if (m_paused || !isOpen())
-        return;
     const QPointer<RpcConnection> alive(this);
-    m_reader.append(m_socket->readAll());
     QByteArray line;
-    while (!m_paused && m_reader.takeLine(&line)) {
+    while (!m_paused && isOpen()) {
+        // The last line of a client that has finished may lack its end.
+        if (!m_reader.takeLine(&line) && (!m_readClosed || !m_reader.takeRest(&line)))
+            break;
         const RpcMessage message = rpcParseLine(line);
         switch (message.kind) {
         case RpcMessage::Kind::Empty:
@@ -96,14 +88,24 @@ void RpcConnection::readLines()
             m_server->dispatch(this, message);
             break;
         }
-        if (!alive || !isOpen())
+        if (!alive)
             return;
     }
-    if (m_reader.overflowed()) {
+    if (isOpen() && m_reader.overflowed()) {
         qCWarning(lcRpc).noquote() << label() << "sent a line over" << m_server->bounds().maxLine
                                    << "bytes; its connection is closed";
-        m_socket->abort();
+        close();
+        return;
     }
+    finishIfDone();
+}
+
+void RpcConnection::answerRequest(const QJsonValue &id, const RpcResult &result)
+{
+    if (m_openRequests > 0)
+        --m_openRequests;
+    answer(id, result);
+    finishIfDone();
 }
 
 void RpcConnection::answer(const QJsonValue &id, const RpcResult &result)
@@ -111,13 +113,14 @@ void RpcConnection::answer(const QJsonValue &id, const RpcResult &result)
     if (!isOpen())
         return;
     write(rpcResponseLine(id, result));
-    if (!m_paused && unsent() > m_server->bounds().maxUnsent) {
+    if (isOpen() && !m_paused && unsent() > m_server->bounds().maxUnsent) {
         // It sends requests but does not read the answers: read no more of
         // them until it does.
         m_paused = true;
+        m_readNotifier->setEnabled(false);
         if (!std::exchange(m_pauseLogged, true))
             qCInfo(lcRpc).noquote() << label() << "does not read its answers;" << unsent()
-                                << "bytes wait; its requests wait until it reads";
+                                    << "bytes wait; its requests wait until it reads";
     }
 }
 
@@ -141,16 +144,47 @@ void RpcConnection::sendNotification(const QByteArray &line)
 
 void RpcConnection::write(const QByteArray &line)
 {
-    m_socket->write(line);
-    m_accounted += line.size();
+    if (unsent() == 0) {
+        m_out.clear();
+        m_outStart = 0;
+    }
+    m_out.append(line);
     m_server->m_unsentTotal += line.size();
+    writable(); // at once: most lines fit in the kernel's buffer
 }
 
-void RpcConnection::written(qint64 bytes)
+void RpcConnection::writable()
 {
-    const qint64 taken = qMin(bytes, m_accounted);
-    m_accounted -= taken;
-    m_server->m_unsentTotal -= taken;
+    qint64 sent = 0;
+    while (unsent() > 0) {
+        const ssize_t n = ::send(m_fd, m_out.constData() + m_outStart, size_t(unsent()),
+                                 MSG_NOSIGNAL | MSG_DONTWAIT);
+        if (n > 0) {
+            m_outStart += n;
+            sent += n;
+        } else if (n < 0 && errno == EINTR) {
+            continue;
+        } else if (n < 0 && errno == EAGAIN) {
+            break;
+        } else {
+            qCDebug(lcRpc).noquote() << label() << "has gone:" << ::strerror(errno);
+            m_server->m_unsentTotal -= sent;
+            close();
+            return;
+        }
+    }
+    if (m_outStart > 0 && m_outStart >= m_out.size() / 2) {
+        m_out.remove(0, m_outStart);
+        m_outStart = 0;
+    }
+    m_writeNotifier->setEnabled(unsent() > 0);
+    if (sent > 0)
+        taken(sent);
+}
+
+void RpcConnection::taken(qint64 bytes)
+{
+    m_server->m_unsentTotal -= bytes;
     if (unsent() == 0) {
         m_pauseLogged = false;
         if (m_droppedEpisode > 0) {
@@ -162,6 +196,33 @@ void RpcConnection::written(qint64 bytes)
     // Resume with room to spare, not at every block the client takes.
     if (m_paused && unsent() <= m_server->bounds().maxUnsent / 2) {
         m_paused = false;
+        m_readNotifier->setEnabled(!m_readClosed);
         QMetaObject::invokeMethod(this, &RpcConnection::readLines, Qt::QueuedConnection);
     }
+    finishIfDone();
+}
+
+void RpcConnection::finishIfDone()
+{
+    // A client that has finished writing is closed once it has every answer.
+    if (isOpen() && m_readClosed && !m_paused && m_openRequests == 0 && unsent() == 0
+        && m_reader.buffered() == 0)
+        close();
+}
+
+void RpcConnection::close()
+{
+    if (m_fd < 0)
+        return;
+    // Possibly inside one of their signals: disabled now, deleted later.
+    for (QSocketNotifier *n : {std::exchange(m_readNotifier, nullptr),
+                               std::exchange(m_writeNotifier, nullptr)}) {
+        n->setEnabled(false);
+        n->deleteLater();
+    }
+    ::close(std::exchange(m_fd, -1));
+    m_server->m_unsentTotal -= unsent();
+    m_out.clear();
+    m_outStart = 0;
+    emit closed();
 }

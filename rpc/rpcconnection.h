@@ -1,6 +1,14 @@
 #pragma once
-// The server's side of one client: reads its lines, writes its answers and
-// the notifications, and keeps what waits to be sent within a bound.
+// The server's side of one client, on the connection's descriptor itself:
+// reads its lines, writes its answers and the notifications, and keeps what
+// waits to be sent within a bound.
+//
+// Not a QLocalSocket: that closes the whole connection when the client has
+// finished writing, so `echo '{…}' | socat - UNIX-CONNECT:…` would never
+// see its answer. Here a client that shuts down its writing side still gets
+// the answers to every request it sent (also those answered later); then
+// the connection is closed.
+//
 // A client that does not read is not buffered for without limit: past its
 // bound (or, while it has not taken its last one, past the bound of all
 // clients together) its notifications are dropped, counted and logged once
@@ -14,40 +22,56 @@
 #include <QObject>
 #include <QPointer>
 
-class QLocalSocket;
+class QSocketNotifier;
 class RpcServer;
 
 class RpcConnection : public QObject {
     Q_OBJECT
 public:
-    RpcConnection(QLocalSocket *socket, const RpcPeer &peer, quint64 serial, RpcServer *server);
+    // Takes the connected descriptor and closes it when done.
+    RpcConnection(int fd, const RpcPeer &peer, quint64 serial, RpcServer *server);
+    ~RpcConnection() override;
 
-    void answer(const QJsonValue &id, const RpcResult &result);
+    // The answer to a request the server counted as open (see dispatch()).
+    void answerRequest(const QJsonValue &id, const RpcResult &result);
+    void requestOpened() { ++m_openRequests; }
     void sendNotification(const QByteArray &line);
-    bool isOpen() const;
-    qint64 unsent() const;
+    bool isOpen() const { return m_fd >= 0; }
+    qint64 unsent() const { return m_out.size() - m_outStart; }
     qint64 dropped() const { return m_droppedTotal; }
-    // Bytes written and counted in the server's total, not yet taken.
-    qint64 accounted() const { return m_accounted; }
     const RpcPeer &peer() const { return m_peer; }
     // "client 7 (uid 1000, pid 4242)", for the log.
     QString label() const;
 
-private:
-    void readLines();
-    void write(const QByteArray &line);
-    void written(qint64 bytes);
+signals:
+    // The connection has ended; the object is deleted later.
+    void closed();
 
-    QLocalSocket *m_socket;
+private:
+    void readable();
+    void readLines();
+    void answer(const QJsonValue &id, const RpcResult &result);
+    void write(const QByteArray &line);
+    void writable();
+    void taken(qint64 bytes);
+    void finishIfDone();
+    void close();
+
+    int m_fd;
     RpcServer *m_server;
     RpcPeer m_peer;
     quint64 m_serial;
+    QSocketNotifier *m_readNotifier;
+    QSocketNotifier *m_writeNotifier;
     RpcLineReader m_reader;
-    bool m_paused = false;
-    bool m_pauseLogged = false; // until it has taken everything
+    QByteArray m_out;
+    qsizetype m_outStart = 0;     // sent bytes at the front of m_out
+    bool m_paused = false;        // its requests wait until it reads its answers
+    bool m_pauseLogged = false;   // until it has taken everything
+    bool m_readClosed = false;    // it has finished writing
+    int m_openRequests = 0;       // requests read and not yet answered
     qint64 m_droppedEpisode = 0;
     qint64 m_droppedTotal = 0;
-    qint64 m_accounted = 0;
 };
 
 // What a reply shares with its copies.

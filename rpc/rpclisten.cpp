@@ -11,6 +11,7 @@
 #include <QTimer>
 #include <cerrno>
 #include <cstring>
+#include <functional>
 #include <mutex>
 #include <sys/stat.h>
 
@@ -22,6 +23,22 @@ constexpr int kLastRetryMs = 2000;
 // Room for a burst of clients that connect at once (the window, the page,
 // scripts after the engine's restart) before connect() has to wait.
 constexpr int kBacklog = 256;
+
+// Hands each accepted descriptor to the server as it is, without a
+// QLocalSocket (see rpcconnection.h).
+class Listener final : public QLocalServer {
+public:
+    Listener(std::function<void(int)> admit, QObject *parent)
+        : QLocalServer(parent), m_admit(std::move(admit))
+    {
+    }
+
+protected:
+    void incomingConnection(quintptr socketDescriptor) override { m_admit(int(socketDescriptor)); }
+
+private:
+    std::function<void(int)> m_admit;
+};
 
 quint64 inodeAt(const QString &path)
 {
@@ -65,8 +82,9 @@ bool RpcServer::openListener()
     // Clients already in the old socket's backlog are taken first. Then the
     // old listener's close removes whatever is at the path; at this point
     // that is a dead file or nothing (a live server's path is left alone).
-    while (m_listener && m_listener->isListening() && m_listener->waitForNewConnection(0))
-        ;
+    bool none = false;
+    for (int i = 0; i < kBacklog && !none && m_listener && m_listener->isListening(); ++i)
+        m_listener->waitForNewConnection(0, &none);
     delete m_listener;
     m_listener = nullptr;
     m_inode = 0;
@@ -79,10 +97,9 @@ bool RpcServer::openListener()
         return false;
     }
     QLocalServer::removeServer(m_path);
-    auto *listener = new QLocalServer(this);
+    auto *listener = new Listener([this](int fd) { admit(fd); }, this);
     listener->setSocketOptions(QLocalServer::UserAccessOption); // the file is 0600
     listener->setListenBacklogSize(kBacklog);
-    listener->setMaxPendingConnections(kBacklog);
     if (!listener->listen(m_path)) {
         const QString why = listener->errorString();
         delete listener;
@@ -97,7 +114,6 @@ bool RpcServer::openListener()
         qCInfo(lcRpc) << "cannot make" << m_path << "0600:" << ::strerror(errno);
     m_listener = listener;
     m_inode = inodeAt(m_path);
-    connect(listener, &QLocalServer::newConnection, this, &RpcServer::admit);
     // The old file's watch (a removed socket's inode lives on while bound)
     // is left for the new file's.
     if (m_watcher->files().contains(m_path))

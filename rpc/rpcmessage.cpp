@@ -212,3 +212,15 @@ bool RpcLineReader::takeLine(QByteArray *out)
     }
     return true;
 }
+
+bool RpcLineReader::takeRest(QByteArray *out)
+{
+    if (m_overflowed || buffered() == 0)
+        return false;
+    *out = m_buffer.mid(m_start);
+    if (out->endsWith('\r'))
+        out->chop(1);
+    m_buffer.clear();
+    m_start = m_scanned = 0;
+    return true;
+}

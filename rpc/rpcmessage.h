@@ -104,6 +104,9 @@ public:
     }
     // The next complete line without its end; false when none is complete.
     bool takeLine(QByteArray *line);
+    // What is left after the last complete line, as a line of its own (for
+    // a stream that has ended); false when nothing is left.
+    bool takeRest(QByteArray *line);
     bool overflowed() const { return m_overflowed; }
     qsizetype buffered() const { return m_buffer.size() - m_start; }
 

@@ -5,10 +5,18 @@
 
 #include <QFileSystemWatcher>
 #include <QLocalServer>
-#include <QLocalSocket>
 #include <QTimer>
+#include <cerrno>
+#include <cstring>
 #include <exception>
+#include <sys/socket.h>
 #include <unistd.h>
+
+namespace {
+// How long a connection refused over the bound stays open for its client to
+// read why.
+constexpr int kRefusedCloseMs = 500;
+} // namespace
 
 RpcServer::RpcServer(QObject *parent)
     : QObject(parent), m_watcher(new QFileSystemWatcher(this)), m_retry(new QTimer(this))
@@ -43,6 +51,9 @@ void RpcServer::close()
     m_connections.clear();
     m_perUser.clear();
     qDeleteAll(open);
+    for (const int fd : std::as_const(m_refusedOpen))
+        ::close(fd);
+    m_refusedOpen.clear();
     m_unsentTotal = 0;
 }
 
@@ -83,6 +94,8 @@ void RpcServer::dispatch(RpcConnection *connection, const RpcMessage &message)
     state->method = message.method;
     state->expectsAnswer = message.kind == RpcMessage::Kind::Request;
     const RpcReply reply(std::move(state));
+    if (message.kind == RpcMessage::Kind::Request)
+        connection->requestOpened();
     const auto it = m_methods.constFind(message.method);
     if (it == m_methods.constEnd()) {
         qCDebug(lcRpc).noquote() << connection->label() << "asked for unknown method"
@@ -102,47 +115,54 @@ void RpcServer::dispatch(RpcConnection *connection, const RpcMessage &message)
         reply.send(RpcError::internalError());
 }
 
-void RpcServer::admit()
+void RpcServer::admit(int fd)
 {
-    while (QLocalSocket *socket = m_listener ? m_listener->nextPendingConnection() : nullptr) {
-        const RpcPeer peer = rpcPeer(*socket);
-        if (!peer.valid || (peer.uid != ::geteuid() && peer.uid != 0)) {
-            qCWarning(lcRpc).noquote()
-                << (peer.valid ? QStringLiteral("refused a connection of another user (uid %1, pid %2)")
-                                     .arg(peer.uid)
-                                     .arg(peer.pid)
-                               : QStringLiteral("refused a connection whose peer is unknown"));
-            socket->abort();
-            socket->deleteLater();
-            continue;
-        }
-        int &open = m_perUser[peer.uid];
-        if (open >= m_bounds.maxPerUser) {
-            if (m_refused[peer.uid]++ == 0)
-                qCWarning(lcRpc).noquote()
-                    << QStringLiteral("uid %1 already has %2 connections; more are refused (pid %3 first)")
-                           .arg(peer.uid)
-                           .arg(open)
-                           .arg(peer.pid);
-            socket->write(rpcResponseLine(QJsonValue(), RpcError::tooManyConnections()));
-            connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-            socket->disconnectFromServer();
-            continue;
-        }
-        if (const qint64 refused = m_refused.take(peer.uid); refused > 0)
-            qCInfo(lcRpc).noquote()
-                << QStringLiteral("uid %1 is below its bound again; %2 connections were refused")
-                       .arg(peer.uid)
-                       .arg(refused);
-        ++open;
-        auto *connection = new RpcConnection(socket, peer, ++m_serial, this);
-        m_connections.insert(connection, peer.uid);
-        connect(socket, &QLocalSocket::disconnected, connection, [this, connection] {
-            forget(connection);
-            connection->deleteLater();
-        });
-        qCDebug(lcRpc).noquote() << connection->label() << "connected";
+    const RpcPeer peer = rpcPeer(fd);
+    if (!peer.valid || (peer.uid != ::geteuid() && peer.uid != 0)) {
+        qCWarning(lcRpc).noquote()
+            << (peer.valid ? QStringLiteral("refused a connection of another user (uid %1, pid %2)")
+                                 .arg(peer.uid)
+                                 .arg(peer.pid)
+                           : QStringLiteral("refused a connection whose peer is unknown"));
+        ::close(fd);
+        return;
     }
+    int &open = m_perUser[peer.uid];
+    if (open >= m_bounds.maxPerUser) {
+        if (m_refused[peer.uid]++ == 0)
+            qCWarning(lcRpc).noquote()
+                << QStringLiteral("uid %1 already has %2 connections; more are refused (pid %3 first)")
+                       .arg(peer.uid)
+                       .arg(open)
+                       .arg(peer.pid);
+        // Told why, in one line that fits the kernel's buffer, then the end.
+        // Closed a moment later: closing at once would make its request's
+        // write fail, and with it the reading of the line.
+        const QByteArray line = rpcResponseLine(QJsonValue(), RpcError::tooManyConnections());
+        if (::send(fd, line.constData(), size_t(line.size()), MSG_NOSIGNAL | MSG_DONTWAIT) < 0)
+            qCDebug(lcRpc) << "could not tell a refused client why:" << ::strerror(errno);
+        ::shutdown(fd, SHUT_WR);
+        m_refusedOpen.insert(fd);
+        QTimer::singleShot(kRefusedCloseMs, this, [this, fd] {
+            if (m_refusedOpen.remove(fd))
+                ::close(fd);
+        });
+        return;
+    }
+    if (const qint64 refused = m_refused.take(peer.uid); refused > 0)
+        qCInfo(lcRpc).noquote()
+            << QStringLiteral("uid %1 is below its bound again; %2 connections were refused")
+                   .arg(peer.uid)
+                   .arg(refused);
+    ++open;
+    auto *connection = new RpcConnection(fd, peer, ++m_serial, this);
+    m_connections.insert(connection, peer.uid);
+    // Queued: a connection may end inside notify()'s walk over them.
+    connect(connection, &RpcConnection::closed, this, [this, connection] {
+        forget(connection);
+        connection->deleteLater();
+    }, Qt::QueuedConnection);
+    qCDebug(lcRpc).noquote() << connection->label() << "connected";
 }
 
 void RpcServer::forget(RpcConnection *connection)
@@ -153,7 +173,6 @@ void RpcServer::forget(RpcConnection *connection)
     if (--m_perUser[it.value()] <= 0)
         m_perUser.remove(it.value());
     m_droppedByGone += connection->dropped();
-    m_unsentTotal -= connection->accounted();
     m_connections.erase(it);
     qCDebug(lcRpc).noquote() << connection->label() << "left";
 }

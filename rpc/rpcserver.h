@@ -23,6 +23,7 @@
 
 #include <QHash>
 #include <QObject>
+#include <QSet>
 #include <QString>
 #include <functional>
 #include <sys/types.h>
@@ -79,7 +80,7 @@ public:
 private:
     friend class RpcConnection;
     void dispatch(RpcConnection *connection, const RpcMessage &message);
-    void admit();
+    void admit(int fd);
     void forget(RpcConnection *connection);
     // rpclisten.cpp: the listening socket and its upkeep.
     bool openListener();
@@ -97,6 +98,7 @@ private:
     QHash<RpcConnection *, uid_t> m_connections;
     QHash<uid_t, int> m_perUser;
     QHash<uid_t, qint64> m_refused; // this episode's refusals per uid over the bound
+    QSet<int> m_refusedOpen;        // refused descriptors, closed a moment later
     quint64 m_serial = 0;
     qint64 m_droppedByGone = 0; // dropped to clients that have left since
     qint64 m_unsentTotal = 0;   // kept by the connections as they write and the clients read

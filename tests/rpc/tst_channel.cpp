@@ -34,6 +34,7 @@ private slots:
     void answersLater();
     void badLinesKeepTheConnection();
     void clientNotificationsAreNotAnswered();
+    void finishedWritingStillAnswered();
     void notifyReachesEveryClient();
     void clientTakesPiecesAndBundles();
     void blockingCalls();
@@ -204,6 +205,22 @@ void TestChannel::clientNotificationsAreNotAnswered()
     client.connectToServer(m_folder.path());
     client.notifyServer("Test.Count");
     QTRY_COMPARE(m_notified, 2);
+}
+
+void TestChannel::finishedWritingStillAnswered()
+{
+    // As `printf '…' | socat - UNIX-CONNECT:…` does: the requests, the last
+    // without its line end, then the end of writing. Every answer comes,
+    // also the later one, and then the end.
+    RawClient raw;
+    QVERIFY(raw.connectTo(m_folder.path()));
+    QVERIFY(raw.send(R"({"jsonrpc":"2.0","id":1,"method":"Test.Later","params":["late"]})" "\n"
+                     R"({"jsonrpc":"2.0","id":2,"method":"Test.Echo","params":["now"]})"));
+    QCOMPARE(::shutdown(raw.fd(), SHUT_WR), 0);
+    QCOMPARE(parsed(raw.readLine()).value("id"), QJsonValue(2));
+    QCOMPARE(parsed(raw.readLine()).value("result"), QJsonValue(QJsonArray{"late"}));
+    QVERIFY(raw.waitClosed());
+    QTRY_COMPARE(m_server->connectionCount(), 0);
 }
 
 void TestChannel::notifyReachesEveryClient()
