@@ -42,6 +42,8 @@ public:
     const RpcPeer &peer() const { return m_peer; }
     // "client 7 (uid 1000, pid 4242)", for the log.
     QString label() const;
+    // Ends the connection now (also from inside one of its own handlers).
+    void close();
 
 signals:
     // The connection has ended; the object is deleted later.
@@ -55,7 +57,6 @@ private:
     void writable();
     void taken(qint64 bytes);
     void finishIfDone();
-    void close();
 
     int m_fd;
     RpcServer *m_server;

@@ -50,7 +50,12 @@ void RpcServer::close()
     const QList<RpcConnection *> open = m_connections.keys();
     m_connections.clear();
     m_perUser.clear();
-    qDeleteAll(open);
+    // Deleted later: close() may be called by a method, inside one of them.
+    for (RpcConnection *connection : open) {
+        connection->disconnect(this);
+        connection->close();
+        connection->deleteLater();
+    }
     for (const int fd : std::as_const(m_refusedOpen))
         ::close(fd);
     m_refusedOpen.clear();
