@@ -1,0 +1,3 @@
+#include "rpclog.h"
+
+Q_LOGGING_CATEGORY(lcRpc, "daling.rpc", QtInfoMsg)

@@ -1,0 +1,35 @@
+#include "rpcconnection.h"
+#include "rpclog.h"
+#include "rpcreply.h"
+
+RpcReply::State::~State()
+{
+    if (answered || !expectsAnswer)
+        return;
+    qCWarning(lcRpc).noquote() << "method" << method << "ended without answering; answered"
+                               << RpcCode::InternalError;
+    if (connection)
+        connection->answerRequest(id, RpcError::internalError(QStringLiteral("命令没有给出回答")));
+}
+
+void RpcReply::send(const RpcResult &result) const
+{
+    if (m_state->answered) {
+        qCWarning(lcRpc).noquote() << "method" << m_state->method
+                                   << "answered twice; the second answer is ignored";
+        return;
+    }
+    m_state->answered = true;
+    if (m_state->expectsAnswer && m_state->connection)
+        m_state->connection->answerRequest(m_state->id, result);
+}
+
+bool RpcReply::answered() const
+{
+    return m_state->answered;
+}
+
+bool RpcReply::clientGone() const
+{
+    return !m_state->connection || !m_state->connection->isOpen();
+}
