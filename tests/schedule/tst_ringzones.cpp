@@ -1,5 +1,6 @@
 // Bells with zones on the fake clock: one fake player per zone, made when
 // first needed; each zone heard or named silent in the bell's record.
+#include "outputgroup.h"
 #include "ringfixture.h"
 
 #include <QSet>
@@ -229,9 +230,9 @@ private slots:
         QTest::addColumn<QString>("record");
         QTest::addColumn<int>("ended");
         QTest::newRow("甲 plays it to its end")
-            << false << "部分播出 2 " + RingEngine::cutZonesText({"乙"}) << int(BellStatus::Done);
+            << false << "部分播出 2 " + OutputGroup::cutZonesText({"乙"}) << int(BellStatus::Done);
         QTest::newRow("cut off in both")
-            << true << "中断 2 " + RingEngine::cutZonesText({"乙", "甲"}) << int(BellStatus::Interrupted);
+            << true << "中断 2 " + OutputGroup::cutZonesText({"乙", "甲"}) << int(BellStatus::Interrupted);
     }
     void aZoneCutOffMidBellIsNamedAndTheBellEndsWithItsLastZone()
     {
@@ -246,7 +247,7 @@ private slots:
         f.of("pulse/yi")->interruptNow();
         QVERIFY(ends.isEmpty()); // 甲 still sounds
         QCOMPARE(f.records().first().section(' ', 2), QStringLiteral("部分播出 2 ")
-                     + RingEngine::cutZonesText({"乙"}));
+                     + OutputGroup::cutZonesText({"乙"}));
         if (bothCut)
             f.of("pulse/jia")->interruptNow();
         f.tickRange(f.at(8, 0, 7), f.at(8, 0, 11)); // 甲 ends at its length
@@ -290,7 +291,7 @@ private slots:
         QTest::addColumn<int>("loadedAfterMs");
         QTest::addColumn<QString>("record");
         QTest::newRow("one zone of two") << true << 1500
-                                         << "08:00:05 both 完成 1500 " + RingEngine::lateZonesText({"乙（1500 毫秒）"});
+                                         << "08:00:05 both 完成 1500 " + OutputGroup::lateZonesText({"乙（1500 毫秒）"});
         QTest::newRow("its only zone") << false << 1500 << "08:00:05 both 完成 1500";
         QTest::newRow("after the window") << false << 4500
                                           << "08:00:05 both 失败 - " + RingEngine::kSlowOpenReason;
