@@ -16,9 +16,9 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     });
     connect(&m_outcomes, &RingOutcomes::bellEnded, this, &RingEngine::bellEnded);
     connect(&m_outcomes, &RingOutcomes::ringFailed, this, &RingEngine::ringFailed);
-    m_outcomes.zoneNames = [this](const QList<qint64> &zones) { return m_zones.zoneNames(zones); };
+    m_outcomes.zoneNames = [this](const QList<qint64> &zones) { return m_zones.known().names(zones); };
     // Set on the engine, read when needed.
-    m_zones.zonePlayer = [this](const Zone &z) { return zonePlayer ? zonePlayer(z) : nullptr; };
+    m_zones.known().make = [this](const Zone &z) { return zonePlayer ? zonePlayer(z) : nullptr; };
     m_zones.zoneUnheard = [this](const Zone &z) { return zoneUnheard ? zoneUnheard(z) : QString(); };
     m_zones.zonesSoon = [this](const QList<Zone> &zones) {
         if (zonesSoon)

@@ -64,11 +64,11 @@ public:
     // never on the main player. zonePlayer makes (or returns the kept)
     // player of a zone's output when first needed; nullptr when it cannot.
     std::function<AudioPlayer *(const Zone &zone)> zonePlayer;
-    void setZones(const QList<Zone> &zones) { m_zones.setZones(zones); }
+    void setZones(const QList<Zone> &zones) { m_zones.known().setZones(zones); }
     // The kept player of a known zone (made now when first needed), for
     // test playback: nullptr for a zone the engine does not know.
-    AudioPlayer *playerOfZone(qint64 zone) { return m_zones.playerOf(zone); }
-    QString zoneName(qint64 zone) const { return m_zones.zoneName(zone); }
+    AudioPlayer *playerOfZone(qint64 zone) { return m_zones.known().player(zone); }
+    QString zoneName(qint64 zone) const { return m_zones.known().zone(zone).name; }
     // Zones whose sound travels on (a stream to the buildings): why nobody
     // hears what plays on a zone's output ("没有楼栋在收听"), empty when
     // someone does or nothing is known. Asked at the bell's second, so it

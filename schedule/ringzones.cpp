@@ -6,72 +6,23 @@
 #include "outputgroup.h"
 #include "secondsofday.h"
 
+namespace {
+QString silentEverywhereText(const QStringList &silent)
+{
+    return QStringLiteral("铃声在所有分区都没有播出：%1").arg(silent.join(QStringLiteral("；")));
+}
+} // namespace
+
 RingZones::RingZones(const Clock &clock, RingOutcomes &outcomes, QObject *parent)
     : QObject(parent), m_clock(clock), m_outcomes(outcomes)
 {
     for (auto &g : m_groups) {
-        g = std::make_unique<OutputGroup>([this](const SoundTarget &t) { return playerOf(t.zone); });
+        g = std::make_unique<OutputGroup>([this](const SoundTarget &t) { return m_known.player(t.zone); });
         watch(*g);
     }
 }
 
 RingZones::~RingZones() = default;
-
-void RingZones::setZones(const QList<Zone> &zones)
-{
-    QHash<qint64, Zone> next;
-    for (const Zone &z : zones)
-        next.insert(z.id, z);
-    // A zone whose output changed gets a new player when next needed.
-    for (auto it = m_players.begin(); it != m_players.end();)
-        it = next.value(it.key()).output != m_zones.value(it.key()).output ? m_players.erase(it) : std::next(it);
-    m_zones = std::move(next);
-}
-
-AudioPlayer *RingZones::playerOf(qint64 id)
-{
-    const auto zone = m_zones.constFind(id);
-    if (zone == m_zones.constEnd())
-        return nullptr;
-    if (AudioPlayer *p = m_players.value(id))
-        return p;
-    AudioPlayer *p = zonePlayer ? zonePlayer(*zone) : nullptr;
-    if (!p)
-        return nullptr;
-    // Never moved to another output when the zone's goes: that would be
-    // another building.
-    p->setNeverElsewhere(true);
-    m_players.insert(id, p);
-    // Let go by its maker: its address may come back as another player's.
-    connect(p, &QObject::destroyed, this, [this, p] {
-        for (auto it = m_players.begin(); it != m_players.end();)
-            it = it.value() == p ? m_players.erase(it) : std::next(it);
-    });
-    return p;
-}
-
-QString RingZones::zoneNames(const QList<qint64> &zones) const
-{
-    QStringList names;
-    for (qint64 id : zones)
-        if (const auto z = m_zones.constFind(id); z != m_zones.constEnd())
-            names << z->name;
-    return names.join(u'、');
-}
-
-bool RingZones::hasKnownZone(const QList<qint64> &zones) const
-{
-    return std::any_of(zones.begin(), zones.end(), [this](qint64 z) { return m_zones.contains(z); });
-}
-
-QList<SoundTarget> RingZones::targetsOf(const QList<qint64> &zones) const
-{
-    QList<SoundTarget> out;
-    for (qint64 id : zones)
-        if (const auto z = m_zones.constFind(id); z != m_zones.constEnd())
-            out << SoundTarget{id, z->name, z->output, z->leadMs, true};
-    return out;
-}
 
 qint64 RingZones::nowMs() const
 {
@@ -84,18 +35,14 @@ void RingZones::watch(OutputGroup &g)
     // Only the bell's group is followed, and not inside ring(): its outcome
     // is read there at once.
     const auto ours = [this, &g] { return &g == &group() && m_bell && !m_starting; };
-    connect(&g, &OutputGroup::started, this, [this, ours](int i) {
-        if (ours())
-            heard(i);
-    });
+    connect(&g, &OutputGroup::started, this, [this, ours](int i) { ours() ? heard(i) : void(); });
     connect(&g, &OutputGroup::silent, this, [this, ours] {
         if (!ours())
             return;
         if (m_bell->rang)
             updateRecord();
         else if (!group().loading() && !group().retrying()) {
-            const QString message =
-                QStringLiteral("铃声在所有分区都没有播出：%1").arg(silentList().join(QStringLiteral("；")));
+            const QString message = silentEverywhereText(silentList());
             m_bell.reset();
             emit failedEverywhere(message);
         }
@@ -121,11 +68,11 @@ void RingZones::prepare(const Bell &bell, const QString &path)
 {
     ahead().stop();
     m_ahead = Ahead{bell.key, bell.dayStart, path};
-    const QList<SoundTarget> targets = targetsOf(bell.zones);
+    const QList<SoundTarget> targets = m_known.targetsOf(bell.zones);
     if (zonesSoon) {
         QList<Zone> soon;
         for (const SoundTarget &t : targets)
-            soon << m_zones.value(t.zone);
+            soon << m_known.zone(t.zone);
         zonesSoon(soon);
     }
     OutputGroup::Options o;
@@ -158,14 +105,13 @@ RingZones::Start RingZones::ring(const Bell &bell, const QString &path)
         m_cur = 1 - m_cur;
     m_bell = Current{bell, 0, false, {}, {}, 0, 0, {}, {}};
     OutputGroup &g = group();
-    const QList<SoundTarget> targets = targetsOf(bell.zones);
-    if (!AppPaths::isBareFileName(bell.music)) {
+    const QList<SoundTarget> targets = m_known.targetsOf(bell.zones);
+    if (!AppPaths::isBareFileName(bell.music)) { // never opened, in no zone
         g.stop();
-        QStringList silent;
-        for (const SoundTarget &t : targets)
-            silent << OutputGroup::silentText(t.name, BellBoard::kNotFound);
         m_bell.reset();
-        out.failure = QStringLiteral("铃声在所有分区都没有播出：%1").arg(silent.join(QStringLiteral("；")));
+        for (const SoundTarget &t : targets)
+            out.silent << OutputGroup::silentText(t.name, BellBoard::kNotFound);
+        out.failure = silentEverywhereText(out.silent);
         return out;
     }
     m_starting = true;
@@ -184,7 +130,7 @@ RingZones::Start RingZones::ring(const Bell &bell, const QString &path)
             out.first = out.first ? out.first : g.player(i);
             // It goes on into the stream (a building that joins hears the
             // rest), but counts as silent.
-            const QString why = zoneUnheard ? zoneUnheard(m_zones.value(g.target(i).zone)) : QString();
+            const QString why = zoneUnheard ? zoneUnheard(m_known.zone(g.target(i).zone)) : QString();
             if (why.isEmpty())
                 ++listened;
             else
@@ -205,9 +151,7 @@ RingZones::Start RingZones::ring(const Bell &bell, const QString &path)
     }
     g.stop();
     m_bell.reset();
-    out.failure = out.silent.isEmpty()
-        ? QStringLiteral("铃声的分区都已删除，没有播放。")
-        : QStringLiteral("铃声在所有分区都没有播出：%1").arg(out.silent.join(QStringLiteral("；")));
+    out.failure = silentEverywhereText(out.silent);
     return out;
 }
 
@@ -224,10 +168,8 @@ void RingZones::rang(int record)
 QString RingZones::whyOf(int index) const
 {
     const OutputGroup &g = group();
-    if (g.state(index) == OutputGroup::State::Loading || g.state(index) == OutputGroup::State::Ready)
-        return OutputGroup::kLoadingReason;
-    if (g.state(index) == OutputGroup::State::Idle)
-        return OutputGroup::kNoPlayerReason;
+    if (const OutputGroup::State s = g.state(index); s != OutputGroup::State::Silent)
+        return s == OutputGroup::State::Idle ? OutputGroup::kNoPlayerReason : OutputGroup::kLoadingReason;
     if (const AudioError *e = g.error(index))
         return e->isPending() ? RingOutcomes::kSlowOpenReason : BellBoard::ringFailureText(*e);
     return g.why(index);
@@ -252,9 +194,7 @@ QStringList RingZones::silentList() const
 bool RingZones::aheadHolds(const AudioPlayer *p) const
 {
     const int i = m_ahead && p ? ahead().indexOf(p) : -1;
-    if (i < 0)
-        return false;
-    const OutputGroup::State s = ahead().state(i);
+    const OutputGroup::State s = i < 0 ? OutputGroup::State::Idle : ahead().state(i);
     return s == OutputGroup::State::Loading || s == OutputGroup::State::Ready || s == OutputGroup::State::Sounding;
 }
 
@@ -270,7 +210,7 @@ void RingZones::retry(qint64 nowAbs, int catchUpSeconds)
     OutputGroup &g = group();
     for (int i = 0; i < g.size() && m_bell; ++i) {
         // The next bell, opened ahead on this zone, has the player now.
-        if (g.state(i) == OutputGroup::State::Silent && m_zones.contains(g.target(i).zone)
+        if (g.state(i) == OutputGroup::State::Silent && m_known.knows(g.target(i).zone)
             && !aheadHolds(g.player(i)))
             g.retry(i);
     }
@@ -332,9 +272,7 @@ void RingZones::updateRecord()
     if (told == b.told)
         return;
     // The start wrote its record already: only what changed since.
-    const bool first = b.told.isEmpty();
-    b.told = told;
-    if (!first)
+    if (!std::exchange(b.told, told).isEmpty())
         m_outcomes.zonesTold(b.bell, b.record, result, note, b.latestMs);
 }
 
@@ -355,22 +293,11 @@ void RingZones::stop()
     m_ahead.reset();
 }
 
-bool RingZones::sounding() const
-{
-    return group().sounding();
-}
-
-AudioPlayer *RingZones::heardPlayer() const
-{
-    return group().soundingPlayers().value(0);
-}
-
 QList<qint64> RingZones::soundingZones() const
 {
     QList<qint64> out;
-    const OutputGroup &g = group();
-    for (int i = 0; i < g.size(); ++i)
-        if (g.state(i) == OutputGroup::State::Sounding)
-            out << g.target(i).zone;
+    for (int i = 0; i < group().size(); ++i)
+        if (group().state(i) == OutputGroup::State::Sounding)
+            out << group().target(i).zone;
     return out;
 }

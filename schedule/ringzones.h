@@ -1,6 +1,6 @@
 #pragma once
 // The bells in zones: each bell on an OutputGroup, one player per zone
-// (made by zonePlayer when first needed, kept to its zone's output). The
+// (ZonePlayers: made when first needed, kept to its zone's output). The
 // next bell is opened ahead in the other group, each zone with a 提前
 // starting that much early, while a zone still sounding the bell before
 // keeps it to the second. After its second the zones still silent are
@@ -12,7 +12,7 @@
 #include "outputgroup.h"
 #include "ringoutcomes.h"
 #include "seams.h"
-#include "zonestore.h"
+#include "zoneplayers.h"
 
 #include <QHash>
 #include <QObject>
@@ -34,8 +34,8 @@ public:
         std::optional<AudioError> error; // a zone's output failure (the bell is retried)
     };
 
-    // What the engine is given (see RingEngine).
-    std::function<AudioPlayer *(const Zone &zone)> zonePlayer;
+    // What the engine is given (see RingEngine); the zones' players come
+    // from known().make.
     std::function<QString(const Zone &zone)> zoneUnheard;
     std::function<void(const QList<Zone> &zones)> zonesSoon;
     std::function<QString(const QString &device)> outputLabel;
@@ -43,13 +43,10 @@ public:
     RingZones(const Clock &clock, RingOutcomes &outcomes, QObject *parent = nullptr);
     ~RingZones() override;
 
-    void setZones(const QList<Zone> &zones);
-    // The kept player of a known zone (made now when first needed).
-    AudioPlayer *playerOf(qint64 zone);
-    QString zoneName(qint64 zone) const { return m_zones.value(zone).name; }
-    // Known zones' names joined with "、".
-    QString zoneNames(const QList<qint64> &zones) const;
-    bool hasKnownZone(const QList<qint64> &zones) const;
+    // The zones known and their players.
+    ZonePlayers &known() { return m_known; }
+    const ZonePlayers &known() const { return m_known; }
+    bool hasKnownZone(const QList<qint64> &zones) const { return !m_known.targetsOf(zones).isEmpty(); }
 
     // Opens the bell's file ahead in its zones.
     void prepare(const Bell &bell, const QString &path);
@@ -72,8 +69,8 @@ public:
     bool tells(int record) const { return m_bell && m_bell->rang && m_bell->record == record; }
     // A zone heard late set the record's delay.
     bool lateSet(int record) const { return tells(record) && m_bell->latestMs > 0; }
-    bool sounding() const;
-    AudioPlayer *heardPlayer() const;
+    bool sounding() const { return group().sounding(); }
+    AudioPlayer *heardPlayer() const { return group().soundingPlayers().value(0); }
     QList<qint64> soundingZones() const;
     // The bell in zones tried now.
     const Bell *bell() const { return m_bell ? &m_bell->bell : nullptr; }
@@ -106,7 +103,6 @@ private:
     };
     OutputGroup &group() const { return *m_groups[m_cur]; }
     OutputGroup &ahead() const { return *m_groups[1 - m_cur]; }
-    QList<SoundTarget> targetsOf(const QList<qint64> &zones) const;
     QString whyOf(int index) const;
     QStringList silentList() const;
     bool aheadHolds(const AudioPlayer *p) const;
@@ -118,8 +114,7 @@ private:
 
     const Clock &m_clock;
     RingOutcomes &m_outcomes;
-    QHash<qint64, Zone> m_zones;
-    QHash<qint64, AudioPlayer *> m_players; // by zone id, made when first needed
+    ZonePlayers m_known;
     std::unique_ptr<OutputGroup> m_groups[2];
     int m_cur = 0; // the group of the bell (the other one opens ahead)
     std::optional<Ahead> m_ahead;

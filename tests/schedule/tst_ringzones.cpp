@@ -322,6 +322,34 @@ private slots:
         QCOMPARE(f.records(), QStringList{record});
     }
 
+    // The next bell is opened ahead in its zones while a zone still sounds
+    // the bell before: that zone keeps it to the next bell's second, the
+    // other starts by its 提前; rang names the zones that sounded.
+    void aZoneStillSoundingKeepsTheBellBeforeToTheSecond()
+    {
+        ZoneFixture f;
+        f.zoneStore.update({f.yi, "乙", "pulse/yi", 400});
+        f.engine.setZones(f.zoneStore.list());
+        f.addIn(f.at(8, 0, 5), "first", {f.jia}); // 5 s: sounds until 08:00:10
+        f.addIn(f.at(8, 0, 7), "next", {f.jia, f.yi});
+        QList<QList<qint64>> rang;
+        QObject::connect(&f.engine, &RingEngine::rang, [&](int, const QList<qint64> &z) { rang << z; });
+        f.tickRange(f.at(8, 0, 4), f.at(8, 0, 5)); // 08:00:05 opens "next" ahead
+        TimedPlayer *jia = f.of("pulse/jia");
+        TimedPlayer *yi = f.of("pulse/yi");
+        QVERIFY(jia && yi);
+        QTRY_COMPARE_WITH_TIMEOUT(yi->playCount, 1, 5000); // its 提前
+        QVERIFY(jia->isPlaying());
+        QCOMPARE(jia->fileName(), f.paths.musicFile("first.mp3"));
+        f.tickRange(f.at(8, 0, 6), f.at(8, 0, 7));
+        QCOMPARE(jia->played, (QStringList{"first.mp3", "next.mp3"}));
+        QCOMPARE(jia->playTimes.last(), QDateTime(QDate(2026, 12, 7), QTime(8, 0, 7, 2)));
+        QCOMPARE(yi->playCount, 1);
+        QVERIFY(yi->isPlaying());
+        QCOMPARE(f.records(), (QStringList{"08:00:05 first 完成 2", "08:00:07 next 完成 2"}));
+        QCOMPARE(rang, (QList<QList<qint64>>{{f.jia}, {f.jia, f.yi}}));
+    }
+
     void stoppingStopsEveryZone()
     {
         ZoneFixture f;
