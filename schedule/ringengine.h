@@ -7,7 +7,7 @@
 // midnight. Stopped mode and the hold ring nothing. Every bell it tries ends
 // with an honest status (完成, 失败, 错过, 中断), written by RingOutcomes
 // with its record, log line and box. It learns of a bell's end from its
-// player's signals.
+// player's signals; of a bell in zones, from RingZones.
 #include "audioplayer.h"
 #include "bellboard.h"
 #include "duebells.h"
@@ -18,10 +18,8 @@
 #include "zonestore.h"
 
 #include <QDate>
-#include <QHash>
 #include <QObject>
 #include <functional>
-#include <QSet>
 #include <QStringList>
 #include <QTimer>
 #include <optional>
