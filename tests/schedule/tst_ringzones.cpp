@@ -350,6 +350,29 @@ private slots:
         QCOMPARE(rang, (QList<QList<qint64>>{{f.jia}, {f.jia, f.yi}}));
     }
 
+    // A zone back after the bell has ended in every other zone: the bell
+    // sounds again there (rang, then its own end), late, on one record.
+    void aZoneBackAfterTheOthersEndedRingsTheBellAgain()
+    {
+        ZoneFixture f;
+        f.engine.setCatchUpSeconds(10);
+        f.down << "pulse/yi";
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi}); // 5 s: 甲 ends at 08:00:10
+        QList<QList<qint64>> rang;
+        QList<int> ends;
+        QObject::connect(&f.engine, &RingEngine::rang, [&](int, const QList<qint64> &z) { rang << z; });
+        QObject::connect(&f.engine, &RingEngine::bellEnded, [&](int, BellStatus s) { ends << int(s); });
+        f.tickRange(f.at(8, 0, 3), f.at(8, 0, 11));
+        QCOMPARE(ends, QList<int>{int(BellStatus::Done)});
+        f.of("pulse/yi")->outputDown = false;
+        f.tickAt(8, 0, 12);
+        QCOMPARE(rang, (QList<QList<qint64>>{{f.jia}, {f.yi}}));
+        QCOMPARE(f.records(), QStringList{"08:00:05 both 完成 7002 "
+                                          + OutputGroup::lateZonesText({"乙（7002 毫秒）"})});
+        f.tickRange(f.at(8, 0, 13), f.at(8, 0, 18));
+        QCOMPARE(ends, (QList<int>{int(BellStatus::Done), int(BellStatus::Done)}));
+    }
+
     void stoppingStopsEveryZone()
     {
         ZoneFixture f;
