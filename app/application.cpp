@@ -114,14 +114,8 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     Ducking *ducking = m_ducking.get();
     // Lowered only in the zones the bell rings in; a bell on 铃声输出 (no
     // zone the engine knows) is heard everywhere.
-    QObject::connect(m_engine.get(), &RingEngine::rang, ducking, [this, ducking](int index) {
-        QList<qint64> zones;
-        if (m_board->day().contains(index))
-            for (qint64 id : m_board->day().entry(index).zones)
-                if (std::any_of(m_zones.begin(), m_zones.end(), [id](const Zone &z) { return z.id == id; }))
-                    zones << id;
-        ducking->bellStartedIn(zones);
-    });
+    QObject::connect(m_engine.get(), &RingEngine::rang, ducking,
+                     [ducking](int, const QList<qint64> &zones) { ducking->bellStartedIn(zones); });
     QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking,
                      [ducking] { ducking->bellEnded(); });
     // Test playback lowers the broadcast too, for the whole test.

@@ -23,6 +23,21 @@ QString OutputGroup::missingOutputReason(const QString &device)
     return LoadErrors::missingOutput(SoundServer::label(device));
 }
 
+QString OutputGroup::lateZonesText(const QStringList &namesAndDelays)
+{
+    return QStringLiteral("以下分区的声音输出恢复后补播，晚于铃声时刻：%1").arg(namesAndDelays.join(QStringLiteral("；")));
+}
+
+QString OutputGroup::cutZonesText(const QStringList &names)
+{
+    return QStringLiteral("以下分区的声音输出在播放中途中断，铃声没有播完：%1").arg(names.join(u'、'));
+}
+
+QString OutputGroup::missingText(const QString &device) const
+{
+    return m_options.label ? LoadErrors::missingOutput(m_options.label(device)) : missingOutputReason(device);
+}
+
 OutputGroup::OutputGroup(Source source, QObject *parent) : QObject(parent), m_source(std::move(source)) {}
 
 OutputGroup::OutputGroup(PlayerPool &pool, QObject *parent)
@@ -43,7 +58,9 @@ bool OutputGroup::any(State s) const
 
 bool OutputGroup::windowOpen() const
 {
-    return m_options.retryWindowMs < 0 || m_since.elapsed() < m_options.retryWindowMs;
+    if (m_retriesEnded)
+        return false;
+    return m_options.retryOnCall || m_options.retryWindowMs < 0 || m_since.elapsed() < m_options.retryWindowMs;
 }
 
 bool OutputGroup::retrying() const
@@ -98,10 +115,11 @@ void OutputGroup::play(const QString &file, const QList<SoundTarget> &targets, c
     stop();
     const QScopedValueRollback inPlay(m_inPlay, true);
     m_options = options;
+    m_cued = m_retriesEnded = false;
     m_since.start();
     m_targets.clear();
     for (const SoundTarget &t : targets)
-        m_targets.append(Live{t, nullptr, State::Idle, {}, file});
+        m_targets.append(Live{t, nullptr, State::Idle, {}, file, false, std::nullopt});
     const quint64 run = m_run;
     for (int i = 0; i < m_targets.size() && run == m_run; ++i)
         open(i);
@@ -121,6 +139,54 @@ void OutputGroup::replay(int index, const QString &file)
         startWhenDue(index);
 }
 
+void OutputGroup::cue()
+{
+    if (m_cued)
+        return;
+    m_cued = true;
+    const quint64 run = m_run;
+    {
+        const QScopedValueRollback inPlay(m_inPlay, true);
+        // Those opened ahead first, together; then those still to open.
+        for (int i = 0; i < m_targets.size() && run == m_run; ++i)
+            if (m_targets[i].state == State::Ready)
+                start(i);
+        for (int i = 0; i < m_targets.size() && run == m_run; ++i) {
+            const State s = m_targets[i].state;
+            if ((s == State::Idle || s == State::Silent) && open(i) && m_targets[i].state == State::Ready)
+                start(i);
+        }
+    }
+    if (run == m_run)
+        checkEnded();
+}
+
+void OutputGroup::retry(int index)
+{
+    if (index < 0 || index >= m_targets.size())
+        return;
+    const Live &l = m_targets[index];
+    if (l.state != State::Silent || !l.retry || !windowOpen())
+        return;
+    if (open(index) && m_targets[index].state == State::Ready)
+        startWhenDue(index);
+}
+
+void OutputGroup::endRetries()
+{
+    m_retriesEnded = true;
+    for (Live &l : m_targets) {
+        if (l.state == State::Loading || (l.state == State::Ready && m_cued)) {
+            l.state = State::Silent;
+            l.why = kLoadingReason;
+            l.error.reset();
+        }
+        if (l.state == State::Silent)
+            l.retry = false;
+    }
+    checkEnded();
+}
+
 bool OutputGroup::open(int index)
 {
     Live &l = m_targets[index];
@@ -129,6 +195,11 @@ bool OutputGroup::open(int index)
     AudioPlayer *p = l.player;
     if (!p) {
         silence(index, kNoPlayerReason, true, AudioError::Cause::Output);
+        return false;
+    }
+    // The sound before still has it: opened at the cue.
+    if (m_options.cue && !m_cued && !PlayerPool::idle(*p)) {
+        l.state = State::Idle;
         return false;
     }
     l.state = State::Loading;
@@ -145,18 +216,19 @@ bool OutputGroup::open(int index)
     } catch (const AudioError &e) {
         if (e.isPending())
             return true; // started when loaded
-        silence(index, e.text(), e.isOutputFailure(), e.cause());
+        silence(index, e.text(), e.isOutputFailure(), e.cause(), &e);
         return false;
     } catch (const std::exception &e) {
         qCWarning(lcAudio).noquote() << l.target.name << "open failed:" << e.what();
-        silence(index, QString::fromLocal8Bit(e.what()), false, AudioError::Cause::File);
+        const AudioError error(QString::fromLocal8Bit(e.what()));
+        silence(index, error.text(), false, AudioError::Cause::File, &error);
         return false;
     }
     // Loaded: never heard on the default output in a zone's place (checked
     // before the start, so not a moment of it sounds there).
     if (const QString missing = p->missingOutput(); l.target.ownOutputOnly && !missing.isEmpty()) {
         p->close();
-        silence(index, missingOutputReason(missing), true, AudioError::Cause::Output);
+        silence(index, missingText(missing), true, AudioError::Cause::Output);
         return false;
     }
     l.state = State::Ready;
@@ -170,7 +242,11 @@ void OutputGroup::startWhenDue(int index)
         emit ready(index);
         return;
     }
-    if (m_options.startInMs) {
+    // Before the cue only a 提前 starts by itself; after it, all at once.
+    const bool waiting = m_options.cue && !m_cued;
+    if (waiting && (l.target.leadMs <= 0 || !m_options.startInMs))
+        return;
+    if (m_options.startInMs && !m_cued) {
         const qint64 wait = *m_options.startInMs - l.target.leadMs - m_since.elapsed();
         if (wait > 0) {
             QTimer::singleShot(int(wait), Qt::PreciseTimer, this, [this, index, run = m_run] {
@@ -191,31 +267,38 @@ void OutputGroup::start(int index)
         if (!l.player->isPlaying())
             throw AudioError(QStringLiteral("the player did not start ") + l.file);
     } catch (const AudioError &e) {
-        silence(index, e.text(), e.isOutputFailure(), e.cause());
+        silence(index, e.text(), e.isOutputFailure(), e.cause(), &e);
         return;
     } catch (const std::exception &e) {
         // Nothing may escape a player's signal; the output is tried as a dead one.
         qCWarning(lcAudio).noquote() << l.target.name << "start failed:" << e.what();
-        silence(index, QString::fromLocal8Bit(e.what()), true, AudioError::Cause::Output);
+        const AudioError error(QString::fromLocal8Bit(e.what()), AudioError::Cause::Output);
+        silence(index, error.text(), true, error.cause(), &error);
         return;
     }
     l.state = State::Sounding;
     l.why.clear();
     l.retry = false;
+    l.error.reset();
     emit started(index);
 }
 
-void OutputGroup::silence(int index, const QString &why, bool retryable, AudioError::Cause cause)
+void OutputGroup::silence(int index, const QString &why, bool retryable, AudioError::Cause cause,
+                          const AudioError *error)
 {
     Live &l = m_targets[index];
     l.state = State::Silent;
     l.why = why;
-    l.retry = retryable && m_options.retryWindowMs != 0;
+    l.retry = retryable && (m_options.retryWindowMs != 0 || m_options.retryOnCall) && !m_retriesEnded;
+    if (error)
+        l.error = *error;
+    else
+        l.error.reset();
     const quint64 run = m_run;
     emit silent(index, why, retryable, cause);
     if (run != m_run)
         return;
-    if (l.retry && windowOpen()) {
+    if (l.retry && windowOpen() && !m_options.retryOnCall) {
         QTimer::singleShot(kRetryMs, this, [this, index, run] {
             if (run != m_run || m_targets[index].state != State::Silent || !m_targets[index].retry)
                 return;
@@ -238,7 +321,7 @@ void OutputGroup::onOpened(AudioPlayer *p)
         return;
     if (const QString missing = p->missingOutput(); m_targets[i].target.ownOutputOnly && !missing.isEmpty()) {
         p->close();
-        silence(i, missingOutputReason(missing), true, AudioError::Cause::Output);
+        silence(i, missingText(missing), true, AudioError::Cause::Output);
         return;
     }
     m_targets[i].state = State::Ready;
@@ -250,7 +333,8 @@ void OutputGroup::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::
     const int i = indexOf(p);
     if (i < 0 || m_targets[i].state != State::Loading)
         return;
-    silence(i, text, cause != AudioError::Cause::File, cause);
+    const AudioError error(text, cause);
+    silence(i, text, cause != AudioError::Cause::File, cause, &error);
 }
 
 void OutputGroup::onEnded(AudioPlayer *p, bool interrupted)
@@ -304,7 +388,8 @@ void OutputGroup::stop(bool close)
     ++m_run;
     for (Live &l : m_targets) {
         const State was = std::exchange(l.state, State::Idle);
-        if (!l.player || was == State::Idle || (was == State::Silent && !close))
+        // An ended target's player may sound for another group by now.
+        if (!l.player || was == State::Idle || ((was == State::Silent || was == State::Ended) && !close))
             continue;
         try {
             if (close || was == State::Loading)

@@ -9,7 +9,9 @@
 //
 // What is not heard at the start: a file still loading starts the moment
 // it has loaded; a silent output (not a bad file) is tried again each
-// second while the caller's window lasts. Signals tell the caller what each
+// second while the caller's window lasts, or when the caller says (its
+// clock paces the tries). A sound opened ahead may wait for the caller's
+// cue, each target with a 提前 starting by itself that much before. Signals tell the caller what each
 // target does, by its index in the list given to play(); none is sent once
 // stop() or the next play() has been called for the run before.
 #include "audioplayer.h"
@@ -55,6 +57,14 @@ public:
         // Called on a target's player before each of its opens (a volume,
         // a folder it is confined to).
         std::function<void(AudioPlayer &)> prepare;
+        // Opened now, started at cue(): only a target with a 提前 starts by
+        // itself, that much before startInMs. A target whose player is busy
+        // (the sound before still plays there) is opened at cue() only.
+        bool cue = false;
+        // Silent outputs are tried again only at retry(), until endRetries().
+        bool retryOnCall = false;
+        // How the operator knows an output (unset: the sound server's label).
+        std::function<QString(const QString &device)> label;
     };
 
     static constexpr int kRetryMs = 1000;
@@ -67,6 +77,10 @@ public:
     static QString silentZonesText(const QStringList &namesAndReasons);
     // Why a zone whose output is missing stays silent.
     static QString missingOutputReason(const QString &device);
+    // "以下分区的声音输出恢复后补播…：乙（3200 毫秒）": zones heard late.
+    static QString lateZonesText(const QStringList &namesAndDelays);
+    // "以下分区的声音输出在播放中途中断…：甲、乙": zones cut off mid-sound.
+    static QString cutZonesText(const QStringList &names);
 
     explicit OutputGroup(Source source, QObject *parent = nullptr);
     // Players from the pool, by the target's zone and output.
@@ -83,12 +97,27 @@ public:
     // Opens another file in one target (where the file asked for will not
     // play there).
     void replay(int index, const QString &file);
+    // With Options::cue: the moment has come. Starts every target opened,
+    // opens and starts those still waiting or silent; a file still loading
+    // starts once loaded.
+    void cue();
+    // With Options::retryOnCall: tries a silent output again now.
+    void retry(int index);
+    // The caller's window has ended: no silent output is tried again, and
+    // a file still loading is given up (silent, kLoadingReason).
+    void endRetries();
 
     int size() const { return int(m_targets.size()); }
     const SoundTarget &target(int index) const { return m_targets[index].target; }
     State state(int index) const { return m_targets[index].state; }
     // Why the target is silent (its latest reason).
     QString why(int index) const { return m_targets[index].why; }
+    // The player's own error that silenced the target (none when it has
+    // no player or its output is missing).
+    const AudioError *error(int index) const
+    {
+        return m_targets[index].error ? &*m_targets[index].error : nullptr;
+    }
     AudioPlayer *player(int index) const { return m_targets[index].player; }
     int indexOf(const AudioPlayer *p) const;
     // Some target sounds; some target still loads its file; some silent
@@ -121,16 +150,19 @@ private:
         QString why;
         QString file;
         bool retry = false; // silent, and its output is tried again
+        std::optional<AudioError> error;
     };
     bool any(State s) const;
     bool windowOpen() const;
+    QString missingText(const QString &device) const;
     AudioPlayer *connectPlayer(Live &l);
     // Opens the target's file; false when it is silent already.
     bool open(int index);
     // Starts a target whose file is open (or its timer, for a 提前).
     void startWhenDue(int index);
     void start(int index);
-    void silence(int index, const QString &why, bool retryable, AudioError::Cause cause);
+    void silence(int index, const QString &why, bool retryable, AudioError::Cause cause,
+                 const AudioError *error = nullptr);
     void onOpened(AudioPlayer *p);
     void onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause);
     void onEnded(AudioPlayer *p, bool interrupted);
@@ -142,5 +174,7 @@ private:
     QElapsedTimer m_since;
     quint64 m_run = 0; // a late signal or timer of a run before is dropped
     bool m_inPlay = false; // inside play(): the end is not told yet
+    bool m_cued = false;
+    bool m_retriesEnded = false;
     QList<AudioPlayer *> m_watched; // connected once; forgotten when destroyed
 };

@@ -4,16 +4,33 @@
 #include <algorithm>
 #include "logging.h"
 #include "secondsofday.h"
+#include "soundserver.h"
 
 RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages,
                        const Clock &clock, QObject *parent, AudioPlayer *spare)
     : QObject(parent), m_board(board), m_day(board.day()), m_playout(board, player, spare), m_clock(clock),
-      m_ticker(clock, TimerShiJian), m_outcomes(m_day, m_due, messages, this)
+      m_ticker(clock, TimerShiJian), m_outcomes(m_day, m_due, messages, this), m_zones(clock, m_outcomes, this)
 {
-    connect(&m_outcomes, &RingOutcomes::rang, this, &RingEngine::rang);
+    connect(&m_outcomes, &RingOutcomes::rang, this, [this](int index) {
+        emit rang(index, m_sounding && m_sounding->zones ? m_zones.soundingZones() : QList<qint64>{});
+    });
     connect(&m_outcomes, &RingOutcomes::bellEnded, this, &RingEngine::bellEnded);
     connect(&m_outcomes, &RingOutcomes::ringFailed, this, &RingEngine::ringFailed);
-    m_outcomes.zoneNames = [this](const QList<qint64> &zones) { return zoneNames(zones); };
+    m_outcomes.zoneNames = [this](const QList<qint64> &zones) { return m_zones.known().names(zones); };
+    // Set on the engine, read when needed.
+    m_zones.known().make = [this](const Zone &z) { return zonePlayer ? zonePlayer(z) : nullptr; };
+    m_zones.zoneUnheard = [this](const Zone &z) { return zoneUnheard ? zoneUnheard(z) : QString(); };
+    m_zones.zonesSoon = [this](const QList<Zone> &zones) {
+        if (zonesSoon)
+            zonesSoon(zones);
+    };
+    m_zones.outputLabel = [this](const QString &device) {
+        return outputLabel ? outputLabel(device) : SoundServer::label(device);
+    };
+    connect(&m_zones, &RingZones::firstHeard, this, &RingEngine::zonesFirstHeard);
+    connect(&m_zones, &RingZones::heardAgain, this, &RingEngine::zonesHeardAgain);
+    connect(&m_zones, &RingZones::endedEverywhere, this, &RingEngine::zonesEnded);
+    connect(&m_zones, &RingZones::failedEverywhere, this, &RingEngine::zonesFailed);
     // The blink is aimed at the middle of each second so that its repaint
     // never sits in front of a bell's tick.
     TimerShan.setSingleShot(true);
@@ -22,10 +39,8 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     TimerPrepare.setSingleShot(true);
     connect(&TimerPrepare, &QTimer::timeout, this, &RingEngine::TimerPrepareTimer);
     for (AudioPlayer *p : m_playout.players())
-        if (p) {
+        if (p)
             watch(p);
-            m_watched.insert(p);
-        }
     // An edit, an import or a timetable switch changes today's bells.
     connect(&m_day, &DaySchedule::listChanged, this, [this] { m_today.reset(); });
     m_board.setRingCutoff([this] { return refreshCutoff(); });
@@ -66,13 +81,7 @@ AudioPlayer *RingEngine::heardPlayer() const
 {
     if (activePlayer().isPlaying())
         return &activePlayer();
-    if (!m_sounding)
-        return nullptr;
-    if (m_sounding->zones.contains(m_sounding->player) && m_sounding->player->isPlaying())
-        return m_sounding->player;
-    const auto it = std::find_if(m_sounding->zones.keyBegin(), m_sounding->zones.keyEnd(),
-                                 [](const AudioPlayer *p) { return p->isPlaying(); });
-    return it != m_sounding->zones.keyEnd() ? *it : nullptr;
+    return m_sounding && m_sounding->zones ? m_zones.heardPlayer() : nullptr;
 }
 
 qint64 RingEngine::pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const
@@ -141,8 +150,7 @@ void RingEngine::tick(const RingClock::Tick &t)
         m_day.forgetDay();
         m_due.newDay(dayStart);
         m_playout.forget();
-        m_zonePrepared.reset();
-        dropZoneBell();
+        m_zones.drop();
         if (mayReload) {
             reload(forward ? 0 : nowSec, dayStart);
             reloaded = true;
@@ -229,7 +237,7 @@ QString RingEngine::markPast(int index, qint64 dayStart)
     if (m_waiting && m_waiting->bell.key == key && m_waiting->bell.dayStart == dayStart) {
         // Its file did not load within the window (or a later bell came).
         const Waiting w = *std::exchange(m_waiting, std::nullopt);
-        dropZoneBell(); // a bell in zones that no zone had yet
+        m_zones.drop(); // a bell in zones that no zone had yet
         recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
         return kSlowOpenReason;
     }
@@ -252,13 +260,10 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     // so a file still loading on the spare lets it play on until then.
     if (m_sounding)
         endSounding(BellStatus::Done);
-    dropZoneBell();
-    const bool ahead = m_zonePrepared && m_zonePrepared->key == bell.key
-        && m_zonePrepared->dayStart == dayStart;
-    stopZones(ahead ? m_zonePrepared->early : QSet<AudioPlayer *>{});
+    m_zones.endBefore(bell.key, dayStart);
     // Zones the engine does not know (deleted since, or read from a copy
     // while the store is away) leave the bell on 铃声输出 rather than silent.
-    if (hasKnownZone(bell.zones)) {
+    if (m_zones.hasKnownZone(bell.zones)) {
         stopMainPlayers();
         ringZones(bell, dayStart, nowAbs);
         return;
@@ -289,7 +294,7 @@ void RingEngine::TimerPrepareTimer()
     try {
         if (m_retry && m_retry->bell.dayStart == dayStart && m_ticker.prevAbs())
             ringCheck(nowAbs, *m_ticker.prevAbs(), dayStart, true);
-        retryZones(nowAbs);
+        m_zones.retry(nowAbs, m_due.catchUpSeconds());
         if (m_board.running())
             prepareNext(nowAbs, dayStart);
     } catch (const std::exception &e) {

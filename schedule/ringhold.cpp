@@ -22,12 +22,11 @@ void RingEngine::holdBells(const QString &reason)
 void RingEngine::silenceBells()
 {
     m_playout.stop();
-    m_zonePrepared.reset();
-    stopZones();
+    m_zones.stop();
     if (m_sounding)
         endSounding(BellStatus::Done);
     // A zone still retried for a bell before would ring late after it.
-    dropZoneBell();
+    m_zones.drop();
     m_playout.forget(true);
 }
 

@@ -12,10 +12,7 @@ void RingEngine::TimerShanTimer()
         return;
     armBlink();
     // The bell sounding flashes 播放; when none does, the next one 等待.
-    const bool plays = m_sounding
-        && (m_sounding->player->isPlaying()
-            || std::any_of(m_sounding->zones.keyBegin(), m_sounding->zones.keyEnd(),
-                           [](const AudioPlayer *p) { return p->isPlaying(); }));
+    const bool plays = m_sounding && (m_sounding->zones ? m_zones.sounding() : m_sounding->player->isPlaying());
     const int sounding = plays ? m_day.indexOf(m_sounding->key) : -1;
     if (sounding >= 0)
         m_board.blink(sounding, BellStatus::Playing);

@@ -5,6 +5,7 @@
 
 #include "logging.h"
 #include "secondsofday.h"
+#include "outputgroup.h"
 #include "soundserver.h"
 
 void RingEngine::abandonRetry()
@@ -20,30 +21,26 @@ void RingEngine::abandonWaiting()
 {
     if (m_waiting) {
         recordFailure(std::exchange(m_waiting, std::nullopt)->bell, BellStatus::Failed, kSlowOpenReason);
-        dropZoneBell();
+        m_zones.drop();
     }
 }
 
 void RingEngine::onEnded(AudioPlayer *p, bool interrupted)
 {
-    if (!m_sounding)
-        return;
-    if (m_sounding->zones.contains(p))
-        zoneEnded(p, interrupted);
-    else if (m_sounding->player == p && !(m_zoneBell && m_zoneBell->record == m_sounding->record))
+    // A bell in zones ends with its zones (zonesEnded).
+    if (m_sounding && !m_sounding->zones && m_sounding->player == p)
         endSounding(interrupted ? BellStatus::Interrupted : BellStatus::Done);
 }
 
 void RingEngine::endSounding(BellStatus result)
 {
     const Sounding s = *std::exchange(m_sounding, std::nullopt);
-    // A bell in zones has its record told zone by zone (updateZoneRecord).
-    const bool zones = m_zoneBell && m_zoneBell->record == s.record;
-    m_outcomes.ended(s.key, s.record, result, zones);
+    // A bell in zones has its record told zone by zone (RingZones).
+    m_outcomes.ended(s.key, s.record, result, m_zones.tells(s.record));
 }
 
-void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, const QStringList &silent,
-                         bool heardNowhere)
+void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, bool inZones,
+                         const QStringList &silent, bool heardNowhere)
 {
     // Measured right after play() returned: the delay the operator hears.
     const QDateTime at = m_clock.now();
@@ -53,21 +50,22 @@ void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, cons
     m_playout.setActive(p);
     // It rang, on the default output: 完成, and the record says where.
     // A zone's player never falls back (ringZones counts that zone silent).
-    const QString missing = bell.zones.isEmpty() ? p->missingOutput() : QString();
+    const QString missing = inZones ? QString() : p->missingOutput();
     const BellStatus result = silent.isEmpty() ? BellStatus::Done
         : heardNowhere                         ? BellStatus::Failed
                                                : BellStatus::PartlyRung;
-    const QString note = !silent.isEmpty() ? silentZonesText(silent)
+    const QString note = !silent.isEmpty() ? OutputGroup::silentZonesText(silent)
         : missing.isEmpty()                ? QString()
                                            : missingOutputText(outputLabel ? outputLabel(missing) : SoundServer::label(missing));
     Bell rung = bell;
     rung.dayStart = dayStart;
     m_outcomes.sounded(rung, delayMs, result, note, missing, [&](int record) {
-        m_sounding = Sounding{bell.key, p, record, {}};
+        m_sounding = Sounding{bell.key, p, record, inZones};
+        if (inZones)
+            m_zones.rang(record);
         m_outcomes.addOutputLatencySoon(p, record, delayMs, [this, record] {
             // A zone heard late set the bell's delay already.
-            return m_sounding && m_sounding->record == record
-                && !(m_zoneBell && m_zoneBell->record == record && m_zoneBell->latestMs > 0);
+            return m_sounding && m_sounding->record == record && !m_zones.lateSet(record);
         });
     });
 }
@@ -92,4 +90,70 @@ void RingEngine::startFailed(const Bell &bell, const AudioError *audio, const QS
     if (index >= 0 && m_day.next() <= index)
         m_day.setNext(index + 1);
     m_outcomes.post(message);
+}
+
+void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
+{
+    const RingZones::Start s = m_zones.ring(bell, m_board.paths().musicFile(bell.music));
+    if (s.loading) {
+        // Its file still loads: the bell starts with the first zone that has
+        // it, late, as a bell on 铃声输出 would.
+        m_retry.reset();
+        m_waiting = Waiting{bell, nullptr};
+        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                                 << "waits for its file to load in its zones:" << shownText(bell.music);
+        return;
+    }
+    if (!s.first) {
+        startFailed(bell, s.error ? &*s.error : nullptr, s.failure, nowAbs);
+        return;
+    }
+    if (AudioPlayer *p = m_zones.heardPlayer())
+        m_board.setProgressMax(p->length());
+    started(s.first, bell, dayStart, true, s.silent, s.heardNowhere);
+}
+
+void RingEngine::zonesFirstHeard(AudioPlayer *p, const QStringList &silent)
+{
+    if (!m_waiting)
+        return;
+    const Waiting w = *std::exchange(m_waiting, std::nullopt);
+    m_board.setProgressMax(p->length());
+    started(p, w.bell, w.bell.dayStart, true, silent);
+}
+
+void RingEngine::zonesHeardAgain(AudioPlayer *p)
+{
+    const RingZones::Bell *bell = m_zones.bell();
+    if (m_sounding || !bell)
+        return;
+    m_sounding = Sounding{bell->key, p, m_zones.record(), true};
+    emit rang(m_day.indexOf(bell->key), m_zones.soundingZones());
+}
+
+void RingEngine::zonesEnded(BellStatus result)
+{
+    if (m_sounding && m_sounding->zones)
+        endSounding(result);
+}
+
+void RingEngine::zonesFailed(const QString &message)
+{
+    if (!m_waiting)
+        return;
+    const Waiting w = *std::exchange(m_waiting, std::nullopt);
+    startFailed(w.bell, nullptr, message, nowAbsSeconds());
+}
+
+void RingEngine::stopMainPlayers()
+{
+    for (AudioPlayer *p : m_playout.players()) {
+        if (!p || !p->isPlaying())
+            continue;
+        try {
+            p->stop();
+        } catch (const std::exception &e) {
+            qCDebug(lcRing) << "stopping the bell on 铃声输出:" << e.what();
+        }
+    }
 }

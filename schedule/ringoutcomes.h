@@ -30,6 +30,10 @@ public:
     // 说明 of a bell whose output died while it played.
     static inline const QString kInterruptedReason =
         QStringLiteral("声音输出在播放中途中断，铃声没有播完。");
+    // 说明 and message of a bell whose file was still loading when its
+    // catch-up window ended.
+    static inline const QString kSlowOpenReason =
+        QStringLiteral("铃声文件读取太慢，补打时限内没有读完，铃声没有播出！");
 
     // A bell as its record names it, also one no longer in the list.
     struct Bell {

@@ -29,8 +29,8 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
         if (!AppPaths::isBareFileName(name))
             return; // it fails at its own second, with its message
         const QString path = m_board.paths().musicFile(name);
-        if (hasKnownZone(m_day.entry(i).zones)) {
-            prepareZones(key, dayStart, path);
+        if (m_zones.hasKnownZone(m_day.entry(i).zones)) {
+            m_zones.prepare(bellAt(i, dayStart), path);
             return;
         }
         m_playout.openAhead(target, key, dayStart, path);
@@ -41,8 +41,6 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
 void RingEngine::onOpened(AudioPlayer *p)
 {
     m_playout.opened(p);
-    if (zoneLoaded(p))
-        return;
     if (!m_waiting || m_waiting->player != p)
         return;
     const Waiting w = *std::exchange(m_waiting, std::nullopt);
@@ -67,8 +65,6 @@ void RingEngine::onOpened(AudioPlayer *p)
 void RingEngine::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::Cause cause)
 {
     m_playout.openFailed(p);
-    if (zoneLoaded(p, AudioError(text, cause)))
-        return;
     if (!m_waiting || m_waiting->player != p)
         return;
     const Waiting w = *std::exchange(m_waiting, std::nullopt);

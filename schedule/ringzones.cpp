@@ -1,297 +1,303 @@
-// Bells with zones: one player per zone, made when first needed and kept to
-// its zone's output, all started at the bell's second (a bell still sounding
-// on 铃声输出 is cut, as by any bell). A zone whose output is missing, down
-// or stalled only silences itself; the bell is 部分播出 when some zone stayed
-// silent or was cut off while another played it to its end, and 失败
-// (retried in the catch-up window like any bell) when none was heard. A zone
-// whose file still loads starts the moment it has loaded, inside the window;
-// loading in every zone, the bell waits for it as a bell on 铃声输出 does.
-#include "ringengine.h"
+#include "ringzones.h"
 
-#include "loaderrors.h"
+#include "apppaths.h"
+#include "bellboard.h"
 #include "logging.h"
 #include "outputgroup.h"
-#include "ringhistory.h"
 #include "secondsofday.h"
-#include "soundserver.h"
 
-void RingEngine::setZones(const QList<Zone> &zones)
+namespace {
+QString silentEverywhereText(const QStringList &silent)
 {
-    QHash<qint64, Zone> next;
-    for (const Zone &z : zones)
-        next.insert(z.id, z);
-    // A zone whose output changed gets a new player when next needed.
-    for (auto it = m_zonePlayers.begin(); it != m_zonePlayers.end();)
-        it = next.value(it.key()).output != m_zones.value(it.key()).output ? m_zonePlayers.erase(it)
-                                                                           : std::next(it);
-    m_zones = std::move(next);
+    return QStringLiteral("铃声在所有分区都没有播出：%1").arg(silent.join(QStringLiteral("；")));
 }
+} // namespace
 
-AudioPlayer *RingEngine::playerOfZone(const Zone &zone)
+RingZones::RingZones(const Clock &clock, RingOutcomes &outcomes, QObject *parent)
+    : QObject(parent), m_clock(clock), m_outcomes(outcomes)
 {
-    if (AudioPlayer *p = m_zonePlayers.value(zone.id))
-        return p;
-    AudioPlayer *p = zonePlayer ? zonePlayer(zone) : nullptr;
-    if (!p)
-        return nullptr;
-    // Never moved to another output when the zone's goes: that would be
-    // another building.
-    p->setNeverElsewhere(true);
-    m_zonePlayers.insert(zone.id, p);
-    if (!m_watched.contains(p)) {
-        m_watched.insert(p);
-        watch(p);
-        // Let go by its maker (its zone's output changed): its address may
-        // come back as another player's.
-        connect(p, &QObject::destroyed, this, [this, p] {
-            m_watched.remove(p);
-            for (auto it = m_zonePlayers.begin(); it != m_zonePlayers.end();)
-                it = it.value() == p ? m_zonePlayers.erase(it) : std::next(it);
-            if (m_zonePrepared) {
-                for (auto it = m_zonePrepared->opened.begin(); it != m_zonePrepared->opened.end();)
-                    it = it.value() == p ? m_zonePrepared->opened.erase(it) : std::next(it);
-                m_zonePrepared->early.remove(p);
-            }
-            if (m_sounding)
-                m_sounding->zones.remove(p);
-        });
+    for (auto &g : m_groups) {
+        g = std::make_unique<OutputGroup>([this](const SoundTarget &t) { return m_known.player(t.zone); });
+        watch(*g);
     }
-    return p;
 }
 
-AudioPlayer *RingEngine::playerOfZone(qint64 zone)
+RingZones::~RingZones() = default;
+
+qint64 RingZones::nowMs() const
 {
-    const auto it = m_zones.constFind(zone);
-    return it == m_zones.constEnd() ? nullptr : playerOfZone(*it);
+    const QDateTime now = m_clock.now();
+    return now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
 }
 
-bool RingEngine::hasKnownZone(const QList<qint64> &zones) const
+void RingZones::watch(OutputGroup &g)
 {
-    return std::any_of(zones.begin(), zones.end(), [this](qint64 z) { return m_zones.contains(z); });
-}
-
-void RingEngine::stopZones(const QSet<AudioPlayer *> &keep)
-{
-    for (AudioPlayer *p : std::as_const(m_zonePlayers)) {
-        if (!p->isPlaying() || keep.contains(p))
-            continue;
-        try {
-            p->stop();
-        } catch (const std::exception &e) {
-            qCDebug(lcRing) << "stopping a zone's bell:" << e.what();
+    // Only the bell's group is followed, and not inside ring(): its outcome
+    // is read there at once.
+    const auto ours = [this, &g] { return &g == &group() && m_bell && !m_starting; };
+    connect(&g, &OutputGroup::started, this, [this, ours](int i) { ours() ? heard(i) : void(); });
+    connect(&g, &OutputGroup::silent, this, [this, ours] {
+        if (!ours())
+            return;
+        if (m_bell->rang)
+            updateRecord();
+        else if (!group().loading() && !group().retrying()) {
+            const QString message = silentEverywhereText(silentList());
+            m_bell.reset();
+            emit failedEverywhere(message);
         }
-    }
+    });
+    connect(&g, &OutputGroup::cut, this, [this, ours, &g](int i) {
+        if (!ours() || !m_bell->rang)
+            return;
+        qCWarning(lcRing).noquote() << "bell" << inttotime(m_bell->bell.key.seconds) << shownText(m_bell->bell.name)
+                                    << "cut off in zone" << g.target(i).name << ": its output went";
+        m_bell->cut << g.target(i).name;
+        updateRecord();
+        endedHere();
+    });
+    connect(&g, &OutputGroup::endedIn, this, [this, ours] {
+        if (!ours() || !m_bell->rang)
+            return;
+        ++m_bell->whole;
+        endedHere();
+    });
 }
 
-void RingEngine::prepareZones(const BellKey &key, qint64 dayStart, const QString &path)
+void RingZones::prepare(const Bell &bell, const QString &path)
 {
-    m_zonePrepared = ZonePrepared{key, dayStart, path, {}, {}};
-    const int index = m_day.indexOf(key);
-    if (index < 0)
-        return;
+    ahead().stop();
+    m_ahead = Ahead{bell.key, bell.dayStart, path};
+    const QList<SoundTarget> targets = m_known.targetsOf(bell.zones);
     if (zonesSoon) {
         QList<Zone> soon;
-        for (qint64 id : m_day.entry(index).zones)
-            if (const auto zone = m_zones.constFind(id); zone != m_zones.constEnd())
-                soon << *zone;
+        for (const SoundTarget &t : targets)
+            soon << m_known.zone(t.zone);
         zonesSoon(soon);
     }
-    // Read again for each zone: the opens before it took their time, and a
-    // timer armed from a stale now would start this zone that much late.
-    const auto nowMs = [this] {
-        const QDateTime now = m_clock.now();
-        return now.date().toJulianDay() * 86400000LL + now.time().msecsSinceStartOfDay();
-    };
-    const qint64 dueMs = (dayStart + key.seconds) * 1000;
-    for (qint64 id : m_day.entry(index).zones) {
-        const auto zone = m_zones.constFind(id);
-        if (zone == m_zones.constEnd())
-            continue;
-        AudioPlayer *p = playerOfZone(*zone);
-        // A zone still sounding the bell before keeps it to the second.
-        if (!p || p->mode() == AudioPlayer::Mode::Playing || p->mode() == AudioPlayer::Mode::Paused)
-            continue;
-        try {
-            p->close();
-            p->setFileName(path);
-            p->open();
-        } catch (const std::exception &e) {
-            // Tried again at the bell's second, which names the zone if it fails.
-            qCDebug(lcRing) << "opening ahead in zone" << zone->name << "failed:" << e.what();
-            continue;
-        }
-        if (!p->missingOutput().isEmpty()) {
-            p->close(); // never started on the default output: its second names it
-            continue;
-        }
-        m_zonePrepared->opened.insert(id, p);
-        if (zone->leadMs > 0)
-            QTimer::singleShot(int(std::max<qint64>(0, dueMs - zone->leadMs - nowMs())), Qt::PreciseTimer,
-                               this, [this, key, dayStart, id] { startEarly(key, dayStart, id); });
+    OutputGroup::Options o;
+    o.cue = true;
+    o.retryOnCall = true;
+    o.label = outputLabel;
+    o.startInMs = std::max<qint64>(0, (bell.dayStart + bell.key.seconds) * 1000 - nowMs());
+    ahead().play(path, targets, o);
+}
+
+void RingZones::endBefore(const BellKey &key, qint64 dayStart)
+{
+    m_bell.reset();
+    group().stop();
+    if (m_ahead && (m_ahead->key != key || m_ahead->dayStart != dayStart)) {
+        ahead().stop();
+        m_ahead.reset();
     }
 }
 
-void RingEngine::startEarly(const BellKey &key, qint64 dayStart, qint64 zone)
+RingZones::Start RingZones::ring(const Bell &bell, const QString &path)
 {
-    if (!m_zonePrepared || m_zonePrepared->key != key || m_zonePrepared->dayStart != dayStart
-        || !m_board.running() || held())
-        return;
-    AudioPlayer *p = m_zonePrepared->opened.value(zone);
-    if (!p || p->fileName() != m_zonePrepared->path || p->mode() != AudioPlayer::Mode::Stopped)
-        return;
-    try {
-        p->play();
-        if (p->isPlaying())
-            m_zonePrepared->early.insert(p);
-    } catch (const std::exception &e) {
-        // The bell's second tries this zone again.
-        qCDebug(lcRing) << "early start of a zone failed:" << e.what();
+    Start out;
+    const bool opened = m_ahead && m_ahead->key == bell.key && m_ahead->dayStart == bell.dayStart
+        && m_ahead->path == path;
+    if (!opened && m_ahead)
+        ahead().stop();
+    m_ahead.reset();
+    if (opened)
+        m_cur = 1 - m_cur;
+    m_bell = Current{bell, 0, false, {}, {}, 0, 0, {}, {}};
+    OutputGroup &g = group();
+    const QList<SoundTarget> targets = m_known.targetsOf(bell.zones);
+    if (!AppPaths::isBareFileName(bell.music)) { // never opened, in no zone
+        g.stop();
+        m_bell.reset();
+        for (const SoundTarget &t : targets)
+            out.silent << OutputGroup::silentText(t.name, BellBoard::kNotFound);
+        out.failure = silentEverywhereText(out.silent);
+        return out;
     }
+    m_starting = true;
+    if (opened) {
+        g.cue();
+    } else {
+        OutputGroup::Options o;
+        o.retryOnCall = true;
+        o.label = outputLabel;
+        g.play(path, targets, o);
+    }
+    m_starting = false;
+    int listened = 0; // zones heard by somebody (not only played into a stream)
+    for (int i = 0; i < g.size(); ++i) {
+        if (g.state(i) == OutputGroup::State::Sounding) {
+            out.first = out.first ? out.first : g.player(i);
+            // It goes on into the stream (a building that joins hears the
+            // rest), but counts as silent.
+            const QString why = zoneUnheard ? zoneUnheard(m_known.zone(g.target(i).zone)) : QString();
+            if (why.isEmpty())
+                ++listened;
+            else
+                m_bell->unheard.insert(i, OutputGroup::silentText(g.target(i).name, why));
+            continue;
+        }
+        const AudioError *e = g.error(i);
+        if (e && e->isOutputFailure() && !out.error)
+            out.error = *e;
+    }
+    out.silent = silentList();
+    out.heardNowhere = listened == 0;
+    if (out.first)
+        return out;
+    if (g.loading()) {
+        out.loading = true; // starts with the first zone that has it
+        return out;
+    }
+    g.stop();
+    m_bell.reset();
+    out.failure = silentEverywhereText(out.silent);
+    return out;
 }
 
-RingEngine::ZoneStart RingEngine::startZone(const Zone &zone, const Bell &bell, const ZonePrepared *prep,
-                                            bool retrying)
+void RingZones::rang(int record)
 {
-    ZoneStart out;
-    AudioPlayer *p = playerOfZone(zone);
-    if (!p) {
-        out.why = OutputGroup::kNoPlayerReason;
-        out.retry = true; // made again on the next try
-        return out;
-    }
-    const QString path = m_board.paths().musicFile(bell.music);
-    // A file that loads slowly goes on loading; a later try plays it.
-    if (p->opening() && p->fileName() == path) {
-        out.why = OutputGroup::kLoadingReason;
-        out.retry = true;
-        out.loading = p;
-        return out;
-    }
-    try {
-        const bool early = prep && prep->early.contains(p) && p->isPlaying(); // by its 提前
-        const bool loaded = p->fileName() == path && p->mode() == AudioPlayer::Mode::Stopped
-            && p->position() == 0;
-        const bool opened = loaded && (retrying || (prep && prep->opened.value(zone.id) == p));
-        if (!early && !opened) {
-            p->close();
-            p->setFileName(path);
-            if (!AppPaths::isBareFileName(bell.music))
-                throw AudioError(QStringLiteral("not a file of the music folder: ") + bell.music);
-            p->open();
+    if (!m_bell)
+        return;
+    m_bell->record = record;
+    m_bell->rang = true;
+    m_bell->told.clear();
+    updateRecord(); // notes what the start wrote
+}
+
+QString RingZones::whyOf(int index) const
+{
+    const OutputGroup &g = group();
+    if (const OutputGroup::State s = g.state(index); s != OutputGroup::State::Silent)
+        return s == OutputGroup::State::Idle ? OutputGroup::kNoPlayerReason : OutputGroup::kLoadingReason;
+    if (const AudioError *e = g.error(index))
+        return e->isPending() ? RingOutcomes::kSlowOpenReason : BellBoard::ringFailureText(*e);
+    return g.why(index);
+}
+
+QStringList RingZones::silentList() const
+{
+    QStringList out;
+    const OutputGroup &g = group();
+    for (int i = 0; i < g.size(); ++i) {
+        const OutputGroup::State s = g.state(i);
+        if (s == OutputGroup::State::Sounding || s == OutputGroup::State::Ended) {
+            if (m_bell->unheard.contains(i))
+                out << m_bell->unheard.value(i);
+        } else {
+            out << OutputGroup::silentText(g.target(i).name, whyOf(i));
         }
-        // It would sound on the default output, in the wrong place: the
-        // zone stays silent (checked before the start, so not a moment of
-        // it is heard elsewhere) until its own output is back.
-        if (const QString missing = p->missingOutput(); !missing.isEmpty()) {
-            p->close();
-            out.why = LoadErrors::missingOutput(outputLabel ? outputLabel(missing) : SoundServer::label(missing));
-            out.retry = true;
-            return out;
-        }
-        if (!early) {
-            m_board.setProgressMax(p->length());
-            p->play();
-            if (!p->isPlaying())
-                throw AudioError(QStringLiteral("the player did not start ") + path);
-        }
-        out.player = p;
-    } catch (const AudioError &e) {
-        out.why = e.isPending() ? OutputGroup::kLoadingReason : BellBoard::ringFailureText(e);
-        out.retry = e.isOutputFailure() || e.isPending();
-        if (e.isPending())
-            out.loading = p;
-        if (e.isOutputFailure())
-            out.error = e;
-    } catch (const std::exception &e) {
-        out.why = BellBoard::ringFailureText(e);
     }
     return out;
 }
 
-void RingEngine::ringZones(const Bell &bell, qint64 dayStart, qint64 nowAbs)
+bool RingZones::aheadHolds(const AudioPlayer *p) const
 {
-    std::optional<ZonePrepared> prep = std::exchange(m_zonePrepared, std::nullopt);
-    if (prep && (prep->key != bell.key || prep->dayStart != dayStart))
-        prep.reset();
-    QHash<AudioPlayer *, qint64> heard;
-    AudioPlayer *first = nullptr;
-    QStringList silent;
-    QHash<qint64, QString> retried;
-    QStringList gone;
-    QHash<qint64, AudioPlayer *> loading;
-    int listened = 0; // zones heard by somebody (not only played into a stream)
-    std::optional<AudioError> outputError;
-    for (qint64 id : bell.zones) {
-        const auto zone = m_zones.constFind(id);
-        if (zone == m_zones.constEnd())
-            continue; // deleted meanwhile: the next reload drops it
-        ZoneStart s = startZone(*zone, bell, prep ? &*prep : nullptr, false);
-        if (s.player) {
-            heard.insert(s.player, id);
-            if (!first)
-                first = s.player;
-            // It goes on into the stream (a building that joins hears the
-            // rest), but counts as silent.
-            if (const QString why = zoneUnheard ? zoneUnheard(*zone) : QString(); !why.isEmpty()) {
-                const QString text = OutputGroup::silentText(zone->name, why);
-                silent << text;
-                gone << text; // nothing to retry: it plays already
-            } else {
-                ++listened;
-            }
-            continue;
-        }
-        const QString text = OutputGroup::silentText(zone->name, s.why);
-        silent << text;
-        if (s.loading)
-            loading.insert(id, s.loading);
-        if (s.retry)
-            retried.insert(id, text);
-        else
-            gone << text;
-        if (s.error && !outputError)
-            outputError = s.error;
-    }
-    if (!first && !loading.isEmpty()) {
-        // Its file still loads: the bell starts with the first zone that has
-        // it, late, as a bell on 铃声输出 would.
-        m_retry.reset();
-        m_waiting = Waiting{bell, nullptr};
-        m_zoneBell = ZoneBell{bell, 0, retried, gone, {}, {}, 0, loading, false, 0};
-        qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
-                                 << "waits for its file to load in its zones:" << shownText(bell.music);
-        return;
-    }
-    if (!first) {
-        const QString message = silent.isEmpty()
-            ? QStringLiteral("铃声的分区都已删除，没有播放。")
-            : QStringLiteral("铃声在所有分区都没有播出：%1").arg(silent.join(QStringLiteral("；")));
-        startFailed(bell, outputError ? &*outputError : nullptr, message, nowAbs);
-        return;
-    }
-    started(first, bell, dayStart, silent, listened == 0);
-    m_sounding->zones = heard;
-    m_zoneBell = ZoneBell{bell, m_sounding->record, retried, gone, {}, {}, 0, loading, true, 0};
+    const int i = m_ahead && p ? ahead().indexOf(p) : -1;
+    const OutputGroup::State s = i < 0 ? OutputGroup::State::Idle : ahead().state(i);
+    return s == OutputGroup::State::Loading || s == OutputGroup::State::Ready || s == OutputGroup::State::Sounding;
 }
 
-void RingEngine::stopMainPlayers()
+void RingZones::retry(qint64 nowAbs, int catchUpSeconds)
 {
-    for (AudioPlayer *p : m_playout.players()) {
-        if (!p || !p->isPlaying())
-            continue;
-        try {
-            p->stop();
-        } catch (const std::exception &e) {
-            qCDebug(lcRing) << "stopping the bell on 铃声输出:" << e.what();
-        }
+    if (!m_bell)
+        return;
+    const qint64 late = nowAbs - (m_bell->bell.dayStart + m_bell->bell.key.seconds);
+    if (late > catchUpSeconds) {
+        drop();
+        return;
     }
+    OutputGroup &g = group();
+    for (int i = 0; i < g.size() && m_bell; ++i) {
+        // The next bell, opened ahead on this zone, has the player now.
+        if (g.state(i) == OutputGroup::State::Silent && m_known.knows(g.target(i).zone)
+            && !aheadHolds(g.player(i)))
+            g.retry(i);
+    }
+    if (late >= catchUpSeconds)
+        drop();
 }
 
-QString RingEngine::zoneNames(const QList<qint64> &zones) const
+void RingZones::heard(int index)
 {
-    QStringList names;
-    for (qint64 id : zones)
-        if (const auto z = m_zones.constFind(id); z != m_zones.constEnd())
-            names << z->name;
-    return names.join(u'、');
+    Current &b = *m_bell;
+    if (!b.rang) {
+        emit firstHeard(group().player(index), silentList());
+        return;
+    }
+    const QString name = group().target(index).name;
+    const qint64 lateMs = nowMs() - (b.bell.dayStart + b.bell.key.seconds) * 1000;
+    b.late << QStringLiteral("%1（%2 毫秒）").arg(name).arg(lateMs);
+    b.latestMs = std::max(b.latestMs, lateMs);
+    qCInfo(lcRing).noquote() << "bell" << inttotime(b.bell.key.seconds) << shownText(b.bell.name)
+                             << "heard late in zone" << name << lateMs << "ms";
+    // The other zones have ended already: the bell sounds again, here.
+    if (group().soundingPlayers().size() == 1)
+        emit heardAgain(group().player(index));
+    updateRecord();
+}
+
+void RingZones::endedHere()
+{
+    if (!m_bell || group().sounding())
+        return;
+    const bool cutEverywhere = !m_bell->cut.isEmpty() && m_bell->whole == 0;
+    emit endedEverywhere(cutEverywhere ? BellStatus::Interrupted : BellStatus::Done);
+    // Heard everywhere it could be, and nothing left to try.
+    if (m_bell && !group().loading() && !group().retrying())
+        m_bell.reset();
+}
+
+void RingZones::updateRecord()
+{
+    if (!m_bell || !m_bell->rang)
+        return;
+    Current &b = *m_bell;
+    const QStringList silent = silentList();
+    QStringList notes;
+    if (!silent.isEmpty())
+        notes << OutputGroup::silentZonesText(silent);
+    if (!b.late.isEmpty())
+        notes << OutputGroup::lateZonesText(b.late);
+    if (!b.cut.isEmpty())
+        notes << OutputGroup::cutZonesText(b.cut);
+    // Cut off in some zones only (the others played it whole, or still
+    // play it): heard in part.
+    const bool elsewhere = b.whole > 0 || group().sounding();
+    const BellStatus result = !b.cut.isEmpty() && !elsewhere ? BellStatus::Interrupted
+        : !b.cut.isEmpty() || !silent.isEmpty()             ? BellStatus::PartlyRung
+                                                            : BellStatus::Done;
+    const QString note = notes.join(QStringLiteral("。"));
+    const QString told = bellstatus::text(result) + u' ' + note;
+    if (told == b.told)
+        return;
+    // The start wrote its record already: only what changed since.
+    if (!std::exchange(b.told, told).isEmpty())
+        m_outcomes.zonesTold(b.bell, b.record, result, note, b.latestMs);
+}
+
+void RingZones::drop()
+{
+    if (!m_bell)
+        return;
+    group().endRetries();
+    // Still sounding somewhere: cuts are still to be told.
+    if (!m_bell->rang || !group().sounding())
+        m_bell.reset();
+}
+
+void RingZones::stop()
+{
+    group().stop();
+    ahead().stop();
+    m_ahead.reset();
+}
+
+QList<qint64> RingZones::soundingZones() const
+{
+    QList<qint64> out;
+    for (int i = 0; i < group().size(); ++i)
+        if (group().state(i) == OutputGroup::State::Sounding)
+            out << group().target(i).zone;
+    return out;
 }

@@ -203,7 +203,7 @@ private slots:
         bell.setFileName(f.home.touchMusic("b.wav"));
         bell.open();
         bell.play();
-        emit w.engine().rang(1);
+        emit w.engine().rang(1, {}); // on 铃声输出
         QTRY_COMPARE(broadcast.volume(), 20);
         emit w.engine().bellEnded(1, BellStatus::Done);
         QTRY_COMPARE(broadcast.volume(), 100);
@@ -211,7 +211,7 @@ private slots:
         item->trigger();
         QVERIFY(!item->isChecked());
         bell.play();
-        emit w.engine().rang(1);
+        emit w.engine().rang(1, {}); // on 铃声输出
         QTest::qWait(300);
         QCOMPARE(broadcast.volume(), 100);
         f.form.reset();

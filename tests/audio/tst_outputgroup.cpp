@@ -188,6 +188,81 @@ private slots:
         QCOMPARE(started.size(), heard ? 2 : 1);
     }
 
+    // Opened ahead for a cue: only a 提前 starts by itself; a player still
+    // sounding the sound before is left to it until the cue.
+    void aCuedGroupStartsAtItsCue()
+    {
+        Fixture f;
+        const QString before = f.home.touchMusic(QStringLiteral("before.mp3"));
+        KeptPlayer *busy = f.of(3, "pulse/c");
+        busy->setFileName(before);
+        busy->open();
+        busy->play();
+        OutputGroup::Options o;
+        o.cue = true;
+        o.startInMs = 300;
+        f.group.play(f.file, {zone(1, "pulse/a"), zone(2, "pulse/b", 200), zone(3, "pulse/c")}, o);
+        QCOMPARE(f.of(1, "pulse/a")->mode(), AudioPlayer::Mode::Stopped); // opened
+        QTRY_COMPARE_WITH_TIMEOUT(f.of(2, "pulse/b")->playCount, 1, 5000);
+        QTest::qWait(300); // past the moment: still waiting for the cue
+        QCOMPARE(f.of(1, "pulse/a")->playCount, 0);
+        QVERIFY(busy->isPlaying());
+        QCOMPARE(busy->fileName(), before);
+
+        busy->stop(); // the sound before ends at the cue
+        f.group.cue();
+        for (qint64 z : {1, 2, 3})
+            QCOMPARE(f.group.state(int(z - 1)), OutputGroup::State::Sounding);
+        QCOMPARE(f.of(2, "pulse/b")->playCount, 1); // not started twice
+        QCOMPARE(busy->fileName(), f.file);
+        QVERIFY(busy->isPlaying());
+    }
+
+    // The caller's clock paces the tries: none by the group's own timer, one
+    // per retry(), none after endRetries(), which also gives up a file
+    // still loading.
+    void silentOutputsAreTriedWhenTheCallerSays()
+    {
+        Fixture f;
+        f.down = {"pulse/b"};
+        f.slow = {"pulse/slow"};
+        OutputGroup::Options o;
+        o.retryOnCall = true;
+        f.group.play(f.file, {zone(1, "pulse/a"), zone(2, "pulse/b"), zone(3, "pulse/slow")}, o);
+        QCOMPARE(f.group.state(1), OutputGroup::State::Silent);
+        QVERIFY(f.group.error(1) && f.group.error(1)->isOutputFailure());
+        QVERIFY(f.group.retrying());
+        f.of(2, "pulse/b")->outputDown = false;
+        QTest::qWait(OutputGroup::kRetryMs + 300);
+        QCOMPARE(f.group.state(1), OutputGroup::State::Silent);
+        f.group.retry(1);
+        QCOMPARE(f.group.state(1), OutputGroup::State::Sounding);
+        QVERIFY(!f.group.error(1));
+
+        f.group.endRetries();
+        QCOMPARE(f.group.state(2), OutputGroup::State::Silent);
+        QCOMPARE(f.group.why(2), OutputGroup::kLoadingReason);
+        QVERIFY(!f.group.retrying() && !f.group.loading());
+        f.of(3, "pulse/slow")->finishOpen();
+        QVERIFY(!f.of(3, "pulse/slow")->isPlaying());
+    }
+
+    // A target that ended leaves its player to whoever has it now: stopping
+    // its group does not cut the next sound there.
+    void stoppingSparesThePlayerOfAnEndedTarget()
+    {
+        Fixture f;
+        OutputGroup next(f.pool);
+        f.group.play(f.file, {zone(1, "pulse/a")});
+        f.clock.advanceMs(6000);
+        f.of(1, "pulse/a")->advance();
+        QCOMPARE(f.group.state(0), OutputGroup::State::Ended);
+        next.play(f.file, {zone(1, "pulse/a")});
+        f.group.stop();
+        QVERIFY(f.of(1, "pulse/a")->isPlaying());
+        QCOMPARE(next.state(0), OutputGroup::State::Sounding);
+    }
+
     void aTargetCutOffIsToldAndTheGroupEndsWithTheLast()
     {
         Fixture f;

@@ -7,6 +7,7 @@
 #include "fakes.h"
 #include "mpvplayer.h"
 #include "onsetrecorder.h"
+#include "outputgroup.h"
 #include "ringengine.h"
 #include "ringhistory.h"
 
@@ -202,7 +203,7 @@ private slots:
         QCOMPARE(back.dflt, -1);
         QCOMPARE(back.records.size(), 1);
         QCOMPARE(back.records[0].result, BellStatus::Done);
-        QVERIFY2(back.records[0].reason.startsWith(RingEngine::lateZonesText({"乙（"})),
+        QVERIFY2(back.records[0].reason.startsWith(OutputGroup::lateZonesText({"乙（"})),
                  qPrintable(back.records[0].reason));
         QVERIFY(*back.records[0].delayMs >= 1500);
     }
@@ -226,7 +227,7 @@ private slots:
         QCOMPARE(h.status, QStringLiteral("部分播出"));
         QCOMPARE(h.records.size(), 1);
         QCOMPARE(h.records[0].result, BellStatus::PartlyRung);
-        QCOMPARE(h.records[0].reason, RingEngine::cutZonesText({"乙"}));
+        QCOMPARE(h.records[0].reason, OutputGroup::cutZonesText({"乙"}));
     }
 
     // Two bells: both ring on the default output, one warning in all.

@@ -1,5 +1,6 @@
 // Bells with zones on the fake clock: one fake player per zone, made when
 // first needed; each zone heard or named silent in the bell's record.
+#include "outputgroup.h"
 #include "ringfixture.h"
 
 #include <QSet>
@@ -229,9 +230,9 @@ private slots:
         QTest::addColumn<QString>("record");
         QTest::addColumn<int>("ended");
         QTest::newRow("甲 plays it to its end")
-            << false << "部分播出 2 " + RingEngine::cutZonesText({"乙"}) << int(BellStatus::Done);
+            << false << "部分播出 2 " + OutputGroup::cutZonesText({"乙"}) << int(BellStatus::Done);
         QTest::newRow("cut off in both")
-            << true << "中断 2 " + RingEngine::cutZonesText({"乙", "甲"}) << int(BellStatus::Interrupted);
+            << true << "中断 2 " + OutputGroup::cutZonesText({"乙", "甲"}) << int(BellStatus::Interrupted);
     }
     void aZoneCutOffMidBellIsNamedAndTheBellEndsWithItsLastZone()
     {
@@ -246,7 +247,7 @@ private slots:
         f.of("pulse/yi")->interruptNow();
         QVERIFY(ends.isEmpty()); // 甲 still sounds
         QCOMPARE(f.records().first().section(' ', 2), QStringLiteral("部分播出 2 ")
-                     + RingEngine::cutZonesText({"乙"}));
+                     + OutputGroup::cutZonesText({"乙"}));
         if (bothCut)
             f.of("pulse/jia")->interruptNow();
         f.tickRange(f.at(8, 0, 7), f.at(8, 0, 11)); // 甲 ends at its length
@@ -290,7 +291,7 @@ private slots:
         QTest::addColumn<int>("loadedAfterMs");
         QTest::addColumn<QString>("record");
         QTest::newRow("one zone of two") << true << 1500
-                                         << "08:00:05 both 完成 1500 " + RingEngine::lateZonesText({"乙（1500 毫秒）"});
+                                         << "08:00:05 both 完成 1500 " + OutputGroup::lateZonesText({"乙（1500 毫秒）"});
         QTest::newRow("its only zone") << false << 1500 << "08:00:05 both 完成 1500";
         QTest::newRow("after the window") << false << 4500
                                           << "08:00:05 both 失败 - " + RingEngine::kSlowOpenReason;
@@ -319,6 +320,57 @@ private slots:
             QCOMPARE(yi->playTimes.last(), loaded);
         f.tickRange(f.at(8, 0, 10), f.at(8, 0, 20));
         QCOMPARE(f.records(), QStringList{record});
+    }
+
+    // The next bell is opened ahead in its zones while a zone still sounds
+    // the bell before: that zone keeps it to the next bell's second, the
+    // other starts by its 提前; rang names the zones that sounded.
+    void aZoneStillSoundingKeepsTheBellBeforeToTheSecond()
+    {
+        ZoneFixture f;
+        f.zoneStore.update({f.yi, "乙", "pulse/yi", 400});
+        f.engine.setZones(f.zoneStore.list());
+        f.addIn(f.at(8, 0, 5), "first", {f.jia}); // 5 s: sounds until 08:00:10
+        f.addIn(f.at(8, 0, 7), "next", {f.jia, f.yi});
+        QList<QList<qint64>> rang;
+        QObject::connect(&f.engine, &RingEngine::rang, [&](int, const QList<qint64> &z) { rang << z; });
+        f.tickRange(f.at(8, 0, 4), f.at(8, 0, 5)); // 08:00:05 opens "next" ahead
+        TimedPlayer *jia = f.of("pulse/jia");
+        TimedPlayer *yi = f.of("pulse/yi");
+        QVERIFY(jia && yi);
+        QTRY_COMPARE_WITH_TIMEOUT(yi->playCount, 1, 5000); // its 提前
+        QVERIFY(jia->isPlaying());
+        QCOMPARE(jia->fileName(), f.paths.musicFile("first.mp3"));
+        f.tickRange(f.at(8, 0, 6), f.at(8, 0, 7));
+        QCOMPARE(jia->played, (QStringList{"first.mp3", "next.mp3"}));
+        QCOMPARE(jia->playTimes.last(), QDateTime(QDate(2026, 12, 7), QTime(8, 0, 7, 2)));
+        QCOMPARE(yi->playCount, 1);
+        QVERIFY(yi->isPlaying());
+        QCOMPARE(f.records(), (QStringList{"08:00:05 first 完成 2", "08:00:07 next 完成 2"}));
+        QCOMPARE(rang, (QList<QList<qint64>>{{f.jia}, {f.jia, f.yi}}));
+    }
+
+    // A zone back after the bell has ended in every other zone: the bell
+    // sounds again there (rang, then its own end), late, on one record.
+    void aZoneBackAfterTheOthersEndedRingsTheBellAgain()
+    {
+        ZoneFixture f;
+        f.engine.setCatchUpSeconds(10);
+        f.down << "pulse/yi";
+        f.addIn(f.at(8, 0, 5), "both", {f.jia, f.yi}); // 5 s: 甲 ends at 08:00:10
+        QList<QList<qint64>> rang;
+        QList<int> ends;
+        QObject::connect(&f.engine, &RingEngine::rang, [&](int, const QList<qint64> &z) { rang << z; });
+        QObject::connect(&f.engine, &RingEngine::bellEnded, [&](int, BellStatus s) { ends << int(s); });
+        f.tickRange(f.at(8, 0, 3), f.at(8, 0, 11));
+        QCOMPARE(ends, QList<int>{int(BellStatus::Done)});
+        f.of("pulse/yi")->outputDown = false;
+        f.tickAt(8, 0, 12);
+        QCOMPARE(rang, (QList<QList<qint64>>{{f.jia}, {f.yi}}));
+        QCOMPARE(f.records(), QStringList{"08:00:05 both 完成 7002 "
+                                          + OutputGroup::lateZonesText({"乙（7002 毫秒）"})});
+        f.tickRange(f.at(8, 0, 13), f.at(8, 0, 18));
+        QCOMPARE(ends, (QList<int>{int(BellStatus::Done), int(BellStatus::Done)}));
     }
 
     void stoppingStopsEveryZone()

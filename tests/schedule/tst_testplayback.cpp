@@ -265,7 +265,7 @@ private slots:
         b->outputDown = true;
         f.test.ButtonCheckClick();
         QCOMPARE(f.messages.texts(),
-                 QStringList{TestPlayback::goOnQuestion(1, "z.mp3", RingEngine::silentZonesText(
+                 QStringList{TestPlayback::goOnQuestion(1, "z.mp3", OutputGroup::silentZonesText(
                                                                        {"乙（" + BellBoard::kNoOutput + "）"}))});
         QVERIFY(a->isPlaying());
         f.test.ButtonCheckClick(); // stopped: every zone falls silent
