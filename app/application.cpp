@@ -26,28 +26,9 @@
 #include <algorithm>
 #include <set>
 
-DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
+DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx)), m_core(std::make_unique<EngineCore>(m_ctx))
 {
-    // The store comes first: the players are made for the outputs it keeps.
-    // A fresh copy of the program may come without its data folder; an
-    // installed one starts with the sample timetable it came with. A store
-    // that cannot be used never holds up the start: the keeper rings from
-    // its last good copy and the window's band says so.
-    QDir().mkpath(m_ctx.paths.dataFolder());
-    seedStoreFromSample(m_ctx.paths);
-    m_keeper = std::make_unique<StoreKeeper>(m_store, m_ctx.paths, *m_ctx.clock);
-    m_storeError = m_keeper->openAtStart();
-    if (!m_storeError.isEmpty())
-        qCWarning(lcStore).noquote() << m_ctx.paths.databaseFile() << m_storeError;
-    m_settings = std::make_unique<Settings>(m_store);
-    const SoundOutputs outputs(*m_settings);
-    m_player = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
-    // A bell due while the previous one plays is opened ahead on this one.
-    m_sparePlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
-    // A bell sounds only a file of the music folder, never one a link there
-    // leads to elsewhere.
-    m_player->setConfinedTo(m_ctx.paths.musicFolder());
-    m_sparePlayer->setConfinedTo(m_ctx.paths.musicFolder());
+    const SoundOutputs outputs(settings());
     // The editor's playback is a test of the bells' sound: their output.
     m_editorPlayer = m_ctx.makePlayer(outputs.device(SoundOutputs::Bells));
     // The broadcast plays on 广播输出 or in zones, each zone's player made
@@ -55,121 +36,51 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_adhocPlayer = std::make_unique<BroadcastPlayer>(
         m_ctx.makePlayer(outputs.device(SoundOutputs::Broadcast)),
         [this](const Zone &zone) { return m_ctx.makePlayer(zone.output); });
-
-    m_board = std::make_unique<BellBoard>(m_store, *m_ctx.clock, m_ctx.paths);
-    m_calendar = std::make_unique<SchoolCalendar>(m_store);
-    m_board->setDayPlan(m_calendar.get());
-    // A failed switch by date comes up inside a Refresh of the clock's tick:
-    // told once the tick is done; the list that rang before stays.
-    m_calendar->onSwitchFailed = [this](const QString &text) {
-        QTimer::singleShot(0, m_board.get(), [this, text] {
-            m_ctx.messages->generalError(QStringLiteral("作息方案没有按启用日切换：") + text);
-        });
-    };
     m_calendarCommands = std::make_unique<CalendarCommands>(
-        *m_calendar, *m_ctx.messages, *m_ctx.dialogs,
-        [this] { guarded([this] { m_board->Refresh(); }); });
-
-    m_history = std::make_unique<RingHistory>(m_store);
-    // What the last run could not write comes in before the day's list is
-    // read, so that those bells do not read 已过.
-    if (m_history->loadWaiting(RingHistory::waitingPlaces(m_ctx.paths.dataFolder())) > 0)
-        m_history->flush();
-    m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
-                                            nullptr, m_sparePlayer.get());
-    m_engine->setHistory(m_history.get());
-    m_history->followBells(*m_engine);
-    m_board->setHistory(m_history.get());
-    m_alerts = std::make_unique<RingAlerts>();
-    m_engine->setAlerts(m_alerts.get());
-    m_engine->setCatchUpSeconds(m_settings->catchUpSeconds());
-    m_keeper->setHistory(m_history.get());
-    QObject::connect(m_keeper.get(), &StoreKeeper::listReplaced, m_board.get(), [this] {
-        applyZones();
-        try {
-            m_board->Refresh();
-        } catch (const std::exception &e) {
-            // The list shown stays and rings; the band tells what is wrong.
-            qCWarning(lcStore) << "reload after the store came back failed:" << e.what();
-        }
-    });
-    m_engine->outputLabel = [this](const QString &device) { return SoundOutputs(*m_settings).label(device); };
-    m_zonePool = std::make_unique<PlayerPool>(m_ctx.makePlayer);
-    m_zonePool->setConfinedTo(m_ctx.paths.musicFolder());
-    m_engine->zonePlayer = [this](const Zone &zone) { return m_zonePool->player(zone.id, zone.output); };
-    m_snap = std::make_unique<SnapStatus>();
-    m_snap->load(*m_settings);
-    m_snap->attach(*m_engine);
-    applyZones();
-    m_test = std::make_unique<TestPlayback>(*m_board, *m_player, *m_ctx.messages);
-    // A bell with zones is tested where it rings, on the engine's players.
-    m_test->zonePlayer = [this](qint64 zone) { return m_engine->playerOfZone(zone); };
-    m_test->zoneName = [this](qint64 zone) { return m_engine->zoneName(zone); };
+        calendar(), *m_ctx.messages, *m_ctx.dialogs, [this] { guarded([this] { board().Refresh(); }); });
 
     // Bells cut through the ad-hoc broadcast. The engine says when a bell
     // starts and ends, on either of its players; the watch covers what plays
     // outside it (test playback, a double-click).
-    m_ducking = std::make_unique<Ducking>(*m_adhocPlayer, m_settings.get());
-    m_bellWatch = std::make_unique<BellSoundWatch>(*m_player);
+    m_ducking = std::make_unique<Ducking>(*m_adhocPlayer, &settings());
+    m_bellWatch = std::make_unique<BellSoundWatch>(player());
     Ducking *ducking = m_ducking.get();
-    // Lowered only in the zones the bell rings in; a bell on 铃声输出 (no
-    // zone the engine knows) is heard everywhere.
-    QObject::connect(m_engine.get(), &RingEngine::rang, ducking,
+    // Lowered only in the zones the bell sounds in; a bell on 铃声输出 (no
+    // zones) is heard everywhere.
+    QObject::connect(&engine(), &RingEngine::rang, ducking,
                      [ducking](int, const QList<qint64> &zones) { ducking->bellStartedIn(zones); });
-    QObject::connect(m_engine.get(), &RingEngine::bellEnded, ducking,
-                     [ducking] { ducking->bellEnded(); });
+    QObject::connect(&engine(), &RingEngine::bellEnded, ducking, [ducking] { ducking->bellEnded(); });
     // Test playback lowers the broadcast too, for the whole test.
-    QObject::connect(m_test.get(), &TestPlayback::testing, m_bellWatch.get(), &BellSoundWatch::setTesting);
+    QObject::connect(&testPlayback(), &TestPlayback::testing, m_bellWatch.get(), &BellSoundWatch::setTesting);
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::started, ducking, &Ducking::bellStarted);
     QObject::connect(m_bellWatch.get(), &BellSoundWatch::ended, ducking, &Ducking::bellEnded);
 
     // No event loop between rows: 10,000 rows take tens of milliseconds, and
     // a loop nested there would let the ring tick run inside the command,
     // reading the list while the import's transaction is half written.
-    m_export = std::make_unique<SheetExport>(m_board->day(), *m_ctx.messages, *m_ctx.dialogs,
+    m_export = std::make_unique<SheetExport>(board().day(), *m_ctx.messages, *m_ctx.dialogs,
                                              std::function<void()>{});
-    m_export->zones = [this] { return m_zones; };
-    m_import = std::make_unique<SheetImport>(m_store, m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
-                                             std::function<void()>{}, [this] { m_board->Refresh(); });
-    setUpEmergency();
-    // The history keeps a little over a year.
-    m_history->prune(m_ctx.clock->now().date());
-    m_keeper->start();
+    m_export->zones = [this] { return m_core->zones(); };
+    m_import = std::make_unique<SheetImport>(store(), m_ctx.paths, *m_ctx.messages, *m_ctx.dialogs,
+                                             std::function<void()>{}, [this] { board().Refresh(); });
 }
 
 DalingApp::~DalingApp()
 {
-    // Ended (and its record closed) while the parts it holds are still here.
-    m_emergency->stop(EmergencyBroadcast::Origin::Quit);
-    stopClocks();
-    // A bell still sounding is cut (中断); what the store does not take
-    // waits in a file for the next start.
-    m_history->closeAtEnd(RingHistory::waitingPlaces(m_ctx.paths.dataFolder()));
-    for (auto *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get(), m_adhocPlayer.get()})
+    for (auto *p : {m_editorPlayer.get(), m_adhocPlayer.get()})
         if (p)
             p->close();
-    m_zonePool->closeAll();
 }
 
 void DalingApp::stopClocks()
 {
-    m_engine->TimerShiJian.stop();
-    m_engine->TimerShan.stop();
-    m_engine->TimerPrepare.stop();
-    m_test->TimerCheck.stop();
-    m_keeper->timer.stop();
-}
-
-StoreHealth &DalingApp::storeHealth()
-{
-    return m_keeper->health();
+    m_core->stopClocks();
 }
 
 HistoryReport &DalingApp::historyReport()
 {
     if (!m_historyReport)
-        m_historyReport =
-            std::make_unique<HistoryReport>(*m_history, *m_ctx.messages, *m_ctx.dialogs);
+        m_historyReport = std::make_unique<HistoryReport>(history(), *m_ctx.messages, *m_ctx.dialogs);
     return *m_historyReport;
 }
 
@@ -178,56 +89,10 @@ void DalingApp::guarded(const std::function<void()> &fn)
     runGuarded(*m_ctx.messages, fn);
 }
 
-void DalingApp::setCatchUpSeconds(int seconds)
-{
-    // Checked and kept first: a value the store refuses changes nothing.
-    m_settings->setCatchUpSeconds(seconds);
-    m_engine->setCatchUpSeconds(seconds);
-}
-
 void DalingApp::applyOutputs()
 {
-    // Each player takes its output with its next file: a bell opened ahead
-    // rings where it was opened.
-    const SoundOutputs outputs(*m_settings);
-    for (AudioPlayer *p : {m_player.get(), m_sparePlayer.get(), m_editorPlayer.get()})
-        p->setOutputDevice(outputs.device(SoundOutputs::Bells));
+    m_core->applyOutputs();
+    const SoundOutputs outputs(settings());
+    m_editorPlayer->setOutputDevice(outputs.device(SoundOutputs::Bells));
     m_adhocPlayer->setOutputDevice(outputs.device(SoundOutputs::Broadcast));
-}
-
-void DalingApp::applyZones()
-{
-    try {
-        m_zones = ZoneStore(m_store).list();
-        m_engine->setZones(m_zones);
-        // A zone gone or moved to another output lets its player go (once
-        // it has ended, where it still sounds).
-        std::set<PlayerPool::Key> keep;
-        for (const Zone &z : std::as_const(m_zones))
-            keep.insert({z.id, z.output});
-        m_zonePool->keepOnly(keep);
-    } catch (const std::exception &e) {
-        // Bells keep ringing: those whose zones are unknown go to 铃声输出.
-        qCWarning(lcStore) << "zones not read:" << e.what();
-    }
-}
-
-void DalingApp::setUpEmergency()
-{
-    m_emergency = std::make_unique<EmergencyBroadcast>(m_ctx.paths, *m_ctx.clock, m_ctx.makePlayer);
-    EmergencyBroadcast &e = *m_emergency;
-    e.setHistory(m_history.get());
-    e.zones = [this] { return m_zones; };
-    e.bellsOutput = [this] { return SoundOutputs(*m_settings).device(SoundOutputs::Bells); };
-    e.broadcastOutput = [this] { return SoundOutputs(*m_settings).device(SoundOutputs::Broadcast); };
-    e.holdBells = [this](const QString &reason) { m_engine->holdBells(reason); };
-    e.releaseBells = [this] { m_engine->releaseBells(); };
-    e.stopTest = [this] {
-        if (m_board->testing())
-            m_test->ButtonCheckClick();
-    };
-    m_test->refusal = [this] { return m_emergency->active() ? EmergencyBroadcast::kTestRefused : QString(); };
-    // Written like the bell sounds at the first start, so that the alarm
-    // needs nothing from outside when it is wanted.
-    e.ensureAlarmTone();
 }

@@ -1,18 +1,15 @@
 #pragma once
-// The program without its windows: the store, the players, the day's bells,
-// the ring engine, the school calendar, the ring history, test playback,
-// the lowering of the broadcast under a bell and the sheet exchange, built
-// once and wired together here. The main window receives what it shows and
-// forwards its handlers to these parts.
-#include "apppaths.h"
-#include "audioplayer.h"
-#include "bellboard.h"
-#include "bellstore.h"
-#include "seams.h"
+// The program without its windows: the engine's side (EngineCore: the
+// store, the bells' players, the day's bells, the ring engine, the school
+// calendar, the ring history, test playback, the emergency broadcast) and
+// what only the window needs beside it (the editor's and the broadcast's
+// players, the lowering of the broadcast under a bell, the sheet exchange,
+// the calendar's and the history's commands), built once and wired
+// together here. The main window receives what it shows and forwards its
+// handlers to these parts.
+#include "enginecore.h"
 
 #include <functional>
-#include "zonestore.h"
-
 #include <map>
 #include <memory>
 
@@ -34,16 +31,10 @@ class StoreHealth;
 class StoreKeeper;
 class TestPlayback;
 
-// What the program needs from outside; tests pass fakes.
-struct MainContext {
-    AppPaths paths{QStringLiteral("./")};
-    const Clock *clock = nullptr;
-    Messages *messages = nullptr;
+// What the program needs from outside; tests pass fakes. makePlayer also
+// makes each window's own player (the editor's, the broadcast's).
+struct MainContext : EngineContext {
     FileDialogs *dialogs = nullptr;
-    // Makes each window's own player, for a sound output by libmpv's device
-    // name (empty: the system default): the bells', or the broadcast's, as
-    // the settings keep them.
-    std::function<std::unique_ptr<AudioPlayer>(const QString &device)> makePlayer;
     // Where the autostart entry lives.
     QString autostartFolder = QStringLiteral("/etc/xdg/autostart");
     // The executable whose full path autostart records.
@@ -62,33 +53,34 @@ public:
     FileDialogs &dialogs() const { return *m_ctx.dialogs; }
     const Clock &clock() const { return *m_ctx.clock; }
 
-    BellStore &store() { return m_store; }
+    EngineCore &core() { return *m_core; }
+    BellStore &store() { return m_core->store(); }
     // The store's error from opening, empty when it opened for writing.
-    QString storeError() const { return m_storeError; }
+    QString storeError() const { return m_core->storeError(); }
     // Retries, copies and watches the store; its health drives the band.
-    StoreKeeper &storeKeeper() { return *m_keeper; }
-    StoreHealth &storeHealth();
-    Settings &settings() { return *m_settings; }
-    BellBoard &board() { return *m_board; }
-    RingEngine &engine() { return *m_engine; }
-    TestPlayback &testPlayback() { return *m_test; }
-    RingHistory &history() { return *m_history; }
+    StoreKeeper &storeKeeper() { return m_core->storeKeeper(); }
+    StoreHealth &storeHealth() { return m_core->storeHealth(); }
+    Settings &settings() { return m_core->settings(); }
+    BellBoard &board() { return m_core->board(); }
+    RingEngine &engine() { return m_core->engine(); }
+    TestPlayback &testPlayback() { return m_core->testPlayback(); }
+    RingHistory &history() { return m_core->history(); }
     // What the bell bands (stopped mode, bells that did not ring) say.
-    RingAlerts &ringAlerts() { return *m_alerts; }
+    RingAlerts &ringAlerts() { return m_core->ringAlerts(); }
     // 补打时限: kept in the settings and handed to the engine.
-    void setCatchUpSeconds(int seconds);
+    void setCatchUpSeconds(int seconds) { m_core->setCatchUpSeconds(seconds); }
     // Made on first use: the start of the program does not wait for it.
     HistoryReport &historyReport();
-    SchoolCalendar &calendar() { return *m_calendar; }
+    SchoolCalendar &calendar() { return m_core->calendar(); }
     CalendarCommands &calendarCommands() { return *m_calendarCommands; }
     SheetExport &sheetExport() { return *m_export; }
     SheetImport &sheetImport() { return *m_import; }
     Ducking &ducking() { return *m_ducking; }
     BellSoundWatch &bellWatch() { return *m_bellWatch; }
     // 紧急广播: its players are its own, one per zone's output.
-    EmergencyBroadcast &emergency() { return *m_emergency; }
+    EmergencyBroadcast &emergency() { return m_core->emergency(); }
 
-    AudioPlayer &player() { return *m_player; }             // the main window's MediaPlayer1
+    AudioPlayer &player() { return m_core->player(); }      // the main window's MediaPlayer1
     AudioPlayer &editorPlayer() { return *m_editorPlayer; } // the editor's own
     AudioPlayer &adhocPlayer() { return *m_adhocPlayer; }   // the ad-hoc window's own
 
@@ -97,44 +89,24 @@ public:
     // Hands the outputs the settings keep to the players.
     void applyOutputs();
     // Hands the zones the store keeps to the engine (after a change of them).
-    void applyZones();
+    void applyZones() { m_core->applyZones(); }
     // The zones as last read from the store.
-    const QList<Zone> &zones() const { return m_zones; }
+    const QList<Zone> &zones() const { return m_core->zones(); }
     // Who listens to the zones that reach the buildings through Snapcast.
-    SnapStatus &snapStatus() { return *m_snap; }
+    SnapStatus &snapStatus() { return m_core->snapStatus(); }
     // Stops the clocks before the parts they drive go away (the windows
     // first, whose players live here).
     void stopClocks();
 
 private:
-    void setUpEmergency();
     MainContext m_ctx;
-    BellStore m_store;
-    QString m_storeError;
-    std::unique_ptr<StoreKeeper> m_keeper;
-    std::unique_ptr<Settings> m_settings;
-    std::unique_ptr<AudioPlayer> m_player;
-    std::unique_ptr<AudioPlayer> m_sparePlayer; // the bells' second player
+    std::unique_ptr<EngineCore> m_core;
     std::unique_ptr<AudioPlayer> m_editorPlayer;
     std::unique_ptr<AudioPlayer> m_adhocPlayer;
-    // The zones' players, one per zone and output, made when a bell first
-    // needs it; the engine holds on to them until the pool lets one go.
-    std::unique_ptr<PlayerPool> m_zonePool;
-    QList<Zone> m_zones;
-    std::unique_ptr<SnapStatus> m_snap;
-    std::unique_ptr<BellBoard> m_board;
-    // The school calendar decides which entries ring on a date (the board's
-    // day plan) and switches the seasonal timetables.
-    std::unique_ptr<SchoolCalendar> m_calendar;
     std::unique_ptr<CalendarCommands> m_calendarCommands;
-    std::unique_ptr<RingHistory> m_history;
     std::unique_ptr<HistoryReport> m_historyReport;
-    std::unique_ptr<RingAlerts> m_alerts;
-    std::unique_ptr<RingEngine> m_engine;
-    std::unique_ptr<TestPlayback> m_test;
     std::unique_ptr<Ducking> m_ducking;
     std::unique_ptr<BellSoundWatch> m_bellWatch;
     std::unique_ptr<SheetExport> m_export;
     std::unique_ptr<SheetImport> m_import;
-    std::unique_ptr<EmergencyBroadcast> m_emergency;
 };

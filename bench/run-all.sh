@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build-bench daling make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
+ninja -C build-bench daling dalingd make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
   bench_emergency daling-emergency bench_rpc >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
@@ -36,5 +36,7 @@ echo "== emergency broadcast: command to sound in two zones"
 bash bench/emergency/run.sh $b/bench/emergency/bench_emergency $b/app/daling 10 $b/emergency/daling-emergency 2>/dev/null
 echo "== idle program"
 bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60
+echo "== idle engine without a window (dalingd), beside the window's figure above"
+bash bench/idle/measure_idle.sh $b/engine/dalingd $b/tools/sample/make_sample 60
 echo "== idle program, every bell in 4 zones"
 bash bench/idle/measure_idle.sh $b/app/daling $b/tools/sample/make_sample 60 4

@@ -8,3 +8,4 @@ Q_DECLARE_LOGGING_CATEGORY(lcRing)     // "daling.ring": each bell's outcome, th
 Q_DECLARE_LOGGING_CATEGORY(lcStore)    // "daling.store": the bell store and its tables
 Q_DECLARE_LOGGING_CATEGORY(lcApp)      // "daling.app": the program on the desktop (one copy, signals)
 Q_DECLARE_LOGGING_CATEGORY(lcCalendar) // "daling.calendar": school days and timetables
+Q_DECLARE_LOGGING_CATEGORY(lcService) // "daling.service": the engine as a service (readiness, watchdog, untold boxes)

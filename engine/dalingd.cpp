@@ -1,0 +1,67 @@
+// dalingd: the bells without a window. It rings today's bells at their
+// second, writes the history, keeps the store and runs the emergency
+// broadcast with nobody logged in (a systemd user unit with lingering) and
+// without a display. It keeps the data folder beside its executable, as
+// the window does, and holds the folder's lock: one engine per folder.
+// Its log goes to standard error (the journal under systemd).
+#include "emergencybroadcast.h"
+#include "emergencychannel.h"
+#include "enginecore.h"
+#include "instance.h"
+#include "logging.h"
+#include "logmessages.h"
+#include "mpvplayer.h"
+#include "quitsignals.h"
+#include "ringengine.h"
+#include "servicenotify.h"
+
+#include <QCoreApplication>
+#include <clocale>
+#include <cstdio>
+#include <malloc.h>
+
+int main(int argc, char *argv[])
+{
+    // Each audio thread would otherwise get a malloc arena of its own.
+    mallopt(M_ARENA_MAX, 2);
+    QCoreApplication app(argc, argv);
+    QCoreApplication::setApplicationName(QStringLiteral("dalingd"));
+    // libmpv refuses to start under a locale whose decimal point is not '.'.
+    std::setlocale(LC_NUMERIC, "C");
+
+    const AppPaths paths = AppPaths::besideExecutable();
+    Instance instance(paths.dataFolder());
+    if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
+        const QString why = claim == Instance::Claim::Refused
+            ? instance.refusalText()
+            : QStringLiteral("这个数据文件夹的铃声系统已经在运行。");
+        std::fprintf(stderr, "%s\n", why.toLocal8Bit().constData());
+        return 1;
+    }
+    QuitOnSignals quitOnSignals;
+    // A later start of the window finds the bells running here: there is no
+    // window of ours to show.
+    instance.handle("raise", [](const QByteArray &) {
+        return QByteArray("error ") + QStringLiteral("铃声系统以服务运行，没有窗口。").toUtf8();
+    });
+    EmergencyBroadcast *emergency = nullptr;
+    serveEmergency(instance, [&emergency] { return emergency; });
+
+    SystemClock clock;
+    LogMessages messages;
+    EngineContext ctx;
+    ctx.paths = paths;
+    ctx.clock = &clock;
+    ctx.messages = &messages;
+    ctx.makePlayer = [](const QString &device) {
+        return std::make_unique<MpvPlayer>(MpvPlayer::Output::System, device);
+    };
+    EngineCore core(ctx);
+    emergency = &core.emergency();
+    ServiceNotify notify(core.engine().TimerShiJian);
+    core.engine().start();
+    qCInfo(lcService).noquote() << "ringing the bells of" << paths.dataFolder();
+    const int rc = quitOnSignals.received() ? 0 : app.exec();
+    ServiceNotify::stopping();
+    return rc;
+}
