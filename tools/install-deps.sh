@@ -15,8 +15,8 @@ pkgs=(
   # The package: CPack's dependency scan runs `file`; the package check runs
   # lintian, makes accounts (passwd) and runs them in a mount namespace
   # (util-linux, mount); the postinst makes a group (adduser) and sets modes
-  # through perl.
-  file lintian adduser passwd mount util-linux perl-base
+  # through perl; systemd-analyze verifies the engine's user unit.
+  file lintian adduser passwd mount util-linux perl-base systemd
   # gio starts the autostart entry in its test; LibreOffice and gnumeric read
   # our spreadsheets in the tests and are the benchmarks' reference.
   libglib2.0-bin libreoffice-calc-nogui gnumeric python3-xlsxwriter
