@@ -1,6 +1,6 @@
 #pragma once
 // A pull cursor over one XML part of an .xlsx or .ods, on libxml2's SAX2
-// push parser: the part is parsed a chunk at a time and the cursor hands out
+// push parser: the file is parsed a chunk at a time and the cursor hands out
 // the events of each chunk. Qt's QXmlStreamReader (used first) spent about
 // 140 ms just tokenizing the 8 MB sheet of a 10,000-row workbook; libxml2's
 // xmlTextReader (used next) built and freed a tree node for every element,

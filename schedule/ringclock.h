@@ -31,7 +31,7 @@ public:
         bool forward() const { return prevDate < date; }
     };
 
-    // timer: the clock's own, set up here (a spec-named member of its owner).
+    // timer: the clock's own, set up here (a member of its owner, under that owner's name).
     RingClock(const Clock &clock, QTimer &timer);
 
     // Arms the timer: the first tick comes just after a wall-clock second,

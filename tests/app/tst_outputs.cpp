@@ -284,7 +284,7 @@ private slots:
         QVERIFY(answered.wait(3000));
         QCOMPARE(asked, 1);
         QVERIFY2(dlg.snapState->text().contains("bldg"), qPrintable(dlg.snapState->text()));
-        // Its zone deleted, the part hides and the asking stops.
+        // Its zone deleted, the section hides and the asking stops.
         messages.answers.push_back(Messages::Answer::Yes);
         dlg.deleteZone();
         QCOMPARE(zones.list().size(), 2);
