@@ -9,6 +9,7 @@
 #include "ringengine.h"
 #include "rpcclient.h"
 #include "rpcserver.h"
+#include "settings.h"
 #include "testplayback.h"
 
 #include <QJsonArray>
@@ -223,10 +224,12 @@ private slots:
             BellStore store;
             QVERIFY(store.open(f.home.db()).isEmpty());
             store.insert({0, 9 * 3600, "第二节", "a.wav", "日一二三四五六", "", "", {}});
+            Settings(store).setCatchUpSeconds(45); // changed by another program
         }
         QCOMPARE(f.call("Day.GetBells").value()["bells"].toArray().size(), 2);
         QCOMPARE(errorText(f.call("Bells.Reload")), "ok");
         QCOMPARE(f.call("Day.GetBells").value()["bells"].toArray().size(), 3);
+        QCOMPARE(f.core->engine().catchUpSeconds(), 45);
         QVERIFY(!f.take("Day.OnChanged").isEmpty());
     }
 };
