@@ -116,6 +116,8 @@ int main(int argc, char **argv)
     while (int(told.size()) < bells && run.elapsed() < (10 + bells * kGap + 5) * 1000)
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
 
+    // The last bell's sound reaches the monitor after its status.
+    rec.waitOnset(dueNs.rbegin()->second - 300'000'000, 2000);
     std::vector<double> afterSound, onsets;
     std::printf("bell       onset-after-second  status-after-sound  engine's delayMs\n");
     for (const auto &[time, due] : dueNs) {
