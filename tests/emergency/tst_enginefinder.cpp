@@ -9,7 +9,10 @@
 #include "enginefinder.h"
 #include "fakes.h"
 #include "instance.h"
+#include "rpcserver.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -193,9 +196,9 @@ private slots:
         Instance engine(home.path() + "data", runtime.filePath("daling.sock"));
         QCOMPARE(engine.claim(), Instance::Claim::First);
         QByteArray got;
-        engine.handle("emergency", [&got](const QByteArray &argument) {
-            got = argument;
-            return QStringLiteral("ok 警报已响").toUtf8();
+        engine.server().registerMethod("Emergency.Start", [&got](const QJsonValue &params) -> RpcResult {
+            got = QJsonDocument(params.toObject()).toJson(QJsonDocument::Compact);
+            return QJsonObject{{"text", QStringLiteral("警报已响")}};
         });
         const int rc = run(&err);
         QVERIFY2(rc == 0, qPrintable(err));
