@@ -148,6 +148,15 @@ void EngineLink::scheduleRetry(State s)
     m_retryMs = std::min(m_retryMs * 2, kMaxRetryMs);
 }
 
+QString EngineLink::stateText() const
+{
+    switch (m_state) {
+    case State::Ready: return {};
+    case State::Refused: return m_refusal;
+    default: return m_everReady ? kLostText : kNotReady;
+    }
+}
+
 QString EngineLink::errorText(const RpcError &error)
 {
     if (error.code == RpcCode::NotConnected)
@@ -161,7 +170,7 @@ void EngineLink::call(const QString &method, const QJsonValue &params, Done<QJso
     if (!done)
         done = [](const LinkResult<QJsonValue> &) {};
     if (m_state != State::Ready) {
-        const QString text = m_state == State::Refused ? m_refusal : m_everReady ? kLostText : kNotReady;
+        const QString text = stateText();
         QTimer::singleShot(0, this, [done, text] {
             done({{}, LinkError{RpcCode::NotConnected, text}});
         });
@@ -176,11 +185,17 @@ void EngineLink::call(const QString &method, const QJsonValue &params, Done<QJso
         else
             done({r.value(), std::nullopt});
     });
-    QTimer::singleShot(timeoutMs, this, [done, answered, method] {
+    const QPointer<RpcClient> client = m_client;
+    QTimer::singleShot(timeoutMs, this, [this, done, answered, method, client] {
         if (std::exchange(*answered, true))
             return;
-        qCWarning(lcClient).noquote() << method << "had no answer in time";
+        qCWarning(lcClient).noquote() << method << "had no answer in time; connecting again";
         done({{}, LinkError{RpcCode::NoAnswer, RpcError::noAnswer().message}});
+        // An engine that does not answer is as good as gone: the window must
+        // not show its list as current. A new connection finds out whether
+        // it answers again.
+        if (client && client == m_client && m_state == State::Ready)
+            client->disconnectFromServer();
     });
 }
 

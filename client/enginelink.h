@@ -18,6 +18,10 @@
 // (the engine's own Chinese text for code 1 and 2, kLostText and kNotReady
 // when there is no engine to ask). A call made while no engine is ready is
 // answered with an error at once (from the event loop, never inside the call).
+// A call the engine does not answer in time ends the connection as lost: a
+// hung engine is told like a gone one, and a new connection finds out
+// whether it answers again (DayFeed's reading of the clock each minute makes
+// sure there is such a call).
 #include "enginetypes.h"
 #include "rpcmessage.h"
 
@@ -75,6 +79,9 @@ public:
     void stop();
     State state() const { return m_state; }
     bool isReady() const { return m_state == State::Ready; }
+    // What the window's band says of the link: empty while ready, else why
+    // there is no engine to ask (the same text a call is answered with).
+    QString stateText() const;
     // The engine's last status: from ready() on, what Engine.GetStatus said.
     const EngineStatus &status() const { return m_status; }
     QString socketPath() const { return m_socketPath; }

@@ -242,24 +242,31 @@ private slots:
         QCOMPARE(mode.result.error->text, message);
     }
 
-    void callWithoutAnswerTimesOut()
+    // An engine that does not answer is told like a lost one, and asked
+    // again on a new connection.
+    void callWithoutAnswerEndsTheConnection()
     {
         FakeEngine engine(socket(), data());
         engine.hold << "X.Slow";
         QVERIFY(engine.start());
         EngineLink link(data(), socket());
+        QSignalSpy ready(&link, &EngineLink::ready);
+        QSignalSpy lost(&link, &EngineLink::lost);
         link.start();
-        QTRY_VERIFY(link.isReady());
+        QTRY_COMPARE(ready.count(), 1);
         Answer<QJsonValue> slow;
         link.call("X.Slow", QJsonValue(), slow.callback(), 200);
         QTRY_VERIFY(slow.done);
         QCOMPARE(slow.result.error->code, RpcCode::NoAnswer);
-        // The late answer is dropped: the callback ran once.
+        QTRY_COMPARE(lost.count(), 1);
+        QCOMPARE(link.stateText(), EngineLink::kLostText);
+        QTRY_COMPARE_WITH_TIMEOUT(ready.count(), 2, 5000);
+        QCOMPARE(link.stateText(), QString());
+        // The late answer goes nowhere: the callback ran once.
         slow.done = false;
         engine.held["X.Slow"].first().send(QJsonObject{});
         QTest::qWait(50);
         QVERIFY(!slow.done);
-        QVERIFY(link.isReady());
     }
 
     void notificationsAsSignals()
