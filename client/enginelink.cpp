@@ -224,6 +224,12 @@ QString textOf(const QJsonValue &v)
 }
 } // namespace
 
+void EngineLink::rpcVersion(Done<QJsonObject> done)
+{
+    typed<QJsonObject>(QStringLiteral("Server.GetRPCVersion"), QJsonValue(), std::move(done),
+                       [](const QJsonValue &v) { return v.toObject(); });
+}
+
 void EngineLink::getStatus(Done<EngineStatus> done)
 {
     typed<EngineStatus>(QStringLiteral("Engine.GetStatus"), QJsonValue(), std::move(done),

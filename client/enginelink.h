@@ -90,6 +90,7 @@ public:
 
     template <typename T> using Done = std::function<void(const LinkResult<T> &)>;
 
+    void rpcVersion(Done<QJsonObject> done); // Server.GetRPCVersion
     void getStatus(Done<EngineStatus> done);
     void getBells(Done<EngineDay> done);
     void setMode(bool running, Done<bool> done);       // the mode now: true = running

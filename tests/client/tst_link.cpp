@@ -184,6 +184,10 @@ private slots:
         link.stopEmergency(emStop.callback());
         Answer<EngineDay> day;
         link.getBells(day.callback());
+        Answer<QJsonObject> version;
+        link.rpcVersion(version.callback());
+        QTRY_VERIFY(version.done);
+        QCOMPARE(version.result.value, RpcServer::rpcVersion());
         QTRY_VERIFY(mode.done && play.done && testStop.done && reload.done && raise.done && em.done
                     && emStop.done && day.done);
 
