@@ -174,9 +174,25 @@ void BellBoard::load(std::optional<qint64> cutoff)
                                                 : recorded(e);
         next = i + 1;
     }
+    place(rows, std::move(statuses), next);
+}
+
+void BellBoard::showList(QList<BellEntry> rows, QList<BellStatus> statuses, int next, const QString &dateText)
+{
+    set(m_dateText, dateText);
+    m_blink = {};
+    if (rows.isEmpty()) {
+        m_day.reset({}, {}, 0);
+        return;
+    }
+    place(std::move(rows), std::move(statuses), next);
+}
+
+void BellBoard::place(QList<BellEntry> rows, QList<BellStatus> statuses, int next)
+{
     const int count = int(rows.size());
     m_gridRows = count + 6;
-    m_day.reset(rows, std::move(statuses), next);
+    m_day.reset(std::move(rows), std::move(statuses), next);
     const qint64 want = m_running ? qint64(next) + 6 : m_lastEditedIndex + 1;
     // Announced even when it did not move: the view's rows were rebuilt.
     m_selected = -1;

@@ -112,6 +112,10 @@ public:
     // The same with another second as the limit of the past (the engine's
     // reload just after midnight, or while a bell's start is still retried).
     void refreshAt(qint64 cutoffSeconds);
+    // A list read elsewhere (a window that is the engine's client shows the
+    // engine's): shown as a reload shows it, with its date panel's text, the
+    // rows and the selection set as a reload sets them.
+    void showList(QList<BellEntry> rows, QList<BellStatus> statuses, int next, const QString &dateText);
     // Today's entries as running mode lists them (none on a day off), in
     // either mode. Store failures propagate.
     QList<BellEntry> todaysBells() const;
@@ -137,6 +141,7 @@ signals:
 
 private:
     void load(std::optional<qint64> cutoff);
+    void place(QList<BellEntry> rows, QList<BellStatus> statuses, int next);
     BellStore &m_store;
     const Clock &m_clock;
     AppPaths m_paths;
