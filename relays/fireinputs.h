@@ -32,7 +32,9 @@ private:
 class FireInputs : public QObject {
     Q_OBJECT
 public:
-    static constexpr int kPollMs = 50;
+    // Often enough that a closing is acted on within 300 ms of the contact
+    // (debounce included) with room for the alarm to sound.
+    static constexpr int kPollMs = 20;
 
     static QString unansweredText(const QString &name)
     {

@@ -67,7 +67,7 @@ void RelayPlan::setUpcoming(const QList<Sound> &sounds)
 void RelayPlan::soundStarted(const QString &key, const QList<qint64> &zones, bool everywhere)
 {
     const QDateTime now = m_clock.now();
-    m_live.insert(key, Live{Sound{now, now, zones, everywhere}, false});
+    m_live.insert(key, Sound{now, now, zones, everywhere});
     // Not left for the next tick: an emergency's relays switch now.
     tick();
 }
@@ -77,7 +77,7 @@ void RelayPlan::soundEnded(const QString &key)
     auto it = m_live.find(key);
     if (it == m_live.end())
         return;
-    Sound s = it->sound;
+    Sound s = *it;
     s.end = m_clock.now();
     m_live.erase(it);
     m_upcoming << s; // holds its relays their 保持 from now
@@ -110,8 +110,8 @@ void RelayPlan::want(const QDateTime &now)
         });
         return out;
     };
-    for (const Live &l : std::as_const(m_live))
-        for (State *s : poweredBy(l.sound))
+    for (const Sound &live : std::as_const(m_live))
+        for (State *s : poweredBy(live))
             s->want = true;
     QList<Sound> still;
     for (const Sound &sound : std::as_const(m_upcoming)) {
@@ -125,7 +125,8 @@ void RelayPlan::want(const QDateTime &now)
             const qint64 stagger = (n - 1 - i) * kStepMs;
             const QDateTime onAt = sound.start.addMSecs(-s->relay.preMs - stagger);
             const QDateTime offAt = end.addMSecs(s->relay.holdMs + stagger);
-            if (onAt <= now && now < offAt)
+            // A tick early rather than late: on at least its 预开 before.
+            if (onAt <= now.addMSecs(kTickMs) && now < offAt)
                 s->want = true;
             needed = needed || now < offAt;
         }

@@ -9,7 +9,9 @@
 // still on its 预开 before the sound, for a sound that starts at once (the
 // emergency) the first relay switches at once and the others follow.
 //
-// Driven by its clock: tick() runs every kTickMs from start(), and tests
+// Driven by its clock: tick() runs every kTickMs from start() (a relay
+// goes on up to one tick before its 预开, off up to one tick after its
+// 保持, never the other way), and tests
 // call it with a fake clock. Nothing here waits for a relay: switching goes
 // to RelayDevice, whose answer comes later. A relay that does not answer
 // is tried again every kRetryMs, and named once through unanswered() until
@@ -89,10 +91,6 @@ private:
         bool failing = false;
         QDateTime retryAt;
     };
-    struct Live {
-        Sound sound;
-        bool ended = false;
-    };
 
     bool powers(const Relay &relay, const Sound &sound) const;
     void want(const QDateTime &now);
@@ -103,7 +101,7 @@ private:
     const Clock &m_clock;
     std::map<qint64, State> m_states;
     QList<Sound> m_upcoming;
-    QHash<QString, Live> m_live;
+    QHash<QString, Sound> m_live; // playing now, by key
     QDateTime m_lastOn;
     QDateTime m_lastOff;
     QList<RelayDevice *> m_watched;

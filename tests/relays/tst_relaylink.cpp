@@ -91,7 +91,7 @@ private slots:
         core.relays().reload();
         QTRY_COMPARE(server.writes().size(), 1); // at rest
         core.relays().plan().timer.stop();        // the fake clock drives it from here
-        clock.setTime(QTime(8, 0, 24, 900));
+        clock.setTime(QTime(8, 0, 24, 800));
         core.relays().plan().tick();
         QTest::qWait(150);
         QCOMPARE(server.writes().size(), 1); // the bell on 铃声输出 is not its zone
