@@ -13,9 +13,16 @@ RelayLink::RelayLink(BellStore &store, BellBoard &board, RingEngine &engine, Tes
     : QObject(parent), m_store(store), m_board(board), m_emergency(emergency), m_clock(clock),
       m_zones(std::move(zones)), m_plan(m_devices, clock), m_inputs(m_devices, clock)
 {
-    connect(&engine, &RingEngine::rang, this,
-            [this](int, const QList<qint64> &zones) { m_plan.soundStarted(QStringLiteral("bell"), zones); });
-    connect(&engine, &RingEngine::bellEnded, this, [this] { m_plan.soundEnded(QStringLiteral("bell")); });
+    // Each rang() is followed by one bellEnded(): the first still sounding
+    // is the one that ends, whatever came in between.
+    connect(&engine, &RingEngine::rang, this, [this](int, const QList<qint64> &zones) {
+        m_bells.append(QStringLiteral("bell %1").arg(++m_bellSerial));
+        m_plan.soundStarted(m_bells.last(), zones);
+    });
+    connect(&engine, &RingEngine::bellEnded, this, [this] {
+        if (!m_bells.isEmpty())
+            m_plan.soundEnded(m_bells.takeFirst());
+    });
     connect(&test, &TestPlayback::testing, this, [this](bool on) {
         if (on)
             m_plan.soundStarted(QStringLiteral("test"), {}, true);

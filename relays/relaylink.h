@@ -15,6 +15,7 @@
 #include "zonestore.h"
 
 #include <QObject>
+#include <QStringList>
 #include <QTimer>
 #include <functional>
 
@@ -59,5 +60,7 @@ private:
     RelayPlan m_plan;
     FireInputs m_inputs;
     QTimer m_look;
+    QStringList m_bells; // the live sounds' keys of the bells sounding, oldest first
+    quint64 m_bellSerial = 0;
     bool m_fireStarted = false; // the emergency going on was started by a contact
 };

@@ -99,6 +99,39 @@ private slots:
         core.relays().plan().tick();
         QTRY_VERIFY(server.coil(1));
     }
+
+    void bellsOverlappingHoldTheirRelayUntilTheLastEnds()
+    {
+        ModbusServer server;
+        QVERIFY(server.ok());
+        TempHome home;
+        FakeClock clock;
+        FakeMessages messages;
+        EngineCore core(context(home, clock, messages));
+        const qint64 zone = ZoneStore(core.store()).add({0, "操场", "pulse/a", 0});
+        const qint64 relay = RelayStore(core.store()).addRelay(
+            {0, "操场功放", "modbus-tcp", QStringLiteral("127.0.0.1:%1").arg(server.port()), 0, {zone}, 0, 1000, 0});
+        core.relays().reload();
+        RelayPlan &plan = core.relays().plan();
+        plan.timer.stop();
+        auto after = [&](int ms) {
+            clock.advanceMs(ms);
+            plan.tick();
+        };
+        emit core.engine().rang(0, {zone});
+        QVERIFY(plan.isOn(relay));
+        after(500);
+        emit core.engine().rang(1, {zone}); // the next bell before the first one's end
+        emit core.engine().bellEnded(0, BellStatus::Done);
+        after(5000);
+        QVERIFY(plan.isOn(relay)); // the second still sounds
+        emit core.engine().bellEnded(1, BellStatus::Done);
+        after(900);
+        QVERIFY(plan.isOn(relay));
+        after(200);
+        QVERIFY(!plan.isOn(relay)); // its 保持 after the last one
+        QTRY_VERIFY(!server.coil(0));
+    }
 };
 
 QTEST_GUILESS_MAIN(RelayLinkTest)
