@@ -54,6 +54,7 @@ QString EmergencyBroadcast::originText(Origin origin)
     case Origin::AdhocButton: return QStringLiteral("临时广播窗口按钮");
     case Origin::Command: return QStringLiteral("命令行");
     case Origin::Quit: return QStringLiteral("程序退出");
+    case Origin::FireAlarm: return QStringLiteral("消防联动");
     }
     return {};
 }

@@ -38,7 +38,7 @@ class EmergencyBroadcast : public QObject {
     Q_OBJECT
 public:
     // How it was started or ended, as the record says.
-    enum class Origin { Button, Tray, AdhocButton, Command, Quit };
+    enum class Origin { Button, Tray, AdhocButton, Command, Quit, FireAlarm };
     struct Request {
         QString file;      // a path, or a bare name in the music folder; empty: the alarm tone
         QStringList zones; // zone names; empty: every zone, 铃声输出 and 广播输出

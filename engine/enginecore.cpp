@@ -4,6 +4,7 @@
 #include "firststart.h"
 #include "logging.h"
 #include "playerpool.h"
+#include "relaylink.h"
 #include "ringalerts.h"
 #include "ringengine.h"
 #include "ringhistory.h"
@@ -88,6 +89,8 @@ EngineCore::EngineCore(const EngineContext &ctx) : m_ctx(ctx)
     m_test->zonePlayer = [this](qint64 zone) { return m_engine->playerOfZone(zone); };
     m_test->zoneName = [this](qint64 zone) { return m_engine->zoneName(zone); };
     setUpEmergency();
+    m_relays = std::make_unique<RelayLink>(m_store, *m_board, *m_engine, *m_test, *m_emergency,
+                                           *m_ctx.clock, [this] { return m_zones; });
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());
     m_keeper->start();

@@ -19,6 +19,7 @@
 
 class EmergencyBroadcast;
 class PlayerPool;
+class RelayLink;
 class RingAlerts;
 class RingEngine;
 class RingHistory;
@@ -63,6 +64,7 @@ public:
     EmergencyBroadcast &emergency() { return *m_emergency; }
     SnapStatus &snapStatus() { return *m_snap; }
     AudioPlayer &player() { return *m_player; } // the bells' (the window's MediaPlayer1)
+    RelayLink &relays() { return *m_relays; } // the amplifiers' relays and the fire alarm's contacts
 
     // 补打时限: kept in the settings and handed to the engine.
     void setCatchUpSeconds(int seconds);
@@ -97,4 +99,6 @@ private:
     std::unique_ptr<RingEngine> m_engine;
     std::unique_ptr<TestPlayback> m_test;
     std::unique_ptr<EmergencyBroadcast> m_emergency;
+    // Last, so that it goes first: every relay rests while the rest is here.
+    std::unique_ptr<RelayLink> m_relays;
 };
