@@ -122,8 +122,10 @@ public:
     QTimer TimerShan;    // the status blink, enabled in running mode
     QTimer TimerPrepare; // retries and opens ahead, a moment after each tick
     // Starts the bell opened ahead for the coming second that much before
-    // it as its player takes to start, so that it is heard at the second;
-    // the second's tick still decides and records it (RingPlayout).
+    // it as its player takes to start (at the second itself when its starts
+    // cost nothing measurable), so that it is heard at the second and not
+    // after the tick; the second's tick still decides and records it
+    // (RingPlayout).
     QTimer TimerStart;
 
 public slots:
@@ -271,6 +273,7 @@ private:
     struct EarlyStart {
         BellKey key;
         qint64 dayStart = 0;
+        QDateTime aimedAt; // when TimerStart is meant to fire
     };
     std::optional<EarlyStart> m_earlyFor;
 };

@@ -75,7 +75,7 @@ AudioPlayer *RingPlayout::start(const BellKey &key, qint64 dayStart, const QStri
     return p;
 }
 
-void RingPlayout::playOpened(AudioPlayer *p, qint64 length)
+void RingPlayout::playOpened(AudioPlayer *p, qint64 length, const QDateTime &wanted)
 {
     // Opened a moment ago: stop the bell still sounding, start this one.
     AudioPlayer &previous = active();
@@ -88,15 +88,15 @@ void RingPlayout::playOpened(AudioPlayer *p, qint64 length)
         }
     }
     m_board.setProgressMax(length);
-    const QDateTime before = m_board.clock().now();
+    const QDateTime from = wanted.isValid() ? wanted : m_board.clock().now();
     p->play();
     m_startedAt = m_board.clock().now();
     if (!p->isPlaying())
         throw AudioError(QStringLiteral("the player did not start ") + p->fileName());
-    // What a start costs this player (its unpause reaching the sound
-    // server): how early the next one may start.
+    // What a start costs this player (a timer's wake-up, the call to its
+    // worker, the unpause): how early the next one may start.
     std::deque<qint64> &d = m_startMs[indexOf(p)];
-    d.push_back(std::clamp<qint64>(before.msecsTo(m_startedAt), 0, kMaxStartLeadMs));
+    d.push_back(std::clamp<qint64>(from.msecsTo(m_startedAt), 0, kMaxStartLeadMs));
     if (d.size() > kLatencySamples)
         d.pop_front();
 }
@@ -123,12 +123,12 @@ qint64 RingPlayout::startLeadMs() const
     return v[v.size() / 2];
 }
 
-void RingPlayout::startEarly(const BellKey &key, qint64 dayStart)
+void RingPlayout::startEarly(const BellKey &key, qint64 dayStart, const QDateTime &aimedAt)
 {
     if (ready(dayStart) != key)
         return;
     const Prepared prep = *std::exchange(m_prepared, std::nullopt);
-    playOpened(prep.player, prep.length);
+    playOpened(prep.player, prep.length, aimedAt);
     m_early = Early{key, dayStart, prep.player, m_startedAt};
 }
 

@@ -42,7 +42,9 @@ public:
     // ringFile does.
     AudioPlayer *start(const BellKey &key, qint64 dayStart, const QString &music, AudioPlayer **loading);
     // Plays a file opened ahead, stopping the bell that still sounds.
-    void playOpened(AudioPlayer *p, qint64 length);
+    // wanted: when the start was meant to begin (by default, now); from
+    // then to play()'s return is one measure of the player's start latency.
+    void playOpened(AudioPlayer *p, qint64 length, const QDateTime &wanted = {});
     // When the last start's play() returned (the clock's time): about when
     // its sound began.
     QDateTime startedAt() const { return m_startedAt; }
@@ -53,12 +55,14 @@ public:
     static constexpr int kLatencySamples = 7;
     // The entry opened ahead and ready to start at once, if any.
     std::optional<BellKey> ready(qint64 dayStart) const;
-    // How long a start of the ready entry's player takes (0 before any
-    // start was measured), at most kMaxStartLeadMs.
+    // How long a start of the ready entry's player takes, from the moment
+    // it is wanted (an early start's timer is aimed at it) to play()'s
+    // return: 0 before any start was measured, at most kMaxStartLeadMs.
     qint64 startLeadMs() const;
     // Starts the ready entry now, ahead of its second (throws as play()
-    // does); start() at its second takes it as started.
-    void startEarly(const BellKey &key, qint64 dayStart);
+    // does); start() at its second takes it as started. aimedAt: when its
+    // timer was meant to fire.
+    void startEarly(const BellKey &key, qint64 dayStart, const QDateTime &aimedAt);
     // Stops a start ahead that its second did not take (the day changed
     // its mind: stopped, held, another bell).
     void dropEarly();

@@ -81,16 +81,26 @@ private slots:
         QCOMPARE(f.played().size(), heard ? 2 : 1);
     }
 
-    // No start measured yet, a bell in the next second but one, or a start
-    // that costs nothing: its second starts it, as without a lead.
-    void noEarlyStartWithoutALead()
+    // No start measured yet: aimed at the second itself, not at the tick
+    // after it. Not armed for a bell two seconds away, nor while held.
+    void withoutALeadItStartsAtTheSecond()
     {
         RingFixture f;
         f.add(RingFixture::at(8, 0, 5), "一");
-        f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 4));
+        f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 3));
         QVERIFY(!f.engine.TimerStart.isActive());
+        f.tickAt(8, 0, 4);
+        QCOMPARE(f.engine.TimerStart.interval(), 998);
+        f.clock.setTime(QTime(8, 0, 5, 0));
+        f.engine.TimerStartTimer();
         f.tickAt(8, 0, 5);
-        QCOMPARE(f.records(), QStringList{"08:00:05 一 完成 2"});
+        QCOMPARE(f.records(), QStringList{"08:00:05 一 完成 0"});
+        QCOMPARE(f.played(), QStringList{"一.mp3"});
+        f.engine.holdBells(QStringLiteral("紧急广播"));
+        f.add(RingFixture::at(8, 0, 10), "二");
+        f.board.Refresh();
+        f.tickRange(RingFixture::at(8, 0, 6), RingFixture::at(8, 0, 9));
+        QVERIFY(!f.engine.TimerStart.isActive());
     }
 };
 

@@ -154,6 +154,24 @@ private slots:
         QCOMPARE(playout.startLeadMs(), 0);
     }
 
+    // An early start measures from when its timer was aimed: a late
+    // wake-up is part of what the next start must allow for.
+    void aLateWakeUpCountsInTheLead()
+    {
+        F f;
+        CostlyPlayer main(&f.clock);
+        RingPlayout playout(f.board, main, &f.spare);
+        main.costs = {1};
+        playout.openAhead(&main, {1, 100}, F::kDay, f.path("a.mp3"));
+        const QDateTime aim = f.clock.now();
+        f.clock.advanceMs(2);
+        playout.startEarly({1, 100}, F::kDay, aim);
+        QVERIFY(main.isPlaying());
+        main.stop();
+        playout.openAhead(&main, {2, 200}, F::kDay, f.path("b.mp3"));
+        QCOMPARE(playout.startLeadMs(), 3);
+    }
+
     void anEarlyStartIsTakenAtItsSecondOrStopped()
     {
         F f;
@@ -161,7 +179,7 @@ private slots:
         AudioPlayer *loading = nullptr;
         f.playout.openAhead(&f.main, a, F::kDay, f.path("a.mp3"));
         f.clock.setTime(QTime(8, 0, 0, 996));
-        f.playout.startEarly(a, F::kDay);
+        f.playout.startEarly(a, F::kDay, f.clock.now());
         QVERIFY(f.main.isPlaying());
         QCOMPARE(f.playout.ready(F::kDay), std::nullopt);
         // Its second takes it as it sounds: no second play().
@@ -172,13 +190,13 @@ private slots:
         // Another bell at that second: the early one is stopped first.
         f.main.stop();
         f.playout.openAhead(&f.main, a, F::kDay, f.path("a.mp3"));
-        f.playout.startEarly(a, F::kDay);
+        f.playout.startEarly(a, F::kDay, f.clock.now());
         QCOMPARE(f.playout.start({2, 100}, F::kDay, "b.mp3", &loading), &f.main);
         QCOMPARE(f.main.played, (QStringList{"a.mp3", "a.mp3", "b.mp3"}));
         // Nothing at that second (stopped mode, a new day): forgotten, silent.
         f.main.stop();
         f.playout.openAhead(&f.spare, a, F::kDay, f.path("a.mp3"));
-        f.playout.startEarly(a, F::kDay);
+        f.playout.startEarly(a, F::kDay, f.clock.now());
         QVERIFY(f.spare.isPlaying());
         f.playout.forget();
         QVERIFY(!f.spare.isPlaying());
