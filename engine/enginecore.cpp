@@ -113,6 +113,7 @@ void EngineCore::stopClocks()
     m_engine->TimerShiJian.stop();
     m_engine->TimerShan.stop();
     m_engine->TimerPrepare.stop();
+    m_engine->TimerStart.stop();
     m_test->TimerCheck.stop();
     m_keeper->timer.stop();
 }

@@ -6,7 +6,8 @@
 // that cannot be written stays queued and never stops a bell. What is still
 // queued when the program ends goes to a file of its own (waitingPlaces())
 // and into the history at the next start; a record dropped for good is
-// logged with its bell.
+// logged with its bell. A bell's record is marked 播放中 while it sounds,
+// so a run that dies meanwhile leaves it marked for the next start.
 #include "bellstatus.h"
 #include "bellstore.h"
 
@@ -99,8 +100,9 @@ public:
     static QString describe(const RingRecord &r);
 
     // At start: the records a previous run left sounding (it was killed,
-    // crashed or lost power while their bells sounded) become 中断 with kCutReason,
-    // each the same record, amended. Returns how many; never throws.
+    // crashed or lost power while their bells sounded) become 中断 with
+    // kCutReason, each the same record, amended. Returns how many; never
+    // throws.
     int closeUnended();
     // Where the records waiting at the program's end are kept: beside the
     // store, else (data/ not writable, the disk full) in the user's state
