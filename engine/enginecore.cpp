@@ -58,10 +58,11 @@ EngineCore::EngineCore(const EngineContext &ctx) : m_ctx(ctx)
     // read, so that those bells do not read 已过.
     if (m_history->loadWaiting(RingHistory::waitingPlaces(m_ctx.paths.dataFolder())) > 0)
         m_history->flush();
+    // A bell the last run left sounding (killed, crashed) reads 中断.
+    m_history->closeUnended();
     m_engine = std::make_unique<RingEngine>(*m_board, *m_player, *m_ctx.messages, *m_ctx.clock,
                                             nullptr, m_sparePlayer.get());
     m_engine->setHistory(m_history.get());
-    m_history->followBells(*m_engine);
     m_board->setHistory(m_history.get());
     m_alerts = std::make_unique<RingAlerts>();
     m_engine->setAlerts(m_alerts.get());
@@ -115,6 +116,7 @@ void EngineCore::stopClocks()
     m_engine->TimerShiJian.stop();
     m_engine->TimerShan.stop();
     m_engine->TimerPrepare.stop();
+    m_engine->TimerStart.stop();
     m_test->TimerCheck.stop();
     m_keeper->timer.stop();
 }

@@ -38,6 +38,9 @@ RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages
     connect(&TimerShan, &QTimer::timeout, this, &RingEngine::TimerShanTimer);
     TimerPrepare.setSingleShot(true);
     connect(&TimerPrepare, &QTimer::timeout, this, &RingEngine::TimerPrepareTimer);
+    TimerStart.setSingleShot(true);
+    TimerStart.setTimerType(Qt::PreciseTimer);
+    connect(&TimerStart, &QTimer::timeout, this, &RingEngine::TimerStartTimer);
     for (AudioPlayer *p : m_playout.players())
         if (p)
             watch(p);
@@ -161,6 +164,10 @@ void RingEngine::tick(const RingClock::Tick &t)
     // cursor past it: a change of that bell, not a reload.
     if (m_board.running())
         ringCheck(nowAbs, prevAbs, dayStart);
+    // A bell started ahead that this second did not ring is silenced.
+    TimerStart.stop();
+    m_earlyFor.reset();
+    m_playout.dropEarly();
 
     if ((nowSec == 1 || nowSec == 10 || nowSec == 30) && mayReload && !reloaded)
         reload(nowSec, dayStart);
@@ -295,8 +302,10 @@ void RingEngine::TimerPrepareTimer()
         if (m_retry && m_retry->bell.dayStart == dayStart && m_ticker.prevAbs())
             ringCheck(nowAbs, *m_ticker.prevAbs(), dayStart, true);
         m_zones.retry(nowAbs, m_due.catchUpSeconds());
-        if (m_board.running())
+        if (m_board.running()) {
             prepareNext(nowAbs, dayStart);
+            armEarlyStart(nowAbs, dayStart);
+        }
     } catch (const std::exception &e) {
         // Not opened ahead: the bell's second opens it.
         qCWarning(lcRing) << "opening ahead abandoned:" << e.what();

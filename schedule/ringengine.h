@@ -121,6 +121,12 @@ public:
     QTimer TimerShiJian; // the clock: single-shot, re-armed every tick (RingClock)
     QTimer TimerShan;    // the status blink, enabled in running mode
     QTimer TimerPrepare; // retries and opens ahead, a moment after each tick
+    // Starts the bell opened ahead for the coming second that much before
+    // it as its player takes to start (at the second itself when its starts
+    // cost nothing measurable), so that it is heard at the second and not
+    // after the tick; the second's tick still decides and records it
+    // (RingPlayout).
+    QTimer TimerStart;
 
 public slots:
     void TimerShiJianTimer();
@@ -129,6 +135,8 @@ public slots:
     // catch-up window), then opens the next bell's file ahead when one is
     // due within kPrepareAheadSeconds and its player is idle.
     void TimerPrepareTimer();
+    // The early start, when the coming second still rings that bell.
+    void TimerStartTimer();
     // Switches the mode (ignored while a test runs: the button is disabled
     // then). A store failure of its Refresh propagates once the mode has
     // switched, the list staying as it was: the window's click shows it in
@@ -219,6 +227,10 @@ private:
     // it ends a retried start.
     QString markPast(int index, qint64 dayStart);
     void prepareNext(qint64 nowAbs, qint64 dayStart);
+    // Arms TimerStart when the bell ready ahead is due at the next second.
+    void armEarlyStart(qint64 nowAbs, qint64 dayStart);
+    // The bell the second at dueAbs rings now as things stand, or -1.
+    int dueAt(qint64 dueAbs, qint64 dayStart) const;
     Bell bellAt(int index, qint64 dayStart) const;
     qint64 nowAbsSeconds() const { return m_ticker.nowAbs(); }
 
@@ -257,4 +269,11 @@ private:
     std::optional<Retry> m_retry;
     std::optional<Waiting> m_waiting;
     QString m_holdReason; // while the bells are held back
+    // What TimerStart was armed for.
+    struct EarlyStart {
+        BellKey key;
+        qint64 dayStart = 0;
+        QDateTime aimedAt; // when TimerStart is meant to fire
+    };
+    std::optional<EarlyStart> m_earlyFor;
 };

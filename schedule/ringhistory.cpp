@@ -44,6 +44,15 @@ void RingHistory::amend(int handle, BellStatus result, const QString &reason)
     it->dirty = true;
 }
 
+void RingHistory::ended(int handle)
+{
+    const auto it = m_items.find(handle);
+    if (it == m_items.end() || !it->rec.sounding)
+        return;
+    it->rec.sounding = false;
+    it->dirty = true;
+}
+
 void RingHistory::amendDelay(int handle, qint64 delayMs)
 {
     const auto it = m_items.find(handle);
@@ -67,9 +76,9 @@ int RingHistory::queued() const
     return n;
 }
 
-bool RingHistory::hasZoneColumn() const
+bool RingHistory::hasColumn(const QString &name) const
 {
-    return m_store.database().record(QStringLiteral("jilu")).contains(QStringLiteral("分区"));
+    return m_store.database().record(QStringLiteral("jilu")).contains(name);
 }
 
 void RingHistory::ensureTable()
@@ -77,10 +86,14 @@ void RingHistory::ensureTable()
     QSqlQuery q(m_store.database());
     if (!q.exec(QStringLiteral(
             "create table if not exists jilu (id integer primary key autoincrement, 日期 text, "
-            "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text, 分区 text)")))
+            "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text, 分区 text, "
+            "播放中 integer)")))
         storesql::fail(q);
-    // Made before bells had zones: the records get their column.
-    if (!hasZoneColumn() && !q.exec(QStringLiteral("alter table jilu add column 分区 text")))
+    // Made before bells had zones, or before a record told that its bell
+    // still sounds: the records get their columns.
+    if (!hasColumn(kZoneColumn) && !q.exec(QStringLiteral("alter table jilu add column 分区 text")))
+        storesql::fail(q);
+    if (!hasColumn(kSoundingColumn) && !q.exec(QStringLiteral("alter table jilu add column 播放中 integer")))
         storesql::fail(q);
     // A reload of the day's list may read the day's records.
     if (!q.exec(QStringLiteral("create index if not exists jilu_riqi on jilu (日期)")))
@@ -95,10 +108,10 @@ bool RingHistory::write(Item &item)
     // bell's (the file may have been put back from a copy meanwhile).
     const bool update = r.id != 0;
     QSqlQuery q = storesql::prepared(
-        db, update ? QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s "
+        db, update ? QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s, 播放中 = :p "
                                     "where id = :id and 日期 = :d and 时间 = :t and 名称 = :n")
-                   : QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区) "
-                                    "values (:d, :t, :n, :m, :r, :y, :s, :z)"));
+                   : QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区, 播放中) "
+                                    "values (:d, :t, :n, :m, :r, :y, :s, :z, :p)"));
     q.bindValue(QStringLiteral(":d"), dateText(r.date));
     q.bindValue(QStringLiteral(":t"), r.time);
     q.bindValue(QStringLiteral(":n"), r.name);
@@ -110,6 +123,8 @@ bool RingHistory::write(Item &item)
     }
     q.bindValue(QStringLiteral(":y"), r.delayMs ? QVariant(*r.delayMs) : QVariant());
     q.bindValue(QStringLiteral(":r"), bellstatus::text(r.result));
+    // Until its bell has ended, a record says it still sounds.
+    q.bindValue(QStringLiteral(":p"), r.sounding ? QVariant(1) : QVariant());
     q.bindValue(QStringLiteral(":s"), r.reason);
     // One statement in autocommit: its own short transaction.
     if (!q.exec()) {
@@ -151,7 +166,7 @@ bool RingHistory::flush()
         m_lastError = QString::fromUtf8(e.what());
     }
     for (auto it = m_items.begin(); it != m_items.end();)
-        it = !it->dirty && !it->kept && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it)
+        it = !it->dirty && !it->kept && !it->rec.sounding && it.key() < m_nextHandle - kKeepWritten ? m_items.erase(it)
                                                                                : std::next(it);
     if (queued() == 0) {
         m_lastError.clear();
@@ -166,9 +181,10 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
     if (!db.tables().contains(QStringLiteral("jilu")))
         return {};
     QSqlQuery q = storesql::prepared(
-        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明, %1 from jilu "
+        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明, %1, %2 from jilu "
                            "where 日期 >= :a and 日期 <= :b order by 日期, 时间, id")
-                .arg(hasZoneColumn() ? QStringLiteral("分区") : QStringLiteral("''")));
+                .arg(hasColumn(kZoneColumn) ? kZoneColumn : QStringLiteral("''"),
+                     hasColumn(kSoundingColumn) ? kSoundingColumn : QStringLiteral("null")));
     q.bindValue(QStringLiteral(":a"), dateText(from));
     q.bindValue(QStringLiteral(":b"), dateText(to));
     storesql::exec(q);
@@ -185,6 +201,7 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
             r.delayMs = q.value(6).toLongLong();
         r.reason = q.value(7).toString();
         r.zones = q.value(8).toString();
+        r.sounding = q.value(9).toInt() == 1;
         out << r;
     }
     return out;
@@ -201,27 +218,69 @@ BellStatus DayOutcomes::of(qint64 seconds, const QString &name) const
 DayOutcomes RingHistory::outcomes(const QDate &date) const
 {
     QList<RingRecord> records = day(date);
-    // Queued records hold what the store does not have yet: new ones, and
-    // the amended outcome of a written one.
+    // This run's records know more than the store: new ones not written
+    // yet, the amended outcome of a written one, and that a bell still
+    // sounding is this run's own.
     QHash<qint64, int> byId;
     for (int i = 0; i < records.size(); ++i)
         byId.insert(records[i].id, i);
     for (const Item &item : m_items) {
-        if (!item.dirty || item.rec.date != date)
+        if (item.rec.date != date)
             continue;
-        const int at = item.rec.id ? int(byId.value(item.rec.id, -1)) : -1;
+        RingRecord own = item.rec;
+        own.sounding = false;
+        const int at = own.id ? int(byId.value(own.id, -1)) : -1;
         if (at >= 0)
-            records[at] = item.rec;
-        else
-            records << item.rec;
+            records[at] = own;
+        else if (item.dirty)
+            records << own;
     }
     DayOutcomes out;
     for (const RingRecord &r : std::as_const(records)) {
-        out.byBell.insert({r.time, r.name}, r.result);
-        if (r.result == BellStatus::Done || r.result == BellStatus::Interrupted)
+        // Left sounding by another run: it ended while the bell sounded.
+        const BellStatus result = r.sounding ? BellStatus::Interrupted : r.result;
+        out.byBell.insert({r.time, r.name}, result);
+        if (result == BellStatus::Done || result == BellStatus::Interrupted)
             out.soundedSeconds.insert(r.time);
     }
     return out;
+}
+
+int RingHistory::closeUnended()
+{
+    QList<RingRecord> open;
+    try {
+        const QSqlDatabase db = m_store.database();
+        if (!db.tables().contains(QStringLiteral("jilu")) || !hasColumn(kSoundingColumn))
+            return 0;
+        QSqlQuery q = storesql::prepared(
+            db, QStringLiteral("select id, 日期, 时间, 名称, 延迟 from jilu where 播放中 = 1"));
+        storesql::exec(q);
+        while (q.next()) {
+            RingRecord r;
+            r.id = q.value(0).toLongLong();
+            r.date = QDate::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd"));
+            r.time = q.value(2).toLongLong();
+            r.name = q.value(3).toString();
+            if (!q.value(4).isNull())
+                r.delayMs = q.value(4).toLongLong(); // the update keeps it
+            open << r;
+        }
+    } catch (const std::exception &e) {
+        // The day's list still reads them 中断 (outcomes()).
+        qCWarning(lcStore) << "records left sounding by the last run not read:" << e.what();
+        return 0;
+    }
+    for (RingRecord &r : open) {
+        r.result = BellStatus::Interrupted;
+        r.reason = kCutReason;
+        qCWarning(lcRing).noquote() << "bell cut by the last run's sudden end:" << describe(r);
+        // Its id makes the write an update of that row: still one record.
+        m_items.insert(m_nextHandle++, Item{r, true});
+    }
+    if (!open.isEmpty() && !flush())
+        qCWarning(lcStore).noquote() << "closing the records left sounding waits for the store:" << lastError();
+    return int(open.size());
 }
 
 int RingHistory::prune(const QDate &today)

@@ -6,7 +6,8 @@
 // that cannot be written stays queued and never stops a bell. What is still
 // queued when the program ends goes to a file of its own (waitingPlaces())
 // and into the history at the next start; a record dropped for good is
-// logged with its bell.
+// logged with its bell. A bell's record is marked 播放中 while it sounds,
+// so a run that dies meanwhile leaves it marked for the next start.
 #include "bellstatus.h"
 #include "bellstore.h"
 
@@ -27,6 +28,9 @@ struct RingRecord {
     std::optional<qint64> delayMs; // 延迟: scheduled second to sound; none when it did not sound
     QString reason;               // 说明; for 完成 only where it rang elsewhere than chosen
     QString zones = {};           // 分区: the bell's zone names joined with "、"; empty: 铃声输出
+    // 播放中: the bell still sounds, until its end is told (ended()); a run
+    // killed meanwhile leaves a record that says its bell never ended.
+    bool sounding = false;
 };
 
 // What one day's records say of its bells, for the day's list.
@@ -34,11 +38,10 @@ struct DayOutcomes {
     QHash<QPair<qint64, QString>, BellStatus> byBell; // (second, name) → the latest result
     QSet<qint64> soundedSeconds;                      // seconds at which a bell sounded
     // A bell without a record of its own sounded with its twin of the same
-    // second, if one did; else it was never tried (已过).
+    // second, if one did; else it was never tried (已过). A record another
+    // run left sounding reads 中断: that run ended while its bell sounded.
     BellStatus of(qint64 seconds, const QString &name) const;
 };
-
-class RingEngine;
 
 class RingHistory {
 public:
@@ -47,8 +50,11 @@ public:
     // A store that cannot be written keeps at most this many records queued.
     static constexpr int kMaxQueued = 1000;
 
-    // 说明 of a bell still sounding when the program ended.
+    // 说明 of a bell still sounding when the program ended, and of one whose
+    // run ended without closing its record (a kill, a crash, a power cut),
+    // closed at the next start.
     static inline const QString kEndedReason = QStringLiteral("程序退出，铃声没有播完。");
+    static inline const QString kCutReason = QStringLiteral("程序意外中止，铃声没有播完。");
     // The file of the records the store did not take before the program ended.
     static inline const QString kWaitingFile = QStringLiteral("打铃记录待写入.json");
 
@@ -58,6 +64,9 @@ public:
     int record(const RingRecord &r);
     // Changes the outcome of a queued or written record (a bell cut off).
     void amend(int handle, BellStatus result, const QString &reason);
+    // The bell of a record made sounding has stopped: the record no longer
+    // says it sounds.
+    void ended(int handle);
     // Changes the delay of a queued or written record (the output's own
     // latency, known a moment after the start).
     void amendDelay(int handle, qint64 delayMs);
@@ -90,14 +99,16 @@ public:
     // A record as the log names it: date, second, name, result.
     static QString describe(const RingRecord &r);
 
-    // Learns which record belongs to the bell sounding now (the one the
-    // engine made as the bell started), for closeAtEnd().
-    void followBells(RingEngine &engine);
+    // At start: the records a previous run left sounding (it was killed,
+    // crashed or lost power while their bells sounded) become 中断 with
+    // kCutReason, each the same record, amended. Returns how many; never
+    // throws.
+    int closeUnended();
     // Where the records waiting at the program's end are kept: beside the
     // store, else (data/ not writable, the disk full) in the user's state
     // folder ($XDG_STATE_HOME/daling, by default ~/.local/state/daling).
     static QStringList waitingPlaces(const QString &dataFolder);
-    // The program ends: the bell sounding is cut (中断), the queue is
+    // The program ends: the bell still sounding is cut (中断), the queue is
     // written, and what the store does not take goes to the first of the
     // places that takes the file. False when records were lost (each one
     // logged).
@@ -116,15 +127,16 @@ private:
         bool kept = false;
     };
     void ensureTable();
-    // Whether jilu has its 分区 column (a file of an older version read
-    // without writing has not).
-    bool hasZoneColumn() const;
+    // Whether jilu has its 分区 or 播放中 column (a file of an older
+    // version read without writing has not).
+    static inline const QString kZoneColumn = QStringLiteral("分区");
+    static inline const QString kSoundingColumn = QStringLiteral("播放中");
+    bool hasColumn(const QString &name) const;
     bool write(Item &item);
     BellStore &m_store;
     void removeWaitingFiles(const QString &except = {});
     QMap<int, Item> m_items; // queued, and the last few written (they may still be amended)
     int m_nextHandle = 1;
     QString m_lastError;
-    int m_sounding = 0;          // the record of the bell sounding now
     QStringList m_waitingFiles;  // read at start, removed once written
 };

@@ -1,7 +1,6 @@
 // The records the store did not take before the program ended: kept in a
 // file of their own and written into the history at the next start, and the
 // record of a bell that the end cut off.
-#include "ringengine.h"
 #include "ringhistory.h"
 #include "logging.h"
 
@@ -92,22 +91,6 @@ QString writeWhole(const QString &path, const QByteArray &bytes)
 
 } // namespace
 
-void RingHistory::followBells(RingEngine &engine)
-{
-    // The engine records a bell as it starts and says so right after
-    // (rang), before any other record: the latest handle is that bell's.
-    QObject::connect(&engine, &RingEngine::rang, &engine, [this] {
-        if (m_sounding)
-            keep(m_sounding, false);
-        m_sounding = m_nextHandle - 1;
-        keep(m_sounding, true);
-    });
-    QObject::connect(&engine, &RingEngine::bellEnded, &engine, [this] {
-        keep(m_sounding, false);
-        m_sounding = 0;
-    });
-}
-
 QStringList RingHistory::waitingPlaces(const QString &dataFolder)
 {
     QString state = qEnvironmentVariable("XDG_STATE_HOME");
@@ -118,12 +101,14 @@ QStringList RingHistory::waitingPlaces(const QString &dataFolder)
 
 bool RingHistory::closeAtEnd(const QStringList &places)
 {
-    if (m_sounding) {
-        const auto it = m_items.constFind(m_sounding);
-        if (it != m_items.constEnd())
-            qCInfo(lcStore).noquote() << "bell cut by the program's end:" << describe(it->rec);
-        amend(m_sounding, BellStatus::Interrupted, kEndedReason);
-        m_sounding = 0;
+    for (Item &item : m_items) {
+        if (!item.rec.sounding)
+            continue;
+        qCInfo(lcStore).noquote() << "bell cut by the program's end:" << describe(item.rec);
+        item.rec.result = BellStatus::Interrupted;
+        item.rec.reason = kEndedReason;
+        item.rec.sounding = false;
+        item.dirty = true;
     }
     if (flush())
         return true;

@@ -3,6 +3,8 @@
 // What they come to is written by RingOutcomes.
 #include "ringengine.h"
 
+#include <algorithm>
+
 #include "logging.h"
 #include "secondsofday.h"
 #include "outputgroup.h"
@@ -42,10 +44,12 @@ void RingEngine::endSounding(BellStatus result)
 void RingEngine::started(AudioPlayer *p, const Bell &bell, qint64 dayStart, bool inZones,
                          const QStringList &silent, bool heardNowhere)
 {
-    // Measured right after play() returned: the delay the operator hears.
-    const QDateTime at = m_clock.now();
-    const qint64 delayMs = at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay()
-        - (dayStart + bell.key.seconds) * 1000;
+    // When play() returned: the delay the operator hears. A bell started
+    // ahead by its player's start latency returns a moment before its
+    // second, and is heard at it.
+    const QDateTime at = inZones || !m_playout.startedAt().isValid() ? m_clock.now() : m_playout.startedAt();
+    const qint64 delayMs = std::max<qint64>(0, at.date().toJulianDay() * 86400000LL + at.time().msecsSinceStartOfDay()
+        - (dayStart + bell.key.seconds) * 1000);
     m_retry.reset();
     m_playout.setActive(p);
     // It rang, on the default output: 完成, and the record says where.

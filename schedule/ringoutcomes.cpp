@@ -47,7 +47,7 @@ void RingOutcomes::sounded(const Bell &bell, qint64 delayMs, BellStatus result, 
     if (m_history) {
         record = m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds,
                                     bell.name, bell.music, result, delayMs, note,
-                                    zoneNames ? zoneNames(bell.zones) : QString()});
+                                    zoneNames ? zoneNames(bell.zones) : QString(), true});
         flushSoon();
     }
     if (sounding)
@@ -78,13 +78,16 @@ void RingOutcomes::ended(const BellKey &key, int record, BellStatus result, bool
     if (result == BellStatus::Interrupted && !told) {
         m_day.setFault(key, result);
         m_day.setStatus(index, result);
-        if (m_history) {
+        if (m_history)
             m_history->amend(record, result, kInterruptedReason);
-            flushSoon();
-        }
         qCInfo(lcRing).noquote() << "bell" << inttotime(key.seconds)
                                  << (index >= 0 ? shownText(m_day.entry(index).name) : QString())
                                  << bellstatus::text(result) << "-" << kInterruptedReason;
+    }
+    // Its record no longer says it sounds.
+    if (m_history && record) {
+        m_history->ended(record);
+        flushSoon();
     }
     emit bellEnded(index, result);
 }

@@ -64,7 +64,8 @@ public:
     // about once. sounding(record) runs before rang() is emitted.
     void sounded(const Bell &bell, qint64 delayMs, BellStatus result, const QString &note,
                  const QString &missing, const std::function<void(int record)> &sounding);
-    // A bell that rang has stopped; an interruption of a bell on 铃声输出
+    // A bell that rang has stopped: its record, marked 播放中 while it
+    // sounded, no longer is. An interruption of a bell on 铃声输出
     // is written here (told: a bell in zones has its record told zone by
     // zone through zonesTold).
     void ended(const BellKey &key, int record, BellStatus result, bool told);

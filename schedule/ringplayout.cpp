@@ -2,6 +2,9 @@
 
 #include "logging.h"
 
+#include <algorithm>
+#include <vector>
+
 void ringFile(BellBoard &board, AudioPlayer &player, const QString &music)
 {
     player.close();
@@ -40,6 +43,13 @@ RingPlayout::RingPlayout(BellBoard &board, AudioPlayer &player, AudioPlayer *spa
 AudioPlayer *RingPlayout::start(const BellKey &key, qint64 dayStart, const QString &music,
                                 AudioPlayer **loading)
 {
+    if (m_early && m_early->key == key && m_early->dayStart == dayStart && m_early->player->isPlaying()) {
+        // Started ahead of its second: it sounds already.
+        const Early e = *std::exchange(m_early, std::nullopt);
+        m_startedAt = e.at;
+        return e.player;
+    }
+    dropEarly();
     const std::optional<Prepared> prep = std::exchange(m_prepared, std::nullopt);
     AudioPlayer *p = prep ? prep->player : nullptr;
     const bool same = p && prep->key == key && prep->dayStart == dayStart
@@ -58,13 +68,14 @@ AudioPlayer *RingPlayout::start(const BellKey &key, qint64 dayStart, const QStri
             *loading = &active();
             return nullptr;
         }
+        m_startedAt = m_board.clock().now();
         return &active();
     }
     playOpened(p, prep->length);
     return p;
 }
 
-void RingPlayout::playOpened(AudioPlayer *p, qint64 length)
+void RingPlayout::playOpened(AudioPlayer *p, qint64 length, const QDateTime &wanted)
 {
     // Opened a moment ago: stop the bell still sounding, start this one.
     AudioPlayer &previous = active();
@@ -77,9 +88,61 @@ void RingPlayout::playOpened(AudioPlayer *p, qint64 length)
         }
     }
     m_board.setProgressMax(length);
+    const QDateTime from = wanted.isValid() ? wanted : m_board.clock().now();
     p->play();
+    m_startedAt = m_board.clock().now();
     if (!p->isPlaying())
         throw AudioError(QStringLiteral("the player did not start ") + p->fileName());
+    // What a start costs this player (a timer's wake-up, the call to its
+    // worker, the unpause): how early the next one may start.
+    std::deque<qint64> &d = m_startMs[indexOf(p)];
+    d.push_back(std::clamp<qint64>(from.msecsTo(m_startedAt), 0, kMaxStartLeadMs));
+    if (d.size() > kLatencySamples)
+        d.pop_front();
+}
+
+std::optional<BellKey> RingPlayout::ready(qint64 dayStart) const
+{
+    if (!m_prepared || m_prepared->pending || m_prepared->dayStart != dayStart)
+        return std::nullopt;
+    const AudioPlayer *p = m_prepared->player;
+    if (p->fileName() != m_prepared->path || p->mode() != AudioPlayer::Mode::Stopped || p->position() != 0)
+        return std::nullopt;
+    return m_prepared->key;
+}
+
+qint64 RingPlayout::startLeadMs() const
+{
+    if (!m_prepared)
+        return 0;
+    std::vector<qint64> v(m_startMs[indexOf(m_prepared->player)].begin(),
+                          m_startMs[indexOf(m_prepared->player)].end());
+    if (v.empty())
+        return 0;
+    std::nth_element(v.begin(), v.begin() + v.size() / 2, v.end());
+    return v[v.size() / 2];
+}
+
+void RingPlayout::startEarly(const BellKey &key, qint64 dayStart, const QDateTime &aimedAt)
+{
+    if (ready(dayStart) != key)
+        return;
+    const Prepared prep = *std::exchange(m_prepared, std::nullopt);
+    playOpened(prep.player, prep.length, aimedAt);
+    m_early = Early{key, dayStart, prep.player, m_startedAt};
+}
+
+void RingPlayout::dropEarly()
+{
+    if (!m_early)
+        return;
+    AudioPlayer *p = std::exchange(m_early, std::nullopt)->player;
+    qCInfo(lcRing) << "a bell started ahead of its second was not rung then: stopped";
+    try {
+        p->stop();
+    } catch (const std::exception &e) {
+        qCWarning(lcRing) << "stopping a bell started ahead:" << e.what();
+    }
 }
 
 AudioPlayer *RingPlayout::idle() const
@@ -137,6 +200,7 @@ void RingPlayout::openFailed(AudioPlayer *p)
 
 void RingPlayout::forget(bool all)
 {
+    dropEarly();
     m_prepared.reset();
     if (all)
         m_tried.reset();

@@ -1,6 +1,6 @@
-// Opening the next bell ahead of its second, and a file that loads slowly:
-// it goes on loading and its bell starts when loaded, within the catch-up
-// window.
+// Opening the next bell ahead of its second, and starting it early by its
+// player's start latency; a file that loads slowly goes on loading and its
+// bell starts when loaded, within the catch-up window.
 #include "ringengine.h"
 
 #include "logging.h"
@@ -70,4 +70,59 @@ void RingEngine::onOpenFailed(AudioPlayer *p, const QString &text, AudioError::C
     const Waiting w = *std::exchange(m_waiting, std::nullopt);
     const AudioError error(text, cause);
     startFailed(w.bell, &error, BellBoard::ringFailureText(error), nowAbsSeconds());
+}
+
+int RingEngine::dueAt(qint64 dueAbs, qint64 dayStart) const
+{
+    QList<BellKey> kept;
+    return m_due.at(m_day.entries(), m_day.next(), dayStart, dueAbs - 1, dueAbs, kept).ring;
+}
+
+void RingEngine::armEarlyStart(qint64 nowAbs, qint64 dayStart)
+{
+    TimerStart.stop();
+    m_earlyFor.reset();
+    const std::optional<BellKey> key = m_playout.ready(dayStart);
+    const qint64 lead = m_playout.startLeadMs();
+    // Only the bell of the coming second, on 铃声输出, with nothing of an
+    // earlier bell still pending; a new day's first second is left to its
+    // own list. Without a lead it still starts at the second itself, not
+    // with the tick (after the second, and after the tick's own work).
+    if (!key || m_retry || m_waiting || held() || dayStart + key->seconds != nowAbs + 1
+        || key->seconds == 0)
+        return;
+    const int index = dueAt(nowAbs + 1, dayStart);
+    if (index < 0 || m_day.key(index) != *key || m_zones.hasKnownZone(m_day.entry(index).zones))
+        return;
+    const QDateTime now = m_clock.now();
+    const qint64 ms = (nowAbs + 1 - dayStart) * 1000 - lead - now.time().msecsSinceStartOfDay();
+    if (ms <= 0 || now.date().toJulianDay() * 86400 != dayStart)
+        return;
+    m_earlyFor = EarlyStart{*key, dayStart, now.addMSecs(ms)};
+    TimerStart.start(int(ms));
+}
+
+void RingEngine::TimerStartTimer()
+{
+    const std::optional<EarlyStart> early = std::exchange(m_earlyFor, std::nullopt);
+    if (!early || !m_board.running() || m_board.testing() || held() || m_retry || m_waiting)
+        return;
+    // Its second's tick has not come yet (it forgets the early start), the
+    // clock has not jumped, and that second still rings this bell.
+    const QDateTime now = m_clock.now();
+    const qint64 dueMs = early->key.seconds * 1000;
+    const qint64 nowMs = now.time().msecsSinceStartOfDay();
+    if (now.date().toJulianDay() * 86400 != early->dayStart || nowMs >= dueMs + 1000
+        || dueMs - nowMs > RingPlayout::kMaxStartLeadMs + kPrepareDelayMs)
+        return;
+    const int index = dueAt(early->dayStart + early->key.seconds, early->dayStart);
+    if (index < 0 || m_day.key(index) != early->key)
+        return;
+    try {
+        m_playout.startEarly(early->key, early->dayStart, early->aimedAt);
+    } catch (const std::exception &e) {
+        // Its second starts it again, and tells what failed.
+        m_playout.dropEarly();
+        qCDebug(lcRing) << "early start failed:" << e.what();
+    }
 }

@@ -19,9 +19,12 @@
 // lists, so that played() and playTimes hold every bell in order.
 class TimedPlayer : public FakePlayer {
 public:
-    explicit TimedPlayer(const FakeClock *clock, TimedPlayer *primary = nullptr)
+    explicit TimedPlayer(FakeClock *clock, TimedPlayer *primary = nullptr)
         : FakePlayer(clock), m_c(clock), m_primary(primary) {}
-    QList<QDateTime> playTimes;
+    QList<QDateTime> playTimes; // when each start's sound began
+    // What a start costs on the clock (a real player's unpause reaching the
+    // sound server): play() returns that much later.
+    qint64 startCostMs = 0;
     void open() override
     {
         follow();
@@ -30,6 +33,7 @@ public:
     void play() override
     {
         follow();
+        m_c->advanceMs(startCostMs);
         FakePlayer::play();
         TimedPlayer &p = m_primary ? *m_primary : *this;
         p.playTimes << m_c->now();
@@ -47,8 +51,9 @@ private:
         outputDown = m_primary->outputDown;
         hung = m_primary->hung;
         missing = m_primary->missing;
+        startCostMs = m_primary->startCostMs;
     }
-    const FakeClock *m_c;
+    FakeClock *m_c;
     TimedPlayer *m_primary;
 };
 

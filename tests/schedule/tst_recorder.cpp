@@ -44,7 +44,6 @@ private slots:
         QFETCH(int, endsAt);
         QFETCH(QString, record);
         RingFixture f;
-        f.history.followBells(f.engine);
         f.home.touchMusic("长铃.mp3");
         f.player.lengths["长铃.mp3"] = 10000;
         f.spare.lengths["长铃.mp3"] = 10000;
@@ -61,7 +60,8 @@ private slots:
         f.add(RingFixture::at(8, 0, 9), "second");
         f.add(RingFixture::at(9, 0, 0), "later");
         makeReadOnly(f);
-        f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 12));
+        // Both over before the end (one still sounding would read 中断).
+        f.tickRange(RingFixture::at(8, 0, 0), RingFixture::at(8, 0, 15));
         QCOMPARE(f.played(), QStringList({"first.mp3", "second.mp3"}));
         QCOMPARE(f.history.queued(), 2);
         QTemporaryDir state;

@@ -8,6 +8,20 @@
 class RingPlayoutTest : public QObject {
     Q_OBJECT
 
+    // A player whose starts cost the clock what it is told, one after the
+    // other.
+    struct CostlyPlayer : FakePlayer {
+        CostlyPlayer(FakeClock *clock) : FakePlayer(clock), c(clock) {}
+        FakeClock *c;
+        QList<qint64> costs;
+        void play() override
+        {
+            if (!costs.isEmpty())
+                c->advanceMs(costs.takeFirst());
+            FakePlayer::play();
+        }
+    };
+
     struct F {
         TempHome home;
         BellStore store;
@@ -104,6 +118,88 @@ private slots:
         f.main.log.clear();
         QCOMPARE(f.playout.start(a, F::kDay, "a.mp3", &loading), &f.main);
         QCOMPARE(f.main.log, QStringList{"play"});
+    }
+
+    // How early a bell may start: the median of the player's latest starts,
+    // never more than the bound.
+    void theLeadIsTheMedianOfTheLatestStarts_data()
+    {
+        QTest::addColumn<QList<qint64>>("costs");
+        QTest::addColumn<qint64>("lead");
+        QTest::newRow("none measured") << QList<qint64>{} << qint64(0);
+        QTest::newRow("one") << QList<qint64>{4} << qint64(4);
+        QTest::newRow("a stall among them") << QList<qint64>{4, 5, 200, 4, 3} << qint64(4);
+        QTest::newRow("only the latest count") << QList<qint64>{9, 9, 9, 9, 9, 9, 2, 2, 2, 2, 3, 3, 3} << qint64(2);
+        QTest::newRow("a slow output, bounded") << QList<qint64>{60, 70, 80} << RingPlayout::kMaxStartLeadMs;
+    }
+    void theLeadIsTheMedianOfTheLatestStarts()
+    {
+        QFETCH(QList<qint64>, costs);
+        QFETCH(qint64, lead);
+        F f;
+        CostlyPlayer main(&f.clock);
+        RingPlayout playout(f.board, main, &f.spare);
+        main.costs = costs;
+        AudioPlayer *loading = nullptr;
+        for (int i = 0; i < costs.size(); ++i) {
+            playout.openAhead(&main, {1, 100 + i}, F::kDay, f.path("a.mp3"));
+            playout.start({1, 100 + i}, F::kDay, "a.mp3", &loading);
+            main.stop();
+        }
+        playout.openAhead(&main, {2, 200}, F::kDay, f.path("b.mp3"));
+        QCOMPARE(playout.ready(F::kDay), (std::optional<BellKey>(BellKey{2, 200})));
+        QCOMPARE(playout.startLeadMs(), lead);
+        // The spare's own starts are not the main player's.
+        playout.openAhead(&f.spare, {3, 300}, F::kDay, f.path("b.mp3"));
+        QCOMPARE(playout.startLeadMs(), 0);
+    }
+
+    // An early start measures from when its timer was aimed: a late
+    // wake-up is part of what the next start must allow for.
+    void aLateWakeUpCountsInTheLead()
+    {
+        F f;
+        CostlyPlayer main(&f.clock);
+        RingPlayout playout(f.board, main, &f.spare);
+        main.costs = {1};
+        playout.openAhead(&main, {1, 100}, F::kDay, f.path("a.mp3"));
+        const QDateTime aim = f.clock.now();
+        f.clock.advanceMs(2);
+        playout.startEarly({1, 100}, F::kDay, aim);
+        QVERIFY(main.isPlaying());
+        main.stop();
+        playout.openAhead(&main, {2, 200}, F::kDay, f.path("b.mp3"));
+        QCOMPARE(playout.startLeadMs(), 3);
+    }
+
+    void anEarlyStartIsTakenAtItsSecondOrStopped()
+    {
+        F f;
+        const BellKey a{1, 100};
+        AudioPlayer *loading = nullptr;
+        f.playout.openAhead(&f.main, a, F::kDay, f.path("a.mp3"));
+        f.clock.setTime(QTime(8, 0, 0, 996));
+        f.playout.startEarly(a, F::kDay, f.clock.now());
+        QVERIFY(f.main.isPlaying());
+        QCOMPARE(f.playout.ready(F::kDay), std::nullopt);
+        // Its second takes it as it sounds: no second play().
+        f.clock.setTime(QTime(8, 0, 1, 2));
+        QCOMPARE(f.playout.start(a, F::kDay, "a.mp3", &loading), &f.main);
+        QCOMPARE(f.main.log, (QStringList{"open a.mp3", "play"}));
+        QCOMPARE(f.playout.startedAt().time(), QTime(8, 0, 0, 996));
+        // Another bell at that second: the early one is stopped first.
+        f.main.stop();
+        f.playout.openAhead(&f.main, a, F::kDay, f.path("a.mp3"));
+        f.playout.startEarly(a, F::kDay, f.clock.now());
+        QCOMPARE(f.playout.start({2, 100}, F::kDay, "b.mp3", &loading), &f.main);
+        QCOMPARE(f.main.played, (QStringList{"a.mp3", "a.mp3", "b.mp3"}));
+        // Nothing at that second (stopped mode, a new day): forgotten, silent.
+        f.main.stop();
+        f.playout.openAhead(&f.spare, a, F::kDay, f.path("a.mp3"));
+        f.playout.startEarly(a, F::kDay, f.clock.now());
+        QVERIFY(f.spare.isPlaying());
+        f.playout.forget();
+        QVERIFY(!f.spare.isPlaying());
     }
 };
 

@@ -112,7 +112,7 @@ private slots:
 
         // The clock steps 25 s over a bell: it rings late, with its delay.
         f.tickRange(F::at(8, 1, 3), F::at(8, 1, 50));
-        f.tickRange(F::at(8, 2, 15), F::at(8, 2, 16));
+        f.tickRange(F::at(8, 2, 15), F::at(8, 2, 21)); // and it ends
         QCOMPARE(f.played(), (QStringList{"第一节上课.mp3", "第二节上课.mp3"}));
         QCOMPARE(f.records().last(), QStringLiteral("08:02:00 第二节上课 完成 15002"));
         const QStringList day = beforeStep + QStringList{"08:02:00 第二节上课 完成"};
@@ -124,7 +124,7 @@ private slots:
         RingHistory history(f.store);
         restarted.setHistory(&history);
         restarted.setRunning(true);
-        restarted.setLabelNowTime(QString::number(F::at(8, 2, 17)));
+        restarted.setLabelNowTime(QString::number(F::at(8, 2, 22)));
         restarted.Refresh();
         QCOMPARE(listed(restarted), day);
         QCOMPARE(f.alerts.notRungCount(), 3);
