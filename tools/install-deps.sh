@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   cmake ninja-build pkg-config g++ clang libclang-rt-14-dev dpkg-dev
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins
-  libmpv-dev libgsf-1-dev libsystemd-dev
+  libmpv-dev libgsf-1-dev libsystemd-dev nlohmann-json3-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool trayer imagemagick openbox
   pulseaudio pulseaudio-utils libpulse-dev libasound2-dev ffmpeg
