@@ -1,18 +1,20 @@
 #include "appicon.h"
 #include "emergencybroadcast.h"
-#include "emergencychannel.h"
 #include "emergencyclient.h"
+#include "engineapi.h"
 #include "autostart.h"
 #include "instance.h"
 #include "mpvplayer.h"
 #include "quitsignals.h"
 #include "qtseams.h"
+#include "rpcclient.h"
 #include "sheetcheck.h"
 #include "tformmain.h"
 
 #include <QApplication>
 #include <QFont>
 #include <QPointer>
+#include <QScopeGuard>
 #include <QScreen>
 #include <clocale>
 #include <malloc.h>
@@ -51,27 +53,28 @@ extern "C" __attribute__((visibility("default"))) int daling_window_main(int arg
     // One engine per desktop: a second start shows the running window.
     Instance instance(paths.dataFolder());
     if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
-        if (claim == Instance::Claim::Refused)
+        if (claim == Instance::Claim::Refused) {
             messages.typedOk(Messages::Kind::Warning, instance.refusalText());
-        return claim == Instance::Claim::Refused ? 1 : 0;
+            return 1;
+        }
+        // The running copy shows its window; the service has none, and says so.
+        if (const RpcResult r = rpcCall(instance.socketPath(), QStringLiteral("Window.Raise")); r.isError())
+            messages.typedOk(Messages::Kind::Information, r.error().message);
+        return 0;
     }
     QuitOnSignals quitOnSignals;
     // Asked by a later start; a window still being made (a start-up box is
     // open) shows itself anyway.
     QPointer<QWidget> window;
-    instance.handle("raise", [&window](const QByteArray &) {
-        for (QWidget *w : {window.data(), QApplication::activeModalWidget()}) {
-            if (w) {
-                w->showNormal();
-                w->raise();
-                w->activateWindow();
-            }
-        }
-        return QByteArray("ok");
-    });
-
-    QPointer<EmergencyBroadcast> emergency;
-    serveEmergency(instance, [&emergency] { return emergency.data(); });
+    EngineApi api(instance.server(), {paths.dataFolder(), false, [&window] {
+                      for (QWidget *w : {window.data(), QApplication::activeModalWidget()}) {
+                          if (w) {
+                              w->showNormal();
+                              w->raise();
+                              w->activateWindow();
+                          }
+                      }
+                  }});
 
     SystemClock clock;
     QtFileDialogs dialogs;
@@ -94,6 +97,8 @@ extern "C" __attribute__((visibility("default"))) int daling_window_main(int arg
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
     window = &FormMain;
-    emergency = &FormMain.app().emergency();
+    api.setCore(&FormMain.app().core());
+    // Cut from the core before the window (which holds it) goes.
+    const auto unlink = qScopeGuard([&api] { api.setCore(nullptr); });
     return quitOnSignals.received() ? 0 : app.exec();
 }

@@ -3,9 +3,9 @@
 // broadcast with nobody logged in (a systemd user unit with lingering) and
 // without a display. It keeps the data folder beside its executable, as
 // the window does, and holds the folder's lock: one engine per folder.
-// Its log goes to standard error (the journal under systemd).
-#include "emergencybroadcast.h"
-#include "emergencychannel.h"
+// Its methods and notifications are served on the user's socket
+// (docs/api.md). Its log goes to standard error (the journal under systemd).
+#include "engineapi.h"
 #include "enginecore.h"
 #include "instance.h"
 #include "logging.h"
@@ -16,6 +16,7 @@
 #include "servicenotify.h"
 
 #include <QCoreApplication>
+#include <QScopeGuard>
 #include <clocale>
 #include <cstdio>
 #include <malloc.h>
@@ -34,18 +35,14 @@ int main(int argc, char *argv[])
     if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
         const QString why = claim == Instance::Claim::Refused
             ? instance.refusalText()
-            : QStringLiteral("这个数据文件夹的铃声系统已经在运行。");
+            : Instance::alreadyRunningText();
         std::fprintf(stderr, "%s\n", why.toLocal8Bit().constData());
         return 1;
     }
     QuitOnSignals quitOnSignals;
-    // A later start of the window finds the bells running here: there is no
-    // window of ours to show.
-    instance.handle("raise", [](const QByteArray &) {
-        return QByteArray("error ") + QStringLiteral("铃声系统以服务运行，没有窗口。").toUtf8();
-    });
-    EmergencyBroadcast *emergency = nullptr;
-    serveEmergency(instance, [&emergency] { return emergency; });
+    // The channel answers from now on; a later start of the window finds
+    // the bells running here, with no window of ours to show.
+    EngineApi api(instance.server(), {paths.dataFolder(), true, {}});
 
     SystemClock clock;
     LogMessages messages;
@@ -57,7 +54,9 @@ int main(int argc, char *argv[])
         return std::make_unique<MpvPlayer>(MpvPlayer::Output::System, device);
     };
     EngineCore core(ctx);
-    emergency = &core.emergency();
+    api.setCore(&core);
+    // Cut from the core before it goes, whatever ends this function.
+    const auto unlink = qScopeGuard([&api] { api.setCore(nullptr); });
     ServiceNotify notify(core.engine().TimerShiJian);
     core.engine().start();
     qCInfo(lcService).noquote() << "ringing the bells of" << paths.dataFolder();

@@ -1,16 +1,15 @@
 #include "instance.h"
 #include "enginefinder.h"
 #include "logging.h"
+#include "rpcclient.h"
+#include "rpcpeer.h"
+#include "rpcserver.h"
 
 #include <QDir>
 #include <QElapsedTimer>
 #include <QFile>
-#include <QLocalServer>
-#include <QLocalSocket>
-#include <QLoggingCategory>
-#include <QPointer>
+#include <QJsonObject>
 #include <QThread>
-#include <QTimer>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
@@ -22,67 +21,72 @@
 
 namespace {
 
-// A command line longer than this is refused; none of ours comes near it.
-constexpr qsizetype kMaxLine = 4096;
-// A client that connects and says nothing is dropped after this long.
-constexpr int kClientTimeoutMs = 5000;
-
 QString userName(uid_t uid)
 {
     return QString::fromLocal8Bit(enginefinder::userName(uid).c_str());
 }
 
-// A folder only this user (and root) can enter.
-bool privateFolder(const QByteArray &dir)
-{
-    struct stat st {};
-    return !dir.isEmpty() && ::lstat(dir.constData(), &st) == 0 && S_ISDIR(st.st_mode)
-        && st.st_uid == ::geteuid() && (st.st_mode & 077) == 0;
-}
-
 } // namespace
 
 Instance::Instance(QString dataFolder, QString socketPath, QObject *parent)
-    : QObject(parent), m_dataFolder(std::move(dataFolder)), m_socketPath(std::move(socketPath))
+    : QObject(parent), m_dataFolder(std::move(dataFolder)), m_socketPath(std::move(socketPath)),
+      m_server(new RpcServer(this))
 {
+    // A thousand clients of one user (the window, scripts, pages) stay
+    // within the open files limit it raises.
+    RpcServer::Bounds bounds = m_server->bounds();
+    bounds.maxPerUser = kMaxClientsPerUser;
+    m_server->setBounds(bounds);
 }
 
 Instance::~Instance()
 {
-    if (m_server)
-        m_server->close(); // removes the socket file
+    m_server->close(); // removes the socket file
     if (m_lockFd >= 0)
         ::close(m_lockFd); // and with it the lock
 }
 
 QString Instance::defaultSocketPath()
 {
-    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
-    if (privateFolder(runtime))
-        return QFile::decodeName(runtime) + QStringLiteral("/daling.sock");
+    const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
+    if (!runtime.isEmpty() && rpcPrivateFolder(runtime))
+        return runtime + QStringLiteral("/daling.sock");
     // No runtime folder (a root shell, an old session): one of our own.
     const QByteArray own =
         QFile::encodeName(QDir::tempPath() + QStringLiteral("/daling-%1").arg(::geteuid()));
     ::mkdir(own.constData(), 0700);
-    if (privateFolder(own))
+    if (rpcPrivateFolder(QFile::decodeName(own)))
         return QFile::decodeName(own) + QStringLiteral("/daling.sock");
     qCWarning(lcApp) << "no private folder for the command socket; a second start cannot"
                              " reach this one";
     return {};
 }
 
+bool Instance::askRunning(int timeoutMs, Claim *claim)
+{
+    if (m_socketPath.isEmpty())
+        return false;
+    const RpcResult r = rpcCall(m_socketPath, QStringLiteral("Engine.GetStatus"), QJsonValue(), timeoutMs);
+    if (r.isError())
+        return false;
+    const QString folder = r.value().toObject().value(QStringLiteral("dataFolder")).toString();
+    const auto clean = [](const QString &f) { return QDir::cleanPath(QDir(f).absolutePath()); };
+    if (clean(folder) == clean(m_dataFolder)) {
+        qCInfo(lcApp) << "already running on this data folder";
+        *claim = Claim::AlreadyRunning;
+        return true;
+    }
+    m_otherFolder = folder.isEmpty() ? QStringLiteral("?") : folder;
+    qCWarning(lcApp).noquote() << refusalText();
+    *claim = Claim::Refused;
+    return true;
+}
+
 Instance::Claim Instance::claim(int waitMs)
 {
-    const auto raised = [this](int timeoutMs) {
-        if (m_socketPath.isEmpty())
-            return false;
-        const std::optional<QByteArray> reply = send(m_socketPath, "raise", timeoutMs);
-        return reply && reply->startsWith("ok");
-    };
-    if (raised(2000)) {
-        qCInfo(lcApp) << "already running: asked it to show its window";
-        return Claim::AlreadyRunning;
-    }
+    Claim answered = Claim::First;
+    if (askRunning(2000, &answered))
+        return answered;
     QElapsedTimer waited;
     waited.start();
     while (!takeLock()) {
@@ -93,10 +97,14 @@ Instance::Claim Instance::claim(int waitMs)
             return Claim::Refused;
         }
         QThread::msleep(100);
-        if (raised(500))
-            return Claim::AlreadyRunning;
+        if (askRunning(500, &answered))
+            return answered;
     }
-    listen();
+    // A socket left by a copy that ended without closing: nobody answered on
+    // it above, and the data folder's lock is ours.
+    if (!m_socketPath.isEmpty() && !m_server->listen(m_socketPath))
+        qCWarning(lcApp) << "the channel does not listen at" << m_socketPath
+                         << "; a second start or a script cannot reach this one";
     return Claim::First;
 }
 
@@ -172,122 +180,22 @@ void Instance::readHolder()
     m_holderUid = ok ? uid : -1;
 }
 
+QString Instance::alreadyRunningText()
+{
+    return QStringLiteral("这个数据文件夹的铃声系统已经在运行。");
+}
+
 QString Instance::refusalText() const
 {
+    if (!m_otherFolder.isEmpty())
+        return QStringLiteral("铃声系统已经在运行，但用的是另一个数据文件夹（%1）。\n"
+                              "同一个用户同时只能运行一份铃声系统，所以这一份不再启动。"
+                              "请先退出那一份，或从那个文件夹的程序操作。")
+            .arg(QDir::toNativeSeparators(m_otherFolder));
     const QString who = m_holderName.isEmpty() ? QStringLiteral("另一个用户")
                                                : QStringLiteral("用户「%1」").arg(m_holderName);
     return QStringLiteral("铃声系统已经在运行：%1正在用同一个铃声列表打铃（%2）。\n"
                           "同时运行两份会让每个铃声响两次，所以这一份不再启动。"
                           "请到该用户的桌面操作铃声系统，或请其先退出。")
         .arg(who, QDir::toNativeSeparators(m_dataFolder));
-}
-
-bool Instance::listen()
-{
-    if (m_socketPath.isEmpty())
-        return false;
-    m_server = new QLocalServer(this);
-    // The runtime folder is private already; the socket is made so as well.
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    // A socket left by a copy that ended without closing: nobody answered on
-    // it above, and the data folder's lock is ours.
-    QLocalServer::removeServer(m_socketPath);
-    if (!m_server->listen(m_socketPath)) {
-        qCWarning(lcApp) << "cannot listen on" << m_socketPath << m_server->errorString();
-        return false;
-    }
-    connect(m_server, &QLocalServer::newConnection, this, [this] {
-        while (QLocalSocket *s = m_server->nextPendingConnection())
-            serve(s);
-    });
-    return true;
-}
-
-void Instance::handle(const QByteArray &command, Handler handler)
-{
-    m_handlers.insert(command, [handler = std::move(handler)](const QByteArray &argument, Reply reply) {
-        reply(handler(argument));
-    });
-}
-
-void Instance::handleAsync(const QByteArray &command, AsyncHandler handler)
-{
-    m_handlers.insert(command, std::move(handler));
-}
-
-void Instance::serve(QLocalSocket *socket)
-{
-    connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
-    QTimer::singleShot(kClientTimeoutMs, socket, [socket] { socket->abort(); });
-    struct Pending {
-        QByteArray text;
-        bool answered = false; // one command per connection
-    };
-    auto pending = std::make_shared<Pending>();
-    auto read = [this, socket, pending] {
-        if (pending->answered)
-            return;
-        pending->text += socket->readAll();
-        const qsizetype end = pending->text.indexOf('\n');
-        if (end < 0 && pending->text.size() <= kMaxLine)
-            return;
-        pending->answered = true;
-        const QPointer<QLocalSocket> to(socket);
-        const Reply reply = [to](const QByteArray &text) {
-            if (!to)
-                return; // the client went away meanwhile
-            to->write(text + '\n');
-            to->disconnectFromServer();
-        };
-        if (end < 0 || end > kMaxLine)
-            reply("error line too long");
-        else
-            answer(pending->text.left(end), reply);
-    };
-    connect(socket, &QLocalSocket::readyRead, socket, read);
-    if (socket->bytesAvailable() > 0)
-        read();
-}
-
-void Instance::answer(const QByteArray &line, const Reply &reply) const
-{
-    const QByteArray text = line.endsWith('\r') ? line.chopped(1) : line;
-    const qsizetype space = text.indexOf(' ');
-    const QByteArray word = space < 0 ? text : text.left(space);
-    const QByteArray argument = space < 0 ? QByteArray() : text.mid(space + 1);
-    const auto it = m_handlers.constFind(word);
-    if (it == m_handlers.constEnd()) {
-        qCInfo(lcApp) << "unknown command on the socket:" << word.left(64);
-        reply("error unknown command");
-        return;
-    }
-    try {
-        (*it)(argument, reply);
-    } catch (const std::exception &e) {
-        qCWarning(lcApp) << "command" << word << "failed:" << e.what();
-        reply(QByteArray("error ") + e.what());
-    }
-}
-
-std::optional<QByteArray> Instance::send(const QString &socketPath, const QByteArray &line,
-                                         int timeoutMs)
-{
-    QElapsedTimer t;
-    t.start();
-    QLocalSocket s;
-    s.connectToServer(socketPath);
-    if (!s.waitForConnected(timeoutMs))
-        return std::nullopt;
-    s.write(line.endsWith('\n') ? line : line + '\n');
-    QByteArray reply;
-    while (!reply.contains('\n')) {
-        const int left = timeoutMs - int(t.elapsed());
-        if (left <= 0 || !s.waitForReadyRead(left))
-            break;
-        reply += s.readAll();
-    }
-    const qsizetype end = reply.indexOf('\n');
-    if (end < 0)
-        return std::nullopt;
-    return reply.left(end);
 }

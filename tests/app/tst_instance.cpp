@@ -1,9 +1,13 @@
 // One engine per desktop: the second start, the data folder's lock and the
-// command channel, driven in one process (the lock is taken per open file,
+// engine's channel, driven in one process (the lock is taken per open file,
 // so a second Instance here meets it as a second program would).
+#include "engineapi.h"
 #include "instance.h"
+#include "rpcclient.h"
+#include "rpcserver.h"
 
 #include <QFile>
+#include <QJsonObject>
 #include <QLocalSocket>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -46,17 +50,37 @@ private slots:
         Instance first(dir.path() + "/data", sock);
         QCOMPARE(first.claim(), Instance::Claim::First);
         int raised = 0;
-        first.handle("raise", [&](const QByteArray &) { ++raised; return QByteArray("ok"); });
+        EngineApi api(first.server(), {dir.path() + "/data/", false, [&] { ++raised; }});
         struct stat st {};
         QCOMPARE(::stat(QFile::encodeName(sock).constData(), &st), 0);
         QCOMPARE(st.st_mode & 077, mode_t(0)); // this user (and root) alone
 
-        Instance second(dir.path() + "/data", sock);
+        // The same folder by another spelling is the same folder.
+        Instance second(dir.path() + "/./data", sock);
         QCOMPARE(meanwhile([&] { return second.claim(); }), Instance::Claim::AlreadyRunning);
+        QCOMPARE(raised, 0);
+        // The window then asks the running copy to show itself.
+        QVERIFY(!meanwhile([&] { return rpcCall(sock, "Window.Raise"); }).isError());
         QCOMPARE(raised, 1);
         QFile lock(dir.path() + "/data/daling.lock");
         QVERIFY(lock.open(QIODevice::ReadOnly));
         QVERIFY(lock.readAll().endsWith(QByteArray::number(::getpid()) + "\n"));
+    }
+
+    // The user's one socket is held by a copy of another folder: this start
+    // would ring a second list beside it, with no channel of its own.
+    void aCopyOfAnotherFolderIsRefusedByItsFolder()
+    {
+        QTemporaryDir dir;
+        const QString sock = dir.path() + "/daling.sock";
+        Instance first(dir.path() + "/甲校", sock);
+        QCOMPARE(first.claim(), Instance::Claim::First);
+        EngineApi api(first.server(), {dir.path() + "/甲校", false, {}});
+
+        Instance second(dir.path() + "/乙校", sock);
+        QCOMPARE(meanwhile([&] { return second.claim(); }), Instance::Claim::Refused);
+        QVERIFY2(second.refusalText().contains(dir.path() + "/甲校"), qPrintable(second.refusalText()));
+        QVERIFY(!QFile::exists(dir.path() + "/乙校/daling.lock"));
     }
 
     void anotherAccountsCopyIsRefusedByName()
@@ -91,34 +115,55 @@ private slots:
         stale.close();
         Instance first(dir.path(), sock);
         QCOMPARE(first.claim(), Instance::Claim::First);
-        first.handle("raise", [](const QByteArray &) { return QByteArray("ok"); });
-        QCOMPARE(meanwhile([&] { return Instance::send(sock, "raise"); }), QByteArray("ok"));
+        EngineApi api(first.server(), {dir.path(), false, {}});
+        const RpcResult r = meanwhile([&] { return rpcCall(sock, "Engine.GetStatus"); });
+        QVERIFY(!r.isError());
+        QCOMPARE(r.value()["dataFolder"].toString(), dir.path());
     }
 
-    void commandLines_data()
+    // What the channel answers before the engine's parts are made (a
+    // start-up box is open) and in a service without a window.
+    void beforeTheCore_data()
     {
-        QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<QByteArray>("answer");
-        QTest::newRow("argument") << QByteArray("echo 第一 教学楼\r\n") << QByteArray("ok 第一 教学楼");
-        QTest::newRow("unknown") << QByteArray("reboot\n") << QByteArray("error unknown command");
-        QTest::newRow("too long") << QByteArray(5000, 'x') << QByteArray("error line too long");
-        QTest::newRow("failing") << QByteArray("fail\n") << QByteArray("error no output");
+        QTest::addColumn<bool>("service");
+        QTest::addColumn<QString>("method");
+        QTest::addColumn<int>("code"); // 0: a result
+        QTest::addColumn<QString>("text");
+        QTest::newRow("status") << false << "Engine.GetStatus" << 0 << "";
+        QTest::newRow("raise, window") << false << "Window.Raise" << 0 << "";
+        QTest::newRow("raise, service") << true << "Window.Raise" << EngineApi::kNoWindow << EngineApi::kServiceNoWindow;
+        QTest::newRow("emergency") << true << "Emergency.Start" << EngineApi::kRefused << EngineApi::kStarting;
+        QTest::newRow("emergency stop") << true << "Emergency.Stop" << 0 << EngineApi::kNoEmergency;
+        QTest::newRow("bells") << false << "Day.GetBells" << EngineApi::kRefused << EngineApi::kStarting;
+        QTest::newRow("unknown") << false << "Engine.Reboot" << int(RpcCode::MethodNotFound) << "";
     }
-    void commandLines()
+    void beforeTheCore()
     {
-        QFETCH(QByteArray, line);
-        QFETCH(QByteArray, answer);
+        QFETCH(bool, service);
+        QFETCH(QString, method);
+        QFETCH(int, code);
+        QFETCH(QString, text);
         QTemporaryDir dir;
         const QString sock = dir.path() + "/daling.sock";
         Instance engine(dir.path(), sock);
         QCOMPARE(engine.claim(), Instance::Claim::First);
-        engine.handle("echo", [](const QByteArray &arg) { return "ok " + arg; });
-        engine.handle("fail", [](const QByteArray &) -> QByteArray { throw std::runtime_error("no output"); });
+        bool raised = false;
+        EngineApi api(engine.server(), {dir.path(), service, service ? std::function<void()>{} : [&] { raised = true; }});
         // A client that connects and says nothing holds up no one.
         QLocalSocket idle;
         idle.connectToServer(sock);
         QVERIFY(idle.waitForConnected(1000));
-        QCOMPARE(meanwhile([&] { return Instance::send(sock, line); }), answer);
+        const RpcResult r = meanwhile([&] { return rpcCall(sock, method); });
+        QCOMPARE(r.isError() ? r.error().code : 0, code);
+        if (r.isError() && !text.isEmpty())
+            QCOMPARE(r.error().message, text);
+        if (!r.isError() && !text.isEmpty())
+            QCOMPARE(r.value()["text"].toString(), text);
+        if (method == "Engine.GetStatus") {
+            QCOMPARE(r.value()["starting"].toBool(), true);
+            QCOMPARE(r.value()["pid"].toInteger(), qint64(::getpid()));
+        }
+        QCOMPARE(raised, method == "Window.Raise" && !service);
     }
 };
 
