@@ -1,6 +1,5 @@
 #include "appicon.h"
 #include "emergencybroadcast.h"
-#include "emergencyclient.h"
 #include "engineapi.h"
 #include "autostart.h"
 #include "instance.h"

@@ -6,7 +6,7 @@
 // the button's path (start() in the program) to sound. Median and worst of
 // the runs; each run is ended with `daling --emergency-stop`.
 #include "emergencybroadcast.h"
-#include "emergencychannel.h"
+#include "engineapi.h"
 #include "instance.h"
 #include "mpvplayer.h"
 #include "onsetrecorder.h"
@@ -133,7 +133,8 @@ int main(int argc, char **argv)
     if (instance.claim() != Instance::Claim::First)
         return 1;
     TFormMain form(c);
-    serveEmergency(instance, [&form] { return &form.app().emergency(); });
+    EngineApi api(instance.server(), {homePath + "data", false, {}});
+    api.setCore(&form.app().core());
     EmergencyBroadcast &e = form.app().emergency();
     const QString tone = e.alarmTonePath();
 

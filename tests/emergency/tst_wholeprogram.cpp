@@ -8,7 +8,7 @@
 // cores may be busy); the figures belong to bench/emergency.
 #include "audiotestutil.h"
 #include "emergencybroadcast.h"
-#include "emergencychannel.h"
+#include "engineapi.h"
 #include "fakes.h"
 #include "formlinshiguangbo.h"
 #include "instance.h"
@@ -109,7 +109,8 @@ private slots:
         Instance instance(home.path() + "data", runtime.filePath("daling.sock"));
         QCOMPARE(instance.claim(), Instance::Claim::First);
         TFormMain form(c);
-        serveEmergency(instance, [&form] { return &form.app().emergency(); });
+        EngineApi api(instance.server(), {home.path() + "data", false, {}});
+        api.setCore(&form.app().core());
         form.show();
         const QString daling = home.place(QStringLiteral(DALING_BIN));
         QVERIFY(!daling.isEmpty());

@@ -2,7 +2,7 @@
 // No the default, the band that counts and ends it, the tray's item, the
 // same button in the ad-hoc window, the record of how it started and ended,
 // and what the command line is told.
-#include "emergencychannel.h"
+#include "engineapi.h"
 #include "emergencyclient.h"
 #include "fakes.h"
 #include "formlinshiguangbo.h"
@@ -173,7 +173,8 @@ private slots:
         TFormMain form(testContext(home, clock, messages, dialogs));
         Instance instance(home.path() + "data", runtime.filePath("daling.sock"));
         QCOMPARE(instance.claim(), Instance::Claim::First);
-        serveEmergency(instance, [&form] { return &form.app().emergency(); });
+        EngineApi api(instance.server(), {home.path() + "data", false, {}});
+        api.setCore(&form.app().core());
         const QString notes = home.touchMusic("通知.txt", "这不是声音");
         const auto args = emergencyclient::parse({"--emergency", notes.toStdString()}, "/", false);
         std::string err;
