@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build-bench daling daling-window dalingd make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
-  bench_emergency daling-emergency bench_rpc >/dev/null
+  bench_emergency daling-emergency bench_rpc bench_bellstatus >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
 QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
@@ -15,6 +15,8 @@ echo "== Refresh with the school calendar"
 $b/bench/calendar/bench_calendar
 echo "== the engine's channel (JSON-RPC on a private socket)"
 $b/bench/rpc/bench_rpc 300 2>/dev/null
+echo "== a bell's status at a client of dalingd, after its sound"
+bash bench/rpc/run-bellstatus.sh $b/bench/rpc/bench_bellstatus $b/engine/dalingd 10
 echo "== spreadsheets"
 QT_QPA_PLATFORM=offscreen $b/bench/exchange/bench_exchange 2>/dev/null
 source tools/pulse-null.sh

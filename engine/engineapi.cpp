@@ -132,7 +132,8 @@ void EngineApi::registerMethods()
         if (!m_core)
             return needCore();
         try {
-            m_core->setCatchUpSeconds(m_core->settings().catchUpSeconds());
+            // Read, not written back: a store open for reading only reloads too.
+            m_core->engine().setCatchUpSeconds(m_core->settings().catchUpSeconds());
             m_core->applyZones();
             m_core->applyOutputs();
             m_core->board().Refresh();

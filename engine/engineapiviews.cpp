@@ -77,12 +77,15 @@ QJsonValue EngineApi::playing() const
         return QJsonValue::Null;
     BellBoard &board = m_core->board();
     const int index = m_sounding ? board.day().indexOf(*m_sounding) : -1;
-    if (AudioPlayer *p = m_core->engine().heardPlayer(); p && index >= 0) {
+    // A bell sounds from its rang() to its bellEnded(); the player heard
+    // (the bells' own, or one of its zones') tells how far it is.
+    if (index >= 0) {
+        const AudioPlayer *p = m_core->engine().heardPlayer();
         const BellEntry &e = board.day().entry(index);
         return QJsonObject{{QStringLiteral("id"), e.id},
                            {QStringLiteral("music"), e.music},
-                           {QStringLiteral("positionMs"), p->position()},
-                           {QStringLiteral("lengthMs"), p->length()}};
+                           {QStringLiteral("positionMs"), p ? p->position() : 0},
+                           {QStringLiteral("lengthMs"), p ? p->length() : 0}};
     }
     if (board.testing())
         return QJsonObject{{QStringLiteral("id"), QJsonValue::Null},

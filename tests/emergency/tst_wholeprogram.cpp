@@ -109,6 +109,7 @@ private slots:
         Instance instance(home.path() + "data", runtime.filePath("daling.sock"));
         QCOMPARE(instance.claim(), Instance::Claim::First);
         TFormMain form(c);
+        // The engine's side of the channel, as the program serves it.
         EngineApi api(instance.server(), {home.path() + "data", false, {}});
         api.setCore(&form.app().core());
         form.show();

@@ -173,6 +173,7 @@ private slots:
         TFormMain form(testContext(home, clock, messages, dialogs));
         Instance instance(home.path() + "data", runtime.filePath("daling.sock"));
         QCOMPARE(instance.claim(), Instance::Claim::First);
+        // The engine's side of the channel, as the program serves it.
         EngineApi api(instance.server(), {home.path() + "data", false, {}});
         api.setCore(&form.app().core());
         const QString notes = home.touchMusic("通知.txt", "这不是声音");
