@@ -1,5 +1,4 @@
 #include "appicon.h"
-#include "emergencybroadcast.h"
 #include "engineapi.h"
 #include "autostart.h"
 #include "instance.h"

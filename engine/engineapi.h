@@ -75,7 +75,7 @@ private:
     QJsonArray zoneNames(const QList<qint64> &zones) const;
     std::optional<qint64> delayOf(int index) const;
     // Notifications.
-    void tellBell(int index);
+    void tellBells(); // each bell whose shown status changed since last told
     void tellDay();
     void tellBands();
     void tellPlayback();

@@ -42,18 +42,18 @@ void EngineApi::connectCore()
             m_delaysDay = now.date().toJulianDay();
         }
         m_delays.insert(*m_sounding, delay);
-        tellBell(-1);
+        tellBells();
         tellPlayback();
         m_progress->start();
     });
     connect(&engine, &RingEngine::bellEnded, m_link, [this] {
         m_sounding.reset();
-        tellBell(-1);
+        tellBells();
         tellPlayback();
     });
-    connect(&engine, &RingEngine::ringFailed, m_link, [this] { tellBell(-1); });
-    connect(&day, &DaySchedule::bellChanged, m_link, [this] { tellBell(-1); });
-    connect(&day, &DaySchedule::nextChanged, m_link, [this] { tellBell(-1); });
+    connect(&engine, &RingEngine::ringFailed, m_link, [this] { tellBells(); });
+    connect(&day, &DaySchedule::bellChanged, m_link, [this] { tellBells(); });
+    connect(&day, &DaySchedule::nextChanged, m_link, [this] { tellBells(); });
     connect(&day, &DaySchedule::listChanged, m_link, [this] {
         rememberShown();
         tellDay();
@@ -65,7 +65,7 @@ void EngineApi::connectCore()
             return;
         *lastMode = running;
         m_server.notify(QStringLiteral("Mode.OnChanged"), QJsonObject{{QStringLiteral("mode"), modeText(running)}});
-        tellBell(-1);
+        tellBells();
     });
 
     EmergencyBroadcast &e = m_core->emergency();
@@ -93,7 +93,7 @@ void EngineApi::rememberShown()
         m_told.insert(day.key(i), shownStatus(i));
 }
 
-void EngineApi::tellBell(int)
+void EngineApi::tellBells()
 {
     if (!m_core)
         return;
