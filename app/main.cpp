@@ -1,5 +1,4 @@
 #include "appicon.h"
-#include "emergencyclient.h"
 #include "engineapi.h"
 #include "autostart.h"
 #include "instance.h"
@@ -18,16 +17,14 @@
 #include <clocale>
 #include <malloc.h>
 
-int main(int argc, char *argv[])
+// The window program (and the commands that need Qt), loaded by the daling
+// launcher (launcher.cpp) from libdaling-window.so beside it: the process
+// stays daling, so its data folder, title and autostart entry are daling's.
+extern "C" __attribute__((visibility("default"))) int daling_window_main(int argc, char *argv[])
 {
     // A check from the command line: no window, no sound.
     if (SheetCheck::wanted(argc, argv))
         return SheetCheck::main(argc, argv);
-    // The emergency broadcast from a script or a shortcut: no window, no
-    // question; the running copy plays it.
-    if (const std::vector<std::string> args(argv + 1, argv + argc);
-        emergencyclient::parse(args, ".").wanted)
-        return emergencyclient::main(args, false);
     // Each audio thread would otherwise get a malloc arena of its own, which
     // costs tens of MB of resident memory for nothing on a machine that only
     // plays a bell now and then.

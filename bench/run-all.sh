@@ -5,7 +5,7 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
-ninja -C build-bench daling dalingd make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
+ninja -C build-bench daling daling-window dalingd make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
   bench_emergency daling-emergency bench_rpc bench_bellstatus bench_relays >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
@@ -35,7 +35,7 @@ bash bench/zones/run.sh $b/bench/zones/bench_zones
 echo "== two buildings through Snapcast (servers of its own on 127.0.0.1)"
 bash bench/snapcast/run.sh $b/bench/snapcast/bench_snapcast --bells 10
 echo "== emergency broadcast: command to sound in two zones"
-bash bench/emergency/run.sh $b/bench/emergency/bench_emergency $b/app/daling 10 $b/emergency/daling-emergency 2>/dev/null
+bash bench/emergency/run.sh $b/bench/emergency/bench_emergency $b/app/daling 10 $b/emergency/daling-emergency $b/engine/dalingd 2>/dev/null
 echo "== amplifier relays and the fire alarm contact (a Modbus module of its own on 127.0.0.1)"
 $b/bench/relays/bench_relays 20 2>/dev/null
 echo "== idle program"

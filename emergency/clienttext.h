@@ -16,6 +16,24 @@ inline const char *const kNotRunningStop = "铃声系统没有运行（或没有
 inline const char *const kNotStarted = "，紧急广播没有开始。";
 inline const char *const kNotStopped = "，紧急广播没有结束。";
 
+// The engine's answer while it is still starting (EngineApi::kStarting):
+// the command that started it asks again.
+inline const char *const kEngineStarting = "铃声系统还在启动，请稍后再试。";
+inline std::string engineNotStarted(const std::string &path, const std::string &why)
+{
+    return "铃声系统没有运行，启动 " + path + " 失败（" + why + "）";
+}
+inline std::string engineEnded(pid_t pid, const std::string &how)
+{
+    return "铃声系统没有运行；启动的 dalingd（进程 " + std::to_string(pid) + "）" + how
+        + "（原因见系统日志：journalctl -t dalingd）";
+}
+inline std::string engineSilent(pid_t pid, int seconds)
+{
+    return "铃声系统没有运行；启动的 dalingd（进程 " + std::to_string(pid) + "）在 " + std::to_string(seconds)
+        + " 秒内没有打开命令通道";
+}
+
 inline const char *const kOldProgram = "运行中的铃声系统不支持紧急广播命令，请先更新它。";
 inline std::string unreadableAnswer(const std::string &reply) { return "铃声系统的回答看不懂：" + reply; }
 

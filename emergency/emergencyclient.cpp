@@ -1,6 +1,9 @@
 #include "emergencyclient.h"
 #include "clienttext.h"
 #include "enginefinder.h"
+#include "enginestart.h"
+
+#include <nlohmann/json.hpp>
 
 #include <cerrno>
 #include <climits>
@@ -34,24 +37,6 @@ bool isBareName(const std::string &s)
 {
     return !s.empty() && s.find('/') == std::string::npos && s.find('\\') == std::string::npos && s != "."
         && s != "..";
-}
-
-std::string jsonString(const std::string &s)
-{
-    std::string out = "\"";
-    for (const unsigned char c : s) {
-        if (c == '"' || c == '\\') {
-            out += '\\';
-            out += char(c);
-        } else if (c < 0x20) {
-            char buf[8];
-            std::snprintf(buf, sizeof buf, "\\u%04x", c);
-            out += buf;
-        } else {
-            out += char(c);
-        }
-    }
-    return out + '"';
 }
 
 } // namespace
@@ -105,20 +90,103 @@ Args parse(const std::vector<std::string> &args, const std::string &cwd, bool st
     return a;
 }
 
-std::string line(const Args &a)
+std::string request(const Args &a, const std::string &who)
 {
-    if (a.stop)
-        return "emergency-stop";
-    std::string json = "{";
-    if (!a.file.empty())
-        json += "\"file\":" + jsonString(a.file);
-    if (!a.zones.empty()) {
-        json += std::string(json.size() > 1 ? "," : "") + "\"zones\":[";
-        for (size_t i = 0; i < a.zones.size(); ++i)
-            json += (i ? "," : "") + jsonString(a.zones[i]);
-        json += "]";
+    nlohmann::json r{{"jsonrpc", "2.0"}, {"id", kRequestId}};
+    if (a.stop) {
+        r["method"] = "Emergency.Stop";
+    } else {
+        nlohmann::json params = nlohmann::json::object();
+        if (!a.file.empty())
+            params["file"] = a.file;
+        if (!a.zones.empty())
+            params["zones"] = a.zones;
+        if (!who.empty())
+            params["by"] = who;
+        r["method"] = "Emergency.Start";
+        r["params"] = std::move(params);
     }
-    return "emergency " + json + "}";
+    // A name that is not UTF-8 (a file named in another encoding) is sent
+    // with U+FFFD in its place rather than not at all: the engine then says
+    // the file is missing.
+    return r.dump(-1, ' ', false, nlohmann::json::error_handler_t::replace);
+}
+
+std::string by()
+{
+    return "命令行（" + enginefinder::userName(::geteuid()) + "）";
+}
+
+bool isAnswer(const std::string &text)
+{
+    const nlohmann::json j = nlohmann::json::parse(text, nullptr, false);
+    if (!j.is_object())
+        return true; // shown to the operator as unreadable
+    const auto id = j.find("id");
+    if (id == j.end())
+        return !j.contains("method"); // a notification is no answer
+    // The engine answers a line it could not read with id null.
+    return id->is_null() || (id->is_number_integer() && id->get<long long>() == kRequestId);
+}
+
+namespace {
+
+// The answer's parts: a result's text, or an error's code and message.
+struct Reading {
+    bool readable = false;
+    bool ok = false;
+    long long code = 0;
+    std::string text;
+};
+
+Reading read(const std::string &reply)
+{
+    Reading r;
+    const nlohmann::json j = nlohmann::json::parse(reply, nullptr, false);
+    if (!j.is_object())
+        return r;
+    if (const auto result = j.find("result"); result != j.end()) {
+        r.readable = r.ok = true;
+        if (result->is_object())
+            if (const auto text = result->find("text"); text != result->end() && text->is_string())
+                r.text = text->get<std::string>();
+        return r;
+    }
+    const auto error = j.find("error");
+    if (error == j.end() || !error->is_object())
+        return r;
+    const auto message = error->find("message");
+    const auto code = error->find("code");
+    if (message == error->end() || !message->is_string())
+        return r;
+    r.readable = true;
+    r.text = message->get<std::string>();
+    r.code = code != error->end() && code->is_number_integer() ? code->get<long long>() : 0;
+    return r;
+}
+
+} // namespace
+
+int answer(const std::string &reply, std::string *err)
+{
+    const Reading r = read(reply);
+    if (r.ok) {
+        *err = r.text;
+        return 0;
+    }
+    // An engine that knows no such method, or still speaks the line
+    // protocol of earlier versions, which answered any JSON line so.
+    constexpr long long kMethodNotFound = -32601;
+    *err = r.code == kMethodNotFound || reply == "error unknown command" ? clienttext::kOldProgram
+         : r.readable                                                   ? r.text
+                                                                        : clienttext::unreadableAnswer(reply);
+    return 1;
+}
+
+bool stillStarting(const std::string &reply)
+{
+    const Reading r = read(reply);
+    return r.readable && !r.ok && r.text == clienttext::kEngineStarting;
 }
 
 std::optional<std::string> send(const std::string &socketPath, const std::string &text, int timeoutMs)
@@ -133,7 +201,7 @@ std::optional<std::string> send(const std::string &socketPath, const std::string
         return std::nullopt;
     std::optional<std::string> reply;
     if (::connect(fd, reinterpret_cast<const sockaddr *>(&addr), sizeof addr) == 0)
-        reply = enginefinder::talk(fd, text, timeoutMs);
+        reply = enginefinder::talk(fd, text, timeoutMs, isAnswer);
     ::close(fd);
     return reply;
 }
@@ -146,7 +214,7 @@ std::optional<std::string> ask(const std::string &dataFolder, const std::string 
         *why = c.why;
         return std::nullopt;
     }
-    std::optional<std::string> reply = enginefinder::talk(c.fd, text, timeoutMs);
+    std::optional<std::string> reply = enginefinder::talk(c.fd, text, timeoutMs, isAnswer);
     ::close(c.fd);
     if (!reply) {
         // Who it was, for the operator: the holder did not answer in time.
@@ -164,23 +232,14 @@ int run(const Args &a, const Sender &sendLine, std::string *err)
         return 1;
     }
     std::string why;
-    const std::optional<std::string> reply = sendLine(line(a), &why);
+    const std::optional<std::string> reply = sendLine(request(a, by()), &why);
     if (!reply) {
         *err = !why.empty() ? why + (a.stop ? clienttext::kNotStopped : clienttext::kNotStarted)
              : a.stop       ? clienttext::kNotRunningStop
                             : clienttext::kNotRunningStart;
         return 1;
     }
-    const size_t space = reply->find(' ');
-    const std::string text = space == std::string::npos ? std::string() : reply->substr(space + 1);
-    if (*reply == "ok" || startsWith(*reply, "ok ")) {
-        *err = text;
-        return 0;
-    }
-    *err = text == "unknown command"     ? clienttext::kOldProgram
-         : startsWith(*reply, "error ") ? text
-                                        : clienttext::unreadableAnswer(*reply);
-    return 1;
+    return answer(*reply, err);
 }
 
 int main(const std::vector<std::string> &args, bool standalone)
@@ -192,8 +251,14 @@ int main(const std::vector<std::string> &args, bool standalone)
     char cwd[PATH_MAX] = {};
     const Args a = parse(args, ::getcwd(cwd, sizeof cwd) ? cwd : ".", standalone);
     std::string message;
-    const int rc = run(a, [&folder](const std::string &l, std::string *why) {
-        return ask(folder + "/data", l, kAnswerTimeoutMs, why);
+    const int rc = run(a, [&folder, &a](const std::string &l, std::string *why) {
+        const std::string data = folder + "/data";
+        std::optional<std::string> reply = ask(data, l, kAnswerTimeoutMs, why);
+        // Nobody holds the folder: an alarm must not wait for an operator to
+        // start the bells, so the engine beside us is started for it.
+        if (reply || !why->empty() || a.stop)
+            return reply;
+        return enginestart::startAndAsk(folder + "/dalingd", data, l, why);
     }, &message);
     if (!message.empty())
         std::fprintf(stderr, "%s\n", message.c_str());

@@ -265,28 +265,34 @@ Connection connect(const std::string &dataFolder)
     return c;
 }
 
-std::optional<std::string> talk(int fd, const std::string &text, int timeoutMs)
+std::optional<std::string> talk(int fd, const std::string &text, int timeoutMs,
+                                const std::function<bool(const std::string &)> &isAnswer)
 {
     const long long deadline = nowMs() + timeoutMs;
     const std::string out = text + "\n";
     if (::send(fd, out.data(), out.size(), MSG_NOSIGNAL) != ssize_t(out.size()))
         return std::nullopt;
-    std::string reply;
-    while (reply.find('\n') == std::string::npos) {
+    std::string pending;
+    for (;;) {
+        // Every whole line read so far, the first that answers taken.
+        for (size_t end; (end = pending.find('\n')) != std::string::npos;) {
+            std::string line = pending.substr(0, end);
+            pending.erase(0, end + 1);
+            if (!line.empty() && line.back() == '\r')
+                line.pop_back();
+            if (!line.empty() && (!isAnswer || isAnswer(line)))
+                return line;
+        }
         pollfd p{fd, POLLIN, 0};
         const long long left = deadline - nowMs();
         if (left <= 0 || ::poll(&p, 1, int(left)) <= 0)
             return std::nullopt;
-        char buf[1024];
+        char buf[4096];
         const ssize_t n = ::read(fd, buf, sizeof buf);
         if (n <= 0)
-            break;
-        reply.append(buf, size_t(n));
+            return std::nullopt;
+        pending.append(buf, size_t(n));
     }
-    const size_t end = reply.find('\n');
-    if (end == std::string::npos)
-        return std::nullopt;
-    return reply.substr(0, end);
 }
 
 } // namespace enginefinder

@@ -19,6 +19,7 @@
 // other process, not even one of the same user, can be the engine.
 //
 // Plain C++ and POSIX, linked into the small daling-emergency.
+#include <functional>
 #include <optional>
 #include <string>
 #include <sys/types.h>
@@ -53,8 +54,10 @@ struct Connection {
 // The verified connection to the engine that holds dataFolder's lock.
 Connection connect(const std::string &dataFolder);
 
-// Writes one line and reads the answer line (without its end); nothing when
-// none comes in time. Closes nothing.
-std::optional<std::string> talk(int fd, const std::string &line, int timeoutMs);
+// Writes one line and reads lines back until one is the answer (isAnswer;
+// without it the first line), returned without its end; nothing when none
+// comes in time or the other end closes first. Closes nothing.
+std::optional<std::string> talk(int fd, const std::string &line, int timeoutMs,
+                                const std::function<bool(const std::string &)> &isAnswer = {});
 
 } // namespace enginefinder

@@ -11,6 +11,7 @@
 // works, and every other method answers kStarting. setCore(nullptr) cuts
 // it from a core that is about to go.
 #include "bellstatus.h"
+#include "clienttext.h"
 #include "dayschedule.h"
 #include "rpcmessage.h"
 
@@ -32,7 +33,8 @@ public:
     static constexpr int kRefused = 1;  // the engine refused or failed the action
     static constexpr int kNoWindow = 2; // Window.Raise where there is none
 
-    static inline const QString kStarting = QStringLiteral("铃声系统还在启动，请稍后再试。");
+    // The emergency command that started the engine asks again on it.
+    static inline const QString kStarting = QString::fromUtf8(clienttext::kEngineStarting);
     static inline const QString kServiceNoWindow = QStringLiteral("铃声系统以服务运行，没有窗口。");
     static inline const QString kEmergencyGoingOn = QStringLiteral("紧急广播已经在进行。");
     static inline const QString kNoEmergency = QStringLiteral("现在没有紧急广播。");

@@ -56,6 +56,8 @@ check "program under /opt/daling" test -x "$app/daling"
 check "the emergency command beside it" test -x "$app/daling-emergency"
 check "the engine beside it" test -x "$app/dalingd"
 check "the engine needs no Qt Gui or Widgets" sh -c "! ldd '$app/dalingd' | grep -qE 'libQt6(Gui|Widgets)'"
+check "the window program is a module beside daling" test -f "$app/libdaling-window.so"
+check "daling itself loads no Qt and no libmpv" sh -c "! ldd '$app/daling' | grep -qE 'libQt6|libmpv'"
 # verify cannot take --root with --user: the unit as packaged, with its
 # paths into the root, so that its ExecStart is checked too.
 mkdir -p "$root/unitcheck"
@@ -79,13 +81,23 @@ check "first start: the sample timetable is the store" \
   sh -c "/usr/bin/python3 -c \"import sqlite3,sys; c=sqlite3.connect(sys.argv[1]); sys.exit(0 if c.execute('select count(*) from daling').fetchone()[0] > 0 else 1)\" '$app/data/dbDaLing.db'"
 [ "$rc" = 124 ] || sed 's/^/    /' "$root/run.log" | tail -20
 check "the store 0664, group daling" sh -c "stat -c %a:%g '$app/data/dbDaLing.db' | grep -qx 664:$gid"
-# With no program running, the emergency command fails and says why.
+# The engines started from this root's dalingd (by the emergency command), by pid.
+engines() { for p in /proc/[0-9]*; do [ "$(readlink "$p/exe" 2>/dev/null)" = "$app/dalingd" ] && echo "${p#/proc/}"; done; }
+end_engines() { # ends them and waits until they have gone
+  local p; for p in $(engines); do kill -TERM "$p"; done
+  for _ in $(seq 100); do [ -z "$(engines)" ] && return 0; sleep 0.1; done; return 1
+}
+# With no program running, the emergency command starts the engine beside
+# it, which stays after the command (no sound server here: it may refuse the
+# alarm itself). Root, with no operator named by the lock, runs it as
+# itself: what it leaves in data/ must stay the operators' to write.
 run=$(mktemp -d)
 XDG_RUNTIME_DIR="$run" "$app/daling-emergency" >/dev/null 2>"$root/emergency.log"
-rc=$?
+check "the emergency command with no program running starts the engine, which stays" test -n "$(engines)"
+end_engines
 rm -rf "$run"
-check "the emergency command without a running program: exit 1 and a reason" \
-  sh -c "test $rc = 1 && test -s '$root/emergency.log'"
+check "root's engine leaves data/ group daling and group-writable" \
+  sh -c "test -z \"\$(find '$app/data' -mindepth 1 \( ! -group $gid -o ! -perm -g+w \) -print)\""
 
 # Accounts: an operator (in group daling) and a guest, made in the root and
 # seen only inside a private mount namespace, never on this machine.
@@ -131,6 +143,15 @@ if [ -z "$why" ]; then
   kill -TERM "$teacher"; wait "$teacher"; rc=$?
   check "SIGTERM ends it cleanly (rc $rc)" test "$rc" = 0
   [ "$rc" = 0 ] || sed 's/^/    /' "$root/teacher.log" | tail -5
+  # The operator's copy has gone: root's command (a relay) starts the engine
+  # as that operator, the one the lock names, never as root.
+  unshare -m sh -c 'mount --bind "$1/etc/passwd" /etc/passwd && mount --bind "$1/etc/group" /etc/group && exec "$2"' \
+    sh "$root" "$app/daling-emergency" >/dev/null 2>"$root/relay.log"
+  engine=$(engines | head -1)
+  teacher_uid=$(awk -F: '$1 == "teacher" { print $3 }' "$root/etc/passwd")
+  check "root's command with no engine starts it as the operator named by the lock" \
+    sh -c "test -n '$engine' && awk '/^Uid:/ { exit \$3 != $teacher_uid }' /proc/$engine/status"
+  end_engines
   # A link planted where the store belongs never leads the tables elsewhere,
   # nor changes its target's mode (the program runs as root here).
   /usr/bin/python3 -c "import sqlite3,sys; sqlite3.connect(sys.argv[1]).execute('create table mine (x)')" "$root/private.db"

@@ -7,7 +7,7 @@ export DEBIAN_FRONTEND=noninteractive
 pkgs=(
   cmake ninja-build pkg-config g++ clang libclang-rt-14-dev dpkg-dev
   qt6-base-dev libqt6sql6-sqlite libsqlite3-dev qt6-qpa-plugins
-  libmpv-dev libgsf-1-dev libsystemd-dev
+  libmpv-dev libgsf-1-dev libsystemd-dev nlohmann-json3-dev
   # The amplifier relays and fire alarm contacts: Modbus modules and GPIO lines.
   libmodbus-dev libgpiod-dev
   fonts-noto-cjk qt6-translations-l10n

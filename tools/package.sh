@@ -9,7 +9,7 @@ bash tools/install-deps.sh
 build=${DALING_PACKAGE_BUILD:-build-package}
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DDALING_TESTS=OFF -DDALING_BENCH=OFF \
   -DDALING_PACKAGE=ON -DCMAKE_INSTALL_PREFIX=/opt/daling -DDALING_DESKTOP_DATADIR=/usr/share >/dev/null
-ninja -C "$build" daling dalingd daling-emergency package_data
+ninja -C "$build" daling daling-window dalingd daling-emergency package_data
 rm -f "$build"/daling_*.deb
 (cd "$build" && cpack -G DEB >/dev/null)
 ls "$build"/daling_*.deb

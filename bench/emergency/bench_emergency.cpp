@@ -4,9 +4,13 @@
 // real players), and beside it,
 // from the same instant, `paplay` of the alarm tone on a third sink. Also
 // the button's path (start() in the program) to sound. Median and worst of
-// the runs; each run is ended with `daling --emergency-stop`.
+// the runs; each run is ended with `daling --emergency-stop`. Given
+// dalingd, the same commands against dalingd as its own process: running
+// before the command, and not running (the command starts it; each run's
+// engine is ended after it).
 #include "emergencybroadcast.h"
 #include "engineapi.h"
+#include "enginefinder.h"
 #include "instance.h"
 #include "mpvplayer.h"
 #include "onsetrecorder.h"
@@ -21,6 +25,7 @@
 #include <QTemporaryDir>
 #include <QTest>
 #include <algorithm>
+#include <csignal>
 #include <cstdio>
 #include <unistd.h>
 
@@ -71,7 +76,7 @@ bool waitFor(QProcess &p)
     return p.state() == QProcess::NotRunning;
 }
 // The same until cond() holds.
-void waitUntil(const std::function<bool()> &cond)
+void waitUntil(const std::function<bool()> &cond, int timeoutMs = 3000)
 {
     QEventLoop loop;
     QTimer poll;
@@ -80,8 +85,47 @@ void waitUntil(const std::function<bool()> &cond)
             loop.quit();
     });
     poll.start(1);
-    QTimer::singleShot(3000, &loop, &QEventLoop::quit);
+    QTimer::singleShot(timeoutMs, &loop, &QEventLoop::quit);
     loop.exec();
+}
+
+// A home with data/ whose store has the two zones.
+bool makeHome(const QString &homePath)
+{
+    QDir().mkpath(homePath + "data");
+    QDir().mkpath(homePath + "音乐");
+    BellStore store;
+    if (!store.open(homePath + "data/dbDaLing.db").isEmpty())
+        return false;
+    ZoneStore zones(store);
+    zones.add({0, "甲", "pulse/zone_a", 0});
+    zones.add({0, "乙", "pulse/zone_b", 0});
+    return true;
+}
+
+// The command linked (or copied) into a home, where it finds data/.
+QString place(const QString &homePath, const QString &exe)
+{
+    const QString to = homePath + QFileInfo(exe).fileName();
+    if (::link(QFile::encodeName(exe).constData(), QFile::encodeName(to).constData()) != 0)
+        QFile::copy(exe, to);
+    return to;
+}
+
+pid_t holderOf(const QString &homePath)
+{
+    std::string why;
+    const auto h = enginefinder::holder((homePath + "data/daling.lock").toStdString(), &why);
+    return h ? h->pid : 0;
+}
+
+// Ends the engine that holds the home's folder and waits until it has gone.
+void endEngine(const QString &homePath)
+{
+    if (const pid_t pid = holderOf(homePath); pid > 0) {
+        ::kill(pid, SIGTERM);
+        waitUntil([&] { return holderOf(homePath) == 0; }, 10000);
+    }
 }
 
 } // namespace
@@ -90,24 +134,17 @@ int main(int argc, char **argv)
 {
     QApplication app(argc, argv);
     if (argc < 2) {
-        std::fprintf(stderr, "usage: bench_emergency <daling> [runs] [daling-emergency]\n");
+        std::fprintf(stderr, "usage: bench_emergency <daling> [runs] [daling-emergency] [dalingd]\n");
         return 2;
     }
     const QString daling = QString::fromLocal8Bit(argv[1]);
     const int runs = argc > 2 ? std::atoi(argv[2]) : 10;
     const QString alone = argc > 3 ? QString::fromLocal8Bit(argv[3]) : QString(); // daling-emergency
+    const QString dalingd = argc > 4 ? QString::fromLocal8Bit(argv[4]) : QString();
     QTemporaryDir homeDir, runtime;
     const QString homePath = homeDir.path() + u'/';
-    QDir().mkpath(homePath + "data");
-    QDir().mkpath(homePath + "音乐");
-    {
-        BellStore store;
-        if (!store.open(homePath + "data/dbDaLing.db").isEmpty())
-            return 1;
-        ZoneStore zones(store);
-        zones.add({0, "甲", "pulse/zone_a", 0});
-        zones.add({0, "乙", "pulse/zone_b", 0});
-    }
+    if (!makeHome(homePath))
+        return 1;
     std::vector<std::unique_ptr<OnsetRecorder>> recs;
     for (const char *sink : {"zone_a", "zone_b", "ref"}) {
         OnsetRecorder::Options o;
@@ -140,43 +177,40 @@ int main(int argc, char **argv)
 
     // The commands find the engine through data/ beside themselves: placed
     // in the home, linked (or copied where the file systems differ).
-    const auto place = [&homePath](const QString &exe) {
-        const QString to = homePath + QFileInfo(exe).fileName();
-        if (::link(QFile::encodeName(exe).constData(), QFile::encodeName(to).constData()) != 0)
-            QFile::copy(exe, to);
-        return to;
-    };
     // The command through the program's own executable, and alone.
     struct Trial {
         QString program;
         QStringList start, stop;
         Figures a, b, paplay, answer;
+        QString label;
     };
-    std::vector<Trial> trials{{place(daling), {"--emergency"}, {"--emergency-stop"}, {}, {}, {}, {}}};
+    std::vector<Trial> trials{{place(homePath, daling), {"--emergency"}, {"--emergency-stop"}, {}, {}, {}, {}, "window's engine"}};
     if (!alone.isEmpty())
-        trials.push_back({place(alone), {}, {"--stop"}, {}, {}, {}, {}});
+        trials.push_back({place(homePath, alone), {}, {"--stop"}, {}, {}, {}, {}, "window's engine"});
+    // One trial: the command and paplay from one instant, the onsets, the end.
+    const auto trial = [&](Trial &t) {
+        for (auto &r : recs)
+            r->waitQuiet(200, 5000);
+        QProcess cmd, ref;
+        const int64_t t0 = OnsetRecorder::wallNs();
+        cmd.start(t.program, t.start);
+        ref.start("paplay", {"--device=ref", tone});
+        waitFor(cmd);
+        t.answer.ms.push_back((OnsetRecorder::wallNs() - t0) / 1e6);
+        t.a.add(recs[0]->waitOnset(t0, 5000), t0);
+        t.b.add(recs[1]->waitOnset(t0, 5000), t0);
+        t.paplay.add(recs[2]->waitOnset(t0, 5000), t0);
+        QTest::qWait(300);
+        QProcess stop;
+        stop.start(t.program, t.stop);
+        waitFor(stop);
+        ref.kill();
+        waitFor(ref);
+    };
     Figures btnA, btnB;
     for (int i = 0; i < runs; ++i) {
-        for (Trial &t : trials) {
-            for (auto &r : recs)
-                r->waitQuiet(200, 5000);
-            // The command and paplay from one instant.
-            QProcess cmd, ref;
-            const int64_t t0 = OnsetRecorder::wallNs();
-            cmd.start(t.program, t.start);
-            ref.start("paplay", {"--device=ref", tone});
-            waitFor(cmd);
-            t.answer.ms.push_back((OnsetRecorder::wallNs() - t0) / 1e6);
-            t.a.add(recs[0]->waitOnset(t0, 3000), t0);
-            t.b.add(recs[1]->waitOnset(t0, 3000), t0);
-            t.paplay.add(recs[2]->waitOnset(t0, 3000), t0);
-            QTest::qWait(300);
-            QProcess stop;
-            stop.start(t.program, t.stop);
-            waitFor(stop);
-            ref.kill();
-            waitFor(ref);
-        }
+        for (Trial &t : trials)
+            trial(t);
         // The button's path: the program's own start, no process.
         for (auto &r : recs)
             r->waitQuiet(200, 5000);
@@ -189,9 +223,47 @@ int main(int argc, char **argv)
         QTest::qWait(300);
         e.stop(EmergencyBroadcast::Origin::Button);
     }
+    // dalingd as its own process, in a home of its own: running before the
+    // command, then not running (each command starts it; ended after each run).
+    if (!dalingd.isEmpty()) {
+        QTemporaryDir otherDir;
+        const QString other = otherDir.path() + u'/';
+        if (!makeHome(other))
+            return 1;
+        place(other, dalingd);
+        std::vector<Trial> more;
+        for (const char *label : {"dalingd running", "no engine running"}) {
+            more.push_back({place(other, daling), {"--emergency"}, {"--emergency-stop"}, {}, {}, {}, {}, label});
+            if (!alone.isEmpty())
+                more.push_back({place(other, alone), {}, {"--stop"}, {}, {}, {}, {}, label});
+        }
+        QProcess engine;
+        engine.setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        engine.start(other + "dalingd", {});
+        // Ready once it answers on its channel with its emergency made.
+        waitUntil([&] {
+            QProcess probe;
+            probe.start(more[0].program, {"--emergency-stop"});
+            waitFor(probe);
+            return probe.exitCode() == 0;
+        }, 30000);
+        for (int i = 0; i < runs; ++i)
+            for (Trial &t : more)
+                if (t.label == "dalingd running")
+                    trial(t);
+        engine.terminate();
+        waitFor(engine);
+        for (int i = 0; i < runs; ++i)
+            for (Trial &t : more)
+                if (t.label != "dalingd running") {
+                    trial(t);
+                    endEngine(other);
+                }
+        trials.insert(trials.end(), more.begin(), more.end());
+    }
     std::printf("emergency, %d runs, two local zones\n", runs);
     for (const Trial &t : trials) {
-        const QString name = QFileInfo(t.program).fileName() + u' ' + t.start.join(u' ');
+        const QString name = QFileInfo(t.program).fileName() + u' ' + t.start.join(u' ') + " (" + t.label + ")";
         std::printf("  %s → sound, zone 甲: %s\n", qPrintable(name), qPrintable(t.a.text()));
         std::printf("  %s → sound, zone 乙: %s\n", qPrintable(name), qPrintable(t.b.text()));
         std::printf("  %s, its answer (exit): %s\n", qPrintable(name), qPrintable(t.answer.text()));

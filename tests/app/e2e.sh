@@ -21,7 +21,9 @@ cleanup() {
 trap cleanup EXIT
 
 home=$work/home; mkdir -p "$home/data" "$home/音乐"
+# The launcher and the window program it loads from beside it.
 cp "$bin" "$home/daling"
+cp "$(dirname "$bin")/libdaling-window.so" "$home/"
 ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=1000:duration=2" -ar 44100 "$home/音乐/e2e.wav"
 
 export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 -p "$XDG_RUNTIME_DIR"

@@ -7,6 +7,8 @@
 #include "emergencycommand.h"
 #include "ringfixture.h"
 
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QRegularExpression>
 #include <QSignalSpy>
 #include <QTemporaryDir>
@@ -329,39 +331,58 @@ private slots:
     {
         QTest::addColumn<QStringList>("args");
         QTest::addColumn<bool>("standalone"); // daling-emergency
-        QTest::addColumn<QString>("line");    // what reaches the program
+        QTest::addColumn<QString>("method");  // what reaches the program
+        QTest::addColumn<QString>("params");  // its params without "by", compact JSON
         QTest::addColumn<QString>("answer");  // "-": no program answers, "-…": not reached, and why
         QTest::addColumn<int>("rc");
         QTest::addColumn<QString>("stderrText");
-        QTest::newRow("started") << QStringList{"--emergency"} << false << "emergency {}" << "ok" << 0 << "";
+        const auto result = [](const char *text) {
+            return QStringLiteral("{\"jsonrpc\":\"2.0\",\"id\":1,\"result\":{\"text\":\"%1\"}}").arg(QString::fromUtf8(text));
+        };
+        const auto error = [](int code, const char *message) {
+            return QStringLiteral("{\"jsonrpc\":\"2.0\",\"id\":1,\"error\":{\"code\":%1,\"message\":\"%2\"}}")
+                .arg(code).arg(QString::fromUtf8(message));
+        };
+        QTest::newRow("started") << QStringList{"--emergency"} << false << "Emergency.Start" << "{}" << result("")
+                                 << 0 << "";
         QTest::newRow("file and zones")
             << QStringList{"--emergency", "/srv/疏散 \"通知\".mp3", "--zones", "教学楼A, 操场"} << false
-            << "emergency {\"file\":\"/srv/疏散 \\\"通知\\\".mp3\",\"zones\":[\"教学楼A\",\"操场\"]}"
-            << "error 没有名为「操场」的分区。" << 1 << "没有名为「操场」的分区。";
+            << "Emergency.Start" << "{\"file\":\"/srv/疏散 \\\"通知\\\".mp3\",\"zones\":[\"教学楼A\",\"操场\"]}"
+            << error(1, "没有名为「操场」的分区。") << 1 << "没有名为「操场」的分区。";
         QTest::newRow("bare name of the music folder")
-            << QStringList{"--emergency", "疏散.mp3"} << false << "emergency {\"file\":\"疏散.mp3\"}"
-            << "ok 以下分区没有播出：乙" << 0 << "以下分区没有播出：乙";
-        QTest::newRow("not running") << QStringList{"--emergency"} << false << "emergency {}" << "-" << 1
+            << QStringList{"--emergency", "疏散.mp3"} << false << "Emergency.Start" << "{\"file\":\"疏散.mp3\"}"
+            << result("以下分区没有播出：乙") << 0 << "以下分区没有播出：乙";
+        QTest::newRow("not running") << QStringList{"--emergency"} << false << "Emergency.Start" << "{}" << "-" << 1
                                      << "铃声系统没有运行（或没有回答），紧急广播没有开始。";
-        QTest::newRow("not believed") << QStringList{"--emergency"} << false << "emergency {}"
+        QTest::newRow("not believed") << QStringList{"--emergency"} << false << "Emergency.Start" << "{}"
                                       << "-命令通道 /tmp/x 不对" << 1 << "命令通道 /tmp/x 不对，紧急广播没有开始。";
-        QTest::newRow("stop not believed") << QStringList{"--emergency-stop"} << false << "emergency-stop"
+        QTest::newRow("stop not believed") << QStringList{"--emergency-stop"} << false << "Emergency.Stop" << ""
                                            << "-命令通道 /tmp/x 不对" << 1 << "命令通道 /tmp/x 不对，紧急广播没有结束。";
-        QTest::newRow("stop") << QStringList{"--emergency-stop"} << false << "emergency-stop" << "ok" << 0 << "";
-        QTest::newRow("old program") << QStringList{"--emergency"} << false << "emergency {}"
-                                     << "error unknown command" << 1
-                                     << "运行中的铃声系统不支持紧急广播命令，请先更新它。";
-        QTest::newRow("bad argument") << QStringList{"--emergency", "--loud"} << false << "" << "-" << 1
+        QTest::newRow("stop") << QStringList{"--emergency-stop"} << false << "Emergency.Stop" << "" << result("")
+                              << 0 << "";
+        QTest::newRow("stop, none ran") << QStringList{"--emergency-stop"} << false << "Emergency.Stop" << ""
+                                        << result("现在没有紧急广播。") << 0 << "现在没有紧急广播。";
+        QTest::newRow("engine without the method") << QStringList{"--emergency"} << false << "Emergency.Start" << "{}"
+                                                   << error(-32601, "没有这个命令：Emergency.Start") << 1
+                                                   << "运行中的铃声系统不支持紧急广播命令，请先更新它。";
+        QTest::newRow("engine of the line protocol") << QStringList{"--emergency"} << false << "Emergency.Start"
+                                                     << "{}" << "error unknown command" << 1
+                                                     << "运行中的铃声系统不支持紧急广播命令，请先更新它。";
+        QTest::newRow("unreadable answer") << QStringList{"--emergency"} << false << "Emergency.Start" << "{}"
+                                           << "{\"jsonrpc\":\"2.0\",\"id\":1}" << 1
+                                           << "铃声系统的回答看不懂：{\"jsonrpc\":\"2.0\",\"id\":1}";
+        QTest::newRow("bad argument") << QStringList{"--emergency", "--loud"} << false << "" << "" << "-" << 1
                                       << "不认识的参数「--loud」。";
-        QTest::newRow("alone, zones") << QStringList{"--zones=操场"} << true << "emergency {\"zones\":[\"操场\"]}"
-                                      << "ok" << 0 << "";
-        QTest::newRow("alone, stop") << QStringList{"--stop"} << true << "emergency-stop" << "ok" << 0 << "";
+        QTest::newRow("alone, zones") << QStringList{"--zones=操场"} << true << "Emergency.Start" << "{\"zones\":[\"操场\"]}"
+                                      << result("") << 0 << "";
+        QTest::newRow("alone, stop") << QStringList{"--stop"} << true << "Emergency.Stop" << "" << result("") << 0 << "";
     }
     void theCommandLineSaysWhatHappenedByItsExitCode()
     {
         QFETCH(QStringList, args);
         QFETCH(bool, standalone);
-        QFETCH(QString, line);
+        QFETCH(QString, method);
+        QFETCH(QString, params);
         QFETCH(QString, answer);
         QFETCH(int, rc);
         QFETCH(QString, stderrText);
@@ -378,15 +399,29 @@ private slots:
                      *why = answer.mid(1).toStdString();
                      return std::nullopt;
                  }, &err), rc);
-        QCOMPARE(QString::fromStdString(sent), line);
         QCOMPARE(QString::fromStdString(err).section(u'\n', 0, 0), stderrText);
-        // What the program reads back is what was asked.
-        if (line.startsWith("emergency {")) {
+        if (method.isEmpty()) {
+            QVERIFY(sent.empty());
+            return;
+        }
+        // One JSON-RPC request on one line, saying who asked.
+        QVERIFY(sent.find('\n') == std::string::npos);
+        const QJsonObject request = QJsonDocument::fromJson(QByteArray::fromStdString(sent)).object();
+        QCOMPARE(request.value("jsonrpc").toString(), QStringLiteral("2.0"));
+        QCOMPARE(request.value("id").toInt(), emergencyclient::kRequestId);
+        QCOMPARE(request.value("method").toString(), method);
+        QJsonObject p = request.value("params").toObject();
+        if (method == "Emergency.Start") {
+            QCOMPARE(p.take("by").toString(), QString::fromStdString(emergencyclient::by()));
+            QCOMPARE(QString::fromUtf8(QJsonDocument(p).toJson(QJsonDocument::Compact)), params);
+            // What the program reads back is what was asked.
             QString error;
-            const auto r = emergencycommand::request(line.mid(10).toUtf8(), &error);
+            const auto r = emergencycommand::request(QJsonDocument(p).toJson(), &error);
             QVERIFY(r);
             QCOMPARE(r->file, QString::fromStdString(parsed.file));
             QCOMPARE(r->zones.size(), qsizetype(parsed.zones.size()));
+        } else {
+            QVERIFY(!request.contains("params"));
         }
     }
 };

@@ -11,7 +11,7 @@
 #include "instance.h"
 #include "rpcserver.h"
 
-#include <QJsonDocument>
+#include <QJsonArray>
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
@@ -31,6 +31,8 @@ namespace {
 // The engine's user in the root cases, and the account of the fakes.
 constexpr uid_t kEngineUid = 65533;
 constexpr uid_t kNobody = 65534;
+// What a listener that is not the engine would answer, were it asked.
+constexpr const char *kFakeAnswer = R"({"jsonrpc":"2.0","id":1,"result":{"text":"假的"}})";
 
 // A process forked as another account: it may hold the lock for writing,
 // may listen on a socket, answers every line with its answer and tells the
@@ -41,7 +43,7 @@ public:
         uid_t uid = kNobody;
         std::string lockFile;  // taken with a write lock when set
         std::string socket;    // listened on when set
-        std::string answer = "ok";
+        std::string answer = R"({"jsonrpc":"2.0","id":1,"result":{"text":""}})";
     };
     explicit Forked(const Role &r) : m_role(r)
     {
@@ -171,7 +173,8 @@ class EngineFinderTest : public QObject {
 private slots:
     // The small command, as its own process beside data/, reaches the engine
     // of that folder wherever its channel is (here a runtime folder that
-    // the command's environment does not name); with none running it says so.
+    // the command's environment does not name); with none running and no
+    // engine to start it says why.
     void theCommandReachesTheEngineThatHoldsTheFolder()
     {
         TempHome home;
@@ -188,22 +191,31 @@ private slots:
             *err = QString::fromUtf8(p.readAllStandardError()).trimmed();
             return p.exitCode();
         };
+        // With none running it starts dalingd beside it: none is here.
         QString err;
         QCOMPARE(run(&err), 1);
-        QCOMPARE(err, QString::fromUtf8(clienttext::kNotRunningStart));
+        QCOMPARE(err, QString::fromStdString(clienttext::engineNotStarted((home.path() + "dalingd").toStdString(),
+                                                                          std::strerror(ENOENT))
+                                             + clienttext::kNotStarted));
 
+        // The lock held here, and the engine's JSON-RPC server of this
+        // process listening where the command's environment does not say.
         QTemporaryDir runtime;
-        Instance engine(home.path() + "data", runtime.filePath("daling.sock"));
+        ::chmod(QFile::encodeName(runtime.path()).constData(), 0700);
+        Instance engine(home.path() + "data", QString());
         QCOMPARE(engine.claim(), Instance::Claim::First);
-        QByteArray got;
-        engine.server().registerMethod("Emergency.Start", [&got](const QJsonValue &params) -> RpcResult {
-            got = QJsonDocument(params.toObject()).toJson(QJsonDocument::Compact);
-            return QJsonObject{{"text", QStringLiteral("警报已响")}};
+        RpcServer server;
+        QVERIFY(server.listen(runtime.filePath("daling.sock")));
+        QJsonObject got;
+        server.registerMethod("Emergency.Start", [&got](const QJsonValue &params) -> RpcResult {
+            got = params.toObject();
+            return QJsonObject{{"text", "警报已响"}};
         });
         const int rc = run(&err);
         QVERIFY2(rc == 0, qPrintable(err));
         QCOMPARE(err, QStringLiteral("警报已响"));
-        QCOMPARE(got, QByteArray(R"({"zones":["操场"]})"));
+        QCOMPARE(got.value("zones").toArray(), QJsonArray{"操场"});
+        QVERIFY2(got.value("by").toString().startsWith("命令行"), qPrintable(got.value("by").toString()));
     }
 };
 
@@ -211,7 +223,7 @@ class RootTest : public QObject {
     Q_OBJECT
 private slots:
     // The engine runs as one user and has no channel where the command
-    // looks; something else listens there and would answer "ok".
+    // looks; something else listens there and would answer that the alarm sounds.
     void aChannelThatIsNotTheEnginesIsNotBelieved_data()
     {
         QTest::addColumn<int>("fakeUid");
@@ -242,9 +254,9 @@ private slots:
             QCOMPARE(::symlink((s.tmp + "/elsewhere").c_str(), folder.c_str()), 0);
             listenAt = s.tmp + "/elsewhere/daling.sock";
         }
-        Forked engine({kEngineUid, s.lock, "", "ok"});
+        Forked engine({kEngineUid, s.lock, "", ""});
         QVERIFY(engine.ready());
-        Forked fake({uid_t(fakeUid), "", listenAt, "ok 假的"});
+        Forked fake({uid_t(fakeUid), "", listenAt, kFakeAnswer});
         QVERIFY(fake.ready());
 
         std::string err;
@@ -262,8 +274,9 @@ private slots:
         const std::string fakeFolder = s.tmp + "/daling-" + std::to_string(kNobody);
         QVERIFY(Scene::folder(fakeFolder, kNobody, 0700));
         QVERIFY(Scene::folder(s.engineFolder(), kEngineUid, 0700));
-        Forked fake({kNobody, "", fakeFolder + "/daling.sock", "ok 假的"});
-        Forked engine({kEngineUid, s.lock, s.engineFolder() + "/daling.sock", "ok 真的"});
+        Forked fake({kNobody, "", fakeFolder + "/daling.sock", kFakeAnswer});
+        Forked engine({kEngineUid, s.lock, s.engineFolder() + "/daling.sock",
+                       R"({"jsonrpc":"2.0","id":1,"result":{"text":"真的"}})"});
         QVERIFY(fake.ready() && engine.ready());
 
         std::string why;
@@ -286,7 +299,7 @@ private slots:
         ::chmod(s.lock.c_str(), 0644);
         const std::string folder = s.tmp + "/daling-" + std::to_string(kNobody);
         QVERIFY(Scene::folder(folder, kNobody, 0700));
-        Forked reader({kNobody, "", folder + "/daling.sock", "ok 假的"});
+        Forked reader({kNobody, "", folder + "/daling.sock", kFakeAnswer});
         QVERIFY(reader.ready());
         // Its read lock, taken by a second fork of the same account.
         const pid_t locker = ::fork();
