@@ -23,7 +23,7 @@ namespace {
 QListWidget *zoneList(QWidget *parent, const RelayForm &form, const QString &none)
 {
     auto *list = new QListWidget(parent);
-    list->setMaximumHeight(110);
+    list->setMaximumHeight(list->fontMetrics().lineSpacing() * 7);
     auto *first = new QListWidgetItem(none, list);
     first->setData(Qt::UserRole, 0);
     for (const Zone &z : form.zones()) {
@@ -110,8 +110,8 @@ int rowOf(const QListWidget *list) { return list->currentRow(); }
 
 } // namespace
 
-RelayDialog::RelayDialog(RelayForm &form, Messages &messages, QWidget *parent)
-    : QDialog(parent), m_form(form), m_messages(messages)
+RelayDialog::RelayDialog(RelayForm &form, Messages &messages, QWidget *parent, FileDialogs *dialogs)
+    : QDialog(parent), m_form(form), m_messages(messages), m_dialogs(dialogs)
 {
     setObjectName(QStringLiteral("RelayDialog"));
     setWindowTitle(QStringLiteral("功放电源与消防联动"));
@@ -208,7 +208,14 @@ QWidget *RelayDialog::buildInputTab()
     f->addRow(QStringLiteral("地址："), inputAddress);
     f->addRow(QString(), inputHint);
     f->addRow(QStringLiteral("通道："), inputChannel);
-    f->addRow(QStringLiteral("音乐："), inputMusic);
+    auto *music = new QHBoxLayout;
+    music->addWidget(inputMusic, 1);
+    if (m_dialogs) {
+        inputChooseMusic = new QPushButton(QStringLiteral("选择…"), page);
+        connect(inputChooseMusic, &QPushButton::clicked, this, &RelayDialog::chooseMusic);
+        music->addWidget(inputChooseMusic);
+    }
+    f->addRow(QStringLiteral("音乐："), music);
     f->addRow(QStringLiteral("分区："), inputZones);
     f->addRow(QStringLiteral("断开结束："), inputEndOnOpen);
     column->addLayout(f);
@@ -370,4 +377,10 @@ void RelayDialog::deleteInput()
     } catch (const AppError &e) {
         m_messages.typedOk(Messages::Kind::Warning, e.text());
     }
+}
+
+void RelayDialog::chooseMusic()
+{
+    if (const std::optional<QString> path = m_dialogs->openFile(inputMusic->text()))
+        inputMusic->setText(m_form.musicName(*path));
 }

@@ -15,6 +15,7 @@ class QLabel;
 class QLineEdit;
 class QListWidget;
 class QPlainTextEdit;
+class QPushButton;
 class QSpinBox;
 class QTabWidget;
 
@@ -23,7 +24,8 @@ class RelayDialog : public QDialog {
 public:
     static inline const QString kMenuText = QStringLiteral("功放电源…");
 
-    RelayDialog(RelayForm &form, Messages &messages, QWidget *parent = nullptr);
+    // dialogs: where 音乐's 选择… asks for a file (none: typed only).
+    RelayDialog(RelayForm &form, Messages &messages, QWidget *parent = nullptr, FileDialogs *dialogs = nullptr);
 
     QTabWidget *tabs = nullptr;
     // 功放电源
@@ -45,6 +47,7 @@ public:
     QLabel *inputHint = nullptr;
     QSpinBox *inputChannel = nullptr;
     QLineEdit *inputMusic = nullptr;
+    QPushButton *inputChooseMusic = nullptr;
     QListWidget *inputZones = nullptr;
     QCheckBox *inputEndOnOpen = nullptr;
 
@@ -57,6 +60,7 @@ public:
     void addInput();
     void saveInput();
     void deleteInput();
+    void chooseMusic();
 
 private:
     QWidget *buildRelayTab();
@@ -72,6 +76,7 @@ private:
 
     RelayForm &m_form;
     Messages &m_messages;
+    FileDialogs *m_dialogs = nullptr;
     QList<Relay> m_relays;
     QList<FireInput> m_inputs;
 };

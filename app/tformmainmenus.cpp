@@ -130,8 +130,8 @@ void TFormMain::NZonesClick()
 void TFormMain::NRelaysClick()
 {
     guarded([this] {
-        RelayForm form(store(), m_app->zones());
-        RelayDialog dialog(form, m_app->messages(), this);
+        RelayForm form(store(), m_app->zones(), m_app->context().paths.musicFolder());
+        RelayDialog dialog(form, m_app->messages(), this, &m_app->dialogs());
         dialog.exec();
         if (dialog.changed())
             m_app->core().relays().reload();

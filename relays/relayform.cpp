@@ -1,5 +1,8 @@
 #include "relayform.h"
 
+#include <QDir>
+#include <QFileInfo>
+
 QStringList RelayForm::driverCodes(bool inputs)
 {
     QStringList out;
@@ -88,4 +91,13 @@ void RelayForm::removeInput(qint64 id)
 {
     m_tables.removeFireInput(id);
     m_changed = true;
+}
+
+QString RelayForm::musicName(const QString &path) const
+{
+    if (m_musicFolder.isEmpty())
+        return path;
+    const QFileInfo file(path);
+    const QString folder = QDir(m_musicFolder).absolutePath();
+    return file.absolutePath() == folder ? file.fileName() : path;
 }

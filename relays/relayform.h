@@ -18,7 +18,11 @@ public:
     static inline const QString kInputNoZone = QStringLiteral("全部分区");
     static inline const QString kAlarmTone = QStringLiteral("（警报音）");
 
-    RelayForm(BellStore &store, QList<Zone> zones) : m_tables(store), m_zones(std::move(zones)) {}
+    // musicFolder: where a contact's 音乐 is named by its bare name.
+    RelayForm(BellStore &store, QList<Zone> zones, QString musicFolder = {})
+        : m_tables(store), m_zones(std::move(zones)), m_musicFolder(std::move(musicFolder))
+    {
+    }
 
     // The drivers a relay (inputs: a contact) may have, as stored.
     static QStringList driverCodes(bool inputs);
@@ -32,6 +36,9 @@ public:
     static int milliseconds(double seconds) { return qRound(seconds * 1000.0); }
 
     const QList<Zone> &zones() const { return m_zones; }
+    // 音乐 for a file chosen: its bare name when it is in the music folder
+    // (as the bells name theirs), else its path.
+    QString musicName(const QString &path) const;
     // The zones' names joined with "、", or what none means; a zone since
     // deleted is named by its id.
     QString zonesText(const QList<qint64> &ids, const QString &none) const;
@@ -53,5 +60,6 @@ public:
 private:
     RelayStore m_tables;
     QList<Zone> m_zones;
+    QString m_musicFolder;
     bool m_changed = false;
 };

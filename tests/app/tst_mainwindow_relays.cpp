@@ -18,6 +18,7 @@
 #include <QLineEdit>
 #include <QListWidget>
 #include <QPlainTextEdit>
+#include <QPushButton>
 #include <QSpinBox>
 #include <QTabWidget>
 #include <QTest>
@@ -135,14 +136,18 @@ private slots:
     {
         Store s;
         FakeMessages messages;
-        RelayForm form(s.store, s.zones);
-        RelayDialog d(form, messages);
+        FakeFileDialogs dialogs;
+        RelayForm form(s.store, s.zones, s.home.music());
+        RelayDialog d(form, messages, nullptr, &dialogs);
         QCOMPARE(d.inputDriver->findData("command"), -1); // a command reads no contact
         QVERIFY(d.inputEndOnOpen->isChecked());
         d.inputName->setText("消防主机");
         d.inputAddress->setText("127.0.0.1:1502/2");
         d.inputChannel->setValue(1);
-        d.inputMusic->setText("撤离.mp3");
+        dialogs.openAnswers = {std::nullopt, s.home.music() + "撤离.mp3"};
+        d.inputChooseMusic->click(); // cancelled: nothing changes
+        QCOMPARE(d.inputMusic->text(), QString());
+        d.inputChooseMusic->click(); // in the music folder: its bare name, as bells have
         check(d.inputZones, 2, true);
         d.inputEndOnOpen->setChecked(false);
         d.addInput();

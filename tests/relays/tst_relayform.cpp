@@ -36,6 +36,28 @@ private slots:
         QCOMPARE(RelayForm::milliseconds(RelayForm::seconds(ms)), ms);
     }
 
+    void musicIsNamedAsTheBellsNameIt_data()
+    {
+        QTest::addColumn<QString>("folder");
+        QTest::addColumn<QString>("path");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("in the music folder") << "/srv/daling/音乐/" << "/srv/daling/音乐/撤离.mp3" << "撤离.mp3";
+        QTest::newRow("folder without slash") << "/srv/daling/音乐" << "/srv/daling/音乐/撤离.mp3" << "撤离.mp3";
+        QTest::newRow("a subfolder") << "/srv/daling/音乐/" << "/srv/daling/音乐/消防/撤离.mp3"
+                                     << "/srv/daling/音乐/消防/撤离.mp3";
+        QTest::newRow("elsewhere") << "/srv/daling/音乐/" << "/media/u/撤离.mp3" << "/media/u/撤离.mp3";
+        QTest::newRow("no folder known") << "" << "/srv/daling/音乐/撤离.mp3" << "/srv/daling/音乐/撤离.mp3";
+    }
+    void musicIsNamedAsTheBellsNameIt()
+    {
+        QFETCH(QString, folder);
+        QFETCH(QString, path);
+        QFETCH(QString, name);
+        TempHome home;
+        BellStore store;
+        QCOMPARE(RelayForm(store, {}, folder).musicName(path), name);
+    }
+
     void rowsNameTheirZones()
     {
         TempHome home;
