@@ -103,32 +103,6 @@ private slots:
         form.removeInput(f.id);
         QVERIFY(form.relays().isEmpty() && form.inputs().isEmpty());
     }
-
-    // The operator enters seconds: the store's limits say seconds too.
-    void limitsAreTold_data()
-    {
-        QTest::addColumn<int>("preMs");
-        QTest::addColumn<int>("holdMs");
-        QTest::addColumn<QString>("message");
-        QTest::newRow("pre-roll") << RelayStore::kMaxPreMs + 1 << 0 << "预开时间应在 0 到 30 秒之间。";
-        QTest::newRow("hold") << 0 << RelayStore::kMaxHoldMs + 1 << "保持时间应在 0 到 3600 秒之间。";
-    }
-    void limitsAreTold()
-    {
-        QFETCH(int, preMs);
-        QFETCH(int, holdMs);
-        QFETCH(QString, message);
-        TempHome home;
-        BellStore store;
-        QCOMPARE(store.open(home.db()), QString());
-        RelayForm form(store, {});
-        try {
-            form.save(Relay{0, "甲", "gpio", "gpiochip0", 0, {}, preMs, holdMs, 0});
-            QFAIL("accepted");
-        } catch (const StoreError &e) {
-            QCOMPARE(e.text(), message);
-        }
-    }
 };
 
 QTEST_GUILESS_MAIN(RelayFormTest)
