@@ -15,6 +15,7 @@
 #include "storehealth.h"
 #include "storekeeper.h"
 #include "ringengine.h"
+#include "relaylink.h"
 #include "ringhistory.h"
 #include "schedulemodel.h"
 #include "settings.h"
@@ -132,6 +133,7 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     setUpAdhocEmergency();
     FormEditDaLing->setZones(app.zones());
     setUpDucking();
+    setUpBroadcastPower();
     m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),
                                                 app.player(), app.messages());
     // The timetable in use, and a switch by date, on the status bar; a
@@ -163,6 +165,14 @@ void TFormMain::FormCreate()
     connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
     showStoreHealth();
     setUpRingAlerts();
+    // Gone by itself once every relay and contact answers again.
+    connect(&m_app->core().relays(), &RelayLink::bandChanged, this, &TFormMain::showRelayBand);
+    showRelayBand();
+}
+
+void TFormMain::showRelayBand()
+{
+    m_relayBand->showNotice(m_app->core().relays().bandText(), NoticeBand::kWarning);
 }
 
 void TFormMain::showStoreHealth()
@@ -206,6 +216,9 @@ void TFormMain::buildFrame()
     m_notRungBand = new NoticeBand(central);
     m_notRungBand->setObjectName(QStringLiteral("NotRungBand"));
     column->addWidget(m_notRungBand);
+    m_relayBand = new NoticeBand(central);
+    m_relayBand->setObjectName(QStringLiteral("RelayBand"));
+    column->addWidget(m_relayBand);
     row->addLayout(column, 1);
 
     buildGrid(central, column);

@@ -53,6 +53,8 @@ public:
     // The bands that say the bells are stopped, and which bell did not ring.
     NoticeBand &stoppedBand() { return *m_stoppedBand; }
     NoticeBand &notRungBand() { return *m_notRungBand; }
+    // The band that names the amplifiers' relays and contacts that do not answer.
+    NoticeBand &relayBand() { return *m_relayBand; }
     // StringGridshow's model.
     ScheduleModel &scheduleModel() { return *m_model; }
 
@@ -77,6 +79,7 @@ public slots:
     void NCalendarClick(); // 系统 → 校历与作息方案…
     void NOutputClick();   // 系统 → 声音输出…
     void NZonesClick();    // 系统 → 分区设置…
+    void NRelaysClick();   // 系统 → 功放电源…
     void NCatchUpClick();  // 系统 → 补打时限…
     // Mirrors the board into the widgets.
     void syncFromBoard();
@@ -99,6 +102,7 @@ private:
     void showStoreHealth();
     void setUpRingAlerts();
     void showRingAlerts();
+    void showRelayBand();
 
     std::unique_ptr<DalingApp> m_app;
     ScheduleModel *m_model = nullptr;
@@ -125,6 +129,7 @@ private:
     QAction *NCalendar = nullptr;
     QAction *NOutput = nullptr;
     QAction *NZones = nullptr;
+    QAction *NRelays = nullptr;
     DaLingStatusBar *StatusBar1 = nullptr;
     TCoolTrayIcon *CoolTrayIcon1 = nullptr; // the icon in the notification area
     CloseGuard *m_closeGuard = nullptr;
@@ -132,10 +137,13 @@ private:
     NoticeBand *m_storeBand = nullptr;
     NoticeBand *m_stoppedBand = nullptr;
     NoticeBand *m_notRungBand = nullptr;
+    NoticeBand *m_relayBand = nullptr;
     QAction *NCatchUp = nullptr;
 
     // Bells cut through the ad-hoc broadcast (menu item NDuck).
     void setUpDucking();
+    // The ad-hoc broadcast playing powers its amplifiers' relays.
+    void setUpBroadcastPower();
     QAction *NDuck = nullptr;
 
     // 紧急广播: the red button (here and in the ad-hoc window), the band

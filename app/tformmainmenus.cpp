@@ -1,7 +1,7 @@
 // The 系统 menu's windows beyond the bell list (ring history, school
-// calendar, sound outputs, 补打时限), the menu item that lowers the broadcast
+// calendar, sound outputs, zones, 功放电源, 补打时限), the menu item that lowers the broadcast
 // under a bell, and the bell bands: the frame's wiring for them, apart from
-// the frame itself.
+// the frame itself; and the amplifiers powered for the ad-hoc broadcast.
 #include "tformmain.h"
 
 #include "altmenu.h"
@@ -12,6 +12,8 @@
 #include "formlinshiguangbo.h"
 #include "historydialog.h"
 #include "outputdialog.h"
+#include "relaydialog.h"
+#include "relaylink.h"
 #include "snapstatus.h"
 #include "zonedialog.h"
 #include "noticeband.h"
@@ -60,6 +62,9 @@ void TFormMain::buildMenu()
     NZones = N1->addAction(ZoneDialog::kMenuText);
     NZones->setObjectName(QStringLiteral("NZones"));
     connect(NZones, &QAction::triggered, this, &TFormMain::NZonesClick);
+    NRelays = N1->addAction(RelayDialog::kMenuText);
+    NRelays->setObjectName(QStringLiteral("NRelays"));
+    connect(NRelays, &QAction::triggered, this, &TFormMain::NRelaysClick);
     NCatchUp = N1->addAction(QStringLiteral("补打时限…"));
     NCatchUp->setObjectName(QStringLiteral("NCatchUp"));
     connect(NCatchUp, &QAction::triggered, this, &TFormMain::NCatchUpClick);
@@ -122,6 +127,17 @@ void TFormMain::NZonesClick()
     });
 }
 
+void TFormMain::NRelaysClick()
+{
+    guarded([this] {
+        RelayForm form(store(), m_app->zones(), m_app->context().paths.musicFolder());
+        RelayDialog dialog(form, m_app->messages(), this, &m_app->dialogs());
+        dialog.exec();
+        if (dialog.changed())
+            m_app->core().relays().reload();
+    });
+}
+
 void TFormMain::NCatchUpClick()
 {
     guarded([this] {
@@ -144,6 +160,20 @@ void TFormMain::setUpDucking()
         guarded([this, on] { ducking().setEnabled(on); });
         const QSignalBlocker block(NDuck); // not kept: the item shows what holds
         NDuck->setChecked(ducking().enabled());
+    });
+}
+
+void TFormMain::setUpBroadcastPower()
+{
+    // The ad-hoc broadcast's amplifiers are on while it plays (paused
+    // too: it goes on in a moment), in the zones it plays in.
+    AdhocPlayer &adhoc = FormLinShiGuangBo->adhocPlayer();
+    connect(&adhoc, &AdhocPlayer::changed, this, [this, &adhoc] {
+        QList<qint64> zones;
+        if (BroadcastPlayer *zoned = adhoc.zoned())
+            for (const Zone &z : zoned->zones())
+                zones << z.id;
+        m_app->core().relays().broadcastPlaying(adhoc.playMode(), zones);
     });
 }
 

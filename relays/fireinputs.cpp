@@ -106,3 +106,12 @@ void FireInputs::onRead(RelayDevice *device, int unit, int channel, bool closed,
             emit alarmCleared(input);
     }
 }
+
+QStringList FireInputs::unansweredNames() const
+{
+    QStringList out;
+    for (const State &s : m_states)
+        if (s.failing)
+            out << s.input.name;
+    return out;
+}

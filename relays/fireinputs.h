@@ -53,6 +53,8 @@ public:
     // Asks every input's device for a reading (one at a time per input).
     void poll();
     bool closed(qint64 input) const;
+    // The names of the inputs that do not answer now.
+    QStringList unansweredNames() const;
 
 signals:
     // The contact closed: sound music (empty: the alarm tone) in zones

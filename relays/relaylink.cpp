@@ -10,7 +10,7 @@
 RelayLink::RelayLink(BellStore &store, BellBoard &board, RingEngine &engine, TestPlayback &test,
                      EmergencyBroadcast &emergency, const Clock &clock,
                      std::function<QList<Zone>()> zones, QObject *parent)
-    : QObject(parent), m_store(store), m_board(board), m_emergency(emergency), m_clock(clock),
+    : QObject(parent), m_store(store), m_board(board), m_engine(engine), m_emergency(emergency), m_clock(clock),
       m_zones(std::move(zones)), m_plan(m_devices, clock), m_inputs(m_devices, clock)
 {
     // Each rang() is followed by one bellEnded(): the first still sounding
@@ -40,10 +40,17 @@ RelayLink::RelayLink(BellStore &store, BellBoard &board, RingEngine &engine, Tes
     connect(&board.day(), &DaySchedule::listChanged, this, &RelayLink::lookAhead);
     connect(&m_plan, &RelayPlan::unanswered, this, [this](const QString &, const QString &text) {
         emit unanswered(text);
+        emit bandChanged();
     });
     connect(&m_inputs, &FireInputs::unanswered, this, [this](const QString &, const QString &text) {
         emit unanswered(text);
+        emit bandChanged();
     });
+    connect(&m_plan, &RelayPlan::answered, this, &RelayLink::bandChanged);
+    connect(&m_inputs, &FireInputs::answered, this, &RelayLink::bandChanged);
+    // The bell's record is written as it starts: the relays that have not
+    // answered by then are named in it.
+    engine.setPowerNote([this](const QList<qint64> &zones) { return recordNote(zones); });
     connect(&m_inputs, &FireInputs::alarmRaised, this, &RelayLink::fireRaised);
     connect(&m_inputs, &FireInputs::alarmCleared, this, &RelayLink::fireCleared);
     m_look.setInterval(kLookMs);
@@ -53,6 +60,7 @@ RelayLink::RelayLink(BellStore &store, BellBoard &board, RingEngine &engine, Tes
 
 RelayLink::~RelayLink()
 {
+    m_engine.setPowerNote({});
     m_look.stop();
     m_inputs.stop();
     m_plan.rest();
@@ -84,6 +92,41 @@ void RelayLink::reload()
         qCWarning(lcRelay) << "relays not read:" << e.what();
     }
     lookAhead();
+    emit bandChanged(); // a relay removed or moved is no longer named
+}
+
+QString RelayLink::bandText() const
+{
+    QStringList texts;
+    for (const QString &name : m_plan.unansweredFor({}, true))
+        texts << RelayPlan::unansweredText(name);
+    for (const QString &name : m_inputs.unansweredNames())
+        texts << FireInputs::unansweredText(name);
+    if (texts.isEmpty())
+        return {};
+    return texts.join(QStringLiteral("；"))
+        + QStringLiteral("。铃声照常播放，程序每隔几秒重试；请检查模块的电源、网线或串口线。");
+}
+
+QString RelayLink::recordNote(const QList<qint64> &zones) const
+{
+    QStringList texts;
+    for (const QString &name : m_plan.unansweredFor(zones))
+        texts << RelayPlan::unansweredText(name);
+    return texts.join(QStringLiteral("。"));
+}
+
+void RelayLink::broadcastPlaying(bool on, const QList<qint64> &zones)
+{
+    const std::optional<QList<qint64>> now = on ? std::optional(zones) : std::nullopt;
+    if (now == m_broadcast)
+        return;
+    // Other zones chosen while it plays: those it leaves hold their 保持.
+    if (m_broadcast)
+        m_plan.soundEnded(QStringLiteral("broadcast"));
+    m_broadcast = now;
+    if (on)
+        m_plan.soundStarted(QStringLiteral("broadcast"), zones);
 }
 
 void RelayLink::lookAhead()

@@ -99,9 +99,9 @@ void RelayStore::check(const Relay &relay) const
 {
     checkCommon(relay.name, relay.driver, relay.address, relay.channel, false);
     if (relay.preMs < 0 || relay.preMs > kMaxPreMs)
-        throw StoreError(QStringLiteral("预开时间应在 0 到 %1 毫秒之间。").arg(kMaxPreMs));
+        throw StoreError(QStringLiteral("预开时间应在 0 到 %1 秒之间。").arg(kMaxPreMs / 1000));
     if (relay.holdMs < 0 || relay.holdMs > kMaxHoldMs)
-        throw StoreError(QStringLiteral("保持时间应在 0 到 %1 毫秒之间。").arg(kMaxHoldMs));
+        throw StoreError(QStringLiteral("保持时间应在 0 到 %1 秒之间。").arg(kMaxHoldMs / 1000));
     if (relay.order < 0)
         throw StoreError(QStringLiteral("顺序应为 0 或正整数。"));
     for (const Relay &r : relays())

@@ -91,6 +91,12 @@ public:
     void setHistory(RingHistory *history) { m_outcomes.setHistory(history); }
     // Where the bands learn of stopped mode and of bells that did not ring.
     void setAlerts(RingAlerts *alerts) { m_outcomes.setAlerts(alerts); }
+    // What a bell's record adds to its 说明 for its zones as it sounds (the
+    // amplifiers' relays that do not answer); none: nothing.
+    void setPowerNote(std::function<QString(const QList<qint64> &zones)> note)
+    {
+        m_outcomes.powerNote = std::move(note);
+    }
 
     // Clamped to 0 … kMaxCatchUpSeconds.
     void setCatchUpSeconds(int seconds) { m_due.setCatchUpSeconds(seconds); }

@@ -10,6 +10,20 @@
 #include <QScopeGuard>
 #include <QTimer>
 
+namespace {
+
+QString joinNotes(const QString &a, const QString &b)
+{
+    return a.isEmpty() ? b : b.isEmpty() ? a : a + QStringLiteral("。") + b;
+}
+
+} // namespace
+
+QString RingOutcomes::withPower(int record, const QString &note) const
+{
+    return joinNotes(note, m_powerNotes.value(record));
+}
+
 RingOutcomes::RingOutcomes(DaySchedule &day, DueBells &due, Messages &messages, QObject *parent)
     : QObject(parent), m_day(day), m_due(due), m_messages(messages)
 {
@@ -45,9 +59,16 @@ void RingOutcomes::sounded(const Bell &bell, qint64 delayMs, BellStatus result, 
     }
     int record = 0;
     if (m_history) {
+        const QString power = powerNote ? powerNote(bell.zones) : QString();
         record = m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds,
-                                    bell.name, bell.music, result, delayMs, note,
+                                    bell.name, bell.music, result, delayMs, joinNotes(note, power),
                                     zoneNames ? zoneNames(bell.zones) : QString(), true});
+        if (!power.isEmpty()) {
+            m_powerNotes.insert(record, power);
+            // Only the bells that may still be amended: a few.
+            while (m_powerNotes.size() > 8)
+                m_powerNotes.erase(m_powerNotes.begin());
+        }
         flushSoon();
     }
     if (sounding)
@@ -79,7 +100,7 @@ void RingOutcomes::ended(const BellKey &key, int record, BellStatus result, bool
         m_day.setFault(key, result);
         m_day.setStatus(index, result);
         if (m_history)
-            m_history->amend(record, result, kInterruptedReason);
+            m_history->amend(record, result, withPower(record, kInterruptedReason));
         qCInfo(lcRing).noquote() << "bell" << inttotime(key.seconds)
                                  << (index >= 0 ? shownText(m_day.entry(index).name) : QString())
                                  << bellstatus::text(result) << "-" << kInterruptedReason;
@@ -102,7 +123,7 @@ void RingOutcomes::zonesTold(const Bell &bell, int record, BellStatus result, co
     if (const int index = m_day.indexOf(bell.key); index >= 0 && index < m_day.next())
         m_day.setStatus(index, result);
     if (m_history) {
-        m_history->amend(record, result, note);
+        m_history->amend(record, result, withPower(record, note));
         if (latestMs > 0)
             m_history->amendDelay(record, latestMs);
         flushSoon();

@@ -8,6 +8,7 @@
 #include "dayschedule.h"
 #include "seams.h"
 
+#include <QMap>
 #include <QObject>
 #include <QStringList>
 #include <functional>
@@ -54,6 +55,9 @@ public:
     RingAlerts *alerts() const { return m_alerts; }
     // The zones' names for a record, joined for the operator.
     std::function<QString(const QList<qint64> &zones)> zoneNames;
+    // Added to the 说明 of a bell that sounds (the amplifiers that do not
+    // answer as it starts), and kept through the record's later changes.
+    std::function<QString(const QList<qint64> &zones)> powerNote;
 
     // A bell that never sounded (失败, 错过): never tried again, also not
     // after a clock set back.
@@ -103,4 +107,7 @@ private:
     bool m_boxPosted = false;
     bool m_boxOpen = false;
     QString m_warnedMissing; // the missing output already warned about
+    // withPower(): the power notes of the last records, by record.
+    QString withPower(int record, const QString &note) const;
+    QMap<int, QString> m_powerNotes;
 };

@@ -10,6 +10,7 @@
 #include "ringengine.h"
 #include "ringhistory.h"
 
+#include <QSignalSpy>
 #include <QTest>
 
 class RelayLinkTest : public QObject {
@@ -131,6 +132,120 @@ private slots:
         after(200);
         QVERIFY(!plan.isOn(relay)); // its 保持 after the last one
         QTRY_VERIFY(!server.coil(0));
+    }
+
+    // The record is written as the bell starts: a relay powering its zones
+    // that has not answered by then is named in its 说明; one that answers
+    // adds nothing.
+    void aBellsRecordNamesTheRelayThatDoesNotAnswer_data()
+    {
+        QTest::addColumn<bool>("dead");
+        QTest::addColumn<QList<qint64>>("relayZones");
+        QTest::addColumn<QString>("reason");
+        QTest::newRow("dead module, 铃声输出") << true << QList<qint64>{} << "功放电源「礼堂功放」没有响应";
+        QTest::newRow("dead module, another zone") << true << QList<qint64>{99} << "";
+        QTest::newRow("module answers") << false << QList<qint64>{} << "";
+    }
+    void aBellsRecordNamesTheRelayThatDoesNotAnswer()
+    {
+        QFETCH(bool, dead);
+        QFETCH(QList<qint64>, relayZones);
+        QFETCH(QString, reason);
+        ModbusServer server;
+        DeadServer hung;
+        QVERIFY(server.ok() && hung.port() > 0);
+        TempHome home;
+        home.touchMusic("a.mp3");
+        FakeClock clock; // 08:00:00 on a Monday
+        FakeMessages messages;
+        EngineCore core(context(home, clock, messages));
+        core.store().insert({0, 8 * 3600 + 5, "上课", "a.mp3", "日一二三四五六", "", "", {}});
+        const int port = dead ? hung.port() : server.port();
+        RelayStore(core.store()).addRelay({0, "礼堂功放", "modbus-tcp", QStringLiteral("127.0.0.1:%1").arg(port),
+                                           0, relayZones, 3000, 60000, 0});
+        core.relays().reload();
+        QSignalSpy band(&core.relays(), &RelayLink::bandChanged);
+        core.engine().TimerShiJianTimer(); // running mode
+        if (dead)
+            QTRY_VERIFY(core.relays().bandText().contains(RelayPlan::unansweredText("礼堂功放")));
+        else
+            QTRY_VERIFY(!server.writes().isEmpty());
+        clock.setTime(QTime(8, 0, 5, 2));
+        core.engine().TimerShiJianTimer();
+        QTRY_VERIFY(core.history().flush() && !core.history().day(clock.now().date()).isEmpty());
+        const RingRecord r = core.history().day(clock.now().date()).first();
+        QCOMPARE(r.name, QStringLiteral("上课"));
+        QCOMPARE(r.result, BellStatus::Done); // the bell still played
+        QCOMPARE(r.reason, reason);
+        QCOMPARE(band.isEmpty(), !dead);
+    }
+
+    // The band names what does not answer; a relay moved to a module that
+    // answers (the dialog saved it) is no longer named.
+    void bandNamesWhatDoesNotAnswer()
+    {
+        ModbusServer server;
+        DeadServer hung;
+        QVERIFY(server.ok() && hung.port() > 0);
+        TempHome home;
+        FakeClock clock;
+        FakeMessages messages;
+        EngineCore core(context(home, clock, messages));
+        QCOMPARE(core.relays().bandText(), QString());
+        RelayStore tables(core.store());
+        Relay relay{0, "礼堂功放", "modbus-tcp", QStringLiteral("127.0.0.1:%1").arg(hung.port()), 0, {}, 0, 0, 0};
+        relay.id = tables.addRelay(relay);
+        tables.addFireInput({0, "消防主机", "modbus-tcp", QStringLiteral("127.0.0.1:%1").arg(hung.port()), 0, "", {}, true});
+        core.relays().reload();
+        QTRY_VERIFY(core.relays().bandText().contains(RelayPlan::unansweredText("礼堂功放")));
+        QTRY_VERIFY(core.relays().bandText().contains(FireInputs::unansweredText("消防主机")));
+        relay.address = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        tables.updateRelay(relay);
+        QSignalSpy band(&core.relays(), &RelayLink::bandChanged);
+        core.relays().reload();
+        QVERIFY(!band.isEmpty());
+        QVERIFY(!core.relays().bandText().contains(RelayPlan::unansweredText("礼堂功放")));
+        QVERIFY(core.relays().bandText().contains(FireInputs::unansweredText("消防主机")));
+    }
+
+    // The ad-hoc broadcast powers the relays of 广播输出 (empty 分区) or of
+    // the zones it plays in, and lets them go their 保持 after it stops.
+    void theBroadcastPowersItsRelays()
+    {
+        ModbusServer server;
+        QVERIFY(server.ok());
+        TempHome home;
+        FakeClock clock;
+        FakeMessages messages;
+        EngineCore core(context(home, clock, messages));
+        const QString module = QStringLiteral("127.0.0.1:%1").arg(server.port());
+        RelayStore tables(core.store());
+        const qint64 hall = tables.addRelay({0, "广播功放", "modbus-tcp", module, 0, {}, 0, 1000, 0});
+        const qint64 field = tables.addRelay({0, "操场功放", "modbus-tcp", module, 1, {4}, 0, 1000, 0});
+        core.relays().reload();
+        RelayPlan &plan = core.relays().plan();
+        plan.timer.stop();
+        auto after = [&](int ms) {
+            clock.advanceMs(ms);
+            plan.tick();
+        };
+        core.relays().broadcastPlaying(true);
+        QVERIFY(plan.isOn(hall) && !plan.isOn(field));
+        after(2000);
+        core.relays().broadcastPlaying(true); // the same again: nothing new
+        core.relays().broadcastPlaying(true, {4}); // now in a zone
+        after(500);
+        QVERIFY(plan.isOn(field));
+        QVERIFY(plan.isOn(hall)); // its 保持 since the broadcast left 广播输出
+        after(600);
+        QVERIFY(!plan.isOn(hall));
+        core.relays().broadcastPlaying(false);
+        after(900);
+        QVERIFY(plan.isOn(field));
+        after(200);
+        QVERIFY(!plan.isOn(field));
+        core.relays().broadcastPlaying(false); // stopped twice: nothing left to end
+        QTRY_VERIFY(!server.coil(0) && !server.coil(1));
     }
 };
 

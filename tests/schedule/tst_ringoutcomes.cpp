@@ -2,6 +2,7 @@
 #include "fakes.h"
 #include "ringalerts.h"
 #include "ringengine.h"
+#include "ringhistory.h"
 #include "ringoutcomes.h"
 
 #include <QSignalSpy>
@@ -100,6 +101,48 @@ private slots:
         f.outcomes.ended(f.day.key(1), 0, BellStatus::Interrupted, true);
         QCOMPARE(f.day.faultOf(f.day.key(1)), BellStatus::None);
         QCOMPARE(ended.size(), 2);
+    }
+
+    // The amplifiers that do not answer as a bell starts stay in its 说明
+    // through what the record learns later.
+    void thePowerNoteStaysInTheRecord_data()
+    {
+        QTest::addColumn<QString>("power");
+        QTest::addColumn<QString>("later"); // "", "interrupted", "zones"
+        QTest::addColumn<QString>("reason");
+        const QString power = QStringLiteral("功放电源「甲」没有响应");
+        QTest::newRow("as it starts") << power << "" << power;
+        QTest::newRow("cut off later") << power << "interrupted" << RingOutcomes::kInterruptedReason + "。" + power;
+        QTest::newRow("zones told later") << power << "zones" << QStringLiteral("乙楼没有播出。") + power;
+        QTest::newRow("all answer, cut off") << "" << "interrupted" << RingOutcomes::kInterruptedReason;
+    }
+    void thePowerNoteStaysInTheRecord()
+    {
+        QFETCH(QString, power);
+        QFETCH(QString, later);
+        QFETCH(QString, reason);
+        TempHome home;
+        BellStore store;
+        QCOMPARE(store.open(home.db()), QString());
+        RingHistory history(store);
+        F f;
+        f.outcomes.setHistory(&history);
+        QList<qint64> asked{7};
+        f.outcomes.powerNote = [&](const QList<qint64> &zones) {
+            asked = zones;
+            return power;
+        };
+        int record = 0;
+        f.outcomes.sounded(f.bell(0), 5, BellStatus::Done, {}, {}, [&](int r) { record = r; });
+        QCOMPARE(asked, QList<qint64>{}); // the bell's zones: none, 铃声输出
+        if (later == "interrupted")
+            f.outcomes.ended(f.day.key(0), record, BellStatus::Interrupted, false);
+        else if (later == "zones")
+            f.outcomes.zonesTold(f.bell(0), record, BellStatus::PartlyRung, QStringLiteral("乙楼没有播出"), 0);
+        QVERIFY(history.flush());
+        const QList<RingRecord> records = history.day(QDate::fromJulianDay(kDay / 86400));
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(records.first().reason, reason);
     }
 };
 
