@@ -173,9 +173,10 @@ void BellBoard::load(std::optional<qint64> cutoff)
         // Past: how it went, if it was this program's to ring today.
         const BellKey key{e.id, e.time};
         const BellStatus fault = m_day.faultOf(key);
-        statuses[i] = fault != BellStatus::None ? fault
+        // A bell that sounded, or sounded with its twin of the same second.
+        statuses[i] = fault != BellStatus::None                  ? fault
             : m_day.rung().secondRung(dayStart, e.time) ? BellStatus::Done
-                                                : recorded(e);
+                                                         : recorded(e);
         next = i + 1;
     }
     place(rows, std::move(statuses), next);

@@ -243,9 +243,9 @@ DayOutcomes RingHistory::outcomes(const QDate &date, const QSet<qint64> &listed)
             if (!own.entryId)
                 own.entryId = records[at].entryId;
             records[at] = own;
-        }
-        else if (item.dirty)
+        } else if (item.dirty) {
             records << own;
+        }
     }
     DayOutcomes out;
     for (const RingRecord &r : std::as_const(records)) {
