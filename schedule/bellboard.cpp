@@ -148,15 +148,19 @@ void BellBoard::load(std::optional<qint64> cutoff)
             return BellStatus::Passed;
         if (!records) {
             try {
-                records = m_history->outcomes(today);
+                QSet<qint64> listed;
+                for (const BellEntry &row : rows)
+                    listed.insert(row.id);
+                records = m_history->outcomes(today, listed);
             } catch (const std::exception &err) {
                 // The marks kept in memory still hold; the rest reads 已过.
                 qCWarning(lcRing) << "today's ring records not read for the list:" << err.what();
                 records = DayOutcomes{};
             }
         }
-        return records->of(bell.time, bell.name);
+        return records->of({bell.id, bell.time}, bell.name);
     };
+    const qint64 dayStart = today.toJulianDay() * 86400;
     int next = 0;
     for (int i = 0; i < rows.size(); ++i) {
         const BellEntry &e = rows[i];
@@ -169,9 +173,10 @@ void BellBoard::load(std::optional<qint64> cutoff)
         // Past: how it went, if it was this program's to ring today.
         const BellKey key{e.id, e.time};
         const BellStatus fault = m_day.faultOf(key);
-        statuses[i] = fault != BellStatus::None ? fault
-            : m_day.sounded(key)                ? BellStatus::Done
-                                                : recorded(e);
+        // A bell that sounded, or sounded with its twin of the same second.
+        statuses[i] = fault != BellStatus::None                  ? fault
+            : m_day.rung().secondRung(dayStart, e.time) ? BellStatus::Done
+                                                         : recorded(e);
         next = i + 1;
     }
     place(rows, std::move(statuses), next);

@@ -40,3 +40,41 @@ void DaySchedule::reset(QList<BellEntry> entries, QList<BellStatus> statuses, in
     m_index.clear();
     emit listChanged();
 }
+
+void BellsRung::noteRung(qint64 dayStart, const BellKey &key)
+{
+    Day &d = m_days[dayStart];
+    d.keys.insert(key);
+    d.seconds.insert(key.seconds);
+}
+
+void BellsRung::noteFailed(qint64 dayStart, const BellKey &key)
+{
+    m_days[dayStart].keys.insert(key);
+}
+
+bool BellsRung::wasRung(qint64 dayStart, const BellKey &key) const
+{
+    const auto it = m_days.constFind(dayStart);
+    return it != m_days.constEnd() && it->keys.contains(key);
+}
+
+bool BellsRung::secondRung(qint64 dayStart, qint64 seconds) const
+{
+    const auto it = m_days.constFind(dayStart);
+    return it != m_days.constEnd() && it->seconds.contains(seconds);
+}
+
+void BellsRung::newDay(qint64 dayStart)
+{
+    for (auto it = m_days.begin(); it != m_days.end();)
+        it = it.key() < dayStart - 86400 ? m_days.erase(it) : std::next(it);
+}
+
+int BellsRung::entriesHeld() const
+{
+    int n = 0;
+    for (const auto &day : m_days)
+        n += int(day.keys.size());
+    return n;
+}

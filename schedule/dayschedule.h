@@ -5,6 +5,7 @@
 // cursor: the first bell not yet past. The ring engine, test playback, the
 // list commands and the export read bells from here; the window's grid is
 // only a view of it.
+#include "bellkey.h"
 #include "bellstatus.h"
 #include "bellstore.h"
 
@@ -13,15 +14,6 @@
 #include <QObject>
 #include <QSet>
 
-// Which entry of which second: stays the same across reloads of the list,
-// so that a bell is found again wherever a reload put it.
-struct BellKey {
-    qint64 id = 0;
-    qint64 seconds = 0;
-    bool operator==(const BellKey &) const = default;
-};
-inline size_t qHash(const BellKey &k, size_t seed = 0) { return qHashMulti(seed, k.id, k.seconds); }
-
 // A text as the grid and the log show it: at most this many characters,
 // then "…". The whole text stays in the store and the sheets.
 constexpr qsizetype kShownTextLimit = 1000;
@@ -29,6 +21,30 @@ inline QString shownText(const QString &text)
 {
     return text.size() <= kShownTextLimit ? text : text.left(kShownTextLimit) + u'…';
 }
+
+// What rang (or failed) per day, kept by the day's list for the ring
+// engine's decisions (DueBells) and for a reload's marks: a clock set back
+// never rings an entry twice, and a reload shows 完成 for what sounded. A
+// bell that sounded also counts for its second: a twin at that second
+// sounded with it. A failure is no twin's sound.
+class BellsRung {
+public:
+    void noteRung(qint64 dayStart, const BellKey &key);
+    void noteFailed(qint64 dayStart, const BellKey &key);
+    bool wasRung(qint64 dayStart, const BellKey &key) const;
+    bool secondRung(qint64 dayStart, qint64 seconds) const;
+    // A new day: only its own and yesterday's record are kept, so a program
+    // that runs for months does not grow.
+    void newDay(qint64 dayStart);
+    int entriesHeld() const;
+
+private:
+    struct Day {
+        QSet<BellKey> keys;
+        QSet<qint64> seconds;
+    };
+    QHash<qint64, Day> m_days;
+};
 
 class DaySchedule : public QObject {
     Q_OBJECT
@@ -55,20 +71,17 @@ public:
     // A new list (a reload): statuses one per entry (missing ones are None).
     void reset(QList<BellEntry> entries, QList<BellStatus> statuses, int next);
 
-    // What today's bells did, kept across reloads until the day changes: a
-    // bell that did not sound as it should (失败, 错过, 中断) shows that, one
-    // that sounded "完成", and one past that was never tried "已过".
+    // The faults of today's bells, kept across reloads until the day
+    // changes: a bell that did not sound as it should (失败, 错过, 中断).
+    // What sounded is in rung(); a past bell in neither was never tried
+    // ("已过").
     BellStatus faultOf(const BellKey &key) const { return m_faults.value(key, BellStatus::None); }
     void setFault(const BellKey &key, BellStatus s) { m_faults.insert(key, s); }
     void clearFault(const BellKey &key) { m_faults.remove(key); }
     int faultCount() const { return int(m_faults.size()); }
-    bool sounded(const BellKey &key) const { return m_sounded.contains(key); }
-    void markSounded(const BellKey &key) { m_sounded.insert(key); }
-    void forgetDay()
-    {
-        m_faults.clear();
-        m_sounded.clear();
-    }
+    void forgetDay() { m_faults.clear(); }
+    BellsRung &rung() { return m_rung; }
+    const BellsRung &rung() const { return m_rung; }
 
 signals:
     void bellChanged(int index);
@@ -80,7 +93,7 @@ private:
     QList<BellStatus> m_statuses;
     int m_next = 0;
     QHash<BellKey, BellStatus> m_faults;
-    QSet<BellKey> m_sounded;
+    BellsRung m_rung;
     // Built on the first lookup after a reload: most reloads never need it.
     mutable QHash<BellKey, int> m_index;
     mutable bool m_indexBuilt = false;

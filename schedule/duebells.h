@@ -1,7 +1,7 @@
 #pragma once
-// Which of a day's bells ring at a tick and which have passed, and the
-// record of what rang per day. No timers and no players: the ring engine
-// asks it on each tick with the seconds the clock saw.
+// Which of a day's bells ring at a tick and which have passed, from the
+// day list's record of what rang (BellsRung). No timers and no players: the
+// ring engine asks it on each tick with the seconds the clock saw.
 #include "dayschedule.h"
 
 #include <QHash>
@@ -10,6 +10,8 @@
 
 class DueBells {
 public:
+    explicit DueBells(const BellsRung &rung) : m_rung(rung) {}
+
     // An entry whose second came at most this long ago still rings (a tick
     // delayed by a busy machine, a clock stepped after a suspend, an output
     // back after a moment); older ones are passed. The operator sets it
@@ -46,23 +48,7 @@ public:
     };
     Skipped skipped(const QList<BellEntry> &bells, qint64 dayStart, qint64 prevAbs, qint64 nowAbs) const;
 
-    // What rang (or failed) per day, so that a clock set back never rings
-    // an entry twice. A bell that sounded also counts for its second: a
-    // twin at that second sounded with it. A failure is no twin's sound.
-    void noteRung(qint64 dayStart, const BellKey &key);
-    void noteFailed(qint64 dayStart, const BellKey &key);
-    bool wasRung(qint64 dayStart, const BellKey &key) const;
-    bool secondRung(qint64 dayStart, qint64 seconds) const;
-    // A new day: only its own and yesterday's record are kept, so a program
-    // that runs for months does not grow.
-    void newDay(qint64 dayStart);
-    int entriesHeld() const;
-
 private:
-    struct Day {
-        QSet<BellKey> keys;
-        QSet<qint64> seconds;
-    };
+    const BellsRung &m_rung;
     int m_catchUp = kDefaultCatchUpSeconds;
-    QHash<qint64, Day> m_rung;
 };

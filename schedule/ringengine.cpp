@@ -9,7 +9,7 @@
 RingEngine::RingEngine(BellBoard &board, AudioPlayer &player, Messages &messages,
                        const Clock &clock, QObject *parent, AudioPlayer *spare)
     : QObject(parent), m_board(board), m_day(board.day()), m_playout(board, player, spare), m_clock(clock),
-      m_ticker(clock, TimerShiJian), m_outcomes(m_day, m_due, messages, this), m_zones(clock, m_outcomes, this)
+      m_ticker(clock, TimerShiJian), m_due(m_day.rung()), m_outcomes(m_day, messages, this), m_zones(clock, m_outcomes, this)
 {
     connect(&m_outcomes, &RingOutcomes::rang, this, [this](int index) {
         emit rang(index, m_sounding && m_sounding->zones ? m_zones.soundingZones() : QList<qint64>{});
@@ -151,7 +151,7 @@ void RingEngine::tick(const RingClock::Tick &t)
         abandonRetry();
         abandonWaiting();
         m_day.forgetDay();
-        m_due.newDay(dayStart);
+        m_day.rung().newDay(dayStart);
         m_playout.forget();
         m_zones.drop();
         if (mayReload) {
@@ -249,7 +249,7 @@ QString RingEngine::markPast(int index, qint64 dayStart)
         return kSlowOpenReason;
     }
     // A twin of the same second sounded with the bell that rang.
-    if (m_due.wasRung(dayStart, key) || m_due.secondRung(dayStart, key.seconds)) {
+    if (m_day.rung().wasRung(dayStart, key) || m_day.rung().secondRung(dayStart, key.seconds)) {
         m_outcomes.passed(index, BellStatus::Done);
         return {};
     }

@@ -104,7 +104,7 @@ public:
 
     // How many entries the engine remembers as rung: only today's and
     // yesterday's are kept, so a program that runs for months does not grow.
-    int rungEntriesHeld() const { return m_due.entriesHeld(); }
+    int rungEntriesHeld() const { return m_day.rung().entriesHeld(); }
     // The player of the bell sounding now (or of the last one).
     AudioPlayer &activePlayer() const { return m_playout.active(); }
     // The player the window follows (its file name and progress): the main

@@ -87,13 +87,16 @@ void RingHistory::ensureTable()
     if (!q.exec(QStringLiteral(
             "create table if not exists jilu (id integer primary key autoincrement, 日期 text, "
             "时间 integer, 名称 text, 音乐 text, 结果 text, 延迟 integer, 说明 text, 分区 text, "
-            "播放中 integer)")))
+            "播放中 integer, 条目 integer)")))
         storesql::fail(q);
-    // Made before bells had zones, or before a record told that its bell
-    // still sounds: the records get their columns.
+    // Made before bells had zones, before a record told that its bell
+    // still sounds, or before it named its entry: the records get their
+    // columns (the old ones stay without an entry).
     if (!hasColumn(kZoneColumn) && !q.exec(QStringLiteral("alter table jilu add column 分区 text")))
         storesql::fail(q);
     if (!hasColumn(kSoundingColumn) && !q.exec(QStringLiteral("alter table jilu add column 播放中 integer")))
+        storesql::fail(q);
+    if (!hasColumn(kEntryColumn) && !q.exec(QStringLiteral("alter table jilu add column 条目 integer")))
         storesql::fail(q);
     // A reload of the day's list may read the day's records.
     if (!q.exec(QStringLiteral("create index if not exists jilu_riqi on jilu (日期)")))
@@ -110,8 +113,8 @@ bool RingHistory::write(Item &item)
     QSqlQuery q = storesql::prepared(
         db, update ? QStringLiteral("update jilu set 结果 = :r, 延迟 = :y, 说明 = :s, 播放中 = :p "
                                     "where id = :id and 日期 = :d and 时间 = :t and 名称 = :n")
-                   : QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区, 播放中) "
-                                    "values (:d, :t, :n, :m, :r, :y, :s, :z, :p)"));
+                   : QStringLiteral("insert into jilu (日期, 时间, 名称, 音乐, 结果, 延迟, 说明, 分区, 播放中, 条目) "
+                                    "values (:d, :t, :n, :m, :r, :y, :s, :z, :p, :e)"));
     q.bindValue(QStringLiteral(":d"), dateText(r.date));
     q.bindValue(QStringLiteral(":t"), r.time);
     q.bindValue(QStringLiteral(":n"), r.name);
@@ -120,6 +123,7 @@ bool RingHistory::write(Item &item)
     } else {
         q.bindValue(QStringLiteral(":m"), r.music);
         q.bindValue(QStringLiteral(":z"), r.zones);
+        q.bindValue(QStringLiteral(":e"), r.entryId ? QVariant(*r.entryId) : QVariant());
     }
     q.bindValue(QStringLiteral(":y"), r.delayMs ? QVariant(*r.delayMs) : QVariant());
     q.bindValue(QStringLiteral(":r"), bellstatus::text(r.result));
@@ -181,10 +185,11 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
     if (!db.tables().contains(QStringLiteral("jilu")))
         return {};
     QSqlQuery q = storesql::prepared(
-        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明, %1, %2 from jilu "
+        db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明, %1, %2, %3 from jilu "
                            "where 日期 >= :a and 日期 <= :b order by 日期, 时间, id")
                 .arg(hasColumn(kZoneColumn) ? kZoneColumn : QStringLiteral("''"),
-                     hasColumn(kSoundingColumn) ? kSoundingColumn : QStringLiteral("null")));
+                     hasColumn(kSoundingColumn) ? kSoundingColumn : QStringLiteral("null"),
+                     hasColumn(kEntryColumn) ? kEntryColumn : QStringLiteral("null")));
     q.bindValue(QStringLiteral(":a"), dateText(from));
     q.bindValue(QStringLiteral(":b"), dateText(to));
     storesql::exec(q);
@@ -202,20 +207,23 @@ QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
         r.reason = q.value(7).toString();
         r.zones = q.value(8).toString();
         r.sounding = q.value(9).toInt() == 1;
+        if (!q.value(10).isNull())
+            r.entryId = q.value(10).toLongLong();
         out << r;
     }
     return out;
 }
 
-BellStatus DayOutcomes::of(qint64 seconds, const QString &name) const
+BellStatus DayOutcomes::of(const BellKey &key, const QString &name) const
 {
-    const auto it = byBell.constFind({seconds, name});
-    if (it != byBell.constEnd())
+    if (const auto it = byKey.constFind(key); it != byKey.constEnd())
         return *it;
-    return soundedSeconds.contains(seconds) ? BellStatus::Done : BellStatus::Passed;
+    if (const auto it = byBell.constFind({key.seconds, name}); it != byBell.constEnd())
+        return *it;
+    return soundedSeconds.contains(key.seconds) ? BellStatus::Done : BellStatus::Passed;
 }
 
-DayOutcomes RingHistory::outcomes(const QDate &date) const
+DayOutcomes RingHistory::outcomes(const QDate &date, const QSet<qint64> &listed) const
 {
     QList<RingRecord> records = day(date);
     // This run's records know more than the store: new ones not written
@@ -230,16 +238,23 @@ DayOutcomes RingHistory::outcomes(const QDate &date) const
         RingRecord own = item.rec;
         own.sounding = false;
         const int at = own.id ? int(byId.value(own.id, -1)) : -1;
-        if (at >= 0)
+        if (at >= 0) {
+            // A record closed at start knows its row, not its entry.
+            if (!own.entryId)
+                own.entryId = records[at].entryId;
             records[at] = own;
-        else if (item.dirty)
+        } else if (item.dirty) {
             records << own;
+        }
     }
     DayOutcomes out;
     for (const RingRecord &r : std::as_const(records)) {
         // Left sounding by another run: it ended while the bell sounded.
         const BellStatus result = r.sounding ? BellStatus::Interrupted : r.result;
-        out.byBell.insert({r.time, r.name}, result);
+        if (r.entryId && listed.contains(*r.entryId))
+            out.byKey.insert({*r.entryId, r.time}, result);
+        else
+            out.byBell.insert({r.time, r.name}, result);
         if (result == BellStatus::Done || result == BellStatus::Interrupted)
             out.soundedSeconds.insert(r.time);
     }

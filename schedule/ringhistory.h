@@ -8,6 +8,7 @@
 // and into the history at the next start; a record dropped for good is
 // logged with its bell. A bell's record is marked 播放中 while it sounds,
 // so a run that dies meanwhile leaves it marked for the next start.
+#include "bellkey.h"
 #include "bellstatus.h"
 #include "bellstore.h"
 
@@ -31,16 +32,25 @@ struct RingRecord {
     // 播放中: the bell still sounds, until its end is told (ended()); a run
     // killed meanwhile leaves a record that says its bell never ended.
     bool sounding = false;
+    // 条目: the id of the entry that rang; none in a file of an older
+    // version. A reload of the list finds the bell's outcome by it.
+    std::optional<qint64> entryId = std::nullopt;
 };
 
-// What one day's records say of its bells, for the day's list.
+// What one day's records say of its bells, for the day's list. A record
+// goes to its bell by the entry's id and second; one without an id (an
+// older file), or whose id is no longer listed (a timetable switch or an
+// import gave the entries new ids), by its second and name.
 struct DayOutcomes {
+    QHash<BellKey, BellStatus> byKey;                 // (entry id, second) → the latest result
     QHash<QPair<qint64, QString>, BellStatus> byBell; // (second, name) → the latest result
     QSet<qint64> soundedSeconds;                      // seconds at which a bell sounded
     // A bell without a record of its own sounded with its twin of the same
     // second, if one did; else it was never tried (已过). A record another
     // run left sounding reads 中断: that run ended while its bell sounded.
-    BellStatus of(qint64 seconds, const QString &name) const;
+    BellStatus of(const BellKey &key, const QString &name) const;
+    // By second and name alone (records read without a list).
+    BellStatus of(qint64 seconds, const QString &name) const { return of(BellKey{0, seconds}, name); }
 };
 
 class RingHistory {
@@ -89,8 +99,9 @@ public:
     QList<RingRecord> day(const QDate &date) const { return between(date, date); }
     QList<RingRecord> between(const QDate &from, const QDate &to) const;
     // The day's outcomes from its stored records and from those still
-    // queued (not yet written, or amended since). Store failures throw.
-    DayOutcomes outcomes(const QDate &date) const;
+    // queued (not yet written, or amended since), for a list of the entries
+    // with the ids listed. Store failures throw.
+    DayOutcomes outcomes(const QDate &date, const QSet<qint64> &listed = {}) const;
     // Removes the records older than kKeepDays before today; returns how
     // many, or -1 when the store could not be written.
     int prune(const QDate &today);
@@ -127,10 +138,11 @@ private:
         bool kept = false;
     };
     void ensureTable();
-    // Whether jilu has its 分区 or 播放中 column (a file of an older
+    // Whether jilu has its 分区, 播放中 or 条目 column (a file of an older
     // version read without writing has not).
     static inline const QString kZoneColumn = QStringLiteral("分区");
     static inline const QString kSoundingColumn = QStringLiteral("播放中");
+    static inline const QString kEntryColumn = QStringLiteral("条目");
     bool hasColumn(const QString &name) const;
     bool write(Item &item);
     BellStore &m_store;

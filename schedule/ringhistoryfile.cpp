@@ -28,6 +28,8 @@ QJsonObject toJson(const RingRecord &r)
         o.insert("延迟", *r.delayMs);
     if (r.id)
         o.insert("id", r.id); // a written record amended since
+    if (r.entryId)
+        o.insert("条目", *r.entryId);
     return o;
 }
 
@@ -44,6 +46,8 @@ std::optional<RingRecord> fromJson(const QJsonObject &o)
     if (o.contains("延迟"))
         r.delayMs = o.value("延迟").toInteger();
     r.id = o.value("id").toInteger(0);
+    if (o.contains("条目"))
+        r.entryId = o.value("条目").toInteger();
     if (!r.date.isValid() || r.time < 0 || r.time >= 86400)
         return std::nullopt;
     return r;

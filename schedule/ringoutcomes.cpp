@@ -1,7 +1,6 @@
 #include "ringoutcomes.h"
 
 #include "audioplayer.h"
-#include "duebells.h"
 #include "logging.h"
 #include "ringalerts.h"
 #include "ringhistory.h"
@@ -24,21 +23,21 @@ QString RingOutcomes::withPower(int record, const QString &note) const
     return joinNotes(note, m_powerNotes.value(record));
 }
 
-RingOutcomes::RingOutcomes(DaySchedule &day, DueBells &due, Messages &messages, QObject *parent)
-    : QObject(parent), m_day(day), m_due(due), m_messages(messages)
+RingOutcomes::RingOutcomes(DaySchedule &day, Messages &messages, QObject *parent)
+    : QObject(parent), m_day(day), m_messages(messages)
 {
 }
 
 void RingOutcomes::failed(const Bell &bell, BellStatus result, const QString &reason)
 {
-    m_due.noteFailed(bell.dayStart, bell.key);
+    m_day.rung().noteFailed(bell.dayStart, bell.key);
     m_day.setFault(bell.key, result);
     const int index = m_day.indexOf(bell.key);
     m_day.setStatus(index, result);
     if (m_history) {
         m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds, bell.name,
                            bell.music, result, std::nullopt, reason,
-                           zoneNames ? zoneNames(bell.zones) : QString()});
+                           zoneNames ? zoneNames(bell.zones) : QString(), false, bell.key.id});
         flushSoon();
     }
     qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
@@ -51,8 +50,7 @@ void RingOutcomes::failed(const Bell &bell, BellStatus result, const QString &re
 void RingOutcomes::sounded(const Bell &bell, qint64 delayMs, BellStatus result, const QString &note,
                            const QString &missing, const std::function<void(int record)> &sounding)
 {
-    m_due.noteRung(bell.dayStart, bell.key);
-    m_day.markSounded(bell.key);
+    m_day.rung().noteRung(bell.dayStart, bell.key);
     if (result != BellStatus::Done) {
         m_day.setFault(bell.key, result);
         m_day.setStatus(m_day.indexOf(bell.key), result);
@@ -62,7 +60,7 @@ void RingOutcomes::sounded(const Bell &bell, qint64 delayMs, BellStatus result, 
         const QString power = powerNote ? powerNote(bell.zones) : QString();
         record = m_history->record({0, QDate::fromJulianDay(bell.dayStart / 86400), bell.key.seconds,
                                     bell.name, bell.music, result, delayMs, joinNotes(note, power),
-                                    zoneNames ? zoneNames(bell.zones) : QString(), true});
+                                    zoneNames ? zoneNames(bell.zones) : QString(), true, bell.key.id});
         if (!power.isEmpty()) {
             m_powerNotes.insert(record, power);
             // Only the bells that may still be amended: a few.
@@ -134,8 +132,6 @@ void RingOutcomes::zonesTold(const Bell &bell, int record, BellStatus result, co
 
 void RingOutcomes::passed(int index, BellStatus status)
 {
-    if (status == BellStatus::Done)
-        m_day.markSounded(m_day.key(index));
     m_day.setStatus(index, status);
 }
 

@@ -14,7 +14,6 @@
 #include <functional>
 
 class AudioPlayer;
-class DueBells;
 class RingAlerts;
 class RingHistory;
 
@@ -46,7 +45,7 @@ public:
 
     // Its boxes, writes and reads of the latency are posted to the parent
     // (the engine: the event loop after its tick), else to itself.
-    RingOutcomes(DaySchedule &day, DueBells &due, Messages &messages, QObject *parent = nullptr);
+    RingOutcomes(DaySchedule &day, Messages &messages, QObject *parent = nullptr);
 
     // Where the records go (none: no records), and where the bands learn
     // of the bells that did not ring.
@@ -98,7 +97,6 @@ private:
     void flushSoon();
 
     DaySchedule &m_day;
-    DueBells &m_due;
     Messages &m_messages;
     RingHistory *m_history = nullptr;
     RingAlerts *m_alerts = nullptr;

@@ -21,7 +21,7 @@ void RingEngine::prepareNext(qint64 nowAbs, qint64 dayStart)
         if (abs - nowAbs > kPrepareAheadSeconds)
             return;
         const BellKey key = m_day.key(i);
-        if (m_due.wasRung(dayStart, key))
+        if (m_day.rung().wasRung(dayStart, key))
             continue;
         if (!m_playout.tryOnce(key, dayStart))
             return;

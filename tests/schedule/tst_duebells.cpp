@@ -74,10 +74,11 @@ private slots:
         QFETCH(int, ring);
         QFETCH(int, stop);
         const QList<BellEntry> list = bells(seconds);
-        DueBells due;
+        BellsRung record;
+        DueBells due{record};
         due.setCatchUpSeconds(catchUp);
         for (int i : rung)
-            due.noteRung(kDay, key(list, i));
+            record.noteRung(kDay, key(list, i));
         QList<BellKey> keptKeys;
         for (int i : kept)
             keptKeys << key(list, i);
@@ -89,24 +90,26 @@ private slots:
     void clockSetBackNeverRingsTwice()
     {
         const QList<BellEntry> list = bells({100, 200});
-        DueBells due;
+        BellsRung record;
+        DueBells due{record};
         QCOMPARE(due.at(list, 0, kDay, kDay + 99, kDay + 100).ring, 0);
-        due.noteRung(kDay, key(list, 0));
+        record.noteRung(kDay, key(list, 0));
         // Set back before the bell: nothing is due, the cursor stays.
         QCOMPARE(due.at(list, 1, kDay, kDay + 100, kDay + 90), (DueBells::Due{-1, 1}));
         // Its second again, from the start of the list (a reload): passed.
         QCOMPARE(due.at(list, 0, kDay, kDay + 99, kDay + 100), (DueBells::Due{-1, 1}));
         // A failure is recorded too, but it is no sound of a twin.
-        due.noteFailed(kDay, key(list, 1));
+        record.noteFailed(kDay, key(list, 1));
         QCOMPARE(due.at(list, 1, kDay, kDay + 199, kDay + 200), (DueBells::Due{-1, 2}));
-        QVERIFY(due.secondRung(kDay, 100));
-        QVERIFY(!due.secondRung(kDay, 200));
-        QVERIFY(!due.wasRung(kDay + 86400, key(list, 0))); // another day's
+        QVERIFY(record.secondRung(kDay, 100));
+        QVERIFY(!record.secondRung(kDay, 200));
+        QVERIFY(!record.wasRung(kDay + 86400, key(list, 0))); // another day's
     }
 
     void catchUpIsClamped()
     {
-        DueBells due;
+        BellsRung record;
+        DueBells due{record};
         QCOMPARE(due.catchUpSeconds(), DueBells::kDefaultCatchUpSeconds);
         due.setCatchUpSeconds(-5);
         QCOMPARE(due.catchUpSeconds(), 0);
@@ -116,14 +119,15 @@ private slots:
 
     void newDayKeepsTodayAndYesterday()
     {
-        DueBells due;
+        BellsRung record;
+        DueBells due{record};
         for (int d = 0; d < 4; ++d)
-            due.noteRung(kDay + d * 86400, {1, 100});
-        QCOMPARE(due.entriesHeld(), 4);
-        due.newDay(kDay + 3 * 86400);
-        QCOMPARE(due.entriesHeld(), 2);
-        QVERIFY(due.wasRung(kDay + 2 * 86400, {1, 100}));
-        QVERIFY(!due.wasRung(kDay + 86400, {1, 100}));
+            record.noteRung(kDay + d * 86400, {1, 100});
+        QCOMPARE(record.entriesHeld(), 4);
+        record.newDay(kDay + 3 * 86400);
+        QCOMPARE(record.entriesHeld(), 2);
+        QVERIFY(record.wasRung(kDay + 2 * 86400, {1, 100}));
+        QVERIFY(!record.wasRung(kDay + 86400, {1, 100}));
     }
 
     void skipped_data()
@@ -151,9 +155,10 @@ private slots:
         QFETCH(QList<int>, passed);
         QFETCH(int, next);
         const QList<BellEntry> list = bells({100, -1, 200, 300});
-        DueBells due;
+        BellsRung record;
+        DueBells due{record};
         for (int i : rung)
-            due.noteFailed(kDay, key(list, i));
+            record.noteFailed(kDay, key(list, i));
         const DueBells::Skipped got = due.skipped(list, kDay, kDay + prev, kDay + now);
         QCOMPARE(got.passed, passed);
         QCOMPARE(got.next, next);

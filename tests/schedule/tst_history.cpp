@@ -73,6 +73,11 @@ private slots:
         QCOMPARE(rows.size(), 2);
         QCOMPARE(rows[0].zones, QString());
         QCOMPARE(rows[1].zones, QStringLiteral("甲、乙"));
+        // The old record names no entry; the new one does.
+        f.history.record({0, d, 300, "named", "n.mp3", BellStatus::Done, 3, {}, {}, false, 42});
+        QVERIFY(f.history.flush());
+        QCOMPARE(f.history.day(d)[0].entryId, std::nullopt);
+        QCOMPARE(f.history.day(d)[2].entryId, std::optional<qint64>(42));
     }
 
     void aDayReadsBackInOrderWithItsOutcomes()

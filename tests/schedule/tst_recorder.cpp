@@ -81,6 +81,11 @@ private slots:
         QVERIFY(history.flush());
         QVERIFY(!QFile::exists(places[0]));
         QCOMPARE(history.day(f.clock.now().date()).size(), 2);
+        // Each still names its entry, so the list finds it by its id.
+        const QList<BellEntry> listed = store.list(WeekdaySet::allPattern());
+        const QList<RingRecord> kept = history.day(f.clock.now().date());
+        QCOMPARE(kept[0].entryId, std::optional<qint64>(listed[0].id));
+        QCOMPARE(kept[1].entryId, std::optional<qint64>(listed[1].id));
         BellBoard board(store, f.clock, f.paths);
         board.setHistory(&history);
         board.setRunning(true);

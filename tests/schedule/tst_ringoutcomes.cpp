@@ -17,10 +17,9 @@ class RingOutcomesTest : public QObject {
 
     struct F {
         DaySchedule day;
-        DueBells due;
         FakeMessages messages;
         RingAlerts alerts;
-        RingOutcomes outcomes{day, due, messages};
+        RingOutcomes outcomes{day, messages};
         F()
         {
             day.reset({BellEntry{1, 100, "甲", "a.mp3", {}, {}, {}}, BellEntry{2, 200, "乙", "b.mp3", {}, {}, {}}}, {},
@@ -43,8 +42,8 @@ private slots:
         f.outcomes.failed(f.bell(1), BellStatus::Missed, QStringLiteral("时钟跳变"));
         QCOMPARE(f.day.status(1), BellStatus::Missed);
         QCOMPARE(f.day.faultOf(f.day.key(1)), BellStatus::Missed);
-        QVERIFY(f.due.wasRung(kDay, f.day.key(1)));  // never tried again
-        QVERIFY(!f.due.secondRung(kDay, 200));       // no twin's sound
+        QVERIFY(f.day.rung().wasRung(kDay, f.day.key(1)));  // never tried again
+        QVERIFY(!f.day.rung().secondRung(kDay, 200));       // no twin's sound
         QCOMPARE(failed.size(), 1);
         QCOMPARE(failed[0][0].toInt(), 1);
         QCOMPARE(f.alerts.notRungCount(), 1);
@@ -59,8 +58,8 @@ private slots:
         f.outcomes.sounded(f.bell(0), 12, BellStatus::Done, {}, {}, [&](int) { toldFirst = rang.isEmpty(); });
         QVERIFY(toldFirst);
         QCOMPARE(rang.size(), 1);
-        QVERIFY(f.due.secondRung(kDay, 100));
-        QVERIFY(f.day.sounded(f.day.key(0)));
+        QVERIFY(f.day.rung().secondRung(kDay, 100));
+        QVERIFY(f.day.rung().wasRung(kDay, f.day.key(0)));
         QCOMPARE(f.day.faultOf(f.day.key(0)), BellStatus::None);
         f.afterTick();
         QVERIFY(f.messages.texts().isEmpty());
