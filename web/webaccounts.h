@@ -50,10 +50,12 @@ public:
     void remove(const QString &name);
 
     // The account when the password is its own. Slow (see above). An
-    // unknown name costs the same time as a wrong password.
+    // unknown name costs the same time as a wrong password. Throws
+    // StoreError when the store cannot be read (busy past its timeout).
     std::optional<WebAccount> verify(const QString &name, const QString &password) const;
     // The same off the caller's thread: done runs on context's thread (a
-    // queued call); never when context is gone first.
+    // queued call, through a QFutureWatcher that context owns); never when
+    // context is gone first.
     void verifyLater(const QString &name, const QString &password, QObject *context,
                      std::function<void(std::optional<WebAccount>)> done) const;
 
