@@ -5,6 +5,8 @@
 // the window does, and holds the folder's lock: one engine per folder.
 // Its methods and notifications are served on the user's socket
 // (docs/api.md). Its log goes to standard error (the journal under systemd).
+// `dalingd --web-account NAME ROLE` only sets a remote control account in
+// the folder's store and exits (webaccountcommand.h).
 #include "engineapi.h"
 #include "enginecore.h"
 #include "instance.h"
@@ -14,12 +16,15 @@
 #include "quitsignals.h"
 #include "ringengine.h"
 #include "servicenotify.h"
+#include "webaccountcommand.h"
+#include "firststart.h"
 
 #include <QCoreApplication>
 #include <QScopeGuard>
 #include <clocale>
 #include <cstdio>
 #include <malloc.h>
+#include <unistd.h>
 
 int main(int argc, char *argv[])
 {
@@ -31,6 +36,11 @@ int main(int argc, char *argv[])
     std::setlocale(LC_NUMERIC, "C");
 
     const AppPaths paths = AppPaths::besideExecutable();
+    if (const QStringList args = app.arguments(); args.size() > 1 && args.at(1) == QLatin1String(webaccountcommand::kOption)) {
+        // The store the engine would start from, when there is none yet.
+        seedStoreFromSample(paths);
+        return webaccountcommand::run(paths, args.mid(2), STDIN_FILENO, stdout, stderr);
+    }
     Instance instance(paths.dataFolder());
     if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
         const QString why = claim == Instance::Claim::Refused

@@ -10,6 +10,8 @@ pkgs=(
   libmpv-dev libgsf-1-dev libsystemd-dev nlohmann-json3-dev
   # The amplifier relays and fire alarm contacts: Modbus modules and GPIO lines.
   libmodbus-dev libgpiod-dev
+  # The remote control's password hashes (Argon2id) and session tokens.
+  libsodium-dev
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool trayer imagemagick openbox
   pulseaudio pulseaudio-utils libpulse-dev libasound2-dev ffmpeg
