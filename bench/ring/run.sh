@@ -4,17 +4,6 @@
 set -euo pipefail
 here="$(cd "$(dirname "$0")" && pwd)"
 bin="${1:-$here/../../build-ring/bench/ring/bench_ring}"
-export XDG_RUNTIME_DIR="$(mktemp -d)"
-pulseaudio -n --daemonize=yes --exit-idle-time=-1 --disallow-exit \
-  --load=module-native-protocol-unix --load="module-null-sink sink_name=test_null" 2>/dev/null
-# --disallow-exit refuses "pactl exit": stop this server by its own pid file.
-stop() {
-  local pid
-  pid="$(cat "$XDG_RUNTIME_DIR/pulse/pid" 2>/dev/null || true)"
-  [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
-  rm -rf "$XDG_RUNTIME_DIR"
-}
-trap stop EXIT
-for _ in $(seq 50); do pactl info >/dev/null 2>&1 && break; sleep 0.1; done
-pactl set-default-sink test_null
-BENCH_PULSE_PID="$(cat "$XDG_RUNTIME_DIR/pulse/pid")" BENCH_SOURCE=test_null.monitor "$bin"
+source "$here/../common/pulse-bench.sh"
+bench_pulse_start test_null
+BENCH_SOURCE=test_null.monitor "$bin"

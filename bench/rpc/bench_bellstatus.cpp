@@ -18,6 +18,7 @@
 #include <QJsonObject>
 #include <QProcess>
 #include <QTemporaryDir>
+#include <QTest>
 #include <QThread>
 #include <QTime>
 
@@ -111,10 +112,7 @@ int main(int argc, char **argv)
     });
     client.connectToServer(socket);
     client.waitForConnected(2000);
-    QElapsedTimer run;
-    run.start();
-    while (int(told.size()) < bells && run.elapsed() < (10 + bells * kGap + 5) * 1000)
-        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 100);
+    (void)QTest::qWaitFor([&] { return int(told.size()) >= bells; }, (10 + bells * kGap + 5) * 1000);
 
     // The last bell's sound reaches the monitor after its status.
     rec.waitOnset(dueNs.rbegin()->second - 300'000'000, 2000);
