@@ -1,6 +1,7 @@
 #include "fireinputs.h"
-
 #include "relaylog.h"
+
+#include <algorithm>
 
 std::optional<bool> ContactDebounce::feed(bool closed, qint64 ms)
 {
@@ -56,6 +57,8 @@ void FireInputs::setInputs(const QList<FireInput> &inputs)
                 && old.address.unit == s.address.unit) {
                 s.debounce = old.debounce;
                 s.failing = old.failing;
+                s.retryMs = old.retryMs;
+                s.nextMs = old.nextMs;
             }
         next << s;
     }
@@ -64,8 +67,10 @@ void FireInputs::setInputs(const QList<FireInput> &inputs)
 
 void FireInputs::poll()
 {
+    const qint64 ms = m_clock.now().toMSecsSinceEpoch();
     for (const State &s : std::as_const(m_states))
-        s.device->readInput(s.address.unit, s.input.channel);
+        if (ms >= s.nextMs)
+            s.device->readInput(s.address.unit, s.input.channel);
 }
 
 bool FireInputs::closed(qint64 input) const
@@ -84,6 +89,8 @@ void FireInputs::onRead(RelayDevice *device, int unit, int channel, bool closed,
         if (s.device != device || s.address.unit != unit || s.input.channel != channel)
             continue;
         if (!ok) {
+            s.retryMs = s.retryMs ? std::min(2 * s.retryMs, kMaxRetryMs) : kFirstRetryMs;
+            s.nextMs = ms + s.retryMs;
             if (!s.failing) {
                 s.failing = true;
                 qCWarning(lcRelay).noquote() << "fire input" << s.input.name << "cannot be read:" << error;
@@ -91,6 +98,8 @@ void FireInputs::onRead(RelayDevice *device, int unit, int channel, bool closed,
             }
             continue;
         }
+        s.retryMs = 0;
+        s.nextMs = 0;
         if (s.failing) {
             s.failing = false;
             emit answered(s.input.name);

@@ -4,7 +4,9 @@
 // broadcast with the input's 音乐 and 分区, and one open again for as long
 // asks to end it when its 断开结束 is set (otherwise the operator ends it).
 // A bounce or a read that fails changes nothing; an input that cannot be
-// read is named once through unanswered() until it answers again.
+// read is named once through unanswered() until it answers again, and is
+// asked less often meanwhile (kFirstRetryMs doubling up to kMaxRetryMs), so
+// that a module that refuses at once is not called 50 times a second.
 #include "relaydevice.h"
 #include "relaystore.h"
 #include "seams.h"
@@ -35,6 +37,9 @@ public:
     // Often enough that a closing is acted on within 300 ms of the contact
     // (debounce included) with room for the alarm to sound.
     static constexpr int kPollMs = 20;
+    // The pace of asking an input that does not answer.
+    static constexpr int kFirstRetryMs = 100;
+    static constexpr int kMaxRetryMs = 2000;
 
     static QString unansweredText(const QString &name)
     {
@@ -72,6 +77,8 @@ private:
         RelayDevice *device = nullptr;
         ContactDebounce debounce;
         bool failing = false;
+        int retryMs = 0;     // the wait after the last failed read, 0 while it answers
+        qint64 nextMs = 0;   // not asked before this (the clock's ms)
     };
     void onRead(RelayDevice *device, int unit, int channel, bool closed, bool ok, const QString &error);
 

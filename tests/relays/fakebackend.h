@@ -12,6 +12,8 @@ struct FakeBackendState {
     QList<std::pair<int, bool>> calls; // channel, on
     int failing = 0;                   // the next calls that fail
     bool hold = false;                 // calls wait while set
+    int reads = 0;                     // inputs read so far
+    bool readFails = false;            // reads fail while set (a module that refuses)
 
     void release()
     {
@@ -20,6 +22,11 @@ struct FakeBackendState {
             hold = false;
         }
         cv.notify_all();
+    }
+    int readCount()
+    {
+        std::lock_guard lock(mutex);
+        return reads;
     }
     QList<std::pair<int, bool>> seen()
     {
@@ -43,7 +50,16 @@ public:
         }
         return true;
     }
-    std::optional<bool> readInput(int, int, QString &) override { return false; }
+    std::optional<bool> readInput(int, int, QString &error) override
+    {
+        std::lock_guard lock(m_s.mutex);
+        ++m_s.reads;
+        if (m_s.readFails) {
+            error = QStringLiteral("connection refused");
+            return std::nullopt;
+        }
+        return false;
+    }
 
 private:
     FakeBackendState &m_s;

@@ -1,5 +1,6 @@
 // The fire alarm's contacts: the debounce on its own, then discrete inputs
 // of a Modbus TCP module of the test's own set and cleared by the test.
+#include "fakebackend.h"
 #include "fakes.h"
 #include "fireinputs.h"
 #include "modbusserver.h"
@@ -92,6 +93,42 @@ private slots:
         QTest::qWait(2000);
         QCOMPARE(named.size(), 1);
         QCOMPARE(raised.size(), 0);
+    }
+
+    // A module that refuses at once is asked less and less often while it
+    // fails, and at every poll again once it answers.
+    void refusingModuleIsAskedLessOften()
+    {
+        FakeClock clock;
+        FakeBackendState st;
+        st.readFails = true;
+        RelayDevices devices([&st](const RelayAddress &) { return std::make_unique<FakeBackend>(st); });
+        FireInputs inputs(devices, clock);
+        inputs.setInputs({{1, "消防主机", "modbus-tcp", "127.0.0.1:1502", 0, "", {}, true}});
+        QSignalSpy named(&inputs, &FireInputs::unanswered);
+        QSignalSpy answered(&inputs, &FireInputs::answered);
+        for (int i = 0; i < 100; ++i) { // 2 s of polls
+            const int before = st.readCount();
+            inputs.poll();
+            QTest::qWait(st.readCount() > before ? 1 : 3); // the answer's signal
+            clock.advanceMs(FireInputs::kPollMs);
+        }
+        QCOMPARE(named.size(), 1);
+        QVERIFY2(st.readCount() <= 10, qPrintable(QString::number(st.readCount())));
+        QVERIFY(st.readCount() >= 4); // still asked: 100, 200, 400, 800 ms apart
+
+        st.mutex.lock();
+        st.readFails = false;
+        st.mutex.unlock();
+        clock.advanceMs(FireInputs::kMaxRetryMs);
+        inputs.poll();
+        QTRY_COMPARE(answered.size(), 1);
+        for (int i = 0; i < 5; ++i) {
+            const int before = st.readCount();
+            clock.advanceMs(FireInputs::kPollMs);
+            inputs.poll();
+            QTRY_VERIFY(st.readCount() > before);
+        }
     }
 
     void inputsThatCannotBeReadAreLeftOut()
