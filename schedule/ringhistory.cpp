@@ -181,17 +181,23 @@ bool RingHistory::flush()
 
 QList<RingRecord> RingHistory::between(const QDate &from, const QDate &to) const
 {
+    return select(QStringLiteral("日期 >= :a and 日期 <= :b"),
+                  {{QStringLiteral(":a"), dateText(from)}, {QStringLiteral(":b"), dateText(to)}});
+}
+
+QList<RingRecord> RingHistory::select(const QString &where, const QVariantMap &binds) const
+{
     const QSqlDatabase db = m_store.database();
     if (!db.tables().contains(QStringLiteral("jilu")))
         return {};
     QSqlQuery q = storesql::prepared(
         db, QStringLiteral("select id, 日期, 时间, 名称, 音乐, 结果, 延迟, 说明, %1, %2, %3 from jilu "
-                           "where 日期 >= :a and 日期 <= :b order by 日期, 时间, id")
+                           "where %4 order by 日期, 时间, id")
                 .arg(hasColumn(kZoneColumn) ? kZoneColumn : QStringLiteral("''"),
                      hasColumn(kSoundingColumn) ? kSoundingColumn : QStringLiteral("null"),
-                     hasColumn(kEntryColumn) ? kEntryColumn : QStringLiteral("null")));
-    q.bindValue(QStringLiteral(":a"), dateText(from));
-    q.bindValue(QStringLiteral(":b"), dateText(to));
+                     hasColumn(kEntryColumn) ? kEntryColumn : QStringLiteral("null"), where));
+    for (auto it = binds.cbegin(); it != binds.cend(); ++it)
+        q.bindValue(it.key(), it.value());
     storesql::exec(q);
     QList<RingRecord> out;
     while (q.next()) {
@@ -265,22 +271,11 @@ int RingHistory::closeUnended()
 {
     QList<RingRecord> open;
     try {
-        const QSqlDatabase db = m_store.database();
-        if (!db.tables().contains(QStringLiteral("jilu")) || !hasColumn(kSoundingColumn))
+        if (!hasColumn(kSoundingColumn))
             return 0;
-        QSqlQuery q = storesql::prepared(
-            db, QStringLiteral("select id, 日期, 时间, 名称, 延迟 from jilu where 播放中 = 1"));
-        storesql::exec(q);
-        while (q.next()) {
-            RingRecord r;
-            r.id = q.value(0).toLongLong();
-            r.date = QDate::fromString(q.value(1).toString(), QStringLiteral("yyyy-MM-dd"));
-            r.time = q.value(2).toLongLong();
-            r.name = q.value(3).toString();
-            if (!q.value(4).isNull())
-                r.delayMs = q.value(4).toLongLong(); // the update keeps it
-            open << r;
-        }
+        // Whole, so that a row put back from a copy meanwhile is written
+        // anew with its sound and zones.
+        open = select(QStringLiteral("播放中 = 1"), {});
     } catch (const std::exception &e) {
         // The day's list still reads them 中断 (outcomes()).
         qCWarning(lcStore) << "records left sounding by the last run not read:" << e.what();
@@ -289,6 +284,7 @@ int RingHistory::closeUnended()
     for (RingRecord &r : open) {
         r.result = BellStatus::Interrupted;
         r.reason = kCutReason;
+        r.sounding = false;
         qCWarning(lcRing).noquote() << "bell cut by the last run's sudden end:" << describe(r);
         // Its id makes the write an update of that row: still one record.
         m_items.insert(m_nextHandle++, Item{r, true});

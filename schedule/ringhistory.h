@@ -144,6 +144,9 @@ private:
     static inline const QString kSoundingColumn = QStringLiteral("播放中");
     static inline const QString kEntryColumn = QStringLiteral("条目");
     bool hasColumn(const QString &name) const;
+    // The records the condition picks (its :names bound from binds), whole,
+    // in the order of date, time and id. Throws StoreError.
+    QList<RingRecord> select(const QString &where, const QVariantMap &binds) const;
     bool write(Item &item);
     BellStore &m_store;
     void removeWaitingFiles(const QString &except = {});
