@@ -2,7 +2,10 @@
 // engine: the button's calls, the broadcast of this window paused where the
 // announcement is heard and continued after (only when it was playing),
 // the elapsed time and the meter; and the strip over it.
+#include "fakes.h"
+#include "inputchoice.h"
 #include "pagingcontrol.h"
+#include "pagingservice.h"
 #include "pagingpanel.h"
 
 #include <QApplication>
@@ -136,6 +139,43 @@ private slots:
         QFETCH(double, peak);
         QFETCH(int, percent);
         QCOMPARE(PagingControl::meterPercent(peak), percent);
+    }
+
+    // 声音输出's input list: the default first, a kept input not there now
+    // still listed and chosen, and what is saved.
+    void theInputIsChosenAsTheOutputsAre_data()
+    {
+        QTest::addColumn<QString>("kept");
+        QTest::addColumn<QStringList>("texts");
+        QTest::addColumn<int>("chosen");
+        QTest::newRow("default") << QString() << QStringList{"系统默认输入", "USB 麦克风（usb_mic）"} << 0;
+        QTest::newRow("offered") << "usb_mic" << QStringList{"系统默认输入", "USB 麦克风（usb_mic）"} << 1;
+        QTest::newRow("unplugged") << "line_in"
+                                   << QStringList{"系统默认输入", "USB 麦克风（usb_mic）", "line_in（当前不存在）"} << 2;
+    }
+    void theInputIsChosenAsTheOutputsAre()
+    {
+        QFETCH(QString, kept);
+        QFETCH(QStringList, texts);
+        QFETCH(int, chosen);
+        TempHome home;
+        BellStore store;
+        QVERIFY(store.open(home.db()).isEmpty());
+        Settings settings(store);
+        settings.setValue(PagingService::kInputSetting, kept);
+        InputChoice c(settings);
+        c.rebuild({{"usb_mic", "USB 麦克风"}});
+        QStringList shown;
+        for (int i = 0; i < c.count(); ++i)
+            shown << c.text(i);
+        QCOMPARE(shown, texts);
+        QCOMPARE(c.chosen(), chosen);
+        QVERIFY(c.chime()); // on unless switched off
+        c.choose(1);
+        c.setChime(false);
+        c.save();
+        QCOMPARE(settings.value(PagingService::kInputSetting), "usb_mic");
+        QCOMPARE(settings.flag(PagingService::kChimeSetting, true), false);
     }
 
     void theStripShowsWhatGoesOn()

@@ -38,7 +38,7 @@ class PagingEngineTest : public QObject {
         RpcClient client;
         QList<std::pair<QString, QJsonObject>> told;
 
-        explicit Fixture(const QString &input = "mic.monitor", const QString &extraZoneOutput = {})
+        explicit Fixture(const QString &input = "mic.monitor", const QString &extraZoneOutput = {}, bool chime = false)
         {
             {
                 BellStore store;
@@ -51,7 +51,7 @@ class PagingEngineTest : public QObject {
                     zones.add({0, "实验楼", extraZoneOutput, 0});
                 Settings settings(store);
                 settings.setValue(PagingService::kInputSetting, input);
-                settings.setFlag(PagingService::kChimeSetting, false);
+                settings.setFlag(PagingService::kChimeSetting, chime);
             }
             EngineContext ctx;
             ctx.paths = AppPaths(home.path());
@@ -167,6 +167,16 @@ private slots:
         QVERIFY(QTest::qWaitFor([&] { return heard(*a); }, 8000));
         f.call("Paging.Stop");
         QVERIFY(f.records().value(0).reason.contains("实验楼（找不到这个声音输出）"));
+    }
+
+    // The chime is heard before the voice, also while nobody speaks yet.
+    void theChimeComesFirst()
+    {
+        Fixture f("mic.monitor", {}, true);
+        auto a = listen("zoneA");
+        QVERIFY(!f.call("Paging.Start", QJsonObject{{"zones", QJsonArray{"教学楼A"}}}).isError());
+        QVERIFY(QTest::qWaitFor([&] { return heard(*a); }, 8000));
+        f.call("Paging.Stop");
     }
 
     void refusals_data()
