@@ -90,7 +90,9 @@ void PagingPanel::refreshView()
     m_button->setStyleSheet(on ? QStringLiteral("background: rgb(230,40,40); color: white; font-weight: bold;")
                                : QString());
     const QStringList chosen = m_control->chosen();
-    m_zones->setText(chosen.isEmpty() ? kAllZones : chosen.join(u'、'));
+    // A school without zones pages 广播输出, its only choice.
+    const QStringList choices = m_control->choices();
+    m_zones->setText(!chosen.isEmpty() ? chosen.join(u'、') : choices.size() == 1 ? choices.first() : kAllZones);
     m_zones->setEnabled(!on);
     m_meter->setValue(on ? m_control->meter() : 0);
     m_status->setText(m_control->statusText(QDateTime::currentDateTime()));

@@ -76,8 +76,9 @@ void PagingApi::setCore(EngineCore *core)
 QJsonObject PagingApi::status() const
 {
     const PagingService &p = m_core->paging();
+    // Where it is heard, while it lasts.
     QJsonArray ids;
-    for (qint64 id : p.zoneIds())
+    for (qint64 id : p.active() ? p.zoneIds() : QList<qint64>{})
         ids.append(id);
     // What may be chosen: the school's zones, else 广播输出.
     QJsonArray choices;
@@ -87,9 +88,9 @@ QJsonObject PagingApi::status() const
         choices.append(PagingService::kBroadcastOutput);
     return QJsonObject{
         {QStringLiteral("active"), p.active()},
-        {QStringLiteral("zones"), QJsonArray::fromStringList(p.zoneNames())},
+        {QStringLiteral("zones"), QJsonArray::fromStringList(p.active() ? p.zoneNames() : QStringList{})},
         {QStringLiteral("zoneIds"), ids},
-        {QStringLiteral("everywhere"), p.everywhere()},
+        {QStringLiteral("everywhere"), p.active() && p.everywhere()},
         {QStringLiteral("startedAt"), p.active() ? QJsonValue(p.startedAt().toString(Qt::ISODateWithMs)) : QJsonValue()},
         {QStringLiteral("by"), p.active() ? p.startedBy() : QString()},
         {QStringLiteral("note"), p.active() ? p.note() : QString()},

@@ -143,6 +143,7 @@ private slots:
         QVERIFY(!f.core->engine().zonesTaken());
         QVERIFY(a->waitQuiet(300, 5000)); // nothing left live
         QCOMPARE(f.told_("Paging.OnChanged").last()["active"].toBool(), false);
+        QCOMPARE(f.told_("Paging.OnChanged").last()["zones"].toArray(), QJsonArray{});
         const QList<RingRecord> recs = f.records();
         QCOMPARE(recs.size(), 1);
         QCOMPARE(recs[0].name, PagingService::kName);
