@@ -1,5 +1,8 @@
 #include "outputdialog.h"
 
+#include "inputchoice.h"
+
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QGridLayout>
@@ -9,8 +12,8 @@
 #include <QVBoxLayout>
 
 OutputDialog::OutputDialog(OutputChoice &choice, OutputPreview::MakePlayer makePlayer,
-                           Messages &messages, QWidget *parent)
-    : QDialog(parent), m_choice(choice), m_preview(std::move(makePlayer)), m_messages(messages)
+                           Messages &messages, QWidget *parent, InputChoice *input)
+    : QDialog(parent), m_choice(choice), m_preview(std::move(makePlayer)), m_messages(messages), m_input(input)
 {
     setObjectName(QStringLiteral("OutputDialog"));
     setWindowTitle(QStringLiteral("声音输出"));
@@ -29,6 +32,17 @@ OutputDialog::OutputDialog(OutputChoice &choice, OutputPreview::MakePlayer makeP
                                         : QStringLiteral("ButtonListenBroadcast"));
         connect(listen, &QPushButton::clicked, this, [this, r] { preview(r); });
         grid->addWidget(listen, role, 2);
+    }
+    if (m_input) {
+        grid->addWidget(new QLabel(QStringLiteral("实时喊话输入："), this), 2, 0);
+        m_inputCombo = new QComboBox(this);
+        m_inputCombo->setObjectName(QStringLiteral("PagingInput"));
+        connect(m_inputCombo, &QComboBox::activated, this, [this](int i) { m_input->choose(i); });
+        grid->addWidget(m_inputCombo, 2, 1);
+        m_chime = new QCheckBox(InputChoice::kChimeText, this);
+        m_chime->setChecked(m_input->chime());
+        connect(m_chime, &QCheckBox::toggled, this, [this](bool on) { m_input->setChime(on); });
+        grid->addWidget(m_chime, 3, 1);
     }
     column->addLayout(grid);
     m_note = new QLabel(this);
@@ -58,11 +72,19 @@ void OutputDialog::fill()
             c->addItem(m_choice.text(i));
         c->setCurrentIndex(m_choice.chosen(SoundOutputs::Role(role)));
     }
+    if (m_input) {
+        m_inputCombo->clear();
+        for (int i = 0; i < m_input->count(); ++i)
+            m_inputCombo->addItem(m_input->text(i));
+        m_inputCombo->setCurrentIndex(m_input->chosen());
+    }
 }
 
 void OutputDialog::refresh()
 {
     const QString error = m_choice.load(m_preview.player());
+    if (m_input)
+        m_input->load();
     fill();
     if (error.isEmpty()) {
         m_retries = 0;
@@ -89,6 +111,8 @@ void OutputDialog::accept()
 {
     try {
         m_choice.save();
+        if (m_input)
+            m_input->save();
     } catch (const AppError &e) {
         m_messages.generalError(e.text());
         return;

@@ -4,6 +4,9 @@
 #include "seams.h"
 #include "soundoutputs.h"
 
+class InputChoice;
+class QCheckBox;
+
 #include <QDialog>
 
 class QComboBox;
@@ -14,11 +17,14 @@ class OutputDialog : public QDialog {
 public:
     static inline const QString kMenuText = QStringLiteral("声音输出…");
 
+    // input, when given: the live announcement's input and chime, listed too.
     OutputDialog(OutputChoice &choice, OutputPreview::MakePlayer makePlayer, Messages &messages,
-                 QWidget *parent = nullptr);
+                 QWidget *parent = nullptr, InputChoice *input = nullptr);
     ~OutputDialog() override;
 
     QComboBox *combo(SoundOutputs::Role role) const { return m_combo[role]; }
+    QComboBox *inputCombo() const { return m_inputCombo; }
+    QCheckBox *chimeBox() const { return m_chime; }
     // Reads the server's list again (the button 刷新, and once on opening).
     void refresh();
     void preview(SoundOutputs::Role role);
@@ -33,4 +39,7 @@ private:
     QComboBox *m_combo[2] = {nullptr, nullptr};
     QLabel *m_note = nullptr;
     int m_retries = 0;
+    InputChoice *m_input = nullptr;
+    QComboBox *m_inputCombo = nullptr;
+    QCheckBox *m_chime = nullptr;
 };

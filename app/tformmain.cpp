@@ -222,6 +222,7 @@ void TFormMain::buildFrame()
     row->addLayout(column, 1);
 
     buildGrid(central, column);
+    mountPaging(column);
 
     PanelMenu = new QWidget(central);
     PanelMenu->setObjectName(QStringLiteral("PanelMenu"));

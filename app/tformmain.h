@@ -103,6 +103,8 @@ private:
     void setUpRingAlerts();
     void showRingAlerts();
     void showRelayBand();
+    // 实时喊话's strip under the list (tformmainpaging.cpp).
+    void mountPaging(QVBoxLayout *column);
 
     std::unique_ptr<DalingApp> m_app;
     ScheduleModel *m_model = nullptr;

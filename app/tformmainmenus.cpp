@@ -11,6 +11,7 @@
 #include "ducking.h"
 #include "formlinshiguangbo.h"
 #include "historydialog.h"
+#include "inputchoice.h"
 #include "outputdialog.h"
 #include "relaydialog.h"
 #include "relaylink.h"
@@ -104,7 +105,8 @@ void TFormMain::NOutputClick()
 {
     guarded([this] {
         OutputChoice choice(m_app->settings());
-        OutputDialog dialog(choice, m_app->context().makePlayer, m_app->messages(), this);
+        InputChoice input(m_app->settings());
+        OutputDialog dialog(choice, m_app->context().makePlayer, m_app->messages(), this, &input);
         if (dialog.exec() != QDialog::Accepted)
             return;
         m_app->applyOutputs();

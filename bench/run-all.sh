@@ -6,7 +6,7 @@ cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build-bench daling daling-window dalingd make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
-  bench_emergency daling-emergency bench_rpc bench_bellstatus bench_relays bench_contact >/dev/null
+  bench_emergency daling-emergency bench_rpc bench_bellstatus bench_relays bench_contact bench_paging >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
 QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
@@ -36,6 +36,8 @@ echo "== two buildings through Snapcast (servers of its own on 127.0.0.1)"
 bash bench/snapcast/run.sh $b/bench/snapcast/bench_snapcast --bells 10
 echo "== emergency broadcast: command to sound in two zones"
 bash bench/emergency/run.sh $b/bench/emergency/bench_emergency $b/app/daling 10 $b/emergency/daling-emergency $b/engine/dalingd 2>/dev/null
+echo "== live announcement: microphone to two zones beside module-loopback (a server of its own)"
+bash bench/paging/run.sh $b/bench/paging/bench_paging $b/engine/dalingd 2>/dev/null
 echo "== amplifier relays and the fire alarm contact (a Modbus module of its own on 127.0.0.1)"
 $b/bench/relays/bench_relays 20 2>/dev/null
 echo "== the same at a real dalingd, beside the bell onset: relay before the sound, contact to the alarm heard"

@@ -7,6 +7,7 @@
 #include "emergencycommand.h"
 #include "enginecore.h"
 #include "logging.h"
+#include "pagingapi.h"
 #include "ringengine.h"
 #include "rpcserver.h"
 #include "settings.h"
@@ -37,6 +38,7 @@ EngineApi::EngineApi(RpcServer &server, Options options, QObject *parent)
             m_progress->stop();
     });
     registerMethods();
+    m_paging = new PagingApi(server, this);
 }
 
 EngineApi::~EngineApi() = default;
@@ -47,6 +49,7 @@ void EngineApi::setCore(EngineCore *core)
     m_link = nullptr;
     m_progress->stop();
     m_core = core;
+    m_paging->setCore(core);
     m_sounding.reset();
     m_told.clear();
     if (m_core)

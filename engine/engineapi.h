@@ -23,6 +23,7 @@
 #include <optional>
 
 class EngineCore;
+class PagingApi;
 class QTimer;
 class RpcServer;
 
@@ -97,4 +98,5 @@ private:
     QHash<BellKey, BellStatus> m_told;
     QJsonArray m_lastBands;
     QTimer *m_progress = nullptr; // Playback.OnChanged once a second while one plays
+    PagingApi *m_paging = nullptr; // the live announcement's methods
 };

@@ -3,6 +3,7 @@
 #include "emergencybroadcast.h"
 #include "firststart.h"
 #include "logging.h"
+#include "pagingservice.h"
 #include "playerpool.h"
 #include "relaylink.h"
 #include "ringalerts.h"
@@ -92,6 +93,7 @@ EngineCore::EngineCore(const EngineContext &ctx) : m_ctx(ctx)
     setUpEmergency();
     m_relays = std::make_unique<RelayLink>(m_store, *m_board, *m_engine, *m_test, *m_emergency,
                                            *m_ctx.clock, [this] { return m_zones; });
+    setUpPaging();
     // The history keeps a little over a year.
     m_history->prune(m_ctx.clock->now().date());
     m_keeper->start();
@@ -99,7 +101,8 @@ EngineCore::EngineCore(const EngineContext &ctx) : m_ctx(ctx)
 
 EngineCore::~EngineCore()
 {
-    // Ended (and its record closed) while the parts it holds are still here.
+    // Ended (and their records closed) while the parts they hold are still here.
+    m_paging->stop(QStringLiteral("程序退出"));
     m_emergency->stop(EmergencyBroadcast::Origin::Quit);
     stopClocks();
     // A bell still sounding is cut (中断); what the store does not take
@@ -177,4 +180,31 @@ void EngineCore::setUpEmergency()
     // Written like the bell sounds at the first start, so that the alarm
     // needs nothing from outside when it is wanted.
     e.ensureAlarmTone();
+}
+
+void EngineCore::setUpPaging()
+{
+    m_paging = std::make_unique<PagingService>(*m_ctx.clock);
+    PagingService &p = *m_paging;
+    p.setHistory(m_history.get());
+    p.zones = [this] { return m_zones; };
+    p.broadcastOutput = [this] { return SoundOutputs(*m_settings).device(SoundOutputs::Broadcast); };
+    p.input = [this] { return m_settings->value(PagingService::kInputSetting); };
+    p.chime = [this] { return m_settings->flag(PagingService::kChimeSetting, true); };
+    p.emergencyActive = [this] { return m_emergency->active(); };
+    p.takeZones = [this](const QList<qint64> &zones, bool everywhere, const QString &reason) {
+        m_engine->takeZones(zones, everywhere, reason);
+    };
+    p.giveBackZones = [this] { m_engine->giveBackZones(); };
+    p.power = [this](bool on, const QList<qint64> &zones, bool everywhere) {
+        if (on)
+            m_relays->plan().soundStarted(QStringLiteral("paging"), zones, everywhere);
+        else
+            m_relays->plan().soundEnded(QStringLiteral("paging"));
+    };
+    // The emergency is above it: it cuts the announcement.
+    QObject::connect(m_emergency.get(), &EmergencyBroadcast::activeChanged, m_paging.get(), [this](bool on) {
+        if (on)
+            m_paging->stop(PagingService::kCutByEmergency);
+    });
 }

@@ -18,6 +18,7 @@
 #include <memory>
 
 class EmergencyBroadcast;
+class PagingService;
 class PlayerPool;
 class RelayLink;
 class RingAlerts;
@@ -65,6 +66,7 @@ public:
     SnapStatus &snapStatus() { return *m_snap; }
     AudioPlayer &player() { return *m_player; } // the bells' (the window's MediaPlayer1)
     RelayLink &relays() { return *m_relays; } // the amplifiers' relays and the fire alarm's contacts
+    PagingService &paging() { return *m_paging; } // the live announcement (实时喊话)
 
     // 补打时限: kept in the settings and handed to the engine.
     void setCatchUpSeconds(int seconds);
@@ -78,6 +80,7 @@ public:
 
 private:
     void setUpEmergency();
+    void setUpPaging();
     EngineContext m_ctx;
     BellStore m_store;
     QString m_storeError;
@@ -101,4 +104,6 @@ private:
     std::unique_ptr<EmergencyBroadcast> m_emergency;
     // Last, so that it goes first: every relay rests while the rest is here.
     std::unique_ptr<RelayLink> m_relays;
+    // Ended first of all in the destructor; its hooks reach the parts above.
+    std::unique_ptr<PagingService> m_paging;
 };

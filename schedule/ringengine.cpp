@@ -95,6 +95,8 @@ qint64 RingEngine::pastCutoff(qint64 cutoffSeconds, qint64 dayStart) const
         cutoffSeconds = std::min(cutoffSeconds, m_retry->bell.key.seconds);
     if (m_waiting && m_waiting->bell.dayStart == dayStart)
         cutoffSeconds = std::min(cutoffSeconds, m_waiting->bell.key.seconds);
+    if (m_deferred && m_deferred->bell.dayStart == dayStart)
+        cutoffSeconds = std::min(cutoffSeconds, m_deferred->bell.key.seconds);
     return cutoffSeconds;
 }
 
@@ -150,6 +152,10 @@ void RingEngine::tick(const RingClock::Tick &t)
         // are left to the ring check and its window.
         abandonRetry();
         abandonWaiting();
+        if (m_deferred) {
+            const Deferred d = *std::exchange(m_deferred, std::nullopt);
+            recordFailure(d.bell, BellStatus::Missed, d.reason);
+        }
         m_day.forgetDay();
         m_day.rung().newDay(dayStart);
         m_playout.forget();
@@ -203,6 +209,8 @@ void RingEngine::ringCheck(qint64 nowAbs, qint64 prevAbs, qint64 dayStart, bool 
         kept << m_retry->bell.key;
     if (m_waiting && m_waiting->bell.dayStart == dayStart)
         kept << m_waiting->bell.key;
+    if (m_deferred && m_deferred->bell.dayStart == dayStart)
+        kept << m_deferred->bell.key;
     const DueBells::Due due = m_due.at(m_day.entries(), from, dayStart, prevAbs, nowAbs, kept);
     int candidate = due.ring;
     // Held back: every bell due is passed, none rings.
@@ -248,6 +256,12 @@ QString RingEngine::markPast(int index, qint64 dayStart)
         recordFailure(w.bell, BellStatus::Failed, kSlowOpenReason);
         return kSlowOpenReason;
     }
+    if (m_deferred && m_deferred->bell.key == key && m_deferred->bell.dayStart == dayStart) {
+        // Its zones were not given back within the window (or a later bell came).
+        const Deferred d = *std::exchange(m_deferred, std::nullopt);
+        recordFailure(d.bell, BellStatus::Missed, d.reason);
+        return {};
+    }
     // A twin of the same second sounded with the bell that rang.
     if (m_day.rung().wasRung(dayStart, key) || m_day.rung().secondRung(dayStart, key.seconds)) {
         m_outcomes.passed(index, BellStatus::Done);
@@ -262,6 +276,16 @@ void RingEngine::ringAt(int index, qint64 dayStart, qint64 nowAbs)
     const Bell bell = bellAt(index, dayStart);
     if (m_waiting && m_waiting->bell.key == bell.key && m_waiting->bell.dayStart == dayStart)
         return; // its file is still loading: it starts when loaded
+    if (m_taken && bellTaken(bell.zones)) {
+        if (!isDeferred(bell)) {
+            m_deferred = Deferred{bell, m_taken->reason};
+            qCInfo(lcRing).noquote() << "bell" << inttotime(bell.key.seconds) << shownText(bell.name)
+                                     << "waits for its zones:" << m_taken->reason;
+        }
+        return;
+    }
+    if (isDeferred(bell))
+        m_deferred.reset();
     // The bell sounding now ends here (完成). Its zones stop at once; on
     // 铃声输出 it stops when this bell starts, or is opened on its player,
     // so a file still loading on the spare lets it play on until then.
@@ -299,7 +323,8 @@ void RingEngine::TimerPrepareTimer()
     const qint64 nowAbs = nowAbsSeconds();
     const qint64 dayStart = nowAbs - nowAbs % 86400;
     try {
-        if (m_retry && m_retry->bell.dayStart == dayStart && m_ticker.prevAbs())
+        const bool deferredFree = m_deferred && m_deferred->bell.dayStart == dayStart && !bellTaken(m_deferred->bell.zones);
+        if (((m_retry && m_retry->bell.dayStart == dayStart) || deferredFree) && m_ticker.prevAbs())
             ringCheck(nowAbs, *m_ticker.prevAbs(), dayStart, true);
         m_zones.retry(nowAbs, m_due.catchUpSeconds());
         if (m_board.running()) {

@@ -124,6 +124,16 @@ public:
     void releaseBells();
     bool held() const { return !m_holdReason.isEmpty(); }
 
+    // Zones taken by a sound above the bells (a live announcement; every
+    // bell when everywhere): a bell sounding in them is cut, one due in
+    // them waits until they are given back and then rings late with its
+    // delay recorded; past its catch-up window it is 错过 with reason. A
+    // bell in several zones waits while any of them is taken. Bells in
+    // other zones ring as ever; a bell on 铃声输出 waits only for everywhere.
+    void takeZones(const QList<qint64> &zones, bool everywhere, const QString &reason);
+    void giveBackZones();
+    bool zonesTaken() const { return m_taken.has_value(); }
+
     QTimer TimerShiJian; // the clock: single-shot, re-armed every tick (RingClock)
     QTimer TimerShan;    // the status blink, enabled in running mode
     QTimer TimerPrepare; // retries and opens ahead, a moment after each tick
@@ -275,6 +285,24 @@ private:
     std::optional<Retry> m_retry;
     std::optional<Waiting> m_waiting;
     QString m_holdReason; // while the bells are held back
+    struct Taken {
+        QList<qint64> zones;
+        bool everywhere = false;
+        QString reason;
+    };
+    std::optional<Taken> m_taken;
+    // A bell due in zones taken, waiting for them (with the reason it is
+    // missed if they come back too late).
+    struct Deferred {
+        Bell bell;
+        QString reason;
+    };
+    std::optional<Deferred> m_deferred;
+    bool bellTaken(const QList<qint64> &zones) const;
+    bool isDeferred(const Bell &bell) const
+    {
+        return m_deferred && m_deferred->bell.key == bell.key && m_deferred->bell.dayStart == bell.dayStart;
+    }
     // What TimerStart was armed for.
     struct EarlyStart {
         BellKey key;

@@ -7,6 +7,8 @@
 
 #include "logging.h"
 
+#include <algorithm>
+
 void RingEngine::holdBells(const QString &reason)
 {
     m_holdReason = reason.isEmpty() ? QStringLiteral("铃声被暂停") : reason;
@@ -15,6 +17,8 @@ void RingEngine::holdBells(const QString &reason)
         recordFailure(std::exchange(m_retry, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
     if (m_waiting)
         recordFailure(std::exchange(m_waiting, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
+    if (m_deferred)
+        recordFailure(std::exchange(m_deferred, std::nullopt)->bell, BellStatus::Missed, m_holdReason);
     silenceBells();
     qCInfo(lcRing).noquote() << "bells held back:" << m_holdReason;
 }
@@ -36,4 +40,40 @@ void RingEngine::releaseBells()
         return;
     m_holdReason.clear();
     qCInfo(lcRing) << "bells no longer held back";
+}
+
+bool RingEngine::bellTaken(const QList<qint64> &zones) const
+{
+    if (!m_taken)
+        return false;
+    if (m_taken->everywhere)
+        return true;
+    // Zones the engine does not know leave the bell on 铃声输出.
+    if (!m_zones.hasKnownZone(zones))
+        return false;
+    return std::any_of(zones.begin(), zones.end(), [this](qint64 z) { return m_taken->zones.contains(z); });
+}
+
+void RingEngine::takeZones(const QList<qint64> &zones, bool everywhere, const QString &reason)
+{
+    m_taken = Taken{zones, everywhere, reason};
+    // The sound above the bells cuts the bell sounding where it goes.
+    if (m_sounding) {
+        const bool inZones = m_sounding->zones;
+        const QList<qint64> where = inZones ? m_zones.soundingZones() : QList<qint64>{};
+        if (everywhere || (inZones && bellTaken(where)))
+            silenceBells();
+    }
+    qCInfo(lcRing).noquote() << "zones taken:" << reason;
+}
+
+void RingEngine::giveBackZones()
+{
+    if (!m_taken)
+        return;
+    m_taken.reset();
+    qCInfo(lcRing) << "zones given back";
+    // A bell that waited rings now, not at the next tick.
+    if (m_deferred)
+        TimerPrepare.start(0);
 }

@@ -88,7 +88,7 @@ void RingEngine::armEarlyStart(qint64 nowAbs, qint64 dayStart)
     // earlier bell still pending; a new day's first second is left to its
     // own list. Without a lead it still starts at the second itself, not
     // with the tick (after the second, and after the tick's own work).
-    if (!key || m_retry || m_waiting || held() || dayStart + key->seconds != nowAbs + 1
+    if (!key || m_retry || m_waiting || m_deferred || held() || (m_taken && m_taken->everywhere) || dayStart + key->seconds != nowAbs + 1
         || key->seconds == 0)
         return;
     const int index = dueAt(nowAbs + 1, dayStart);
@@ -105,7 +105,8 @@ void RingEngine::armEarlyStart(qint64 nowAbs, qint64 dayStart)
 void RingEngine::TimerStartTimer()
 {
     const std::optional<EarlyStart> early = std::exchange(m_earlyFor, std::nullopt);
-    if (!early || !m_board.running() || m_board.testing() || held() || m_retry || m_waiting)
+    if (!early || !m_board.running() || m_board.testing() || held() || m_retry || m_waiting || m_deferred
+        || (m_taken && m_taken->everywhere))
         return;
     // Its second's tick has not come yet (it forgets the early start), the
     // clock has not jumped, and that second still rings this bell.

@@ -1,0 +1,3 @@
+#include "paginglog.h"
+
+Q_LOGGING_CATEGORY(lcPaging, "daling.paging", QtInfoMsg)
