@@ -1,6 +1,7 @@
 #include "inprocessengine.h"
 
 #include "engineapi.h"
+#include "engineapirelays.h"
 #include "logging.h"
 #include "ringengine.h"
 #include "rpcserver.h"
@@ -14,6 +15,7 @@ InProcessEngine::InProcessEngine(const EngineContext &ctx, QString socketPath)
     m_api = std::make_unique<EngineApi>(*m_ownServer, EngineApi::Options{ctx.paths.dataFolder(), false, {}});
     m_core = std::make_unique<EngineCore>(ctx);
     m_api->setCore(m_core.get());
+    serveRelays(*m_ownServer);
 }
 
 InProcessEngine::InProcessEngine(const EngineContext &ctx, RpcServer &server, QString socketPath)
@@ -22,10 +24,18 @@ InProcessEngine::InProcessEngine(const EngineContext &ctx, RpcServer &server, QS
     m_api = std::make_unique<EngineApi>(server, EngineApi::Options{ctx.paths.dataFolder(), false, {}});
     m_core = std::make_unique<EngineCore>(ctx);
     m_api->setCore(m_core.get());
+    serveRelays(server);
+}
+
+void InProcessEngine::serveRelays(RpcServer &server)
+{
+    *m_reach = m_core.get();
+    engineapirelays::registerMethods(server, [reach = m_reach] { return *reach; });
 }
 
 InProcessEngine::~InProcessEngine()
 {
+    *m_reach = nullptr;
     // The channel goes first: nothing asks a core that is going.
     m_api->setCore(nullptr);
     m_api.reset();

@@ -32,4 +32,8 @@ private:
     std::unique_ptr<RpcServer> m_ownServer;
     std::unique_ptr<EngineApi> m_api;
     bool m_started = false;
+    // What the channel's relay method reaches: emptied when this goes (the
+    // channel may outlive it).
+    std::shared_ptr<EngineCore *> m_reach = std::make_shared<EngineCore *>(nullptr);
+    void serveRelays(RpcServer &server);
 };

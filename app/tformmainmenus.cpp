@@ -15,6 +15,10 @@
 #include "outputdialog.h"
 #include "relaydialog.h"
 #include "relaylink.h"
+#include "engineapirelays.h"
+#include "logging.h"
+#include <QJsonArray>
+#include <QJsonObject>
 #include "servicemenu.h"
 #include "snapstatus.h"
 #include "zonedialog.h"
@@ -188,10 +192,16 @@ void TFormMain::setUpBroadcastPower()
         if (BroadcastPlayer *zoned = adhoc.zoned())
             for (const Zone &z : zoned->zones())
                 zones << z.id;
-        // The relays are the engine's; only an engine of this process is
-        // reached from here (the API has no method for them yet).
-        if (EngineCore *core = m_app->host().core())
-            core->relays().broadcastPlaying(adhoc.playMode(), zones);
+        // The relays are the engine's: told through its channel.
+        QJsonArray ids;
+        for (const qint64 z : std::as_const(zones))
+            ids.append(z);
+        m_app->link().call(engineapirelays::kMethod,
+                           QJsonObject{{QStringLiteral("playing"), adhoc.playMode()}, {QStringLiteral("zones"), ids}},
+                           [](const LinkResult<QJsonValue> &r) {
+                               if (!r.ok())
+                                   qCWarning(lcApp).noquote() << "the broadcast's relays not told:" << r.error->text;
+                           });
     });
 }
 

@@ -227,9 +227,10 @@ private slots:
         adhoc.list().select(0);
         adhoc.ButtonPlayClick();
         QVERIFY(adhoc.playMode());
-        QVERIFY(relays.plan().isOn(relay));
+        QTRY_VERIFY(relays.plan().isOn(relay)); // told through the engine's channel
         QTRY_VERIFY(server.coil(0));
         adhoc.ButtonPlayClick(); // stopped: off after its 保持
+        QVERIFY(f.settle());
         f.clock.advanceMs(1100);
         relays.plan().tick();
         QVERIFY(!relays.plan().isOn(relay));
