@@ -29,6 +29,10 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
 {
     // The engine first: a fresh data folder is made and seeded by it.
     m_host = m_ctx.makeHost(m_ctx);
+    // Told after the handler that noticed it has returned.
+    m_host->setOnEnded([this](const QString &text) {
+        QTimer::singleShot(0, this, [this, text] { m_ctx.messages->typedOk(Messages::Kind::Error, text); });
+    });
     if (const QString why = m_store.open(m_ctx.paths.databaseFile()); !why.isEmpty())
         // The engine's band says what is wrong with the store; an edit tells its own failure.
         qCWarning(lcStore).noquote() << "the window's store:" << why;

@@ -15,6 +15,8 @@ ChildEngine::ChildEngine(QString program, QString socketPath, QStringList argume
 
 ChildEngine::~ChildEngine()
 {
+    // Its end is ours now, nothing to tell.
+    QObject::disconnect(&m_process, nullptr, nullptr, nullptr);
     if (m_process.state() == QProcess::NotRunning)
         return;
     m_process.terminate();
@@ -50,5 +52,11 @@ QString ChildEngine::start()
         return kNotStarted.arg(m_program, why);
     }
     qCInfo(lcApp) << "the engine runs as our child, pid" << m_process.processId();
+    QObject::connect(&m_process, &QProcess::finished, [this](int code, QProcess::ExitStatus status) {
+        const QString how = status == QProcess::CrashExit ? QStringLiteral("崩溃") : QStringLiteral("退出代码 %1").arg(code);
+        qCWarning(lcApp).noquote() << "the engine ended before the window:" << how;
+        if (m_onEnded)
+            m_onEnded(kEnded.arg(how));
+    });
     return {};
 }

@@ -12,6 +12,8 @@
 class ChildEngine : public EngineHost {
 public:
     static inline const QString kNotStarted = QStringLiteral("铃声引擎（%1）没有启动：%2");
+    static inline const QString kEnded =
+        QStringLiteral("铃声引擎（dalingd）意外结束了（%1），现在铃声不会响。请关闭并重新打开本程序；原因见日志。");
     // How long a clean end waits for the child to write its history.
     static constexpr int kQuitWaitMs = 10000;
 
@@ -26,6 +28,7 @@ public:
 
     QString socketPath() const override { return m_socket; }
     bool endsWithWindow() const override { return true; }
+    void setOnEnded(std::function<void(const QString &)> told) override { m_onEnded = std::move(told); }
 
     // dalingd beside the window's executable.
     static QString besideExecutable();
@@ -35,4 +38,5 @@ private:
     QString m_socket;
     QStringList m_arguments;
     QProcess m_process;
+    std::function<void(const QString &)> m_onEnded;
 };

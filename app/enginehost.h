@@ -5,6 +5,7 @@
 // engine built in the window's own process, as tests do) or runs on its own
 // (the user's service, which rings on after the window has closed).
 #include <QString>
+#include <functional>
 
 class EngineCore;
 
@@ -18,6 +19,9 @@ public:
     virtual EngineCore *core() { return nullptr; }
     // The window is shown: an engine of this process starts its clock then.
     virtual void windowShown() {}
+    // Told when an engine that ends with the window ended before it (the
+    // text the operator is told).
+    virtual void setOnEnded(std::function<void(const QString &)>) {}
 };
 
 // An engine that runs on its own: the window only connects to it.

@@ -48,15 +48,30 @@ private slots:
             ChildEngine engine(QStringLiteral("sh"), QString(),
                                {QStringLiteral("-c"),
                                 QStringLiteral("trap 'echo history > \"%1\"; exit 0' TERM; while :; do sleep 0.05; done").arg(mark)});
+            bool ended = false;
+            engine.setOnEnded([&](const QString &) { ended = true; });
             QCOMPARE(engine.start(), QString());
             pid = engine.pid();
             QVERIFY(runs(pid));
             QTest::qWait(200); // the trap is set
+            QVERIFY(!ended);
         }
         QVERIFY(!runs(pid));
         QFile f(mark);
         QVERIFY(f.open(QIODevice::ReadOnly));
         QCOMPARE(f.readAll().trimmed(), QByteArray("history"));
+    }
+
+    // Ended by itself while the window runs: the operator is told.
+    void anEngineThatEndsEarlyIsTold()
+    {
+        QStringList told;
+        ChildEngine engine(QStringLiteral("sh"), QString(), {QStringLiteral("-c"), QStringLiteral("exit 3")});
+        engine.setOnEnded([&](const QString &text) { told << text; });
+        QCOMPARE(engine.start(), QString());
+        QTRY_COMPARE(told.size(), 1);
+        QVERIFY2(told.first().contains(QStringLiteral("退出代码 3")) && told.first().contains(QStringLiteral("铃声不会响")),
+                 qPrintable(told.first()));
     }
 
     void aMissingEngineIsToldByItsPath()
