@@ -16,8 +16,10 @@
 #include "sheetimport.h"
 #include "soundoutputs.h"
 
+#include <QFile>
 #include <QPointer>
 #include <QTimer>
+#include <sys/stat.h>
 #include <utility>
 
 namespace {
@@ -33,9 +35,7 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
     m_host->setOnEnded([this](const QString &text) {
         QTimer::singleShot(0, this, [this, text] { m_ctx.messages->typedOk(Messages::Kind::Error, text); });
     });
-    if (const QString why = m_store.open(m_ctx.paths.databaseFile()); !why.isEmpty())
-        // The engine's band says what is wrong with the store; an edit tells its own failure.
-        qCWarning(lcStore).noquote() << "the window's store:" << why;
+    openStore();
     m_settings = std::make_unique<Settings>(m_store);
     m_calendar = std::make_unique<SchoolCalendar>(m_store);
     m_history = std::make_unique<RingHistory>(m_store);
@@ -49,10 +49,14 @@ DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
         if (m_reloadPending)
             reloadEngine();
     });
-    // A store the window could not open (the engine's keeper may have put
-    // a good one back since) is tried again whenever the list changes.
+    // A store the window could not open, or one the engine's keeper has
+    // replaced since (a good copy put back: the window's connection would
+    // write to the file that went), is opened again whenever the list changes.
     QObject::connect(m_feed.get(), &DayFeed::listRead, this, [this] {
-        if (!m_store.isOpen() && m_store.open(m_ctx.paths.databaseFile()).isEmpty())
+        if (m_store.isOpen() && storeFileId() == m_storeFileId)
+            return;
+        m_store.close();
+        if (const QString why = openStore(); why.isEmpty())
             readZones();
     });
     // Said once, for the log and the start-up bench.
@@ -99,6 +103,22 @@ DalingApp::~DalingApp()
     m_board.reset();
     m_store.close();
     m_host.reset();
+}
+
+quint64 DalingApp::storeFileId() const
+{
+    struct stat st {};
+    return ::stat(QFile::encodeName(m_ctx.paths.databaseFile()).constData(), &st) == 0 ? quint64(st.st_ino) : 0;
+}
+
+QString DalingApp::openStore()
+{
+    m_storeFileId = storeFileId();
+    const QString why = m_store.open(m_ctx.paths.databaseFile());
+    if (!why.isEmpty())
+        // The engine's band says what is wrong with the store; an edit tells its own failure.
+        qCWarning(lcStore).noquote() << "the window's store:" << why;
+    return why;
 }
 
 EngineCore &DalingApp::core()

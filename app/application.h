@@ -98,9 +98,13 @@ signals:
 
 private:
     void setUpDucking();
+    // Opens the store for the window's edits; the text why not.
+    QString openStore();
+    quint64 storeFileId() const; // the file's inode, 0 when there is none
     MainContext m_ctx;
     std::unique_ptr<EngineHost> m_host;
     BellStore m_store;
+    quint64 m_storeFileId = 0; // of the file the window's store opened
     std::unique_ptr<Settings> m_settings;
     std::unique_ptr<SchoolCalendar> m_calendar;
     std::unique_ptr<RingHistory> m_history;

@@ -12,7 +12,10 @@
 #include "testplayback.h"
 #include "zonestore.h"
 
+#include "storekeeper.h"
+
 #include <QAction>
+#include <QFile>
 #include <QTableView>
 #include <QTest>
 
@@ -141,6 +144,26 @@ private slots:
         QTRY_COMPARE(w.app().core().board().day().size(), 0);
         QVERIFY(f.settle());
         QCOMPARE(w.board().day().size(), 0);
+    }
+
+    // The engine's keeper writes a deleted store back: the window's edits go
+    // to the file that is there, not to the one that went.
+    void editsFollowTheStoreTheEngineWroteBack()
+    {
+        Fixture f;
+        f.make();
+        TFormMain &w = *f.form;
+        w.show();
+        f.tick();
+        QVERIFY(QFile::remove(f.home.db()));
+        w.app().core().storeKeeper().check();
+        QTRY_VERIFY(QFile::exists(f.home.db()));
+        w.app().reloadEngine(); // the list read again: the window looks at its store
+        QVERIFY(f.settle());
+        w.store().insert({0, 10 * 3600, "新铃声", "a.mp3", "一", "", ""});
+        BellStore fresh;
+        QVERIFY(fresh.open(f.home.db()).isEmpty());
+        QCOMPARE(fresh.list("%").size(), 1);
     }
 
     // The engine names a bell's zones; the copy keeps the store's ids for
