@@ -1,5 +1,8 @@
 #include "appicon.h"
+#include "childengine.h"
 #include "engineapi.h"
+#include "enginelink.h"
+#include "servicesetup.h"
 #include "autostart.h"
 #include "instance.h"
 #include "mpvplayer.h"
@@ -12,7 +15,7 @@
 #include <QApplication>
 #include <QFont>
 #include <QPointer>
-#include <QScopeGuard>
+#include <QJsonObject>
 #include <QScreen>
 #include <clocale>
 #include <malloc.h>
@@ -48,14 +51,16 @@ extern "C" __attribute__((visibility("default"))) int daling_window_main(int arg
 
     QtMessages messages(title);
     const AppPaths paths = AppPaths::besideExecutable();
-    // One engine per desktop: a second start shows the running window.
-    Instance instance(paths.dataFolder());
+    const QString engineSocket = Instance::defaultSocketPath();
+    // One window per desktop: the window keeps a lock and a channel of its
+    // own beside the engine's; a second start shows the first window.
+    Instance instance(paths.dataFolder(), Instance::windowSocketPath(engineSocket));
+    instance.setLockName(Instance::windowLockFileName());
     if (const Instance::Claim claim = instance.claim(); claim != Instance::Claim::First) {
         if (claim == Instance::Claim::Refused) {
             messages.typedOk(Messages::Kind::Warning, instance.refusalText());
             return 1;
         }
-        // The running copy shows its window; the service has none, and says so.
         if (const RpcResult r = rpcCall(instance.socketPath(), QStringLiteral("Window.Raise")); r.isError())
             messages.typedOk(Messages::Kind::Information, r.error().message);
         return 0;
@@ -64,15 +69,35 @@ extern "C" __attribute__((visibility("default"))) int daling_window_main(int arg
     // Asked by a later start; a window still being made (a start-up box is
     // open) shows itself anyway.
     QPointer<QWidget> window;
-    EngineApi api(instance.server(), {paths.dataFolder(), false, [&window] {
-                      for (QWidget *w : {window.data(), QApplication::activeModalWidget()}) {
-                          if (w) {
-                              w->showNormal();
-                              w->raise();
-                              w->activateWindow();
-                          }
-                      }
-                  }});
+    EngineApi windowChannel(instance.server(), {paths.dataFolder(), false, [&window] {
+                                for (QWidget *w : {window.data(), QApplication::activeModalWidget()}) {
+                                    if (w) {
+                                        w->showNormal();
+                                        w->raise();
+                                        w->activateWindow();
+                                    }
+                                }
+                            }});
+
+    // The engine of this folder where one runs (the user's service), else
+    // dalingd as our child, which ends with the window.
+    std::unique_ptr<EngineHost> host;
+    if (const RpcResult r = rpcCall(engineSocket, QStringLiteral("Engine.GetStatus"), QJsonValue(), 2000); !r.isError()) {
+        const QJsonObject status = r.value().toObject();
+        const QString folder = status.value(QStringLiteral("dataFolder")).toString();
+        if (!EngineLink::sameFolder(folder, paths.dataFolder())) {
+            messages.typedOk(Messages::Kind::Warning, EngineLink::kOtherFolder.arg(folder));
+            return 1;
+        }
+        host = std::make_unique<RunningEngine>(engineSocket, status.value(QStringLiteral("service")).toBool());
+    } else {
+        auto child = std::make_unique<ChildEngine>(ChildEngine::besideExecutable(), engineSocket);
+        if (const QString why = child->start(); !why.isEmpty()) {
+            messages.typedOk(Messages::Kind::Error, why);
+            return 1;
+        }
+        host = std::move(child);
+    }
 
     SystemClock clock;
     QtFileDialogs dialogs;
@@ -86,6 +111,9 @@ extern "C" __attribute__((visibility("default"))) int daling_window_main(int arg
     };
     ctx.executablePath = QCoreApplication::applicationFilePath();
     ctx.autostartFolder = Autostart::userFolder();
+    ctx.makeHost = [&host](const MainContext &) { return std::move(host); };
+    ProcessRunner commands;
+    ctx.commands = &commands;
 
     TFormMain FormMain(ctx);
     messages.setOwner(&FormMain);
@@ -95,8 +123,5 @@ extern "C" __attribute__((visibility("default"))) int daling_window_main(int arg
         FormMain.move(s->availableGeometry().center() - FormMain.rect().center());
     FormMain.show();
     window = &FormMain;
-    api.setCore(&FormMain.app().core());
-    // Cut from the core before the window (which holds it) goes.
-    const auto unlink = qScopeGuard([&api] { api.setCore(nullptr); });
     return quitOnSignals.received() ? 0 : app.exec();
 }

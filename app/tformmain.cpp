@@ -4,6 +4,7 @@
 #include "autostart.h"
 #include "calendarcommands.h"
 #include "closeguard.h"
+#include "dayfeed.h"
 #include "ducking.h"
 #include "firststart.h"
 #include "formlinshiguangbo.h"
@@ -12,11 +13,6 @@
 #include "trayicon.h"
 #include "listcommands.h"
 #include "noticeband.h"
-#include "storehealth.h"
-#include "storekeeper.h"
-#include "ringengine.h"
-#include "relaylink.h"
-#include "ringhistory.h"
 #include "schedulemodel.h"
 #include "settings.h"
 #include "soundoutputs.h"
@@ -24,7 +20,6 @@
 #include "outputdialog.h"
 #include "sheetexport.h"
 #include "sheetimport.h"
-#include "testplayback.h"
 #include "tformeditdaling.h"
 
 #include <QAction>
@@ -113,6 +108,7 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     : QMainWindow(parent), m_app(std::make_unique<DalingApp>(std::move(ctx)))
 {
     setObjectName(QStringLiteral("FormMain"));
+    m_started.start();
     DalingApp &app = *m_app;
     buildFrame();
     connect(&app.board(), &BellBoard::changed, this, &TFormMain::syncFromBoard);
@@ -128,19 +124,16 @@ TFormMain::TFormMain(MainContext ctx, QWidget *parent)
     FormEditDaLing->setWindowModality(Qt::WindowModal);
     FormLinShiGuangBo->setWindowModality(Qt::WindowModal);
     FormLinShiGuangBo->adhocPlayer().refusal = [&app] {
-        return app.emergency().active() ? EmergencyBroadcast::kBroadcastRefused : QString();
+        return app.feed().emergency() ? EmergencyBroadcast::kBroadcastRefused : QString();
     };
     setUpAdhocEmergency();
     FormEditDaLing->setZones(app.zones());
     setUpDucking();
     setUpBroadcastPower();
-    m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.testPlayback(),
-                                                app.player(), app.messages());
-    // The timetable in use, and a switch by date, on the status bar; a
-    // switch comes inside the clock's tick: named once the tick is done.
-    calendar().onSwitched = [this](const QString &) {
-        QTimer::singleShot(0, this, &TFormMain::showTimetableNote);
-    };
+    m_commands = std::make_unique<ListCommands>(app.board(), *FormEditDaLing, app.messages());
+    // The timetable in use on the status bar, named again whenever the
+    // engine's list changes (a switch by date among them).
+    connect(&app.feed(), &DayFeed::listRead, this, &TFormMain::showTimetableNote);
     showTimetableNote();
     syncFromBoard();
 }
@@ -150,38 +143,22 @@ TFormMain::~TFormMain()
     // Stop the clock before the parts it drives go away; the windows go
     // first: their players belong to the program's parts.
     m_app->stopClocks();
-    history().onWritten = nullptr; // the history window goes with this one
-    calendar().onSwitched = nullptr;
     delete FormEditDaLing;
     delete FormLinShiGuangBo;
 }
 
 void TFormMain::FormCreate()
 {
-    // A store that cannot be used (or only read) is told in the band, never
-    // in a box: a box before the window would hold the clock until someone
-    // clicks it, and at autostart nobody does.
-    connect(&m_app->storeHealth(), &StoreHealth::changed, this, &TFormMain::showStoreHealth);
-    connect(m_storeBand, &NoticeBand::buttonClicked, &m_app->storeHealth(), &StoreHealth::dismiss);
-    showStoreHealth();
-    setUpRingAlerts();
-    // Gone by itself once every relay and contact answers again.
-    connect(&m_app->core().relays(), &RelayLink::bandChanged, this, &TFormMain::showRelayBand);
-    showRelayBand();
+    // What is wrong with the store, the bells that did not ring, the
+    // relays that do not answer: the engine's bands, never a box (a box
+    // would wait for a click, and at autostart nobody clicks).
+    setUpBands();
 }
 
-void TFormMain::showRelayBand()
+void TFormMain::tellRefusal(const std::optional<LinkError> &error)
 {
-    m_relayBand->showNotice(m_app->core().relays().bandText(), NoticeBand::kWarning);
-}
-
-void TFormMain::showStoreHealth()
-{
-    const StoreHealth &h = m_app->storeHealth();
-    const QColor colour = h.level() == StoreHealth::Level::Fault ? NoticeBand::kFault
-        : h.level() == StoreHealth::Level::Warning               ? NoticeBand::kWarning
-                                                                 : NoticeBand::kNotice;
-    m_storeBand->showNotice(h.bandText(), colour, h.dismissable() ? QStringLiteral("知道了") : QString());
+    if (error)
+        m_app->messages().typedOk(Messages::Kind::Warning, error->text);
 }
 
 void TFormMain::buildFrame()
@@ -280,12 +257,15 @@ void TFormMain::buildFrame()
                                      ButtonPlayClick();
                              });
     m_closeGuard = new CloseGuard(this, m_app->messages(), this);
+    // A service rings on after the window; our child or our own engine does not.
+    m_closeGuard->setBellsGoOn(!m_app->host().endsWithWindow());
     setUpEmergency();
 }
 
 void TFormMain::showTimetableNote()
 {
     m_noteDate = m_app->clock().now().date();
+    calendar().noteTimetableSeen(m_noteDate);
     StatusBar1->setNote(calendar().timetableNote(m_noteDate));
 }
 
@@ -300,7 +280,7 @@ void TFormMain::FormShow()
 {
     if (!m_clockStarted) {
         m_clockStarted = true;
-        engine().start();
+        m_app->windowShown();
     }
     setUpGrid();
     m_autostart->readMark();
@@ -330,18 +310,29 @@ void TFormMain::syncFromBoard()
     ProgressBar1->setValue(int(std::clamp<qint64>(b.progressPos(), 0, max) / scale));
 }
 
-void TFormMain::ButtonPlayClick() { guarded([this] { engine().ButtonPlayClick(); }); }
+void TFormMain::ButtonPlayClick()
+{
+    m_app->link().setMode(!board().running(), [this](const LinkResult<bool> &r) { tellRefusal(r.error); });
+}
+
 void TFormMain::ButtonCheckClick()
 {
-    guarded([this] { testPlayback().ButtonCheckClick(); });
+    if (board().testing()) {
+        m_app->link().testStop([this](const LinkResult<LinkDone> &r) { tellRefusal(r.error); });
+        return;
+    }
+    // From the selected row; a spare row names no bell, and the engine says so.
+    const BellEntry *e = board().entryAtRow(board().selectedRow());
+    m_app->link().testPlay(e ? e->id : -1, [this](const LinkResult<LinkDone> &r) { tellRefusal(r.error); });
 }
 void TFormMain::ButtonLinShiClick() { guarded([this] { FormLinShiGuangBo->exec(); }); }
-void TFormMain::ButtonADDClick() { guarded([this] { m_commands->ButtonADDClick(); }); }
-void TFormMain::ButtonEditClick() { guarded([this] { m_commands->ButtonEditClick(); }); }
-void TFormMain::ButtonDelClick() { guarded([this] { m_commands->ButtonDelClick(); }); }
+// Each edit writes the store, then the engine reads it again.
+void TFormMain::ButtonADDClick() { guarded([this] { m_commands->ButtonADDClick(); }); m_app->reloadEngine(); }
+void TFormMain::ButtonEditClick() { guarded([this] { m_commands->ButtonEditClick(); }); m_app->reloadEngine(); }
+void TFormMain::ButtonDelClick() { guarded([this] { m_commands->ButtonDelClick(); }); m_app->reloadEngine(); }
 void TFormMain::ButtonOutExcelClick() { guarded([this] { m_app->sheetExport().run(); }); }
 void TFormMain::ButtonIntExcelClick() { guarded([this] { m_app->sheetImport().run(); }); }
-void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); }
+void TFormMain::N6Click() { guarded([this] { m_commands->N6Click(); }); m_app->reloadEngine(); }
 void TFormMain::N9Click() { openMakerSite(); }
 
 void TFormMain::StatusBar1Click() { openMakerSite(); }

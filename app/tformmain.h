@@ -1,10 +1,17 @@
 #pragma once
 // The main window: a frame that composes the feature classes of the other
-// folders and forwards its handlers to them.
+// folders and forwards its handlers to them. It is a client of the engine:
+// what it shows of the bells comes from the engine's status and
+// notifications (DalingApp's feed), its buttons ask the engine, and the
+// engine's refusals are shown in its box.
 #include "application.h"
 #include "emergencybroadcast.h"
+#include "enginelink.h"
 
+#include <QElapsedTimer>
+#include <QHash>
 #include <QMainWindow>
+#include <optional>
 #include <functional>
 #include <memory>
 
@@ -18,6 +25,7 @@ class QTableView;
 class QVBoxLayout;
 class QTimer;
 class AutostartMenu;
+class ServiceMenu;
 class CloseGuard;
 class DaLingStatusBar;
 class HistoryDialog;
@@ -37,12 +45,14 @@ public:
     ~TFormMain() override;
 
     DalingApp &app() { return *m_app; }
+    // The window's copy of the engine's day.
     BellBoard &board() { return m_app->board(); }
     BellStore &store() { return m_app->store(); }
-    RingEngine &engine() { return m_app->engine(); }
-    TestPlayback &testPlayback() { return m_app->testPlayback(); }
-    AudioPlayer &player() { return m_app->player(); }
-    RingHistory &history() { return m_app->history(); }
+    // The engine's parts, where it runs in this process (tests drive them).
+    RingEngine &engine() { return m_app->core().engine(); }
+    TestPlayback &testPlayback() { return m_app->core().testPlayback(); }
+    AudioPlayer &player() { return m_app->core().player(); }
+    RingHistory &history() { return m_app->core().history(); }
     HistoryDialog *historyDialog() const { return m_historyDialog; }
     TFormEditDaLing &editor() { return *FormEditDaLing; }
     TFormLinShiGuangBo &adhoc() { return *FormLinShiGuangBo; }
@@ -99,10 +109,16 @@ private:
     void buildGrid(QWidget *central, QVBoxLayout *column);
     // Fits the list's columns to its texts and its width.
     void setUpGrid();
-    void showStoreHealth();
-    void setUpRingAlerts();
-    void showRingAlerts();
-    void showRelayBand();
+    // The engine's bands (store, stopped, not rung, relays, emergency).
+    void setUpBands();
+    void showBands();
+    // A band the operator has put away stays away until its text changes.
+    QHash<QString, QString> m_bandDismissed;
+    QElapsedTimer m_started;  // since the window was made
+    bool m_linkSeen = false;  // the engine has answered once
+    static constexpr int kEngineStartMs = 5000;
+    // Shows what an engine call answered when it refused.
+    void tellRefusal(const std::optional<LinkError> &error);
     // 实时喊话's strip under the list (tformmainpaging.cpp).
     void mountPaging(QVBoxLayout *column);
 
@@ -136,6 +152,8 @@ private:
     TCoolTrayIcon *CoolTrayIcon1 = nullptr; // the icon in the notification area
     CloseGuard *m_closeGuard = nullptr;
     AutostartMenu *m_autostart = nullptr;
+    QAction *NService = nullptr; // 无人登录时也打铃
+    ServiceMenu *m_service = nullptr;
     NoticeBand *m_storeBand = nullptr;
     NoticeBand *m_stoppedBand = nullptr;
     NoticeBand *m_notRungBand = nullptr;
@@ -155,8 +173,9 @@ private:
     void showEmergency();
     QPushButton *ButtonJinJi = nullptr;
     NoticeBand *m_emergencyBand = nullptr;
-    QTimer *m_emergencyTick = nullptr; // the band's count, only while it lasts
     QAction *NJinJi = nullptr;         // the tray menu's item
+    std::function<void()> m_adhocEmergency; // the ad-hoc window's button: start or end
+    QTimer *m_emergencyTick = nullptr;      // the band's count, only while it lasts
 
 public:
     NoticeBand &emergencyBand() { return *m_emergencyBand; }
@@ -164,5 +183,6 @@ public:
     QAction &emergencyTrayItem() { return *NJinJi; }
     TCoolTrayIcon &trayIcon() { return *CoolTrayIcon1; }
     Ducking &ducking() { return m_app->ducking(); }
-    BellSoundWatch &bellWatch() { return m_app->bellWatch(); }
+    CloseGuard &closeGuard() { return *m_closeGuard; }
+    ServiceMenu *serviceMenu() const { return m_service; }
 };

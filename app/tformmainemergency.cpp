@@ -1,13 +1,13 @@
 // The main window's part of the emergency broadcast: a red button that is
 // always there (both modes, never greyed by a test or an edit), the same
 // button in the ad-hoc window (modal, it covers this one), the tray's item,
-// a red band with the time it has lasted and the button that ends it, and
-// the tray icon in red while it lasts. The broadcast itself lives in
-// EmergencyBroadcast, the questions in emergencyask; here only what the
-// operator sees.
+// a red band with the engine's text and the button that ends it, and the
+// tray icon in red while it lasts. The broadcast is the engine's: asked
+// once here (否 the default), then started or ended through the engine,
+// whose refusal or note is shown in the window's box.
 #include "tformmain.h"
 
-#include "emergencyask.h"
+#include "dayfeed.h"
 #include "emergencybutton.h"
 #include "formlinshiguangbo.h"
 #include "noticeband.h"
@@ -20,75 +20,102 @@
 
 namespace {
 const QColor kEmergencyRed(230, 40, 40);
+
+QString caption(bool active)
+{
+    return active ? EmergencyBroadcast::kStopCaption : EmergencyBroadcast::kName;
 }
+} // namespace
 
 void TFormMain::setUpEmergency()
 {
-    EmergencyBroadcast &e = m_app->emergency();
+    const auto start = [this](const QString &origin) {
+        Messages &m = m_app->messages();
+        if (m_app->feed().emergency()
+            || m.noYes(Messages::Kind::Confirm, EmergencyBroadcast::kStartQuestion) != Messages::Answer::Yes)
+            return;
+        EmergencyRequest request;
+        request.by = QStringLiteral("窗口");
+        request.origin = origin;
+        m_app->link().startEmergency(request, [this](const LinkResult<QString> &r) {
+            // Started with a note (outputs that stay silent), or refused.
+            if (!r.ok())
+                m_app->messages().typedOk(Messages::Kind::Error, r.error->text);
+            else if (!r.value.isEmpty())
+                m_app->messages().typedOk(Messages::Kind::Warning, r.value);
+        });
+    };
+    const auto stop = [this](const QString &origin) {
+        if (!m_app->feed().emergency()
+            || m_app->messages().noYes(Messages::Kind::Confirm, EmergencyBroadcast::kStopQuestion)
+                != Messages::Answer::Yes)
+            return;
+        m_app->link().stopEmergency([this](const LinkResult<QString> &r) {
+            if (!r.ok())
+                m_app->messages().typedOk(Messages::Kind::Error, r.error->text);
+        }, origin);
+    };
+    const auto toggle = [this, start, stop](const QString &origin) {
+        if (m_app->feed().emergency())
+            stop(origin);
+        else
+            start(origin);
+    };
     ButtonJinJi = makeEmergencyButton(EmergencyBroadcast::kName, PanelMenu);
     // Under the boxes, within the 800 × 600 window's panel.
     ButtonJinJi->setGeometry(10, 513, 169, 27);
-    connect(ButtonJinJi, &QPushButton::clicked, this,
-            [this] { emergencyask::start(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Button); });
+    connect(ButtonJinJi, &QPushButton::clicked, this, [start] { start(QStringLiteral("button")); });
 
     NJinJi = new QAction(EmergencyBroadcast::kName, this);
     NJinJi->setObjectName(QStringLiteral("TrayJinJi"));
-    connect(NJinJi, &QAction::triggered, this, [this] {
-        emergencyask::toggle(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Tray);
-    });
+    connect(NJinJi, &QAction::triggered, this, [toggle] { toggle(QStringLiteral("tray")); });
     CoolTrayIcon1->insertCommand(NJinJi);
 
     QFont bold = m_emergencyBand->label()->font();
     bold.setBold(true);
     bold.setPixelSize(20);
     m_emergencyBand->label()->setFont(bold);
-    connect(m_emergencyBand, &NoticeBand::buttonClicked, this, [this] {
-        emergencyask::stop(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::Button);
-    });
+    connect(m_emergencyBand, &NoticeBand::buttonClicked, this, [stop] { stop(QStringLiteral("button")); });
+    m_adhocEmergency = [toggle] { toggle(QStringLiteral("adhoc")); };
+    // The band counts the time it has lasted: the engine's text, read each second.
     m_emergencyTick = new QTimer(this);
     m_emergencyTick->setInterval(1000);
-    connect(m_emergencyTick, &QTimer::timeout, this, &TFormMain::showEmergency);
+    connect(m_emergencyTick, &QTimer::timeout, &m_app->feed(), &DayFeed::rereadStatus);
 
-    // The broadcast is paused, not lowered, and stays paused afterwards.
-    e.pauseBroadcast = [this] { FormLinShiGuangBo->adhocPlayer().pauseIfPlaying(); };
-
-    connect(&e, &EmergencyBroadcast::activeChanged, this, [this](bool on) {
+    connect(&m_app->feed(), &DayFeed::emergencyChanged, this, [this](bool on) {
+        // The broadcast is paused, not lowered, and stays paused afterwards.
+        if (on && FormLinShiGuangBo)
+            FormLinShiGuangBo->adhocPlayer().pauseIfPlaying();
         if (on)
             m_emergencyTick->start();
         else
             m_emergencyTick->stop();
         showEmergency();
     });
-    // Whoever started it, a failure is told at this desk too (after the
-    // command has had its answer).
-    connect(&e, &EmergencyBroadcast::settled, this, [this](bool ok, const QString &text) {
-        if (!text.isEmpty())
-            QTimer::singleShot(0, this, [this, ok, text] {
-                m_app->messages().typedOk(ok ? Messages::Kind::Warning : Messages::Kind::Error, text);
-            });
-    });
     showEmergency();
 }
 
 void TFormMain::setUpAdhocEmergency()
 {
-    FormLinShiGuangBo->offerEmergency([this] {
-        emergencyask::toggle(m_app->emergency(), m_app->messages(), EmergencyBroadcast::Origin::AdhocButton);
-    });
-    FormLinShiGuangBo->showEmergency(emergencyask::caption(m_app->emergency()));
+    FormLinShiGuangBo->offerEmergency(m_adhocEmergency);
+    FormLinShiGuangBo->showEmergency(caption(m_app->feed().emergency()));
 }
 
 void TFormMain::showEmergency()
 {
-    const EmergencyBroadcast &e = m_app->emergency();
-    if (e.active())
-        m_emergencyBand->showNotice(e.bandText(), kEmergencyRed, EmergencyBroadcast::kStopCaption);
+    const bool active = m_app->feed().emergency();
+    QString text;
+    for (const EngineBand &b : m_app->feed().bands())
+        if (b.kind == QLatin1String("emergency"))
+            text = b.text;
+    if (active)
+        m_emergencyBand->showNotice(text.isEmpty() ? EmergencyBroadcast::kName : text, kEmergencyRed,
+                                    EmergencyBroadcast::kStopCaption);
     else
         m_emergencyBand->clearNotice();
-    ButtonJinJi->setEnabled(!e.active());
-    NJinJi->setText(emergencyask::caption(e));
+    ButtonJinJi->setEnabled(!active);
+    NJinJi->setText(caption(active));
     if (FormLinShiGuangBo) // made after this window's frame
-        FormLinShiGuangBo->showEmergency(emergencyask::caption(e));
-    CoolTrayIcon1->showEmergency(e.active() ? e.bandText() : QString());
+        FormLinShiGuangBo->showEmergency(caption(active));
+    CoolTrayIcon1->showEmergency(active ? m_emergencyBand->label()->text() : QString());
 }
-

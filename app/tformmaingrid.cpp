@@ -5,7 +5,7 @@
 #include "tformmain.h"
 
 #include "columnfit.h"
-#include "ducking.h"
+#include "dayfeed.h"
 #include "listcommands.h"
 #include "schedulemodel.h"
 #include "tformeditdaling.h"
@@ -80,6 +80,8 @@ void TFormMain::buildGrid(QWidget *central, QVBoxLayout *column)
     StringGridshow->setObjectName(QStringLiteral("StringGridshow"));
     m_model = new ScheduleModel(board(), this);
     showZones();
+    connect(&m_app->feed(), &DayFeed::zoneNamesChanged, this, &TFormMain::showZones);
+    connect(m_app.get(), &DalingApp::zonesChanged, this, &TFormMain::showZones);
     StringGridshow->setModel(m_model);
     StringGridshow->setItemDelegate(new CellDelegate(StringGridshow));
     StringGridshow->setSelectionBehavior(QAbstractItemView::SelectRows);
@@ -138,10 +140,8 @@ void TFormMain::setUpGrid()
 
 void TFormMain::showZones()
 {
-    QHash<qint64, QString> names;
-    for (const Zone &z : m_app->zones())
-        names.insert(z.id, z.name);
-    m_model->setZoneNames(std::move(names));
+    // The engine names a bell's zones; the feed keeps their ids.
+    m_model->setZoneNames(m_app->feed().zoneNames());
     if (FormEditDaLing) // made after the grid
         FormEditDaLing->setZones(m_app->zones());
 }
@@ -149,11 +149,16 @@ void TFormMain::showZones()
 void TFormMain::StringGridshowDblClick()
 {
     // Nothing sounds over an emergency broadcast.
-    if (m_app->emergency().active()) {
+    if (m_app->feed().emergency()) {
         m_app->messages().typedOk(Messages::Kind::Warning, EmergencyBroadcast::kPlayRefused);
         return;
     }
-    guarded([this] { m_commands->StringGridshowDblClick(); });
-    if (player().isPlaying()) // an entry played to hear it counts as a bell
-        bellWatch().bellRang();
+    // Played by the engine's test playback, where the bell rings (its
+    // zones or 铃声输出); in running mode a double-click does nothing.
+    if (board().running())
+        return;
+    const BellEntry *e = board().entryAtRow(board().selectedRow());
+    if (!e)
+        return;
+    m_app->link().testPlay(e->id, [this](const LinkResult<LinkDone> &r) { tellRefusal(r.error); });
 }

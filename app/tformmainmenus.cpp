@@ -8,6 +8,7 @@
 #include "autostart.h"
 #include "calendarcommands.h"
 #include "calendardialog.h"
+#include "dayfeed.h"
 #include "ducking.h"
 #include "formlinshiguangbo.h"
 #include "historydialog.h"
@@ -15,6 +16,11 @@
 #include "outputdialog.h"
 #include "relaydialog.h"
 #include "relaylink.h"
+#include "engineapirelays.h"
+#include "logging.h"
+#include <QJsonArray>
+#include <QJsonObject>
+#include "servicemenu.h"
 #include "snapstatus.h"
 #include "zonedialog.h"
 #include "noticeband.h"
@@ -29,6 +35,7 @@
 #include <QMenuBar>
 #include <QShortcut>
 #include <QInputDialog>
+#include <QSet>
 #include <QSignalBlocker>
 
 void TFormMain::buildMenu()
@@ -45,6 +52,14 @@ void TFormMain::buildMenu()
     // The menu item reads and flips the autostart entry itself.
     m_autostart = new AutostartMenu(NZiDong, m_app->messages(), Autostart(m_app->context().autostartFolder),
                                     m_app->context().executablePath, this);
+    NService = N1->addAction(ServiceMenu::kText);
+    NService->setObjectName(QStringLiteral("NService"));
+    if (CommandRunner *runner = m_app->context().commands) {
+        m_service = new ServiceMenu(NService, m_app->messages(), *runner, this);
+        connect(N1, &QMenu::aboutToShow, m_service, &ServiceMenu::refresh);
+    } else {
+        NService->setVisible(false);
+    }
     NDuck = N1->addAction(Ducking::kSetting);
     NDuck->setObjectName(QStringLiteral("NDuck"));
     NDuck->setCheckable(true);
@@ -83,10 +98,10 @@ void TFormMain::NJiLuClick()
         if (!m_historyDialog) {
             m_historyDialog = new HistoryDialog(m_app->historyReport(), m_app->messages(), this);
             // Bells that ring while it is open appear in it.
-            history().onWritten = [this] {
+            connect(&m_app->link(), &EngineLink::bellStatus, m_historyDialog, [this] {
                 if (m_historyDialog->isVisible())
                     m_historyDialog->refresh();
-            };
+            });
         }
         m_historyDialog->showDay(m_app->clock().now().date());
         m_historyDialog->exec();
@@ -109,7 +124,7 @@ void TFormMain::NOutputClick()
         OutputDialog dialog(choice, m_app->context().makePlayer, m_app->messages(), this, &input);
         if (dialog.exec() != QDialog::Accepted)
             return;
-        m_app->applyOutputs();
+        m_app->applyOutputs(); // the engine's players too
     });
 }
 
@@ -118,14 +133,15 @@ void TFormMain::NZonesClick()
     guarded([this] {
         ZoneStore zones(store());
         OutputChoice outputs(m_app->settings());
+        // Who listens in the buildings is known where the engine runs here.
+        EngineCore *core = m_app->host().core();
         ZoneDialog dialog(zones, outputs, m_app->context().makePlayer, m_app->messages(), this,
-                          &m_app->snapStatus(), &m_app->settings());
+                          core ? &core->snapStatus() : nullptr, &m_app->settings());
         dialog.exec();
         if (!dialog.changed())
             return;
-        m_app->applyZones();
-        showZones();
-        board().Refresh(); // a deleted zone leaves its bells
+        m_app->readZones();
+        m_app->reloadEngine(); // a deleted zone leaves its bells
     });
 }
 
@@ -136,7 +152,7 @@ void TFormMain::NRelaysClick()
         RelayDialog dialog(form, m_app->messages(), this, &m_app->dialogs());
         dialog.exec();
         if (dialog.changed())
-            m_app->core().relays().reload();
+            m_app->reloadEngine(); // the engine reads the relays again
     });
 }
 
@@ -148,9 +164,12 @@ void TFormMain::NCatchUpClick()
             this, QStringLiteral("补打时限"),
             QStringLiteral("铃声时刻过后多少秒内仍然补打（0–%1 秒，0 为不补打）：")
                 .arg(RingEngine::kMaxCatchUpSeconds),
-            engine().catchUpSeconds(), 0, RingEngine::kMaxCatchUpSeconds, 1, &ok);
-        if (ok)
-            m_app->setCatchUpSeconds(seconds);
+            m_app->settings().catchUpSeconds(), 0, RingEngine::kMaxCatchUpSeconds, 1, &ok);
+        if (!ok)
+            return;
+        // Checked and kept first: a value the store refuses changes nothing.
+        m_app->settings().setCatchUpSeconds(seconds);
+        m_app->reloadEngine();
     });
 }
 
@@ -175,22 +194,79 @@ void TFormMain::setUpBroadcastPower()
         if (BroadcastPlayer *zoned = adhoc.zoned())
             for (const Zone &z : zoned->zones())
                 zones << z.id;
-        m_app->core().relays().broadcastPlaying(adhoc.playMode(), zones);
+        // The relays are the engine's: told through its channel.
+        QJsonArray ids;
+        for (const qint64 z : std::as_const(zones))
+            ids.append(z);
+        m_app->link().call(engineapirelays::kMethod,
+                           QJsonObject{{QStringLiteral("playing"), adhoc.playMode()}, {QStringLiteral("zones"), ids}},
+                           [](const LinkResult<QJsonValue> &r) {
+                               if (!r.ok())
+                                   qCWarning(lcApp).noquote() << "the broadcast's relays not told:" << r.error->text;
+                           });
     });
 }
 
-void TFormMain::setUpRingAlerts()
+void TFormMain::setUpBands()
 {
-    connect(&m_app->ringAlerts(), &RingAlerts::changed, this, &TFormMain::showRingAlerts);
-    connect(m_notRungBand, &NoticeBand::buttonClicked, &m_app->ringAlerts(), &RingAlerts::dismiss);
-    showRingAlerts();
+    connect(&m_app->feed(), &DayFeed::bandsChanged, this, &TFormMain::showBands);
+    // 知道了 puts the band away here until the engine says something new.
+    const auto dismiss = [this](const char *kind) {
+        const QString k = QLatin1String(kind);
+        for (const EngineBand &b : m_app->feed().bands())
+            if (b.kind == k)
+                m_bandDismissed.insert(k, b.text);
+        showBands();
+    };
+    connect(m_storeBand, &NoticeBand::buttonClicked, this, [dismiss] { dismiss("store"); });
+    connect(m_notRungBand, &NoticeBand::buttonClicked, this, [dismiss] { dismiss("notRung"); });
+    // The engine may not answer at all: its link's state is a band too.
+    connect(&m_app->link(), &EngineLink::stateChanged, this, &TFormMain::showBands);
+    connect(&m_app->link(), &EngineLink::refused, this, [this](const QString &text) {
+        m_app->messages().typedOk(Messages::Kind::Error, text);
+    });
+    showBands();
 }
 
-void TFormMain::showRingAlerts()
+void TFormMain::showBands()
 {
+    QHash<QString, QString> text;
+    QSet<QString> dismissable;
+    QString storeLevel;
+    for (const EngineBand &b : m_app->feed().bands()) {
+        text.insert(b.kind, b.text);
+        if (b.kind == u"store")
+            storeLevel = b.level;
+        if (b.dismissable)
+            dismissable.insert(b.kind);
+    }
+    const auto shown = [&](const char *kind) {
+        const QString k = QLatin1String(kind);
+        const QString t = text.value(k);
+        if (t.isEmpty())
+            m_bandDismissed.remove(k);
+        return m_bandDismissed.value(k) == t ? QString() : t;
+    };
+    // No engine to ask: the store's band says why (it stands for the bells).
+    // A child engine takes a moment to open its socket: not told meanwhile.
+    QString store = shown("store");
+    const EngineLink &link = m_app->link();
+    if (link.isReady())
+        m_linkSeen = true;
+    else if ((m_linkSeen || m_started.elapsed() > kEngineStartMs) && link.state() != EngineLink::State::Connecting)
+        store = link.stateText();
+    const bool storeOwn = store == text.value(QStringLiteral("store"));
+    const QColor colour = !storeOwn || storeLevel == u"fault" ? NoticeBand::kFault
+        : storeLevel == u"notice"                              ? NoticeBand::kNotice
+                                                               : NoticeBand::kWarning;
+    m_storeBand->showNotice(store, colour,
+                            storeOwn && dismissable.contains(QStringLiteral("store")) ? QStringLiteral("知道了") : QString());
     // The stopped band has no button: it goes when the bells ring again.
-    const RingAlerts &a = m_app->ringAlerts();
-    m_stoppedBand->showNotice(a.stoppedText(), NoticeBand::kFault);
-    m_notRungBand->showNotice(a.notRungText(), NoticeBand::kFault, QStringLiteral("知道了"));
-    CoolTrayIcon1->showStopped(a.stoppedText());
+    const QString stopped = shown("stopped");
+    m_stoppedBand->showNotice(stopped, NoticeBand::kFault);
+    m_notRungBand->showNotice(shown("notRung"), NoticeBand::kFault, QStringLiteral("知道了"));
+    // Gone by itself once every relay and contact answers again.
+    m_relayBand->showNotice(shown("relays"), NoticeBand::kWarning);
+    CoolTrayIcon1->showStopped(stopped);
+    showEmergency();
 }

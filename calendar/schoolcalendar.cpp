@@ -50,6 +50,21 @@ DayPlan::Day SchoolCalendar::dayOf(const QDate &date)
     return planOf(date, mark);
 }
 
+void SchoolCalendar::noteTimetableSeen(const QDate &today)
+{
+    QString name;
+    try {
+        if (const std::optional<Timetable> t = m_timetables.current())
+            name = t->name;
+    } catch (const AppError &e) {
+        qCWarning(lcCalendar) << "current timetable not read:" << e.text();
+        return;
+    }
+    if (m_seen.first.isValid() && m_seen.first != today && !name.isEmpty() && name != m_seen.second)
+        m_switched = {today, name};
+    m_seen = {today, name};
+}
+
 QString SchoolCalendar::timetableNote(const QDate &today)
 {
     // Said on the day of a switch by date (at start or at midnight), so

@@ -26,6 +26,10 @@ public:
     // the day of a switch by date, else "作息方案：冬季作息", or nothing
     // while no timetable is in use.
     QString timetableNote(const QDate &today);
+    // For a window whose engine switches elsewhere: the timetable in use,
+    // read as the engine's list changes. One that differs from the one seen
+    // before, on a new date, was switched to by date: the note says so that day.
+    void noteTimetableSeen(const QDate &today);
 
     // Told after a switch by date (the timetable's name), or when it failed
     // (the store's text); the list that rang before stays.
@@ -39,4 +43,5 @@ private:
     SeasonalSwitch m_switch;
     QDate m_checked; // the date whose switch check has run in this process
     std::pair<QDate, QString> m_switched; // the last switch by date: its day, the timetable
+    std::pair<QDate, QString> m_seen;     // the timetable in use when last seen, and the day
 };

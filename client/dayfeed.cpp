@@ -228,13 +228,30 @@ QHash<qint64, QString> DayFeed::zoneNames() const
     return names;
 }
 
+void DayFeed::setKnownZones(const QHash<QString, qint64> &ids)
+{
+    bool same = true;
+    for (auto it = ids.constBegin(); it != ids.constEnd() && same; ++it)
+        same = m_zoneIds.value(it.key(), -1) == it.value();
+    if (same)
+        return;
+    m_zoneIds = ids;
+    emit zoneNamesChanged();
+    if (m_link.isReady())
+        readBells();
+}
+
 QList<qint64> DayFeed::zoneIds(const QStringList &names)
 {
     QList<qint64> ids;
     for (const QString &name : names) {
         auto it = m_zoneIds.constFind(name);
-        if (it == m_zoneIds.constEnd())
-            it = m_zoneIds.insert(name, qint64(m_zoneIds.size()) + 1);
+        if (it == m_zoneIds.constEnd()) {
+            qint64 id = 0;
+            for (const qint64 known : std::as_const(m_zoneIds))
+                id = std::max(id, known);
+            it = m_zoneIds.insert(name, id + 1);
+        }
         ids.append(*it);
     }
     std::sort(ids.begin(), ids.end());

@@ -20,9 +20,10 @@
 // the window's blink timer calls blinkBeat(), which flashes them on the
 // board as the engine's own blink does.
 //
-// A bell's zones come as names; the entries carry made-up ids, the same for
-// a name as long as the copy lives, and zoneNames() maps them back for
-// ScheduleModel::setZoneNames.
+// A bell's zones come as names; the entries carry the ids setKnownZones()
+// gives for them (the window's store's, so that an edit of the entry keeps
+// its zones), else made-up ids, the same for a name as long as the copy
+// lives; zoneNames() maps them back for ScheduleModel::setZoneNames.
 #include "bellboard.h"
 #include "enginetypes.h"
 
@@ -52,6 +53,9 @@ public:
     // How late bell index started; nothing when it has not rung.
     std::optional<qint64> delayMs(int index) const;
     QHash<qint64, QString> zoneNames() const;
+    // The zones' ids by name, as the window's store keeps them; the list is
+    // read again when they differ from those the copy has used.
+    void setKnownZones(const QHash<QString, qint64> &ids);
     // The engine's second of the day now (counted on from its last reading),
     // -1 before the first.
     qint64 engineNowSeconds() const;
@@ -61,6 +65,8 @@ public:
     void blinkBeat();
     // Reads the engine's status and the day's list again.
     void reread();
+    // Reads the engine's status again (bands, mode, what plays, the clock).
+    void rereadStatus() { readStatus(); }
 
 signals:
     // The list was read and shown (also after a reconnect).

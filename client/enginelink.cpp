@@ -272,9 +272,10 @@ void EngineLink::startEmergency(const EmergencyRequest &request, Done<QString> d
                    kEmergencyTimeoutMs);
 }
 
-void EngineLink::stopEmergency(Done<QString> done)
+void EngineLink::stopEmergency(Done<QString> done, const QString &origin)
 {
-    typed<QString>(QStringLiteral("Emergency.Stop"), QJsonValue(), std::move(done), textOf);
+    const QJsonValue params = origin.isEmpty() ? QJsonValue() : QJsonValue(QJsonObject{{QStringLiteral("origin"), origin}});
+    typed<QString>(QStringLiteral("Emergency.Stop"), params, std::move(done), textOf);
 }
 
 void EngineLink::raiseWindow(Done<LinkDone> done)

@@ -98,7 +98,8 @@ public:
     void testPlay(qint64 bellId, Done<LinkDone> done);
     void testStop(Done<LinkDone> done);
     void startEmergency(const EmergencyRequest &request, Done<QString> done);
-    void stopEmergency(Done<QString> done);
+    // origin: a window's "button", "tray" or "adhoc" (the record names it).
+    void stopEmergency(Done<QString> done, const QString &origin = {});
     void raiseWindow(Done<LinkDone> done);
     // Any method, untyped: for what this link does not know yet.
     void call(const QString &method, const QJsonValue &params, Done<QJsonValue> done,

@@ -51,7 +51,8 @@ QList<EngineBand> EngineBand::listFromJson(const QJsonValue &value)
         const QJsonObject o = b.toObject();
         const QString text = o.value(QLatin1String("text")).toString();
         if (!text.isEmpty())
-            out.append({o.value(QLatin1String("kind")).toString(), text});
+            out.append({o.value(QLatin1String("kind")).toString(), text,
+                        o.value(QLatin1String("dismissable")).toBool(), o.value(QLatin1String("level")).toString()});
     }
     return out;
 }
@@ -132,5 +133,7 @@ QJsonObject EmergencyRequest::toJson() const
         o.insert(QLatin1String("zones"), QJsonArray::fromStringList(zones));
     if (!by.isEmpty())
         o.insert(QLatin1String("by"), by);
+    if (!origin.isEmpty())
+        o.insert(QLatin1String("origin"), origin);
     return o;
 }

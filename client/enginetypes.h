@@ -15,6 +15,8 @@
 struct EngineBand {
     QString kind;
     QString text;
+    bool dismissable = false; // the window offers 知道了 for it
+    QString level;            // the store's: "fault", "warning", "notice"
     bool operator==(const EngineBand &) const = default;
     static QList<EngineBand> listFromJson(const QJsonValue &value);
 };
@@ -87,6 +89,7 @@ struct EmergencyRequest {
     QString file;       // a path, or a bare name in the music folder; empty: the alarm tone
     QStringList zones;  // zone names; empty: everywhere
     QString by;         // who, for the record
+    QString origin;     // a window's "button", "tray" or "adhoc"; empty: the command line
     QJsonObject toJson() const;
 };
 

@@ -3,7 +3,13 @@
 
 ListCommands::ListCommands(BellBoard &board, TFormEditDaLing &editor, TestPlayback &test,
                            AudioPlayer &player, Messages &messages, ShowModal showModal)
-    : m_board(board), m_editor(editor), m_test(test), m_player(player), m_messages(messages)
+    : m_board(board), m_editor(editor), m_test(&test), m_player(&player), m_messages(messages)
+{
+    setShowModal(std::move(showModal));
+}
+
+ListCommands::ListCommands(BellBoard &board, TFormEditDaLing &editor, Messages &messages, ShowModal showModal)
+    : m_board(board), m_editor(editor), m_messages(messages)
 {
     setShowModal(std::move(showModal));
 }
@@ -79,28 +85,28 @@ void ListCommands::N6Click()
 
 void ListCommands::StringGridshowDblClick()
 {
-    if (m_board.running())
+    if (m_board.running() || !m_test)
         return;
     const bool started = !m_board.testing();
     if (started)
-        m_test.ButtonCheckClick(); // starts the test, which already plays the row once
+        m_test->ButtonCheckClick(); // starts the test, which already plays the row once
     const BellEntry *e = selectedEntry();
     // A bell with zones is heard in its zones only, as it rings: never
     // also on 铃声输出.
-    if (e && m_test.playsInZones(*e)) {
+    if (e && m_test->playsInZones(*e)) {
         if (!started)
-            m_test.playSelectedInZones();
+            m_test->playSelectedInZones();
         return;
     }
     if (!started)
-        m_test.stopSound(); // the zones of the row played before fall silent too
+        m_test->stopSound(); // the zones of the row played before fall silent too
     const QString music = e ? e->music : QString();
     m_board.setYunXing(music);
     try {
         // An empty row names no file: the folder itself is nothing to play.
         if (music.isEmpty())
             throw AudioError(BellBoard::kNotFound);
-        ringFile(m_board, m_player, music);
+        ringFile(m_board, *m_player, music);
     } catch (const AudioError &e) {
         m_messages.plain(BellBoard::ringFailureText(e));
     } catch (const AppError &e) {

@@ -21,6 +21,10 @@ public:
     ListCommands(BellBoard &board, TFormEditDaLing &editor, TestPlayback &test, AudioPlayer &player,
                  Messages &messages, ShowModal showModal = {});
 
+    // Without test playback (a window whose engine plays the bells
+    // elsewhere): the double-click is the window's own matter then.
+    ListCommands(BellBoard &board, TFormEditDaLing &editor, Messages &messages, ShowModal showModal = {});
+
     void setShowModal(ShowModal showModal);
 
     static inline const QString kClearQuestion =
@@ -39,8 +43,8 @@ private:
 
     BellBoard &m_board;
     TFormEditDaLing &m_editor;
-    TestPlayback &m_test;
-    AudioPlayer &m_player;
+    TestPlayback *m_test = nullptr;
+    AudioPlayer *m_player = nullptr;
     Messages &m_messages;
     ShowModal m_showModal;
 };

@@ -8,6 +8,7 @@
 // `dalingd --web-account NAME ROLE` only sets a remote control account in
 // the folder's store and exits (webaccountcommand.h).
 #include "engineapi.h"
+#include "engineapirelays.h"
 #include "enginecore.h"
 #include "instance.h"
 #include "logging.h"
@@ -53,6 +54,8 @@ int main(int argc, char *argv[])
     // The channel answers from now on; a later start of the window finds
     // the bells running here, with no window of ours to show.
     EngineApi api(instance.server(), {paths.dataFolder(), true, {}});
+    EngineCore *running = nullptr; // the core once made, until it goes
+    engineapirelays::registerMethods(instance.server(), [&running] { return running; });
 
     SystemClock clock;
     LogMessages messages;
@@ -65,8 +68,12 @@ int main(int argc, char *argv[])
     };
     EngineCore core(ctx);
     api.setCore(&core);
+    running = &core;
     // Cut from the core before it goes, whatever ends this function.
-    const auto unlink = qScopeGuard([&api] { api.setCore(nullptr); });
+    const auto unlink = qScopeGuard([&api, &running] {
+        api.setCore(nullptr);
+        running = nullptr;
+    });
     ServiceNotify notify(core.engine().TimerShiJian);
     core.engine().start();
     qCInfo(lcService).noquote() << "ringing the bells of" << paths.dataFolder();

@@ -2,6 +2,7 @@
 // answers. The views they answer with are in engineapiviews.cpp, the
 // notifications in engineapinotify.cpp.
 #include "engineapi.h"
+#include "relaylink.h"
 
 #include "emergencybroadcast.h"
 #include "emergencycommand.h"
@@ -61,6 +62,22 @@ RpcResult EngineApi::needCore() const
     return refused(kStarting);
 }
 
+namespace {
+// A window's own button, tray item or ad-hoc button, named in "origin" so
+// that the record says how it started and ended; else the command line.
+EmergencyBroadcast::Origin originOf(const QJsonObject &params, EmergencyBroadcast::Origin fallback)
+{
+    const QString o = params.value(QStringLiteral("origin")).toString();
+    if (o == u"button")
+        return EmergencyBroadcast::Origin::Button;
+    if (o == u"tray")
+        return EmergencyBroadcast::Origin::Tray;
+    if (o == u"adhoc")
+        return EmergencyBroadcast::Origin::AdhocButton;
+    return fallback;
+}
+} // namespace
+
 void EngineApi::registerMethods()
 {
     m_server.registerMethod(QStringLiteral("Engine.GetStatus"), [this](const QJsonValue &) -> RpcResult {
@@ -93,6 +110,7 @@ void EngineApi::registerMethods()
             return reply.send(refused(error));
         if (const QString by = p.value(QStringLiteral("by")).toString().trimmed(); !by.isEmpty())
             qCInfo(lcApp).noquote() << "emergency broadcast asked for by" << by.left(200);
+        request->origin = originOf(p, request->origin);
         // Answered once every output sounds or has failed, as the window's
         // button learns it.
         const QMetaObject::Connection answer = connect(
@@ -106,8 +124,9 @@ void EngineApi::registerMethods()
             reply.send(refused(error));
         }
     });
-    m_server.registerMethod(QStringLiteral("Emergency.Stop"), [this](const QJsonValue &) -> RpcResult {
-        const bool ended = m_core && m_core->emergency().stop(EmergencyBroadcast::Origin::Command);
+    m_server.registerMethod(QStringLiteral("Emergency.Stop"), [this](const QJsonValue &params) -> RpcResult {
+        const auto origin = originOf(params.toObject(), EmergencyBroadcast::Origin::Command);
+        const bool ended = m_core && m_core->emergency().stop(origin);
         return QJsonObject{{QStringLiteral("text"), ended ? QString() : kNoEmergency}};
     });
 
@@ -139,6 +158,7 @@ void EngineApi::registerMethods()
             m_core->engine().setCatchUpSeconds(m_core->settings().catchUpSeconds());
             m_core->applyZones();
             m_core->applyOutputs();
+            m_core->relays().reload();
             m_core->board().Refresh();
         } catch (const std::exception &e) {
             qCWarning(lcApp) << "reload asked on the channel failed:" << e.what();

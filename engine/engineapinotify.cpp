@@ -2,6 +2,7 @@
 // from the core's own signals (never from a poll, never on a blink beat).
 #include "emergencybroadcast.h"
 #include "engineapi.h"
+#include "relaylink.h"
 #include "enginecore.h"
 #include "ringalerts.h"
 #include "ringengine.h"
@@ -75,6 +76,7 @@ void EngineApi::connectCore()
     });
     connect(&m_core->ringAlerts(), &RingAlerts::changed, m_link, [this] { tellBands(); });
     connect(&m_core->storeHealth(), &StoreHealth::changed, m_link, [this] { tellBands(); });
+    connect(&m_core->relays(), &RelayLink::bandChanged, m_link, [this] { tellBands(); });
     connect(&m_core->testPlayback(), &TestPlayback::testing, m_link, [this](bool on) {
         m_server.notify(QStringLiteral("Test.OnChanged"), QJsonObject{{QStringLiteral("testing"), on}});
         tellPlayback();

@@ -2,6 +2,7 @@
 // shows them, the bands, what plays.
 #include "emergencybroadcast.h"
 #include "engineapi.h"
+#include "relaylink.h"
 #include "enginecore.h"
 #include "logging.h"
 #include "ringalerts.h"
@@ -58,16 +59,30 @@ QJsonArray EngineApi::bands() const
     QJsonArray out;
     if (!m_core)
         return out;
-    const auto add = [&out](const char *kind, const QString &text) {
-        if (!text.isEmpty())
-            out.append(QJsonObject{{QStringLiteral("kind"), QLatin1String(kind)}, {QStringLiteral("text"), text}});
+    const auto add = [&out](const char *kind, const QString &text, bool dismissable = false) {
+        if (text.isEmpty())
+            return;
+        QJsonObject band{{QStringLiteral("kind"), QLatin1String(kind)}, {QStringLiteral("text"), text}};
+        if (dismissable)
+            band.insert(QStringLiteral("dismissable"), true);
+        out.append(band);
     };
     // In the window's order, top to bottom.
     EmergencyBroadcast &e = m_core->emergency();
     add("emergency", e.active() ? e.bandText() : QString());
-    add("store", m_core->storeHealth().bandText());
+    const StoreHealth &health = m_core->storeHealth();
+    add("store", health.bandText(), health.dismissable());
+    // How bad it is: the band's colour.
+    if (!out.isEmpty() && out.last().toObject().value(QStringLiteral("kind")).toString() == u"store") {
+        QJsonObject band = out.last().toObject();
+        band.insert(QStringLiteral("level"), health.level() == StoreHealth::Level::Fault     ? QStringLiteral("fault")
+                                             : health.level() == StoreHealth::Level::Warning ? QStringLiteral("warning")
+                                                                                             : QStringLiteral("notice"));
+        out.replace(out.size() - 1, band);
+    }
     add("stopped", m_core->ringAlerts().stoppedText());
-    add("notRung", m_core->ringAlerts().notRungText());
+    add("notRung", m_core->ringAlerts().notRungText(), true);
+    add("relays", m_core->relays().bandText());
     return out;
 }
 

@@ -46,6 +46,14 @@ Instance::~Instance()
         ::close(m_lockFd); // and with it the lock
 }
 
+QString Instance::windowSocketPath(const QString &engineSocket)
+{
+    if (engineSocket.isEmpty())
+        return {};
+    const QString base = engineSocket.endsWith(QLatin1String(".sock")) ? engineSocket.chopped(5) : engineSocket;
+    return base + QStringLiteral("-window.sock");
+}
+
 QString Instance::defaultSocketPath()
 {
     const QString runtime = qEnvironmentVariable("XDG_RUNTIME_DIR");
@@ -111,7 +119,7 @@ Instance::Claim Instance::claim(int waitMs)
 bool Instance::takeLock()
 {
     QDir().mkpath(m_dataFolder);
-    const QByteArray path = QFile::encodeName(QDir(m_dataFolder).filePath(lockFileName()));
+    const QByteArray path = QFile::encodeName(QDir(m_dataFolder).filePath(m_lockName));
     // Never through a symbolic link; O_NONBLOCK so that a planted pipe cannot hold the start.
     const int flags = O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK;
     int fd = ::open(path.constData(), O_RDWR | O_CREAT | O_EXCL | flags, 0664);

@@ -55,6 +55,12 @@ public:
     // temporary folder; empty when neither is private to this user.
     static QString defaultSocketPath();
     static QString lockFileName() { return QStringLiteral("daling.lock"); }
+    // The window keeps a lock and a channel of its own (one window per
+    // desktop) beside the engine's: another file, another socket.
+    void setLockName(const QString &name) { m_lockName = name; }
+    static QString windowLockFileName() { return QStringLiteral("daling-window.lock"); }
+    // The window's channel beside the engine's socket; empty when that is.
+    static QString windowSocketPath(const QString &engineSocket);
     // Connections the channel keeps open per user at once.
     static constexpr int kMaxClientsPerUser = 2000;
 
@@ -66,6 +72,7 @@ private:
 
     QString m_dataFolder;
     QString m_socketPath;
+    QString m_lockName = lockFileName();
     int m_lockFd = -1;
     QString m_holderName;
     qint64 m_holderUid = -1;

@@ -32,7 +32,7 @@ void CloseGuard::FormCloseQuery(QCloseEvent *event)
     if (m_asking || m_fading)
         return;
     m_asking = true;
-    const Messages::Answer answer = m_messages.okCancel(caption(), question());
+    const Messages::Answer answer = m_messages.okCancel(caption(), currentQuestion());
     m_asking = false;
     if (answer != Messages::Answer::Ok)
         return;
@@ -47,7 +47,7 @@ bool CloseGuard::sessionEndQuery()
     if (m_asking)
         return false;
     m_asking = true;
-    const bool ok = m_messages.okCancel(caption(), question()) == Messages::Answer::Ok;
+    const bool ok = m_messages.okCancel(caption(), currentQuestion()) == Messages::Answer::Ok;
     m_asking = false;
     m_sessionAgreed = ok;
     if (ok) {

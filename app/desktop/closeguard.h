@@ -20,6 +20,14 @@ public:
     {
         return QStringLiteral("Quorlin学校铃声广播系统\r\r\r你确定要停止铃声广播系统？ ");
     }
+    // Where the engine runs as a service, closing the window stops nothing.
+    static QString serviceQuestion()
+    {
+        return QStringLiteral("Quorlin学校铃声广播系统\r\r\r关闭窗口后，铃声仍按时响起。\r你确定要关闭窗口吗？ ");
+    }
+    void setBellsGoOn(bool on) { m_bellsGoOn = on; }
+    // The question asked now.
+    QString currentQuestion() const { return m_bellsGoOn ? serviceQuestion() : question(); }
 
     // Listens to the application's session-manager requests as well.
     CloseGuard(QWidget *window, Messages &messages, QObject *parent = nullptr);
@@ -55,6 +63,7 @@ private:
     QPointer<QWidget> m_window;
     Messages &m_messages;
     int m_fadeMs = 1000;
+    bool m_bellsGoOn = false;
     int m_agreementMs = kSessionAgreementMs;
     quint64 m_agreement = 0; // counts agreements, so an old timer forgets none
     bool m_asking = false;

@@ -10,6 +10,7 @@
 // engine is ended after it).
 #include "emergencybroadcast.h"
 #include "engineapi.h"
+#include "inprocessengine.h"
 #include "enginefinder.h"
 #include "instance.h"
 #include "mpvplayer.h"
@@ -169,10 +170,12 @@ int main(int argc, char **argv)
     Instance instance(homePath + "data", runtime.filePath("daling.sock"));
     if (instance.claim() != Instance::Claim::First)
         return 1;
+    // The window's engine in this process, on the channel of the folder's lock.
+    c.makeHost = [&instance](const MainContext &ctx) -> std::unique_ptr<EngineHost> {
+        return std::make_unique<InProcessEngine>(ctx, instance.server(), instance.socketPath());
+    };
     TFormMain form(c);
-    EngineApi api(instance.server(), {homePath + "data", false, {}});
-    api.setCore(&form.app().core());
-    EmergencyBroadcast &e = form.app().emergency();
+    EmergencyBroadcast &e = form.app().core().emergency();
     const QString tone = e.alarmTonePath();
 
     // The commands find the engine through data/ beside themselves: placed

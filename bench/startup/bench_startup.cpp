@@ -6,6 +6,7 @@
 #include "fakes.h"
 #include "ringhistory.h"
 #include "schedulemodel.h"
+#include "inprocessengine.h"
 #include "tformmain.h"
 
 #include <QSqlQuery>
@@ -73,6 +74,9 @@ int main(int argc, char *argv[])
     ctx.messages = &messages;
     ctx.dialogs = &dialogs;
     ctx.makePlayer = [&](const QString &) { return std::make_unique<FakePlayer>(&clock); };
+    ctx.makeHost = [&home](const MainContext &c) -> std::unique_ptr<EngineHost> {
+        return std::make_unique<InProcessEngine>(c, home.path() + "engine.sock");
+    };
     double firstFrame = -1;
     {
         FirstPaint probe;

@@ -6,7 +6,7 @@
 # afterwards with its list stored, and a SIGTERM (logout) ends it cleanly
 # with the ring record that was still waiting written.
 set -euo pipefail
-bin=${1:?daling}; seed=${2:?e2e_seed}
+bin=${1:?daling}; seed=${2:?e2e_seed}; engine=${3:?dalingd}
 for tool in Xvfb pulseaudio parecord pactl xdotool ffmpeg; do
   command -v "$tool" >/dev/null || { echo "SKIP: $tool missing"; exit 77; }
 done
@@ -24,6 +24,8 @@ home=$work/home; mkdir -p "$home/data" "$home/音乐"
 # The launcher and the window program it loads from beside it.
 cp "$bin" "$home/daling"
 cp "$(dirname "$bin")/libdaling-window.so" "$home/"
+# The engine the window starts as its child when no service runs.
+cp "$engine" "$home/dalingd"
 ffmpeg -nostdin -loglevel error -f lavfi -i "sine=frequency=1000:duration=2" -ar 44100 "$home/音乐/e2e.wav"
 
 export XDG_RUNTIME_DIR=$work/run; mkdir -m 700 -p "$XDG_RUNTIME_DIR"
@@ -84,6 +86,17 @@ kill -0 "$app" 2>/dev/null && { echo "FAIL: SIGTERM did not end the program"; ex
 rc=0; wait "$app" || rc=$?
 [ "$rc" = 0 ] || { echo "FAIL: the program ended with $rc on SIGTERM"; tail -5 "$work/daling.log"; exit 1; }
 echo "SIGTERM: the program ended cleanly"
+pgrep -f "$home/dalingd" >/dev/null && { echo "FAIL: the engine outlived the window"; exit 1; }
+
+# The window killed outright takes its engine with it: no bells without a window.
+QT_QPA_PLATFORM=xcb "$home/daling" >"$work/third.log" 2>&1 & third=$!; pids+=($third)
+timeout 15 xdotool search --sync --onlyvisible --name "$title" >/dev/null || { echo "FAIL: no main window"; cat "$work/third.log"; exit 1; }
+child=$(pgrep -P "$third" -f dalingd || true)
+[ -n "$child" ] || { echo "FAIL: the window did not start its engine"; exit 1; }
+kill -9 "$third"
+for _ in $(seq 50); do kill -0 "$child" 2>/dev/null || break; sleep 0.1; done
+kill -0 "$child" 2>/dev/null && { echo "FAIL: the engine outlived the killed window"; exit 1; }
+echo "kill -9 of the window ended its engine"
 
 /usr/bin/python3 - "$work/rec.raw" "$stopped" "$due" "$home/data/dbDaLing.db" <<'PY'
 import array, sqlite3, sys

@@ -183,7 +183,7 @@ private slots:
         f.find<QAction>("NRelays")->trigger();
         QVERIFY(seen);
         QVERIFY2(f.messages.shown.isEmpty(), qPrintable(f.messages.shown.value(0).text));
-        QVERIFY(plan.timer.isActive());
+        QTRY_VERIFY(plan.timer.isActive()); // once the engine has read them
     }
 
     void bandNamesTheRelayThatDoesNotAnswer()
@@ -206,7 +206,7 @@ private slots:
         RelayForm form(f.form->store(), {});
         form.removeRelay(form.relays().first().id);
         f.form->app().core().relays().reload();
-        QVERIFY(band->isHidden());
+        QTRY_VERIFY(band->isHidden());
     }
 
     void theBroadcastSwitchesItsRelay()
@@ -227,9 +227,10 @@ private slots:
         adhoc.list().select(0);
         adhoc.ButtonPlayClick();
         QVERIFY(adhoc.playMode());
-        QVERIFY(relays.plan().isOn(relay));
+        QTRY_VERIFY(relays.plan().isOn(relay)); // told through the engine's channel
         QTRY_VERIFY(server.coil(0));
         adhoc.ButtonPlayClick(); // stopped: off after its 保持
+        QVERIFY(f.settle());
         f.clock.advanceMs(1100);
         relays.plan().tick();
         QVERIFY(!relays.plan().isOn(relay));

@@ -28,7 +28,8 @@ private slots:
     void frameAtStart()
     {
         Fixture f;
-        f.make();
+        // The frame as built, before the engine has answered.
+        f.form = std::make_unique<TFormMain>(f.context());
         TFormMain &w = *f.form;
         QCOMPARE(w.windowTitle(), QStringLiteral("Quorlin校园铃声广播系统3.12"));
         QCOMPARE(w.size(), QSize(800, 600));
@@ -53,7 +54,8 @@ private slots:
         QVERIFY(f.find<QTableView>("StringGridshow"));
         QStringList items;
         for (QAction *a : w.menuBar()->actions().first()->menu()->actions())
-            items << (a->isSeparator() ? QStringLiteral("-") : a->text());
+            if (a->isVisible()) // 无人登录时也打铃 only where systemd runs the user's session
+                items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统(&S)"));
         QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "分区设置…", "功放电源…", "补打时限…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
@@ -93,7 +95,8 @@ private slots:
         f.form->resize(800, 600);
         f.form->show();
         QVERIFY(QTest::qWaitForWindowExposed(f.form.get()));
-        f.form->engine().TimerShiJianTimer(); // running mode: today's list
+        f.form->engine().TimerShiJianTimer();
+        settleWindow(f.form->app()); // running mode: today's list
         const QString remark = grid->model()->index(0, ScheduleModel::ColRemark).data().toString();
         QCOMPARE(remark, QStringLiteral("【教学楼甲、操场】全校"));
         for (const QSize size : {QSize(800, 600), QSize(1920, 1080)}) {
@@ -143,9 +146,10 @@ private slots:
             QVERIFY(good.open(f.home.db()).isEmpty());
             good.insert({0, 9 * 3600, "上课", "a.mp3", "一二三四五六日", "", ""});
         }
-        f.form->app().storeKeeper().check();
-        QVERIFY(band->isHidden());
-        QCOMPARE(f.form->board().day().size(), 1);
+        f.form->app().core().storeKeeper().check();
+        QTRY_VERIFY(band->isHidden());
+        QTRY_COMPARE(f.form->board().day().size(), 1);
+        QVERIFY(f.form->store().isOpen()); // the window's edits go to it again
     }
     void firstStartCopiesTheSampleOnce()
     {
@@ -173,7 +177,7 @@ private slots:
         f.make();
         QVERIFY(f.form->store().list("%").isEmpty());
         // A school's list that is gone is never replaced by the sample.
-        f.form->app().storeKeeper().takeCopy();
+        f.form->app().core().storeKeeper().takeCopy();
         f.form->store().close();
         QVERIFY(QFile::remove(f.home.db()));
         f.form.reset();

@@ -9,6 +9,7 @@
 #include "audiotestutil.h"
 #include "emergencybroadcast.h"
 #include "engineapi.h"
+#include "inprocessengine.h"
 #include "fakes.h"
 #include "formlinshiguangbo.h"
 #include "instance.h"
@@ -108,10 +109,12 @@ private slots:
         c.autostartFolder = home.path() + "autostart";
         Instance instance(home.path() + "data", runtime.filePath("daling.sock"));
         QCOMPARE(instance.claim(), Instance::Claim::First);
+        // The window's engine in this process, on the channel of the folder's
+        // lock, as dalingd serves it; the window is its client.
+        c.makeHost = [&instance](const MainContext &ctx) -> std::unique_ptr<EngineHost> {
+            return std::make_unique<InProcessEngine>(ctx, instance.server(), instance.socketPath());
+        };
         TFormMain form(c);
-        // The engine's side of the channel, as the program serves it.
-        EngineApi api(instance.server(), {home.path() + "data", false, {}});
-        api.setCore(&form.app().core());
         form.show();
         const QString daling = home.place(QStringLiteral(DALING_BIN));
         QVERIFY(!daling.isEmpty());

@@ -18,6 +18,7 @@
 #include <QMenu>
 #include <QPushButton>
 #include <QTemporaryDir>
+#include <QScopeGuard>
 #include <QTest>
 #include <atomic>
 #include <thread>
@@ -33,23 +34,26 @@ private slots:
         FakeFileDialogs dialogs;
         TFormMain form(testContext(home, clock, messages, dialogs));
         form.show();
+        QVERIFY(settleWindow(form.app()));
         QPushButton &button = form.emergencyButton();
         // There and usable in both modes.
         for (int mode = 0; mode < 2; ++mode) {
             QVERIFY(button.isVisible() && button.isEnabled());
             QCOMPARE(button.text(), QStringLiteral("紧急广播"));
             form.ButtonPlayClick();
+            QVERIFY(settleWindow(form.app()));
         }
 
         messages.answers = {Messages::Answer::No};
         button.click();
         QCOMPARE(messages.shown.last().text, QStringLiteral("确定开始紧急广播吗？"));
         QCOMPARE(messages.shown.last().caption, QStringLiteral("&No")); // the default
-        QVERIFY(!form.app().emergency().active());
+        QVERIFY(!form.app().core().emergency().active());
 
         messages.answers = {Messages::Answer::Yes};
         button.click();
-        QVERIFY(form.app().emergency().active());
+        QTRY_VERIFY(form.app().core().emergency().active());
+        QVERIFY(settleWindow(form.app()));
         QVERIFY(form.emergencyBand().isVisible());
         QCOMPARE(form.emergencyBand().text(), QStringLiteral("紧急广播中 · 已持续 00:00"));
         QCOMPARE(form.emergencyTrayItem().text(), QStringLiteral("结束紧急广播"));
@@ -65,10 +69,11 @@ private slots:
         messages.answers = {Messages::Answer::No};
         form.emergencyBand().button()->click();
         QCOMPARE(messages.shown.last().text, QStringLiteral("确定结束紧急广播吗？"));
-        QVERIFY(form.app().emergency().active());
+        QVERIFY(form.app().core().emergency().active());
         messages.answers = {Messages::Answer::Yes};
         form.emergencyBand().button()->click();
-        QVERIFY(!form.app().emergency().active());
+        QTRY_VERIFY(!form.app().core().emergency().active());
+        QVERIFY(settleWindow(form.app()));
         QVERIFY(!form.emergencyBand().isVisible());
         QVERIFY(button.isEnabled());
         QCOMPARE(form.trayIcon().icon()->toolTip(), form.windowTitle());
@@ -85,6 +90,7 @@ private slots:
         FakeFileDialogs dialogs;
         TFormMain form(testContext(home, clock, messages, dialogs));
         form.show();
+        QVERIFY(settleWindow(form.app()));
         form.adhoc().show();
         QPushButton *button = form.adhoc().ButtonJinJi;
         QVERIFY(button->isVisible() && button->isEnabled());
@@ -100,17 +106,19 @@ private slots:
         button->click();
         QCOMPARE(messages.shown.last().text, EmergencyBroadcast::kStartQuestion);
         QCOMPARE(messages.shown.last().caption, QStringLiteral("&No"));
-        QVERIFY(!form.app().emergency().active());
+        QVERIFY(!form.app().core().emergency().active());
         messages.answers = {Messages::Answer::Yes};
         button->click();
-        QVERIFY(form.app().emergency().active());
+        QTRY_VERIFY(form.app().core().emergency().active());
+        QVERIFY(settleWindow(form.app()));
         QCOMPARE(button->text(), QStringLiteral("结束紧急广播"));
         QVERIFY(!form.emergencyButton().isEnabled());
 
         messages.answers = {Messages::Answer::Yes};
         button->click();
         QCOMPARE(messages.shown.last().text, EmergencyBroadcast::kStopQuestion);
-        QVERIFY(!form.app().emergency().active());
+        QTRY_VERIFY(!form.app().core().emergency().active());
+        QVERIFY(settleWindow(form.app()));
         QCOMPARE(button->text(), QStringLiteral("紧急广播"));
         form.adhoc().close();
     }
@@ -140,6 +148,7 @@ private slots:
         FakeFileDialogs dialogs;
         TFormMain form(testContext(home, clock, messages, dialogs));
         form.show();
+        QVERIFY(settleWindow(form.app()));
         const auto press = [&form](const QString &way) {
             if (way == "tray")
                 form.emergencyTrayItem().trigger();
@@ -152,10 +161,11 @@ private slots:
         };
         messages.answers = {Messages::Answer::Yes, Messages::Answer::Yes};
         press(from);
-        QVERIFY(form.app().emergency().active());
+        QTRY_VERIFY(form.app().core().emergency().active());
+        QVERIFY(settleWindow(form.app()));
         clock.advanceMs(3000);
         press(to);
-        QVERIFY(!form.app().emergency().active());
+        QTRY_VERIFY(!form.app().core().emergency().active());
         form.history().flush();
         const QString reason = form.history().day(clock.now().date()).last().reason;
         QVERIFY2(reason.startsWith(started + "；") && reason.contains(ended + "，持续 00:03"), qPrintable(reason));
@@ -176,6 +186,7 @@ private slots:
         // The engine's side of the channel, as the program serves it.
         EngineApi api(instance.server(), {home.path() + "data", false, {}});
         api.setCore(&form.app().core());
+        const auto unlink = qScopeGuard([&api] { api.setCore(nullptr); });
         const QString notes = home.touchMusic("通知.txt", "这不是声音");
         const auto args = emergencyclient::parse({"--emergency", notes.toStdString()}, "/", false);
         std::string err;
@@ -198,8 +209,8 @@ private slots:
         QVERIFY2(said.startsWith(EmergencyBroadcast::toneInsteadText({})) && said.contains("不是可以播放的音频文件")
                      && said.contains(notes),
                  qPrintable(said));
-        QVERIFY(form.app().emergency().active());
-        form.app().emergency().stop(EmergencyBroadcast::Origin::Command);
+        QVERIFY(form.app().core().emergency().active());
+        form.app().core().emergency().stop(EmergencyBroadcast::Origin::Command);
     }
 };
 

@@ -57,6 +57,22 @@ private slots:
         QVERIFY(!w.guard.fading());
     }
 
+    // The bells run in the user's service: the window and the session's
+    // end ask about the window alone.
+    void whereTheBellsGoOnTheQuestionSaysSo()
+    {
+        FakeMessages messages;
+        messages.answers = {Messages::Answer::Cancel, Messages::Answer::Cancel};
+        Window w(messages);
+        w.guard.setBellsGoOn(true);
+        w.show();
+        QVERIFY(!w.close());
+        QVERIFY(!w.guard.sessionEndQuery());
+        QCOMPARE(messages.shown.size(), 2);
+        for (const FakeMessages::Shown &s : messages.shown)
+            QCOMPARE(s.text, QString("Quorlin学校铃声广播系统\r\r\r关闭窗口后，铃声仍按时响起。\r你确定要关闭窗口吗？ "));
+    }
+
     void okFadesOutWhileTimersRun()
     {
         FakeMessages messages; // answers OK
