@@ -5,14 +5,14 @@
 
 #include "broadcastzones.h"
 #include "formlinshiguangbo.h"
-#include "instance.h"
+#include "enginelink.h"
 #include "pagingpanel.h"
 
 #include <QVBoxLayout>
 
 void TFormMain::mountPaging(QVBoxLayout *column)
 {
-    auto *panel = new PagingPanel(new RpcPagingLink(Instance::defaultSocketPath()), column->parentWidget());
+    auto *panel = new PagingPanel(new RpcPagingLink(app().link().socketPath()), column->parentWidget());
     PagingControl &c = panel->control();
     c.broadcastZones = [this] {
         const BroadcastZones *z = FormLinShiGuangBo ? FormLinShiGuangBo->zoneChoice() : nullptr;
