@@ -12,7 +12,8 @@
 
 QString EmergencyBroadcast::recordText(const QString &end) const
 {
-    QStringList parts{QStringLiteral("由%1开始").arg(originText(m_run->request.origin))};
+    const QString who = m_run->by.isEmpty() ? originText(m_run->request.origin) : m_run->by;
+    QStringList parts{QStringLiteral("由%1开始").arg(who)};
     QStringList zones, outputs, silent;
     for (const Target &t : m_run->targets) {
         zones << t.zones;
@@ -30,6 +31,7 @@ QString EmergencyBroadcast::recordText(const QString &end) const
         parts << outputs.join(QStringLiteral("、"));
     if (!m_run->note.isEmpty())
         parts << m_run->note;
+
     if (!silent.isEmpty() && m_run->delayMs)
         parts << QStringLiteral("没有播出：%1").arg(silent.join(QStringLiteral("；")));
     parts << end;
