@@ -27,6 +27,7 @@ QLineEdit *fileField(QWidget *parent, QFormLayout *form, const QString &label, c
 {
     auto *edit = new QLineEdit(value, parent);
     auto *browse = new QPushButton(QStringLiteral("浏览…"), parent);
+    browse->setObjectName(QStringLiteral("browse"));
     QObject::connect(browse, &QPushButton::clicked, parent, [parent, edit] {
         const QString f = QFileDialog::getOpenFileName(parent, QString(), edit->text(),
                                                        QStringLiteral("PEM 文件 (*.pem *.crt *.key);;所有文件 (*)"));
@@ -118,6 +119,8 @@ void RemoteDialog::updateWarning()
     const RemoteSettings s = input().settings;
     for (QWidget *w : std::initializer_list<QWidget *>{m_port, m_address, m_certificate, m_key})
         w->setEnabled(m_on->isChecked());
+    for (QPushButton *browse : findChildren<QPushButton *>(QStringLiteral("browse")))
+        browse->setEnabled(m_on->isChecked());
     m_admin->setEnabled(m_on->isChecked());
     m_url->setText(RemoteForm::urlText(s));
     m_warning->setText(RemoteForm::warning(s));

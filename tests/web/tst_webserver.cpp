@@ -15,6 +15,7 @@
 #include <QNetworkAccessManager>
 #include <QNetworkCookieJar>
 #include <QNetworkReply>
+#include <QProcess>
 #include <QSignalSpy>
 #include <QTest>
 #include <QWebSocket>
@@ -58,7 +59,8 @@ class WebServerTest : public QObject {
         std::unique_ptr<WebServer> server;
         QNetworkAccessManager net;
         QJsonValue lastEmergency;
-        Fixture()
+        bool https = false;
+        explicit Fixture(bool withHttps = false) : https(withHttps)
         {
             QVERIFY(store.open(home.db()).isEmpty());
             accounts = std::make_unique<WebAccounts>(store);
@@ -87,13 +89,27 @@ class WebServerTest : public QObject {
             server = std::make_unique<WebServer>(s);
             RemoteSettings settings;
             settings.address = "127.0.0.1";
+            if (https) {
+                // An EC key: the server tries RSA first.
+                settings.certificate = home.path() + "cert.pem";
+                settings.key = home.path() + "key.pem";
+                QCOMPARE(QProcess::execute("openssl", {"req", "-x509", "-newkey", "ec", "-pkeyopt",
+                                                       "ec_paramgen_curve:prime256v1", "-nodes", "-days", "1",
+                                                       "-subj", "/CN=127.0.0.1", "-keyout", settings.key,
+                                                       "-out", settings.certificate}),
+                         0);
+            }
             QCOMPARE(server->start(settings), QString());
             QVERIFY(server->port() > 0);
+            QCOMPARE(server->https(), https);
             net.setCookieJar(new NoJar);
+            // The test's own certificate, made a moment ago.
+            QObject::connect(&net, &QNetworkAccessManager::sslErrors, &net,
+                             [](QNetworkReply *reply, const QList<QSslError> &) { reply->ignoreSslErrors(); });
         }
         QUrl url(const QString &path) const
         {
-            return QUrl(QStringLiteral("http://127.0.0.1:%1%2").arg(server->port()).arg(path));
+            return QUrl(QStringLiteral("%1://127.0.0.1:%2%3").arg(https ? "https" : "http").arg(server->port()).arg(path));
         }
         QString origin() const { return QStringLiteral("http://127.0.0.1:%1").arg(server->port()); }
         Answer request(const QByteArray &verb, const QString &path, const QByteArray &body = {},
@@ -172,6 +188,16 @@ private slots:
         QCOMPARE(wrong.json().value("error").toString(), WebServer::kLoginFailedText);
         QVERIFY(wrong.header("Set-Cookie").isEmpty());
         QCOMPARE(f.login("王老师", "").status, 400);
+    }
+
+    void underHttpsTheCookieIsSecure()
+    {
+        Fixture f(true);
+        const Answer ok = f.login("王老师", kPassword);
+        QCOMPARE(ok.status, 200);
+        QVERIFY(ok.header("Set-Cookie").contains("Secure"));
+        const QByteArray cookie = ok.header("Set-Cookie").left(ok.header("Set-Cookie").indexOf(';'));
+        QCOMPARE(f.request("GET", "/api/session", {}, {{"Cookie", cookie}}).status, 200);
     }
 
     void nothingIsServedWithoutASession()
