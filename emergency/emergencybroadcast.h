@@ -91,7 +91,8 @@ public:
     // named in the record instead of the origin.
     QString start(const Request &request, const QString &by);
     // Ends it; false when none was going on.
-    bool stop(Origin how);
+    // by: who asked from afar, named in the record instead of the origin.
+    bool stop(Origin how, const QString &by = {});
 
     bool active() const { return m_run.has_value(); }
     // Since the trigger, by the clock; 0 when none is going on.

@@ -105,8 +105,9 @@ void EngineApi::registerMethods()
             reply.send(refused(error));
         }
     });
-    m_server.registerMethod(QStringLiteral("Emergency.Stop"), [this](const QJsonValue &) -> RpcResult {
-        const bool ended = m_core && m_core->emergency().stop(EmergencyBroadcast::Origin::Command);
+    m_server.registerMethod(QStringLiteral("Emergency.Stop"), [this](const QJsonValue &params) -> RpcResult {
+        const QString by = params.toObject().value(QStringLiteral("by")).toString().trimmed().left(200);
+        const bool ended = m_core && m_core->emergency().stop(EmergencyBroadcast::Origin::Command, by);
         return QJsonObject{{QStringLiteral("text"), ended ? QString() : kNoEmergency}};
     });
 

@@ -102,7 +102,8 @@ private slots:
         const QList<RingRecord> records = RingHistory(store).day(due.date());
         QVERIFY(std::any_of(records.begin(), records.end(), [](const RingRecord &r) {
             return r.name == EmergencyBroadcast::kName && r.result == BellStatus::Done
-                && r.reason.startsWith(QStringLiteral("由远程控制 王老师（127.0.0.1）开始"));
+                && r.reason.startsWith(QStringLiteral("由远程控制 王老师（127.0.0.1）开始"))
+                && r.reason.contains(QStringLiteral("由远程控制 王老师（127.0.0.1）结束"));
         }));
     }
 };
