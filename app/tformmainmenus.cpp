@@ -21,6 +21,7 @@
 #include <QJsonArray>
 #include <QJsonObject>
 #include "servicemenu.h"
+#include "remotedialog.h"
 #include "snapstatus.h"
 #include "zonedialog.h"
 #include "noticeband.h"
@@ -84,6 +85,7 @@ void TFormMain::buildMenu()
     NCatchUp = N1->addAction(QStringLiteral("补打时限…"));
     NCatchUp->setObjectName(QStringLiteral("NCatchUp"));
     connect(NCatchUp, &QAction::triggered, this, &TFormMain::NCatchUpClick);
+    connect(N1->addAction(RemoteDialog::kMenuText), &QAction::triggered, this, [this] { RemoteDialog::run(this); });
     N1->addSeparator();
     N9 = N1->addAction(QStringLiteral("Quorlin官网"));
     N9->setObjectName(QStringLiteral("N9"));

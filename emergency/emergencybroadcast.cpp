@@ -126,7 +126,7 @@ QStringList EmergencyBroadcast::sounding() const
     return out;
 }
 
-QString EmergencyBroadcast::start(const Request &request)
+QString EmergencyBroadcast::start(const Request &request, const QString &by)
 {
     if (m_run)
         return {};
@@ -163,7 +163,7 @@ QString EmergencyBroadcast::start(const Request &request)
         file = alarmTonePath(); // where it could be written
     }
 
-    m_run = Run{request, m_clock.now(), file, note, fallback, std::move(targets), 0, std::nullopt, false, ++m_serial};
+    m_run = Run{request, m_clock.now(), file, note, fallback, std::move(targets), 0, std::nullopt, false, ++m_serial, by};
     qCWarning(lcEmergency).noquote() << "emergency broadcast started from" << originText(request.origin)
                                      << "file" << file << "in" << [this] {
                                             QStringList l;

@@ -86,9 +86,13 @@ public:
     // Checks the request and starts: an empty text when it is starting
     // (settled() follows) or already going on; otherwise the reason nothing
     // started (an unknown zone, a missing file), in the operator's words.
-    QString start(const Request &request);
+    QString start(const Request &request) { return start(request, QString()); }
+    // by: who asked from afar (the remote control's account and address),
+    // named in the record instead of the origin.
+    QString start(const Request &request, const QString &by);
     // Ends it; false when none was going on.
-    bool stop(Origin how);
+    // by: who asked from afar, named in the record instead of the origin.
+    bool stop(Origin how, const QString &by = {});
 
     bool active() const { return m_run.has_value(); }
     // Since the trigger, by the clock; 0 when none is going on.
@@ -144,6 +148,7 @@ private:
         std::optional<qint64> delayMs;
         bool settled = false;
         quint64 serial = 0;
+        QString by;             // who asked from afar; empty: the origin says it
     };
 
     // What the group tells of each target (by its index in the run's).

@@ -12,7 +12,8 @@
 
 QString EmergencyBroadcast::recordText(const QString &end) const
 {
-    QStringList parts{QStringLiteral("由%1开始").arg(originText(m_run->request.origin))};
+    const QString who = m_run->by.isEmpty() ? originText(m_run->request.origin) : m_run->by;
+    QStringList parts{QStringLiteral("由%1开始").arg(who)};
     QStringList zones, outputs, silent;
     for (const Target &t : m_run->targets) {
         zones << t.zones;
@@ -30,6 +31,7 @@ QString EmergencyBroadcast::recordText(const QString &end) const
         parts << outputs.join(QStringLiteral("、"));
     if (!m_run->note.isEmpty())
         parts << m_run->note;
+
     if (!silent.isEmpty() && m_run->delayMs)
         parts << QStringLiteral("没有播出：%1").arg(silent.join(QStringLiteral("；")));
     parts << end;
@@ -77,20 +79,20 @@ void EmergencyBroadcast::finish(BellStatus result, const QString &end)
     emit activeChanged(false);
 }
 
-bool EmergencyBroadcast::stop(Origin how)
+bool EmergencyBroadcast::stop(Origin how, const QString &by)
 {
     if (!m_run)
         return false;
     const QDateTime now = m_clock.now();
     const QString end = QStringLiteral("%1 由%2结束，持续 %3")
-                            .arg(now.time().toString(QStringLiteral("HH:mm:ss")), originText(how),
+                            .arg(now.time().toString(QStringLiteral("HH:mm:ss")), by.isEmpty() ? originText(how) : by,
                                  durationText(m_run->trigger.msecsTo(now)));
     const bool heard = m_run->delayMs.has_value();
     const bool partly = heard && std::any_of(m_run->targets.begin(), m_run->targets.end(), [](const Target &t) {
                             return t.state != State::Sounding;
                         });
     const bool wasSettled = m_run->settled;
-    qCWarning(lcEmergency).noquote() << "emergency broadcast ended from" << originText(how) << "after"
+    qCWarning(lcEmergency).noquote() << "emergency broadcast ended from" << (by.isEmpty() ? originText(how) : by) << "after"
                                      << elapsedMs() << "ms";
     finish(!heard ? BellStatus::Failed : partly ? BellStatus::PartlyRung : BellStatus::Done, end);
     if (!wasSettled)

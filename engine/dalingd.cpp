@@ -5,6 +5,7 @@
 // the window does, and holds the folder's lock: one engine per folder.
 // Its methods and notifications are served on the user's socket
 // (docs/api.md). Its log goes to standard error (the journal under systemd).
+// The remote control's page is served from here when its settings say so.
 // `dalingd --web-account NAME ROLE` only sets a remote control account in
 // the folder's store and exits (webaccountcommand.h).
 #include "engineapi.h"
@@ -18,6 +19,7 @@
 #include "ringengine.h"
 #include "servicenotify.h"
 #include "webaccountcommand.h"
+#include "webremote.h"
 #include "firststart.h"
 
 #include <QCoreApplication>
@@ -74,6 +76,8 @@ int main(int argc, char *argv[])
         api.setCore(nullptr);
         running = nullptr;
     });
+    // The remote control, while its settings switch it on (webremote.h).
+    WebRemote remote(instance.server(), core);
     ServiceNotify notify(core.engine().TimerShiJian);
     core.engine().start();
     qCInfo(lcService).noquote() << "ringing the bells of" << paths.dataFolder();

@@ -88,6 +88,7 @@ void EngineApi::registerMethods()
             return needCore();
         return day();
     });
+    registerZones();
     m_server.registerMethod(QStringLiteral("Window.Raise"), [this](const QJsonValue &) -> RpcResult {
         if (!m_options.raise)
             return RpcError{kNoWindow, kServiceNoWindow};
@@ -108,8 +109,9 @@ void EngineApi::registerMethods()
         auto request = emergencycommand::request(QJsonDocument(p).toJson(QJsonDocument::Compact), &error);
         if (!request)
             return reply.send(refused(error));
-        if (const QString by = p.value(QStringLiteral("by")).toString().trimmed(); !by.isEmpty())
-            qCInfo(lcApp).noquote() << "emergency broadcast asked for by" << by.left(200);
+        const QString by = p.value(QStringLiteral("by")).toString().trimmed().left(200);
+        if (!by.isEmpty())
+            qCInfo(lcApp).noquote() << "emergency broadcast asked for by" << by;
         request->origin = originOf(p, request->origin);
         // Answered once every output sounds or has failed, as the window's
         // button learns it.
@@ -119,14 +121,16 @@ void EngineApi::registerMethods()
                 reply.send(ok ? RpcResult(QJsonObject{{QStringLiteral("text"), text}}) : RpcResult(refused(text)));
             },
             Qt::SingleShotConnection);
-        if (error = e.start(*request); !error.isEmpty()) {
+        if (error = e.start(*request, by); !error.isEmpty()) {
             disconnect(answer);
             reply.send(refused(error));
         }
     });
     m_server.registerMethod(QStringLiteral("Emergency.Stop"), [this](const QJsonValue &params) -> RpcResult {
-        const auto origin = originOf(params.toObject(), EmergencyBroadcast::Origin::Command);
-        const bool ended = m_core && m_core->emergency().stop(origin);
+        const QJsonObject p = params.toObject();
+        const QString by = p.value(QStringLiteral("by")).toString().trimmed().left(200);
+        const auto origin = originOf(p, EmergencyBroadcast::Origin::Command);
+        const bool ended = m_core && m_core->emergency().stop(origin, by);
         return QJsonObject{{QStringLiteral("text"), ended ? QString() : kNoEmergency}};
     });
 

@@ -73,6 +73,7 @@ public:
 
 private:
     void registerMethods();
+    void registerZones(); // engineapizones.cpp
     void connectCore();
     QJsonObject bellJson(int index) const;
     QJsonArray zoneNames(const QList<qint64> &zones) const;

@@ -21,6 +21,7 @@
 
 #include <QObject>
 #include <QPointer>
+#include <functional>
 
 class QSocketNotifier;
 class RpcServer;
@@ -78,6 +79,9 @@ private:
 // What a reply shares with its copies.
 struct RpcReply::State {
     QPointer<RpcConnection> connection;
+    // A caller of another transport (RpcServer::handleLine) instead.
+    std::function<void(const QByteArray &line)> sink;
+    std::function<bool()> present;
     QJsonValue id;
     QString method;
     bool expectsAnswer = false;

@@ -20,6 +20,7 @@ constexpr int MethodNotFound = -32601;
 constexpr int InvalidParams = -32602;
 constexpr int InternalError = -32603;  // the method failed or never answered
 constexpr int TooManyConnections = -32000; // sent before the server closes a refused connection
+constexpr int Forbidden = -32003;      // the remote control's account may not call the method
 // Made by the client itself, never sent by the server.
 constexpr int NoAnswer = -32001;       // no answer within the time given
 constexpr int NotConnected = -32002;   // no engine at the socket, or the connection ended

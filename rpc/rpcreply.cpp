@@ -8,8 +8,11 @@ RpcReply::State::~State()
         return;
     qCWarning(lcRpc).noquote() << "method" << method << "ended without answering; answered"
                                << RpcCode::InternalError;
+    const RpcError error = RpcError::internalError(QStringLiteral("命令没有给出回答"));
     if (connection)
-        connection->answerRequest(id, RpcError::internalError(QStringLiteral("命令没有给出回答")));
+        connection->answerRequest(id, error);
+    else if (sink && (!present || present()))
+        sink(rpcResponseLine(id, error));
 }
 
 void RpcReply::send(const RpcResult &result) const
@@ -20,8 +23,12 @@ void RpcReply::send(const RpcResult &result) const
         return;
     }
     m_state->answered = true;
-    if (m_state->expectsAnswer && m_state->connection)
+    if (!m_state->expectsAnswer)
+        return;
+    if (m_state->connection)
         m_state->connection->answerRequest(m_state->id, result);
+    else if (m_state->sink && !clientGone())
+        m_state->sink(rpcResponseLine(m_state->id, result));
 }
 
 bool RpcReply::answered() const
@@ -31,5 +38,7 @@ bool RpcReply::answered() const
 
 bool RpcReply::clientGone() const
 {
+    if (m_state->sink)
+        return m_state->present && !m_state->present();
     return !m_state->connection || !m_state->connection->isOpen();
 }

@@ -76,11 +76,15 @@ void RpcServer::registerAsyncMethod(const QString &name, AsyncHandler handler)
 
 void RpcServer::notify(const QString &method, const QJsonValue &params)
 {
-    if (m_connections.isEmpty())
+    if (m_connections.isEmpty() && m_subscribers.isEmpty())
         return;
     const QByteArray line = rpcNotificationLine(method, params);
     for (auto it = m_connections.cbegin(); it != m_connections.cend(); ++it)
         it.key()->sendNotification(line);
+    // A copy: a subscriber may unsubscribe while it is told.
+    const QList<RpcSink> sinks = m_subscribers.values();
+    for (const RpcSink &sink : sinks)
+        sink(line);
 }
 
 qint64 RpcServer::droppedNotifications() const
@@ -101,9 +105,58 @@ void RpcServer::dispatch(RpcConnection *connection, const RpcMessage &message)
     const RpcReply reply(std::move(state));
     if (message.kind == RpcMessage::Kind::Request)
         connection->requestOpened();
+    run(reply, message, connection->label());
+}
+
+void RpcServer::handleLine(const QByteArray &line, const RpcCaller &caller, RpcSink sink)
+{
+    const RpcMessage message = rpcParseLine(line);
+    switch (message.kind) {
+    case RpcMessage::Kind::Empty:
+        return;
+    case RpcMessage::Kind::Invalid:
+        sink(rpcResponseLine(message.id, message.problem));
+        return;
+    case RpcMessage::Kind::Response:
+        qCInfo(lcRpc).noquote() << caller.label << "sent an answer; the server asks nothing";
+        return;
+    case RpcMessage::Kind::Request:
+    case RpcMessage::Kind::Notification:
+        break;
+    }
+    auto state = std::make_shared<RpcReply::State>();
+    state->sink = std::move(sink);
+    state->present = caller.present;
+    state->id = message.id;
+    state->method = message.method;
+    state->expectsAnswer = message.kind == RpcMessage::Kind::Request;
+    const RpcReply reply(std::move(state));
+    if (caller.check) {
+        if (std::optional<RpcError> refusal = caller.check(message.method)) {
+            qCInfo(lcRpc).noquote() << caller.label << "may not call" << message.method.left(100);
+            reply.send(*refusal);
+            return;
+        }
+    }
+    run(reply, message, caller.label);
+}
+
+quint64 RpcServer::subscribe(RpcSink sink)
+{
+    m_subscribers.insert(++m_subscriberSerial, std::move(sink));
+    return m_subscriberSerial;
+}
+
+void RpcServer::unsubscribe(quint64 subscription)
+{
+    m_subscribers.remove(subscription);
+}
+
+void RpcServer::run(const RpcReply &reply, const RpcMessage &message, const QString &label)
+{
     const auto it = m_methods.constFind(message.method);
     if (it == m_methods.constEnd()) {
-        qCDebug(lcRpc).noquote() << connection->label() << "asked for unknown method"
+        qCDebug(lcRpc).noquote() << label << "asked for unknown method"
                                  << message.method.left(100);
         reply.send(RpcError::methodNotFound(message.method.left(100)));
         return;

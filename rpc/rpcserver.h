@@ -12,6 +12,11 @@
 // Each client's lines are read in order; a client that is slow, silent or
 // gone never holds up another: nothing here blocks.
 //
+// Other transports (the remote control's WebSocket and HTTP) reach the
+// same methods through handleLine() and subscribe(): their caller is
+// checked per method, and answers and notifications go to a sink of
+// theirs. The socket's own clients are not affected by them.
+//
 // It lives on one thread: call it, and send replies, on that thread.
 //
 // It never stops listening while it lives: if its socket file is removed or
@@ -26,12 +31,26 @@
 #include <QSet>
 #include <QString>
 #include <functional>
+#include <optional>
 #include <sys/types.h>
 
 class QFileSystemWatcher;
 class QLocalServer;
 class QTimer;
 class RpcConnection;
+
+// Where the lines for a caller of another transport go (answers or
+// notifications, each ended by '\n').
+using RpcSink = std::function<void(const QByteArray &line)>;
+
+// Who sends a line through handleLine(): a label for the log and the check
+// of each method it calls (nullopt: allowed; else the error it is told).
+struct RpcCaller {
+    QString label;
+    std::function<std::optional<RpcError>(const QString &method)> check;
+    // Whether the caller is still there to take a late answer; unset: yes.
+    std::function<bool()> present;
+};
 
 class RpcServer : public QObject {
     Q_OBJECT
@@ -68,6 +87,14 @@ public:
     // Sends a notification to every connected client.
     void notify(const QString &method, const QJsonValue &params = QJsonValue());
 
+    // One line of a caller of another transport, answered through sink
+    // (now or later; never for a notification). A method the caller may not
+    // call is answered with check's error and not run.
+    void handleLine(const QByteArray &line, const RpcCaller &caller, RpcSink sink);
+    // Every notification from now on goes to sink too, until unsubscribe().
+    quint64 subscribe(RpcSink sink);
+    void unsubscribe(quint64 subscription);
+
     int connectionCount() const { return int(m_connections.size()); }
     // Notifications not sent to clients that did not read, since the start.
     qint64 droppedNotifications() const;
@@ -80,6 +107,7 @@ public:
 private:
     friend class RpcConnection;
     void dispatch(RpcConnection *connection, const RpcMessage &message);
+    void run(const RpcReply &reply, const RpcMessage &message, const QString &label);
     void admit(int fd);
     void forget(RpcConnection *connection);
     // rpclisten.cpp: the listening socket and its upkeep.
@@ -100,6 +128,8 @@ private:
     QHash<uid_t, qint64> m_refused; // this episode's refusals per uid over the bound
     QSet<int> m_refusedOpen;        // refused descriptors, closed a moment later
     quint64 m_serial = 0;
+    QHash<quint64, RpcSink> m_subscribers;
+    quint64 m_subscriberSerial = 0;
     qint64 m_droppedByGone = 0; // dropped to clients that have left since
     qint64 m_unsentTotal = 0;   // kept by the connections as they write and the clients read
 };

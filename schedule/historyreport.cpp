@@ -37,6 +37,9 @@ QStringList HistoryReport::cells(const RingRecord &r)
 
 namespace {
 
+// The workbook's sheet, and the start of an export's proposed file name.
+const QString kSheetName = QStringLiteral("打铃记录");
+
 QString suffixOf(HistoryReport::Format format)
 {
     return format == HistoryReport::Format::Xls ? QStringLiteral(".xls") : QStringLiteral(".csv");
@@ -44,11 +47,16 @@ QString suffixOf(HistoryReport::Format format)
 
 } // namespace
 
+QByteArray HistoryReport::xls(const QList<RingRecord> &records)
+{
+    return biff8Workbook(kSheetName, rows(records));
+}
+
 QString HistoryReport::proposedName(const QDate &from, const QDate &to, Format format)
 {
     const QString f = from.toString(QStringLiteral("yyyyMMdd"));
     const QString t = to.toString(QStringLiteral("yyyyMMdd"));
-    return QStringLiteral("打铃记录") + f + (f == t ? QString() : u'-' + t) + suffixOf(format);
+    return kSheetName + f + (f == t ? QString() : u'-' + t) + suffixOf(format);
 }
 
 QList<QStringList> HistoryReport::rows(const QList<RingRecord> &records)
@@ -85,7 +93,7 @@ int HistoryReport::exportRange(QDate from, QDate to, Format format)
         path += suffixOf(format);
     if (format == Format::Xls) {
         try {
-            writeBiff8File(path, QStringLiteral("打铃记录"), rows(records));
+            writeBiff8File(path, kSheetName, rows(records));
         } catch (const AppError &e) {
             qCWarning(lcStore) << "ring history not exported:" << e.text();
             m_messages.plain(QStringLiteral("无法写入文件：") + path + QStringLiteral("\r\r") + e.text());

@@ -32,6 +32,8 @@ public:
     // The file's bytes: a UTF-8 byte order mark, a header row, one row per
     // record, CRLF line ends.
     static QByteArray csv(const QList<RingRecord> &records);
+    // The same rows as an Excel 97-2003 workbook's bytes.
+    static QByteArray xls(const QList<RingRecord> &records);
 
 private:
     RingHistory &m_history;

@@ -12,6 +12,11 @@ pkgs=(
   libmodbus-dev libgpiod-dev
   # The remote control's password hashes (Argon2id) and session tokens.
   libsodium-dev
+  # The remote control's server (HTTP, HTTPS, WebSocket) in the engine.
+  qt6-httpserver-dev qt6-websockets-dev
+  # Its page tested in a real headless browser; its HTTPS with a
+  # certificate made by openssl.
+  chromium chromium-driver python3-selenium openssl
   fonts-noto-cjk qt6-translations-l10n
   xvfb xauth x11-utils xdotool trayer imagemagick openbox
   pulseaudio pulseaudio-utils libpulse-dev libasound2-dev ffmpeg

@@ -22,6 +22,7 @@ constexpr std::array kMethods{
     MethodRole{u"Server.GetRPCVersion", WebRole::Viewer},
     MethodRole{u"Engine.GetStatus", WebRole::Viewer},
     MethodRole{u"Day.GetBells", WebRole::Viewer},
+    MethodRole{u"Zones.GetHealth", WebRole::Viewer},
     MethodRole{u"Mode.Set", WebRole::Duty},
     MethodRole{u"Test.Play", WebRole::Duty},
     MethodRole{u"Test.Stop", WebRole::Duty},

@@ -103,6 +103,16 @@ bool WebSessions::idle(const WebSession &session) const
 
 std::optional<WebSession> WebSessions::find(const QString &token)
 {
+    return lookup(token, true);
+}
+
+std::optional<WebSession> WebSessions::peek(const QString &token)
+{
+    return lookup(token, false);
+}
+
+std::optional<WebSession> WebSessions::lookup(const QString &token, bool use)
+{
     const auto it = locate(token);
     if (it == m_sessions.end())
         return std::nullopt;
@@ -112,7 +122,8 @@ std::optional<WebSession> WebSessions::find(const QString &token)
         m_sessions.erase(it);
         return std::nullopt;
     }
-    it->session.lastUse = m_clock.now();
+    if (use)
+        it->session.lastUse = m_clock.now();
     return it->session;
 }
 

@@ -42,6 +42,8 @@ public:
     // The live session of a cookie's value, its last use now; nullopt for
     // an unknown, malformed or idle one (an idle one ends here).
     std::optional<WebSession> find(const QString &token);
+    // The same without counting as a use (an open page that only listens).
+    std::optional<WebSession> peek(const QString &token);
     // Whether the header carries the session's CSRF token.
     static bool csrfMatches(const WebSession &session, const QString &header);
     // Logout; false when the token named no session.
@@ -60,6 +62,7 @@ private:
     };
     // The entry a token names, or end().
     QHash<quint64, Entry>::iterator locate(const QString &token);
+    std::optional<WebSession> lookup(const QString &token, bool use);
     bool idle(const WebSession &session) const;
 
     const Clock &m_clock;

@@ -57,7 +57,7 @@ private slots:
             if (a->isVisible()) // 无人登录时也打铃 only where systemd runs the user's session
                 items << (a->isSeparator() ? QStringLiteral("-") : a->text());
         QCOMPARE(w.menuBar()->actions().first()->text(), QStringLiteral("系统(&S)"));
-        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "分区设置…", "功放电源…", "补打时限…", "-", "Quorlin官网"}));
+        QCOMPARE(items, QStringList({"开机启动启动", "铃声响时压低临时广播", "-", "清除打铃列表", "打铃记录…", "校历与作息方案…", "声音输出…", "分区设置…", "功放电源…", "补打时限…", "远程控制…", "-", "Quorlin官网"}));
         QVERIFY(QFile::exists(f.home.db())); // created with both tables
         QVERIFY(f.messages.shown.isEmpty());
     }

@@ -56,9 +56,9 @@ struct EmergencyFixture : RingFixture {
     }
     // Starts and lets the players' opens report (their queued signals,
     // and what those post in turn), without running any timer.
-    QString start(EmergencyBroadcast::Request r = {})
+    QString start(EmergencyBroadcast::Request r = {}, const QString &by = {})
     {
-        const QString refused = e.start(r);
+        const QString refused = e.start(r, by);
         QCoreApplication::sendPostedEvents();
         QCoreApplication::sendPostedEvents();
         return refused;
@@ -121,6 +121,14 @@ private slots:
         QCOMPARE(f.status(2), QStringLiteral("错过"));
         QCOMPARE(recs[1], QStringLiteral("08:00:03 紧急广播 完成 0 由主窗口按钮开始；分区：操场、教学楼A；"
                                          "铃声输出、广播输出；08:00:07 由命令行结束，持续 00:04"));
+    }
+
+    void aStartFromAfarNamesWhoAskedInsteadOfTheOrigin()
+    {
+        EmergencyFixture f;
+        QVERIFY(f.start({QString(), {}, EmergencyBroadcast::Origin::Command}, "远程控制 王老师（10.0.0.7）").isEmpty());
+        QCOMPARE(f.lastReason(), QStringLiteral("由远程控制 王老师（10.0.0.7）开始；铃声输出、广播输出；")
+                                     + EmergencyBroadcast::kNotEnded);
     }
 
     void itsRecordSaysNotEndedUntilItEndsAndARestartIsSilent()
