@@ -35,7 +35,6 @@ void TFormMain::setUpEmergency()
             || m.noYes(Messages::Kind::Confirm, EmergencyBroadcast::kStartQuestion) != Messages::Answer::Yes)
             return;
         EmergencyRequest request;
-        request.by = QStringLiteral("窗口");
         request.origin = origin;
         m_app->link().startEmergency(request, [this](const LinkResult<QString> &r) {
             // Started with a note (outputs that stay silent), or refused.
