@@ -10,21 +10,14 @@
 // bench/relays/run-contact.sh starts one.
 // Usage: bench_contact <dalingd> [bells] [contacts]
 #include "bellstore.h"
+#include "benchengine.h"
 #include "benchtime.h"
 #include "modbusserver.h"
 #include "onsetrecorder.h"
 #include "relaystore.h"
-#include "rpcclient.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
-#include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTime>
 
 #include <algorithm>
@@ -32,14 +25,6 @@
 #include <cstdio>
 
 namespace {
-
-bool tone(const QString &path, int hz, int seconds)
-{
-    QProcess ff;
-    ff.start("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                        QStringLiteral("sine=frequency=%1:duration=%2").arg(hz).arg(seconds), "-ar", "48000", path});
-    return ff.waitForFinished(60000) && ff.exitCode() == 0;
-}
 
 // The module's steady clock placed on the wall clock.
 int64_t wallOf(std::chrono::steady_clock::time_point t)
@@ -77,19 +62,15 @@ int main(int argc, char **argv)
         return 1;
     const QString address = QStringLiteral("127.0.0.1:%1").arg(module.port());
 
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("data");
-    QDir(home.path()).mkpath("音乐");
-    if (!tone(home.filePath("音乐/bell.wav"), 880, 1) || !tone(home.filePath("音乐/alarm.wav"), 660, 20)) {
-        std::fprintf(stderr, "ffmpeg failed\n");
+    bench::EngineHome home;
+    if (!home.tone("bell.wav", 880, 1) || !home.tone("alarm.wav", 660, 20))
         return 1;
-    }
     // The first bell once the engine is surely ticking.
     const int first = QTime::currentTime().msecsSinceStartOfDay() / 1000 + 10;
     std::vector<int64_t> dueNs;
     {
         BellStore store;
-        if (const QString e = store.open(home.filePath("data/dbDaLing.db")); !e.isEmpty()) {
+        if (const QString e = store.open(home.store()); !e.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(e));
             return 1;
         }
@@ -104,35 +85,10 @@ int main(int argc, char **argv)
         relays.addRelay({0, "功放", "modbus-tcp", address, 0, {}, kPreMs, 500, 0});
         relays.addFireInput({0, "消防", "modbus-tcp", address, 0, "alarm.wav", {}, true});
     }
-    const QString exe = home.filePath("dalingd");
-    QFile::copy(dalingd, exe);
-    QFile(exe).setPermissions(QFile::permissions(dalingd));
-
-    OnsetRecorder::Options o;
-    if (const char *src = std::getenv("BENCH_SOURCE"))
-        o.device = src;
-    OnsetRecorder rec(o);
-    std::string error;
-    if (!rec.start(&error)) {
-        std::fprintf(stderr, "recorder: %s\n", error.c_str());
+    const auto recorder = bench::recorder(bench::sinkMonitor());
+    if (!recorder || !home.start(dalingd))
         return 1;
-    }
-
-    QProcess engine;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    engine.setProcessEnvironment(env);
-    engine.setStandardErrorFile(home.filePath("dalingd.log"));
-    engine.start(exe, {});
-    const QString socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/daling.sock";
-    if (!QTest::qWaitFor([&] {
-            const RpcResult r = rpcCall(socket, "Engine.GetStatus", {}, 1000);
-            return !r.isError() && !r.value()["starting"].toBool();
-        }, 8000)) {
-        std::fprintf(stderr, "dalingd did not answer\n");
-        return 1;
-    }
+    OnsetRecorder &rec = *recorder;
 
     // The bells, each with its relay switched on ahead.
     (void)QTest::qWaitFor([&] { return OnsetRecorder::wallNs() > dueNs.back() + 2 * bench::kSecondNs; },
@@ -174,8 +130,8 @@ int main(int argc, char **argv)
         rec.waitQuiet(500, 5000);
         QTest::qWait(300 + 37 * (i % 3)); // not always in step with the polls
     }
-    ::kill(pid_t(engine.processId()), SIGTERM);
-    engine.waitForFinished(15000);
+    ::kill(pid_t(home.process().processId()), SIGTERM);
+    home.process().waitForFinished(15000);
 
     std::printf("\n");
     line("bell onset after its second", onsets);

@@ -7,19 +7,14 @@
 // sink: bench/rpc/run-bellstatus.sh starts one.
 // Usage: bench_bellstatus <dalingd> [bells]
 #include "bellstore.h"
+#include "benchengine.h"
 #include "benchtime.h"
 #include "onsetrecorder.h"
 #include "rpcclient.h"
 
 #include <QCoreApplication>
-#include <QDir>
-#include <QElapsedTimer>
-#include <QFile>
 #include <QJsonObject>
-#include <QProcess>
-#include <QTemporaryDir>
 #include <QTest>
-#include <QThread>
 #include <QTime>
 
 #include <csignal>
@@ -37,22 +32,15 @@ int main(int argc, char **argv)
     const int bells = argc > 2 ? std::atoi(argv[2]) : 10;
     constexpr int kGap = 3;
 
-    QTemporaryDir home;
-    QDir(home.path()).mkpath("data");
-    QDir(home.path()).mkpath("音乐");
-    QProcess ff;
-    ff.start("ffmpeg", {"-nostdin", "-loglevel", "error", "-y", "-f", "lavfi", "-i",
-                        "sine=frequency=880:duration=1", "-ar", "48000", home.filePath("音乐/bell.wav")});
-    if (!ff.waitForFinished(60000) || ff.exitCode() != 0) {
-        std::fprintf(stderr, "ffmpeg failed\n");
+    bench::EngineHome home;
+    if (!home.tone("bell.wav", 880, 1))
         return 1;
-    }
     // The first bell once the engine is surely ticking.
     const int first = QTime::currentTime().msecsSinceStartOfDay() / 1000 + 10;
     std::map<QString, int64_t> dueNs; // by "HH:MM:SS"
     {
         BellStore store;
-        if (const QString e = store.open(home.filePath("data/dbDaLing.db")); !e.isEmpty()) {
+        if (const QString e = store.open(home.store()); !e.isEmpty()) {
             std::fprintf(stderr, "%s\n", qPrintable(e));
             return 1;
         }
@@ -64,40 +52,11 @@ int main(int argc, char **argv)
                 midnight.addSecs(s).toMSecsSinceEpoch() * 1'000'000;
         }
     }
-    const QString exe = home.filePath("dalingd");
-    QFile::copy(dalingd, exe);
-    QFile(exe).setPermissions(QFile::permissions(dalingd));
-
-    OnsetRecorder::Options o;
-    if (const char *src = std::getenv("BENCH_SOURCE"))
-        o.device = src;
-    OnsetRecorder rec(o);
-    std::string error;
-    if (!rec.start(&error)) {
-        std::fprintf(stderr, "recorder: %s\n", error.c_str());
+    const auto recorder = bench::recorder(bench::sinkMonitor());
+    if (!recorder || !home.start(dalingd))
         return 1;
-    }
-
-    QProcess engine;
-    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
-    env.remove("DISPLAY");
-    env.remove("WAYLAND_DISPLAY");
-    engine.setProcessEnvironment(env);
-    engine.setStandardErrorFile(home.filePath("dalingd.log"));
-    engine.start(exe, {});
-    const QString socket = qEnvironmentVariable("XDG_RUNTIME_DIR") + "/daling.sock";
-    QElapsedTimer waited;
-    waited.start();
-    for (;;) {
-        const RpcResult r = rpcCall(socket, "Engine.GetStatus", {}, 1000);
-        if (!r.isError() && !r.value()["starting"].toBool())
-            break;
-        if (waited.elapsed() > 8000) {
-            std::fprintf(stderr, "dalingd did not answer\n");
-            return 1;
-        }
-        QThread::msleep(50);
-    }
+    OnsetRecorder &rec = *recorder;
+    const QString socket = bench::EngineHome::socket();
 
     RpcClient client;
     struct Told {
@@ -131,8 +90,8 @@ int main(int argc, char **argv)
         std::printf("%s   %8.1f ms         %8.1f ms          %lld\n", qPrintable(time), o, a,
                     static_cast<long long>(it->second.delayMs));
     }
-    ::kill(pid_t(engine.processId()), SIGTERM);
-    engine.waitForFinished(15000);
+    ::kill(pid_t(home.process().processId()), SIGTERM);
+    home.process().waitForFinished(15000);
     const bench::Stats s = bench::stats(afterSound), on = bench::stats(onsets);
     std::printf("status at the client after the sound: median %.1f ms, worst %.1f ms (%zu bells)\n",
                 s.median, s.worst, s.n);
