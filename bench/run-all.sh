@@ -1,12 +1,12 @@
 #!/usr/bin/env bash
 # Builds a release and runs every benchmark, each with its reference.
-# usage: bash bench/run-all.sh   (as root on Debian 12; about 4 minutes)
+# usage: bash bench/run-all.sh   (as root on Debian 12; about 6 minutes)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 bash tools/install-deps.sh
 cmake -S . -B build-bench -G Ninja -DCMAKE_BUILD_TYPE=Release >/dev/null
 ninja -C build-bench daling daling-window dalingd make_sample bench_startup bench_calendar bench_exchange bench_audio bench_ring bench_outputs bench_zones bench_snapcast \
-  bench_emergency daling-emergency bench_rpc bench_bellstatus bench_relays bench_contact bench_paging >/dev/null
+  bench_emergency daling-emergency bench_rpc bench_bellstatus bench_relays bench_contact bench_paging bench_web >/dev/null
 b=build-bench
 echo "== start-up and Refresh"
 QT_QPA_PLATFORM=offscreen $b/bench/startup/bench_startup 2>/dev/null
@@ -17,6 +17,8 @@ echo "== the engine's channel (JSON-RPC on a private socket)"
 $b/bench/rpc/bench_rpc 300 2>/dev/null
 echo "== a bell's status at a client of dalingd, after its sound"
 bash bench/rpc/run-bellstatus.sh $b/bench/rpc/bench_bellstatus $b/engine/dalingd 10
+echo "== the remote control: first load, a bell's status at 100 pages after its sound, idle CPU"
+bash bench/web/run.sh $b/bench/web/bench_web $b/engine/dalingd 100 10
 echo "== spreadsheets"
 QT_QPA_PLATFORM=offscreen $b/bench/exchange/bench_exchange 2>/dev/null
 source tools/pulse-null.sh
