@@ -45,6 +45,8 @@ public:
         QStringLiteral("打铃运行中不能测试铃声。请先按“停  止”。");
     static inline const QString kNoSuchBell = QStringLiteral("列表里没有这个铃声，请刷新后再试。");
     static inline const QString kTestNotStarted = QStringLiteral("测试播放没有开始。");
+    // The 说明 of a test playback asked by someone named (the remote control).
+    static QString testRecordText(const QString &by) { return QStringLiteral("由%1测试播放").arg(by); }
 
     struct Options {
         QString dataFolder;  // absolute; a trailing '/' is dropped
@@ -85,6 +87,9 @@ private:
     void tellPlayback();
     void rememberShown();
     RpcResult needCore() const;
+    // A test playback asked by someone named goes on record (the page's
+    // "a bell now"); the window's own tests do not.
+    void recordTest(int index, const QString &by);
 
     RpcServer &m_server;
     Options m_options;

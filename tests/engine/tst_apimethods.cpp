@@ -7,6 +7,7 @@
 #include "enginecore.h"
 #include "fakes.h"
 #include "ringengine.h"
+#include "ringhistory.h"
 #include "rpcclient.h"
 #include "rpcserver.h"
 #include "settings.h"
@@ -139,6 +140,30 @@ private slots:
         QCOMPARE(errorText(f.call("Test.Stop")), "ok");
         QVERIFY(!f.core->board().testing());
         QCOMPARE(f.take("Test.OnChanged"), (QList<QJsonObject>{QJsonObject{{"testing", false}}}));
+    }
+
+    // A test asked for by someone named (the remote control) is on record
+    // under that name, at the second it played and with no entry of its
+    // own, so that the bell's own outcome stays its own; the window's tests
+    // (no one named) write nothing.
+    void aTestAskedByNameIsRecorded()
+    {
+        Fixture f;
+        QCOMPARE(errorText(f.call("Test.Play", {{"id", f.idOf(0)}})), "ok");
+        QCOMPARE(errorText(f.call("Test.Stop")), "ok");
+        QVERIFY(f.core->history().day(f.clock.now().date()).isEmpty());
+
+        QCOMPARE(errorText(f.call("Test.Play", {{"id", f.idOf(1)}, {"by", "远程控制 王老师（10.0.0.5）"}})), "ok");
+        const QList<RingRecord> records = f.core->history().day(f.clock.now().date());
+        QCOMPARE(records.size(), 1);
+        const RingRecord &r = records.first();
+        QCOMPARE(r.name, QString("第一节"));
+        QCOMPARE(r.music, QString("b.wav"));
+        QCOMPARE(r.reason, EngineApi::testRecordText("远程控制 王老师（10.0.0.5）"));
+        QCOMPARE(r.reason, QString("由远程控制 王老师（10.0.0.5）测试播放"));
+        QCOMPARE(r.time, qint64(f.clock.now().time().msecsSinceStartOfDay() / 1000));
+        QVERIFY(!r.entryId.has_value());
+        QVERIFY(!r.sounding);
     }
 
     // The mode is told once, and the list read again with it.

@@ -59,6 +59,7 @@ class WebServerTest : public QObject {
         std::unique_ptr<WebServer> server;
         QNetworkAccessManager net;
         QJsonValue lastEmergency;
+        QJsonValue lastTest;
         bool https = false;
         explicit Fixture(bool withHttps = false) : https(withHttps)
         {
@@ -69,6 +70,10 @@ class WebServerTest : public QObject {
             rpc.registerMethod("Engine.GetStatus", [](const QJsonValue &) { return QJsonObject{{"mode", "running"}}; });
             rpc.registerMethod("Mode.Set", [](const QJsonValue &p) { return p; });
             rpc.registerMethod("Window.Raise", [](const QJsonValue &) { return QJsonObject{}; });
+            rpc.registerMethod("Test.Play", [this](const QJsonValue &p) {
+                lastTest = p;
+                return QJsonObject{};
+            });
             rpc.registerMethod("Emergency.Start", [this](const QJsonValue &p) {
                 lastEmergency = p;
                 return QJsonObject{{"text", ""}};
@@ -328,6 +333,10 @@ private slots:
         const Answer a = f.rpcCall(f.session("王老师"), "Emergency.Start", {{"by", "somebody else"}});
         QCOMPARE(a.status, 200);
         QCOMPARE(f.lastEmergency.toObject().value("by").toString(), QString("远程控制 王老师（127.0.0.1）"));
+        // A bell now, too: the history names who rang it.
+        QCOMPARE(f.rpcCall(f.session("王老师"), "Test.Play", {{"id", 1}, {"by", "somebody else"}}).status, 200);
+        QCOMPARE(f.lastTest.toObject().value("by").toString(), QString("远程控制 王老师（127.0.0.1）"));
+        QCOMPARE(f.lastTest.toObject().value("id").toInt(), 1);
     }
 
     void theHistoryIsReadAndDownloaded()
