@@ -1,4 +1,5 @@
 #include "application.h"
+#include "firststart.h"
 
 #include "broadcastplayer.h"
 #include "calendarcommands.h"
@@ -29,7 +30,10 @@ constexpr int kBlinkMs = 500;
 
 DalingApp::DalingApp(MainContext ctx) : m_ctx(std::move(ctx))
 {
-    // The engine first: a fresh data folder is made and seeded by it.
+    // A fresh data folder gets the sample timetable before the window opens
+    // its store: the child engine starts beside it, and a store the window
+    // made first (empty) would be taken as the school's list.
+    seedStoreFromSample(m_ctx.paths);
     m_host = m_ctx.makeHost(m_ctx);
     // Told after the handler that noticed it has returned.
     m_host->setOnEnded([this](const QString &text) {
