@@ -246,11 +246,11 @@ LivePager::Started LivePager::start(const QString &source, const std::vector<Out
         }
     }
 
-    pa_sample_spec spec{PA_SAMPLE_FLOAT32LE, uint32_t(kRate), 1};
+    pa_sample_spec format{PA_SAMPLE_FLOAT32LE, uint32_t(kRate), 1};
     const auto flags = pa_stream_flags_t(PA_STREAM_ADJUST_LATENCY | PA_STREAM_DONT_MOVE | PA_STREAM_AUTO_TIMING_UPDATE
                                          | PA_STREAM_INTERPOLATE_TIMING);
     for (size_t i = 0; i < outputs.size(); ++i) {
-        pa_stream *s = pa_stream_new(c.ctx, "实时喊话", &spec, nullptr);
+        pa_stream *s = pa_stream_new(c.ctx, "实时喊话", &format, nullptr);
         if (!s)
             continue;
         pa_buffer_attr attr;
@@ -296,7 +296,7 @@ LivePager::Started LivePager::start(const QString &source, const std::vector<Out
     d->gain = 0;
     d->fadingOut = d->faded = false;
     d->lost = false;
-    d->rec = pa_stream_new(c.ctx, "实时喊话输入", &spec, nullptr);
+    d->rec = pa_stream_new(c.ctx, "实时喊话输入", &format, nullptr);
     pa_buffer_attr rattr;
     rattr.maxlength = uint32_t(-1);
     rattr.fragsize = uint32_t(bytesOf(kFragmentMs));

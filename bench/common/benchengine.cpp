@@ -1,7 +1,9 @@
 #include "benchengine.h"
 
+#include "bellstore.h"
 #include "rpcclient.h"
 
+#include <QDateTime>
 #include <QDir>
 #include <QFile>
 #include <QJsonObject>
@@ -60,6 +62,23 @@ bool EngineHome::start(const QString &dalingd, int timeoutMs)
     if (!ready)
         std::fprintf(stderr, "dalingd did not answer (its log: %s)\n", qPrintable(path(QStringLiteral("dalingd.log"))));
     return ready;
+}
+
+std::vector<int> EngineHome::addBells(BellStore &store, int count, int gap)
+{
+    const int first = QTime::currentTime().msecsSinceStartOfDay() / 1000 + 10;
+    std::vector<int> seconds;
+    for (int i = 0; i < count; ++i) {
+        const int s = first + i * gap;
+        store.insert({0, s, QStringLiteral("铃%1").arg(i + 1), "bell.wav", "日一二三四五六", "1", "", {}});
+        seconds.push_back(s);
+    }
+    return seconds;
+}
+
+int64_t EngineHome::wallNsOf(int second)
+{
+    return QDateTime(QDate::currentDate(), QTime(0, 0)).addSecs(second).toMSecsSinceEpoch() * 1'000'000;
 }
 
 std::string sinkMonitor()

@@ -8,6 +8,10 @@
 #include <QProcess>
 #include <QString>
 #include <QTemporaryDir>
+#include <cstdint>
+#include <vector>
+
+class BellStore;
 
 namespace bench {
 
@@ -25,6 +29,12 @@ public:
     // The engine's socket (in XDG_RUNTIME_DIR, as the run scripts set it).
     static QString socket();
     QProcess &process() { return m_engine; }
+
+    // Bells 铃1, 铃2 … of 音乐/bell.wav every gap seconds, the first 10 s
+    // from now (once the engine surely ticks); their seconds of the day.
+    static std::vector<int> addBells(BellStore &store, int count, int gap);
+    // The wall-clock instant of a second of today, in nanoseconds.
+    static int64_t wallNsOf(int second);
 
 private:
     QTemporaryDir m_dir;

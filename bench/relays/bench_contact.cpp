@@ -65,8 +65,6 @@ int main(int argc, char **argv)
     bench::EngineHome home;
     if (!home.tone("bell.wav", 880, 1) || !home.tone("alarm.wav", 660, 20))
         return 1;
-    // The first bell once the engine is surely ticking.
-    const int first = QTime::currentTime().msecsSinceStartOfDay() / 1000 + 10;
     std::vector<int64_t> dueNs;
     {
         BellStore store;
@@ -74,12 +72,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s\n", qPrintable(e));
             return 1;
         }
-        const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
-        for (int i = 0; i < bells; ++i) {
-            const int s = first + i * kGap;
-            store.insert({0, s, QStringLiteral("铃%1").arg(i + 1), "bell.wav", "日一二三四五六", "1", "", {}});
-            dueNs.push_back(midnight.addSecs(s).toMSecsSinceEpoch() * 1'000'000);
-        }
+        for (const int s : bench::EngineHome::addBells(store, bells, kGap))
+            dueNs.push_back(bench::EngineHome::wallNsOf(s));
         RelayStore relays(store);
         // Off 0.5 s after each bell, so that every bell switches it on anew.
         relays.addRelay({0, "功放", "modbus-tcp", address, 0, {}, kPreMs, 500, 0});

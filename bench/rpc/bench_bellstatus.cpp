@@ -35,8 +35,6 @@ int main(int argc, char **argv)
     bench::EngineHome home;
     if (!home.tone("bell.wav", 880, 1))
         return 1;
-    // The first bell once the engine is surely ticking.
-    const int first = QTime::currentTime().msecsSinceStartOfDay() / 1000 + 10;
     std::map<QString, int64_t> dueNs; // by "HH:MM:SS"
     {
         BellStore store;
@@ -44,13 +42,8 @@ int main(int argc, char **argv)
             std::fprintf(stderr, "%s\n", qPrintable(e));
             return 1;
         }
-        const QDateTime midnight(QDate::currentDate(), QTime(0, 0));
-        for (int i = 0; i < bells; ++i) {
-            const int s = first + i * kGap;
-            store.insert({0, s, QStringLiteral("铃%1").arg(i + 1), "bell.wav", "日一二三四五六", "1", "", {}});
-            dueNs[QTime::fromMSecsSinceStartOfDay(s * 1000).toString("HH:mm:ss")] =
-                midnight.addSecs(s).toMSecsSinceEpoch() * 1'000'000;
-        }
+        for (const int s : bench::EngineHome::addBells(store, bells, kGap))
+            dueNs[QTime::fromMSecsSinceStartOfDay(s * 1000).toString("HH:mm:ss")] = bench::EngineHome::wallNsOf(s);
     }
     const auto recorder = bench::recorder(bench::sinkMonitor());
     if (!recorder || !home.start(dalingd))

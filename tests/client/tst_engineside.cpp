@@ -71,7 +71,6 @@ struct EngineSide {
             e.TimerPrepare.stop();
             e.TimerPrepareTimer();
         }
-        QCoreApplication::processEvents();
     }
     void tickRange(qint64 from, qint64 to)
     {
@@ -112,7 +111,7 @@ template <typename T> LinkResult<T> await(std::function<void(typename EngineLink
 {
     std::optional<LinkResult<T>> got;
     call([&](const LinkResult<T> &r) { got = r; });
-    QTest::qWaitFor([&] { return got.has_value(); }, 5000);
+    (void)QTest::qWaitFor([&] { return got.has_value(); }, 5000);
     return got.value_or(LinkResult<T>{{}, LinkError{RpcCode::NoAnswer, "no answer in the test"}});
 }
 } // namespace

@@ -40,10 +40,10 @@ public:
     ~MicFeeder() { stop(); }
     bool start()
     {
-        pa_sample_spec spec{PA_SAMPLE_S16LE, uint32_t(kRate), 1};
+        pa_sample_spec format{PA_SAMPLE_S16LE, uint32_t(kRate), 1};
         pa_buffer_attr attr{uint32_t(-1), uint32_t(kRate * 2 * 10 / 1000), uint32_t(-1), uint32_t(-1), uint32_t(-1)};
         int err = 0;
-        m_s = pa_simple_new(nullptr, "mic feeder", PA_STREAM_PLAYBACK, m_sink.c_str(), "feed", &spec, nullptr, &attr,
+        m_s = pa_simple_new(nullptr, "mic feeder", PA_STREAM_PLAYBACK, m_sink.c_str(), "feed", &format, nullptr, &attr,
                             &err);
         if (!m_s)
             return false;
